@@ -1,0 +1,66 @@
+#include "driver/large_stack.hpp"
+
+#include <cstdint>
+#include <exception>
+#include <pthread.h>
+#include <sys/resource.h>
+
+#include "parser/blocks.hpp"
+
+namespace {
+
+// Room left below the parser's last depth check for the calls it makes
+// before the next one and for printing an error.
+constexpr std::uintptr_t STACK_RESERVE = 1u << 20;
+
+struct Job {
+    void (*fn)();
+    std::size_t stack_bytes;
+    std::exception_ptr error;
+};
+
+void run_job(Job& job) {
+    auto top = reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0));
+    parser_stack_limit = top - (job.stack_bytes - STACK_RESERVE);
+    try {
+        job.fn();
+    } catch (...) {
+        job.error = std::current_exception();
+    }
+    parser_stack_limit = 0;
+}
+
+void* thread_main(void* arg) {
+    run_job(*static_cast<Job*>(arg));
+    return nullptr;
+}
+
+// The stack of the calling thread, when no thread can be started.
+std::size_t own_stack_bytes() {
+    rlimit limit{};
+    constexpr std::size_t assumed = std::size_t{8} << 20;
+    if (getrlimit(RLIMIT_STACK, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return assumed;
+    auto bytes = static_cast<std::size_t>(limit.rlim_cur);
+    return bytes > 2 * STACK_RESERVE ? bytes : 2 * STACK_RESERVE;
+}
+
+} // namespace
+
+void run_on_large_stack(void (*fn)()) {
+    Job job{fn, COMPILE_STACK_BYTES, nullptr};
+    pthread_attr_t attr;
+    pthread_t thread;
+    bool started = false;
+    if (pthread_attr_init(&attr) == 0) {
+        started = pthread_attr_setstacksize(&attr, COMPILE_STACK_BYTES) == 0 &&
+                  pthread_create(&thread, &attr, thread_main, &job) == 0;
+        pthread_attr_destroy(&attr);
+    }
+    if (started) {
+        pthread_join(thread, nullptr);
+    } else {
+        job.stack_bytes = own_stack_bytes();
+        run_job(job);
+    }
+    if (job.error) std::rethrow_exception(job.error);
+}

@@ -1,0 +1,59 @@
+#include "lexer/reader.hpp"
+
+#include "diag/diag.hpp"
+#include "diag/trace.hpp"
+
+int ch = ' ';
+
+namespace {
+
+std::FILE* source = nullptr; // the open source file; owned between open and close
+bool source_ended = false;   // a Ctrl-Z was met: nothing after it is read
+
+constexpr int CTRL_Z = 0x1A;
+
+// One byte of the file as a text-mode stream of this platform's own
+// compilers would deliver it: carriage returns dropped, Ctrl-Z as the end.
+int read_byte() {
+    if (source_ended) return EOF;
+    int c;
+    do {
+        c = std::getc(source);
+    } while (c == '\r');
+    if (c == CTRL_Z) {
+        source_ended = true;
+        return EOF;
+    }
+    return c;
+}
+
+} // namespace
+
+int open_source(const char* path) {
+    std::FILE* stream = std::fopen(path, "r");
+    if (stream == nullptr) {
+        std::printf(msg(MSG_OPEN_FAILED), path);
+        return 0;
+    }
+    open_source_stream(stream);
+    return 1;
+}
+
+void open_source_stream(std::FILE* stream) {
+    source = stream;
+    source_ended = false;
+    ch = ' ';
+    next_char();
+}
+
+void close_source() {
+    if (source != nullptr) std::fclose(source);
+    source = nullptr;
+}
+
+void next_char() {
+    if (ch != ' ') trace_lex(MSG_T_LEX_CHAR, ch);
+    int c = read_byte();
+    ch = (c == '\n' || c == '\t') ? ' ' : c;
+    if (c == EOF) lexical_error(MSG_END_OF_FILE);
+}

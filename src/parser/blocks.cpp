@@ -1,0 +1,182 @@
+#include "parser/blocks.hpp"
+
+#include <cstdint>
+#include <limits>
+
+#include "diag/diag.hpp"
+#include "diag/trace.hpp"
+#include "lexer/lexer.hpp"
+#include "parser/statements.hpp"
+#include "vm/code.hpp"
+
+std::uintptr_t parser_stack_limit = 0;
+
+void check_depth(int depth) {
+    if (depth > PARSE_DEPTH_MAX) syntax_error(MSG_NESTING_TOO_DEEP);
+    if (parser_stack_limit != 0) {
+        auto here = reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0));
+        if (here < parser_stack_limit) syntax_error(MSG_NESTING_TOO_DEEP);
+    }
+}
+
+int frame_header_size(SymbolKind kind) {
+    switch (kind) {
+    case SYM_PROC: return 3;
+    case SYM_FUNC: return 4;
+    default: syntax_error(MSG_ODD_KIND);
+    }
+}
+
+// program = "program" identifier block "."
+void parse_program() {
+    trace_parse(MSG_T_PROGRAM);
+    next_token(0);
+    if (token.kind != WD_PROG) syntax_error(MSG_NO_PROGRAM);
+    next_token(0);
+    if (token.kind != WD_ID) syntax_error(MSG_NO_PROGRAM_NAME);
+    regist_proc(token.text, 0, 0);
+    next_token(0);
+    parse_block(SYM_PROC, 0, nullptr);
+    if (token.kind != WD_PERIOD) syntax_error(MSG_NO_PERIOD);
+    emit(HLT, 0, 0);
+}
+
+// block = [ params ] ";" [ vardecls ] { routine } "begin" statement { ";" statement } "end"
+void parse_block(SymbolKind kind, int level, const char* owner) {
+    trace_parse(MSG_T_BLOCK, level, "");
+    int header = frame_header_size(kind);
+    int jump_over_routines = emit(UJP, 0, 0);
+
+    int params = parse_params(level, header, owner);
+    if (token.kind != WD_SEMI) syntax_error(MSG_NO_SEMI_AFTER_HEADING);
+    next_token(level + 1);
+    std::int32_t cells = sregist_vardecls(level, header + params);
+    parse_proc_func(level);
+    if (token.kind != WD_BEGIN) syntax_error(MSG_NO_BEGIN);
+
+    backpatch(jump_over_routines);
+    // The offset of the frame's last cell; sregist_vardecls keeps it in range.
+    switch (kind) {
+    case SYM_PROC: emit(ENT, 0, params + cells + 2); break;
+    case SYM_FUNC: emit(ENT, 0, params + cells + 3); break;
+    default: syntax_error(MSG_HUH);
+    }
+
+    bool ok = true;
+    do {
+        next_token(level + 1);
+        if (!parse_statement(level + 1, level)) ok = false;
+    } while (token.kind == WD_SEMI);
+    if (token.kind != WD_END) syntax_error(MSG_NO_BLOCK_END);
+    next_token(level + 1);
+    if (!ok) syntax_error(MSG_STATEMENT_FAILED);
+    trace_parse(MSG_T_BLOCK_END, level, "");
+}
+
+// params = "(" formal { "," formal } ")",  formal = identifier | "var" identifier
+//
+// A value parameter is entered before its passing kind is recorded on the
+// owner, a reference parameter after: the owner is found by name, so the
+// order matters when a parameter bears the routine's own name.
+int parse_params(int level, std::int32_t offset, const char* owner) {
+    if (token.kind != WD_L_PAREN) return 0;
+    int n = 0;
+    do {
+        next_token(level + 1);
+        if (token.kind == WD_ID) {
+            if (n >= PARAM_MAX) syntax_error(MSG_TOO_MANY_PARAMS);
+            regist_var(token.text, level, offset);
+            if (owner != nullptr) ReRegist(owner, n, SYM_VAR);
+        } else if (token.kind == WD_VAR) {
+            next_token(level + 1);
+            if (token.kind != WD_ID) syntax_error(MSG_REF_FORMAL_NOT_IDENT);
+            if (n >= PARAM_MAX) syntax_error(MSG_TOO_MANY_PARAMS);
+            if (owner != nullptr) ReRegist(owner, n, SYM_REF);
+            regist_ref_param(token.text, level, offset);
+        } else {
+            syntax_error(MSG_FORMAL_NOT_IDENT);
+        }
+        ++offset;
+        ++n;
+        next_token(level + 1);
+    } while (token.kind == WD_COM);
+    if (token.kind != WD_R_PAREN) syntax_error(MSG_NO_PARAMS_RPAREN);
+    next_token(level + 1);
+    return n;
+}
+
+namespace {
+
+// Reserves `count` cells after `offset`.  The frame's last offset must stay
+// a signed 32-bit value, since instructions carry it.
+std::int32_t reserve_cells(std::int32_t offset, std::int64_t count) {
+    std::int64_t next = std::int64_t{offset} + count;
+    if (next - 1 > std::numeric_limits<std::int32_t>::max()) syntax_error(MSG_FRAME_TOO_LARGE);
+    return static_cast<std::int32_t>(next);
+}
+
+} // namespace
+
+// vardecls = "var" var-decl { "," var-decl } ";",  var-decl = identifier [ "[" number ".." number "]" ]
+std::int32_t sregist_vardecls(int level, std::int32_t offset) {
+    trace_parse(MSG_T_VARDECLS, level, "");
+    if (token.kind != WD_VAR) {
+        trace_parse(MSG_T_VARDECLS_END, level, "");
+        return 0;
+    }
+    const std::int32_t first = offset;
+    do {
+        next_token(level + 1);
+        if (token.kind != WD_ID) syntax_error(MSG_VAR_NOT_IDENT);
+        Token lookahead = get_token(level + 1);
+        if (lookahead.kind == WD_L_BRAC) {
+            lookahead = get_token(level + 1);
+            if (lookahead.kind != WD_NUM) syntax_error(MSG_NO_ARRAY_LOW);
+            std::int32_t low = lookahead.value;
+            lookahead = get_token(level + 1);
+            if (lookahead.kind != WD_RENGE) syntax_error(MSG_BAD_ARRAY_RANGE);
+            lookahead = get_token(level + 1);
+            if (lookahead.kind != WD_NUM) syntax_error(MSG_NO_ARRAY_HIGH);
+            // hi - lo + 1, as a signed 32-bit value: bounds above 2^31 - 1 have
+            // already wrapped in the lexer, and so does the count.
+            auto size = static_cast<std::int32_t>(static_cast<std::uint32_t>(lookahead.value) -
+                                                  static_cast<std::uint32_t>(low) + 1u);
+            lookahead = get_token(level + 1);
+            if (lookahead.kind != WD_R_BRAC) syntax_error(MSG_NO_RBRAC);
+            regist_array(token.text, level, offset, low, size);
+            std::int64_t count = size < 0 ? -std::int64_t{size} : std::int64_t{size};
+            offset = reserve_cells(offset, count);
+            next_token(level + 1);
+        } else {
+            regist_var(token.text, level, offset);
+            offset = reserve_cells(offset, 1);
+            token = lookahead;
+        }
+    } while (token.kind == WD_COM);
+    if (token.kind != WD_SEMI) syntax_error(MSG_NO_SEMI_AFTER_VARS);
+    next_token(1);
+    trace_parse(MSG_T_VARDECLS_END, level, "");
+    return offset - first;
+}
+
+// routine = ( "procedure" | "function" ) identifier block ";"
+void parse_proc_func(int level) {
+    trace_parse(MSG_T_PROC_FUNC);
+    while (token.kind == WD_PROC || token.kind == WD_FUNC) {
+        SymbolKind kind = token.kind == WD_PROC ? SYM_PROC : SYM_FUNC;
+        next_token(0);
+        if (token.kind != WD_ID) syntax_error(MSG_NO_ROUTINE_NAME);
+        if (kind == SYM_PROC)
+            regist_proc(token.text, level, cx);
+        else
+            regist_func(token.text, level, cx);
+        Token name = token;
+        next_token(0);
+        int saved = sym_count;
+        parse_block(kind, level + 1, name.text);
+        sym_count = saved;
+        emit(kind == SYM_PROC ? RET : FRT, 0, 0);
+        if (token.kind != WD_SEMI) syntax_error(MSG_NO_SEMI);
+        next_token(0);
+    }
+}

@@ -1,0 +1,61 @@
+#include "parser/calls.hpp"
+
+#include "diag/diag.hpp"
+#include "diag/trace.hpp"
+#include "lexer/lexer.hpp"
+#include "parser/expressions.hpp"
+#include "vm/code.hpp"
+
+namespace {
+
+// An argument at a reference position: the address of a variable, of the
+// variable a reference parameter refers to, or of an array element.
+//   argument = name | array "[" expression "]"
+void reference_argument(int d, int L) {
+    if (token.kind != WD_ID) syntax_error(MSG_REF_NOT_VARIABLE);
+    SymbolKind kind = get_kind(token.text);
+    // A routine name has no cell whose address could be passed.
+    if (kind == SYM_PROC || kind == SYM_FUNC) syntax_error(MSG_REF_NOT_VARIABLE);
+    std::int32_t offset = get_offset(token.text);
+    std::int32_t level = get_level(token.text);
+    emit(kind == SYM_REF ? LOD : LDA, L - level, offset);
+    if (get_kind(token.text) == SYM_ARRAY) {
+        emit(LDC, 0, get_array_low(token.text));
+        next_token(d + 1);
+        if (token.kind != WD_L_BRAC) syntax_error(MSG_BAD_ID);
+        parse_index(d, L);
+    } else {
+        next_token(d + 1);
+    }
+}
+
+} // namespace
+
+// call = name [ "(" argument { "," argument } ")" ]
+//
+// MST, the arguments in the order written, CUP: the arguments land in the
+// callee's frame where its parameters were registered.
+void parse_call(SymbolKind kind, int d, int L) {
+    const bool is_function = kind == SYM_FUNC;
+    trace_parse(is_function ? MSG_T_FUNC_NAME : MSG_T_PROC_NAME, d + 1, "");
+    emit(MST, L - get_level(token.text), is_function ? 4 : 3);
+    Token callee = token;
+    next_token(d + 1);
+    int n = 0;
+    if (token.kind == WD_L_PAREN) {
+        do {
+            next_token(d + 1);
+            if (get_param_kind(callee.text, n) == SYM_REF) {
+                if (!is_function) trace_parse(MSG_T_REF_ARG, d + 1, "");
+                reference_argument(d, L);
+            } else {
+                if (!is_function) trace_parse(MSG_T_VALUE_ARG, d + 1, "");
+                parse_expression(d + 1, L);
+            }
+            ++n;
+        } while (token.kind == WD_COM);
+        if (token.kind != WD_R_PAREN) syntax_error(MSG_NO_RPAREN);
+        next_token(d + 1);
+    }
+    emit(CUP, is_function ? n + 1 : n, get_code_adr(callee.text));
+}

@@ -1,0 +1,129 @@
+#include "parser/expressions.hpp"
+
+#include "diag/diag.hpp"
+#include "diag/trace.hpp"
+#include "lexer/lexer.hpp"
+#include "parser/blocks.hpp"
+#include "parser/calls.hpp"
+#include "symtab/symtab.hpp"
+#include "vm/code.hpp"
+
+// condition = expression relop expression
+//
+// The operator is only examined once the right operand is compiled, so a
+// missing operator is reported after it.
+bool parse_condition(int d, int L) {
+    trace_parse(MSG_T_CONDITION, d, "");
+    parse_expression(d + 1, L);
+    TokenKind relation = token.kind;
+    next_token(d + 1);
+    parse_expression(d + 1, L);
+    switch (relation) {
+    case WD_EQ: emit(COP, 0, COP_EQ); break;
+    case WD_NEQ: emit(COP, 0, COP_NEQ); break;
+    case WD_GT: emit(COP, 0, COP_GT); break;
+    case WD_GEQ: emit(COP, 0, COP_GEQ); break;
+    case WD_LT: emit(COP, 0, COP_LT); break;
+    case WD_LEQ: emit(COP, 0, COP_LEQ); break;
+    default: syntax_error(MSG_NO_RELOP);
+    }
+    trace_parse(MSG_T_CONDITION_END, d, "");
+    return true;
+}
+
+// expression = [ "+" | "-" ] term { ( "+" | "-" ) term }
+bool parse_expression(int d, int L) {
+    check_depth(d);
+    trace_parse(MSG_T_EXPRESSION, d, "");
+    TokenKind sign = token.kind;
+    if (sign == WD_PLUS || sign == WD_MIN) next_token(d + 1);
+    parse_term(d + 1, L);
+    if (sign == WD_MIN) emit(OPR, 0, OPR_NEG);
+    while (token.kind == WD_PLUS || token.kind == WD_MIN) {
+        TokenKind op = token.kind;
+        next_token(d + 1);
+        parse_term(d + 1, L);
+        emit(OPR, 0, op == WD_PLUS ? OPR_ADD : OPR_SUB);
+    }
+    trace_parse(MSG_T_EXPRESSION_END, d, "");
+    return true;
+}
+
+// term = factor { ( "*" | "div" ) factor }
+bool parse_term(int d, int L) {
+    trace_parse(MSG_T_TERM, d, "");
+    parse_factor(d + 1, L);
+    while (token.kind == WD_TIM || token.kind == WD_DIV) {
+        TokenKind op = token.kind;
+        next_token(d + 1);
+        parse_factor(d + 1, L);
+        emit(OPR, 0, op == WD_TIM ? OPR_MUL : OPR_DIV);
+    }
+    trace_parse(MSG_T_TERM_END, d, "");
+    return true;
+}
+
+// factor = variable | reference | array "[" expression "]" | function-call
+//        | number | "(" expression ")"
+bool parse_factor(int d, int L) {
+    trace_parse(MSG_T_FACTOR, d, "");
+    switch (token.kind) {
+    case WD_ID:
+        switch (get_kind(token.text)) {
+        case SYM_VAR: {
+            trace_parse(MSG_T_FACTOR_VAR, d + 1, "");
+            std::int32_t offset = get_offset(token.text);
+            std::int32_t level = get_level(token.text);
+            emit(LOD, L - level, offset);
+            next_token(d + 1);
+            break;
+        }
+        case SYM_REF: {
+            trace_parse(MSG_T_FACTOR_REF, d + 1, "");
+            std::int32_t offset = get_offset(token.text);
+            std::int32_t level = get_level(token.text);
+            emit(LOD, L - level, offset);
+            emit(IND, 0, 0);
+            next_token(d + 1);
+            break;
+        }
+        case SYM_ARRAY: {
+            trace_parse(MSG_T_FACTOR_ARRAY, d + 1, "");
+            std::int32_t offset = get_offset(token.text);
+            std::int32_t level = get_level(token.text);
+            emit(LDA, L - level, offset);
+            emit(LDC, 0, get_array_low(token.text));
+            next_token(d + 1);
+            if (token.kind != WD_L_BRAC) syntax_error(MSG_BAD_ID);
+            parse_index(d, L);
+            emit(IND, 0, 0);
+            break;
+        }
+        case SYM_FUNC: parse_call(SYM_FUNC, d, L); break;
+        case SYM_PROC: syntax_error(MSG_BAD_ID);
+        }
+        break;
+    case WD_NUM:
+        emit(LDC, 0, token.value);
+        next_token(d + 1);
+        break;
+    case WD_L_PAREN:
+        next_token(d + 1);
+        parse_expression(d + 1, L);
+        if (token.kind != WD_R_PAREN) syntax_error(MSG_NO_RPAREN);
+        next_token(d + 1);
+        break;
+    default: syntax_error(MSG_NO_FACTOR);
+    }
+    trace_parse(MSG_T_FACTOR_END, d, "");
+    return true;
+}
+
+void parse_index(int d, int L) {
+    next_token(d + 1);
+    parse_expression(d + 1, L);
+    if (token.kind != WD_R_BRAC) syntax_error(MSG_NO_RBRAC);
+    next_token(d + 1);
+    emit(OPR, 0, OPR_SUB);
+    emit(OPR, 0, OPR_SUB);
+}

@@ -1,0 +1,23 @@
+// Conditions and expressions.
+//
+//   condition  = expression ( "=" | "<>" | "<" | "<=" | ">" | ">=" ) expression
+//   expression = [ "+" | "-" ] term { ( "+" | "-" ) term }
+//   term       = factor { ( "*" | "div" ) factor }
+//   factor     = variable | reference | array "[" expression "]" | function-call
+//              | number | "(" expression ")"
+//
+// The code of each leaves exactly one value on the stack (1 or 0 for a
+// condition).  Each takes the trace depth d and the level L of the block
+// being compiled, and returns a success flag that is true whenever it
+// returns.
+#pragma once
+
+bool parse_condition(int d, int L);
+bool parse_expression(int d, int L);
+bool parse_term(int d, int L);
+bool parse_factor(int d, int L);
+
+// The rest of an array element's address, from the "[" on: the array's
+// first-element address and its low bound are already on the stack.
+//   "[" expression "]"   emits: index; OPR 0,2; OPR 0,2
+void parse_index(int d, int L);

@@ -1,0 +1,170 @@
+#include "parser/statements.hpp"
+
+#include "diag/diag.hpp"
+#include "diag/trace.hpp"
+#include "lexer/lexer.hpp"
+#include "parser/blocks.hpp"
+#include "parser/calls.hpp"
+#include "parser/expressions.hpp"
+#include "symtab/symtab.hpp"
+#include "vm/code.hpp"
+
+namespace {
+
+// ":=" expression
+void compile_becomes(int d, int L) {
+    if (token.kind != WD_BECOM) syntax_error(MSG_NO_BECOM);
+    next_token(d + 1);
+    parse_expression(d + 1, L);
+}
+
+// name ":=" expression, for a variable or value parameter
+void variable_assignment(int d, int L) {
+    trace_parse(MSG_T_STMT_VAR, d + 1, "");
+    Token name = token;
+    next_token(d + 1);
+    compile_becomes(d, L);
+    std::int32_t offset = get_offset(name.text);
+    std::int32_t level = get_level(name.text);
+    emit(STR, L - level, offset);
+}
+
+// name ":=" expression, for a reference parameter: store through it
+void reference_assignment(int d, int L) {
+    trace_parse(MSG_T_STMT_REF, d + 1, "");
+    std::int32_t offset = get_offset(token.text);
+    std::int32_t level = get_level(token.text);
+    emit(LOD, L - level, offset);
+    next_token(d + 1);
+    compile_becomes(d, L);
+    emit(STO, 0, 0);
+}
+
+// array "[" expression "]" ":=" expression
+void array_assignment(int d, int L) {
+    trace_parse(MSG_T_STMT_ARRAY, d + 1, "");
+    std::int32_t offset = get_offset(token.text);
+    std::int32_t level = get_level(token.text);
+    emit(LDA, L - level, offset);
+    emit(LDC, 0, get_array_low(token.text));
+    next_token(d + 1);
+    if (token.kind != WD_L_BRAC) syntax_error(MSG_NO_LBRAC);
+    parse_index(d, L);
+    compile_becomes(d, L);
+    emit(STO, 0, 0);
+}
+
+// function-name ":=" expression: the result cell of the frame it stands in
+void function_result_assignment(int d, int L) {
+    trace_parse(MSG_T_FUNC_NAME, d + 1, "");
+    next_token(d + 1);
+    compile_becomes(d, L);
+    emit(STR, 0, 3);
+}
+
+// "begin" statement { ";" statement } "end"
+void compound_statement(int d, int L) {
+    do {
+        next_token(d + 1);
+        parse_statement(d + 1, L);
+    } while (token.kind == WD_SEMI);
+    if (token.kind != WD_END) syntax_error(MSG_NO_END);
+    next_token(d + 1);
+}
+
+// "if" condition "then" statement [ "else" statement ]
+void if_statement(int d, int L) {
+    next_token(d + 1);
+    parse_condition(d + 1, L);
+    if (token.kind != WD_THEN) syntax_error(MSG_NO_THEN);
+    int false_jump = emit(FJP, 0, 0);
+    next_token(d + 1);
+    parse_statement(d + 1, L);
+    if (token.kind == WD_ELSE) {
+        int jump_over_else = emit(UJP, 0, 0);
+        backpatch(false_jump);
+        next_token(d + 1);
+        parse_statement(d + 1, L);
+        backpatch(jump_over_else);
+    } else {
+        backpatch(false_jump);
+    }
+}
+
+// "while" condition "do" statement
+void while_statement(int d, int L) {
+    int loop_start = last_emitted + 1;
+    next_token(d + 1);
+    parse_condition(d + 1, L);
+    int exit_jump = emit(FJP, 0, 0);
+    if (token.kind != WD_DO) syntax_error(MSG_NO_DO);
+    next_token(d + 1);
+    parse_statement(d + 1, L);
+    emit(UJP, 0, loop_start);
+    backpatch(exit_jump);
+}
+
+// "read" "(" name [ "[" expression "]" ] ")"
+//
+// A reference parameter reads into the variable it refers to, as an
+// assignment to it does; procedure and function names, and an index after
+// a name that is not an array, are rejected.
+void read_statement(int d, int L) {
+    next_token(d + 1);
+    if (token.kind != WD_L_PAREN) syntax_error(MSG_NO_LPAREN);
+    next_token(d + 1);
+    if (token.kind != WD_ID) syntax_error(MSG_NO_IDENT);
+    std::int32_t offset = get_offset(token.text);
+    std::int32_t level = get_level(token.text);
+    SymbolKind kind = get_kind(token.text);
+    if (kind == SYM_PROC || kind == SYM_FUNC) syntax_error(MSG_READ_NOT_VARIABLE);
+    emit(kind == SYM_REF ? LOD : LDA, L - level, offset);
+    Token name = token;
+    next_token(d + 1);
+    if (token.kind == WD_L_BRAC) {
+        if (kind != SYM_ARRAY) syntax_error(MSG_INDEX_NOT_ARRAY);
+        emit(LDC, 0, get_array_low(name.text));
+        parse_index(d, L);
+    }
+    if (token.kind != WD_R_PAREN) syntax_error(MSG_NO_RPAREN);
+    next_token(d + 1);
+    emit(GET, 0, 0);
+    emit(STO, 0, 0);
+}
+
+// "write" "(" expression ")"
+void write_statement(int d, int L) {
+    next_token(d + 1);
+    if (token.kind != WD_L_PAREN) syntax_error(MSG_NO_LPAREN);
+    next_token(d + 1);
+    parse_expression(d + 1, L);
+    if (token.kind != WD_R_PAREN) syntax_error(MSG_NO_RPAREN);
+    next_token(d + 1);
+    emit(PUT, 0, 0);
+}
+
+} // namespace
+
+bool parse_statement(int d, int L) {
+    check_depth(d);
+    trace_parse(MSG_T_STATEMENT, d, "");
+    switch (token.kind) {
+    case WD_ID:
+        switch (get_kind(token.text)) {
+        case SYM_VAR: variable_assignment(d, L); break;
+        case SYM_REF: reference_assignment(d, L); break;
+        case SYM_ARRAY: array_assignment(d, L); break;
+        case SYM_FUNC: function_result_assignment(d, L); break;
+        case SYM_PROC: parse_call(SYM_PROC, d, L); break;
+        }
+        break;
+    case WD_BEGIN: compound_statement(d, L); break;
+    case WD_IF: if_statement(d, L); break;
+    case WD_WHILE: while_statement(d, L); break;
+    case WD_READ: read_statement(d, L); break;
+    case WD_WRITE: write_statement(d, L); break;
+    default: break; // the empty statement reads nothing
+    }
+    trace_parse(MSG_T_STATEMENT_END, d, "");
+    return true;
+}

@@ -1,0 +1,122 @@
+#include "symtab/symtab.hpp"
+
+#include <cstring>
+
+#include "diag/diag.hpp"
+#include "diag/trace.hpp"
+
+SymbolEntry symtab[SYMTAB_MAX];
+int sym_count = 0;
+
+namespace {
+
+// The one place the table grows.  The slot is not cleared: a registration
+// writes only the fields of its kind.
+SymbolEntry& push_entry(const char* name, SymbolKind kind) {
+    if (sym_count >= SYMTAB_MAX - 1) syntax_error(MSG_TOO_MANY_NAMES);
+    ++sym_count;
+    SymbolEntry& e = symtab[sym_count];
+    std::strncpy(e.name, name, NAME_MAX);
+    e.name[NAME_MAX] = '\0';
+    e.kind = kind;
+    return e;
+}
+
+// The newest live entry with the name, or the sentinel 0.
+int search(const char* name, Msg trace_format) {
+    trace_parse(trace_format, name);
+    int i = sym_count;
+    while (std::strcmp(name, symtab[i].name) != 0 && i > 0) --i;
+    return i;
+}
+
+SymbolEntry& find(const char* name, Msg trace_format, Msg undeclared) {
+    int i = search(name, trace_format);
+    if (i <= 0) syntax_error(undeclared);
+    return symtab[i];
+}
+
+} // namespace
+
+void regist_var(const char* name, std::int32_t level, std::int32_t offset) {
+    trace_parse(MSG_T_REGIST_VAR, name, level, offset);
+    SymbolEntry& e = push_entry(name, SYM_VAR);
+    e.level = level;
+    e.offset = offset;
+}
+
+void regist_array(const char* name, std::int32_t level, std::int32_t offset, std::int32_t low,
+                  std::int32_t size) {
+    auto high = static_cast<std::int32_t>(static_cast<std::uint32_t>(low) +
+                                          static_cast<std::uint32_t>(size) - 1u);
+    trace_parse(MSG_T_REGIST_ARRAY, name, low, high, level, offset);
+    SymbolEntry& e = push_entry(name, SYM_ARRAY);
+    e.low = low;
+    e.size = size;
+    e.level = level;
+    e.offset = offset;
+}
+
+void regist_ref_param(const char* name, std::int32_t level, std::int32_t offset) {
+    trace_parse(MSG_T_REGIST_REF, name, level, offset);
+    SymbolEntry& e = push_entry(name, SYM_REF);
+    e.level = level;
+    e.offset = offset;
+}
+
+void regist_proc(const char* name, std::int32_t level, std::int32_t code_adr) {
+    trace_parse(MSG_T_REGIST_PROC, name, level, code_adr);
+    SymbolEntry& e = push_entry(name, SYM_PROC);
+    e.level = level;
+    e.code_adr = code_adr;
+    e.param_count = 0;
+}
+
+void regist_func(const char* name, std::int32_t level, std::int32_t code_adr) {
+    trace_parse(MSG_T_REGIST_FUNC, name, level, code_adr);
+    SymbolEntry& e = push_entry(name, SYM_FUNC);
+    e.level = level;
+    e.code_adr = code_adr;
+    e.param_count = 0;
+}
+
+void ReRegist(const char* name, int position, SymbolKind passing) {
+    SymbolEntry& e = find(name, MSG_T_FIND_REREGIST, MSG_UNDECLARED_RR);
+    if (e.kind != SYM_FUNC && e.kind != SYM_PROC) syntax_error(MSG_NOT_A_ROUTINE);
+    if (position < 0 || position >= PARAM_MAX) syntax_error(MSG_TOO_MANY_PARAMS);
+    e.param_kinds[position] = passing;
+    if (position >= e.param_count) e.param_count = position + 1;
+}
+
+std::int32_t get_array_low(const char* name) {
+    return find(name, MSG_T_FIND_ARRAY, MSG_UNDECLARED_AS).low;
+}
+
+// A position beyond the routine's own parameters passes by value: the bytes
+// there belong to no parameter of this routine.
+SymbolKind get_param_kind(const char* name, int position) {
+    const SymbolEntry& e = find(name, MSG_T_FIND_REREGIST, MSG_UNDECLARED_RR);
+    if (position < 0 || position >= e.param_count) return SYM_VAR;
+    return static_cast<SymbolKind>(e.param_kinds[position]);
+}
+
+SymbolKind get_kind(const char* name) {
+    return find(name, MSG_T_FIND_KIND, MSG_UNDECLARED_K).kind;
+}
+
+std::int32_t get_level(const char* name) {
+    return find(name, MSG_T_FIND_LEVEL, MSG_UNDECLARED_L).level;
+}
+
+std::int32_t get_offset(const char* name) {
+    return find(name, MSG_T_FIND_OFFSET, MSG_UNDECLARED_A).offset;
+}
+
+std::int32_t get_code_adr(const char* name) {
+    return find(name, MSG_T_FIND_CODE_ADR, MSG_UNDECLARED_I).code_adr;
+}
+
+void reset_symtab() {
+    std::memset(symtab, 0, sizeof symtab);
+    sym_count = 0;
+}
