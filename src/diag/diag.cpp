@@ -32,21 +32,35 @@ ExitHandler exit_handler = nullptr;
 
 } // namespace
 
-void set_encoding(Encoding encoding) { encoding_in_use = encoding; }
-Encoding current_encoding() { return encoding_in_use; }
+void set_encoding(Encoding encoding) {
+    encoding_in_use = encoding;
+}
+Encoding current_encoding() {
+    return encoding_in_use;
+}
 
 const char* msg_in(Msg id, Encoding encoding) {
     const MessageText& m = message_table[id];
     return encoding == Encoding::utf8 ? m.utf8 : m.cp932;
 }
 
-const char* msg(Msg id) { return msg_in(id, encoding_in_use); }
+const char* msg(Msg id) {
+    return msg_in(id, encoding_in_use);
+}
 
-void lexical_error(Msg text) { report(MSG_LEXICAL_ERROR, text); }
-void syntax_error(Msg text) { report(MSG_SYNTAX_ERROR, text); }
-void runtime_error(Msg text) { report(MSG_RUNTIME_ERROR, text); }
+void lexical_error(Msg text) {
+    report(MSG_LEXICAL_ERROR, text);
+}
+void syntax_error(Msg text) {
+    report(MSG_SYNTAX_ERROR, text);
+}
+void runtime_error(Msg text) {
+    report(MSG_RUNTIME_ERROR, text);
+}
 
-void set_exit_handler(ExitHandler handler) { exit_handler = handler; }
+void set_exit_handler(ExitHandler handler) {
+    exit_handler = handler;
+}
 
 void end_process(int status) {
     if (exit_handler != nullptr) exit_handler(status);

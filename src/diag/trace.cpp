@@ -4,9 +4,9 @@
 
 TraceSwitches trace_on;
 
-void trace_print(Msg format, ...) {
+void trace_print(int format, ...) {
     va_list args;
     va_start(args, format);
-    std::vprintf(msg(format), args);
+    std::vprintf(msg(static_cast<Msg>(format)), args);
     va_end(args);
 }

@@ -25,7 +25,7 @@ struct TraceSwitches {
 extern TraceSwitches trace_on;
 
 // Prints a message-table format with its arguments (traced build only).
-void trace_print(Msg format, ...);
+void trace_print(int format, ...);
 
 template <class... Args> inline void trace_parse(Msg format, Args... args) {
     if constexpr (trace_built) {

@@ -7,16 +7,16 @@
 #include "lexer/reader.hpp"
 
 const char* const token_names[TOKEN_KIND_COUNT] = {
-    "WD_ID",     "WD_NUM",     "WD_PLUS",    "WD_MIN",   "WD_TIM",    "WD_EQ",    "WD_NEQ",
-    "WD_LT",     "WD_LEQ",     "WD_GT",      "WD_GEQ",   "WD_L_PAREN", "WD_R_PAREN", "WD_COM",
-    "WD_SEMI",   "WD_PERIOD",  "WD_BECOM",   "WD_L_BRAC", "WD_R_BRAC", "WD_RENGE", "WD_DIV",
-    "WD_BEGIN",  "WD_END",     "WD_IF",      "WD_THEN",  "WD_ELSE",   "WD_WHILE", "WD_DO",
-    "WD_PROG",   "WD_PROC",    "WD_FUNC",    "WD_VAR",   "WD_READ",   "WD_WRITE",
+    "WD_ID",    "WD_NUM",    "WD_PLUS",  "WD_MIN",    "WD_TIM",     "WD_EQ",      "WD_NEQ",
+    "WD_LT",    "WD_LEQ",    "WD_GT",    "WD_GEQ",    "WD_L_PAREN", "WD_R_PAREN", "WD_COM",
+    "WD_SEMI",  "WD_PERIOD", "WD_BECOM", "WD_L_BRAC", "WD_R_BRAC",  "WD_RENGE",   "WD_DIV",
+    "WD_BEGIN", "WD_END",    "WD_IF",    "WD_THEN",   "WD_ELSE",    "WD_WHILE",   "WD_DO",
+    "WD_PROG",  "WD_PROC",   "WD_FUNC",  "WD_VAR",    "WD_READ",    "WD_WRITE",
 };
 
 const char* const keywords[KEYWORD_COUNT] = {
-    "div", "begin", "end", "if", "then", "else", "while",
-    "do",  "program", "procedure", "function", "var", "read", "write",
+    "div", "begin",   "end",       "if",       "then", "else", "while",
+    "do",  "program", "procedure", "function", "var",  "read", "write",
 };
 
 Token token;
@@ -25,8 +25,12 @@ namespace {
 
 // The character classes of the default C locale, spelled out so that no
 // locale and no byte above 127 can change them.
-bool is_digit(int c) { return c >= '0' && c <= '9'; }
-bool is_letter(int c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+bool is_digit(int c) {
+    return c >= '0' && c <= '9';
+}
+bool is_letter(int c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
 
 // identifier = letter { letter | digit }
 // An identifier longer than NAME_MAX characters is an error: keeping only a
@@ -76,7 +80,8 @@ TokenKind one_or_two(int second, TokenKind pair, TokenKind single) {
 
 Token get_token(int depth) {
     trace_lex(MSG_T_LEX_START, depth, "");
-    while (ch == ' ') next_char();
+    while (ch == ' ')
+        next_char();
 
     Token tok{};
     if (is_letter(ch)) {
@@ -85,16 +90,46 @@ Token get_token(int depth) {
         tok = read_number();
     } else {
         switch (ch) {
-        case '(': tok.kind = WD_L_PAREN; next_char(); break;
-        case ')': tok.kind = WD_R_PAREN; next_char(); break;
-        case '*': tok.kind = WD_TIM; next_char(); break;
-        case '+': tok.kind = WD_PLUS; next_char(); break;
-        case ',': tok.kind = WD_COM; next_char(); break;
-        case '-': tok.kind = WD_MIN; next_char(); break;
-        case ';': tok.kind = WD_SEMI; next_char(); break;
-        case '=': tok.kind = WD_EQ; next_char(); break;
-        case '[': tok.kind = WD_L_BRAC; next_char(); break;
-        case ']': tok.kind = WD_R_BRAC; next_char(); break;
+        case '(':
+            tok.kind = WD_L_PAREN;
+            next_char();
+            break;
+        case ')':
+            tok.kind = WD_R_PAREN;
+            next_char();
+            break;
+        case '*':
+            tok.kind = WD_TIM;
+            next_char();
+            break;
+        case '+':
+            tok.kind = WD_PLUS;
+            next_char();
+            break;
+        case ',':
+            tok.kind = WD_COM;
+            next_char();
+            break;
+        case '-':
+            tok.kind = WD_MIN;
+            next_char();
+            break;
+        case ';':
+            tok.kind = WD_SEMI;
+            next_char();
+            break;
+        case '=':
+            tok.kind = WD_EQ;
+            next_char();
+            break;
+        case '[':
+            tok.kind = WD_L_BRAC;
+            next_char();
+            break;
+        case ']':
+            tok.kind = WD_R_BRAC;
+            next_char();
+            break;
         case '.': tok.kind = one_or_two('.', WD_RENGE, WD_PERIOD); break;
         case '>': tok.kind = one_or_two('=', WD_GEQ, WD_GT); break;
         case ':':

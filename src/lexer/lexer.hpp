@@ -69,4 +69,6 @@ extern Token token;
 Token get_token(int depth);
 
 // Reads the next token into the current token.
-inline void next_token(int depth) { token = get_token(depth); }
+inline void next_token(int depth) {
+    token = get_token(depth);
+}

@@ -117,7 +117,8 @@ std::int32_t reserve_cells(std::int32_t offset, std::int64_t count) {
 
 } // namespace
 
-// vardecls = "var" var-decl { "," var-decl } ";",  var-decl = identifier [ "[" number ".." number "]" ]
+// vardecls = "var" var-decl { "," var-decl } ";",  var-decl = identifier [ "[" number ".." number
+// "]" ]
 std::int32_t sregist_vardecls(int level, std::int32_t offset) {
     trace_parse(MSG_T_VARDECLS, level, "");
     if (token.kind != WD_VAR) {

@@ -26,7 +26,8 @@ SymbolEntry& push_entry(const char* name, SymbolKind kind) {
 int search(const char* name, Msg trace_format) {
     trace_parse(trace_format, name);
     int i = sym_count;
-    while (std::strcmp(name, symtab[i].name) != 0 && i > 0) --i;
+    while (std::strcmp(name, symtab[i].name) != 0 && i > 0)
+        --i;
     return i;
 }
 

@@ -20,13 +20,13 @@ inline constexpr int PARAM_MAX = 32;     // parameters one routine can record
 struct SymbolEntry {
     char name[NAME_MAX + 1];
     SymbolKind kind;
-    std::int32_t low;                       // arrays: low bound
-    std::int32_t size;                      // arrays: hi - lo + 1 as declared
-    unsigned char param_kinds[PARAM_MAX];   // routines: SYM_VAR or SYM_REF per position
-    std::int32_t level;                     // level of the owning (or declaring) block
-    std::int32_t offset;                    // cell offset in the frame
-    std::int32_t code_adr;                  // routines: index of the block's UJP
-    std::int32_t param_count;               // routines: positions recorded by ReRegist
+    std::int32_t low;                     // arrays: low bound
+    std::int32_t size;                    // arrays: hi - lo + 1 as declared
+    unsigned char param_kinds[PARAM_MAX]; // routines: SYM_VAR or SYM_REF per position
+    std::int32_t level;                   // level of the owning (or declaring) block
+    std::int32_t offset;                  // cell offset in the frame
+    std::int32_t code_adr;                // routines: index of the block's UJP
+    std::int32_t param_count;             // routines: positions recorded by ReRegist
 };
 
 // The table; entry 0 is the empty sentinel, 1 to sym_count are live, oldest
@@ -46,12 +46,12 @@ void ReRegist(const char* name, int position, SymbolKind passing);
 
 // Lookups of the newest entry with the name; an undeclared name is a syntax
 // error whose message tells which lookup failed.
-std::int32_t get_array_low(const char* name);            // (as)
+std::int32_t get_array_low(const char* name);              // (as)
 SymbolKind get_param_kind(const char* name, int position); // (rr)
-SymbolKind get_kind(const char* name);                   // (k)
-std::int32_t get_level(const char* name);                // (l)
-std::int32_t get_offset(const char* name);               // (a)
-std::int32_t get_code_adr(const char* name);             // (i)
+SymbolKind get_kind(const char* name);                     // (k)
+std::int32_t get_level(const char* name);                  // (l)
+std::int32_t get_offset(const char* name);                 // (a)
+std::int32_t get_code_adr(const char* name);               // (i)
 
 // Forgets every entry (the fuzzer and tests run many programs per process).
 void reset_symtab();

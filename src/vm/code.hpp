@@ -58,7 +58,9 @@ static_assert(mnemonic_is(LDC, "LDC") && mnemonic_is(OPR, "OPR") && mnemonic_is(
               mnemonic_is(STO, "STO") && mnemonic_is(FRT, "FRT") && mnemonic_is(CUP, "CUP"));
 
 // The mnemonic of any op byte; "???" for one outside the instruction set.
-inline const char* mnemonic(unsigned op) { return op < OPCODE_COUNT ? mnemonics[op] : "???"; }
+inline const char* mnemonic(unsigned op) {
+    return op < OPCODE_COUNT ? mnemonics[op] : "???";
+}
 
 inline constexpr int CODE_MAX = 10000;
 

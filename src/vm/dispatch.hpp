@@ -34,7 +34,7 @@
         VM_FETCH();                                                                                \
         switch (vm_op) {
 #define vm_case(name) case VM_##name:
-#define vm_next continue
+#define vm_next       continue
 #define vm_loop_end                                                                                \
     }                                                                                              \
     }

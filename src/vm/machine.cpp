@@ -26,9 +26,11 @@ namespace {
 // The operations the loop dispatches on: the 18 opcodes, then two of the
 // loop's own: an op byte outside the instruction set, and the end of the
 // code store (a jump outside it lands there too).
-#define VM_OPS(X)                                                                                  \
-    X(LDC) X(OPR) X(COP) X(LOD) X(STR) X(UJP) X(FJP) X(RET) X(MST) X(ENT) X(HLT) X(GET) X(PUT)      \
-    X(LDA) X(IND) X(STO) X(FRT) X(CUP) X(UNDEFINED) X(OFF_END)
+// clang-format off
+#define VM_OPS(X)                                                                      \
+    X(LDC) X(OPR) X(COP) X(LOD) X(STR) X(UJP) X(FJP) X(RET) X(MST) X(ENT) X(HLT)        \
+    X(GET) X(PUT) X(LDA) X(IND) X(STO) X(FRT) X(CUP) X(UNDEFINED) X(OFF_END)
+// clang-format on
 
 enum VmOp : unsigned char {
 #define VM_ENUM(name) VM_##name,
@@ -36,7 +38,8 @@ enum VmOp : unsigned char {
 #undef VM_ENUM
         VM_OP_COUNT
 };
-static_assert(int{VM_LDC} == int{LDC} && int{VM_CUP} == int{CUP} && int{VM_UNDEFINED} == OPCODE_COUNT,
+static_assert(int{VM_LDC} == int{LDC} && int{VM_CUP} == int{CUP} &&
+                  int{VM_UNDEFINED} == OPCODE_COUNT,
               "the machine's own ops follow the instruction set");
 
 struct Step {
@@ -63,8 +66,12 @@ void load_program() {
     program[cx] = Step{VM_OFF_END, 0, 0};
 }
 
-std::uint32_t u32(std::int32_t v) { return static_cast<std::uint32_t>(v); }
-std::int32_t i32(std::uint32_t v) { return static_cast<std::int32_t>(v); }
+std::uint32_t u32(std::int32_t v) {
+    return static_cast<std::uint32_t>(v);
+}
+std::int32_t i32(std::uint32_t v) {
+    return static_cast<std::int32_t>(v);
+}
 
 // A new top index, kept within two cells of the stack's ends so that the
 // check before the next fetch sees which end it left by.
@@ -120,7 +127,7 @@ void write_number(std::int32_t v) {
 }
 
 // Prints the registers, the stack frame by frame and the instruction.
-void trace_machine(std::int32_t pc, const Step& st) {
+[[maybe_unused]] void trace_machine(std::int32_t pc, const Step& st) {
     trace_print(MSG_T_REGISTERS, pc, b, t);
     // The frames are found by following static links from b down to cell 0.
     bool starts_frame[STACK_SIZE] = {};
@@ -228,9 +235,18 @@ void interpret() {
     }
     vm_case(OPR) {
         switch (op_a) {
-        case OPR_ADD: --sp; s[sp] = i32(u32(s[sp]) + u32(s[sp + 1])); break;
-        case OPR_SUB: --sp; s[sp] = i32(u32(s[sp]) - u32(s[sp + 1])); break;
-        case OPR_MUL: --sp; s[sp] = i32(u32(s[sp]) * u32(s[sp + 1])); break;
+        case OPR_ADD:
+            --sp;
+            s[sp] = i32(u32(s[sp]) + u32(s[sp + 1]));
+            break;
+        case OPR_SUB:
+            --sp;
+            s[sp] = i32(u32(s[sp]) - u32(s[sp + 1]));
+            break;
+        case OPR_MUL:
+            --sp;
+            s[sp] = i32(u32(s[sp]) * u32(s[sp + 1]));
+            break;
         case OPR_DIV: {
             std::int32_t divisor = s[sp];
             if (divisor == 0) FAIL(MSG_DIVISION_BY_ZERO);
@@ -373,8 +389,7 @@ void interpret() {
 
     vm_loop_end
 
-stack_fault:
-    fault = sp < 0 ? MSG_STACK_UNDERFLOW : MSG_STACK_OVERFLOW;
+        stack_fault : fault = sp < 0 ? MSG_STACK_UNDERFLOW : MSG_STACK_OVERFLOW;
 failed:
     SYNC();
     runtime_error(fault);

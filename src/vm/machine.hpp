@@ -6,8 +6,8 @@
 
 #include "vm/code.hpp"
 
-inline constexpr int STACK_SIZE = 1000;     // cells s[0] to s[999]
-inline constexpr int STACK_OVERFLOW = 998;  // t may not reach this before a fetch
+inline constexpr int STACK_SIZE = 1000;    // cells s[0] to s[999]
+inline constexpr int STACK_OVERFLOW = 998; // t may not reach this before a fetch
 
 // Registers: the next instruction, the current frame base, the topmost
 // occupied cell, and the instruction being executed.  Written by interpret.
