@@ -1,0 +1,32 @@
+# lit configuration of the end-to-end tests.  Each test is a small program
+# with its input and expected output, split out of the .test file by
+# split-file and run through check.py (see that file).
+import os
+import lit.formats
+
+config.name = "tsumiki"
+config.test_format = lit.formats.ShTest(execute_external=True)
+config.suffixes = [".test"]
+config.test_source_root = os.path.dirname(__file__)
+build_dir = os.environ.get("TSUMIKI_BUILD_DIR", os.path.join(config.test_source_root, "..", "..", "build"))
+config.test_exec_root = os.path.join(build_dir, "e2e-output")
+
+tools = os.environ.get("LLVM_TOOLS_DIR", "/usr/lib/llvm-14/bin")
+config.environment["PATH"] = tools + os.pathsep + os.environ.get("PATH", "")
+config.environment["LC_ALL"] = "C"
+for var in ("ASAN_OPTIONS", "UBSAN_OPTIONS"):
+    if var in os.environ:
+        config.environment[var] = os.environ[var]
+
+python = os.environ.get("PYTHON", "python3")
+check = os.path.join(config.test_source_root, "check.py")
+tsumiki = os.environ["TSUMIKI"]
+config.substitutions.append(("%tsumiki", tsumiki))
+config.substitutions.append(("%check", f"{python} {check} {tsumiki}"))
+config.substitutions.append(("%python", python))
+config.substitutions.append(("%examples", os.path.join(os.environ.get("TSUMIKI_SOURCE_DIR", ""), "examples")))
+inspect = os.environ.get("TSUMIKI_INSPECT")
+if inspect:
+    config.available_features.add("inspect")
+    config.substitutions.append(("%inspect", inspect))
+    config.substitutions.append(("%icheck", f"{python} {check} {inspect}"))
