@@ -33,13 +33,13 @@ bool is_letter(int c) {
 }
 
 // identifier = letter { letter | digit }
-// An identifier longer than NAME_MAX characters is an error: keeping only a
+// An identifier longer than MAX_NAME_LENGTH characters is an error: keeping only a
 // prefix would let two different long names become the same name.
 Token read_identifier() {
     Token tok{};
     int length = 0;
     while (is_letter(ch) || is_digit(ch)) {
-        if (length == NAME_MAX) lexical_error(MSG_IDENT_TOO_LONG);
+        if (length == MAX_NAME_LENGTH) lexical_error(MSG_IDENT_TOO_LONG);
         tok.text[length++] = static_cast<char>(ch);
         next_char();
     }

@@ -43,13 +43,14 @@ enum TokenKind : unsigned char {
 
 inline constexpr int TOKEN_KIND_COUNT = 34;
 
-// The longest identifier; its text and the NUL fill a 32-byte field.
-inline constexpr int NAME_MAX = 31;
+// The longest identifier; its text and the NUL fill a 32-byte field.  (Not
+// NAME_MAX: <limits.h> defines that macro as the file-name limit, 255.)
+inline constexpr int MAX_NAME_LENGTH = 31;
 
 struct Token {
     TokenKind kind;
-    char text[NAME_MAX + 1]; // identifiers and keywords, NUL-terminated
-    std::int32_t value;      // numbers
+    char text[MAX_NAME_LENGTH + 1]; // identifiers and keywords, NUL-terminated
+    std::int32_t value;             // numbers
 };
 
 // The name of each token code, "WD_ID" to "WD_WRITE", for the lexer trace.

@@ -16,8 +16,8 @@ SymbolEntry& push_entry(const char* name, SymbolKind kind) {
     if (sym_count >= SYMTAB_MAX - 1) syntax_error(MSG_TOO_MANY_NAMES);
     ++sym_count;
     SymbolEntry& e = symtab[sym_count];
-    std::strncpy(e.name, name, NAME_MAX);
-    e.name[NAME_MAX] = '\0';
+    std::strncpy(e.name, name, MAX_NAME_LENGTH);
+    e.name[MAX_NAME_LENGTH] = '\0';
     e.kind = kind;
     return e;
 }

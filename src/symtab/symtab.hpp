@@ -18,7 +18,7 @@ inline constexpr int SYMTAB_MAX = 10000; // entries, the sentinel 0 included
 inline constexpr int PARAM_MAX = 32;     // parameters one routine can record
 
 struct SymbolEntry {
-    char name[NAME_MAX + 1];
+    char name[MAX_NAME_LENGTH + 1];
     SymbolKind kind;
     std::int32_t low;                     // arrays: low bound
     std::int32_t size;                    // arrays: hi - lo + 1 as declared
