@@ -1,5 +1,7 @@
 #include "lexer/reader.hpp"
 
+#include <sys/stat.h>
+
 #include "diag/diag.hpp"
 #include "diag/trace.hpp"
 
@@ -27,10 +29,23 @@ int read_byte() {
     return c;
 }
 
+// Opens a file for reading.  A directory opens as a stream on this
+// platform but can't be read: it counts as a file that cannot be opened.
+std::FILE* open_file(const char* path) {
+    std::FILE* stream = std::fopen(path, "r");
+    if (stream == nullptr) return nullptr;
+    struct stat info {};
+    if (fstat(fileno(stream), &info) == 0 && S_ISDIR(info.st_mode)) {
+        std::fclose(stream);
+        return nullptr;
+    }
+    return stream;
+}
+
 } // namespace
 
 int open_source(const char* path) {
-    std::FILE* stream = std::fopen(path, "r");
+    std::FILE* stream = open_file(path);
     if (stream == nullptr) {
         std::printf(msg(MSG_OPEN_FAILED), path);
         return 0;
