@@ -1,5 +1,6 @@
 #include "lexer/reader.hpp"
 
+#include <limits>
 #include <sys/stat.h>
 
 #include "diag/diag.hpp"
@@ -58,6 +59,11 @@ void open_source_stream(std::FILE* stream) {
     source = stream;
     source_ended = false;
     ch = ' ';
+    if constexpr (trace_built) {
+        ch_pos = SourcePos{1, 0};
+        ch_ends_line = false;
+        token_pos = SourcePos{1, 1};
+    }
     next_char();
 }
 
@@ -69,6 +75,18 @@ void close_source() {
 void next_char() {
     if (ch != ' ') trace_lex(MSG_T_LEX_CHAR, ch);
     int c = read_byte();
+    if constexpr (trace_built) {
+        // The end of the file after a final line break stays on that line.
+        constexpr int most = std::numeric_limits<int>::max();
+        if (ch_ends_line && c != EOF) {
+            ch_pos.line += ch_pos.line < most ? 1 : 0;
+            ch_pos.column = 1;
+        } else if (!ch_ends_line) {
+            ch_pos.column += ch_pos.column < most ? 1 : 0;
+        }
+        ch_ends_line = c == '\n';
+        if (c == EOF) token_pos = ch_pos;
+    }
     ch = (c == '\n' || c == '\t') ? ' ' : c;
     if (c == EOF) lexical_error(MSG_END_OF_FILE);
 }

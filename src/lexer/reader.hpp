@@ -24,3 +24,25 @@ void close_source();
 
 // Moves the current character one character on.
 void next_char();
+
+// Where a character stands in the source file: line and column, both from 1.
+// A column counts bytes, a tab as one; dropped carriage returns count for
+// nothing.
+struct SourcePos {
+    int line;
+    int column;
+};
+
+// The reader's place in the file, kept only in the traced build (the
+// inspector shows where an error was found); tsumiki never writes it.
+// Written by next_char and, for token_pos, by get_token.
+//
+// ch_pos: where the current character stands.  Once the end of the file is
+// read, just past the file's last character on that character's line (a
+// final line break ends its line rather than starting one).
+inline SourcePos ch_pos = {1, 0};
+// Whether the current character was a line break before it became a blank.
+inline bool ch_ends_line = false;
+// Where the token read last, or being read, begins; the end of the file once
+// it is reached.
+inline SourcePos token_pos = {1, 1};
