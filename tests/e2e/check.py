@@ -1,14 +1,15 @@
 #!/usr/bin/env python3
 """Runs a program and compares its standard output and exit status exactly.
 
-    check.py BINARY [ARGS...] [--stdin FILE] [--expect FILE] [--status N] [--raw]
+    check.py BINARY [ARGS...] [--stdin FILE] [--expect FILE] [--status N] [--raw] [--utf8]
 
 BINARY runs with ARGS (usually the source file), standard input from FILE
 (empty without --stdin).  Its standard output is decoded from code page 932
-and must equal the expected file, a UTF-8 text, byte for byte; with --raw the
-bytes are compared undecoded.  --expect-text gives the expected output
-inline instead, with \\n for line breaks.  The exit status must be N
-(default 0).  A signal, a timeout or any difference fails with a diff.
+and must equal the expected file, a UTF-8 text, byte for byte; with --utf8
+it is decoded from UTF-8 instead, with --raw the bytes are compared
+undecoded.  --expect-text gives the expected output inline instead, with \\n
+for line breaks.  The exit status must be N (default 0).  A signal, a
+timeout or any difference fails with a diff.
 """
 import difflib
 import subprocess
@@ -17,7 +18,7 @@ import sys
 
 def main():
     args = sys.argv[1:]
-    command, stdin_path, expect, status, raw = [], None, None, 0, False
+    command, stdin_path, expect, status, raw, utf8 = [], None, None, 0, False, False
     i = 0
     while i < len(args):
         a = args[i]
@@ -33,6 +34,8 @@ def main():
             status = int(args[i + 1]); i += 2
         elif a == "--raw":
             raw = True; i += 1
+        elif a == "--utf8":
+            utf8 = True; i += 1
         else:
             command.append(a); i += 1
     stdin = open(stdin_path, "rb") if stdin_path else subprocess.DEVNULL
@@ -43,10 +46,11 @@ def main():
         return 1
     out = run.stdout
     if not raw:
+        encoding = "utf-8" if utf8 else "cp932"
         try:
-            out = out.decode("cp932").encode("utf-8")
+            out = out.decode(encoding).encode("utf-8")
         except UnicodeDecodeError as e:
-            print(f"output is not code page 932 text: {e}")
+            print(f"output is not {encoding} text: {e}")
             print(repr(run.stdout[:400]))
             return 1
     failed = False

@@ -1,0 +1,19 @@
+// Showing where in the source an error was found, in the manner of the
+// usual compilers:
+//
+//   prog.tsu:3:5: ここでエラーが見つかりました
+//       3 | x = 1
+//         |     ^
+//
+// The source line is read again from the file.  It is shown as it is,
+// except that a byte which is no character of the output encoding, and any
+// control character but the tab, appears as "?".  The caret line repeats
+// the tabs of the source line, so that the caret stands under the spot
+// whatever width the console gives a tab.
+#pragma once
+
+#include "lexer/reader.hpp"
+
+// Prints the three lines for `where` in the file at `path`; only the first
+// when the file can't be read again or no longer has that line.
+void show_location(const char* path, SourcePos where);

@@ -1,0 +1,194 @@
+// tsumiki-inspect COMMAND [OPTION...] SOURCE: shows how a program becomes
+// stack code and how the machine runs it.
+//
+//   list   compiles and prints the code store, without running it
+//   trace  compiles and runs with the trace hooks printing
+//   check  compiles only; an error also shows where in the source it was found
+//   run    compiles and runs, exactly as tsumiki does
+//
+// It is built from the same sources as tsumiki, with the trace hooks
+// compiled in, and writes UTF-8 unless told to write Shift_JIS.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "diag/diag.hpp"
+#include "diag/trace.hpp"
+#include "driver/large_stack.hpp"
+#include "inspect/location.hpp"
+#include "lexer/reader.hpp"
+#include "parser/blocks.hpp"
+#include "vm/code.hpp"
+#include "vm/machine.hpp"
+
+namespace {
+
+enum class Command { none, list, trace, check, run };
+
+struct CommandName {
+    const char* name;
+    Command command;
+};
+
+const CommandName commands[] = {
+    {"list", Command::list},
+    {"trace", Command::trace},
+    {"check", Command::check},
+    {"run", Command::run},
+};
+
+// What the command line asks for.
+struct Request {
+    Command command = Command::none;
+    const char* command_text = nullptr;
+    const char* path = nullptr;
+    TraceSwitches traces;               // the trace options given
+    const char* trace_option = nullptr; // the first of them, for an error
+};
+
+const char* program_name = "tsumiki-inspect";
+const char* source_path = nullptr; // for the error position of `check`
+
+[[noreturn]] void usage_error(Msg text, const char* argument) {
+    std::printf(msg(text), program_name, argument);
+    std::printf(msg(MSG_I_HINT), program_name);
+    std::exit(1);
+}
+
+void print_help() {
+    std::printf(msg(MSG_I_USAGE), program_name);
+    std::fputs(msg(MSG_I_HELP_COMMANDS), stdout);
+    std::fputs(msg(MSG_I_HELP_TRACE), stdout);
+    std::fputs(msg(MSG_I_HELP_COMMON), stdout);
+}
+
+bool is(const char* argument, const char* name) {
+    return std::strcmp(argument, name) == 0;
+}
+
+// Reads the command line.  The help and the encoding options are looked at
+// first, so that every complaint comes in the encoding asked for; then the
+// first unusable argument, in order, is reported.
+Request read_command_line(int argc, char** argv) {
+    bool options_end = false;
+    for (int i = 1; i < argc && !options_end; ++i) {
+        if (is(argv[i], "--"))
+            options_end = true;
+        else if (is(argv[i], "--sjis"))
+            set_encoding(Encoding::cp932);
+        else if (is(argv[i], "--utf8"))
+            set_encoding(Encoding::utf8);
+    }
+    for (int i = 1; i < argc; ++i) {
+        if (is(argv[i], "--")) break;
+        if (is(argv[i], "--help") || is(argv[i], "-h")) {
+            print_help();
+            std::exit(0);
+        }
+    }
+
+    Request request;
+    options_end = false;
+    for (int i = 1; i < argc; ++i) {
+        const char* a = argv[i];
+        if (!options_end && a[0] == '-' && a[1] != '\0') {
+            bool trace_option = true;
+            if (is(a, "--")) {
+                options_end = true;
+                continue;
+            } else if (is(a, "--parse")) {
+                request.traces.parse = true;
+            } else if (is(a, "--lex")) {
+                request.traces.lex = true;
+            } else if (is(a, "--emit")) {
+                request.traces.emit = true;
+            } else if (is(a, "--run")) {
+                request.traces.run = true;
+            } else if (is(a, "--sjis") || is(a, "--utf8")) {
+                trace_option = false;
+            } else {
+                usage_error(MSG_I_UNKNOWN_OPTION, a);
+            }
+            if (trace_option && request.trace_option == nullptr) request.trace_option = a;
+        } else if (request.command == Command::none) {
+            for (const CommandName& c : commands)
+                if (is(a, c.name)) request.command = c.command;
+            if (request.command == Command::none) usage_error(MSG_I_UNKNOWN_COMMAND, a);
+            request.command_text = a;
+        } else if (request.path == nullptr) {
+            request.path = a;
+        } else {
+            usage_error(MSG_I_EXTRA_ARGUMENT, a);
+        }
+    }
+
+    if (request.command == Command::none) {
+        std::printf(msg(MSG_I_USAGE), program_name);
+        std::printf(msg(MSG_I_HINT), program_name);
+        std::exit(1);
+    }
+    if (request.trace_option != nullptr && request.command != Command::trace) {
+        std::printf(msg(MSG_I_OPTION_NOT_HERE), program_name, request.trace_option,
+                    request.command_text);
+        std::printf(msg(MSG_I_HINT), program_name);
+        std::exit(1);
+    }
+    if (request.path == nullptr) usage_error(MSG_I_NO_SOURCE, "");
+    return request;
+}
+
+// Opens the source as tsumiki does, with the same two messages on failure.
+void open_or_end(const char* path) {
+    if (open_source(path) == 0) {
+        std::printf(msg(MSG_OPEN_FAILED_DRIVER), path);
+        std::exit(1);
+    }
+}
+
+void compile(const char* path) {
+    open_or_end(path);
+    run_on_large_stack(parse_program);
+    close_source();
+}
+
+// The fatal end of `check`: the reporter has printed the message; the place
+// where the error was found follows it.
+[[noreturn]] void end_with_location(int status) {
+    show_location(source_path, token_pos);
+    std::exit(status);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc > 0 && argv[0] != nullptr) program_name = argv[0];
+    set_encoding(Encoding::utf8);
+    Request request = read_command_line(argc, argv);
+
+    switch (request.command) {
+    case Command::list:
+        compile(request.path);
+        list_code();
+        break;
+    case Command::trace: {
+        TraceSwitches& on = request.traces;
+        if (!on.parse && !on.lex && !on.emit && !on.run) on = TraceSwitches{true, true, true, true};
+        trace_on = on;
+        compile(request.path);
+        interpret();
+        break;
+    }
+    case Command::check:
+        // Reading the first character may already meet the end of the file.
+        source_path = request.path;
+        set_exit_handler(end_with_location);
+        compile(request.path);
+        break;
+    case Command::run:
+        compile(request.path);
+        interpret();
+        break;
+    case Command::none: break;
+    }
+    std::exit(0);
+}
