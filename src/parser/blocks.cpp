@@ -43,6 +43,7 @@ void parse_program() {
 
 // block = [ params ] ";" [ vardecls ] { routine } "begin" statement { ";" statement } "end"
 void parse_block(SymbolKind kind, int level, const char* owner) {
+    check_depth(level);
     trace_parse(MSG_T_BLOCK, level, "");
     int header = frame_header_size(kind);
     int jump_over_routines = emit(UJP, 0, 0);
@@ -107,12 +108,20 @@ int parse_params(int level, std::int32_t offset, const char* owner) {
 
 namespace {
 
-// Reserves `count` cells after `offset`.  The frame's last offset must stay
-// a signed 32-bit value, since instructions carry it.
-std::int32_t reserve_cells(std::int32_t offset, std::int64_t count) {
-    std::int64_t next = std::int64_t{offset} + count;
+// The offset at which a variable is registered.  Instructions carry it, and
+// the frame's last offset, as signed 32-bit values: a name can't start past
+// the last offset that fits, even when it takes no cell.
+std::int32_t cell_offset(std::int64_t offset) {
+    if (offset > std::numeric_limits<std::int32_t>::max()) syntax_error(MSG_FRAME_TOO_LARGE);
+    return static_cast<std::int32_t>(offset);
+}
+
+// The first free offset after `count` cells from `offset`; the last of those
+// cells must fit in 32 bits.
+std::int64_t reserve_cells(std::int64_t offset, std::int64_t count) {
+    std::int64_t next = offset + count;
     if (next - 1 > std::numeric_limits<std::int32_t>::max()) syntax_error(MSG_FRAME_TOO_LARGE);
-    return static_cast<std::int32_t>(next);
+    return next;
 }
 
 } // namespace
@@ -125,7 +134,7 @@ std::int32_t sregist_vardecls(int level, std::int32_t offset) {
         trace_parse(MSG_T_VARDECLS_END, level, "");
         return 0;
     }
-    const std::int32_t first = offset;
+    std::int64_t next = offset; // the first free offset
     do {
         next_token(level + 1);
         if (token.kind != WD_ID) syntax_error(MSG_VAR_NOT_IDENT);
@@ -144,20 +153,21 @@ std::int32_t sregist_vardecls(int level, std::int32_t offset) {
                                                   static_cast<std::uint32_t>(low) + 1u);
             lookahead = get_token(level + 1);
             if (lookahead.kind != WD_R_BRAC) syntax_error(MSG_NO_RBRAC);
-            regist_array(token.text, level, offset, low, size);
+            regist_array(token.text, level, cell_offset(next), low, size);
             std::int64_t count = size < 0 ? -std::int64_t{size} : std::int64_t{size};
-            offset = reserve_cells(offset, count);
+            next = reserve_cells(next, count);
             next_token(level + 1);
         } else {
-            regist_var(token.text, level, offset);
-            offset = reserve_cells(offset, 1);
+            regist_var(token.text, level, cell_offset(next));
+            next = reserve_cells(next, 1);
             token = lookahead;
         }
     } while (token.kind == WD_COM);
     if (token.kind != WD_SEMI) syntax_error(MSG_NO_SEMI_AFTER_VARS);
     next_token(1);
     trace_parse(MSG_T_VARDECLS_END, level, "");
-    return offset - first;
+    // The last cell fits, so the count does too.
+    return static_cast<std::int32_t>(next - offset);
 }
 
 // routine = ( "procedure" | "function" ) identifier block ";"
