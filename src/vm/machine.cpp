@@ -81,6 +81,13 @@ std::int32_t clamp_top(std::int64_t v) {
     return static_cast<std::int32_t>(v);
 }
 
+// The instruction register after the loop: instruction `index` of the
+// store, or `before` when the loop ran off the store, where it fetched none.
+void load_ir(std::int32_t index, std::int32_t before) {
+    if (index < 0 || index >= cx) index = before;
+    if (index >= 0 && index < cx) ir = code[index];
+}
+
 bool in_stack(std::int64_t address) {
     return static_cast<std::uint64_t>(address) < static_cast<std::uint64_t>(STACK_SIZE);
 }
@@ -148,6 +155,7 @@ std::int32_t base(std::int32_t l) {
     std::int32_t x = b;
     for (; l > 0; --l) {
         if (!in_stack(x)) runtime_error(MSG_BAD_ADDRESS);
+        if (s[x] == x) break; // a frame that links to itself: no step moves on
         x = s[x];
     }
     return x;
@@ -170,12 +178,14 @@ void interpret() {
     std::int32_t pc = p;
     std::int32_t sp = t;
     std::int32_t bp = b;
+    std::int32_t fetched = -1;  // the index of the instruction in ir
+    std::int32_t previous = -1; // the one fetched before it
     VmOp vm_op;
     std::int32_t op_l;
     std::int32_t op_a;
     Msg fault = MSG_STACK_OVERFLOW;
 
-#define SYNC() (p = pc, t = sp, b = bp)
+#define SYNC() (p = pc, t = sp, b = bp, load_ir(fetched, previous))
 #define FAIL(m)                                                                                    \
     do {                                                                                           \
         fault = (m);                                                                               \
@@ -189,6 +199,7 @@ void interpret() {
         std::int32_t x_ = bp;                                                                      \
         for (std::int32_t n_ = (l); n_ > 0; --n_) {                                                \
             CHECK_ADDRESS(x_);                                                                     \
+            if (s[x_] == x_) break;                                                                \
             x_ = s[x_];                                                                            \
         }                                                                                          \
         (out) = x_;                                                                                \
@@ -200,9 +211,9 @@ void interpret() {
         const Step& st_ = prog[pc];                                                                \
         if constexpr (trace_built) {                                                               \
             if (st_.op != VM_OFF_END) {                                                            \
-                ir = Instruction{static_cast<Opcode>(code[pc].op), st_.l, st_.a};                  \
                 if (trace_on.run) {                                                                \
                     SYNC();                                                                        \
+                    ir = code[pc];                                                                 \
                     trace_machine(pc, st_);                                                        \
                 }                                                                                  \
                 if (instruction_budget != 0 && ++executed > instruction_budget) {                  \
@@ -214,7 +225,8 @@ void interpret() {
         vm_op = st_.op;                                                                            \
         op_l = st_.l;                                                                              \
         op_a = st_.a;                                                                              \
-        ++pc;                                                                                      \
+        previous = fetched;                                                                        \
+        fetched = pc++;                                                                            \
     } while (0)
 
 #if VM_COMPUTED_GOTO
@@ -226,6 +238,11 @@ void interpret() {
     static_assert(sizeof vm_labels / sizeof vm_labels[0] == VM_OP_COUNT);
 #endif
     (void)executed;
+
+    // Registers set from outside (a test, a second run) may lie outside the
+    // store or the stack; in the loop b always leaves room for a header.
+    if (pc < 0 || pc > code_end) pc = code_end;
+    if (bp < 0 || bp > STACK_SIZE - 4) FAIL(MSG_BAD_ADDRESS);
 
     vm_loop_begin
 
