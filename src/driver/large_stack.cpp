@@ -1,5 +1,6 @@
 #include "driver/large_stack.hpp"
 
+#include <algorithm>
 #include <cstdint>
 #include <exception>
 #include <pthread.h>
@@ -21,7 +22,9 @@ struct Job {
 
 void run_job(Job& job) {
     auto top = reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0));
-    parser_stack_limit = top - (job.stack_bytes - STACK_RESERVE);
+    // A stack too small for the whole reserve keeps half of itself in hand.
+    std::uintptr_t reserve = std::min<std::uintptr_t>(STACK_RESERVE, job.stack_bytes / 2);
+    parser_stack_limit = top - (job.stack_bytes - reserve);
     try {
         job.fn();
     } catch (...) {
@@ -40,8 +43,7 @@ std::size_t own_stack_bytes() {
     rlimit limit{};
     constexpr std::size_t assumed = std::size_t{8} << 20;
     if (getrlimit(RLIMIT_STACK, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return assumed;
-    auto bytes = static_cast<std::size_t>(limit.rlim_cur);
-    return bytes > 2 * STACK_RESERVE ? bytes : 2 * STACK_RESERVE;
+    return static_cast<std::size_t>(limit.rlim_cur);
 }
 
 } // namespace
