@@ -1,0 +1,8 @@
+-- Takeuchi's function.
+local function tak(x, y, z)
+  if y < x then
+    return tak(tak(x - 1, y, z), tak(y - 1, z, x), tak(z - 1, x, y))
+  end
+  return z
+end
+for i = 0, 3 do print(tak(24 - i, 16, 8 - i)) end
