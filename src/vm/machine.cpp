@@ -36,10 +36,14 @@ enum VmOp : unsigned char {
 #define VM_ENUM(name) VM_##name,
     VM_OPS(VM_ENUM)
 #undef VM_ENUM
-        VM_OP_COUNT
 };
+// Counted outside the enum, so that a switch over it needs no case for the
+// count.
+#define VM_COUNT_ONE(name) +1
+inline constexpr int VM_OP_COUNT = 0 VM_OPS(VM_COUNT_ONE);
+#undef VM_COUNT_ONE
 static_assert(int{VM_LDC} == int{LDC} && int{VM_CUP} == int{CUP} &&
-                  int{VM_UNDEFINED} == OPCODE_COUNT,
+                  int{VM_UNDEFINED} == OPCODE_COUNT && VM_OP_COUNT == OPCODE_COUNT + 2,
               "the machine's own ops follow the instruction set");
 
 struct Step {
