@@ -44,7 +44,7 @@ def compare(expected_path, text):
     return f"{len(got)} lines, expected {len(want)}"
 
 
-def check(expected_path, command, stdin_path=None, timeout=600):
+def check(expected_path, command, stdin_path=None, timeout=300):
     """Runs the command; None when it succeeded with the expected output."""
     stdin = open(stdin_path, "rb") if stdin_path else subprocess.DEVNULL
     try:

@@ -69,8 +69,9 @@ def prepare(names):
     """Listings for the baseline and the read input; returns stdin paths."""
     os.makedirs(DATA, exist_ok=True)
     read_input = os.path.join(DATA, "read.in")
-    if not os.path.exists(read_input):
-        subprocess.run([sys.executable, os.path.join(BENCH, "gen_input.py"), read_input], check=True)
+    generator = os.path.join(BENCH, "gen_input.py")
+    if not os.path.exists(read_input) or os.path.getmtime(read_input) < os.path.getmtime(generator):
+        subprocess.run([sys.executable, generator, read_input], check=True)
     for name in names:
         with open(os.path.join(DATA, name + ".lst"), "wb") as out:
             subprocess.run([os.path.join(TOOLS, "tsumiki-listcode"), source(name, ".tsu")],
@@ -158,7 +159,7 @@ def main():
     failures = 0
     for name in names:
         for impl in IMPLEMENTATIONS:
-            problem = check_output.check(expected(name), command(impl, name), stdin[name])
+            problem = check_output.check(expected(name), command(impl, name), stdin[name], timeout=120)
             if problem:
                 say(f"  {name} under {impl}: {problem}")
                 failures += 1
