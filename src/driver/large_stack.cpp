@@ -46,17 +46,28 @@ std::size_t own_stack_bytes() {
     return static_cast<std::size_t>(limit.rlim_cur);
 }
 
+// Starts fn on a thread with a stack of the given size; false if the system
+// would not give one that large.
+bool start_thread(Job& job, pthread_t& thread) {
+    pthread_attr_t attr;
+    if (pthread_attr_init(&attr) != 0) return false;
+    bool started = pthread_attr_setstacksize(&attr, job.stack_bytes) == 0 &&
+                   pthread_create(&thread, &attr, thread_main, &job) == 0;
+    pthread_attr_destroy(&attr);
+    return started;
+}
+
 } // namespace
 
 void run_on_large_stack(void (*fn)()) {
     Job job{fn, COMPILE_STACK_BYTES, nullptr};
-    pthread_attr_t attr;
     pthread_t thread;
-    bool started = false;
-    if (pthread_attr_init(&attr) == 0) {
-        started = pthread_attr_setstacksize(&attr, COMPILE_STACK_BYTES) == 0 &&
-                  pthread_create(&thread, &attr, thread_main, &job) == 0;
-        pthread_attr_destroy(&attr);
+    // A machine short of memory may refuse the full size: each smaller
+    // stack still nests far deeper than the shell's default one.
+    bool started = start_thread(job, thread);
+    while (!started && job.stack_bytes / 4 >= COMPILE_STACK_MIN_BYTES) {
+        job.stack_bytes /= 4;
+        started = start_thread(job, thread);
     }
     if (started) {
         pthread_join(thread, nullptr);

@@ -8,9 +8,13 @@
 
 #include <cstddef>
 
-// The native stack given to the compile phase.
+// The native stack given to the compile phase, and the smallest one worth
+// a thread of its own when the system refuses the full size.
 inline constexpr std::size_t COMPILE_STACK_BYTES = std::size_t{2} << 30;
+inline constexpr std::size_t COMPILE_STACK_MIN_BYTES = std::size_t{32} << 20;
 
-// Runs fn to its end on a stack of COMPILE_STACK_BYTES and returns; an
+// Runs fn to its end on a stack of COMPILE_STACK_BYTES (or, if the system
+// refuses that, of the largest quarter of it down to COMPILE_STACK_MIN_BYTES
+// that it gives, or else on the caller's own stack) and returns; an
 // exception leaving fn is passed on to the caller.
 void run_on_large_stack(void (*fn)());
