@@ -16,9 +16,7 @@ void reference_argument(int d, int L) {
     SymbolKind kind = get_kind(token.text);
     // A routine name has no cell whose address could be passed.
     if (kind == SYM_PROC || kind == SYM_FUNC) syntax_error(MSG_REF_NOT_VARIABLE);
-    std::int32_t offset = get_offset(token.text);
-    std::int32_t level = get_level(token.text);
-    emit(kind == SYM_REF ? LOD : LDA, L - level, offset);
+    emit_name(kind == SYM_REF ? LOD : LDA, token.text, L);
     if (get_kind(token.text) == SYM_ARRAY) {
         emit(LDC, 0, get_array_low(token.text));
         next_token(d + 1);

@@ -72,26 +72,20 @@ bool parse_factor(int d, int L) {
         switch (get_kind(token.text)) {
         case SYM_VAR: {
             trace_parse(MSG_T_FACTOR_VAR, d + 1, "");
-            std::int32_t offset = get_offset(token.text);
-            std::int32_t level = get_level(token.text);
-            emit(LOD, L - level, offset);
+            emit_name(LOD, token.text, L);
             next_token(d + 1);
             break;
         }
         case SYM_REF: {
             trace_parse(MSG_T_FACTOR_REF, d + 1, "");
-            std::int32_t offset = get_offset(token.text);
-            std::int32_t level = get_level(token.text);
-            emit(LOD, L - level, offset);
+            emit_name(LOD, token.text, L);
             emit(IND, 0, 0);
             next_token(d + 1);
             break;
         }
         case SYM_ARRAY: {
             trace_parse(MSG_T_FACTOR_ARRAY, d + 1, "");
-            std::int32_t offset = get_offset(token.text);
-            std::int32_t level = get_level(token.text);
-            emit(LDA, L - level, offset);
+            emit_name(LDA, token.text, L);
             emit(LDC, 0, get_array_low(token.text));
             next_token(d + 1);
             if (token.kind != WD_L_BRAC) syntax_error(MSG_BAD_ID);
@@ -126,4 +120,10 @@ void parse_index(int d, int L) {
     next_token(d + 1);
     emit(OPR, 0, OPR_SUB);
     emit(OPR, 0, OPR_SUB);
+}
+
+void emit_name(Opcode op, const char* name, int L) {
+    std::int32_t offset = get_offset(name);
+    std::int32_t level = get_level(name);
+    emit(op, L - level, offset);
 }

@@ -12,6 +12,8 @@
 // returns.
 #pragma once
 
+#include "vm/code.hpp"
+
 bool parse_condition(int d, int L);
 bool parse_expression(int d, int L);
 bool parse_term(int d, int L);
@@ -21,3 +23,8 @@ bool parse_factor(int d, int L);
 // first-element address and its low bound are already on the stack.
 //   "[" expression "]"   emits: index; OPR 0,2; OPR 0,2
 void parse_index(int d, int L);
+
+// Emits `op` (LOD, STR or LDA) for the cell of a name, from a block of
+// level L: the level difference and the name's offset, looked up offset
+// first.
+void emit_name(Opcode op, const char* name, int L);

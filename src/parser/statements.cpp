@@ -24,17 +24,13 @@ void variable_assignment(int d, int L) {
     Token name = token;
     next_token(d + 1);
     compile_becomes(d, L);
-    std::int32_t offset = get_offset(name.text);
-    std::int32_t level = get_level(name.text);
-    emit(STR, L - level, offset);
+    emit_name(STR, name.text, L);
 }
 
 // name ":=" expression, for a reference parameter: store through it
 void reference_assignment(int d, int L) {
     trace_parse(MSG_T_STMT_REF, d + 1, "");
-    std::int32_t offset = get_offset(token.text);
-    std::int32_t level = get_level(token.text);
-    emit(LOD, L - level, offset);
+    emit_name(LOD, token.text, L);
     next_token(d + 1);
     compile_becomes(d, L);
     emit(STO, 0, 0);
@@ -43,9 +39,7 @@ void reference_assignment(int d, int L) {
 // array "[" expression "]" ":=" expression
 void array_assignment(int d, int L) {
     trace_parse(MSG_T_STMT_ARRAY, d + 1, "");
-    std::int32_t offset = get_offset(token.text);
-    std::int32_t level = get_level(token.text);
-    emit(LDA, L - level, offset);
+    emit_name(LDA, token.text, L);
     emit(LDC, 0, get_array_low(token.text));
     next_token(d + 1);
     if (token.kind != WD_L_BRAC) syntax_error(MSG_NO_LBRAC);
