@@ -3,10 +3,11 @@
 // a table of label addresses; elsewhere (or with TSUMIKI_SWITCH_DISPATCH) the
 // loop is a plain switch.  The cases are written once, with:
 //
-//   vm_loop_begin   fetch the first instruction and dispatch it
-//   vm_case(NAME)   begin the case of VM_NAME
-//   vm_next         end a case: fetch and dispatch the next instruction
-//   vm_loop_end     close the loop
+//   vm_loop_begin     fetch the first instruction and dispatch it
+//   vm_case(NAME)     begin the case of VM_NAME
+//   vm_next           end a case: fetch and dispatch the next instruction
+//   vm_dispatch(op)   run the case of op on the instruction already fetched
+//   vm_loop_end       close the loop
 //
 // The user of these macros defines VM_FETCH() (leaves the decoded op in
 // `vm_op`) and, for the jump table, `vm_labels`.
@@ -27,14 +28,21 @@
 #define vm_next                                                                                    \
     VM_FETCH();                                                                                    \
     goto* vm_labels[vm_op]
+#define vm_dispatch(op) goto* vm_labels[op]
 #define vm_loop_end
 #else
 #define vm_loop_begin                                                                              \
     for (;;) {                                                                                     \
         VM_FETCH();                                                                                \
+    vm_switch:                                                                                     \
         switch (vm_op) {
 #define vm_case(name) case VM_##name:
 #define vm_next       continue
+#define vm_dispatch(op)                                                                            \
+    do {                                                                                           \
+        vm_op = (op);                                                                              \
+        goto vm_switch;                                                                            \
+    } while (0)
 #define vm_loop_end                                                                                \
     }                                                                                              \
     }

@@ -1,6 +1,8 @@
 #include "vm/machine.hpp"
 
+#include <cerrno>
 #include <cstring>
+#include <unistd.h>
 
 #include "diag/diag.hpp"
 #include "diag/trace.hpp"
@@ -23,13 +25,37 @@ std::int32_t* const s = stack_cells + 1;
 
 namespace {
 
-// The operations the loop dispatches on: the 18 opcodes, then two of the
-// loop's own: an op byte outside the instruction set, and the end of the
-// code store (a jump outside it lands there too).
+// The operations the loop dispatches on.  First the 18 opcodes and two of
+// the loop's own: an op byte outside the instruction set, and the end of the
+// code store.  Then faster forms of single instructions: LOD, STR and LDA of
+// the current frame (level 0) or the one just outside it (level 1), a jump
+// whose target lies outside the store, and OPR and COP with each sub-code.
+// Last the fused steps, each doing the work of a short run of instructions
+// that the compiler emits often (C stands for LDC, L for LOD 0,a):
+//
+//   C_ADD     LDC; OPR 0,1              CC_ADD    LDC; LDC; OPR 0,1
+//   CL_ADD_S  LDC; LOD 0,a; OPR 0,1; STR 0,a
+//   LL_LT_J   LOD 0,a; LOD 0,a; COP 0,5; FJP 0,x
+//   C_LT_J    LDC; COP 0,5; FJP 0,x     C_S       LDC; STR 0,a
+//
+// and so on for every operation and both kinds of operand.
+#define VM_BINOPS(M, X)                                                                            \
+    M(X, ADD) M(X, SUB) M(X, MUL) M(X, DIV) M(X, EQ) M(X, NEQ) M(X, GT) M(X, GEQ) M(X, LT) M(X, LEQ)
+#define VM_ARITHS(M, X) M(X, ADD) M(X, SUB) M(X, MUL) M(X, DIV)
+#define VM_COPS(M, X)   M(X, EQ) M(X, NEQ) M(X, GT) M(X, GEQ) M(X, LT) M(X, LEQ)
+#define VM_ONE(X, op)   X(op)
+#define VM_X_(X, op)    X(C_##op) X(L_##op)
+#define VM_XY_(X, op)   X(CC_##op) X(CL_##op) X(LC_##op) X(LL_##op)
+#define VM_XYS_(X, op)  X(CC_##op##_S) X(CL_##op##_S) X(LC_##op##_S) X(LL_##op##_S)
+#define VM_XYJ_(X, op)  X(CC_##op##_J) X(CL_##op##_J) X(LC_##op##_J) X(LL_##op##_J)
+#define VM_XJ_(X, op)   X(C_##op##_J) X(L_##op##_J)
 // clang-format off
 #define VM_OPS(X)                                                                      \
     X(LDC) X(OPR) X(COP) X(LOD) X(STR) X(UJP) X(FJP) X(RET) X(MST) X(ENT) X(HLT)        \
-    X(GET) X(PUT) X(LDA) X(IND) X(STO) X(FRT) X(CUP) X(UNDEFINED) X(OFF_END)
+    X(GET) X(PUT) X(LDA) X(IND) X(STO) X(FRT) X(CUP) X(UNDEFINED) X(OFF_END)            \
+    X(LOD0) X(LOD1) X(STR0) X(STR1) X(LDA0) X(UJP_OFF) X(FJP_OFF) X(CUP_OFF) X(NEG)     \
+    VM_BINOPS(VM_ONE, X) VM_BINOPS(VM_X_, X) VM_BINOPS(VM_XY_, X)                       \
+    VM_ARITHS(VM_XYS_, X) VM_COPS(VM_XYJ_, X) VM_COPS(VM_XJ_, X) X(C_S) X(L_S)
 // clang-format on
 
 enum VmOp : unsigned char {
@@ -43,19 +69,77 @@ enum VmOp : unsigned char {
 inline constexpr int VM_OP_COUNT = 0 VM_OPS(VM_COUNT_ONE);
 #undef VM_COUNT_ONE
 static_assert(int{VM_LDC} == int{LDC} && int{VM_CUP} == int{CUP} &&
-                  int{VM_UNDEFINED} == OPCODE_COUNT && VM_OP_COUNT == OPCODE_COUNT + 2,
+                  int{VM_UNDEFINED} == OPCODE_COUNT && VM_OP_COUNT <= 256,
               "the machine's own ops follow the instruction set");
+// load_program finds a fused form by its position in its family.
+static_assert(VM_LEQ - VM_ADD == 9 && VM_L_LEQ - VM_C_ADD == 19 && VM_LL_LEQ - VM_CC_ADD == 39 &&
+              VM_LL_DIV_S - VM_CC_ADD_S == 15 && VM_LL_LEQ_J - VM_CC_EQ_J == 23 &&
+              VM_L_LEQ_J - VM_C_EQ_J == 11);
 
 struct Step {
-    VmOp op;
+    VmOp op;     // what the loop runs here
+    VmOp single; // the faster form of instruction i alone
     std::int32_t l;
     std::int32_t a;
 };
 
-// The code store as the loop runs it: the same instructions, with op bytes
-// outside the instruction set marked, jump targets outside the store sent to
-// the end marker, and the end marker after the last instruction.
+// The code store as the loop runs it, indexed like the store: step i does the
+// work of instructions i to i+k-1 and the loop goes on at i+k (or
+// where a jump among them leads).  Only step i changes when it is fused: a
+// jump to i+1 finds the step that starts there.  Op bytes outside the
+// instruction set are marked, jump targets outside the store are sent to the
+// end marker, and the end marker follows the last instruction.
 Step program[CODE_MAX + 1];
+
+// The position of OPR k or COP k among the binary operations, or -1.
+int binop_index(const Instruction& in) {
+    if (in.op == OPR && in.a >= OPR_ADD && in.a <= OPR_DIV) return in.a - OPR_ADD;
+    if (in.op == COP && in.a >= COP_EQ && in.a <= COP_LEQ) return 4 + in.a - COP_EQ;
+    return -1;
+}
+
+// 0 for LDC, 1 for LOD 0,a, -1 for anything else.
+int operand_kind(const Instruction& in) {
+    if (in.op == LDC) return 0;
+    if (in.op == LOD && in.l == 0) return 1;
+    return -1;
+}
+
+VmOp vm_op_at(int base, int offset) {
+    return static_cast<VmOp>(base + offset);
+}
+
+// The fused step that starts at instruction i, if one does.
+[[maybe_unused]] void fuse(int i) {
+    const Instruction* in = code + i;
+    int left = cx - i;
+    int x = operand_kind(in[0]);
+    if (x < 0 || left < 2) return;
+    Step& st = program[i];
+    int y = operand_kind(in[1]);
+    if (y >= 0 && left >= 3) {
+        int k = binop_index(in[2]);
+        if (k >= 0) {
+            int xy = x * 2 + y;
+            if (k < 4 && left >= 4 && in[3].op == STR && in[3].l == 0) {
+                st.op = vm_op_at(VM_CC_ADD_S, k * 4 + xy);
+            } else if (k >= 4 && left >= 4 && program[i + 3].op == VM_FJP) {
+                st.op = vm_op_at(VM_CC_EQ_J, (k - 4) * 4 + xy);
+            } else {
+                st.op = vm_op_at(VM_CC_ADD, k * 4 + xy);
+            }
+            return;
+        }
+    }
+    int k = binop_index(in[1]);
+    if (k >= 4 && left >= 3 && program[i + 2].op == VM_FJP) {
+        st.op = vm_op_at(VM_C_EQ_J, (k - 4) * 2 + x);
+    } else if (k >= 0) {
+        st.op = vm_op_at(VM_C_ADD, k * 2 + x);
+    } else if (in[1].op == STR && in[1].l == 0) {
+        st.op = x == 0 ? VM_C_S : VM_L_S;
+    }
+}
 
 void load_program() {
     for (int i = 0; i < cx; ++i) {
@@ -64,10 +148,25 @@ void load_program() {
         st.op = in.op < OPCODE_COUNT ? static_cast<VmOp>(in.op) : VM_UNDEFINED;
         st.l = in.l;
         st.a = in.a;
-        bool jumps = st.op == VM_UJP || st.op == VM_FJP || st.op == VM_CUP;
-        if (jumps && (st.a < 0 || st.a >= cx)) st.a = cx;
+        int k = binop_index(in);
+        if (k >= 0) st.op = vm_op_at(VM_ADD, k);
+        if (in.op == OPR && in.a == OPR_NEG) st.op = VM_NEG;
+        if (in.op == LOD && (in.l == 0 || in.l == 1)) st.op = in.l == 0 ? VM_LOD0 : VM_LOD1;
+        if (in.op == STR && (in.l == 0 || in.l == 1)) st.op = in.l == 0 ? VM_STR0 : VM_STR1;
+        if (in.op == LDA && in.l == 0) st.op = VM_LDA0;
+        bool jumps = in.op == UJP || in.op == FJP || in.op == CUP;
+        if (jumps && (in.a < 0 || in.a >= cx)) {
+            st.a = cx;
+            st.op = in.op == UJP ? VM_UJP_OFF : in.op == FJP ? VM_FJP_OFF : VM_CUP_OFF;
+        }
+        st.single = st.op;
     }
-    program[cx] = Step{VM_OFF_END, 0, 0};
+    program[cx] = Step{VM_OFF_END, VM_OFF_END, 0, 0};
+    // The traced build shows every instruction as it runs: no fused steps.
+    if constexpr (!trace_built) {
+        for (int i = 0; i < cx; ++i)
+            fuse(i);
+    }
 }
 
 std::uint32_t u32(std::int32_t v) {
@@ -85,42 +184,32 @@ std::int32_t clamp_top(std::int64_t v) {
     return static_cast<std::int32_t>(v);
 }
 
-// The instruction register after the loop: instruction `index` of the
-// store, or `before` when the loop ran off the store, where it fetched none.
-void load_ir(std::int32_t index, std::int32_t before) {
-    if (index < 0 || index >= cx) index = before;
-    if (index >= 0 && index < cx) ir = code[index];
-}
-
 bool in_stack(std::int64_t address) {
     return static_cast<std::uint64_t>(address) < static_cast<std::uint64_t>(STACK_SIZE);
 }
 
-// "%d" input: blanks and line breaks, an optional sign, digits.  The number
-// is taken modulo 2^32, as numerals in the source are.  When no number can
-// be read the cell keeps its value and the offending character stays unread.
-void read_number(std::int32_t& cell) {
-    std::FILE* in = machine_input;
-    int c;
-    do {
-        c = std::getc(in);
-    } while (c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r');
-    bool negative = false;
-    if (c == '+' || c == '-') {
-        negative = c == '-';
-        c = std::getc(in);
+// Standard output while the machine runs: PUT and the prompt of GET collect
+// their bytes here, and the buffer goes to stdout before anything else is
+// written there (an error, a trace line), before a read that may wait for a
+// person at a terminal, and at the end of the run.
+char out_buffer[1 << 16];
+std::size_t out_length = 0;
+
+void flush_output() {
+    if (out_length != 0) std::fwrite(out_buffer, 1, out_length, stdout);
+    out_length = 0;
+}
+
+void put_bytes(const char* bytes, std::size_t n) {
+    if (n > sizeof out_buffer - out_length) {
+        flush_output();
+        if (n > sizeof out_buffer) {
+            std::fwrite(bytes, 1, n, stdout);
+            return;
+        }
     }
-    if (c < '0' || c > '9') {
-        if (c != EOF) std::ungetc(c, in);
-        return;
-    }
-    std::uint32_t value = 0;
-    while (c >= '0' && c <= '9') {
-        value = value * 10u + static_cast<std::uint32_t>(c - '0');
-        c = std::getc(in);
-    }
-    if (c != EOF) std::ungetc(c, in);
-    cell = i32(negative ? 0u - value : value);
+    std::memcpy(out_buffer + out_length, bytes, n);
+    out_length += n;
 }
 
 void write_number(std::int32_t v) {
@@ -134,11 +223,79 @@ void write_number(std::int32_t v) {
         m /= 10u;
     } while (m != 0);
     if (v < 0) *--q = '-';
-    std::fwrite(q, 1, static_cast<std::size_t>(end - q), stdout);
+    put_bytes(q, static_cast<std::size_t>(end - q));
+}
+
+// Standard input of GET: the machine reads machine_input's descriptor in
+// blocks of its own (a stream without one, a character at a time).  The end
+// of input, once seen, stays seen for the rest of the run.
+unsigned char in_buffer[1 << 16];
+std::size_t in_next = 0;
+std::size_t in_length = 0;
+bool in_ended = false;
+
+void reset_input() {
+    in_next = in_length = 0;
+    in_ended = false;
+}
+
+// The next input character without taking it, or EOF.
+int peek_input() {
+    if (in_next < in_length) return in_buffer[in_next];
+    if (in_ended) return EOF;
+    // The read may wait: whatever was written so far must be visible.
+    flush_output();
+    std::fflush(stdout);
+    in_next = in_length = 0;
+    int fd = fileno(machine_input);
+    if (fd >= 0) {
+        ssize_t n;
+        do {
+            n = read(fd, in_buffer, sizeof in_buffer);
+        } while (n < 0 && errno == EINTR);
+        if (n > 0) in_length = static_cast<std::size_t>(n);
+    } else {
+        int c = std::getc(machine_input);
+        if (c != EOF) {
+            in_buffer[0] = static_cast<unsigned char>(c);
+            in_length = 1;
+        }
+    }
+    if (in_length == 0) {
+        in_ended = true;
+        return EOF;
+    }
+    return in_buffer[0];
+}
+
+// "%d" input: blanks and line breaks, an optional sign, digits.  The number
+// is taken modulo 2^32, as numerals in the source are.  When no number can
+// be read the cell keeps its value and the offending character stays unread.
+void read_number(std::int32_t& cell) {
+    int c = peek_input();
+    while (c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r') {
+        ++in_next;
+        c = peek_input();
+    }
+    bool negative = false;
+    if (c == '+' || c == '-') {
+        negative = c == '-';
+        ++in_next;
+        c = peek_input();
+    }
+    if (c < '0' || c > '9') return;
+    std::uint32_t value = 0;
+    while (c >= '0' && c <= '9') {
+        value = value * 10u + static_cast<std::uint32_t>(c - '0');
+        ++in_next;
+        c = peek_input();
+    }
+    cell = i32(negative ? 0u - value : value);
 }
 
 // Prints the registers, the stack frame by frame and the instruction.
-[[maybe_unused]] void trace_machine(std::int32_t pc, const Step& st) {
+[[maybe_unused]] void trace_machine(std::int32_t pc, const Instruction& in) {
+    flush_output();
     trace_print(MSG_T_REGISTERS, pc, b, t);
     // The frames are found by following static links from b down to cell 0.
     bool starts_frame[STACK_SIZE] = {};
@@ -150,7 +307,7 @@ void write_number(std::int32_t v) {
         trace_print(MSG_T_CELL, s[i]);
     }
     trace_print(MSG_T_STACK_END);
-    trace_print(MSG_T_EXECUTE, mnemonic(st.op), st.l, st.a);
+    trace_print(MSG_T_EXECUTE, mnemonic(in.op), in.l, in.a);
 }
 
 } // namespace
@@ -173,23 +330,29 @@ std::int32_t base(std::int32_t l) {
 void interpret() {
     std::memset(stack_cells, 0, sizeof stack_cells);
     load_program();
+    reset_input();
+    out_length = 0;
+    const char* const prompt = msg(MSG_PROMPT);
+    const std::size_t prompt_length = std::strlen(prompt);
     const Step* const prog = program;
     const std::int32_t code_end = cx;
     std::uint64_t executed = 0;
 
     // The registers live in locals while the loop runs; they are written
-    // back before anything outside the loop can look at them.
-    std::int32_t pc = p;
+    // back before anything outside the loop can look at them.  ip is the
+    // step being executed until its case moves on, so p and ir follow from
+    // it when the run stops.
+    const Step* ip = prog + (p < 0 || p > code_end ? code_end : p);
     std::int32_t sp = t;
     std::int32_t bp = b;
-    std::int32_t fetched = -1;  // the index of the instruction in ir
-    std::int32_t previous = -1; // the one fetched before it
+    const Step* next = ip;      // where a step that overflowed the stack would go
+    int ran = 1;                // and how many instructions it had run
+    std::int32_t last_run = -1; // the traced build: the instruction run last
     VmOp vm_op;
-    std::int32_t op_l;
-    std::int32_t op_a;
     Msg fault = MSG_STACK_OVERFLOW;
 
-#define SYNC() (p = pc, t = sp, b = bp, load_ir(fetched, previous))
+#define INDEX(step)        static_cast<std::int32_t>((step)-prog)
+#define SYNC_REGISTERS(pc) (p = (pc), t = sp, b = bp, flush_output())
 #define FAIL(m)                                                                                    \
     do {                                                                                           \
         fault = (m);                                                                               \
@@ -197,7 +360,7 @@ void interpret() {
     } while (0)
 #define CHECK_ADDRESS(addr)                                                                        \
     if (!in_stack(addr)) FAIL(MSG_BAD_ADDRESS)
-    // base(l) with the registers in locals.
+    // base(l) with the registers in locals; b is always a stack index here.
 #define BASE(l, out)                                                                               \
     do {                                                                                           \
         std::int32_t x_ = bp;                                                                      \
@@ -209,29 +372,157 @@ void interpret() {
         (out) = x_;                                                                                \
     } while (0)
 
+    // Before every fetch: the test of t, with the t left by the step that
+    // ends here.  A fused step starts only while none of the instructions it
+    // stands for could fail this test; otherwise its first instruction runs
+    // alone (the slow path), and so on.
+#define NEXT_AFTER(k, target)                                                                      \
+    {                                                                                              \
+        const Step* n_ = (target);                                                                 \
+        if (u32(sp) >= u32(STACK_OVERFLOW)) {                                                      \
+            next = n_;                                                                             \
+            ran = (k);                                                                             \
+            goto stack_fault;                                                                      \
+        }                                                                                          \
+        ip = n_;                                                                                   \
+        vm_next;                                                                                   \
+    }
+#define NEXT(k) NEXT_AFTER(k, ip + (k))
+#define SLOW    goto slow
+
 #define VM_FETCH()                                                                                 \
     do {                                                                                           \
-        if (u32(sp) >= u32(STACK_OVERFLOW)) goto stack_fault;                                      \
-        const Step& st_ = prog[pc];                                                                \
         if constexpr (trace_built) {                                                               \
-            if (st_.op != VM_OFF_END) {                                                            \
+            if (ip->op != VM_OFF_END) {                                                            \
+                std::int32_t pc_ = INDEX(ip);                                                      \
                 if (trace_on.run) {                                                                \
-                    SYNC();                                                                        \
-                    ir = code[pc];                                                                 \
-                    trace_machine(pc, st_);                                                        \
+                    SYNC_REGISTERS(pc_);                                                           \
+                    ir = code[pc_];                                                                \
+                    trace_machine(pc_, code[pc_]);                                                 \
                 }                                                                                  \
                 if (instruction_budget != 0 && ++executed > instruction_budget) {                  \
-                    SYNC();                                                                        \
+                    SYNC_REGISTERS(pc_);                                                           \
+                    if (last_run >= 0) ir = code[last_run];                                        \
                     end_process(BUDGET_EXHAUSTED_STATUS);                                          \
                 }                                                                                  \
+                last_run = pc_;                                                                    \
             }                                                                                      \
         }                                                                                          \
-        vm_op = st_.op;                                                                            \
-        op_l = st_.l;                                                                              \
-        op_a = st_.a;                                                                              \
-        previous = fetched;                                                                        \
-        fetched = pc++;                                                                            \
+        vm_op = ip->op;                                                                            \
     } while (0)
+
+    // The effects of OPR's and COP's binary operations on left l and right
+    // r; `zero` runs instead when a division has no divisor.
+#define BINOP_ADD(l, r, out, zero) (out) = i32(u32(l) + u32(r))
+#define BINOP_SUB(l, r, out, zero) (out) = i32(u32(l) - u32(r))
+#define BINOP_MUL(l, r, out, zero) (out) = i32(u32(l) * u32(r))
+#define BINOP_DIV(l, r, out, zero)                                                                 \
+    do {                                                                                           \
+        if ((r) == 0) zero;                                                                        \
+        /* The most negative value div -1 wraps to itself. */                                      \
+        (out) = (r) == -1 ? i32(0u - u32(l)) : (l) / (r);                                          \
+    } while (0)
+#define BINOP_EQ(l, r, out, zero)  (out) = (l) == (r) ? 1 : 0
+#define BINOP_NEQ(l, r, out, zero) (out) = (l) != (r) ? 1 : 0
+#define BINOP_GT(l, r, out, zero)  (out) = (l) > (r) ? 1 : 0
+#define BINOP_GEQ(l, r, out, zero) (out) = (l) >= (r) ? 1 : 0
+#define BINOP_LT(l, r, out, zero)  (out) = (l) < (r) ? 1 : 0
+#define BINOP_LEQ(l, r, out, zero) (out) = (l) <= (r) ? 1 : 0
+
+    // The operand of a fused step: LDC's constant, or the cell LOD 0,a reads
+    // (an address outside the stack takes the slow path, where LOD fails).
+#define OPERAND_C(a, out) (out) = (a)
+#define OPERAND_L(a, out)                                                                          \
+    do {                                                                                           \
+        std::int64_t addr_ = std::int64_t{bp} + (a);                                               \
+        if (!in_stack(addr_)) SLOW;                                                                \
+        (out) = s[addr_];                                                                          \
+    } while (0)
+    // STR 0,a at the end of a fused step.
+#define STORE_LOCAL(a, v)                                                                          \
+    do {                                                                                           \
+        std::int64_t addr_ = std::int64_t{bp} + (a);                                               \
+        if (!in_stack(addr_)) SLOW;                                                                \
+        s[addr_] = (v);                                                                            \
+    } while (0)
+
+    // Every cell the instructions write is written, the pushed operands
+    // included, in their order.
+#define CASE_BINOP(X, op)                                                                          \
+    vm_case(op) {                                                                                  \
+        std::int32_t r_;                                                                           \
+        BINOP_##op(s[sp - 1], s[sp], r_, FAIL(MSG_DIVISION_BY_ZERO));                              \
+        s[--sp] = r_;                                                                              \
+        NEXT(1);                                                                                   \
+    }
+    // x op: t rises by one and falls back.
+#define CASE_X1(xk, op)                                                                            \
+    vm_case(xk##_##op) {                                                                           \
+        if (sp >= STACK_OVERFLOW - 1) SLOW;                                                        \
+        std::int32_t x_, r_;                                                                       \
+        OPERAND_##xk(ip->a, x_);                                                                   \
+        s[sp + 1] = x_;                                                                            \
+        BINOP_##op(s[sp], x_, r_, SLOW);                                                           \
+        s[sp] = r_;                                                                                \
+        NEXT(2);                                                                                   \
+    }
+#define CASE_X(X, op) CASE_X1(C, op) CASE_X1(L, op)
+    // x y op, x y op STR, x y cop FJP: t rises by two.
+#define XY_VALUE(xk, yk, op)                                                                       \
+    if (sp >= STACK_OVERFLOW - 2) SLOW;                                                            \
+    std::int32_t x_, y_, r_;                                                                       \
+    OPERAND_##xk(ip->a, x_);                                                                       \
+    s[sp + 1] = x_;                                                                                \
+    OPERAND_##yk(ip[1].a, y_);                                                                     \
+    s[sp + 2] = y_;                                                                                \
+    BINOP_##op(x_, y_, r_, SLOW);                                                                  \
+    s[sp + 1] = r_
+#define CASE_XY1(xk, yk, op)                                                                       \
+    vm_case(xk##yk##_##op) {                                                                       \
+        XY_VALUE(xk, yk, op);                                                                      \
+        ++sp;                                                                                      \
+        NEXT(3);                                                                                   \
+    }
+#define CASE_XY(X, op) CASE_XY1(C, C, op) CASE_XY1(C, L, op) CASE_XY1(L, C, op) CASE_XY1(L, L, op)
+#define CASE_XYS1(xk, yk, op)                                                                      \
+    vm_case(xk##yk##_##op##_S) {                                                                   \
+        XY_VALUE(xk, yk, op);                                                                      \
+        STORE_LOCAL(ip[3].a, r_);                                                                  \
+        NEXT(4);                                                                                   \
+    }
+#define CASE_XYS(X, op)                                                                            \
+    CASE_XYS1(C, C, op) CASE_XYS1(C, L, op) CASE_XYS1(L, C, op) CASE_XYS1(L, L, op)
+#define CASE_XYJ1(xk, yk, op)                                                                      \
+    vm_case(xk##yk##_##op##_J) {                                                                   \
+        XY_VALUE(xk, yk, op);                                                                      \
+        if (r_ == 0) NEXT_AFTER(4, prog + ip[3].a);                                                \
+        NEXT(4);                                                                                   \
+    }
+#define CASE_XYJ(X, op)                                                                            \
+    CASE_XYJ1(C, C, op) CASE_XYJ1(C, L, op) CASE_XYJ1(L, C, op) CASE_XYJ1(L, L, op)
+    // x cop FJP: t rises by one, then falls by two.
+#define CASE_XJ1(xk, op)                                                                           \
+    vm_case(xk##_##op##_J) {                                                                       \
+        if (sp >= STACK_OVERFLOW - 1) SLOW;                                                        \
+        std::int32_t x_, r_;                                                                       \
+        OPERAND_##xk(ip->a, x_);                                                                   \
+        s[sp + 1] = x_;                                                                            \
+        BINOP_##op(s[sp], x_, r_, SLOW);                                                           \
+        s[sp--] = r_;                                                                              \
+        if (r_ == 0) NEXT_AFTER(3, prog + ip[2].a);                                                \
+        NEXT(3);                                                                                   \
+    }
+#define CASE_XJ(X, op) CASE_XJ1(C, op) CASE_XJ1(L, op)
+    // x STR 0,a: t rises by one and falls back.
+#define CASE_XS(xk)                                                                                \
+    vm_case(xk##_S) {                                                                              \
+        if (sp >= STACK_OVERFLOW - 1) SLOW;                                                        \
+        std::int32_t x_;                                                                           \
+        OPERAND_##xk(ip->a, x_);                                                                   \
+        s[sp + 1] = x_;                                                                            \
+        STORE_LOCAL(ip[1].a, x_);                                                                  \
+        NEXT(2);                                                                                   \
+    }
 
 #if VM_COMPUTED_GOTO
     static void* const vm_labels[] = {
@@ -242,87 +533,90 @@ void interpret() {
     static_assert(sizeof vm_labels / sizeof vm_labels[0] == VM_OP_COUNT);
 #endif
     (void)executed;
+    (void)last_run;
 
     // Registers set from outside (a test, a second run) may lie outside the
-    // store or the stack; in the loop b always leaves room for a header.
-    if (pc < 0 || pc > code_end) pc = code_end;
-    if (bp < 0 || bp > STACK_SIZE - 4) FAIL(MSG_BAD_ADDRESS);
+    // store or the stack; in the loop b always is a stack index with room
+    // for a frame header above it.
+    if (bp < 0 || bp > STACK_SIZE - 4) {
+        SYNC_REGISTERS(INDEX(ip));
+        runtime_error(MSG_BAD_ADDRESS);
+    }
+    if (u32(sp) >= u32(STACK_OVERFLOW) || ip == prog + code_end) {
+        // Nothing fetched yet: ir stays as it was.
+        SYNC_REGISTERS(INDEX(ip));
+        runtime_error(sp < 0                 ? MSG_STACK_UNDERFLOW
+                      : sp >= STACK_OVERFLOW ? MSG_STACK_OVERFLOW
+                                             : MSG_BAD_CODE_ADDRESS);
+    }
 
     vm_loop_begin
 
     vm_case(LDC) {
-        s[++sp] = op_a;
-        vm_next;
+        s[++sp] = ip->a;
+        NEXT(1);
     }
-    vm_case(OPR) {
-        switch (op_a) {
-        case OPR_ADD:
-            --sp;
-            s[sp] = i32(u32(s[sp]) + u32(s[sp + 1]));
-            break;
-        case OPR_SUB:
-            --sp;
-            s[sp] = i32(u32(s[sp]) - u32(s[sp + 1]));
-            break;
-        case OPR_MUL:
-            --sp;
-            s[sp] = i32(u32(s[sp]) * u32(s[sp + 1]));
-            break;
-        case OPR_DIV: {
-            std::int32_t divisor = s[sp];
-            if (divisor == 0) FAIL(MSG_DIVISION_BY_ZERO);
-            --sp;
-            // The most negative value div -1 wraps to itself.
-            s[sp] = divisor == -1 ? i32(0u - u32(s[sp])) : s[sp] / divisor;
-            break;
-        }
-        case OPR_NEG: s[sp] = i32(0u - u32(s[sp])); break;
-        default: break;
-        }
-        vm_next;
+    vm_case(OPR) { // a sub-code outside the table: no effect
+        NEXT(1);
     }
     vm_case(COP) {
-        if (op_a >= COP_EQ && op_a <= COP_LEQ) {
-            std::int32_t right = s[sp];
-            std::int32_t left = s[--sp];
-            bool holds = false;
-            switch (op_a) {
-            case COP_EQ: holds = left == right; break;
-            case COP_NEQ: holds = left != right; break;
-            case COP_GT: holds = left > right; break;
-            case COP_GEQ: holds = left >= right; break;
-            case COP_LT: holds = left < right; break;
-            default: holds = left <= right; break;
-            }
-            s[sp] = holds ? 1 : 0;
-        }
-        vm_next;
+        NEXT(1);
     }
+    vm_case(NEG) {
+        s[sp] = i32(0u - u32(s[sp]));
+        NEXT(1);
+    }
+    VM_BINOPS(CASE_BINOP, _)
     vm_case(LOD) {
         std::int32_t frame;
-        BASE(op_l, frame);
-        std::int64_t addr = std::int64_t{frame} + op_a;
+        BASE(ip->l, frame);
+        std::int64_t addr = std::int64_t{frame} + ip->a;
         CHECK_ADDRESS(addr);
         s[sp + 1] = s[addr];
         ++sp;
-        vm_next;
+        NEXT(1);
+    }
+    vm_case(LOD0) {
+        std::int64_t addr = std::int64_t{bp} + ip->a;
+        CHECK_ADDRESS(addr);
+        s[sp + 1] = s[addr];
+        ++sp;
+        NEXT(1);
+    }
+    vm_case(LOD1) { // base(1): one link out, no further test needed
+        std::int64_t addr = std::int64_t{s[bp]} + ip->a;
+        CHECK_ADDRESS(addr);
+        s[sp + 1] = s[addr];
+        ++sp;
+        NEXT(1);
     }
     vm_case(STR) {
         std::int32_t frame;
-        BASE(op_l, frame);
-        std::int64_t addr = std::int64_t{frame} + op_a;
+        BASE(ip->l, frame);
+        std::int64_t addr = std::int64_t{frame} + ip->a;
         CHECK_ADDRESS(addr);
         s[addr] = s[sp--];
-        vm_next;
+        NEXT(1);
+    }
+    vm_case(STR0) {
+        std::int64_t addr = std::int64_t{bp} + ip->a;
+        CHECK_ADDRESS(addr);
+        s[addr] = s[sp--];
+        NEXT(1);
+    }
+    vm_case(STR1) {
+        std::int64_t addr = std::int64_t{s[bp]} + ip->a;
+        CHECK_ADDRESS(addr);
+        s[addr] = s[sp--];
+        NEXT(1);
     }
     vm_case(UJP) {
-        pc = op_a;
-        vm_next;
+        NEXT_AFTER(1, prog + ip->a);
     }
     vm_case(FJP) {
-        if (s[sp] == 0) pc = op_a;
-        --sp;
-        vm_next;
+        std::int32_t v = s[sp--];
+        if (v == 0) NEXT_AFTER(1, prog + ip->a);
+        NEXT(1);
     }
     vm_case(RET) {
         std::int32_t ret = s[bp + 2];
@@ -330,55 +624,58 @@ void interpret() {
         sp = bp - 1;
         if (ret < 0 || ret >= code_end) FAIL(MSG_BAD_CODE_ADDRESS);
         if (link < 0 || link > STACK_SIZE - 4) FAIL(MSG_BAD_ADDRESS);
-        pc = ret;
         bp = link;
-        vm_next;
+        NEXT_AFTER(1, prog + ret);
     }
     vm_case(MST) {
         std::int32_t link;
-        BASE(op_l, link);
+        BASE(ip->l, link);
         s[sp + 1] = link;
         s[sp + 2] = bp;
-        sp = clamp_top(std::int64_t{sp} + op_a);
-        vm_next;
+        sp = clamp_top(std::int64_t{sp} + ip->a);
+        NEXT(1);
     }
     vm_case(ENT) {
-        sp = clamp_top(std::int64_t{bp} + op_a);
-        vm_next;
+        sp = clamp_top(std::int64_t{bp} + ip->a);
+        NEXT(1);
     }
     vm_case(HLT) {
-        SYNC();
+        SYNC_REGISTERS(INDEX(ip) + 1);
+        ir = code[INDEX(ip)];
         return;
     }
     vm_case(GET) {
         ++sp;
-        std::fputs(msg(MSG_PROMPT), stdout);
-        std::fflush(stdout);
+        put_bytes(prompt, prompt_length);
         read_number(s[sp]);
-        vm_next;
+        NEXT(1);
     }
     vm_case(PUT) {
         write_number(s[sp--]);
-        vm_next;
+        NEXT(1);
     }
     vm_case(LDA) {
         std::int32_t frame;
-        BASE(op_l, frame);
-        s[++sp] = i32(u32(frame) + u32(op_a));
-        vm_next;
+        BASE(ip->l, frame);
+        s[++sp] = i32(u32(frame) + u32(ip->a));
+        NEXT(1);
+    }
+    vm_case(LDA0) {
+        s[++sp] = i32(u32(bp) + u32(ip->a));
+        NEXT(1);
     }
     vm_case(IND) {
-        std::int64_t addr = std::int64_t{s[sp]} + op_a;
+        std::int64_t addr = std::int64_t{s[sp]} + ip->a;
         CHECK_ADDRESS(addr);
         s[sp] = s[addr];
-        vm_next;
+        NEXT(1);
     }
     vm_case(STO) {
         std::int32_t addr = s[sp - 1];
         CHECK_ADDRESS(addr);
         s[addr] = s[sp];
         sp -= 2;
-        vm_next;
+        NEXT(1);
     }
     vm_case(FRT) {
         s[bp] = s[bp + 3];
@@ -387,38 +684,84 @@ void interpret() {
         sp = bp;
         if (ret < 0 || ret >= code_end) FAIL(MSG_BAD_CODE_ADDRESS);
         if (link < 0 || link > STACK_SIZE - 4) FAIL(MSG_BAD_ADDRESS);
-        pc = ret;
         bp = link;
-        vm_next;
+        NEXT_AFTER(1, prog + ret);
     }
     vm_case(CUP) {
         // The return-address cell; the new frame starts two cells below it.
-        std::int64_t cell = std::int64_t{sp} - op_l;
+        std::int64_t cell = std::int64_t{sp} - ip->l;
         if (cell < 2 || cell > STACK_SIZE - 2) FAIL(MSG_BAD_ADDRESS);
-        s[cell] = pc;
+        s[cell] = INDEX(ip) + 1;
         bp = static_cast<std::int32_t>(cell - 2);
-        pc = op_a;
-        vm_next;
+        NEXT_AFTER(1, prog + ip->a);
+    }
+    // Jumps out of the store: the jump's effect, then the fetch from the
+    // end fails (after the test of t).
+    vm_case(UJP_OFF) {
+        goto jumped_off;
+    }
+    vm_case(FJP_OFF) {
+        std::int32_t v = s[sp--];
+        if (v == 0) goto jumped_off;
+        NEXT(1);
+    }
+    vm_case(CUP_OFF) {
+        std::int64_t cell = std::int64_t{sp} - ip->l;
+        if (cell < 2 || cell > STACK_SIZE - 2) FAIL(MSG_BAD_ADDRESS);
+        s[cell] = INDEX(ip) + 1;
+        bp = static_cast<std::int32_t>(cell - 2);
+        goto jumped_off;
     }
     vm_case(UNDEFINED) {
         FAIL(MSG_UNDEFINED_OP);
     }
     vm_case(OFF_END) {
-        --pc;
-        FAIL(MSG_BAD_CODE_ADDRESS);
+        // Only the last instruction runs into the end; jumps are handled above.
+        --ip;
+        fault = MSG_BAD_CODE_ADDRESS;
+        goto failed;
     }
+
+    VM_BINOPS(CASE_X, _)
+    VM_BINOPS(CASE_XY, _)
+    VM_ARITHS(CASE_XYS, _)
+    VM_COPS(CASE_XYJ, _)
+    VM_COPS(CASE_XJ, _)
+    CASE_XS(C)
+    CASE_XS(L)
 
     vm_loop_end
 
-        stack_fault : fault = sp < 0 ? MSG_STACK_UNDERFLOW : MSG_STACK_OVERFLOW;
+        slow : vm_dispatch(ip->single);
+
+jumped_off:
+    if (u32(sp) >= u32(STACK_OVERFLOW)) {
+        next = prog + code_end;
+        ran = 1;
+        goto stack_fault;
+    }
+    SYNC_REGISTERS(code_end);
+    ir = code[INDEX(ip)];
+    runtime_error(MSG_BAD_CODE_ADDRESS);
+
+stack_fault:
+    SYNC_REGISTERS(INDEX(next));
+    ir = code[INDEX(ip) + ran - 1];
+    runtime_error(sp < 0 ? MSG_STACK_UNDERFLOW : MSG_STACK_OVERFLOW);
+
 failed:
-    SYNC();
+    SYNC_REGISTERS(INDEX(ip) + 1);
+    ir = code[INDEX(ip)];
     runtime_error(fault);
 
-#undef SYNC
+#undef INDEX
+#undef SYNC_REGISTERS
 #undef FAIL
 #undef CHECK_ADDRESS
 #undef BASE
+#undef NEXT_AFTER
+#undef NEXT
+#undef SLOW
 #undef VM_FETCH
 }
 
