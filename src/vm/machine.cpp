@@ -38,7 +38,13 @@ namespace {
 //   LL_LT_J   LOD 0,a; LOD 0,a; COP 0,5; FJP 0,x
 //   C_LT_J    LDC; COP 0,5; FJP 0,x     C_S       LDC; STR 0,a
 //
-// and so on for every operation and both kinds of operand.
+// and so on for every operation and both kinds of operand; and for arrays
+// and calls:
+//
+//   ELEM_CL   LDA 0,a; LDC; LOD 0,a; OPR 0,2; OPR 0,2   (the address of an
+//             element; ELEM_CL_I also reads it with the IND 0,k that follows)
+//   SUB2_I    OPR 0,2; OPR 0,2; IND 0,k   L_I   LOD 0,a; IND 0,k
+//   CUP_ENT   CUP n,x where x holds UJP 0,y and y holds ENT 0,m
 #define VM_BINOPS(M, X)                                                                            \
     M(X, ADD) M(X, SUB) M(X, MUL) M(X, DIV) M(X, EQ) M(X, NEQ) M(X, GT) M(X, GEQ) M(X, LT) M(X, LEQ)
 #define VM_ARITHS(M, X) M(X, ADD) M(X, SUB) M(X, MUL) M(X, DIV)
@@ -55,7 +61,9 @@ namespace {
     X(GET) X(PUT) X(LDA) X(IND) X(STO) X(FRT) X(CUP) X(UNDEFINED) X(OFF_END)            \
     X(LOD0) X(LOD1) X(STR0) X(STR1) X(LDA0) X(UJP_OFF) X(FJP_OFF) X(CUP_OFF) X(NEG)     \
     VM_BINOPS(VM_ONE, X) VM_BINOPS(VM_X_, X) VM_BINOPS(VM_XY_, X)                       \
-    VM_ARITHS(VM_XYS_, X) VM_COPS(VM_XYJ_, X) VM_COPS(VM_XJ_, X) X(C_S) X(L_S)
+    VM_ARITHS(VM_XYS_, X) VM_COPS(VM_XYJ_, X) VM_COPS(VM_XJ_, X) X(C_S) X(L_S)          \
+    X(MST0) X(MST1) X(CUP_ENT) X(ELEM_CC) X(ELEM_CL) X(ELEM_CC_I) X(ELEM_CL_I)          \
+    X(SUB2_I) X(L_I)
 // clang-format on
 
 enum VmOp : unsigned char {
@@ -113,9 +121,30 @@ VmOp vm_op_at(int base, int offset) {
 [[maybe_unused]] void fuse(int i) {
     const Instruction* in = code + i;
     int left = cx - i;
+    Step& st = program[i];
+    auto is_sub = [](const Instruction& c) { return c.op == OPR && c.a == OPR_SUB; };
+    if (st.op == VM_CUP) {
+        const Step& jump = program[st.a];
+        if (jump.single == VM_UJP && program[jump.a].single == VM_ENT) st.op = VM_CUP_ENT;
+        return;
+    }
+    if (st.op == VM_LDA0 && left >= 5 && in[1].op == LDC && operand_kind(in[2]) >= 0 &&
+        is_sub(in[3]) && is_sub(in[4])) {
+        bool read = left >= 6 && in[5].op == IND;
+        int y = operand_kind(in[2]);
+        st.op = read ? (y == 0 ? VM_ELEM_CC_I : VM_ELEM_CL_I) : (y == 0 ? VM_ELEM_CC : VM_ELEM_CL);
+        return;
+    }
+    if (is_sub(in[0]) && left >= 3 && is_sub(in[1]) && in[2].op == IND) {
+        st.op = VM_SUB2_I;
+        return;
+    }
     int x = operand_kind(in[0]);
     if (x < 0 || left < 2) return;
-    Step& st = program[i];
+    if (x == 1 && in[1].op == IND) {
+        st.op = VM_L_I;
+        return;
+    }
     int y = operand_kind(in[1]);
     if (y >= 0 && left >= 3) {
         int k = binop_index(in[2]);
@@ -154,6 +183,7 @@ void load_program() {
         if (in.op == LOD && (in.l == 0 || in.l == 1)) st.op = in.l == 0 ? VM_LOD0 : VM_LOD1;
         if (in.op == STR && (in.l == 0 || in.l == 1)) st.op = in.l == 0 ? VM_STR0 : VM_STR1;
         if (in.op == LDA && in.l == 0) st.op = VM_LDA0;
+        if (in.op == MST && (in.l == 0 || in.l == 1)) st.op = in.l == 0 ? VM_MST0 : VM_MST1;
         bool jumps = in.op == UJP || in.op == FJP || in.op == CUP;
         if (jumps && (in.a < 0 || in.a >= cx)) {
             st.a = cx;
@@ -729,6 +759,82 @@ void interpret() {
     VM_COPS(CASE_XJ, _)
     CASE_XS(C)
     CASE_XS(L)
+
+    vm_case(MST0) {
+        s[sp + 1] = bp;
+        s[sp + 2] = bp;
+        sp = clamp_top(std::int64_t{sp} + ip->a);
+        NEXT(1);
+    }
+    vm_case(MST1) {
+        s[sp + 1] = s[bp];
+        s[sp + 2] = bp;
+        sp = clamp_top(std::int64_t{sp} + ip->a);
+        NEXT(1);
+    }
+    // CUP, then the UJP at its target (t unchanged, so the test before each
+    // fetch passes), then the ENT that UJP leads to.
+    vm_case(CUP_ENT) {
+        std::int64_t cell = std::int64_t{sp} - ip->l;
+        if (cell < 2 || cell > STACK_SIZE - 2) FAIL(MSG_BAD_ADDRESS);
+        s[cell] = INDEX(ip) + 1;
+        bp = static_cast<std::int32_t>(cell - 2);
+        ip = prog + prog[ip->a].a;
+        sp = clamp_top(std::int64_t{bp} + ip->a);
+        NEXT(1);
+    }
+    // LDA 0,a; x; y; OPR 0,2; OPR 0,2 (then IND 0,k): t rises by three.
+#define ELEM_VALUE(yk)                                                                             \
+    if (sp >= STACK_OVERFLOW - 3) SLOW;                                                            \
+    std::int32_t e_ = i32(u32(bp) + u32(ip->a));                                                   \
+    std::int32_t x_ = ip[1].a, y_;                                                                 \
+    s[sp + 1] = e_;                                                                                \
+    s[sp + 2] = x_;                                                                                \
+    OPERAND_##yk(ip[2].a, y_);                                                                     \
+    s[sp + 3] = y_;                                                                                \
+    std::int32_t d_ = i32(u32(x_) - u32(y_));                                                      \
+    s[sp + 2] = d_;                                                                                \
+    e_ = i32(u32(e_) - u32(d_));                                                                   \
+    s[sp + 1] = e_
+#define CASE_ELEM(yk)                                                                              \
+    vm_case(ELEM_C##yk) {                                                                          \
+        ELEM_VALUE(yk);                                                                            \
+        ++sp;                                                                                      \
+        NEXT(5);                                                                                   \
+    }                                                                                              \
+    vm_case(ELEM_C##yk##_I) {                                                                      \
+        ELEM_VALUE(yk);                                                                            \
+        std::int64_t addr_ = std::int64_t{e_} + ip[5].a;                                           \
+        if (!in_stack(addr_)) SLOW;                                                                \
+        s[++sp] = s[addr_];                                                                        \
+        NEXT(6);                                                                                   \
+    }
+    CASE_ELEM(C)
+    CASE_ELEM(L)
+    // OPR 0,2; OPR 0,2; IND 0,k: t falls by two.
+    vm_case(SUB2_I) {
+        if (sp < 2) SLOW;
+        std::int32_t d_ = i32(u32(s[sp - 1]) - u32(s[sp]));
+        std::int32_t e_ = i32(u32(s[sp - 2]) - u32(d_));
+        std::int64_t addr_ = std::int64_t{e_} + ip[2].a;
+        if (!in_stack(addr_)) SLOW; // before any cell changes
+        s[sp - 1] = d_;
+        s[sp - 2] = e_;
+        sp -= 2;
+        s[sp] = s[addr_];
+        NEXT(3);
+    }
+    // LOD 0,a; IND 0,k: t rises by one.
+    vm_case(L_I) {
+        if (sp >= STACK_OVERFLOW - 1) SLOW;
+        std::int32_t x_;
+        OPERAND_L(ip->a, x_);
+        s[sp + 1] = x_;
+        std::int64_t addr_ = std::int64_t{x_} + ip[1].a;
+        if (!in_stack(addr_)) SLOW;
+        s[++sp] = s[addr_];
+        NEXT(2);
+    }
 
     vm_loop_end
 

@@ -74,6 +74,13 @@ State model(const std::vector<Instruction>& prog) {
             } else {
                 at(addr) = at(m.t--);
             }
+        } else if (in.op == IND) {
+            std::int64_t addr = std::int64_t{at(m.t)} + in.a;
+            if (addr < 0 || addr >= STACK_SIZE) {
+                fail("スタックの範囲外のアドレスを使いました");
+                break;
+            }
+            at(m.t) = at(addr);
         } else if (in.op == LDA) {
             at(++m.t) = static_cast<std::int32_t>(u(m.b) + u(in.a));
         } else if (in.op == OPR && in.a == OPR_NEG) {
@@ -146,7 +153,24 @@ std::vector<Instruction> random_program(std::mt19937& rng) {
     int runs = 3 + pick(8);
     std::vector<std::size_t> jumps;
     for (int r = 0; r < runs; ++r) {
-        switch (pick(9)) {
+        switch (pick(12)) {
+        case 9: // an element's address, perhaps read
+            prog.push_back({LDA, 0, pick(m + 2)});
+            prog.push_back({LDC, 0, pick(4) - 1});
+            prog.push_back(operand());
+            prog.push_back({OPR, 0, OPR_SUB});
+            prog.push_back({OPR, 0, OPR_SUB});
+            if (pick(3) != 0) prog.push_back({IND, 0, pick(4) == 0 ? 990 : pick(3) - 1});
+            break;
+        case 10: // through a reference
+            prog.push_back({LOD, 0, pick(m + 2)});
+            prog.push_back({IND, 0, pick(3) - 1});
+            break;
+        case 11:
+            prog.push_back({OPR, 0, OPR_SUB});
+            prog.push_back({OPR, 0, OPR_SUB});
+            prog.push_back({IND, 0, pick(3) - 1});
+            break;
         case 0: prog.push_back(operand()); break;
         case 1:
             prog.push_back(operand());
@@ -316,4 +340,20 @@ TEST(Read, NumbersAcrossTheEdgesOfTheInputBuffer) {
     std::string total = std::to_string(static_cast<std::int32_t>(sum)) + "\n";
     EXPECT_EQ(o.status, -1);
     EXPECT_EQ(o.out, prompts + total + "数を入力して下さい>" + total);
+}
+
+TEST(FusedSteps, ACallThatEntersItsFrameFailsAfterTheEnt) {
+    // A procedure calling itself forever: each level's ENT raises t by four,
+    // and the ENT that reaches 998 is the last instruction that runs.
+    std::vector<Instruction> prog = {{UJP, 0, 6}, {UJP, 0, 2}, {ENT, 0, 3}, {MST, 1, 3},
+                                     {CUP, 0, 1}, {RET, 0, 0}, {ENT, 0, 2}, {MST, 0, 3},
+                                     {CUP, 0, 1}, {HLT, 0, 0}};
+    State got = machine(prog);
+    EXPECT_EQ(got.out, runtime("スタックオーバフロー"));
+    EXPECT_EQ(got.p, 3);
+    EXPECT_EQ(got.t, 998);
+    EXPECT_EQ(got.b, 995);
+    EXPECT_EQ(got.ir.op, ENT);
+    EXPECT_EQ(got.cells[997], 5);   // the return address CUP wrote
+    EXPECT_EQ(got.cells[996], 991); // the dynamic link MST wrote
 }
