@@ -45,6 +45,8 @@ namespace {
 //             element; ELEM_CL_I also reads it with the IND 0,k that follows)
 //   SUB2_I    OPR 0,2; OPR 0,2; IND 0,k   L_I   LOD 0,a; IND 0,k
 //   CUP_ENT   CUP n,x where x holds UJP 0,y and y holds ENT 0,m
+//   SUB2      OPR 0,2; OPR 0,2          C_STO     LDC; STO 0,0
+//   CL_P      LDC; LOD 0,a (before neither an operation nor an operand)
 #define VM_BINOPS(M, X)                                                                            \
     M(X, ADD) M(X, SUB) M(X, MUL) M(X, DIV) M(X, EQ) M(X, NEQ) M(X, GT) M(X, GEQ) M(X, LT) M(X, LEQ)
 #define VM_ARITHS(M, X) M(X, ADD) M(X, SUB) M(X, MUL) M(X, DIV)
@@ -63,7 +65,7 @@ namespace {
     VM_BINOPS(VM_ONE, X) VM_BINOPS(VM_X_, X) VM_BINOPS(VM_XY_, X)                       \
     VM_ARITHS(VM_XYS_, X) VM_COPS(VM_XYJ_, X) VM_COPS(VM_XJ_, X) X(C_S) X(L_S)          \
     X(MST0) X(MST1) X(CUP_ENT) X(ELEM_CC) X(ELEM_CL) X(ELEM_CC_I) X(ELEM_CL_I)          \
-    X(SUB2_I) X(L_I)
+    X(SUB2_I) X(L_I) X(SUB2) X(C_STO) X(L_STO) X(CC_P) X(CL_P) X(LC_P) X(LL_P)
 // clang-format on
 
 enum VmOp : unsigned char {
@@ -135,14 +137,18 @@ VmOp vm_op_at(int base, int offset) {
         st.op = read ? (y == 0 ? VM_ELEM_CC_I : VM_ELEM_CL_I) : (y == 0 ? VM_ELEM_CC : VM_ELEM_CL);
         return;
     }
-    if (is_sub(in[0]) && left >= 3 && is_sub(in[1]) && in[2].op == IND) {
-        st.op = VM_SUB2_I;
+    if (is_sub(in[0]) && left >= 2 && is_sub(in[1])) {
+        st.op = left >= 3 && in[2].op == IND ? VM_SUB2_I : VM_SUB2;
         return;
     }
     int x = operand_kind(in[0]);
     if (x < 0 || left < 2) return;
     if (x == 1 && in[1].op == IND) {
         st.op = VM_L_I;
+        return;
+    }
+    if (in[1].op == STO) {
+        st.op = x == 0 ? VM_C_STO : VM_L_STO;
         return;
     }
     int y = operand_kind(in[1]);
@@ -167,6 +173,8 @@ VmOp vm_op_at(int base, int offset) {
         st.op = vm_op_at(VM_C_ADD, k * 2 + x);
     } else if (in[1].op == STR && in[1].l == 0) {
         st.op = x == 0 ? VM_C_S : VM_L_S;
+    } else if (y >= 0 && (left < 3 || (binop_index(in[2]) < 0 && operand_kind(in[2]) < 0))) {
+        st.op = vm_op_at(VM_CC_P, x * 2 + y);
     }
 }
 
@@ -404,8 +412,9 @@ void interpret() {
 
     // Before every fetch: the test of t, with the t left by the step that
     // ends here.  A fused step starts only while none of the instructions it
-    // stands for could fail this test; otherwise its first instruction runs
-    // alone (the slow path), and so on.
+    // stands for could fail this test, and only once none of its operands
+    // lies outside the stack; otherwise its first instruction runs alone
+    // (the slow path), and so on.
 #define NEXT_AFTER(k, target)                                                                      \
     {                                                                                              \
         const Step* n_ = (target);                                                                 \
@@ -419,6 +428,15 @@ void interpret() {
     }
 #define NEXT(k) NEXT_AFTER(k, ip + (k))
 #define SLOW    goto slow
+    // A fused step that finds a fault after it has written cells goes on
+    // with instruction j of its run, alone, in the state the instructions
+    // before it left (t = top); that one then fails as it would alone.
+#define RESUME(j, top)                                                                             \
+    {                                                                                              \
+        sp = (top);                                                                                \
+        ip += (j);                                                                                 \
+        goto slow;                                                                                 \
+    }
 
 #define VM_FETCH()                                                                                 \
     do {                                                                                           \
@@ -461,18 +479,18 @@ void interpret() {
 
     // The operand of a fused step: LDC's constant, or the cell LOD 0,a reads
     // (an address outside the stack takes the slow path, where LOD fails).
-#define OPERAND_C(a, out) (out) = (a)
-#define OPERAND_L(a, out)                                                                          \
+#define OPERAND_C(a, out, fail) (out) = (a)
+#define OPERAND_L(a, out, fail)                                                                    \
     do {                                                                                           \
         std::int64_t addr_ = std::int64_t{bp} + (a);                                               \
-        if (!in_stack(addr_)) SLOW;                                                                \
+        if (!in_stack(addr_)) fail;                                                                \
         (out) = s[addr_];                                                                          \
     } while (0)
     // STR 0,a at the end of a fused step.
-#define STORE_LOCAL(a, v)                                                                          \
+#define STORE_LOCAL(a, v, fail)                                                                    \
     do {                                                                                           \
         std::int64_t addr_ = std::int64_t{bp} + (a);                                               \
-        if (!in_stack(addr_)) SLOW;                                                                \
+        if (!in_stack(addr_)) fail;                                                                \
         s[addr_] = (v);                                                                            \
     } while (0)
 
@@ -490,9 +508,9 @@ void interpret() {
     vm_case(xk##_##op) {                                                                           \
         if (sp >= STACK_OVERFLOW - 1) SLOW;                                                        \
         std::int32_t x_, r_;                                                                       \
-        OPERAND_##xk(ip->a, x_);                                                                   \
+        OPERAND_##xk(ip->a, x_, SLOW);                                                             \
         s[sp + 1] = x_;                                                                            \
-        BINOP_##op(s[sp], x_, r_, SLOW);                                                           \
+        BINOP_##op(s[sp], x_, r_, RESUME(1, sp + 1));                                              \
         s[sp] = r_;                                                                                \
         NEXT(2);                                                                                   \
     }
@@ -501,11 +519,11 @@ void interpret() {
 #define XY_VALUE(xk, yk, op)                                                                       \
     if (sp >= STACK_OVERFLOW - 2) SLOW;                                                            \
     std::int32_t x_, y_, r_;                                                                       \
-    OPERAND_##xk(ip->a, x_);                                                                       \
+    OPERAND_##xk(ip->a, x_, SLOW);                                                                 \
     s[sp + 1] = x_;                                                                                \
-    OPERAND_##yk(ip[1].a, y_);                                                                     \
+    OPERAND_##yk(ip[1].a, y_, RESUME(1, sp + 1));                                                  \
     s[sp + 2] = y_;                                                                                \
-    BINOP_##op(x_, y_, r_, SLOW);                                                                  \
+    BINOP_##op(x_, y_, r_, RESUME(2, sp + 2));                                                     \
     s[sp + 1] = r_
 #define CASE_XY1(xk, yk, op)                                                                       \
     vm_case(xk##yk##_##op) {                                                                       \
@@ -517,7 +535,7 @@ void interpret() {
 #define CASE_XYS1(xk, yk, op)                                                                      \
     vm_case(xk##yk##_##op##_S) {                                                                   \
         XY_VALUE(xk, yk, op);                                                                      \
-        STORE_LOCAL(ip[3].a, r_);                                                                  \
+        STORE_LOCAL(ip[3].a, r_, RESUME(3, sp + 1));                                               \
         NEXT(4);                                                                                   \
     }
 #define CASE_XYS(X, op)                                                                            \
@@ -535,9 +553,9 @@ void interpret() {
     vm_case(xk##_##op##_J) {                                                                       \
         if (sp >= STACK_OVERFLOW - 1) SLOW;                                                        \
         std::int32_t x_, r_;                                                                       \
-        OPERAND_##xk(ip->a, x_);                                                                   \
+        OPERAND_##xk(ip->a, x_, SLOW);                                                             \
         s[sp + 1] = x_;                                                                            \
-        BINOP_##op(s[sp], x_, r_, SLOW);                                                           \
+        BINOP_##op(s[sp], x_, r_, RESUME(1, sp + 1));                                              \
         s[sp--] = r_;                                                                              \
         if (r_ == 0) NEXT_AFTER(3, prog + ip[2].a);                                                \
         NEXT(3);                                                                                   \
@@ -548,9 +566,9 @@ void interpret() {
     vm_case(xk##_S) {                                                                              \
         if (sp >= STACK_OVERFLOW - 1) SLOW;                                                        \
         std::int32_t x_;                                                                           \
-        OPERAND_##xk(ip->a, x_);                                                                   \
+        OPERAND_##xk(ip->a, x_, SLOW);                                                             \
         s[sp + 1] = x_;                                                                            \
-        STORE_LOCAL(ip[1].a, x_);                                                                  \
+        STORE_LOCAL(ip[1].a, x_, RESUME(1, sp + 1));                                               \
         NEXT(2);                                                                                   \
     }
 
@@ -790,7 +808,7 @@ void interpret() {
     std::int32_t x_ = ip[1].a, y_;                                                                 \
     s[sp + 1] = e_;                                                                                \
     s[sp + 2] = x_;                                                                                \
-    OPERAND_##yk(ip[2].a, y_);                                                                     \
+    OPERAND_##yk(ip[2].a, y_, RESUME(2, sp + 2));                                                  \
     s[sp + 3] = y_;                                                                                \
     std::int32_t d_ = i32(u32(x_) - u32(y_));                                                      \
     s[sp + 2] = d_;                                                                                \
@@ -805,7 +823,7 @@ void interpret() {
     vm_case(ELEM_C##yk##_I) {                                                                      \
         ELEM_VALUE(yk);                                                                            \
         std::int64_t addr_ = std::int64_t{e_} + ip[5].a;                                           \
-        if (!in_stack(addr_)) SLOW;                                                                \
+        if (!in_stack(addr_)) RESUME(5, sp + 1);                                                   \
         s[++sp] = s[addr_];                                                                        \
         NEXT(6);                                                                                   \
     }
@@ -824,14 +842,54 @@ void interpret() {
         s[sp] = s[addr_];
         NEXT(3);
     }
+    // OPR 0,2; OPR 0,2: t falls by two.
+    vm_case(SUB2) {
+        if (sp < 1) SLOW;
+        std::int32_t d_ = i32(u32(s[sp - 1]) - u32(s[sp]));
+        s[sp - 1] = d_;
+        s[sp - 2] = i32(u32(s[sp - 2]) - u32(d_));
+        sp -= 2;
+        NEXT(2);
+    }
+    // x; STO 0,0: t rises by one, then falls by two.
+#define CASE_XSTO(xk)                                                                              \
+    vm_case(xk##_STO) {                                                                            \
+        if (sp >= STACK_OVERFLOW - 1) SLOW;                                                        \
+        std::int32_t x_;                                                                           \
+        OPERAND_##xk(ip->a, x_, SLOW);                                                             \
+        s[sp + 1] = x_;                                                                            \
+        std::int32_t addr_ = s[sp];                                                                \
+        if (!in_stack(addr_)) RESUME(1, sp + 1);                                                   \
+        s[addr_] = x_;                                                                             \
+        --sp;                                                                                      \
+        NEXT(2);                                                                                   \
+    }
+    CASE_XSTO(C)
+    CASE_XSTO(L)
+    // x; y: t rises by two.
+#define CASE_XYP(xk, yk)                                                                           \
+    vm_case(xk##yk##_P) {                                                                          \
+        if (sp >= STACK_OVERFLOW - 2) SLOW;                                                        \
+        std::int32_t x_, y_;                                                                       \
+        OPERAND_##xk(ip->a, x_, SLOW);                                                             \
+        s[sp + 1] = x_;                                                                            \
+        OPERAND_##yk(ip[1].a, y_, RESUME(1, sp + 1));                                              \
+        s[sp + 2] = y_;                                                                            \
+        sp += 2;                                                                                   \
+        NEXT(2);                                                                                   \
+    }
+    CASE_XYP(C, C)
+    CASE_XYP(C, L)
+    CASE_XYP(L, C)
+    CASE_XYP(L, L)
     // LOD 0,a; IND 0,k: t rises by one.
     vm_case(L_I) {
         if (sp >= STACK_OVERFLOW - 1) SLOW;
         std::int32_t x_;
-        OPERAND_L(ip->a, x_);
+        OPERAND_L(ip->a, x_, SLOW);
         s[sp + 1] = x_;
         std::int64_t addr_ = std::int64_t{x_} + ip[1].a;
-        if (!in_stack(addr_)) SLOW;
+        if (!in_stack(addr_)) RESUME(1, sp + 1);
         s[++sp] = s[addr_];
         NEXT(2);
     }
@@ -868,6 +926,7 @@ failed:
 #undef NEXT_AFTER
 #undef NEXT
 #undef SLOW
+#undef RESUME
 #undef VM_FETCH
 }
 

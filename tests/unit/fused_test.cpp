@@ -81,6 +81,14 @@ State model(const std::vector<Instruction>& prog) {
                 break;
             }
             at(m.t) = at(addr);
+        } else if (in.op == STO) {
+            std::int64_t addr = at(m.t - 1);
+            if (addr < 0 || addr >= STACK_SIZE) {
+                fail("スタックの範囲外のアドレスを使いました");
+                break;
+            }
+            at(addr) = at(m.t);
+            m.t -= 2;
         } else if (in.op == LDA) {
             at(++m.t) = static_cast<std::int32_t>(u(m.b) + u(in.a));
         } else if (in.op == OPR && in.a == OPR_NEG) {
@@ -161,6 +169,10 @@ std::vector<Instruction> random_program(std::mt19937& rng) {
             prog.push_back({OPR, 0, OPR_SUB});
             prog.push_back({OPR, 0, OPR_SUB});
             if (pick(3) != 0) prog.push_back({IND, 0, pick(4) == 0 ? 990 : pick(3) - 1});
+            if (pick(2) == 0) {
+                prog.push_back(operand());
+                prog.push_back({STO, 0, 0});
+            }
             break;
         case 10: // through a reference
             prog.push_back({LOD, 0, pick(m + 2)});
@@ -169,7 +181,7 @@ std::vector<Instruction> random_program(std::mt19937& rng) {
         case 11:
             prog.push_back({OPR, 0, OPR_SUB});
             prog.push_back({OPR, 0, OPR_SUB});
-            prog.push_back({IND, 0, pick(3) - 1});
+            if (pick(2) == 0) prog.push_back({IND, 0, pick(3) - 1});
             break;
         case 0: prog.push_back(operand()); break;
         case 1:
