@@ -229,9 +229,11 @@ bool in_stack(std::int64_t address) {
 // Standard output while the machine runs: PUT and the prompt of GET collect
 // their bytes here, and the buffer goes to stdout before anything else is
 // written there (an error, a trace line), before a read that may wait for a
-// person at a terminal, and at the end of the run.
+// person at a terminal, and at the end of the run.  On a terminal every
+// line goes out as PUT writes it, as it would through stdio.
 char out_buffer[1 << 16];
 std::size_t out_length = 0;
+bool out_by_line = false;
 
 void flush_output() {
     if (out_length != 0) std::fwrite(out_buffer, 1, out_length, stdout);
@@ -262,6 +264,7 @@ void write_number(std::int32_t v) {
     } while (m != 0);
     if (v < 0) *--q = '-';
     put_bytes(q, static_cast<std::size_t>(end - q));
+    if (out_by_line) flush_output();
 }
 
 // Standard input of GET: the machine reads machine_input's descriptor in
@@ -370,6 +373,7 @@ void interpret() {
     load_program();
     reset_input();
     out_length = 0;
+    out_by_line = isatty(fileno(stdout)) != 0;
     const char* const prompt = msg(MSG_PROMPT);
     const std::size_t prompt_length = std::strlen(prompt);
     const Step* const prog = program;
@@ -381,16 +385,19 @@ void interpret() {
     // step being executed until its case moves on, so p and ir follow from
     // it when the run stops.
     const Step* ip = prog + (p < 0 || p > code_end ? code_end : p);
-    std::int32_t sp = t;
-    std::int32_t bp = b;
+    // t and b are held in 64 bits (their values stay within a few cells of
+    // the stack) so that indexing needs no widening.
+    std::int64_t sp = t;
+    std::int64_t bp = b;
     const Step* next = ip;      // where a step that overflowed the stack would go
     int ran = 1;                // and how many instructions it had run
     std::int32_t last_run = -1; // the traced build: the instruction run last
     VmOp vm_op;
     Msg fault = MSG_STACK_OVERFLOW;
 
-#define INDEX(step)        static_cast<std::int32_t>((step)-prog)
-#define SYNC_REGISTERS(pc) (p = (pc), t = sp, b = bp, flush_output())
+#define INDEX(step) static_cast<std::int32_t>((step)-prog)
+#define SYNC_REGISTERS(pc)                                                                         \
+    (p = (pc), t = static_cast<std::int32_t>(sp), b = static_cast<std::int32_t>(bp), flush_output())
 #define FAIL(m)                                                                                    \
     do {                                                                                           \
         fault = (m);                                                                               \
@@ -401,13 +408,13 @@ void interpret() {
     // base(l) with the registers in locals; b is always a stack index here.
 #define BASE(l, out)                                                                               \
     do {                                                                                           \
-        std::int32_t x_ = bp;                                                                      \
+        std::int64_t x_ = bp;                                                                      \
         for (std::int32_t n_ = (l); n_ > 0; --n_) {                                                \
             CHECK_ADDRESS(x_);                                                                     \
             if (s[x_] == x_) break;                                                                \
             x_ = s[x_];                                                                            \
         }                                                                                          \
-        (out) = x_;                                                                                \
+        (out) = static_cast<std::int32_t>(x_);                                                     \
     } while (0)
 
     // Before every fetch: the test of t, with the t left by the step that
@@ -418,7 +425,7 @@ void interpret() {
 #define NEXT_AFTER(k, target)                                                                      \
     {                                                                                              \
         const Step* n_ = (target);                                                                 \
-        if (u32(sp) >= u32(STACK_OVERFLOW)) {                                                      \
+        if (static_cast<std::uint64_t>(sp) >= std::uint64_t{STACK_OVERFLOW}) {                     \
             next = n_;                                                                             \
             ran = (k);                                                                             \
             goto stack_fault;                                                                      \
@@ -679,7 +686,7 @@ void interpret() {
         std::int32_t link;
         BASE(ip->l, link);
         s[sp + 1] = link;
-        s[sp + 2] = bp;
+        s[sp + 2] = static_cast<std::int32_t>(bp);
         sp = clamp_top(std::int64_t{sp} + ip->a);
         NEXT(1);
     }
@@ -709,7 +716,7 @@ void interpret() {
         NEXT(1);
     }
     vm_case(LDA0) {
-        s[++sp] = i32(u32(bp) + u32(ip->a));
+        s[++sp] = i32(u32(static_cast<std::int32_t>(bp)) + u32(ip->a));
         NEXT(1);
     }
     vm_case(IND) {
@@ -740,7 +747,7 @@ void interpret() {
         std::int64_t cell = std::int64_t{sp} - ip->l;
         if (cell < 2 || cell > STACK_SIZE - 2) FAIL(MSG_BAD_ADDRESS);
         s[cell] = INDEX(ip) + 1;
-        bp = static_cast<std::int32_t>(cell - 2);
+        bp = cell - 2;
         NEXT_AFTER(1, prog + ip->a);
     }
     // Jumps out of the store: the jump's effect, then the fetch from the
@@ -757,7 +764,7 @@ void interpret() {
         std::int64_t cell = std::int64_t{sp} - ip->l;
         if (cell < 2 || cell > STACK_SIZE - 2) FAIL(MSG_BAD_ADDRESS);
         s[cell] = INDEX(ip) + 1;
-        bp = static_cast<std::int32_t>(cell - 2);
+        bp = cell - 2;
         goto jumped_off;
     }
     vm_case(UNDEFINED) {
@@ -779,14 +786,14 @@ void interpret() {
     CASE_XS(L)
 
     vm_case(MST0) {
-        s[sp + 1] = bp;
-        s[sp + 2] = bp;
+        s[sp + 1] = static_cast<std::int32_t>(bp);
+        s[sp + 2] = static_cast<std::int32_t>(bp);
         sp = clamp_top(std::int64_t{sp} + ip->a);
         NEXT(1);
     }
     vm_case(MST1) {
         s[sp + 1] = s[bp];
-        s[sp + 2] = bp;
+        s[sp + 2] = static_cast<std::int32_t>(bp);
         sp = clamp_top(std::int64_t{sp} + ip->a);
         NEXT(1);
     }
@@ -796,7 +803,7 @@ void interpret() {
         std::int64_t cell = std::int64_t{sp} - ip->l;
         if (cell < 2 || cell > STACK_SIZE - 2) FAIL(MSG_BAD_ADDRESS);
         s[cell] = INDEX(ip) + 1;
-        bp = static_cast<std::int32_t>(cell - 2);
+        bp = cell - 2;
         ip = prog + prog[ip->a].a;
         sp = clamp_top(std::int64_t{bp} + ip->a);
         NEXT(1);
@@ -804,7 +811,7 @@ void interpret() {
     // LDA 0,a; x; y; OPR 0,2; OPR 0,2 (then IND 0,k): t rises by three.
 #define ELEM_VALUE(yk)                                                                             \
     if (sp >= STACK_OVERFLOW - 3) SLOW;                                                            \
-    std::int32_t e_ = i32(u32(bp) + u32(ip->a));                                                   \
+    std::int32_t e_ = i32(u32(static_cast<std::int32_t>(bp)) + u32(ip->a));                        \
     std::int32_t x_ = ip[1].a, y_;                                                                 \
     s[sp + 1] = e_;                                                                                \
     s[sp + 2] = x_;                                                                                \
@@ -899,7 +906,7 @@ void interpret() {
         slow : vm_dispatch(ip->single);
 
 jumped_off:
-    if (u32(sp) >= u32(STACK_OVERFLOW)) {
+    if (static_cast<std::uint64_t>(sp) >= std::uint64_t{STACK_OVERFLOW}) {
         next = prog + code_end;
         ran = 1;
         goto stack_fault;
