@@ -34,7 +34,7 @@ namespace {
 // that the compiler emits often (C stands for LDC, L for LOD 0,a):
 //
 //   C_ADD     LDC; OPR 0,1              CC_ADD    LDC; LDC; OPR 0,1
-//   CL_ADD_S  LDC; LOD 0,a; OPR 0,1; STR 0,a
+//   CL_ADD_S  LDC; LOD 0,a; OPR 0,1; STR 0,a   (CL_ADD_SU: then UJP 0,x)
 //   LL_LT_J   LOD 0,a; LOD 0,a; COP 0,5; FJP 0,x
 //   C_LT_J    LDC; COP 0,5; FJP 0,x     C_S       LDC; STR 0,a
 //
@@ -57,6 +57,7 @@ namespace {
 #define VM_XYS_(X, op)  X(CC_##op##_S) X(CL_##op##_S) X(LC_##op##_S) X(LL_##op##_S)
 #define VM_XYJ_(X, op)  X(CC_##op##_J) X(CL_##op##_J) X(LC_##op##_J) X(LL_##op##_J)
 #define VM_XJ_(X, op)   X(C_##op##_J) X(L_##op##_J)
+#define VM_XYSU_(X, op) X(CC_##op##_SU) X(CL_##op##_SU) X(LC_##op##_SU) X(LL_##op##_SU)
 // clang-format off
 #define VM_OPS(X)                                                                      \
     X(LDC) X(OPR) X(COP) X(LOD) X(STR) X(UJP) X(FJP) X(RET) X(MST) X(ENT) X(HLT)        \
@@ -65,7 +66,8 @@ namespace {
     VM_BINOPS(VM_ONE, X) VM_BINOPS(VM_X_, X) VM_BINOPS(VM_XY_, X)                       \
     VM_ARITHS(VM_XYS_, X) VM_COPS(VM_XYJ_, X) VM_COPS(VM_XJ_, X) X(C_S) X(L_S)          \
     X(MST0) X(MST1) X(CUP_ENT) X(ELEM_CC) X(ELEM_CL) X(ELEM_CC_I) X(ELEM_CL_I)          \
-    X(SUB2_I) X(L_I) X(SUB2) X(C_STO) X(L_STO) X(CC_P) X(CL_P) X(LC_P) X(LL_P)
+    X(SUB2_I) X(L_I) X(SUB2) X(C_STO) X(L_STO) X(CC_P) X(CL_P) X(LC_P) X(LL_P)        \
+    VM_ARITHS(VM_XYSU_, X)
 // clang-format on
 
 enum VmOp : unsigned char {
@@ -83,8 +85,8 @@ static_assert(int{VM_LDC} == int{LDC} && int{VM_CUP} == int{CUP} &&
               "the machine's own ops follow the instruction set");
 // load_program finds a fused form by its position in its family.
 static_assert(VM_LEQ - VM_ADD == 9 && VM_L_LEQ - VM_C_ADD == 19 && VM_LL_LEQ - VM_CC_ADD == 39 &&
-              VM_LL_DIV_S - VM_CC_ADD_S == 15 && VM_LL_LEQ_J - VM_CC_EQ_J == 23 &&
-              VM_L_LEQ_J - VM_C_EQ_J == 11);
+              VM_LL_DIV_S - VM_CC_ADD_S == 15 && VM_LL_DIV_SU - VM_CC_ADD_SU == 15 &&
+              VM_LL_LEQ_J - VM_CC_EQ_J == 23 && VM_L_LEQ_J - VM_C_EQ_J == 11);
 
 struct Step {
     VmOp op;     // what the loop runs here
@@ -156,7 +158,10 @@ VmOp vm_op_at(int base, int offset) {
         int k = binop_index(in[2]);
         if (k >= 0) {
             int xy = x * 2 + y;
-            if (k < 4 && left >= 4 && in[3].op == STR && in[3].l == 0) {
+            if (k < 4 && left >= 5 && in[3].op == STR && in[3].l == 0 &&
+                program[i + 4].single == VM_UJP) {
+                st.op = vm_op_at(VM_CC_ADD_SU, k * 4 + xy);
+            } else if (k < 4 && left >= 4 && in[3].op == STR && in[3].l == 0) {
                 st.op = vm_op_at(VM_CC_ADD_S, k * 4 + xy);
             } else if (k >= 4 && left >= 4 && program[i + 3].op == VM_FJP) {
                 st.op = vm_op_at(VM_CC_EQ_J, (k - 4) * 4 + xy);
@@ -547,6 +552,14 @@ void interpret() {
     }
 #define CASE_XYS(X, op)                                                                            \
     CASE_XYS1(C, C, op) CASE_XYS1(C, L, op) CASE_XYS1(L, C, op) CASE_XYS1(L, L, op)
+#define CASE_XYSU1(xk, yk, op)                                                                     \
+    vm_case(xk##yk##_##op##_SU) {                                                                  \
+        XY_VALUE(xk, yk, op);                                                                      \
+        STORE_LOCAL(ip[3].a, r_, RESUME(3, sp + 1));                                               \
+        NEXT_AFTER(5, prog + ip[4].a);                                                             \
+    }
+#define CASE_XYSU(X, op)                                                                           \
+    CASE_XYSU1(C, C, op) CASE_XYSU1(C, L, op) CASE_XYSU1(L, C, op) CASE_XYSU1(L, L, op)
 #define CASE_XYJ1(xk, yk, op)                                                                      \
     vm_case(xk##yk##_##op##_J) {                                                                   \
         XY_VALUE(xk, yk, op);                                                                      \
@@ -780,6 +793,7 @@ void interpret() {
     VM_BINOPS(CASE_X, _)
     VM_BINOPS(CASE_XY, _)
     VM_ARITHS(CASE_XYS, _)
+    VM_ARITHS(CASE_XYSU, _)
     VM_COPS(CASE_XYJ, _)
     VM_COPS(CASE_XJ, _)
     CASE_XS(C)

@@ -194,6 +194,12 @@ std::vector<Instruction> random_program(std::mt19937& rng) {
             prog.push_back(operand());
             prog.push_back(binop());
             if (pick(2) == 0) break;
+            if (pick(3) == 0) {
+                prog.push_back({STR, 0, pick(m + 2)});
+                jumps.push_back(prog.size());
+                prog.push_back({UJP, 0, 0});
+                break;
+            }
             [[fallthrough]];
         case 4:
             if (pick(2) == 0) {
