@@ -10,7 +10,9 @@
 //   vm_loop_end       close the loop
 //
 // The user of these macros defines VM_FETCH() (leaves the decoded op in
-// `vm_op`) and, for the jump table, `vm_labels`.
+// `vm_op`), VM_TARGET (the label address of the fetched op, for instance
+// looked up once when the code was loaded) and, for the jump table,
+// `vm_labels`.
 #pragma once
 
 #if defined(__GNUC__) && !defined(TSUMIKI_SWITCH_DISPATCH)
@@ -23,11 +25,11 @@
 #define vm_label(name) &&L_##name
 #define vm_loop_begin                                                                              \
     VM_FETCH();                                                                                    \
-    goto* vm_labels[vm_op];
+    goto* VM_TARGET;
 #define vm_case(name) L_##name:
 #define vm_next                                                                                    \
     VM_FETCH();                                                                                    \
-    goto* vm_labels[vm_op]
+    goto* VM_TARGET
 #define vm_dispatch(op) goto* vm_labels[op]
 #define vm_loop_end
 #else

@@ -89,8 +89,9 @@ static_assert(VM_LEQ - VM_ADD == 9 && VM_L_LEQ - VM_C_ADD == 19 && VM_LL_LEQ - V
               VM_LL_LEQ_J - VM_CC_EQ_J == 23 && VM_L_LEQ_J - VM_C_EQ_J == 11);
 
 struct Step {
-    VmOp op;     // what the loop runs here
-    VmOp single; // the faster form of instruction i alone
+    const void* go; // where the loop runs op, with computed gotos
+    VmOp op;        // what the loop runs here
+    VmOp single;    // the faster form of instruction i alone
     std::int32_t l;
     std::int32_t a;
 };
@@ -204,7 +205,7 @@ void load_program() {
         }
         st.single = st.op;
     }
-    program[cx] = Step{VM_OFF_END, VM_OFF_END, 0, 0};
+    program[cx] = Step{nullptr, VM_OFF_END, VM_OFF_END, 0, 0};
     // The traced build shows every instruction as it runs: no fused steps.
     if constexpr (!trace_built) {
         for (int i = 0; i < cx; ++i)
@@ -397,7 +398,6 @@ void interpret() {
     const Step* next = ip;      // where a step that overflowed the stack would go
     int ran = 1;                // and how many instructions it had run
     std::int32_t last_run = -1; // the traced build: the instruction run last
-    VmOp vm_op;
     Msg fault = MSG_STACK_OVERFLOW;
 
 #define INDEX(step) static_cast<std::int32_t>((step)-prog)
@@ -468,8 +468,15 @@ void interpret() {
                 last_run = pc_;                                                                    \
             }                                                                                      \
         }                                                                                          \
-        vm_op = ip->op;                                                                            \
+        VM_LOAD_OP();                                                                              \
     } while (0)
+#if VM_COMPUTED_GOTO
+#define VM_TARGET ip->go
+#define VM_LOAD_OP()
+#else
+#define VM_LOAD_OP() vm_op = ip->op
+    VmOp vm_op;
+#endif
 
     // The effects of OPR's and COP's binary operations on left l and right
     // r; `zero` runs instead when a division has no divisor.
@@ -599,6 +606,8 @@ void interpret() {
 #undef VM_LABEL
     };
     static_assert(sizeof vm_labels / sizeof vm_labels[0] == VM_OP_COUNT);
+    for (std::int32_t i = 0; i <= code_end; ++i)
+        program[i].go = vm_labels[program[i].op];
 #endif
     (void)executed;
     (void)last_run;
@@ -949,6 +958,8 @@ failed:
 #undef SLOW
 #undef RESUME
 #undef VM_FETCH
+#undef VM_TARGET
+#undef VM_LOAD_OP
 }
 
 #if defined(__GNUC__)
