@@ -62,7 +62,7 @@ namespace {
 #define VM_OPS(X)                                                                      \
     X(LDC) X(OPR) X(COP) X(LOD) X(STR) X(UJP) X(FJP) X(RET) X(MST) X(ENT) X(HLT)        \
     X(GET) X(PUT) X(LDA) X(IND) X(STO) X(FRT) X(CUP) X(UNDEFINED) X(OFF_END)            \
-    X(LOD0) X(LOD1) X(STR0) X(STR1) X(LDA0) X(UJP_OFF) X(FJP_OFF) X(CUP_OFF) X(NEG)     \
+    X(LOD0) X(LOD1) X(LOD2) X(STR0) X(STR1) X(STR2) X(LDA0) X(UJP_OFF) X(FJP_OFF) X(CUP_OFF) X(NEG)     \
     VM_BINOPS(VM_ONE, X) VM_BINOPS(VM_X_, X) VM_BINOPS(VM_XY_, X)                       \
     VM_ARITHS(VM_XYS_, X) VM_COPS(VM_XYJ_, X) VM_COPS(VM_XJ_, X) X(C_S) X(L_S)          \
     X(MST0) X(MST1) X(CUP_ENT) X(ELEM_CC) X(ELEM_CL) X(ELEM_CC_I) X(ELEM_CL_I)          \
@@ -84,7 +84,8 @@ static_assert(int{VM_LDC} == int{LDC} && int{VM_CUP} == int{CUP} &&
                   int{VM_UNDEFINED} == OPCODE_COUNT && VM_OP_COUNT <= 256,
               "the machine's own ops follow the instruction set");
 // load_program finds a fused form by its position in its family.
-static_assert(VM_LEQ - VM_ADD == 9 && VM_L_LEQ - VM_C_ADD == 19 && VM_LL_LEQ - VM_CC_ADD == 39 &&
+static_assert(VM_LOD2 - VM_LOD0 == 2 && VM_STR2 - VM_STR0 == 2 && VM_LEQ - VM_ADD == 9 &&
+              VM_L_LEQ - VM_C_ADD == 19 && VM_LL_LEQ - VM_CC_ADD == 39 &&
               VM_LL_DIV_S - VM_CC_ADD_S == 15 && VM_LL_DIV_SU - VM_CC_ADD_SU == 15 &&
               VM_LL_LEQ_J - VM_CC_EQ_J == 23 && VM_L_LEQ_J - VM_C_EQ_J == 11);
 
@@ -194,8 +195,8 @@ void load_program() {
         int k = binop_index(in);
         if (k >= 0) st.op = vm_op_at(VM_ADD, k);
         if (in.op == OPR && in.a == OPR_NEG) st.op = VM_NEG;
-        if (in.op == LOD && (in.l == 0 || in.l == 1)) st.op = in.l == 0 ? VM_LOD0 : VM_LOD1;
-        if (in.op == STR && (in.l == 0 || in.l == 1)) st.op = in.l == 0 ? VM_STR0 : VM_STR1;
+        if (in.op == LOD && in.l >= 0 && in.l <= 2) st.op = vm_op_at(VM_LOD0, in.l);
+        if (in.op == STR && in.l >= 0 && in.l <= 2) st.op = vm_op_at(VM_STR0, in.l);
         if (in.op == LDA && in.l == 0) st.op = VM_LDA0;
         if (in.op == MST && (in.l == 0 || in.l == 1)) st.op = in.l == 0 ? VM_MST0 : VM_MST1;
         bool jumps = in.op == UJP || in.op == FJP || in.op == CUP;
@@ -410,14 +411,19 @@ void interpret() {
     } while (0)
 #define CHECK_ADDRESS(addr)                                                                        \
     if (!in_stack(addr)) FAIL(MSG_BAD_ADDRESS)
-    // base(l) with the registers in locals; b is always a stack index here.
+    // base(l) with the registers in locals.  A frame that links to itself
+    // ends base()'s walk, and following its link again changes nothing, so
+    // the walk here simply goes on; b itself is always a stack index.
 #define BASE(l, out)                                                                               \
     do {                                                                                           \
         std::int64_t x_ = bp;                                                                      \
-        for (std::int32_t n_ = (l); n_ > 0; --n_) {                                                \
-            CHECK_ADDRESS(x_);                                                                     \
-            if (s[x_] == x_) break;                                                                \
+        std::int32_t n_ = (l);                                                                     \
+        if (n_ > 0) {                                                                              \
             x_ = s[x_];                                                                            \
+            for (--n_; n_ > 0; --n_) {                                                             \
+                CHECK_ADDRESS(x_);                                                                 \
+                x_ = s[x_];                                                                        \
+            }                                                                                      \
         }                                                                                          \
         (out) = static_cast<std::int32_t>(x_);                                                     \
     } while (0)
@@ -667,6 +673,15 @@ void interpret() {
         ++sp;
         NEXT(1);
     }
+    vm_case(LOD2) { // base(2): s[s[b]], once s[b] is known to be a stack index
+        std::int64_t frame = s[bp];
+        CHECK_ADDRESS(frame);
+        std::int64_t addr = std::int64_t{s[frame]} + ip->a;
+        CHECK_ADDRESS(addr);
+        s[sp + 1] = s[addr];
+        ++sp;
+        NEXT(1);
+    }
     vm_case(STR) {
         std::int32_t frame;
         BASE(ip->l, frame);
@@ -683,6 +698,14 @@ void interpret() {
     }
     vm_case(STR1) {
         std::int64_t addr = std::int64_t{s[bp]} + ip->a;
+        CHECK_ADDRESS(addr);
+        s[addr] = s[sp--];
+        NEXT(1);
+    }
+    vm_case(STR2) {
+        std::int64_t frame = s[bp];
+        CHECK_ADDRESS(frame);
+        std::int64_t addr = std::int64_t{s[frame]} + ip->a;
         CHECK_ADDRESS(addr);
         s[addr] = s[sp--];
         NEXT(1);

@@ -58,13 +58,28 @@ State model(const std::vector<Instruction>& prog) {
         ++m.p;
         const Instruction in = m.ir;
         auto u = [](std::int32_t v) { return static_cast<std::uint32_t>(v); };
-        auto frame = [&]() -> std::int64_t { return in.l == 0 ? m.b : at(m.b); };
+        // base(l): l static links out, stopping at a frame that links to
+        // itself; following a link from outside the stack is a bad address.
+        bool bad_link = false;
+        auto frame = [&]() -> std::int64_t {
+            std::int64_t x = m.b;
+            for (std::int32_t n = in.l; n > 0; --n) {
+                if (x < 0 || x >= STACK_SIZE) {
+                    bad_link = true;
+                    return 0;
+                }
+                if (at(x) == x) break;
+                x = at(x);
+            }
+            return x;
+        };
         if (in.op == HLT) break;
         if (in.op == LDC) {
             at(++m.t) = in.a;
         } else if (in.op == LOD || in.op == STR) {
-            std::int64_t addr = frame() + in.a;
-            if (addr < 0 || addr >= STACK_SIZE) {
+            std::int64_t base = frame();
+            std::int64_t addr = base + in.a;
+            if (bad_link || addr < 0 || addr >= STACK_SIZE) {
                 fail("スタックの範囲外のアドレスを使いました");
                 break;
             }
@@ -151,7 +166,7 @@ std::vector<Instruction> random_program(std::mt19937& rng) {
         switch (pick(5)) {
         case 0: return {LDC, 0, constants[pick(9)]};
         case 1: return {LDC, 0, pick(20) - 5};
-        case 2: return {LOD, pick(4) == 0 ? 1 : 0, pick(4) == 0 ? 995 + pick(10) : pick(m + 4)};
+        case 2: return {LOD, pick(4), pick(4) == 0 ? 995 + pick(10) : pick(m + 4)};
         default: return {LOD, 0, pick(m + 4)};
         }
     };
@@ -207,7 +222,7 @@ std::vector<Instruction> random_program(std::mt19937& rng) {
                 prog.push_back({FJP, 0, 0});
             } else {
                 prog.push_back(
-                    {STR, pick(5) == 0 ? 1 : 0, pick(4) == 0 ? pick(1003) : pick(m + 2)});
+                    {STR, pick(3) == 0 ? pick(4) : 0, pick(4) == 0 ? pick(1003) : pick(m + 2)});
             }
             break;
         case 5: prog.push_back({PUT, 0, 0}); break;
