@@ -27,9 +27,9 @@ namespace {
 
 // The operations the loop dispatches on.  First the 18 opcodes and two of
 // the loop's own: an op byte outside the instruction set, and the end of the
-// code store.  Then faster forms of single instructions: LOD, STR and LDA of
-// the current frame (level 0) or the one just outside it (level 1), a jump
-// whose target lies outside the store, and OPR and COP with each sub-code.
+// code store.  Then faster forms of single instructions: LOD and STR of
+// levels 0 to 2, LDA of level 0, MST of levels 0 and 1, a jump whose target
+// lies outside the store, and OPR and COP with each sub-code.
 // Last the fused steps, each doing the work of a short run of instructions
 // that the compiler emits often (C stands for LDC, L for LOD 0,a):
 //
