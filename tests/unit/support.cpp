@@ -18,7 +18,9 @@ struct Exit {
     int status;
 };
 
-void throw_exit(int status) { throw Exit{status}; }
+void throw_exit(int status) {
+    throw Exit{status};
+}
 
 std::FILE* text_stream(const std::string& text) {
     std::FILE* f = std::tmpfile();
@@ -62,12 +64,15 @@ Outcome capture(const std::function<void()>& fn) {
     std::rewind(sink);
     char buf[4096];
     std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, sink)) > 0) result.out.append(buf, n);
+    while ((n = std::fread(buf, 1, sizeof buf, sink)) > 0)
+        result.out.append(buf, n);
     std::fclose(sink);
     return result;
 }
 
-void open_source_text(const std::string& text) { open_source_stream(text_stream(text)); }
+void open_source_text(const std::string& text) {
+    open_source_stream(text_stream(text));
+}
 
 void set_machine_input(const std::string& text) {
     if (input_stream != nullptr) std::fclose(input_stream);
