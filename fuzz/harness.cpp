@@ -17,6 +17,7 @@
 
 #include "diag/diag.hpp"
 #include "driver/large_stack.hpp"
+#include "driver/reset.hpp"
 #include "lexer/lexer.hpp"
 #include "lexer/reader.hpp"
 #include "parser/blocks.hpp"
@@ -55,15 +56,6 @@ std::FILE* byte_stream(const std::uint8_t* data, std::size_t size, char*& copy) 
     return fmemopen(copy, size, "r");
 }
 
-void reset_everything() {
-    close_source();
-    reset_symtab();
-    reset_code();
-    reset_machine();
-    token = Token{};
-    ch = ' ';
-}
-
 int run_one(std::FILE* source, std::FILE* input) {
     try {
         open_source_stream(source);
@@ -97,7 +89,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         ++source_size;
     std::size_t input_start = source_size < size ? source_size + 1 : size;
 
-    reset_everything();
+    reset_state();
     char* source_copy = nullptr;
     char* input_copy = nullptr;
     std::FILE* source = byte_stream(data, source_size, source_copy);
@@ -107,7 +99,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     int status = run_one(source, input);
     std::fflush(stdout);
 
-    reset_everything(); // closes the source if compilation stopped early
+    reset_state(); // closes the source if compilation stopped early
     machine_input = stdin;
     std::fclose(input);
     std::free(source_copy);

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include "diag/diag.hpp"
+#include "driver/reset.hpp"
 #include "lexer/lexer.hpp"
 #include "lexer/reader.hpp"
 #include "parser/blocks.hpp"
@@ -34,12 +35,7 @@ std::FILE* input_stream = nullptr;
 } // namespace
 
 void reset_all() {
-    close_source();
-    reset_symtab();
-    reset_code();
-    reset_machine();
-    token = Token{};
-    ch = ' ';
+    reset_state();
     set_encoding(Encoding::utf8);
     set_exit_handler(throw_exit);
     if (input_stream != nullptr) std::fclose(input_stream);

@@ -1,0 +1,16 @@
+#include "driver/reset.hpp"
+
+#include "lexer/lexer.hpp"
+#include "lexer/reader.hpp"
+#include "symtab/symtab.hpp"
+#include "vm/code.hpp"
+#include "vm/machine.hpp"
+
+void reset_state() {
+    close_source();
+    reset_symtab();
+    reset_code();
+    reset_machine();
+    token = Token{};
+    ch = ' ';
+}
