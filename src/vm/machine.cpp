@@ -223,6 +223,11 @@ std::int32_t i32(std::uint32_t v) {
 
 // A new top index, kept within two cells of the stack's ends so that the
 // check before the next fetch sees which end it left by.
+// The most cells a fused step pushes, and the t from which on every
+// instruction runs alone, with the test of t before its fetch made in full.
+constexpr std::int64_t FUSED_ROOM = 3;
+constexpr std::int64_t NEAR_LIMIT = STACK_OVERFLOW - FUSED_ROOM;
+
 std::int32_t clamp_top(std::int64_t v) {
     if (v > STACK_SIZE) return STACK_SIZE;
     if (v < -2) return -2;
@@ -429,23 +434,33 @@ void interpret() {
     } while (0)
 
     // Before every fetch: the test of t, with the t left by the step that
-    // ends here.  A fused step starts only while none of the instructions it
-    // stands for could fail this test, and only once none of its operands
-    // lies outside the stack; otherwise its first instruction runs alone
-    // (the slow path), and so on.
+    // ends here.  A fused step pushes at most FUSED_ROOM cells, so while t
+    // is below NEAR_LIMIT none of the instructions it stands for can fail
+    // the test; from there up (or below 0) the test is made in full and the
+    // next instruction runs alone (near_limit).  A fused step also starts
+    // only once none of its operands lies outside the stack; otherwise its
+    // first instruction runs alone (the slow path), and so on.
 #define NEXT_AFTER(k, target)                                                                      \
     {                                                                                              \
         const Step* n_ = (target);                                                                 \
-        if (static_cast<std::uint64_t>(sp) >= std::uint64_t{STACK_OVERFLOW}) {                     \
+        if (static_cast<std::uint64_t>(sp) >= std::uint64_t{NEAR_LIMIT}) {                         \
             next = n_;                                                                             \
             ran = (k);                                                                             \
-            goto stack_fault;                                                                      \
+            goto near_limit;                                                                       \
         }                                                                                          \
         ip = n_;                                                                                   \
         vm_next;                                                                                   \
     }
 #define NEXT(k) NEXT_AFTER(k, ip + (k))
-#define SLOW    goto slow
+    // A fused step that leaves t between 0 and the t it started with needs
+    // no test after it: that t was below NEAR_LIMIT.
+#define GO_ON_AFTER(target)                                                                        \
+    {                                                                                              \
+        ip = (target);                                                                             \
+        vm_next;                                                                                   \
+    }
+#define GO_ON(k) GO_ON_AFTER(ip + (k))
+#define SLOW     goto slow
     // A fused step that finds a fault after it has written cells goes on
     // with instruction j of its run, alone, in the state the instructions
     // before it left (t = top); that one then fails as it would alone.
@@ -531,18 +546,16 @@ void interpret() {
     // x op: t rises by one and falls back.
 #define CASE_X1(xk, op)                                                                            \
     vm_case(xk##_##op) {                                                                           \
-        if (sp >= STACK_OVERFLOW - 1) SLOW;                                                        \
         std::int32_t x_, r_;                                                                       \
         OPERAND_##xk(ip->a, x_, SLOW);                                                             \
         s[sp + 1] = x_;                                                                            \
         BINOP_##op(s[sp], x_, r_, RESUME(1, sp + 1));                                              \
         s[sp] = r_;                                                                                \
-        NEXT(2);                                                                                   \
+        GO_ON(2);                                                                                  \
     }
 #define CASE_X(X, op) CASE_X1(C, op) CASE_X1(L, op)
     // x y op, x y op STR, x y cop FJP: t rises by two.
 #define XY_VALUE(xk, yk, op)                                                                       \
-    if (sp >= STACK_OVERFLOW - 2) SLOW;                                                            \
     std::int32_t x_, y_, r_;                                                                       \
     OPERAND_##xk(ip->a, x_, SLOW);                                                                 \
     s[sp + 1] = x_;                                                                                \
@@ -561,7 +574,7 @@ void interpret() {
     vm_case(xk##yk##_##op##_S) {                                                                   \
         XY_VALUE(xk, yk, op);                                                                      \
         STORE_LOCAL(ip[3].a, r_, RESUME(3, sp + 1));                                               \
-        NEXT(4);                                                                                   \
+        GO_ON(4);                                                                                  \
     }
 #define CASE_XYS(X, op)                                                                            \
     CASE_XYS1(C, C, op) CASE_XYS1(C, L, op) CASE_XYS1(L, C, op) CASE_XYS1(L, L, op)
@@ -569,22 +582,21 @@ void interpret() {
     vm_case(xk##yk##_##op##_SU) {                                                                  \
         XY_VALUE(xk, yk, op);                                                                      \
         STORE_LOCAL(ip[3].a, r_, RESUME(3, sp + 1));                                               \
-        NEXT_AFTER(5, prog + ip[4].a);                                                             \
+        GO_ON_AFTER(prog + ip[4].a);                                                               \
     }
 #define CASE_XYSU(X, op)                                                                           \
     CASE_XYSU1(C, C, op) CASE_XYSU1(C, L, op) CASE_XYSU1(L, C, op) CASE_XYSU1(L, L, op)
 #define CASE_XYJ1(xk, yk, op)                                                                      \
     vm_case(xk##yk##_##op##_J) {                                                                   \
         XY_VALUE(xk, yk, op);                                                                      \
-        if (r_ == 0) NEXT_AFTER(4, prog + ip[3].a);                                                \
-        NEXT(4);                                                                                   \
+        if (r_ == 0) GO_ON_AFTER(prog + ip[3].a);                                                  \
+        GO_ON(4);                                                                                  \
     }
 #define CASE_XYJ(X, op)                                                                            \
     CASE_XYJ1(C, C, op) CASE_XYJ1(C, L, op) CASE_XYJ1(L, C, op) CASE_XYJ1(L, L, op)
     // x cop FJP: t rises by one, then falls by two.
 #define CASE_XJ1(xk, op)                                                                           \
     vm_case(xk##_##op##_J) {                                                                       \
-        if (sp >= STACK_OVERFLOW - 1) SLOW;                                                        \
         std::int32_t x_, r_;                                                                       \
         OPERAND_##xk(ip->a, x_, SLOW);                                                             \
         s[sp + 1] = x_;                                                                            \
@@ -597,12 +609,11 @@ void interpret() {
     // x STR 0,a: t rises by one and falls back.
 #define CASE_XS(xk)                                                                                \
     vm_case(xk##_S) {                                                                              \
-        if (sp >= STACK_OVERFLOW - 1) SLOW;                                                        \
         std::int32_t x_;                                                                           \
         OPERAND_##xk(ip->a, x_, SLOW);                                                             \
         s[sp + 1] = x_;                                                                            \
         STORE_LOCAL(ip[1].a, x_, RESUME(1, sp + 1));                                               \
-        NEXT(2);                                                                                   \
+        GO_ON(2);                                                                                  \
     }
 
 #if VM_COMPUTED_GOTO
@@ -631,6 +642,11 @@ void interpret() {
         runtime_error(sp < 0                 ? MSG_STACK_UNDERFLOW
                       : sp >= STACK_OVERFLOW ? MSG_STACK_OVERFLOW
                                              : MSG_BAD_CODE_ADDRESS);
+    }
+
+    if (sp >= NEAR_LIMIT) {
+        next = ip;
+        goto near_limit;
     }
 
     vm_loop_begin
@@ -856,7 +872,6 @@ void interpret() {
     }
     // LDA 0,a; x; y; OPR 0,2; OPR 0,2 (then IND 0,k): t rises by three.
 #define ELEM_VALUE(yk)                                                                             \
-    if (sp >= STACK_OVERFLOW - 3) SLOW;                                                            \
     std::int32_t e_ = i32(u32(static_cast<std::int32_t>(bp)) + u32(ip->a));                        \
     std::int32_t x_ = ip[1].a, y_;                                                                 \
     s[sp + 1] = e_;                                                                                \
@@ -893,7 +908,7 @@ void interpret() {
         s[sp - 2] = e_;
         sp -= 2;
         s[sp] = s[addr_];
-        NEXT(3);
+        GO_ON(3);
     }
     // OPR 0,2; OPR 0,2: t falls by two.
     vm_case(SUB2) {
@@ -907,7 +922,6 @@ void interpret() {
     // x; STO 0,0: t rises by one, then falls by two.
 #define CASE_XSTO(xk)                                                                              \
     vm_case(xk##_STO) {                                                                            \
-        if (sp >= STACK_OVERFLOW - 1) SLOW;                                                        \
         std::int32_t x_;                                                                           \
         OPERAND_##xk(ip->a, x_, SLOW);                                                             \
         s[sp + 1] = x_;                                                                            \
@@ -922,7 +936,6 @@ void interpret() {
     // x; y: t rises by two.
 #define CASE_XYP(xk, yk)                                                                           \
     vm_case(xk##yk##_P) {                                                                          \
-        if (sp >= STACK_OVERFLOW - 2) SLOW;                                                        \
         std::int32_t x_, y_;                                                                       \
         OPERAND_##xk(ip->a, x_, SLOW);                                                             \
         s[sp + 1] = x_;                                                                            \
@@ -937,7 +950,6 @@ void interpret() {
     CASE_XYP(L, L)
     // LOD 0,a; IND 0,k: t rises by one.
     vm_case(L_I) {
-        if (sp >= STACK_OVERFLOW - 1) SLOW;
         std::int32_t x_;
         OPERAND_L(ip->a, x_, SLOW);
         s[sp + 1] = x_;
@@ -950,6 +962,12 @@ void interpret() {
     vm_loop_end
 
         slow : vm_dispatch(ip->single);
+
+near_limit:
+    if (static_cast<std::uint64_t>(sp) >= std::uint64_t{STACK_OVERFLOW}) goto stack_fault;
+    ip = next;
+    VM_FETCH();
+    vm_dispatch(ip->single);
 
 jumped_off:
     if (static_cast<std::uint64_t>(sp) >= std::uint64_t{STACK_OVERFLOW}) {
@@ -978,6 +996,8 @@ failed:
 #undef BASE
 #undef NEXT_AFTER
 #undef NEXT
+#undef GO_ON_AFTER
+#undef GO_ON
 #undef SLOW
 #undef RESUME
 #undef VM_FETCH
