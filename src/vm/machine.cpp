@@ -47,6 +47,12 @@ namespace {
 //   CUP_ENT   CUP n,x where x holds UJP 0,y and y holds ENT 0,m
 //   SUB2      OPR 0,2; OPR 0,2          C_STO     LDC; STO 0,0
 //   CL_P      LDC; LOD 0,a (before neither an operation nor an operand)
+//   LDA_C     LDA 0,a; LDC (an element address whose index is worked out)
+//
+// and, on what the stack holds already:
+//
+//   ADD_S     OPR 0,1; STR 0,a          C_ADD_S   LDC; OPR 0,1; STR 0,a
+//   LT_J      COP 0,5; FJP 0,x          UJP_FRT   UJP 0,x where x holds FRT
 #define VM_BINOPS(M, X)                                                                            \
     M(X, ADD) M(X, SUB) M(X, MUL) M(X, DIV) M(X, EQ) M(X, NEQ) M(X, GT) M(X, GEQ) M(X, LT) M(X, LEQ)
 #define VM_ARITHS(M, X) M(X, ADD) M(X, SUB) M(X, MUL) M(X, DIV)
@@ -58,6 +64,9 @@ namespace {
 #define VM_XYJ_(X, op)  X(CC_##op##_J) X(CL_##op##_J) X(LC_##op##_J) X(LL_##op##_J)
 #define VM_XJ_(X, op)   X(C_##op##_J) X(L_##op##_J)
 #define VM_XYSU_(X, op) X(CC_##op##_SU) X(CL_##op##_SU) X(LC_##op##_SU) X(LL_##op##_SU)
+#define VM_S_(X, op)    X(op##_S)
+#define VM_XS_(X, op)   X(C_##op##_S) X(L_##op##_S)
+#define VM_J_(X, op)    X(op##_J)
 // clang-format off
 #define VM_OPS(X)                                                                      \
     X(LDC) X(OPR) X(COP) X(LOD) X(STR) X(UJP) X(FJP) X(RET) X(MST) X(ENT) X(HLT)        \
@@ -67,7 +76,8 @@ namespace {
     VM_ARITHS(VM_XYS_, X) VM_COPS(VM_XYJ_, X) VM_COPS(VM_XJ_, X) X(C_S) X(L_S)          \
     X(MST0) X(MST1) X(CUP_ENT) X(ELEM_CC) X(ELEM_CL) X(ELEM_CC_I) X(ELEM_CL_I)          \
     X(SUB2_I) X(L_I) X(SUB2) X(C_STO) X(L_STO) X(CC_P) X(CL_P) X(LC_P) X(LL_P)        \
-    VM_ARITHS(VM_XYSU_, X)
+    VM_ARITHS(VM_XYSU_, X) VM_ARITHS(VM_S_, X) VM_ARITHS(VM_XS_, X) VM_COPS(VM_J_, X)    \
+    X(LDA_C) X(UJP_FRT) X(UJP_RET)
 // clang-format on
 
 enum VmOp : unsigned char {
@@ -87,7 +97,8 @@ static_assert(int{VM_LDC} == int{LDC} && int{VM_CUP} == int{CUP} &&
 static_assert(VM_LOD2 - VM_LOD0 == 2 && VM_STR2 - VM_STR0 == 2 && VM_LEQ - VM_ADD == 9 &&
               VM_L_LEQ - VM_C_ADD == 19 && VM_LL_LEQ - VM_CC_ADD == 39 &&
               VM_LL_DIV_S - VM_CC_ADD_S == 15 && VM_LL_DIV_SU - VM_CC_ADD_SU == 15 &&
-              VM_LL_LEQ_J - VM_CC_EQ_J == 23 && VM_L_LEQ_J - VM_C_EQ_J == 11);
+              VM_LL_LEQ_J - VM_CC_EQ_J == 23 && VM_L_LEQ_J - VM_C_EQ_J == 11 &&
+              VM_DIV_S - VM_ADD_S == 3 && VM_L_DIV_S - VM_C_ADD_S == 7 && VM_LEQ_J - VM_EQ_J == 5);
 
 struct Step {
     const void* go; // where the loop runs op, with computed gotos
@@ -141,8 +152,24 @@ VmOp vm_op_at(int base, int offset) {
         st.op = read ? (y == 0 ? VM_ELEM_CC_I : VM_ELEM_CL_I) : (y == 0 ? VM_ELEM_CC : VM_ELEM_CL);
         return;
     }
+    if (st.op == VM_LDA0 && left >= 2 && in[1].op == LDC) {
+        st.op = VM_LDA_C;
+        return;
+    }
     if (is_sub(in[0]) && left >= 2 && is_sub(in[1])) {
         st.op = left >= 3 && in[2].op == IND ? VM_SUB2_I : VM_SUB2;
+        return;
+    }
+    if (st.single == VM_UJP) {
+        VmOp target = program[st.a].single;
+        if (target == VM_FRT) st.op = VM_UJP_FRT;
+        if (target == VM_RET) st.op = VM_UJP_RET;
+        return;
+    }
+    int own = binop_index(in[0]);
+    if (own >= 0 && left >= 2) {
+        if (own < 4 && in[1].op == STR && in[1].l == 0) st.op = vm_op_at(VM_ADD_S, own);
+        if (own >= 4 && program[i + 1].op == VM_FJP) st.op = vm_op_at(VM_EQ_J, own - 4);
         return;
     }
     int x = operand_kind(in[0]);
@@ -176,6 +203,8 @@ VmOp vm_op_at(int base, int offset) {
     int k = binop_index(in[1]);
     if (k >= 4 && left >= 3 && program[i + 2].op == VM_FJP) {
         st.op = vm_op_at(VM_C_EQ_J, (k - 4) * 2 + x);
+    } else if (k >= 0 && k < 4 && left >= 3 && in[2].op == STR && in[2].l == 0) {
+        st.op = vm_op_at(VM_C_ADD_S, k * 2 + x);
     } else if (k >= 0) {
         st.op = vm_op_at(VM_C_ADD, k * 2 + x);
     } else if (in[1].op == STR && in[1].l == 0) {
@@ -606,6 +635,42 @@ void interpret() {
         NEXT(3);                                                                                   \
     }
 #define CASE_XJ(X, op) CASE_XJ1(C, op) CASE_XJ1(L, op)
+    // op STR 0,a: t falls by two.  With t at 0 the operation runs alone and
+    // the test after it fails.
+#define CASE_S(X, op)                                                                              \
+    vm_case(op##_S) {                                                                              \
+        if (sp < 1) SLOW;                                                                          \
+        std::int32_t r_;                                                                           \
+        BINOP_##op(s[sp - 1], s[sp], r_, FAIL(MSG_DIVISION_BY_ZERO));                              \
+        s[sp - 1] = r_;                                                                            \
+        STORE_LOCAL(ip[1].a, r_, RESUME(1, sp - 1));                                               \
+        sp -= 2;                                                                                   \
+        NEXT(2);                                                                                   \
+    }
+    // x op STR 0,a: t rises by one, then falls by two.
+#define CASE_XS1(xk, op)                                                                           \
+    vm_case(xk##_##op##_S) {                                                                       \
+        std::int32_t x_, r_;                                                                       \
+        OPERAND_##xk(ip->a, x_, SLOW);                                                             \
+        s[sp + 1] = x_;                                                                            \
+        BINOP_##op(s[sp], x_, r_, RESUME(1, sp + 1));                                              \
+        s[sp] = r_;                                                                                \
+        STORE_LOCAL(ip[2].a, r_, RESUME(2, sp));                                                   \
+        --sp;                                                                                      \
+        NEXT(3);                                                                                   \
+    }
+#define CASE_XS_(X, op) CASE_XS1(C, op) CASE_XS1(L, op)
+    // cop FJP: t falls by two.  With t at 0 the comparison runs alone.
+#define CASE_J(X, op)                                                                              \
+    vm_case(op##_J) {                                                                              \
+        if (sp < 1) SLOW;                                                                          \
+        std::int32_t r_;                                                                           \
+        BINOP_##op(s[sp - 1], s[sp], r_, FAIL(MSG_DIVISION_BY_ZERO));                              \
+        s[sp - 1] = r_;                                                                            \
+        sp -= 2;                                                                                   \
+        if (r_ == 0) NEXT_AFTER(2, prog + ip[1].a);                                                \
+        NEXT(2);                                                                                   \
+    }
     // x STR 0,a: t rises by one and falls back.
 #define CASE_XS(xk)                                                                                \
     vm_case(xk##_S) {                                                                              \
@@ -846,6 +911,25 @@ void interpret() {
     VM_COPS(CASE_XJ, _)
     CASE_XS(C)
     CASE_XS(L)
+    VM_ARITHS(CASE_S, _)
+    VM_ARITHS(CASE_XS_, _)
+    VM_COPS(CASE_J, _)
+    vm_case(LDA_C) {
+        s[sp + 1] = i32(u32(static_cast<std::int32_t>(bp)) + u32(ip->a));
+        s[sp + 2] = ip[1].a;
+        sp += 2;
+        NEXT(2);
+    }
+    // A jump to a return: t is as the test before the jump found it, so the
+    // return runs at once.
+    vm_case(UJP_FRT) {
+        ip = prog + ip->a;
+        vm_dispatch(VM_FRT);
+    }
+    vm_case(UJP_RET) {
+        ip = prog + ip->a;
+        vm_dispatch(VM_RET);
+    }
 
     vm_case(MST0) {
         s[sp + 1] = static_cast<std::int32_t>(bp);
