@@ -106,6 +106,8 @@ struct Step {
     VmOp single;    // the faster form of instruction i alone
     std::int32_t l;
     std::int32_t a;
+    std::int32_t x; // what a fused step finds in other steps when the code is loaded
+    std::int32_t y;
 };
 
 // The code store as the loop runs it, indexed like the store: step i does the
@@ -142,7 +144,13 @@ VmOp vm_op_at(int base, int offset) {
     auto is_sub = [](const Instruction& c) { return c.op == OPR && c.a == OPR_SUB; };
     if (st.op == VM_CUP) {
         const Step& jump = program[st.a];
-        if (jump.single == VM_UJP && program[jump.a].single == VM_ENT) st.op = VM_CUP_ENT;
+        const Step& enter = program[jump.a];
+        bool small = enter.a >= 0 && enter.a <= STACK_SIZE; // b + a cannot fall below 0
+        if (jump.single == VM_UJP && enter.single == VM_ENT && small) {
+            st.op = VM_CUP_ENT;
+            st.x = jump.a;
+            st.y = i + 1;
+        }
         return;
     }
     if (st.op == VM_LDA0 && left >= 5 && in[1].op == LDC && operand_kind(in[2]) >= 0 &&
@@ -220,6 +228,7 @@ void load_program() {
         Step& st = program[i];
         st.op = in.op < OPCODE_COUNT ? static_cast<VmOp>(in.op) : VM_UNDEFINED;
         st.l = in.l;
+        st.x = st.y = 0;
         st.a = in.a;
         int k = binop_index(in);
         if (k >= 0) st.op = vm_op_at(VM_ADD, k);
@@ -227,7 +236,9 @@ void load_program() {
         if (in.op == LOD && in.l >= 0 && in.l <= 2) st.op = vm_op_at(VM_LOD0, in.l);
         if (in.op == STR && in.l >= 0 && in.l <= 2) st.op = vm_op_at(VM_STR0, in.l);
         if (in.op == LDA && in.l == 0) st.op = VM_LDA0;
-        if (in.op == MST && (in.l == 0 || in.l == 1)) st.op = in.l == 0 ? VM_MST0 : VM_MST1;
+        bool small = in.a >= 0 && in.a <= STACK_SIZE; // t + a cannot fall below 0
+        if (in.op == MST && (in.l == 0 || in.l == 1) && small)
+            st.op = in.l == 0 ? VM_MST0 : VM_MST1;
         bool jumps = in.op == UJP || in.op == FJP || in.op == CUP;
         if (jumps && (in.a < 0 || in.a >= cx)) {
             st.a = cx;
@@ -235,7 +246,7 @@ void load_program() {
         }
         st.single = st.op;
     }
-    program[cx] = Step{nullptr, VM_OFF_END, VM_OFF_END, 0, 0};
+    program[cx] = Step{nullptr, VM_OFF_END, VM_OFF_END, 0, 0, 0, 0};
     // The traced build shows every instruction as it runs: no fused steps.
     if constexpr (!trace_built) {
         for (int i = 0; i < cx; ++i)
@@ -250,17 +261,22 @@ std::int32_t i32(std::uint32_t v) {
     return static_cast<std::int32_t>(v);
 }
 
-// A new top index, kept within two cells of the stack's ends so that the
-// check before the next fetch sees which end it left by.
 // The most cells a fused step pushes, and the t from which on every
 // instruction runs alone, with the test of t before its fetch made in full.
 constexpr std::int64_t FUSED_ROOM = 3;
 constexpr std::int64_t NEAR_LIMIT = STACK_OVERFLOW - FUSED_ROOM;
 
+// A new top index, kept within two cells of the stack's ends so that the
+// check before the next fetch sees which end it left by.
 std::int32_t clamp_top(std::int64_t v) {
     if (v > STACK_SIZE) return STACK_SIZE;
     if (v < -2) return -2;
     return static_cast<std::int32_t>(v);
+}
+
+// The same for a v that cannot be negative.
+std::int64_t top_within(std::int64_t v) {
+    return v > STACK_SIZE ? STACK_SIZE : v;
 }
 
 bool in_stack(std::int64_t address) {
@@ -803,7 +819,7 @@ void interpret() {
         std::int32_t ret = s[bp + 2];
         std::int32_t link = s[bp + 1];
         sp = bp - 1;
-        if (ret < 0 || ret >= code_end) FAIL(MSG_BAD_CODE_ADDRESS);
+        if (u32(ret) >= u32(code_end)) FAIL(MSG_BAD_CODE_ADDRESS);
         if (link < 0 || link > STACK_SIZE - 4) FAIL(MSG_BAD_ADDRESS);
         bp = link;
         NEXT_AFTER(1, prog + ret);
@@ -863,7 +879,7 @@ void interpret() {
         std::int32_t ret = s[bp + 2];
         std::int32_t link = s[bp + 1];
         sp = bp;
-        if (ret < 0 || ret >= code_end) FAIL(MSG_BAD_CODE_ADDRESS);
+        if (u32(ret) >= u32(code_end)) FAIL(MSG_BAD_CODE_ADDRESS);
         if (link < 0 || link > STACK_SIZE - 4) FAIL(MSG_BAD_ADDRESS);
         bp = link;
         NEXT_AFTER(1, prog + ret);
@@ -934,13 +950,13 @@ void interpret() {
     vm_case(MST0) {
         s[sp + 1] = static_cast<std::int32_t>(bp);
         s[sp + 2] = static_cast<std::int32_t>(bp);
-        sp = clamp_top(std::int64_t{sp} + ip->a);
+        sp = top_within(sp + ip->a);
         NEXT(1);
     }
     vm_case(MST1) {
         s[sp + 1] = s[bp];
         s[sp + 2] = static_cast<std::int32_t>(bp);
-        sp = clamp_top(std::int64_t{sp} + ip->a);
+        sp = top_within(sp + ip->a);
         NEXT(1);
     }
     // CUP, then the UJP at its target (t unchanged, so the test before each
@@ -948,10 +964,10 @@ void interpret() {
     vm_case(CUP_ENT) {
         std::int64_t cell = std::int64_t{sp} - ip->l;
         if (cell < 2 || cell > STACK_SIZE - 2) FAIL(MSG_BAD_ADDRESS);
-        s[cell] = INDEX(ip) + 1;
+        s[cell] = ip->y;
         bp = cell - 2;
-        ip = prog + prog[ip->a].a;
-        sp = clamp_top(std::int64_t{bp} + ip->a);
+        ip = prog + ip->x;
+        sp = top_within(bp + ip->a);
         NEXT(1);
     }
     // LDA 0,a; x; y; OPR 0,2; OPR 0,2 (then IND 0,k): t rises by three.
