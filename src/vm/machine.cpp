@@ -53,31 +53,37 @@ namespace {
 //
 //   ADD_S     OPR 0,1; STR 0,a          C_ADD_S   LDC; OPR 0,1; STR 0,a
 //   LT_J      COP 0,5; FJP 0,x          UJP_FRT   UJP 0,x where x holds FRT
+//
+// and calls with one argument, the CUP fused with its UJP and ENT:
+//
+//   CALL_L    MST l,a; LOD 0,a; CUP n,p   (CALL_C: LDC for the LOD)
+//   CALL_LC_SUB  MST l,a; LOD 0,a; LDC; OPR 0,2; CUP n,p
 #define VM_BINOPS(M, X)                                                                            \
     M(X, ADD) M(X, SUB) M(X, MUL) M(X, DIV) M(X, EQ) M(X, NEQ) M(X, GT) M(X, GEQ) M(X, LT) M(X, LEQ)
-#define VM_ARITHS(M, X) M(X, ADD) M(X, SUB) M(X, MUL) M(X, DIV)
-#define VM_COPS(M, X)   M(X, EQ) M(X, NEQ) M(X, GT) M(X, GEQ) M(X, LT) M(X, LEQ)
-#define VM_ONE(X, op)   X(op)
-#define VM_X_(X, op)    X(C_##op) X(L_##op)
-#define VM_XY_(X, op)   X(CC_##op) X(CL_##op) X(LC_##op) X(LL_##op)
-#define VM_XYS_(X, op)  X(CC_##op##_S) X(CL_##op##_S) X(LC_##op##_S) X(LL_##op##_S)
-#define VM_XYJ_(X, op)  X(CC_##op##_J) X(CL_##op##_J) X(LC_##op##_J) X(LL_##op##_J)
-#define VM_XJ_(X, op)   X(C_##op##_J) X(L_##op##_J)
-#define VM_XYSU_(X, op) X(CC_##op##_SU) X(CL_##op##_SU) X(LC_##op##_SU) X(LL_##op##_SU)
-#define VM_S_(X, op)    X(op##_S)
-#define VM_XS_(X, op)   X(C_##op##_S) X(L_##op##_S)
-#define VM_J_(X, op)    X(op##_J)
+#define VM_ARITHS(M, X)   M(X, ADD) M(X, SUB) M(X, MUL) M(X, DIV)
+#define VM_COPS(M, X)     M(X, EQ) M(X, NEQ) M(X, GT) M(X, GEQ) M(X, LT) M(X, LEQ)
+#define VM_ONE(X, op)     X(op)
+#define VM_X_(X, op)      X(C_##op) X(L_##op)
+#define VM_XY_(X, op)     X(CC_##op) X(CL_##op) X(LC_##op) X(LL_##op)
+#define VM_XYS_(X, op)    X(CC_##op##_S) X(CL_##op##_S) X(LC_##op##_S) X(LL_##op##_S)
+#define VM_XYJ_(X, op)    X(CC_##op##_J) X(CL_##op##_J) X(LC_##op##_J) X(LL_##op##_J)
+#define VM_XJ_(X, op)     X(C_##op##_J) X(L_##op##_J)
+#define VM_XYSU_(X, op)   X(CC_##op##_SU) X(CL_##op##_SU) X(LC_##op##_SU) X(LL_##op##_SU)
+#define VM_S_(X, op)      X(op##_S) X(op##_S_FRT) X(op##_S_RET)
+#define VM_XS_(X, op)     X(C_##op##_S) X(L_##op##_S)
+#define VM_J_(X, op)      X(op##_J)
+#define VM_CALLXY_(X, op) X(CALL_CC_##op) X(CALL_CL_##op) X(CALL_LC_##op) X(CALL_LL_##op)
 // clang-format off
 #define VM_OPS(X)                                                                      \
     X(LDC) X(OPR) X(COP) X(LOD) X(STR) X(UJP) X(FJP) X(RET) X(MST) X(ENT) X(HLT)        \
     X(GET) X(PUT) X(LDA) X(IND) X(STO) X(FRT) X(CUP) X(UNDEFINED) X(OFF_END)            \
     X(LOD0) X(LOD1) X(LOD2) X(STR0) X(STR1) X(STR2) X(LDA0) X(UJP_OFF) X(FJP_OFF) X(CUP_OFF) X(NEG)     \
     VM_BINOPS(VM_ONE, X) VM_BINOPS(VM_X_, X) VM_BINOPS(VM_XY_, X)                       \
-    VM_ARITHS(VM_XYS_, X) VM_COPS(VM_XYJ_, X) VM_COPS(VM_XJ_, X) X(C_S) X(L_S)          \
+    VM_ARITHS(VM_XYS_, X) VM_COPS(VM_XYJ_, X) VM_COPS(VM_XJ_, X) X(C_S) X(L_S) X(C_S_FRT) X(L_S_FRT) X(C_S_RET) X(L_S_RET)          \
     X(MST0) X(MST1) X(CUP_ENT) X(ELEM_CC) X(ELEM_CL) X(ELEM_CC_I) X(ELEM_CL_I)          \
     X(SUB2_I) X(L_I) X(SUB2) X(C_STO) X(L_STO) X(CC_P) X(CL_P) X(LC_P) X(LL_P)        \
     VM_ARITHS(VM_XYSU_, X) VM_ARITHS(VM_S_, X) VM_ARITHS(VM_XS_, X) VM_COPS(VM_J_, X)    \
-    X(LDA_C) X(UJP_FRT) X(UJP_RET)
+    X(LDA_C) X(UJP_FRT) X(UJP_RET) X(CALL_C) X(CALL_L) VM_ARITHS(VM_CALLXY_, X)
 // clang-format on
 
 enum VmOp : unsigned char {
@@ -98,7 +104,9 @@ static_assert(VM_LOD2 - VM_LOD0 == 2 && VM_STR2 - VM_STR0 == 2 && VM_LEQ - VM_AD
               VM_L_LEQ - VM_C_ADD == 19 && VM_LL_LEQ - VM_CC_ADD == 39 &&
               VM_LL_DIV_S - VM_CC_ADD_S == 15 && VM_LL_DIV_SU - VM_CC_ADD_SU == 15 &&
               VM_LL_LEQ_J - VM_CC_EQ_J == 23 && VM_L_LEQ_J - VM_C_EQ_J == 11 &&
-              VM_DIV_S - VM_ADD_S == 3 && VM_L_DIV_S - VM_C_ADD_S == 7 && VM_LEQ_J - VM_EQ_J == 5);
+              VM_DIV_S - VM_ADD_S == 9 && VM_L_S_FRT - VM_C_S_FRT == 1 &&
+              VM_L_S_RET - VM_C_S_RET == 1 && VM_CALL_LL_DIV - VM_CALL_CC_ADD == 15 &&
+              VM_L_DIV_S - VM_C_ADD_S == 7 && VM_LEQ_J - VM_EQ_J == 5);
 
 struct Step {
     const void* go; // where the loop runs op, with computed gotos
@@ -136,20 +144,42 @@ VmOp vm_op_at(int base, int offset) {
     return static_cast<VmOp>(base + offset);
 }
 
-// The fused step that starts at instruction i, if one does.
+// The return (FRT or RET) that runs next when instruction i is fetched: i
+// itself, or the target of a UJP at i; -1 when there is none.
+int return_after(int i) {
+    if (i >= cx) return -1;
+    if (program[i].single == VM_UJP) i = program[i].a;
+    return program[i].single == VM_FRT || program[i].single == VM_RET ? i : -1;
+}
+
+// CUP i, fused with the UJP it leads to and the ENT that one leads to.
+void fuse_call(int i) {
+    Step& st = program[i];
+    const Step& jump = program[st.a];
+    const Step& enter = program[jump.a];
+    bool small = enter.a >= 0 && enter.a <= STACK_SIZE; // b + a cannot fall below 0
+    if (jump.single == VM_UJP && enter.single == VM_ENT && small) {
+        st.op = VM_CUP_ENT;
+        st.x = jump.a;
+        st.y = i + 1;
+    }
+}
+
+// The fused step that starts at instruction i, if one does; the calls are
+// fused first.
 [[maybe_unused]] void fuse(int i) {
     const Instruction* in = code + i;
     int left = cx - i;
     Step& st = program[i];
     auto is_sub = [](const Instruction& c) { return c.op == OPR && c.a == OPR_SUB; };
-    if (st.op == VM_CUP) {
-        const Step& jump = program[st.a];
-        const Step& enter = program[jump.a];
-        bool small = enter.a >= 0 && enter.a <= STACK_SIZE; // b + a cannot fall below 0
-        if (jump.single == VM_UJP && enter.single == VM_ENT && small) {
-            st.op = VM_CUP_ENT;
-            st.x = jump.a;
-            st.y = i + 1;
+    if (st.op == VM_CUP_ENT) return;
+    if ((st.op == VM_MST0 || st.op == VM_MST1) && left >= 3 && operand_kind(in[1]) >= 0) {
+        int x = operand_kind(in[1]);
+        if (program[i + 2].op == VM_CUP_ENT) {
+            st.op = x == 0 ? VM_CALL_C : VM_CALL_L;
+        } else if (left >= 5 && operand_kind(in[2]) >= 0 && binop_index(in[3]) >= 0 &&
+                   binop_index(in[3]) < 4 && program[i + 4].op == VM_CUP_ENT) {
+            st.op = vm_op_at(VM_CALL_CC_ADD, binop_index(in[3]) * 4 + x * 2 + operand_kind(in[2]));
         }
         return;
     }
@@ -176,7 +206,13 @@ VmOp vm_op_at(int base, int offset) {
     }
     int own = binop_index(in[0]);
     if (own >= 0 && left >= 2) {
-        if (own < 4 && in[1].op == STR && in[1].l == 0) st.op = vm_op_at(VM_ADD_S, own);
+        if (own < 4 && in[1].op == STR && in[1].l == 0) {
+            int ret = return_after(i + 2);
+            st.op = vm_op_at(VM_ADD_S, own * 3 + (ret < 0                         ? 0
+                                                  : program[ret].single == VM_FRT ? 1
+                                                                                  : 2));
+            st.x = ret;
+        }
         if (own >= 4 && program[i + 1].op == VM_FJP) st.op = vm_op_at(VM_EQ_J, own - 4);
         return;
     }
@@ -216,7 +252,10 @@ VmOp vm_op_at(int base, int offset) {
     } else if (k >= 0) {
         st.op = vm_op_at(VM_C_ADD, k * 2 + x);
     } else if (in[1].op == STR && in[1].l == 0) {
+        int ret = return_after(i + 2);
         st.op = x == 0 ? VM_C_S : VM_L_S;
+        if (ret >= 0) st.op = vm_op_at(program[ret].single == VM_FRT ? VM_C_S_FRT : VM_C_S_RET, x);
+        st.x = ret;
     } else if (y >= 0 && (left < 3 || (binop_index(in[2]) < 0 && operand_kind(in[2]) < 0))) {
         st.op = vm_op_at(VM_CC_P, x * 2 + y);
     }
@@ -249,6 +288,8 @@ void load_program() {
     program[cx] = Step{nullptr, VM_OFF_END, VM_OFF_END, 0, 0, 0, 0};
     // The traced build shows every instruction as it runs: no fused steps.
     if constexpr (!trace_built) {
+        for (int i = 0; i < cx; ++i)
+            if (program[i].op == VM_CUP) fuse_call(i);
         for (int i = 0; i < cx; ++i)
             fuse(i);
     }
@@ -653,17 +694,37 @@ void interpret() {
 #define CASE_XJ(X, op) CASE_XJ1(C, op) CASE_XJ1(L, op)
     // op STR 0,a: t falls by two.  With t at 0 the operation runs alone and
     // the test after it fails.
+#define OP_STORE(op)                                                                               \
+    std::int32_t r_;                                                                               \
+    BINOP_##op(s[sp - 1], s[sp], r_, FAIL(MSG_DIVISION_BY_ZERO));                                  \
+    s[sp - 1] = r_;                                                                                \
+    STORE_LOCAL(ip[1].a, r_, RESUME(1, sp - 1));                                                   \
+    sp -= 2
 #define CASE_S(X, op)                                                                              \
     vm_case(op##_S) {                                                                              \
         if (sp < 1) SLOW;                                                                          \
-        std::int32_t r_;                                                                           \
-        BINOP_##op(s[sp - 1], s[sp], r_, FAIL(MSG_DIVISION_BY_ZERO));                              \
-        s[sp - 1] = r_;                                                                            \
-        STORE_LOCAL(ip[1].a, r_, RESUME(1, sp - 1));                                               \
-        sp -= 2;                                                                                   \
+        OP_STORE(op);                                                                              \
         NEXT(2);                                                                                   \
+    }                                                                                              \
+    vm_case(op##_S_FRT) {                                                                          \
+        if (sp < 2) SLOW;                                                                          \
+        OP_STORE(op);                                                                              \
+        RETURN_AT(FRT);                                                                            \
+    }                                                                                              \
+    vm_case(op##_S_RET) {                                                                          \
+        if (sp < 2) SLOW;                                                                          \
+        OP_STORE(op);                                                                              \
+        RETURN_AT(RET);                                                                            \
     }
     // x op STR 0,a: t rises by one, then falls by two.
+    // A store that the routine's return follows, at once or through a UJP
+    // (t stays where the test before this step found it, or falls to no
+    // less than 0): the return is step x, run here without a fetch.
+#define RETURN_AT(ret)                                                                             \
+    {                                                                                              \
+        ip = prog + ip->x;                                                                         \
+        vm_dispatch(VM_##ret);                                                                     \
+    }
 #define CASE_XS1(xk, op)                                                                           \
     vm_case(xk##_##op##_S) {                                                                       \
         std::int32_t x_, r_;                                                                       \
@@ -688,13 +749,23 @@ void interpret() {
         NEXT(2);                                                                                   \
     }
     // x STR 0,a: t rises by one and falls back.
+#define X_STORE(xk)                                                                                \
+    std::int32_t x_;                                                                               \
+    OPERAND_##xk(ip->a, x_, SLOW);                                                                 \
+    s[sp + 1] = x_;                                                                                \
+    STORE_LOCAL(ip[1].a, x_, RESUME(1, sp + 1))
 #define CASE_XS(xk)                                                                                \
     vm_case(xk##_S) {                                                                              \
-        std::int32_t x_;                                                                           \
-        OPERAND_##xk(ip->a, x_, SLOW);                                                             \
-        s[sp + 1] = x_;                                                                            \
-        STORE_LOCAL(ip[1].a, x_, RESUME(1, sp + 1));                                               \
+        X_STORE(xk);                                                                               \
         GO_ON(2);                                                                                  \
+    }                                                                                              \
+    vm_case(xk##_S_FRT) {                                                                          \
+        X_STORE(xk);                                                                               \
+        RETURN_AT(FRT);                                                                            \
+    }                                                                                              \
+    vm_case(xk##_S_RET) {                                                                          \
+        X_STORE(xk);                                                                               \
+        RETURN_AT(RET);                                                                            \
     }
 
 #if VM_COMPUTED_GOTO
@@ -970,6 +1041,50 @@ void interpret() {
         sp = top_within(bp + ip->a);
         NEXT(1);
     }
+    // A call with one argument: MST l,a with l of 0 or 1, the argument, then
+    // CUP_ENT as above, which is instruction j of the run, with t = top.
+    // t rises by a and then by one or two cells above it.
+#define CALL_MST(room)                                                                             \
+    std::int64_t top_ = sp + ip->a;                                                                \
+    if (top_ >= STACK_OVERFLOW - (room)) SLOW;                                                     \
+    s[sp + 1] = ip->l == 0 ? static_cast<std::int32_t>(bp) : s[bp];                                \
+    s[sp + 2] = static_cast<std::int32_t>(bp)
+#define CALL_ENTER(j, top)                                                                         \
+    {                                                                                              \
+        const Step& cup_ = ip[j];                                                                  \
+        std::int64_t cell_ = (top)-cup_.l;                                                         \
+        if (cell_ < 2 || cell_ > STACK_SIZE - 2) RESUME(j, top);                                   \
+        s[cell_] = cup_.y;                                                                         \
+        bp = cell_ - 2;                                                                            \
+        ip = prog + cup_.x;                                                                        \
+        sp = top_within(bp + ip->a);                                                               \
+        NEXT(1);                                                                                   \
+    }
+#define CASE_CALLX(xk)                                                                             \
+    vm_case(CALL_##xk) {                                                                           \
+        CALL_MST(1);                                                                               \
+        std::int32_t x_;                                                                           \
+        OPERAND_##xk(ip[1].a, x_, RESUME(1, top_));                                                \
+        s[top_ + 1] = x_;                                                                          \
+        CALL_ENTER(2, top_ + 1);                                                                   \
+    }
+#define CASE_CALLXY1(xk, yk, op)                                                                   \
+    vm_case(CALL_##xk##yk##_##op) {                                                                \
+        CALL_MST(2);                                                                               \
+        std::int32_t x_, y_, r_;                                                                   \
+        OPERAND_##xk(ip[1].a, x_, RESUME(1, top_));                                                \
+        s[top_ + 1] = x_;                                                                          \
+        OPERAND_##yk(ip[2].a, y_, RESUME(2, top_ + 1));                                            \
+        s[top_ + 2] = y_;                                                                          \
+        BINOP_##op(x_, y_, r_, RESUME(3, top_ + 2));                                               \
+        s[top_ + 1] = r_;                                                                          \
+        CALL_ENTER(4, top_ + 1);                                                                   \
+    }
+#define CASE_CALLXY(X, op)                                                                         \
+    CASE_CALLXY1(C, C, op) CASE_CALLXY1(C, L, op) CASE_CALLXY1(L, C, op) CASE_CALLXY1(L, L, op)
+    CASE_CALLX(C)
+    CASE_CALLX(L)
+    VM_ARITHS(CASE_CALLXY, _)
     // LDA 0,a; x; y; OPR 0,2; OPR 0,2 (then IND 0,k): t rises by three.
 #define ELEM_VALUE(yk)                                                                             \
     std::int32_t e_ = i32(u32(static_cast<std::int32_t>(bp)) + u32(ip->a));                        \

@@ -1,14 +1,15 @@
 // The machine runs frequent runs of instructions as single steps and keeps
 // its output and input in buffers of its own.  None of that may show: here
-// random straight-line code, full of such runs, with jumps into their middle,
-// stacks near both limits and addresses outside the stack, is run by the
-// machine and by a plain model of the instruction set written for this
-// test, and everything a program or a caller can see is compared.
+// random code, full of such runs, with jumps into their middle, calls and
+// returns, stacks near both limits and addresses outside the stack, is run
+// by the machine and by a plain model of the instruction set written for
+// this test, and everything a program or a caller can see is compared.
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "support.hpp"
@@ -45,12 +46,15 @@ State model(const std::vector<Instruction>& prog) {
         m.status = 1;
     };
     const auto end = static_cast<std::int32_t>(prog.size());
+    auto clamp_top = [](std::int64_t v) {
+        return static_cast<std::int32_t>(v > STACK_SIZE ? STACK_SIZE : v < -2 ? -2 : v);
+    };
     for (;;) {
         if (m.t < 0 || m.t >= STACK_OVERFLOW) {
             fail(m.t < 0 ? "スタックアンダーフロー" : "スタックオーバフロー");
             break;
         }
-        if (m.p == end) {
+        if (m.p < 0 || m.p >= end) {
             fail("命令の範囲外へ飛ぼうとしました");
             break;
         }
@@ -131,7 +135,39 @@ State model(const std::vector<Instruction>& prog) {
         } else if (in.op == PUT) {
             m.out += std::to_string(at(m.t--)) + "\n";
         } else if (in.op == ENT) {
-            m.t = m.b + in.a;
+            m.t = clamp_top(std::int64_t{m.b} + in.a);
+        } else if (in.op == MST) {
+            std::int64_t link = frame();
+            if (bad_link) {
+                fail("スタックの範囲外のアドレスを使いました");
+                break;
+            }
+            at(m.t + 1) = static_cast<std::int32_t>(link);
+            at(m.t + 2) = m.b;
+            m.t = clamp_top(std::int64_t{m.t} + in.a);
+        } else if (in.op == CUP) {
+            std::int64_t cell = std::int64_t{m.t} - in.l;
+            if (cell < 2 || cell > STACK_SIZE - 2) {
+                fail("スタックの範囲外のアドレスを使いました");
+                break;
+            }
+            at(cell) = m.p;
+            m.b = static_cast<std::int32_t>(cell - 2);
+            m.p = in.a;
+        } else if (in.op == RET || in.op == FRT) {
+            if (in.op == FRT) at(m.b) = at(m.b + 3);
+            std::int32_t ret = at(m.b + 2), link = at(m.b + 1);
+            m.t = in.op == FRT ? m.b : m.b - 1;
+            if (ret < 0 || ret >= end) {
+                fail("命令の範囲外へ飛ぼうとしました");
+                break;
+            }
+            if (link < 0 || link > STACK_SIZE - 4) {
+                fail("スタックの範囲外のアドレスを使いました");
+                break;
+            }
+            m.b = link;
+            m.p = ret;
         }
     }
     m.cells.assign(cell.begin() + 1, cell.end());
@@ -154,13 +190,25 @@ State machine(const std::vector<Instruction>& prog) {
     return m;
 }
 
-// A program of `ENT 0,m`, then runs of operands and operations of the
-// kinds the machine fuses, with forward jumps anywhere, then HLT.
-std::vector<Instruction> random_program(std::mt19937& rng) {
+// Runs of operands and operations of the kinds the machine fuses, with
+// forward jumps anywhere in the block (collected in `jumps`) but into a
+// call's arguments, into `prog`.  A routine's body stores only into its own
+// variables, and its frame (size m) is larger than all its runs can pop, so
+// that its links and return address stay as the call left them; it may call
+// the routines in `callees` (entry index, and whether it is a function).
+struct Block {
+    std::vector<Instruction>& prog;
+    std::vector<std::size_t> jumps;
+    int m;
+    bool routine;
+    std::vector<std::pair<int, bool>> callees;
+    std::vector<std::pair<std::size_t, std::size_t>> calls; // MST and CUP of each call
+};
+
+void random_runs(std::mt19937& rng, Block& blk) {
     auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
-    std::vector<Instruction> prog;
-    int m = pick(3) == 0 ? 990 + pick(8) : 3 + pick(12);
-    prog.push_back({ENT, 0, m});
+    std::vector<Instruction>& prog = blk.prog;
+    const int m = blk.m;
     auto operand = [&]() -> Instruction {
         const std::int32_t constants[] = {0, 1, -1, 2, 7, -7, 1000, INT_MIN32, 2147483647};
         switch (pick(5)) {
@@ -173,10 +221,41 @@ std::vector<Instruction> random_program(std::mt19937& rng) {
     auto binop = [&]() -> Instruction {
         return pick(2) == 0 ? Instruction{OPR, 0, pick(7)} : Instruction{COP, 0, pick(8)};
     };
+    // A store the block may make: anywhere in the main block, into its
+    // own variables in a routine.
+    auto store = [&]() -> Instruction {
+        if (blk.routine) return {STR, 0, 3 + pick(m - 2)};
+        return {STR, pick(3) == 0 ? pick(4) : 0, pick(4) == 0 ? pick(1003) : pick(m + 2)};
+    };
+    auto jump = [&](Opcode op) {
+        blk.jumps.push_back(prog.size());
+        prog.push_back({op, 0, 0});
+    };
     int runs = 3 + pick(8);
-    std::vector<std::size_t> jumps;
     for (int r = 0; r < runs; ++r) {
-        switch (pick(12)) {
+        int kind = pick(14);
+        if (blk.routine && (kind == 9 || kind == 10)) kind = 0; // they may store anywhere
+        if (kind >= 12 && blk.callees.empty()) kind = 0;
+        switch (kind) {
+        case 12:
+        case 13: { // a call, its result (of a function) stored or written
+            auto [entry, function] =
+                blk.callees[static_cast<std::size_t>(pick(static_cast<int>(blk.callees.size())))];
+            std::size_t first = prog.size();
+            prog.push_back({MST, pick(4) == 0 ? 2 : pick(2), function ? 4 : 3});
+            int args = pick(4);
+            for (int k = 0; k < args; ++k) {
+                prog.push_back(operand());
+                if (pick(3) == 0) {
+                    prog.push_back(operand());
+                    prog.push_back({OPR, 0, OPR_ADD + pick(4)});
+                }
+            }
+            blk.calls.emplace_back(first, prog.size());
+            prog.push_back({CUP, args + (function ? 1 : 0), entry});
+            if (function) prog.push_back(pick(2) == 0 ? store() : Instruction{PUT, 0, 0});
+            break;
+        }
         case 9: // an element's address, perhaps read
             prog.push_back({LDA, 0, pick(m + 2)});
             prog.push_back({LDC, 0, pick(4) - 1});
@@ -210,39 +289,70 @@ std::vector<Instruction> random_program(std::mt19937& rng) {
             prog.push_back(binop());
             if (pick(2) == 0) break;
             if (pick(3) == 0) {
-                prog.push_back({STR, 0, pick(m + 2)});
-                jumps.push_back(prog.size());
-                prog.push_back({UJP, 0, 0});
+                prog.push_back({STR, 0, blk.routine ? 3 + pick(m - 2) : pick(m + 2)});
+                jump(UJP);
                 break;
             }
             [[fallthrough]];
         case 4:
             if (pick(2) == 0) {
-                jumps.push_back(prog.size());
-                prog.push_back({FJP, 0, 0});
+                jump(FJP);
             } else {
-                prog.push_back(
-                    {STR, pick(3) == 0 ? pick(4) : 0, pick(4) == 0 ? pick(1003) : pick(m + 2)});
+                prog.push_back(store());
             }
             break;
         case 5: prog.push_back({PUT, 0, 0}); break;
-        case 6:
-            jumps.push_back(prog.size());
-            prog.push_back({UJP, 0, 0});
-            break;
+        case 6: jump(UJP); break;
         case 7: prog.push_back({LDA, 0, pick(m + 2)}); break;
         default:
             prog.push_back(operand());
-            prog.push_back({STR, 0, pick(m + 2)});
+            prog.push_back(store());
+            if (pick(3) == 0) jump(UJP);
             break;
         }
     }
-    prog.push_back({HLT, 0, 0});
-    // Forward only, so that every run ends; sometimes onto the HLT.
-    for (std::size_t j : jumps) {
-        int after = static_cast<int>(prog.size() - j - 1);
-        prog[j].a = static_cast<std::int32_t>(j) + 1 + pick(after);
+}
+
+// Forward only, so that every run ends; sometimes onto the block's last
+// instruction (its HLT or its return).
+void resolve_jumps(std::mt19937& rng, Block& blk) {
+    std::size_t last = blk.prog.size() - 1;
+    for (std::size_t j : blk.jumps) {
+        auto after = static_cast<unsigned>(last - j);
+        std::size_t target = j + 1 + rng() % after;
+        for (auto [mst, cup] : blk.calls)
+            if (target > mst && target <= cup) target = mst;
+        blk.prog[j].a = static_cast<std::int32_t>(target);
     }
+}
+
+// A program: a jump to the main block, up to three routines (each may call
+// those before it, so that every run ends), then the main block: `ENT 0,m`,
+// runs, HLT.  Routines are entered through a UJP to their ENT, as the
+// compiler makes them, or now and then at the ENT itself.
+std::vector<Instruction> random_program(std::mt19937& rng) {
+    auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
+    std::vector<Instruction> prog;
+    prog.push_back({UJP, 0, 0});
+    std::vector<std::pair<int, bool>> routines;
+    for (int r = pick(4); r > 0; --r) {
+        bool function = pick(2) == 0;
+        int entry = static_cast<int>(prog.size());
+        bool direct = pick(5) == 0;
+        if (!direct) prog.push_back({UJP, 0, entry + 1});
+        Block body{prog, {}, 36 + pick(5), true, routines, {}};
+        prog.push_back({ENT, 0, body.m});
+        random_runs(rng, body);
+        prog.push_back({function ? FRT : RET, 0, 0});
+        resolve_jumps(rng, body);
+        routines.emplace_back(entry, function);
+    }
+    prog[0].a = static_cast<std::int32_t>(prog.size());
+    Block main{prog, {}, pick(3) == 0 ? 990 + pick(8) : 3 + pick(12), false, routines, {}};
+    prog.push_back({ENT, 0, main.m});
+    random_runs(rng, main);
+    prog.push_back({HLT, 0, 0});
+    resolve_jumps(rng, main);
     return prog;
 }
 
