@@ -58,6 +58,11 @@ namespace {
 //
 //   CALL_L    MST l,a; LOD 0,a; CUP n,p   (CALL_C: LDC for the LOD)
 //   CALL_LC_SUB  MST l,a; LOD 0,a; LDC; OPR 0,2; CUP n,p
+//
+// and the remainder, x - x div y * y, of a variable x and an operand y:
+//
+//   REM_C     LOD 0,a; LOD 0,a; LDC k; OPR 0,4; LDC k; OPR 0,3; OPR 0,2
+//             (REM_L: LOD 0,c for both LDC; REM_C_S, REM_L_S: then STR 0,a)
 #define VM_BINOPS(M, X)                                                                            \
     M(X, ADD) M(X, SUB) M(X, MUL) M(X, DIV) M(X, EQ) M(X, NEQ) M(X, GT) M(X, GEQ) M(X, LT) M(X, LEQ)
 #define VM_ARITHS(M, X)   M(X, ADD) M(X, SUB) M(X, MUL) M(X, DIV)
@@ -83,7 +88,8 @@ namespace {
     X(MST0) X(MST1) X(CUP_ENT) X(ELEM_CC) X(ELEM_CL) X(ELEM_CC_I) X(ELEM_CL_I)          \
     X(SUB2_I) X(L_I) X(SUB2) X(C_STO) X(L_STO) X(CC_P) X(CL_P) X(LC_P) X(LL_P)        \
     VM_ARITHS(VM_XYSU_, X) VM_ARITHS(VM_S_, X) VM_ARITHS(VM_XS_, X) VM_COPS(VM_J_, X)    \
-    X(LDA_C) X(UJP_FRT) X(UJP_RET) X(CALL_C) X(CALL_L) VM_ARITHS(VM_CALLXY_, X)
+    X(LDA_C) X(UJP_FRT) X(UJP_RET) X(CALL_C) X(CALL_L) VM_ARITHS(VM_CALLXY_, X) \
+    X(REM_C) X(REM_L) X(REM_C_S) X(REM_L_S)
 // clang-format on
 
 enum VmOp : unsigned char {
@@ -214,6 +220,18 @@ void fuse_call(int i) {
             st.x = ret;
         }
         if (own >= 4 && program[i + 1].op == VM_FJP) st.op = vm_op_at(VM_EQ_J, own - 4);
+        return;
+    }
+    auto same = [](const Instruction& p, const Instruction& q) {
+        return p.op == q.op && p.l == q.l && p.a == q.a;
+    };
+    auto is_op = [](const Instruction& c, int k) { return c.op == OPR && c.a == k; };
+    if (left >= 7 && in[0].op == LOD && in[0].l == 0 && same(in[0], in[1]) &&
+        operand_kind(in[2]) >= 0 && is_op(in[3], OPR_DIV) && same(in[2], in[4]) &&
+        is_op(in[5], OPR_MUL) && is_op(in[6], OPR_SUB)) {
+        int y = operand_kind(in[2]);
+        bool store = left >= 8 && in[7].op == STR && in[7].l == 0;
+        st.op = store ? (y == 0 ? VM_REM_C_S : VM_REM_L_S) : (y == 0 ? VM_REM_C : VM_REM_L);
         return;
     }
     int x = operand_kind(in[0]);
@@ -1146,6 +1164,36 @@ void interpret() {
         --sp;                                                                                      \
         NEXT(2);                                                                                   \
     }
+    // x - x div y * y: t rises by three at most, and by one in the end.
+#define REM_VALUE(yk)                                                                              \
+    std::int32_t x_, y_, r_;                                                                       \
+    OPERAND_L(ip[0].a, x_, SLOW);                                                                  \
+    s[sp + 1] = x_;                                                                                \
+    OPERAND_L(ip[1].a, x_, RESUME(1, sp + 1));                                                     \
+    s[sp + 2] = x_;                                                                                \
+    OPERAND_##yk(ip[2].a, y_, RESUME(2, sp + 2));                                                  \
+    s[sp + 3] = y_;                                                                                \
+    BINOP_DIV(x_, y_, r_, RESUME(3, sp + 3));                                                      \
+    s[sp + 2] = r_;                                                                                \
+    OPERAND_##yk(ip[4].a, y_, RESUME(4, sp + 2));                                                  \
+    s[sp + 3] = y_;                                                                                \
+    r_ = i32(u32(r_) * u32(y_));                                                                   \
+    s[sp + 2] = r_;                                                                                \
+    r_ = i32(u32(s[sp + 1]) - u32(r_));                                                            \
+    s[sp + 1] = r_
+#define CASE_REM(yk)                                                                               \
+    vm_case(REM_##yk) {                                                                            \
+        REM_VALUE(yk);                                                                             \
+        ++sp;                                                                                      \
+        NEXT(7);                                                                                   \
+    }                                                                                              \
+    vm_case(REM_##yk##_S) {                                                                        \
+        REM_VALUE(yk);                                                                             \
+        STORE_LOCAL(ip[7].a, r_, RESUME(7, sp + 1));                                               \
+        GO_ON(8);                                                                                  \
+    }
+    CASE_REM(C)
+    CASE_REM(L)
     CASE_XSTO(C)
     CASE_XSTO(L)
     // x; y: t rises by two.

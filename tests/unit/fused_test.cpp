@@ -233,7 +233,7 @@ void random_runs(std::mt19937& rng, Block& blk) {
     };
     int runs = 3 + pick(8);
     for (int r = 0; r < runs; ++r) {
-        int kind = pick(14);
+        int kind = pick(15);
         if (blk.routine && (kind == 9 || kind == 10)) kind = 0; // they may store anywhere
         if (kind >= 12 && blk.callees.empty()) kind = 0;
         switch (kind) {
@@ -254,6 +254,17 @@ void random_runs(std::mt19937& rng, Block& blk) {
             blk.calls.emplace_back(first, prog.size());
             prog.push_back({CUP, args + (function ? 1 : 0), entry});
             if (function) prog.push_back(pick(2) == 0 ? store() : Instruction{PUT, 0, 0});
+            break;
+        }
+        case 14: { // a remainder, x - x div y * y, perhaps stored
+            Instruction x{LOD, 0, pick(6) == 0 ? 995 + pick(10) : pick(m + 4)};
+            Instruction y =
+                pick(2) == 0 ? Instruction{LDC, 0, pick(5) - 2} : Instruction{LOD, 0, pick(m + 4)};
+            for (const Instruction& in :
+                 {x, x, y, Instruction{OPR, 0, OPR_DIV}, y, Instruction{OPR, 0, OPR_MUL},
+                  Instruction{OPR, 0, OPR_SUB}})
+                prog.push_back(in);
+            if (pick(2) == 0) prog.push_back(store());
             break;
         }
         case 9: // an element's address, perhaps read
