@@ -58,6 +58,9 @@ namespace {
 //
 //   CALL_L    MST l,a; LOD 0,a; CUP n,p   (CALL_C: LDC for the LOD)
 //   CALL_LC_SUB  MST l,a; LOD 0,a; LDC; OPR 0,2; CUP n,p
+//   MST_LC_SUB   the same without the CUP (a first argument of several)
+//   LL_P_CUP  LOD 0,a; LOD 0,a; CUP n,p   (L_CUP: one operand)
+//   S_FRT     STR 0,a; FRT (or a UJP to it; S_RET: to a RET)
 //
 // and the remainder, x - x div y * y, of a variable x and an operand y:
 //
@@ -65,19 +68,22 @@ namespace {
 //             (REM_L: LOD 0,c for both LDC; REM_C_S, REM_L_S: then STR 0,a)
 #define VM_BINOPS(M, X)                                                                            \
     M(X, ADD) M(X, SUB) M(X, MUL) M(X, DIV) M(X, EQ) M(X, NEQ) M(X, GT) M(X, GEQ) M(X, LT) M(X, LEQ)
-#define VM_ARITHS(M, X)   M(X, ADD) M(X, SUB) M(X, MUL) M(X, DIV)
-#define VM_COPS(M, X)     M(X, EQ) M(X, NEQ) M(X, GT) M(X, GEQ) M(X, LT) M(X, LEQ)
-#define VM_ONE(X, op)     X(op)
-#define VM_X_(X, op)      X(C_##op) X(L_##op)
-#define VM_XY_(X, op)     X(CC_##op) X(CL_##op) X(LC_##op) X(LL_##op)
-#define VM_XYS_(X, op)    X(CC_##op##_S) X(CL_##op##_S) X(LC_##op##_S) X(LL_##op##_S)
-#define VM_XYJ_(X, op)    X(CC_##op##_J) X(CL_##op##_J) X(LC_##op##_J) X(LL_##op##_J)
-#define VM_XJ_(X, op)     X(C_##op##_J) X(L_##op##_J)
-#define VM_XYSU_(X, op)   X(CC_##op##_SU) X(CL_##op##_SU) X(LC_##op##_SU) X(LL_##op##_SU)
-#define VM_S_(X, op)      X(op##_S) X(op##_S_FRT) X(op##_S_RET)
-#define VM_XS_(X, op)     X(C_##op##_S) X(L_##op##_S)
-#define VM_J_(X, op)      X(op##_J)
-#define VM_CALLXY_(X, op) X(CALL_CC_##op) X(CALL_CL_##op) X(CALL_LC_##op) X(CALL_LL_##op)
+#define VM_ARITHS(M, X) M(X, ADD) M(X, SUB) M(X, MUL) M(X, DIV)
+#define VM_COPS(M, X)   M(X, EQ) M(X, NEQ) M(X, GT) M(X, GEQ) M(X, LT) M(X, LEQ)
+#define VM_ONE(X, op)   X(op)
+#define VM_X_(X, op)    X(C_##op) X(L_##op)
+#define VM_XY_(X, op)   X(CC_##op) X(CL_##op) X(LC_##op) X(LL_##op)
+#define VM_XYS_(X, op)  X(CC_##op##_S) X(CL_##op##_S) X(LC_##op##_S) X(LL_##op##_S)
+#define VM_XYJ_(X, op)  X(CC_##op##_J) X(CL_##op##_J) X(LC_##op##_J) X(LL_##op##_J)
+#define VM_XJ_(X, op)   X(C_##op##_J) X(L_##op##_J)
+#define VM_XYSU_(X, op) X(CC_##op##_SU) X(CL_##op##_SU) X(LC_##op##_SU) X(LL_##op##_SU)
+#define VM_S_(X, op)    X(op##_S) X(op##_S_FRT) X(op##_S_RET)
+#define VM_XS_(X, op)   X(C_##op##_S) X(L_##op##_S)
+#define VM_J_(X, op)    X(op##_J)
+#define VM_CALLXY_(X, op)                                                                          \
+    X(CALL_CC_##op)                                                                                \
+    X(CALL_CL_##op)                                                                                \
+    X(CALL_LC_##op) X(CALL_LL_##op) X(MST_CC_##op) X(MST_CL_##op) X(MST_LC_##op) X(MST_LL_##op)
 // clang-format off
 #define VM_OPS(X)                                                                      \
     X(LDC) X(OPR) X(COP) X(LOD) X(STR) X(UJP) X(FJP) X(RET) X(MST) X(ENT) X(HLT)        \
@@ -89,10 +95,11 @@ namespace {
     X(SUB2_I) X(L_I) X(SUB2) X(C_STO) X(L_STO) X(CC_P) X(CL_P) X(LC_P) X(LL_P)        \
     VM_ARITHS(VM_XYSU_, X) VM_ARITHS(VM_S_, X) VM_ARITHS(VM_XS_, X) VM_COPS(VM_J_, X)    \
     X(LDA_C) X(UJP_FRT) X(UJP_RET) X(CALL_C) X(CALL_L) VM_ARITHS(VM_CALLXY_, X) \
-    X(REM_C) X(REM_L) X(REM_C_S) X(REM_L_S)
+    X(REM_C) X(REM_L) X(REM_C_S) X(REM_L_S) X(C_CUP) X(L_CUP) X(CC_P_CUP) X(CL_P_CUP)      \
+    X(LC_P_CUP) X(LL_P_CUP) X(S_FRT) X(S_RET)
 // clang-format on
 
-enum VmOp : unsigned char {
+enum VmOp : std::uint16_t {
 #define VM_ENUM(name) VM_##name,
     VM_OPS(VM_ENUM)
 #undef VM_ENUM
@@ -103,7 +110,7 @@ enum VmOp : unsigned char {
 inline constexpr int VM_OP_COUNT = 0 VM_OPS(VM_COUNT_ONE);
 #undef VM_COUNT_ONE
 static_assert(int{VM_LDC} == int{LDC} && int{VM_CUP} == int{CUP} &&
-                  int{VM_UNDEFINED} == OPCODE_COUNT && VM_OP_COUNT <= 256,
+                  int{VM_UNDEFINED} == OPCODE_COUNT && VM_OP_COUNT <= 65536,
               "the machine's own ops follow the instruction set");
 // load_program finds a fused form by its position in its family.
 static_assert(VM_LOD2 - VM_LOD0 == 2 && VM_STR2 - VM_STR0 == 2 && VM_LEQ - VM_ADD == 9 &&
@@ -111,8 +118,9 @@ static_assert(VM_LOD2 - VM_LOD0 == 2 && VM_STR2 - VM_STR0 == 2 && VM_LEQ - VM_AD
               VM_LL_DIV_S - VM_CC_ADD_S == 15 && VM_LL_DIV_SU - VM_CC_ADD_SU == 15 &&
               VM_LL_LEQ_J - VM_CC_EQ_J == 23 && VM_L_LEQ_J - VM_C_EQ_J == 11 &&
               VM_DIV_S - VM_ADD_S == 9 && VM_L_S_FRT - VM_C_S_FRT == 1 &&
-              VM_L_S_RET - VM_C_S_RET == 1 && VM_CALL_LL_DIV - VM_CALL_CC_ADD == 15 &&
-              VM_L_DIV_S - VM_C_ADD_S == 7 && VM_LEQ_J - VM_EQ_J == 5);
+              VM_L_S_RET - VM_C_S_RET == 1 && VM_CALL_LL_DIV - VM_CALL_CC_ADD == 27 &&
+              VM_MST_CC_ADD - VM_CALL_CC_ADD == 4 && VM_LL_P_CUP - VM_CC_P_CUP == 3 &&
+              VM_S_RET - VM_S_FRT == 1 && VM_L_DIV_S - VM_C_ADD_S == 7 && VM_LEQ_J - VM_EQ_J == 5);
 
 struct Step {
     const void* go; // where the loop runs op, with computed gotos
@@ -185,7 +193,10 @@ void fuse_call(int i) {
             st.op = x == 0 ? VM_CALL_C : VM_CALL_L;
         } else if (left >= 5 && operand_kind(in[2]) >= 0 && binop_index(in[3]) >= 0 &&
                    binop_index(in[3]) < 4 && program[i + 4].op == VM_CUP_ENT) {
-            st.op = vm_op_at(VM_CALL_CC_ADD, binop_index(in[3]) * 4 + x * 2 + operand_kind(in[2]));
+            st.op = vm_op_at(VM_CALL_CC_ADD, binop_index(in[3]) * 8 + x * 2 + operand_kind(in[2]));
+        } else if (left >= 5 && operand_kind(in[2]) >= 0 && binop_index(in[3]) >= 0 &&
+                   binop_index(in[3]) < 4) {
+            st.op = vm_op_at(VM_MST_CC_ADD, binop_index(in[3]) * 8 + x * 2 + operand_kind(in[2]));
         }
         return;
     }
@@ -202,6 +213,14 @@ void fuse_call(int i) {
     }
     if (is_sub(in[0]) && left >= 2 && is_sub(in[1])) {
         st.op = left >= 3 && in[2].op == IND ? VM_SUB2_I : VM_SUB2;
+        return;
+    }
+    if (st.single == VM_STR0) {
+        int ret = return_after(i + 1);
+        if (ret >= 0) {
+            st.op = program[ret].single == VM_FRT ? VM_S_FRT : VM_S_RET;
+            st.x = ret;
+        }
         return;
     }
     if (st.single == VM_UJP) {
@@ -245,6 +264,14 @@ void fuse_call(int i) {
         return;
     }
     int y = operand_kind(in[1]);
+    if (program[i + 1].op == VM_CUP_ENT) {
+        st.op = x == 0 ? VM_C_CUP : VM_L_CUP;
+        return;
+    }
+    if (y >= 0 && left >= 3 && program[i + 2].op == VM_CUP_ENT) {
+        st.op = vm_op_at(VM_CC_P_CUP, x * 2 + y);
+        return;
+    }
     if (y >= 0 && left >= 3) {
         int k = binop_index(in[2]);
         if (k >= 0) {
@@ -1086,22 +1113,62 @@ void interpret() {
         s[top_ + 1] = x_;                                                                          \
         CALL_ENTER(2, top_ + 1);                                                                   \
     }
+#define MST_XY(xk, yk, op)                                                                         \
+    CALL_MST(2);                                                                                   \
+    std::int32_t x_, y_, r_;                                                                       \
+    OPERAND_##xk(ip[1].a, x_, RESUME(1, top_));                                                    \
+    s[top_ + 1] = x_;                                                                              \
+    OPERAND_##yk(ip[2].a, y_, RESUME(2, top_ + 1));                                                \
+    s[top_ + 2] = y_;                                                                              \
+    BINOP_##op(x_, y_, r_, RESUME(3, top_ + 2));                                                   \
+    s[top_ + 1] = r_
 #define CASE_CALLXY1(xk, yk, op)                                                                   \
     vm_case(CALL_##xk##yk##_##op) {                                                                \
-        CALL_MST(2);                                                                               \
-        std::int32_t x_, y_, r_;                                                                   \
-        OPERAND_##xk(ip[1].a, x_, RESUME(1, top_));                                                \
-        s[top_ + 1] = x_;                                                                          \
-        OPERAND_##yk(ip[2].a, y_, RESUME(2, top_ + 1));                                            \
-        s[top_ + 2] = y_;                                                                          \
-        BINOP_##op(x_, y_, r_, RESUME(3, top_ + 2));                                               \
-        s[top_ + 1] = r_;                                                                          \
+        MST_XY(xk, yk, op);                                                                        \
         CALL_ENTER(4, top_ + 1);                                                                   \
+    }                                                                                              \
+    vm_case(MST_##xk##yk##_##op) {                                                                 \
+        MST_XY(xk, yk, op);                                                                        \
+        sp = top_ + 1;                                                                             \
+        NEXT(4);                                                                                   \
     }
 #define CASE_CALLXY(X, op)                                                                         \
     CASE_CALLXY1(C, C, op) CASE_CALLXY1(C, L, op) CASE_CALLXY1(L, C, op) CASE_CALLXY1(L, L, op)
     CASE_CALLX(C)
     CASE_CALLX(L)
+    // The last arguments of a call, one or two operands, then CUP_ENT.
+#define CASE_XCUP(xk)                                                                              \
+    vm_case(xk##_CUP) {                                                                            \
+        std::int32_t x_;                                                                           \
+        OPERAND_##xk(ip[0].a, x_, SLOW);                                                           \
+        s[sp + 1] = x_;                                                                            \
+        CALL_ENTER(1, sp + 1);                                                                     \
+    }
+#define CASE_XYCUP(xk, yk)                                                                         \
+    vm_case(xk##yk##_P_CUP) {                                                                      \
+        std::int32_t x_, y_;                                                                       \
+        OPERAND_##xk(ip[0].a, x_, SLOW);                                                           \
+        s[sp + 1] = x_;                                                                            \
+        OPERAND_##yk(ip[1].a, y_, RESUME(1, sp + 1));                                              \
+        s[sp + 2] = y_;                                                                            \
+        CALL_ENTER(2, sp + 2);                                                                     \
+    }
+    CASE_XCUP(C)
+    CASE_XCUP(L)
+    CASE_XYCUP(C, C)
+    CASE_XYCUP(C, L)
+    CASE_XYCUP(L, C)
+    CASE_XYCUP(L, L)
+    // STR 0,a, then the return (t falls by one, to no less than 0).
+#define CASE_SRET(ret)                                                                             \
+    vm_case(S_##ret) {                                                                             \
+        if (sp < 1) SLOW;                                                                          \
+        STORE_LOCAL(ip->a, s[sp], SLOW);                                                           \
+        --sp;                                                                                      \
+        RETURN_AT(ret);                                                                            \
+    }
+    CASE_SRET(FRT)
+    CASE_SRET(RET)
     VM_ARITHS(CASE_CALLXY, _)
     // LDA 0,a; x; y; OPR 0,2; OPR 0,2 (then IND 0,k): t rises by three.
 #define ELEM_VALUE(yk)                                                                             \

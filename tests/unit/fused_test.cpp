@@ -438,6 +438,23 @@ TEST(FusedSteps, AFaultInsideARunStopsAtTheInstructionThatFails) {
     EXPECT_EQ(got.cells[4], 1);
 }
 
+TEST(FusedSteps, AStoreBeforeAReturnFailsWhenItEmptiesTheStack) {
+    // The store leaves t at -1: the test before the return's fetch fails,
+    // and the return never runs.
+    for (const std::vector<Instruction>& prog : std::vector<std::vector<Instruction>>{
+             {{STR, 0, 5}, {FRT, 0, 0}},
+             {{LDC, 0, 4}, {OPR, 0, OPR_ADD}, {STR, 0, 5}, {UJP, 0, 4}, {RET, 0, 0}}}) {
+        State want = model(prog);
+        State got = machine(prog);
+        EXPECT_EQ(want.out, runtime("スタックアンダーフロー"));
+        EXPECT_EQ(got.out, want.out);
+        EXPECT_EQ(got.p, want.p);
+        EXPECT_EQ(got.t, -1);
+        EXPECT_EQ(got.ir.op, STR);
+        EXPECT_EQ(got.cells, want.cells);
+    }
+}
+
 TEST(MachineOutput, LongOutputKeepsItsOrderBeforeAnError) {
     // 30000 lines, more than any buffer holds at once, then a fault.
     std::vector<Instruction> prog = {
