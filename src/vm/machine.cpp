@@ -61,6 +61,10 @@ namespace {
 //   MST_LC_SUB   the same without the CUP (a first argument of several)
 //   LL_P_CUP  LOD 0,a; LOD 0,a; CUP n,p   (L_CUP: one operand)
 //   S_FRT     STR 0,a; FRT (or a UJP to it; S_RET: to a RET)
+//   L_SU      LOD 0,a; STR 0,a; UJP 0,x   (C_SU: LDC for the LOD)
+//   ELEM_LC_ADD  LDA 0,a; LDC; LOD 0,a; LDC; OPR 0,1; OPR 0,2; OPR 0,2
+//             (the address of an element whose index is a sum, a difference
+//             or a product; ELEM_LC_ADD_I: then IND 0,k)
 //
 // and the remainder, x - x div y * y, of a variable x and an operand y:
 //
@@ -68,18 +72,23 @@ namespace {
 //             (REM_L: LOD 0,c for both LDC; REM_C_S, REM_L_S: then STR 0,a)
 #define VM_BINOPS(M, X)                                                                            \
     M(X, ADD) M(X, SUB) M(X, MUL) M(X, DIV) M(X, EQ) M(X, NEQ) M(X, GT) M(X, GEQ) M(X, LT) M(X, LEQ)
-#define VM_ARITHS(M, X) M(X, ADD) M(X, SUB) M(X, MUL) M(X, DIV)
-#define VM_COPS(M, X)   M(X, EQ) M(X, NEQ) M(X, GT) M(X, GEQ) M(X, LT) M(X, LEQ)
-#define VM_ONE(X, op)   X(op)
-#define VM_X_(X, op)    X(C_##op) X(L_##op)
-#define VM_XY_(X, op)   X(CC_##op) X(CL_##op) X(LC_##op) X(LL_##op)
-#define VM_XYS_(X, op)  X(CC_##op##_S) X(CL_##op##_S) X(LC_##op##_S) X(LL_##op##_S)
-#define VM_XYJ_(X, op)  X(CC_##op##_J) X(CL_##op##_J) X(LC_##op##_J) X(LL_##op##_J)
-#define VM_XJ_(X, op)   X(C_##op##_J) X(L_##op##_J)
-#define VM_XYSU_(X, op) X(CC_##op##_SU) X(CL_##op##_SU) X(LC_##op##_SU) X(LL_##op##_SU)
-#define VM_S_(X, op)    X(op##_S) X(op##_S_FRT) X(op##_S_RET)
-#define VM_XS_(X, op)   X(C_##op##_S) X(L_##op##_S)
-#define VM_J_(X, op)    X(op##_J)
+#define VM_ARITHS(M, X)  M(X, ADD) M(X, SUB) M(X, MUL) M(X, DIV)
+#define VM_COPS(M, X)    M(X, EQ) M(X, NEQ) M(X, GT) M(X, GEQ) M(X, LT) M(X, LEQ)
+#define VM_ONE(X, op)    X(op)
+#define VM_X_(X, op)     X(C_##op) X(L_##op)
+#define VM_XY_(X, op)    X(CC_##op) X(CL_##op) X(LC_##op) X(LL_##op)
+#define VM_XYS_(X, op)   X(CC_##op##_S) X(CL_##op##_S) X(LC_##op##_S) X(LL_##op##_S)
+#define VM_XYJ_(X, op)   X(CC_##op##_J) X(CL_##op##_J) X(LC_##op##_J) X(LL_##op##_J)
+#define VM_XJ_(X, op)    X(C_##op##_J) X(L_##op##_J)
+#define VM_XYSU_(X, op)  X(CC_##op##_SU) X(CL_##op##_SU) X(LC_##op##_SU) X(LL_##op##_SU)
+#define VM_S_(X, op)     X(op##_S) X(op##_S_FRT) X(op##_S_RET)
+#define VM_XS_(X, op)    X(C_##op##_S) X(L_##op##_S)
+#define VM_J_(X, op)     X(op##_J)
+#define VM_ELEMOPS(M, X) M(X, ADD) M(X, SUB) M(X, MUL)
+#define VM_ELEMXY_(X, op)                                                                          \
+    X(ELEM_CC_##op)                                                                                \
+    X(ELEM_CL_##op) X(ELEM_LC_##op) X(ELEM_LL_##op) X(ELEM_CC_##op##_I) X(ELEM_CL_##op##_I)        \
+        X(ELEM_LC_##op##_I) X(ELEM_LL_##op##_I)
 #define VM_CALLXY_(X, op)                                                                          \
     X(CALL_CC_##op)                                                                                \
     X(CALL_CL_##op)                                                                                \
@@ -96,7 +105,8 @@ namespace {
     VM_ARITHS(VM_XYSU_, X) VM_ARITHS(VM_S_, X) VM_ARITHS(VM_XS_, X) VM_COPS(VM_J_, X)    \
     X(LDA_C) X(UJP_FRT) X(UJP_RET) X(CALL_C) X(CALL_L) VM_ARITHS(VM_CALLXY_, X) \
     X(REM_C) X(REM_L) X(REM_C_S) X(REM_L_S) X(C_CUP) X(L_CUP) X(CC_P_CUP) X(CL_P_CUP)      \
-    X(LC_P_CUP) X(LL_P_CUP) X(S_FRT) X(S_RET)
+    X(LC_P_CUP) X(LL_P_CUP) X(S_FRT) X(S_RET) X(C_SU) X(L_SU)                             \
+    VM_ELEMOPS(VM_ELEMXY_, X)
 // clang-format on
 
 enum VmOp : std::uint16_t {
@@ -120,7 +130,9 @@ static_assert(VM_LOD2 - VM_LOD0 == 2 && VM_STR2 - VM_STR0 == 2 && VM_LEQ - VM_AD
               VM_DIV_S - VM_ADD_S == 9 && VM_L_S_FRT - VM_C_S_FRT == 1 &&
               VM_L_S_RET - VM_C_S_RET == 1 && VM_CALL_LL_DIV - VM_CALL_CC_ADD == 27 &&
               VM_MST_CC_ADD - VM_CALL_CC_ADD == 4 && VM_LL_P_CUP - VM_CC_P_CUP == 3 &&
-              VM_S_RET - VM_S_FRT == 1 && VM_L_DIV_S - VM_C_ADD_S == 7 && VM_LEQ_J - VM_EQ_J == 5);
+              VM_S_RET - VM_S_FRT == 1 && VM_L_SU - VM_C_SU == 1 &&
+              VM_ELEM_LL_MUL_I - VM_ELEM_CC_ADD == 23 && VM_L_DIV_S - VM_C_ADD_S == 7 &&
+              VM_LEQ_J - VM_EQ_J == 5);
 
 struct Step {
     const void* go; // where the loop runs op, with computed gotos
@@ -205,6 +217,14 @@ void fuse_call(int i) {
         bool read = left >= 6 && in[5].op == IND;
         int y = operand_kind(in[2]);
         st.op = read ? (y == 0 ? VM_ELEM_CC_I : VM_ELEM_CL_I) : (y == 0 ? VM_ELEM_CC : VM_ELEM_CL);
+        return;
+    }
+    if (st.op == VM_LDA0 && left >= 7 && in[1].op == LDC && operand_kind(in[2]) >= 0 &&
+        operand_kind(in[3]) >= 0 && binop_index(in[4]) >= 0 && binop_index(in[4]) < 3 &&
+        is_sub(in[5]) && is_sub(in[6])) {
+        bool read = left >= 8 && in[7].op == IND;
+        int xy = operand_kind(in[2]) * 2 + operand_kind(in[3]);
+        st.op = vm_op_at(VM_ELEM_CC_ADD, binop_index(in[4]) * 8 + (read ? 4 : 0) + xy);
         return;
     }
     if (st.op == VM_LDA0 && left >= 2 && in[1].op == LDC) {
@@ -296,6 +316,9 @@ void fuse_call(int i) {
         st.op = vm_op_at(VM_C_ADD_S, k * 2 + x);
     } else if (k >= 0) {
         st.op = vm_op_at(VM_C_ADD, k * 2 + x);
+    } else if (in[1].op == STR && in[1].l == 0 && left >= 3 && program[i + 2].single == VM_UJP &&
+               return_after(i + 2) < 0) {
+        st.op = x == 0 ? VM_C_SU : VM_L_SU;
     } else if (in[1].op == STR && in[1].l == 0) {
         int ret = return_after(i + 2);
         st.op = x == 0 ? VM_C_S : VM_L_S;
@@ -349,7 +372,7 @@ std::int32_t i32(std::uint32_t v) {
 
 // The most cells a fused step pushes, and the t from which on every
 // instruction runs alone, with the test of t before its fetch made in full.
-constexpr std::int64_t FUSED_ROOM = 3;
+constexpr std::int64_t FUSED_ROOM = 4;
 constexpr std::int64_t NEAR_LIMIT = STACK_OVERFLOW - FUSED_ROOM;
 
 // A new top index, kept within two cells of the stack's ends so that the
@@ -1197,6 +1220,47 @@ void interpret() {
     }
     CASE_ELEM(C)
     CASE_ELEM(L)
+    // LDA 0,a; LDC; x; y; op; OPR 0,2; OPR 0,2 (then IND 0,k): t rises by
+    // four.
+#define ELEM_XY_VALUE(xk, yk, op)                                                                  \
+    std::int32_t e_ = i32(u32(static_cast<std::int32_t>(bp)) + u32(ip->a));                        \
+    std::int32_t l_ = ip[1].a, x_, y_;                                                             \
+    s[sp + 1] = e_;                                                                                \
+    s[sp + 2] = l_;                                                                                \
+    OPERAND_##xk(ip[2].a, x_, RESUME(2, sp + 2));                                                  \
+    s[sp + 3] = x_;                                                                                \
+    OPERAND_##yk(ip[3].a, y_, RESUME(3, sp + 3));                                                  \
+    s[sp + 4] = y_;                                                                                \
+    BINOP_##op(x_, y_, x_, );                                                                      \
+    s[sp + 3] = x_;                                                                                \
+    std::int32_t d_ = i32(u32(l_) - u32(x_));                                                      \
+    s[sp + 2] = d_;                                                                                \
+    e_ = i32(u32(e_) - u32(d_));                                                                   \
+    s[sp + 1] = e_
+#define CASE_ELEMXY1(xk, yk, op)                                                                   \
+    vm_case(ELEM_##xk##yk##_##op) {                                                                \
+        ELEM_XY_VALUE(xk, yk, op);                                                                 \
+        ++sp;                                                                                      \
+        NEXT(7);                                                                                   \
+    }                                                                                              \
+    vm_case(ELEM_##xk##yk##_##op##_I) {                                                            \
+        ELEM_XY_VALUE(xk, yk, op);                                                                 \
+        std::int64_t addr_ = std::int64_t{e_} + ip[7].a;                                           \
+        if (!in_stack(addr_)) RESUME(7, sp + 1);                                                   \
+        s[++sp] = s[addr_];                                                                        \
+        NEXT(8);                                                                                   \
+    }
+#define CASE_ELEMXY(X, op)                                                                         \
+    CASE_ELEMXY1(C, C, op) CASE_ELEMXY1(C, L, op) CASE_ELEMXY1(L, C, op) CASE_ELEMXY1(L, L, op)
+    VM_ELEMOPS(CASE_ELEMXY, _)
+    // x; STR 0,a; UJP: t rises by one and falls back.
+#define CASE_XSU(xk)                                                                               \
+    vm_case(xk##_SU) {                                                                             \
+        X_STORE(xk);                                                                               \
+        GO_ON_AFTER(prog + ip[2].a);                                                               \
+    }
+    CASE_XSU(C)
+    CASE_XSU(L)
     // OPR 0,2; OPR 0,2; IND 0,k: t falls by two.
     vm_case(SUB2_I) {
         if (sp < 2) SLOW;

@@ -267,10 +267,14 @@ void random_runs(std::mt19937& rng, Block& blk) {
             if (pick(2) == 0) prog.push_back(store());
             break;
         }
-        case 9: // an element's address, perhaps read
+        case 9: // an element's address, perhaps read or written
             prog.push_back({LDA, 0, pick(m + 2)});
             prog.push_back({LDC, 0, pick(4) - 1});
             prog.push_back(operand());
+            if (pick(2) == 0) { // an index worked out from two operands
+                prog.push_back(operand());
+                prog.push_back({OPR, 0, OPR_ADD + pick(4)});
+            }
             prog.push_back({OPR, 0, OPR_SUB});
             prog.push_back({OPR, 0, OPR_SUB});
             if (pick(3) != 0) prog.push_back({IND, 0, pick(4) == 0 ? 990 : pick(3) - 1});
