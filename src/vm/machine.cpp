@@ -62,6 +62,7 @@ namespace {
 //   LL_P_CUP  LOD 0,a; LOD 0,a; CUP n,p   (L_CUP: one operand)
 //   S_FRT     STR 0,a; FRT (or a UJP to it; S_RET: to a RET)
 //   L_SU      LOD 0,a; STR 0,a; UJP 0,x   (C_SU: LDC for the LOD)
+//   READ      LDA 0,a; GET; STO 0,0
 //   ELEM_LC_ADD  LDA 0,a; LDC; LOD 0,a; LDC; OPR 0,1; OPR 0,2; OPR 0,2
 //             (the address of an element whose index is a sum, a difference
 //             or a product; ELEM_LC_ADD_I: then IND 0,k)
@@ -87,8 +88,9 @@ namespace {
 #define VM_ELEMOPS(M, X) M(X, ADD) M(X, SUB) M(X, MUL)
 #define VM_ELEMXY_(X, op)                                                                          \
     X(ELEM_CC_##op)                                                                                \
-    X(ELEM_CL_##op) X(ELEM_LC_##op) X(ELEM_LL_##op) X(ELEM_CC_##op##_I) X(ELEM_CL_##op##_I)        \
-        X(ELEM_LC_##op##_I) X(ELEM_LL_##op##_I)
+    X(ELEM_CL_##op)                                                                                \
+    X(ELEM_LC_##op) X(ELEM_LL_##op) X(ELEM_CC_##op##_I) X(ELEM_CL_##op##_I) X(ELEM_LC_##op##_I)    \
+        X(ELEM_LL_##op##_I)
 #define VM_CALLXY_(X, op)                                                                          \
     X(CALL_CC_##op)                                                                                \
     X(CALL_CL_##op)                                                                                \
@@ -105,7 +107,7 @@ namespace {
     VM_ARITHS(VM_XYSU_, X) VM_ARITHS(VM_S_, X) VM_ARITHS(VM_XS_, X) VM_COPS(VM_J_, X)    \
     X(LDA_C) X(UJP_FRT) X(UJP_RET) X(CALL_C) X(CALL_L) VM_ARITHS(VM_CALLXY_, X) \
     X(REM_C) X(REM_L) X(REM_C_S) X(REM_L_S) X(C_CUP) X(L_CUP) X(CC_P_CUP) X(CL_P_CUP)      \
-    X(LC_P_CUP) X(LL_P_CUP) X(S_FRT) X(S_RET) X(C_SU) X(L_SU)                             \
+    X(LC_P_CUP) X(LL_P_CUP) X(S_FRT) X(S_RET) X(C_SU) X(L_SU) X(READ)                             \
     VM_ELEMOPS(VM_ELEMXY_, X)
 // clang-format on
 
@@ -225,6 +227,10 @@ void fuse_call(int i) {
         bool read = left >= 8 && in[7].op == IND;
         int xy = operand_kind(in[2]) * 2 + operand_kind(in[3]);
         st.op = vm_op_at(VM_ELEM_CC_ADD, binop_index(in[4]) * 8 + (read ? 4 : 0) + xy);
+        return;
+    }
+    if (st.op == VM_LDA0 && left >= 3 && in[1].op == GET && in[2].op == STO) {
+        st.op = VM_READ;
         return;
     }
     if (st.op == VM_LDA0 && left >= 2 && in[1].op == LDC) {
@@ -478,11 +484,25 @@ int peek_input() {
 // "%d" input: blanks and line breaks, an optional sign, digits.  The number
 // is taken modulo 2^32, as numerals in the source are.  When no number can
 // be read the cell keeps its value and the offending character stays unread.
+bool is_digit(int c) {
+    return c >= '0' && c <= '9';
+}
+
+bool is_blank(int c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
 void read_number(std::int32_t& cell) {
-    int c = peek_input();
-    while (c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r') {
-        ++in_next;
+    // Each loop runs through the buffer and looks further only when it has
+    // used the buffer up.
+    int c;
+    for (;;) {
+        std::size_t k = in_next;
+        while (k < in_length && is_blank(in_buffer[k]))
+            ++k;
+        in_next = k;
         c = peek_input();
+        if (!is_blank(c)) break;
     }
     bool negative = false;
     if (c == '+' || c == '-') {
@@ -490,12 +510,16 @@ void read_number(std::int32_t& cell) {
         ++in_next;
         c = peek_input();
     }
-    if (c < '0' || c > '9') return;
+    if (!is_digit(c)) return;
     std::uint32_t value = 0;
-    while (c >= '0' && c <= '9') {
-        value = value * 10u + static_cast<std::uint32_t>(c - '0');
-        ++in_next;
-        c = peek_input();
+    for (;;) {
+        std::size_t k = in_next;
+        while (k < in_length && is_digit(in_buffer[k])) {
+            value = value * 10u + static_cast<std::uint32_t>(in_buffer[k] - '0');
+            ++k;
+        }
+        in_next = k;
+        if (!is_digit(peek_input())) break;
     }
     cell = i32(negative ? 0u - value : value);
 }
@@ -985,6 +1009,16 @@ void interpret() {
         put_bytes(prompt, prompt_length);
         read_number(s[sp]);
         NEXT(1);
+    }
+    // LDA 0,a; GET; STO 0,0: t rises by two and falls back.
+    vm_case(READ) {
+        std::int32_t e_ = i32(u32(static_cast<std::int32_t>(bp)) + u32(ip->a));
+        s[sp + 1] = e_;
+        put_bytes(prompt, prompt_length);
+        read_number(s[sp + 2]);
+        if (!in_stack(e_)) RESUME(2, sp + 2);
+        s[e_] = s[sp + 2];
+        GO_ON(3);
     }
     vm_case(PUT) {
         write_number(s[sp--]);
