@@ -63,6 +63,12 @@ namespace {
 //   S_FRT     STR 0,a; FRT (or a UJP to it; S_RET: to a RET)
 //   L_SU      LOD 0,a; STR 0,a; UJP 0,x   (C_SU: LDC for the LOD)
 //   READ      LDA 0,a; GET; STO 0,0
+//
+// and, for variables of enclosing blocks (U stands for LOD l,a with l of 1
+// or more, SN for STR l,a with l of 1 or more):
+//
+//   U_ADD     LOD l,a; OPR 0,1          U_ADD_S   LOD l,a; OPR 0,1; STR 0,a
+//   ADD_SN    OPR 0,1; STR l,a          UC_ADD_SN LOD l,a; LDC; OPR 0,1; STR l,a
 //   ELEM_LC_ADD  LDA 0,a; LDC; LOD 0,a; LDC; OPR 0,1; OPR 0,2; OPR 0,2
 //             (the address of an element whose index is a sum, a difference
 //             or a product; ELEM_LC_ADD_I: then IND 0,k)
@@ -89,8 +95,9 @@ namespace {
 #define VM_ELEMXY_(X, op)                                                                          \
     X(ELEM_CC_##op)                                                                                \
     X(ELEM_CL_##op)                                                                                \
-    X(ELEM_LC_##op) X(ELEM_LL_##op) X(ELEM_CC_##op##_I) X(ELEM_CL_##op##_I) X(ELEM_LC_##op##_I)    \
-        X(ELEM_LL_##op##_I)
+    X(ELEM_LC_##op)                                                                                \
+    X(ELEM_LL_##op) X(ELEM_CC_##op##_I) X(ELEM_CL_##op##_I) X(ELEM_LC_##op##_I) X(ELEM_LL_##op##_I)
+#define VM_UP_(X, op) X(U_##op) X(U_##op##_S) X(op##_SN) X(UC_##op##_SN) X(UL_##op##_SN)
 #define VM_CALLXY_(X, op)                                                                          \
     X(CALL_CC_##op)                                                                                \
     X(CALL_CL_##op)                                                                                \
@@ -107,7 +114,8 @@ namespace {
     VM_ARITHS(VM_XYSU_, X) VM_ARITHS(VM_S_, X) VM_ARITHS(VM_XS_, X) VM_COPS(VM_J_, X)    \
     X(LDA_C) X(UJP_FRT) X(UJP_RET) X(CALL_C) X(CALL_L) VM_ARITHS(VM_CALLXY_, X) \
     X(REM_C) X(REM_L) X(REM_C_S) X(REM_L_S) X(C_CUP) X(L_CUP) X(CC_P_CUP) X(CL_P_CUP)      \
-    X(LC_P_CUP) X(LL_P_CUP) X(S_FRT) X(S_RET) X(C_SU) X(L_SU) X(READ)                             \
+    X(LC_P_CUP) X(LL_P_CUP) X(S_FRT) X(S_RET) X(C_SU) X(L_SU) X(READ)                  \
+    VM_ARITHS(VM_UP_, X)                             \
     VM_ELEMOPS(VM_ELEMXY_, X)
 // clang-format on
 
@@ -132,7 +140,7 @@ static_assert(VM_LOD2 - VM_LOD0 == 2 && VM_STR2 - VM_STR0 == 2 && VM_LEQ - VM_AD
               VM_DIV_S - VM_ADD_S == 9 && VM_L_S_FRT - VM_C_S_FRT == 1 &&
               VM_L_S_RET - VM_C_S_RET == 1 && VM_CALL_LL_DIV - VM_CALL_CC_ADD == 27 &&
               VM_MST_CC_ADD - VM_CALL_CC_ADD == 4 && VM_LL_P_CUP - VM_CC_P_CUP == 3 &&
-              VM_S_RET - VM_S_FRT == 1 && VM_L_SU - VM_C_SU == 1 &&
+              VM_S_RET - VM_S_FRT == 1 && VM_UL_DIV_SN - VM_U_ADD == 19 && VM_L_SU - VM_C_SU == 1 &&
               VM_ELEM_LL_MUL_I - VM_ELEM_CC_ADD == 23 && VM_L_DIV_S - VM_C_ADD_S == 7 &&
               VM_LEQ_J - VM_EQ_J == 5);
 
@@ -264,7 +272,20 @@ void fuse_call(int i) {
                                                                                   : 2));
             st.x = ret;
         }
+        if (own < 4 && in[1].op == STR && in[1].l > 0) st.op = vm_op_at(VM_ADD_SN, own * 5);
         if (own >= 4 && program[i + 1].op == VM_FJP) st.op = vm_op_at(VM_EQ_J, own - 4);
+        return;
+    }
+    if (in[0].op == LOD && in[0].l > 0 && left >= 2) {
+        int k = binop_index(in[1]);
+        int y = operand_kind(in[1]);
+        if (k >= 0 && k < 4) {
+            bool store = left >= 3 && in[2].op == STR && in[2].l == 0;
+            st.op = vm_op_at(store ? VM_U_ADD_S : VM_U_ADD, k * 5);
+        } else if (y >= 0 && left >= 4 && binop_index(in[2]) >= 0 && binop_index(in[2]) < 4 &&
+                   in[3].op == STR && in[3].l > 0) {
+            st.op = vm_op_at(y == 0 ? VM_UC_ADD_SN : VM_UL_ADD_SN, binop_index(in[2]) * 5);
+        }
         return;
     }
     auto same = [](const Instruction& p, const Instruction& q) {
@@ -711,6 +732,34 @@ void interpret() {
         if (!in_stack(addr_)) fail;                                                                \
         s[addr_] = (v);                                                                            \
     } while (0)
+    // The frame base(l) of step st's instruction, for an l of 1 or more; a
+    // link from outside the stack goes to `fail`.
+#define FRAME_UP(st, out, fail)                                                                    \
+    do {                                                                                           \
+        std::int64_t f_ = s[bp];                                                                   \
+        for (std::int32_t n_ = (st).l - 1; n_ > 0; --n_) {                                         \
+            if (!in_stack(f_)) fail;                                                               \
+            f_ = s[f_];                                                                            \
+        }                                                                                          \
+        (out) = f_;                                                                                \
+    } while (0)
+    // LOD l,a and STR l,a for an l of 1 or more.
+#define OPERAND_UP(st, out, fail)                                                                  \
+    do {                                                                                           \
+        std::int64_t addr_;                                                                        \
+        FRAME_UP(st, addr_, fail);                                                                 \
+        addr_ += (st).a;                                                                           \
+        if (!in_stack(addr_)) fail;                                                                \
+        (out) = s[addr_];                                                                          \
+    } while (0)
+#define STORE_UP(st, v, fail)                                                                      \
+    do {                                                                                           \
+        std::int64_t addr_;                                                                        \
+        FRAME_UP(st, addr_, fail);                                                                 \
+        addr_ += (st).a;                                                                           \
+        if (!in_stack(addr_)) fail;                                                                \
+        s[addr_] = (v);                                                                            \
+    } while (0)
 
     // Every cell the instructions write is written, the pushed operands
     // included, in their order.
@@ -1010,6 +1059,51 @@ void interpret() {
         read_number(s[sp]);
         NEXT(1);
     }
+    // Variables of enclosing blocks.  U op (STR 0,a): t rises by one and
+    // falls back (and falls by one more).
+#define U_VALUE(op)                                                                                \
+    std::int32_t x_, r_;                                                                           \
+    OPERAND_UP(ip[0], x_, SLOW);                                                                   \
+    s[sp + 1] = x_;                                                                                \
+    BINOP_##op(s[sp], x_, r_, RESUME(1, sp + 1));                                                  \
+    s[sp] = r_
+    // op STR l,a: t falls by two; with t at 0 the operation runs alone.
+    // U x op STR l,a: t rises by two, then falls back.
+#define CASE_UP(X, op)                                                                             \
+    vm_case(U_##op) {                                                                              \
+        U_VALUE(op);                                                                               \
+        GO_ON(2);                                                                                  \
+    }                                                                                              \
+    vm_case(U_##op##_S) {                                                                          \
+        U_VALUE(op);                                                                               \
+        STORE_LOCAL(ip[2].a, r_, RESUME(2, sp));                                                   \
+        --sp;                                                                                      \
+        NEXT(3);                                                                                   \
+    }                                                                                              \
+    vm_case(op##_SN) {                                                                             \
+        if (sp < 1) SLOW;                                                                          \
+        std::int32_t r_;                                                                           \
+        BINOP_##op(s[sp - 1], s[sp], r_, FAIL(MSG_DIVISION_BY_ZERO));                              \
+        s[sp - 1] = r_;                                                                            \
+        STORE_UP(ip[1], r_, RESUME(1, sp - 1));                                                    \
+        sp -= 2;                                                                                   \
+        NEXT(2);                                                                                   \
+    }                                                                                              \
+    CASE_UXSN(C, op)                                                                               \
+    CASE_UXSN(L, op)
+#define CASE_UXSN(xk, op)                                                                          \
+    vm_case(U##xk##_##op##_SN) {                                                                   \
+        std::int32_t u_, x_, r_;                                                                   \
+        OPERAND_UP(ip[0], u_, SLOW);                                                               \
+        s[sp + 1] = u_;                                                                            \
+        OPERAND_##xk(ip[1].a, x_, RESUME(1, sp + 1));                                              \
+        s[sp + 2] = x_;                                                                            \
+        BINOP_##op(u_, x_, r_, RESUME(2, sp + 2));                                                 \
+        s[sp + 1] = r_;                                                                            \
+        STORE_UP(ip[3], r_, RESUME(3, sp + 1));                                                    \
+        GO_ON(4);                                                                                  \
+    }
+    VM_ARITHS(CASE_UP, _)
     // LDA 0,a; GET; STO 0,0: t rises by two and falls back.
     vm_case(READ) {
         std::int32_t e_ = i32(u32(static_cast<std::int32_t>(bp)) + u32(ip->a));

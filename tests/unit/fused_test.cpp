@@ -233,8 +233,9 @@ void random_runs(std::mt19937& rng, Block& blk) {
     };
     int runs = 3 + pick(8);
     for (int r = 0; r < runs; ++r) {
-        int kind = pick(15);
-        if (blk.routine && (kind == 9 || kind == 10)) kind = 0; // they may store anywhere
+        int kind = pick(16);
+        if (blk.routine && (kind == 9 || kind == 10 || kind == 15))
+            kind = 0; // they may store anywhere
         if (kind >= 12 && blk.callees.empty()) kind = 0;
         switch (kind) {
         case 12:
@@ -254,6 +255,14 @@ void random_runs(std::mt19937& rng, Block& blk) {
             blk.calls.emplace_back(first, prog.size());
             prog.push_back({CUP, args + (function ? 1 : 0), entry});
             if (function) prog.push_back(pick(2) == 0 ? store() : Instruction{PUT, 0, 0});
+            break;
+        }
+        case 15: { // a variable of an enclosing block updated
+            auto offset = [&] { return pick(4) == 0 ? 995 + pick(10) : pick(m + 4); };
+            prog.push_back(pick(3) == 0 ? operand() : Instruction{LOD, 1 + pick(3), offset()});
+            if (pick(3) != 0) prog.push_back(operand());
+            prog.push_back({OPR, 0, OPR_ADD + pick(4)});
+            prog.push_back({STR, pick(4) == 0 ? 0 : 1 + pick(3), offset()});
             break;
         }
         case 14: { // a remainder, x - x div y * y, perhaps stored
