@@ -63,6 +63,10 @@ namespace {
 //   S_FRT     STR 0,a; FRT (or a UJP to it; S_RET: to a RET)
 //   L_SU      LOD 0,a; STR 0,a; UJP 0,x   (C_SU: LDC for the LOD)
 //   READ      LDA 0,a; GET; STO 0,0
+//   AM_LLC    LOD 0,a; LOD 0,a; LDC; OPR 0,3; OPR 0,1   (x + y * z)
+//   MA_LLC    LOD 0,a; LOD 0,a; OPR 0,3; LDC; OPR 0,1   (x * y + z)
+//   ELEM_MA_LLL  LDA 0,a; LDC; then MA_LLL; OPR 0,2; OPR 0,2 (an element of a
+//             matrix kept in a flat array; ELEM_MA_LLL_I: then IND 0,k)
 //
 // and, for variables of enclosing blocks (U stands for LOD l,a with l of 1
 // or more, SN for STR l,a with l of 1 or more):
@@ -97,7 +101,10 @@ namespace {
     X(ELEM_CL_##op)                                                                                \
     X(ELEM_LC_##op)                                                                                \
     X(ELEM_LL_##op) X(ELEM_CC_##op##_I) X(ELEM_CL_##op##_I) X(ELEM_LC_##op##_I) X(ELEM_LL_##op##_I)
-#define VM_UP_(X, op) X(U_##op) X(U_##op##_S) X(op##_SN) X(UC_##op##_SN) X(UL_##op##_SN)
+#define VM_UP_(X, op)  X(U_##op) X(U_##op##_S) X(op##_SN) X(UC_##op##_SN) X(UL_##op##_SN)
+#define VM_XYZ(M, X)   M(X, CCC) M(X, CCL) M(X, CLC) M(X, CLL) M(X, LCC) M(X, LCL) M(X, LLC) M(X, LLL)
+#define VM_AM_(X, xyz) X(AM_##xyz)
+#define VM_MA_(X, xyz) X(MA_##xyz) X(ELEM_MA_##xyz) X(ELEM_MA_##xyz##_I)
 #define VM_CALLXY_(X, op)                                                                          \
     X(CALL_CC_##op)                                                                                \
     X(CALL_CL_##op)                                                                                \
@@ -115,7 +122,7 @@ namespace {
     X(LDA_C) X(UJP_FRT) X(UJP_RET) X(CALL_C) X(CALL_L) VM_ARITHS(VM_CALLXY_, X) \
     X(REM_C) X(REM_L) X(REM_C_S) X(REM_L_S) X(C_CUP) X(L_CUP) X(CC_P_CUP) X(CL_P_CUP)      \
     X(LC_P_CUP) X(LL_P_CUP) X(S_FRT) X(S_RET) X(C_SU) X(L_SU) X(READ)                  \
-    VM_ARITHS(VM_UP_, X)                             \
+    VM_ARITHS(VM_UP_, X) VM_XYZ(VM_AM_, X) VM_XYZ(VM_MA_, X)                             \
     VM_ELEMOPS(VM_ELEMXY_, X)
 // clang-format on
 
@@ -140,9 +147,11 @@ static_assert(VM_LOD2 - VM_LOD0 == 2 && VM_STR2 - VM_STR0 == 2 && VM_LEQ - VM_AD
               VM_DIV_S - VM_ADD_S == 9 && VM_L_S_FRT - VM_C_S_FRT == 1 &&
               VM_L_S_RET - VM_C_S_RET == 1 && VM_CALL_LL_DIV - VM_CALL_CC_ADD == 27 &&
               VM_MST_CC_ADD - VM_CALL_CC_ADD == 4 && VM_LL_P_CUP - VM_CC_P_CUP == 3 &&
-              VM_S_RET - VM_S_FRT == 1 && VM_UL_DIV_SN - VM_U_ADD == 19 && VM_L_SU - VM_C_SU == 1 &&
-              VM_ELEM_LL_MUL_I - VM_ELEM_CC_ADD == 23 && VM_L_DIV_S - VM_C_ADD_S == 7 &&
-              VM_LEQ_J - VM_EQ_J == 5);
+              VM_S_RET - VM_S_FRT == 1 && VM_AM_LLL - VM_AM_CCC == 7 &&
+              VM_MA_LLL - VM_MA_CCC == 21 && VM_ELEM_MA_CCC - VM_MA_CCC == 1 &&
+              VM_ELEM_MA_CCC_I - VM_MA_CCC == 2 && VM_UL_DIV_SN - VM_U_ADD == 19 &&
+              VM_L_SU - VM_C_SU == 1 && VM_ELEM_LL_MUL_I - VM_ELEM_CC_ADD == 23 &&
+              VM_L_DIV_S - VM_C_ADD_S == 7 && VM_LEQ_J - VM_EQ_J == 5);
 
 struct Step {
     const void* go; // where the loop runs op, with computed gotos
@@ -207,7 +216,8 @@ void fuse_call(int i) {
     const Instruction* in = code + i;
     int left = cx - i;
     Step& st = program[i];
-    auto is_sub = [](const Instruction& c) { return c.op == OPR && c.a == OPR_SUB; };
+    auto is_op = [](const Instruction& c, int k) { return c.op == OPR && c.a == k; };
+    auto is_sub = [&](const Instruction& c) { return is_op(c, OPR_SUB); };
     if (st.op == VM_CUP_ENT) return;
     if ((st.op == VM_MST0 || st.op == VM_MST1) && left >= 3 && operand_kind(in[1]) >= 0) {
         int x = operand_kind(in[1]);
@@ -235,6 +245,14 @@ void fuse_call(int i) {
         bool read = left >= 8 && in[7].op == IND;
         int xy = operand_kind(in[2]) * 2 + operand_kind(in[3]);
         st.op = vm_op_at(VM_ELEM_CC_ADD, binop_index(in[4]) * 8 + (read ? 4 : 0) + xy);
+        return;
+    }
+    if (st.op == VM_LDA0 && left >= 9 && in[1].op == LDC && operand_kind(in[2]) >= 0 &&
+        operand_kind(in[3]) >= 0 && is_op(in[4], OPR_MUL) && operand_kind(in[5]) >= 0 &&
+        is_op(in[6], OPR_ADD) && is_sub(in[7]) && is_sub(in[8])) {
+        bool read = left >= 10 && in[9].op == IND;
+        int xyz = operand_kind(in[2]) * 4 + operand_kind(in[3]) * 2 + operand_kind(in[5]);
+        st.op = vm_op_at(VM_MA_CCC, xyz * 3 + (read ? 2 : 1));
         return;
     }
     if (st.op == VM_LDA0 && left >= 3 && in[1].op == GET && in[2].op == STO) {
@@ -291,7 +309,6 @@ void fuse_call(int i) {
     auto same = [](const Instruction& p, const Instruction& q) {
         return p.op == q.op && p.l == q.l && p.a == q.a;
     };
-    auto is_op = [](const Instruction& c, int k) { return c.op == OPR && c.a == k; };
     if (left >= 7 && in[0].op == LOD && in[0].l == 0 && same(in[0], in[1]) &&
         operand_kind(in[2]) >= 0 && is_op(in[3], OPR_DIV) && same(in[2], in[4]) &&
         is_op(in[5], OPR_MUL) && is_op(in[6], OPR_SUB)) {
@@ -317,6 +334,16 @@ void fuse_call(int i) {
     }
     if (y >= 0 && left >= 3 && program[i + 2].op == VM_CUP_ENT) {
         st.op = vm_op_at(VM_CC_P_CUP, x * 2 + y);
+        return;
+    }
+    if (y >= 0 && left >= 5 && operand_kind(in[2]) >= 0 && is_op(in[3], OPR_MUL) &&
+        is_op(in[4], OPR_ADD)) {
+        st.op = vm_op_at(VM_AM_CCC, x * 4 + y * 2 + operand_kind(in[2]));
+        return;
+    }
+    if (y >= 0 && left >= 5 && is_op(in[2], OPR_MUL) && operand_kind(in[3]) >= 0 &&
+        is_op(in[4], OPR_ADD)) {
+        st.op = vm_op_at(VM_MA_CCC, (x * 4 + y * 2 + operand_kind(in[3])) * 3);
         return;
     }
     if (y >= 0 && left >= 3) {
@@ -1104,6 +1131,77 @@ void interpret() {
         GO_ON(4);                                                                                  \
     }
     VM_ARITHS(CASE_UP, _)
+    // x + y * z and x * y + z: t rises by three (two) at most, and by one.
+    // x * y + z at instruction j of the run, pushed at sp + 1 as x_.
+#define MA_VALUE(j, xk, yk, zk)                                                                    \
+    do {                                                                                           \
+        std::int32_t y_, z_;                                                                       \
+        OPERAND_##xk(ip[j].a, x_, RESUME(j, sp));                                                  \
+        s[sp + 1] = x_;                                                                            \
+        OPERAND_##yk(ip[(j) + 1].a, y_, RESUME((j) + 1, sp + 1));                                  \
+        s[sp + 2] = y_;                                                                            \
+        x_ = i32(u32(x_) * u32(y_));                                                               \
+        s[sp + 1] = x_;                                                                            \
+        OPERAND_##zk(ip[(j) + 3].a, z_, RESUME((j) + 3, sp + 1));                                  \
+        s[sp + 2] = z_;                                                                            \
+        x_ = i32(u32(x_) + u32(z_));                                                               \
+        s[sp + 1] = x_;                                                                            \
+    } while (0)
+    // LDA 0,a; LDC; x * y + z; OPR 0,2; OPR 0,2: t rises by four at most.
+#define ELEM_MA_VALUE(xk, yk, zk)                                                                  \
+    std::int32_t e_ = i32(u32(static_cast<std::int32_t>(bp)) + u32(ip->a));                        \
+    std::int32_t l_ = ip[1].a, x_;                                                                 \
+    s[sp + 1] = e_;                                                                                \
+    s[sp + 2] = l_;                                                                                \
+    sp += 2;                                                                                       \
+    MA_VALUE(2, xk, yk, zk);                                                                       \
+    sp -= 2;                                                                                       \
+    std::int32_t d_ = i32(u32(l_) - u32(x_));                                                      \
+    s[sp + 2] = d_;                                                                                \
+    e_ = i32(u32(e_) - u32(d_));                                                                   \
+    s[sp + 1] = e_
+#define CASE_AM1(xk, yk, zk)                                                                       \
+    vm_case(AM_##xk##yk##zk) {                                                                     \
+        std::int32_t x_, y_, z_;                                                                   \
+        OPERAND_##xk(ip[0].a, x_, SLOW);                                                           \
+        s[sp + 1] = x_;                                                                            \
+        OPERAND_##yk(ip[1].a, y_, RESUME(1, sp + 1));                                              \
+        s[sp + 2] = y_;                                                                            \
+        OPERAND_##zk(ip[2].a, z_, RESUME(2, sp + 2));                                              \
+        s[sp + 3] = z_;                                                                            \
+        y_ = i32(u32(y_) * u32(z_));                                                               \
+        s[sp + 2] = y_;                                                                            \
+        s[++sp] = i32(u32(x_) + u32(y_));                                                          \
+        NEXT(5);                                                                                   \
+    }                                                                                              \
+    vm_case(MA_##xk##yk##zk) {                                                                     \
+        std::int32_t x_;                                                                           \
+        MA_VALUE(0, xk, yk, zk);                                                                   \
+        ++sp;                                                                                      \
+        NEXT(5);                                                                                   \
+    }                                                                                              \
+    vm_case(ELEM_MA_##xk##yk##zk) {                                                                \
+        ELEM_MA_VALUE(xk, yk, zk);                                                                 \
+        ++sp;                                                                                      \
+        NEXT(9);                                                                                   \
+    }                                                                                              \
+    vm_case(ELEM_MA_##xk##yk##zk##_I) {                                                            \
+        ELEM_MA_VALUE(xk, yk, zk);                                                                 \
+        std::int64_t addr_ = std::int64_t{e_} + ip[9].a;                                           \
+        if (!in_stack(addr_)) RESUME(9, sp + 1);                                                   \
+        s[++sp] = s[addr_];                                                                        \
+        NEXT(10);                                                                                  \
+    }
+#define CASE_AM(X, xyz) CASE_AM_##xyz
+#define CASE_AM_CCC     CASE_AM1(C, C, C)
+#define CASE_AM_CCL     CASE_AM1(C, C, L)
+#define CASE_AM_CLC     CASE_AM1(C, L, C)
+#define CASE_AM_CLL     CASE_AM1(C, L, L)
+#define CASE_AM_LCC     CASE_AM1(L, C, C)
+#define CASE_AM_LCL     CASE_AM1(L, C, L)
+#define CASE_AM_LLC     CASE_AM1(L, L, C)
+#define CASE_AM_LLL     CASE_AM1(L, L, L)
+    VM_XYZ(CASE_AM, _)
     // LDA 0,a; GET; STO 0,0: t rises by two and falls back.
     vm_case(READ) {
         std::int32_t e_ = i32(u32(static_cast<std::int32_t>(bp)) + u32(ip->a));

@@ -233,7 +233,7 @@ void random_runs(std::mt19937& rng, Block& blk) {
     };
     int runs = 3 + pick(8);
     for (int r = 0; r < runs; ++r) {
-        int kind = pick(16);
+        int kind = pick(17);
         if (blk.routine && (kind == 9 || kind == 10 || kind == 15))
             kind = 0; // they may store anywhere
         if (kind >= 12 && blk.callees.empty()) kind = 0;
@@ -257,6 +257,18 @@ void random_runs(std::mt19937& rng, Block& blk) {
             if (function) prog.push_back(pick(2) == 0 ? store() : Instruction{PUT, 0, 0});
             break;
         }
+        case 16: // x + y * z or x * y + z
+            prog.push_back(operand());
+            prog.push_back(operand());
+            if (pick(2) == 0) {
+                prog.push_back(operand());
+                prog.push_back({OPR, 0, OPR_MUL});
+            } else {
+                prog.push_back({OPR, 0, OPR_MUL});
+                prog.push_back(operand());
+            }
+            prog.push_back({OPR, 0, OPR_ADD});
+            break;
         case 15: { // a variable of an enclosing block updated
             auto offset = [&] { return pick(4) == 0 ? 995 + pick(10) : pick(m + 4); };
             prog.push_back(pick(3) == 0 ? operand() : Instruction{LOD, 1 + pick(3), offset()});
@@ -283,6 +295,10 @@ void random_runs(std::mt19937& rng, Block& blk) {
             if (pick(2) == 0) { // an index worked out from two operands
                 prog.push_back(operand());
                 prog.push_back({OPR, 0, OPR_ADD + pick(4)});
+                if (pick(2) == 0) { // or three, row * width + column
+                    prog.push_back(operand());
+                    prog.push_back({OPR, 0, OPR_ADD + pick(2)});
+                }
             }
             prog.push_back({OPR, 0, OPR_SUB});
             prog.push_back({OPR, 0, OPR_SUB});
