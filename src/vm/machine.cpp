@@ -62,7 +62,11 @@ namespace {
 //   LL_P_CUP  LOD 0,a; LOD 0,a; CUP n,p   (L_CUP: one operand)
 //   S_FRT     STR 0,a; FRT (or a UJP to it; S_RET: to a RET)
 //   L_SU      LOD 0,a; STR 0,a; UJP 0,x   (C_SU: LDC for the LOD)
+//   ELEM_CL_SC   ELEM_CL, then LDC; STO 0,0 (an element assigned a constant;
+//             _SL: a variable; ELEM_LC_ADD_SC and so on likewise)
 //   READ      LDA 0,a; GET; STO 0,0
+//   L_I_S     LOD 0,a; IND 0,k; STR 0,a   LL_STO   LOD 0,a; LOD 0,a; STO 0,0
+//   L_LI_STO  LOD 0,a; LOD 0,a; IND 0,k; STO 0,0   (through references)
 //   AM_LLC    LOD 0,a; LOD 0,a; LDC; OPR 0,3; OPR 0,1   (x + y * z)
 //   MA_LLC    LOD 0,a; LOD 0,a; OPR 0,3; LDC; OPR 0,1   (x * y + z)
 //   ELEM_MA_LLL  LDA 0,a; LDC; then MA_LLL; OPR 0,2; OPR 0,2 (an element of a
@@ -105,6 +109,10 @@ namespace {
 #define VM_XYZ(M, X)   M(X, CCC) M(X, CCL) M(X, CLC) M(X, CLL) M(X, LCC) M(X, LCL) M(X, LLC) M(X, LLL)
 #define VM_AM_(X, xyz) X(AM_##xyz)
 #define VM_MA_(X, xyz) X(MA_##xyz) X(ELEM_MA_##xyz) X(ELEM_MA_##xyz##_I)
+#define VM_ELEMXYS_(X, op)                                                                         \
+    X(ELEM_CC_##op##_SC)                                                                           \
+    X(ELEM_CL_##op##_SC) X(ELEM_LC_##op##_SC) X(ELEM_LL_##op##_SC) X(ELEM_CC_##op##_SL)            \
+        X(ELEM_CL_##op##_SL) X(ELEM_LC_##op##_SL) X(ELEM_LL_##op##_SL)
 #define VM_CALLXY_(X, op)                                                                          \
     X(CALL_CC_##op)                                                                                \
     X(CALL_CL_##op)                                                                                \
@@ -122,7 +130,9 @@ namespace {
     X(LDA_C) X(UJP_FRT) X(UJP_RET) X(CALL_C) X(CALL_L) VM_ARITHS(VM_CALLXY_, X) \
     X(REM_C) X(REM_L) X(REM_C_S) X(REM_L_S) X(C_CUP) X(L_CUP) X(CC_P_CUP) X(CL_P_CUP)      \
     X(LC_P_CUP) X(LL_P_CUP) X(S_FRT) X(S_RET) X(C_SU) X(L_SU) X(READ)                  \
-    VM_ARITHS(VM_UP_, X) VM_XYZ(VM_AM_, X) VM_XYZ(VM_MA_, X)                             \
+    VM_ARITHS(VM_UP_, X) VM_XYZ(VM_AM_, X) VM_XYZ(VM_MA_, X)                                \
+    X(ELEM_CC_SC) X(ELEM_CC_SL) X(ELEM_CL_SC) X(ELEM_CL_SL) VM_ELEMOPS(VM_ELEMXYS_, X)       \
+    X(L_I_S) X(LL_STO) X(L_LI_STO)                             \
     VM_ELEMOPS(VM_ELEMXY_, X)
 // clang-format on
 
@@ -147,7 +157,8 @@ static_assert(VM_LOD2 - VM_LOD0 == 2 && VM_STR2 - VM_STR0 == 2 && VM_LEQ - VM_AD
               VM_DIV_S - VM_ADD_S == 9 && VM_L_S_FRT - VM_C_S_FRT == 1 &&
               VM_L_S_RET - VM_C_S_RET == 1 && VM_CALL_LL_DIV - VM_CALL_CC_ADD == 27 &&
               VM_MST_CC_ADD - VM_CALL_CC_ADD == 4 && VM_LL_P_CUP - VM_CC_P_CUP == 3 &&
-              VM_S_RET - VM_S_FRT == 1 && VM_AM_LLL - VM_AM_CCC == 7 &&
+              VM_S_RET - VM_S_FRT == 1 && VM_ELEM_LL_MUL_SL - VM_ELEM_CC_ADD_SC == 23 &&
+              VM_ELEM_CL_SL - VM_ELEM_CC_SC == 3 && VM_AM_LLL - VM_AM_CCC == 7 &&
               VM_MA_LLL - VM_MA_CCC == 21 && VM_ELEM_MA_CCC - VM_MA_CCC == 1 &&
               VM_ELEM_MA_CCC_I - VM_MA_CCC == 2 && VM_UL_DIV_SN - VM_U_ADD == 19 &&
               VM_L_SU - VM_C_SU == 1 && VM_ELEM_LL_MUL_I - VM_ELEM_CC_ADD == 23 &&
@@ -197,6 +208,12 @@ int return_after(int i) {
     return program[i].single == VM_FRT || program[i].single == VM_RET ? i : -1;
 }
 
+// 0 for LDC; STO 0,0 at instruction i, 1 for LOD 0,a; STO 0,0, else -1.
+int element_store(int i) {
+    if (i + 1 >= cx || code[i + 1].op != STO) return -1;
+    return operand_kind(code[i]);
+}
+
 // CUP i, fused with the UJP it leads to and the ENT that one leads to.
 void fuse_call(int i) {
     Step& st = program[i];
@@ -236,7 +253,9 @@ void fuse_call(int i) {
         is_sub(in[3]) && is_sub(in[4])) {
         bool read = left >= 6 && in[5].op == IND;
         int y = operand_kind(in[2]);
+        int v = element_store(i + 5);
         st.op = read ? (y == 0 ? VM_ELEM_CC_I : VM_ELEM_CL_I) : (y == 0 ? VM_ELEM_CC : VM_ELEM_CL);
+        if (v >= 0) st.op = vm_op_at(VM_ELEM_CC_SC, y * 2 + v);
         return;
     }
     if (st.op == VM_LDA0 && left >= 7 && in[1].op == LDC && operand_kind(in[2]) >= 0 &&
@@ -244,7 +263,9 @@ void fuse_call(int i) {
         is_sub(in[5]) && is_sub(in[6])) {
         bool read = left >= 8 && in[7].op == IND;
         int xy = operand_kind(in[2]) * 2 + operand_kind(in[3]);
+        int v = element_store(i + 7);
         st.op = vm_op_at(VM_ELEM_CC_ADD, binop_index(in[4]) * 8 + (read ? 4 : 0) + xy);
+        if (v >= 0) st.op = vm_op_at(VM_ELEM_CC_ADD_SC, binop_index(in[4]) * 8 + v * 4 + xy);
         return;
     }
     if (st.op == VM_LDA0 && left >= 9 && in[1].op == LDC && operand_kind(in[2]) >= 0 &&
@@ -320,7 +341,16 @@ void fuse_call(int i) {
     int x = operand_kind(in[0]);
     if (x < 0 || left < 2) return;
     if (x == 1 && in[1].op == IND) {
-        st.op = VM_L_I;
+        st.op = left >= 3 && in[2].op == STR && in[2].l == 0 ? VM_L_I_S : VM_L_I;
+        return;
+    }
+    if (x == 1 && left >= 3 && in[1].op == LOD && in[1].l == 0 && in[2].op == STO) {
+        st.op = VM_LL_STO;
+        return;
+    }
+    if (x == 1 && left >= 4 && in[1].op == LOD && in[1].l == 0 && in[2].op == IND &&
+        in[3].op == STO) {
+        st.op = VM_L_LI_STO;
         return;
     }
     if (in[1].op == STO) {
@@ -1446,6 +1476,27 @@ void interpret() {
     }
     CASE_ELEM(C)
     CASE_ELEM(L)
+    // An element address at t + 1 (e_), then the value of an assignment to
+    // it, instruction j of the run, and STO 0,0: t rises by one more and
+    // falls back by two.
+#define ELEM_STORE(vk, j)                                                                          \
+    {                                                                                              \
+        std::int32_t v_;                                                                           \
+        OPERAND_##vk(ip[j].a, v_, RESUME(j, sp + 1));                                              \
+        s[sp + 2] = v_;                                                                            \
+        if (!in_stack(e_)) RESUME((j) + 1, sp + 2);                                                \
+        s[e_] = v_;                                                                                \
+        GO_ON((j) + 2);                                                                            \
+    }
+#define CASE_ELEMS(yk, vk)                                                                         \
+    vm_case(ELEM_C##yk##_S##vk) {                                                                  \
+        ELEM_VALUE(yk);                                                                            \
+        ELEM_STORE(vk, 5);                                                                         \
+    }
+    CASE_ELEMS(C, C)
+    CASE_ELEMS(C, L)
+    CASE_ELEMS(L, C)
+    CASE_ELEMS(L, L)
     // LDA 0,a; LDC; x; y; op; OPR 0,2; OPR 0,2 (then IND 0,k): t rises by
     // four.
 #define ELEM_XY_VALUE(xk, yk, op)                                                                  \
@@ -1476,8 +1527,17 @@ void interpret() {
         s[++sp] = s[addr_];                                                                        \
         NEXT(8);                                                                                   \
     }
+#define CASE_ELEMXYS1(xk, yk, op, vk)                                                              \
+    vm_case(ELEM_##xk##yk##_##op##_S##vk) {                                                        \
+        ELEM_XY_VALUE(xk, yk, op);                                                                 \
+        ELEM_STORE(vk, 7);                                                                         \
+    }
 #define CASE_ELEMXY(X, op)                                                                         \
-    CASE_ELEMXY1(C, C, op) CASE_ELEMXY1(C, L, op) CASE_ELEMXY1(L, C, op) CASE_ELEMXY1(L, L, op)
+    CASE_ELEMXY1(C, C, op)                                                                         \
+    CASE_ELEMXY1(C, L, op) CASE_ELEMXY1(L, C, op) CASE_ELEMXY1(L, L, op)                           \
+        CASE_ELEMXYS1(C, C, op, C) CASE_ELEMXYS1(C, L, op, C) CASE_ELEMXYS1(L, C, op, C)           \
+            CASE_ELEMXYS1(L, L, op, C) CASE_ELEMXYS1(C, C, op, L) CASE_ELEMXYS1(C, L, op, L)       \
+                CASE_ELEMXYS1(L, C, op, L) CASE_ELEMXYS1(L, L, op, L)
     VM_ELEMOPS(CASE_ELEMXY, _)
     // x; STR 0,a; UJP: t rises by one and falls back.
 #define CASE_XSU(xk)                                                                               \
@@ -1577,6 +1637,43 @@ void interpret() {
         if (!in_stack(addr_)) RESUME(1, sp + 1);
         s[++sp] = s[addr_];
         NEXT(2);
+    }
+    // LOD 0,a; IND 0,k; STR 0,a: t rises by one and falls back.
+    vm_case(L_I_S) {
+        std::int32_t x_;
+        OPERAND_L(ip->a, x_, SLOW);
+        s[sp + 1] = x_;
+        std::int64_t addr_ = std::int64_t{x_} + ip[1].a;
+        if (!in_stack(addr_)) RESUME(1, sp + 1);
+        x_ = s[addr_];
+        s[sp + 1] = x_;
+        STORE_LOCAL(ip[2].a, x_, RESUME(2, sp + 1));
+        GO_ON(3);
+    }
+    // LOD 0,a; LOD 0,a (IND 0,k); STO 0,0: t rises by two and falls back.
+    vm_case(LL_STO) {
+        std::int32_t x_, y_;
+        OPERAND_L(ip->a, x_, SLOW);
+        s[sp + 1] = x_;
+        OPERAND_L(ip[1].a, y_, RESUME(1, sp + 1));
+        s[sp + 2] = y_;
+        if (!in_stack(x_)) RESUME(2, sp + 2);
+        s[x_] = y_;
+        GO_ON(3);
+    }
+    vm_case(L_LI_STO) {
+        std::int32_t x_, y_;
+        OPERAND_L(ip->a, x_, SLOW);
+        s[sp + 1] = x_;
+        OPERAND_L(ip[1].a, y_, RESUME(1, sp + 1));
+        s[sp + 2] = y_;
+        std::int64_t addr_ = std::int64_t{y_} + ip[2].a;
+        if (!in_stack(addr_)) RESUME(2, sp + 2);
+        y_ = s[addr_];
+        s[sp + 2] = y_;
+        if (!in_stack(x_)) RESUME(3, sp + 2);
+        s[x_] = y_;
+        GO_ON(4);
     }
 
     vm_loop_end

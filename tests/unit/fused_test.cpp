@@ -308,9 +308,20 @@ void random_runs(std::mt19937& rng, Block& blk) {
                 prog.push_back({STO, 0, 0});
             }
             break;
-        case 10: // through a reference
-            prog.push_back({LOD, 0, pick(m + 2)});
-            prog.push_back({IND, 0, pick(3) - 1});
+        case 10: // through a reference: read, perhaps stored; or assigned
+            switch (pick(3)) {
+            case 0:
+                prog.push_back({LOD, 0, pick(m + 2)});
+                prog.push_back({IND, 0, pick(3) - 1});
+                if (pick(2) == 0) prog.push_back(store());
+                break;
+            default:
+                prog.push_back({LOD, 0, pick(m + 2)});
+                prog.push_back({LOD, 0, pick(m + 2)});
+                if (pick(2) == 0) prog.push_back({IND, 0, pick(3) - 1});
+                prog.push_back({STO, 0, 0});
+                break;
+            }
             break;
         case 11:
             prog.push_back({OPR, 0, OPR_SUB});
