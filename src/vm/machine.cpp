@@ -202,20 +202,20 @@ VmOp vm_op_at(int base, int offset) {
 
 // The return (FRT or RET) that runs next when instruction i is fetched: i
 // itself, or the target of a UJP at i; -1 when there is none.
-int return_after(int i) {
+[[maybe_unused]] int return_after(int i) {
     if (i >= cx) return -1;
     if (program[i].single == VM_UJP) i = program[i].a;
     return program[i].single == VM_FRT || program[i].single == VM_RET ? i : -1;
 }
 
 // 0 for LDC; STO 0,0 at instruction i, 1 for LOD 0,a; STO 0,0, else -1.
-int element_store(int i) {
+[[maybe_unused]] int element_store(int i) {
     if (i + 1 >= cx || code[i + 1].op != STO) return -1;
     return operand_kind(code[i]);
 }
 
 // CUP i, fused with the UJP it leads to and the ENT that one leads to.
-void fuse_call(int i) {
+[[maybe_unused]] void fuse_call(int i) {
     Step& st = program[i];
     const Step& jump = program[st.a];
     const Step& enter = program[jump.a];
