@@ -111,8 +111,9 @@ namespace {
 #define VM_MA_(X, xyz) X(MA_##xyz) X(ELEM_MA_##xyz) X(ELEM_MA_##xyz##_I)
 #define VM_ELEMXYS_(X, op)                                                                         \
     X(ELEM_CC_##op##_SC)                                                                           \
-    X(ELEM_CL_##op##_SC) X(ELEM_LC_##op##_SC) X(ELEM_LL_##op##_SC) X(ELEM_CC_##op##_SL)            \
-        X(ELEM_CL_##op##_SL) X(ELEM_LC_##op##_SL) X(ELEM_LL_##op##_SL)
+    X(ELEM_CL_##op##_SC)                                                                           \
+    X(ELEM_LC_##op##_SC) X(ELEM_LL_##op##_SC) X(ELEM_CC_##op##_SL) X(ELEM_CL_##op##_SL)            \
+        X(ELEM_LC_##op##_SL) X(ELEM_LL_##op##_SL)
 #define VM_CALLXY_(X, op)                                                                          \
     X(CALL_CC_##op)                                                                                \
     X(CALL_CL_##op)                                                                                \
@@ -502,18 +503,36 @@ void put_bytes(const char* bytes, std::size_t n) {
     out_length += n;
 }
 
+// "%d\n": the digits are made two at a time, from the right, into a small
+// buffer that then goes to the output buffer.
 void write_number(std::int32_t v) {
+    static constexpr char pairs[] = "00010203040506070809101112131415161718192021222324"
+                                    "25262728293031323334353637383940414243444546474849"
+                                    "50515253545556575859606162636465666768697071727374"
+                                    "75767778798081828384858687888990919293949596979899";
     char buf[16];
-    char* end = buf + sizeof buf;
+    char* const end = buf + sizeof buf;
     char* q = end;
     *--q = '\n';
     std::uint32_t m = v < 0 ? 0u - u32(v) : u32(v);
-    do {
-        *--q = static_cast<char>('0' + m % 10u);
-        m /= 10u;
-    } while (m != 0);
+    while (m >= 100u) {
+        std::uint32_t r = m % 100u;
+        m /= 100u;
+        q -= 2;
+        q[0] = pairs[2 * r];
+        q[1] = pairs[2 * r + 1];
+    }
+    if (m >= 10u) {
+        q -= 2;
+        q[0] = pairs[2 * m];
+        q[1] = pairs[2 * m + 1];
+    } else {
+        *--q = static_cast<char>('0' + m);
+    }
     if (v < 0) *--q = '-';
-    put_bytes(q, static_cast<std::size_t>(end - q));
+    if (sizeof out_buffer - out_length < sizeof buf) flush_output();
+    while (q != end)
+        out_buffer[out_length++] = *q++;
     if (out_by_line) flush_output();
 }
 
@@ -1534,10 +1553,11 @@ void interpret() {
     }
 #define CASE_ELEMXY(X, op)                                                                         \
     CASE_ELEMXY1(C, C, op)                                                                         \
-    CASE_ELEMXY1(C, L, op) CASE_ELEMXY1(L, C, op) CASE_ELEMXY1(L, L, op)                           \
-        CASE_ELEMXYS1(C, C, op, C) CASE_ELEMXYS1(C, L, op, C) CASE_ELEMXYS1(L, C, op, C)           \
-            CASE_ELEMXYS1(L, L, op, C) CASE_ELEMXYS1(C, C, op, L) CASE_ELEMXYS1(C, L, op, L)       \
-                CASE_ELEMXYS1(L, C, op, L) CASE_ELEMXYS1(L, L, op, L)
+    CASE_ELEMXY1(C, L, op)                                                                         \
+    CASE_ELEMXY1(L, C, op) CASE_ELEMXY1(L, L, op) CASE_ELEMXYS1(C, C, op, C)                       \
+        CASE_ELEMXYS1(C, L, op, C) CASE_ELEMXYS1(L, C, op, C) CASE_ELEMXYS1(L, L, op, C)           \
+            CASE_ELEMXYS1(C, C, op, L) CASE_ELEMXYS1(C, L, op, L) CASE_ELEMXYS1(L, C, op, L)       \
+                CASE_ELEMXYS1(L, L, op, L)
     VM_ELEMOPS(CASE_ELEMXY, _)
     // x; STR 0,a; UJP: t rises by one and falls back.
 #define CASE_XSU(xk)                                                                               \
