@@ -62,6 +62,9 @@ namespace {
 //   LL_P_CUP  LOD 0,a; LOD 0,a; CUP n,p   (L_CUP: one operand)
 //   S_FRT     STR 0,a; FRT (or a UJP to it; S_RET: to a RET)
 //   L_SU      LOD 0,a; STR 0,a; UJP 0,x   (C_SU: LDC for the LOD)
+//   ELEM_LC_ADD  LDA 0,a; LDC; LOD 0,a; LDC; OPR 0,1; OPR 0,2; OPR 0,2
+//             (the address of an element whose index is a sum, a difference
+//             or a product; ELEM_LC_ADD_I: then IND 0,k)
 //   ELEM_CL_SC   ELEM_CL, then LDC; STO 0,0 (an element assigned a constant;
 //             _SL: a variable; ELEM_LC_ADD_SC and so on likewise)
 //   READ      LDA 0,a; GET; STO 0,0
@@ -77,9 +80,6 @@ namespace {
 //
 //   U_ADD     LOD l,a; OPR 0,1          U_ADD_S   LOD l,a; OPR 0,1; STR 0,a
 //   ADD_SN    OPR 0,1; STR l,a          UC_ADD_SN LOD l,a; LDC; OPR 0,1; STR l,a
-//   ELEM_LC_ADD  LDA 0,a; LDC; LOD 0,a; LDC; OPR 0,1; OPR 0,2; OPR 0,2
-//             (the address of an element whose index is a sum, a difference
-//             or a product; ELEM_LC_ADD_I: then IND 0,k)
 //
 // and the remainder, x - x div y * y, of a variable x and an operand y:
 //
@@ -109,11 +109,11 @@ namespace {
 #define VM_XYZ(M, X)   M(X, CCC) M(X, CCL) M(X, CLC) M(X, CLL) M(X, LCC) M(X, LCL) M(X, LLC) M(X, LLL)
 #define VM_AM_(X, xyz) X(AM_##xyz)
 #define VM_MA_(X, xyz) X(MA_##xyz) X(ELEM_MA_##xyz) X(ELEM_MA_##xyz##_I)
+// clang-format off
 #define VM_ELEMXYS_(X, op)                                                                         \
-    X(ELEM_CC_##op##_SC)                                                                           \
-    X(ELEM_CL_##op##_SC)                                                                           \
-    X(ELEM_LC_##op##_SC) X(ELEM_LL_##op##_SC) X(ELEM_CC_##op##_SL) X(ELEM_CL_##op##_SL)            \
-        X(ELEM_LC_##op##_SL) X(ELEM_LL_##op##_SL)
+    X(ELEM_CC_##op##_SC) X(ELEM_CL_##op##_SC) X(ELEM_LC_##op##_SC) X(ELEM_LL_##op##_SC)            \
+    X(ELEM_CC_##op##_SL) X(ELEM_CL_##op##_SL) X(ELEM_LC_##op##_SL) X(ELEM_LL_##op##_SL)
+// clang-format on
 #define VM_CALLXY_(X, op)                                                                          \
     X(CALL_CC_##op)                                                                                \
     X(CALL_CL_##op)                                                                                \
@@ -1551,13 +1551,14 @@ void interpret() {
         ELEM_XY_VALUE(xk, yk, op);                                                                 \
         ELEM_STORE(vk, 7);                                                                         \
     }
+// clang-format off
 #define CASE_ELEMXY(X, op)                                                                         \
-    CASE_ELEMXY1(C, C, op)                                                                         \
-    CASE_ELEMXY1(C, L, op)                                                                         \
-    CASE_ELEMXY1(L, C, op) CASE_ELEMXY1(L, L, op) CASE_ELEMXYS1(C, C, op, C)                       \
-        CASE_ELEMXYS1(C, L, op, C) CASE_ELEMXYS1(L, C, op, C) CASE_ELEMXYS1(L, L, op, C)           \
-            CASE_ELEMXYS1(C, C, op, L) CASE_ELEMXYS1(C, L, op, L) CASE_ELEMXYS1(L, C, op, L)       \
-                CASE_ELEMXYS1(L, L, op, L)
+    CASE_ELEMXY1(C, C, op) CASE_ELEMXY1(C, L, op) CASE_ELEMXY1(L, C, op) CASE_ELEMXY1(L, L, op)    \
+    CASE_ELEMXYS1(C, C, op, C) CASE_ELEMXYS1(C, L, op, C)                                          \
+    CASE_ELEMXYS1(L, C, op, C) CASE_ELEMXYS1(L, L, op, C)                                          \
+    CASE_ELEMXYS1(C, C, op, L) CASE_ELEMXYS1(C, L, op, L)                                          \
+    CASE_ELEMXYS1(L, C, op, L) CASE_ELEMXYS1(L, L, op, L)
+    // clang-format on
     VM_ELEMOPS(CASE_ELEMXY, _)
     // x; STR 0,a; UJP: t rises by one and falls back.
 #define CASE_XSU(xk)                                                                               \
