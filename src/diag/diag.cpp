@@ -18,10 +18,11 @@ static_assert(sizeof message_table / sizeof message_table[0] == MSG_COUNT,
               "one text for every message name");
 
 #ifdef TSUMIKI_UTF8_MESSAGES
-Encoding encoding_in_use = Encoding::utf8;
+constexpr Encoding build_encoding = Encoding::utf8;
 #else
-Encoding encoding_in_use = Encoding::cp932;
+constexpr Encoding build_encoding = Encoding::cp932;
 #endif
+Encoding encoding_in_use = build_encoding;
 
 ExitHandler exit_handler = nullptr;
 
@@ -31,6 +32,10 @@ ExitHandler exit_handler = nullptr;
 }
 
 } // namespace
+
+Encoding default_encoding() {
+    return build_encoding;
+}
 
 void set_encoding(Encoding encoding) {
     encoding_in_use = encoding;

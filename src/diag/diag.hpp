@@ -18,6 +18,9 @@ enum Msg : int {
 
 enum class Encoding { cp932, utf8 };
 
+// The encoding this build writes unless told otherwise.
+Encoding default_encoding();
+
 // The encoding that `msg` uses; set once at start-up.
 void set_encoding(Encoding encoding);
 Encoding current_encoding();

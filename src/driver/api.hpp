@@ -1,0 +1,172 @@
+// The compiler and the machine as a library: the one way in for every front
+// end (tsumiki, tsumiki-inspect, the fuzz harness, the tests, the language
+// server, the playground).
+//
+// The system's state stays in its global tables (the symbol table, the code
+// store, the machine); these routines are the documented way to use them.
+// Every call starts from a clean state, and no error ends the process or
+// prints anything by itself: it comes back in the result, with its message
+// exactly as tsumiki prints it, for the caller to show.
+//
+//   Compiled c = compile_text(source, options);
+//   if (c.error == ErrorKind::none) {
+//       RunResult r = run_program(run_options);
+//       ...
+//   }
+//
+// One program at a time per process: the tables are not shared between
+// threads.  A run's stop flag is the one thing another thread may touch.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "diag/diag.hpp"
+#include "diag/trace.hpp"
+#include "lexer/reader.hpp"
+#include "symtab/symtab.hpp"
+
+// Where bytes go.  `write` is called with each piece of output as it is
+// produced and returns false when the bytes could not be written.  A Writer
+// without a function writes to standard output.
+struct Writer {
+    bool (*write)(void* context, const char* bytes, std::size_t n) = nullptr;
+    void* context = nullptr;
+};
+
+// Where bytes come from.  `read` fills at most n bytes and returns how many
+// it gave, 0 at the end of the input.  It may block (a person at a
+// terminal); output written so far is delivered before every call.  A
+// Reader without a function reads standard input.
+struct Reader {
+    std::size_t (*read)(void* context, char* bytes, std::size_t n) = nullptr;
+    void* context = nullptr;
+};
+
+// Writers and readers for the common cases.
+Writer string_writer(std::string& sink);     // appends to the string
+Reader bytes_reader(std::string_view& rest); // takes bytes from the front of the view
+
+enum class ErrorKind {
+    none,
+    open,    // the source file could not be opened
+    lexical, // "字句エラー: ..."
+    syntax,  // "構文エラー: ..."
+};
+
+struct CompileOptions {
+    Encoding encoding = default_encoding(); // of the messages
+    // The traces to print while compiling (parse, lex, emit); only a build
+    // with the trace hooks (tsumiki_traced) prints them.  They go to
+    // `trace_out`.
+    TraceSwitches traces{};
+    Writer trace_out{};
+    // Source positions: the place of an error, of every instruction and of
+    // every name.  Off, the reader counts nothing.
+    bool positions = true;
+    // Record every declaration and every use of a name (the language
+    // server's outline, definitions and hovers).
+    bool names = false;
+    // Native stack the compiler may use for nesting, in bytes; 0: what the
+    // calling thread has left, as far as it can be found out.  Past it a
+    // program is the syntax error "入れ子が深すぎます".
+    std::size_t stack_bytes = 0;
+    // Compile on a thread of its own with a large stack (tsumiki's
+    // behaviour: nesting as deep as memory allows) instead of the caller's.
+    bool large_stack = false;
+};
+
+// A declared name, as recorded with CompileOptions::names.
+struct Declaration {
+    std::string name;
+    SymbolKind kind;      // SYM_VAR (also value parameters), SYM_ARRAY, SYM_REF, SYM_PROC, SYM_FUNC
+    bool parameter;       // a value or var parameter
+    int level;            // the level it is declared at (the instructions' l counts from it)
+    std::int32_t offset;  // the frame cell; the first element's for an array
+    std::int32_t low = 0; // arrays: the bounds as declared
+    std::int32_t high = 0;
+    std::vector<SymbolKind> params; // routines: SYM_VAR or SYM_REF per parameter
+    int parent = -1;                // the routine (index in `declarations`) it belongs to; -1: none
+    SourcePos pos{};                // where its name stands
+    SourcePos end{};                // routines: where their closing ";" stands (the program: its ".")
+    int code_first = -1;            // routines: their first instruction
+    int code_last = -1;             // routines: their RET, FRT or (the program) HLT
+};
+
+// One use of a declared name: where it stands and which declaration the
+// language's scope rules resolved it to.
+struct NameUse {
+    SourcePos pos;
+    int length;      // bytes
+    int declaration; // index in `declarations`
+};
+
+struct Compiled {
+    ErrorKind error = ErrorKind::none;
+    // The error's text exactly as tsumiki prints it (for an open failure,
+    // both of its lines), in the options' encoding; empty without an error.
+    std::string message;
+    // Where the error was found, as tsumiki-inspect check shows it.
+    SourcePos where{};
+    // The code store's size: instructions 0 to code_size-1 (code[], cx).
+    int code_size = 0;
+    // Per instruction, the place in the source of the construct it was
+    // compiled for (positions on).
+    std::vector<SourcePos> code_pos;
+    // With `names`: every declaration in the order written, and every use.
+    // Kept up to an error, too.
+    std::vector<Declaration> declarations;
+    std::vector<NameUse> uses;
+};
+
+// Compiles a source text (as if it were a file's bytes) or a file.  The
+// code store then holds the program, for run_program and the listing.
+Compiled compile_text(std::string_view source, const CompileOptions& options);
+Compiled compile_file(const char* path, const CompileOptions& options);
+
+// Which machine runs the code: the interpreter, or (where it is built) the
+// native tier, which falls back to the interpreter without a word where it
+// cannot run.
+enum class Engine { standard, interpreter, native };
+
+struct RunOptions {
+    Encoding encoding = default_encoding(); // of the prompt and the messages
+    Reader input{};                         // GET's bytes
+    Writer output{};                        // PUT's lines and GET's prompts, as they come
+    // Run trace (traced build only), to trace_out, between the output.
+    bool trace = false;
+    Writer trace_out{};
+    // How many instructions the run may execute; 0: no limit.
+    std::uint64_t budget = 0;
+    // Set by anyone, at any time, to end the run soon.
+    const std::atomic<bool>* stop = nullptr;
+    Engine engine = Engine::standard;
+};
+
+enum class RunEnd {
+    halted,        // HLT: tsumiki's exit status 0
+    runtime_error, // "実行中にエラーがおきました: ...": status 1
+    budget_spent,  // the instruction budget ran out
+    stopped,       // the stop flag was seen
+    output_failed, // the output writer refused bytes: "出力を書き込めませんでした"
+};
+
+struct RunResult {
+    RunEnd end = RunEnd::halted;
+    // The error's text exactly as tsumiki prints it (runtime_error), or the
+    // message for output_failed; empty otherwise.
+    std::string message;
+    // The instruction that was executing when the run ended (for an error,
+    // the one that failed); -1 when none had been fetched.
+    std::int32_t pc = -1;
+    std::uint64_t executed = 0; // instructions executed (counted only with a budget)
+};
+
+// Runs the program compiled last, from instruction 0 on a cleared stack.
+// Everything written before the end has been delivered to the output
+// writer when it returns.
+RunResult run_program(const RunOptions& options);
