@@ -1,6 +1,6 @@
 #include "diag/diag.hpp"
 
-#include <cstdlib>
+#include <cstdio>
 
 namespace {
 
@@ -23,13 +23,6 @@ constexpr Encoding build_encoding = Encoding::utf8;
 constexpr Encoding build_encoding = Encoding::cp932;
 #endif
 Encoding encoding_in_use = build_encoding;
-
-ExitHandler exit_handler = nullptr;
-
-[[noreturn]] void report(Msg format, Msg text) {
-    std::printf(msg(format), msg(text));
-    end_process(1);
-}
 
 } // namespace
 
@@ -54,20 +47,35 @@ const char* msg(Msg id) {
 }
 
 void lexical_error(Msg text) {
-    report(MSG_LEXICAL_ERROR, text);
+    throw Fatal{FatalKind::lexical, text};
 }
 void syntax_error(Msg text) {
-    report(MSG_SYNTAX_ERROR, text);
+    throw Fatal{FatalKind::syntax, text};
 }
 void runtime_error(Msg text) {
-    report(MSG_RUNTIME_ERROR, text);
+    throw Fatal{FatalKind::runtime, text};
+}
+void end_run(FatalKind kind, Msg text) {
+    throw Fatal{kind, text};
 }
 
-void set_exit_handler(ExitHandler handler) {
-    exit_handler = handler;
+std::string format_message(const char* format, const char* argument) {
+    int n = std::snprintf(nullptr, 0, format, argument);
+    std::string text(static_cast<std::size_t>(n > 0 ? n : 0) + 1, '\0');
+    std::snprintf(text.data(), text.size(), format, argument);
+    text.pop_back();
+    return text;
 }
 
-void end_process(int status) {
-    if (exit_handler != nullptr) exit_handler(status);
-    std::exit(status);
+std::string fatal_message(const Fatal& fatal, Encoding encoding) {
+    Msg format = MSG_RUNTIME_ERROR;
+    switch (fatal.kind) {
+    case FatalKind::lexical: format = MSG_LEXICAL_ERROR; break;
+    case FatalKind::syntax: format = MSG_SYNTAX_ERROR; break;
+    case FatalKind::runtime: format = MSG_RUNTIME_ERROR; break;
+    case FatalKind::budget_spent:
+    case FatalKind::stopped:
+    case FatalKind::output_failed: return msg_in(fatal.text, encoding);
+    }
+    return format_message(msg_in(format, encoding), msg_in(fatal.text, encoding));
 }

@@ -3,11 +3,12 @@
 // Every text the system prints lives in src/diag/messages.txt.  The build
 // turns that table into two arrays, one in Shift_JIS (code page 932) and one
 // in UTF-8; `msg` reads from the one selected for this process.  Every error
-// is fatal: a reporter prints one line on standard output and ends the
-// process with status 1.
+// is fatal: a reporter ends the compile or the run at once by throwing a
+// Fatal, which the library interface (driver/api.hpp) catches and turns
+// into the one message tsumiki prints and its exit status.
 #pragma once
 
-#include <cstdio>
+#include <string>
 
 enum Msg : int {
 #define MESSAGE_ID(name) MSG_##name,
@@ -17,6 +18,14 @@ enum Msg : int {
 };
 
 enum class Encoding { cp932, utf8 };
+
+// Where a character stands in the source file: line and column, both from 1.
+// A column counts bytes, a tab as one; dropped carriage returns count for
+// nothing.
+struct SourcePos {
+    int line;
+    int column;
+};
 
 // The encoding this build writes unless told otherwise.
 Encoding default_encoding();
@@ -29,15 +38,32 @@ Encoding current_encoding();
 const char* msg(Msg id);
 const char* msg_in(Msg id, Encoding encoding);
 
-// "字句エラー: ...", "構文エラー: ...", "実行中にエラーがおきました: ...",
-// each followed by a line break, then the end of the process with status 1.
+// How a compile or a run ended early.  The first three print as
+// "字句エラー: ...", "構文エラー: ...", "実行中にエラーがおきました: ...", each
+// followed by a line break.
+enum class FatalKind : unsigned char {
+    lexical,
+    syntax,
+    runtime,
+    budget_spent,  // the run's instruction budget ran out
+    stopped,       // the run's stop flag was set
+    output_failed, // the run's output could not be written
+};
+
+// What the reporters throw: the kind and the message-table text.
+struct Fatal {
+    FatalKind kind;
+    Msg text;
+};
+
 [[noreturn]] void lexical_error(Msg text);
 [[noreturn]] void syntax_error(Msg text);
 [[noreturn]] void runtime_error(Msg text);
+[[noreturn]] void end_run(FatalKind kind, Msg text);
 
-// Ends the process through `exit`, which flushes standard output.  An
-// embedding (the fuzzer, the tests) may install a handler that leaves by an
-// exception instead; the handler must not return.
-using ExitHandler = void (*)(int status);
-void set_exit_handler(ExitHandler handler);
-[[noreturn]] void end_process(int status);
+// A message-table format with one string argument, as text.
+std::string format_message(const char* format, const char* argument);
+
+// The line tsumiki prints for a lexical, syntax or run-time error, in the
+// given encoding.
+std::string fatal_message(const Fatal& fatal, Encoding encoding);

@@ -2,11 +2,13 @@
 
 #include <cstdarg>
 
+#include "diag/stream.hpp"
+
 TraceSwitches trace_on;
 
 void trace_print(int format, ...) {
     va_list args;
     va_start(args, format);
-    std::vprintf(msg(static_cast<Msg>(format)), args);
+    text_vprintf(msg(static_cast<Msg>(format)), args);
     va_end(args);
 }

@@ -26,30 +26,10 @@
 #include <vector>
 
 #include "diag/diag.hpp"
+#include "diag/stream.hpp"
 #include "diag/trace.hpp"
 #include "lexer/reader.hpp"
 #include "symtab/symtab.hpp"
-
-// Where bytes go.  `write` is called with each piece of output as it is
-// produced and returns false when the bytes could not be written.  A Writer
-// without a function writes to standard output.
-struct Writer {
-    bool (*write)(void* context, const char* bytes, std::size_t n) = nullptr;
-    void* context = nullptr;
-};
-
-// Where bytes come from.  `read` fills at most n bytes and returns how many
-// it gave, 0 at the end of the input.  It may block (a person at a
-// terminal); output written so far is delivered before every call.  A
-// Reader without a function reads standard input.
-struct Reader {
-    std::size_t (*read)(void* context, char* bytes, std::size_t n) = nullptr;
-    void* context = nullptr;
-};
-
-// Writers and readers for the common cases.
-Writer string_writer(std::string& sink);     // appends to the string
-Reader bytes_reader(std::string_view& rest); // takes bytes from the front of the view
 
 enum class ErrorKind {
     none,
@@ -92,9 +72,9 @@ struct Declaration {
     std::vector<SymbolKind> params; // routines: SYM_VAR or SYM_REF per parameter
     int parent = -1;                // the routine (index in `declarations`) it belongs to; -1: none
     SourcePos pos{};                // where its name stands
-    SourcePos end{};                // routines: where their closing ";" stands (the program: its ".")
-    int code_first = -1;            // routines: their first instruction
-    int code_last = -1;             // routines: their RET, FRT or (the program) HLT
+    SourcePos end{};     // routines: where their closing ";" stands (the program: its ".")
+    int code_first = -1; // routines: their first instruction
+    int code_last = -1;  // routines: their RET, FRT or (the program) HLT
 };
 
 // One use of a declared name: where it stands and which declaration the
@@ -110,7 +90,8 @@ struct Compiled {
     // The error's text exactly as tsumiki prints it (for an open failure,
     // both of its lines), in the options' encoding; empty without an error.
     std::string message;
-    // Where the error was found, as tsumiki-inspect check shows it.
+    // Where the error was found, as tsumiki-inspect check shows it (positions
+    // on).
     SourcePos where{};
     // The code store's size: instructions 0 to code_size-1 (code[], cx).
     int code_size = 0;
@@ -163,7 +144,6 @@ struct RunResult {
     // The instruction that was executing when the run ended (for an error,
     // the one that failed); -1 when none had been fetched.
     std::int32_t pc = -1;
-    std::uint64_t executed = 0; // instructions executed (counted only with a budget)
 };
 
 // Runs the program compiled last, from instruction 0 on a cleared stack.

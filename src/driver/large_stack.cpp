@@ -5,6 +5,9 @@
 #include <exception>
 #include <pthread.h>
 #include <sys/resource.h>
+#if defined(__EMSCRIPTEN__)
+#include <emscripten/stack.h>
+#endif
 
 #include "parser/blocks.hpp"
 
@@ -14,17 +17,24 @@ namespace {
 // before the next one and for printing an error.
 constexpr std::uintptr_t STACK_RESERVE = 1u << 20;
 
+// The stack assumed where the system tells nothing about it.
+constexpr std::size_t UNKNOWN_STACK_BYTES = std::size_t{256} << 10;
+
 struct Job {
     void (*fn)();
     std::size_t stack_bytes;
     std::exception_ptr error;
 };
 
+// Lets the parser use `bytes` of stack below `top`, keeping a reserve; a
+// stack too small for the whole reserve keeps half of itself in hand.
+void set_limit(std::uintptr_t top, std::size_t bytes) {
+    std::uintptr_t reserve = std::min<std::uintptr_t>(STACK_RESERVE, bytes / 2);
+    parser_stack_limit = top - (bytes - reserve);
+}
+
 void run_job(Job& job) {
-    auto top = reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0));
-    // A stack too small for the whole reserve keeps half of itself in hand.
-    std::uintptr_t reserve = std::min<std::uintptr_t>(STACK_RESERVE, job.stack_bytes / 2);
-    parser_stack_limit = top - (job.stack_bytes - reserve);
+    set_limit(reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0)), job.stack_bytes);
     try {
         job.fn();
     } catch (...) {
@@ -57,7 +67,36 @@ bool start_thread(Job& job, pthread_t& thread) {
     return started;
 }
 
+// The stack the calling thread has left below `here`, or 0 when unknown.
+std::size_t stack_left(std::uintptr_t here) {
+#if defined(__EMSCRIPTEN__)
+    std::uintptr_t end = emscripten_stack_get_end();
+    return here > end ? here - end : 0;
+#elif defined(__linux__)
+    pthread_attr_t attr;
+    if (pthread_getattr_np(pthread_self(), &attr) != 0) return 0;
+    void* low = nullptr;
+    std::size_t size = 0;
+    int got = pthread_attr_getstack(&attr, &low, &size);
+    pthread_attr_destroy(&attr);
+    auto bottom = reinterpret_cast<std::uintptr_t>(low);
+    return got == 0 && here > bottom ? here - bottom : 0;
+#else
+    (void)here;
+    return 0;
+#endif
+}
+
 } // namespace
+
+std::size_t limit_nesting_here(std::size_t stack_bytes) {
+    auto here = reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0));
+    std::size_t bytes = stack_bytes != 0 ? stack_bytes : stack_left(here);
+    // Nothing known: a small stack's worth, which nests a few thousand deep.
+    if (bytes == 0) bytes = UNKNOWN_STACK_BYTES;
+    set_limit(here, bytes);
+    return bytes;
+}
 
 void run_on_large_stack(void (*fn)()) {
     Job job{fn, COMPILE_STACK_BYTES, nullptr};

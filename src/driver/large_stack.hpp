@@ -18,3 +18,9 @@ inline constexpr std::size_t COMPILE_STACK_MIN_BYTES = std::size_t{32} << 20;
 // that it gives, or else on the caller's own stack) and returns; an
 // exception leaving fn is passed on to the caller.
 void run_on_large_stack(void (*fn)());
+
+// Lets the parser nest on the calling thread within `stack_bytes` of native
+// stack from here, or, with 0, within what the thread has left as far as
+// the system tells (on WebAssembly, the module's own stack).  Returns the
+// bytes allowed.
+std::size_t limit_nesting_here(std::size_t stack_bytes);

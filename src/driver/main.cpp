@@ -1,25 +1,46 @@
 // tsumiki SOURCE: compiles the program in SOURCE and runs it at once.
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 #include "diag/diag.hpp"
-#include "driver/large_stack.hpp"
-#include "lexer/reader.hpp"
-#include "parser/blocks.hpp"
-#include "vm/machine.hpp"
+#include "driver/api.hpp"
+
+namespace {
+
+// Ends the process after the output so far and one message on standard
+// output.  Output that can't be written is reported on standard error.
+[[noreturn]] void finish(const std::string& message, int status) {
+    bool written = std::fwrite(message.data(), 1, message.size(), stdout) == message.size();
+    if (std::fflush(stdout) != 0 || !written || std::ferror(stdout) != 0) {
+        std::fputs(msg(MSG_OUTPUT_FAILED), stderr);
+        std::_Exit(1);
+    }
+    std::exit(status);
+}
+
+} // namespace
 
 int main(int argc, char** argv) {
     if (argc < 2) {
-        std::printf(msg(MSG_USAGE), argc > 0 && argv[0] != nullptr ? argv[0] : "tsumiki");
-        std::exit(1);
+        const char* name = argc > 0 && argv[0] != nullptr ? argv[0] : "tsumiki";
+        finish(format_message(msg(MSG_USAGE), name), 1);
     }
-    const char* path = argv[1];
-    if (open_source(path) == 0) {
-        std::printf(msg(MSG_OPEN_FAILED_DRIVER), path);
-        std::exit(1);
+    CompileOptions compile_options;
+    compile_options.positions = false;
+    compile_options.large_stack = true;
+    Compiled compiled = compile_file(argv[1], compile_options);
+    if (compiled.error != ErrorKind::none) finish(compiled.message, 1);
+
+    RunOptions run_options;
+    RunResult run = run_program(run_options);
+    switch (run.end) {
+    case RunEnd::halted: finish("", 0);
+    case RunEnd::runtime_error: finish(run.message, 1);
+    case RunEnd::output_failed:
+    case RunEnd::budget_spent:
+    case RunEnd::stopped: break;
     }
-    run_on_large_stack(parse_program);
-    close_source();
-    interpret();
-    std::exit(0);
+    std::fputs(msg(MSG_OUTPUT_FAILED), stderr);
+    std::_Exit(1);
 }

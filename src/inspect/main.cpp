@@ -11,15 +11,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "diag/diag.hpp"
 #include "diag/trace.hpp"
-#include "driver/large_stack.hpp"
+#include "driver/api.hpp"
 #include "inspect/location.hpp"
-#include "lexer/reader.hpp"
-#include "parser/blocks.hpp"
 #include "vm/code.hpp"
-#include "vm/machine.hpp"
 
 namespace {
 
@@ -47,7 +45,6 @@ struct Request {
 };
 
 const char* program_name = "tsumiki-inspect";
-const char* source_path = nullptr; // for the error position of `check`
 
 [[noreturn]] void usage_error(Msg text, const char* argument) {
     std::printf(msg(text), program_name, argument);
@@ -137,25 +134,47 @@ Request read_command_line(int argc, char** argv) {
     return request;
 }
 
-// Opens the source as tsumiki does, with the same two messages on failure.
-void open_or_end(const char* path) {
-    if (open_source(path) == 0) {
-        std::printf(msg(MSG_OPEN_FAILED_DRIVER), path);
-        std::exit(1);
+// Ends the process after one text on standard output; output that can't be
+// written is reported on standard error.
+[[noreturn]] void finish(const std::string& text, int status) {
+    bool written = std::fwrite(text.data(), 1, text.size(), stdout) == text.size();
+    if (std::fflush(stdout) != 0 || !written || std::ferror(stdout) != 0) {
+        std::fputs(msg(MSG_OUTPUT_FAILED), stderr);
+        std::_Exit(1);
     }
-}
-
-void compile(const char* path) {
-    open_or_end(path);
-    run_on_large_stack(parse_program);
-    close_source();
-}
-
-// The fatal end of `check`: the reporter has printed the message; the place
-// where the error was found follows it.
-[[noreturn]] void end_with_location(int status) {
-    show_location(source_path, token_pos);
     std::exit(status);
+}
+
+// Compiles as tsumiki does, with the traces asked for; an error ends the
+// process with its message (and, for `check`, the place it was found).
+void compile(const Request& request, const TraceSwitches& traces) {
+    CompileOptions options;
+    options.encoding = current_encoding();
+    options.traces = traces;
+    options.large_stack = true;
+    Compiled compiled = compile_file(request.path, options);
+    if (compiled.error == ErrorKind::none) return;
+    std::fwrite(compiled.message.data(), 1, compiled.message.size(), stdout);
+    if (request.command == Command::check && compiled.error != ErrorKind::open)
+        show_location(request.path, compiled.where);
+    finish("", 1);
+}
+
+// Runs the compiled program as tsumiki does, with the run trace if asked.
+void run(bool trace) {
+    RunOptions options;
+    options.encoding = current_encoding();
+    options.trace = trace;
+    RunResult result = run_program(options);
+    switch (result.end) {
+    case RunEnd::halted: return;
+    case RunEnd::runtime_error: finish(result.message, 1);
+    case RunEnd::output_failed:
+    case RunEnd::budget_spent:
+    case RunEnd::stopped: break;
+    }
+    std::fputs(msg(MSG_OUTPUT_FAILED), stderr);
+    std::_Exit(1);
 }
 
 } // namespace
@@ -167,28 +186,22 @@ int main(int argc, char** argv) {
 
     switch (request.command) {
     case Command::list:
-        compile(request.path);
+        compile(request, TraceSwitches{});
         list_code();
         break;
     case Command::trace: {
-        TraceSwitches& on = request.traces;
+        TraceSwitches on = request.traces;
         if (!on.parse && !on.lex && !on.emit && !on.run) on = TraceSwitches{true, true, true, true};
-        trace_on = on;
-        compile(request.path);
-        interpret();
+        compile(request, on);
+        run(on.run);
         break;
     }
-    case Command::check:
-        // Reading the first character may already meet the end of the file.
-        source_path = request.path;
-        set_exit_handler(end_with_location);
-        compile(request.path);
-        break;
+    case Command::check: compile(request, TraceSwitches{}); break;
     case Command::run:
-        compile(request.path);
-        interpret();
+        compile(request, TraceSwitches{});
+        run(false);
         break;
     case Command::none: break;
     }
-    std::exit(0);
+    finish("", 0);
 }

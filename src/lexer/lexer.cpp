@@ -82,7 +82,7 @@ Token get_token(int depth) {
     trace_lex(MSG_T_LEX_START, depth, "");
     while (ch == ' ')
         next_char();
-    if constexpr (trace_built) token_pos = ch_pos;
+    if (positions_on) token_pos = ch_pos;
 
     Token tok{};
     if (is_letter(ch)) {

@@ -4,14 +4,19 @@
 #include <sys/stat.h>
 
 #include "diag/diag.hpp"
+#include "diag/stream.hpp"
 #include "diag/trace.hpp"
 
 int ch = ' ';
+bool positions_on = false;
 
 namespace {
 
 std::FILE* source = nullptr; // the open source file; owned between open and close
 bool source_ended = false;   // a Ctrl-Z was met: nothing after it is read
+// A source held in memory instead: the bytes not yet read.
+const unsigned char* text_next = nullptr;
+const unsigned char* text_end = nullptr;
 
 constexpr int CTRL_Z = 0x1A;
 
@@ -21,7 +26,10 @@ int read_byte() {
     if (source_ended) return EOF;
     int c;
     do {
-        c = std::getc(source);
+        if (source != nullptr)
+            c = std::getc(source);
+        else
+            c = text_next != text_end ? *text_next++ : EOF;
     } while (c == '\r');
     if (c == CTRL_Z) {
         source_ended = true;
@@ -30,9 +38,9 @@ int read_byte() {
     return c;
 }
 
-// Opens a file for reading.  A directory opens as a stream on this
-// platform but can't be read: it counts as a file that cannot be opened.
-std::FILE* open_file(const char* path) {
+} // namespace
+
+std::FILE* open_source_file(const char* path) {
     std::FILE* stream = std::fopen(path, "r");
     if (stream == nullptr) return nullptr;
     struct stat info {};
@@ -43,23 +51,27 @@ std::FILE* open_file(const char* path) {
     return stream;
 }
 
-} // namespace
-
 int open_source(const char* path) {
-    std::FILE* stream = open_file(path);
+    std::FILE* stream = open_source_file(path);
     if (stream == nullptr) {
-        std::printf(msg(MSG_OPEN_FAILED), path);
+        text_printf(msg(MSG_OPEN_FAILED), path);
         return 0;
     }
     open_source_stream(stream);
     return 1;
 }
 
+void open_source_memory(const char* bytes, std::size_t n) {
+    text_next = reinterpret_cast<const unsigned char*>(bytes);
+    text_end = text_next + n;
+    open_source_stream(nullptr);
+}
+
 void open_source_stream(std::FILE* stream) {
     source = stream;
     source_ended = false;
     ch = ' ';
-    if constexpr (trace_built) {
+    if (positions_on) {
         ch_pos = SourcePos{1, 0};
         ch_ends_line = false;
         token_pos = SourcePos{1, 1};
@@ -70,12 +82,13 @@ void open_source_stream(std::FILE* stream) {
 void close_source() {
     if (source != nullptr) std::fclose(source);
     source = nullptr;
+    text_next = text_end = nullptr;
 }
 
 void next_char() {
     if (ch != ' ') trace_lex(MSG_T_LEX_CHAR, ch);
     int c = read_byte();
-    if constexpr (trace_built) {
+    if (positions_on) {
         // The end of the file after a final line break stays on that line.
         constexpr int most = std::numeric_limits<int>::max();
         if (ch_ends_line && c != EOF) {

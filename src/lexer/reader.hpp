@@ -5,7 +5,10 @@
 // lexical error at the moment it is read, so the lexer never sees it.
 #pragma once
 
+#include <cstddef>
 #include <cstdio>
+
+#include "diag/diag.hpp"
 
 // The current character: the byte most recently read, 0 to 255, after the
 // folding above.  A blank before the file is opened.  Written by next_char.
@@ -15,9 +18,17 @@ extern int ch;
 // prints "ファイル%sがオープンできません\n" and returns 0; on success returns 1.
 int open_source(const char* path);
 
-// Reads from an already open stream instead (tests, the fuzzer); the stream
-// is closed by close_source.
+// Opens a file for reading, without reading from it; null when it can't be
+// opened.  A directory counts as a file that cannot be opened.
+std::FILE* open_source_file(const char* path);
+
+// Reads from an already open stream instead; the stream is closed by
+// close_source.
 void open_source_stream(std::FILE* stream);
+
+// Reads the bytes given, as if they were a file's; they must stay in place
+// until close_source.
+void open_source_memory(const char* bytes, std::size_t n);
 
 // Closes the stream.
 void close_source();
@@ -25,17 +36,13 @@ void close_source();
 // Moves the current character one character on.
 void next_char();
 
-// Where a character stands in the source file: line and column, both from 1.
-// A column counts bytes, a tab as one; dropped carriage returns count for
+// Whether the reader counts lines and columns: the front ends that show
+// where an error was found turn it on; tsumiki leaves it off and counts
 // nothing.
-struct SourcePos {
-    int line;
-    int column;
-};
+extern bool positions_on;
 
-// The reader's place in the file, kept only in the traced build (the
-// inspector shows where an error was found); tsumiki never writes it.
-// Written by next_char and, for token_pos, by get_token.
+// The reader's place in the file, kept while positions_on.  Written by
+// next_char and, for token_pos, by get_token.
 //
 // ch_pos: where the current character stands.  Once the end of the file is
 // read, just past the file's last character on that character's line (a

@@ -7,6 +7,7 @@
 #include "diag/trace.hpp"
 #include "lexer/lexer.hpp"
 #include "parser/statements.hpp"
+#include "symtab/names.hpp"
 #include "vm/code.hpp"
 
 std::uintptr_t parser_stack_limit = 0;
@@ -35,10 +36,11 @@ void parse_program() {
     next_token(0);
     if (token.kind != WD_ID) syntax_error(MSG_NO_PROGRAM_NAME);
     regist_proc(token.text, 0, 0);
+    Token name = token;
     next_token(0);
     parse_block(SYM_PROC, 0, nullptr);
     if (token.kind != WD_PERIOD) syntax_error(MSG_NO_PERIOD);
-    emit(HLT, 0, 0);
+    note_routine_end(name.text, emit(HLT, 0, 0));
 }
 
 // block = [ params ] ";" [ vardecls ] { routine } "begin" statement { ";" statement } "end"
@@ -87,6 +89,7 @@ int parse_params(int level, std::int32_t offset, const char* owner) {
         if (token.kind == WD_ID) {
             if (n >= PARAM_MAX) syntax_error(MSG_TOO_MANY_PARAMS);
             regist_var(token.text, level, offset);
+            note_parameter();
             if (owner != nullptr) ReRegist(owner, n, SYM_VAR);
         } else if (token.kind == WD_VAR) {
             next_token(level + 1);
@@ -94,6 +97,7 @@ int parse_params(int level, std::int32_t offset, const char* owner) {
             if (n >= PARAM_MAX) syntax_error(MSG_TOO_MANY_PARAMS);
             if (owner != nullptr) ReRegist(owner, n, SYM_REF);
             regist_ref_param(token.text, level, offset);
+            note_parameter();
         } else {
             syntax_error(MSG_FORMAL_NOT_IDENT);
         }
@@ -186,7 +190,8 @@ void parse_proc_func(int level) {
         int saved = sym_count;
         parse_block(kind, level + 1, name.text);
         sym_count = saved;
-        emit(kind == SYM_PROC ? RET : FRT, 0, 0);
+        int last = emit(kind == SYM_PROC ? RET : FRT, 0, 0);
+        note_routine_end(name.text, last);
         if (token.kind != WD_SEMI) syntax_error(MSG_NO_SEMI);
         next_token(0);
     }

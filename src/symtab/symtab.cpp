@@ -4,6 +4,7 @@
 
 #include "diag/diag.hpp"
 #include "diag/trace.hpp"
+#include "symtab/names.hpp"
 
 SymbolEntry symtab[SYMTAB_MAX];
 int sym_count = 0;
@@ -34,6 +35,7 @@ int search(const char* name, Msg trace_format) {
 SymbolEntry& find(const char* name, Msg trace_format, Msg undeclared) {
     int i = search(name, trace_format);
     if (i <= 0) syntax_error(undeclared);
+    note_use(symtab[i]);
     return symtab[i];
 }
 
@@ -44,6 +46,7 @@ void regist_var(const char* name, std::int32_t level, std::int32_t offset) {
     SymbolEntry& e = push_entry(name, SYM_VAR);
     e.level = level;
     e.offset = offset;
+    note_declaration(e);
 }
 
 void regist_array(const char* name, std::int32_t level, std::int32_t offset, std::int32_t low,
@@ -56,6 +59,7 @@ void regist_array(const char* name, std::int32_t level, std::int32_t offset, std
     e.size = size;
     e.level = level;
     e.offset = offset;
+    note_declaration(e);
 }
 
 void regist_ref_param(const char* name, std::int32_t level, std::int32_t offset) {
@@ -63,6 +67,7 @@ void regist_ref_param(const char* name, std::int32_t level, std::int32_t offset)
     SymbolEntry& e = push_entry(name, SYM_REF);
     e.level = level;
     e.offset = offset;
+    note_declaration(e);
 }
 
 void regist_proc(const char* name, std::int32_t level, std::int32_t code_adr) {
@@ -71,6 +76,7 @@ void regist_proc(const char* name, std::int32_t level, std::int32_t code_adr) {
     e.level = level;
     e.code_adr = code_adr;
     e.param_count = 0;
+    note_declaration(e);
 }
 
 void regist_func(const char* name, std::int32_t level, std::int32_t code_adr) {
@@ -79,6 +85,7 @@ void regist_func(const char* name, std::int32_t level, std::int32_t code_adr) {
     e.level = level;
     e.code_adr = code_adr;
     e.param_count = 0;
+    note_declaration(e);
 }
 
 void ReRegist(const char* name, int position, SymbolKind passing) {
@@ -86,6 +93,7 @@ void ReRegist(const char* name, int position, SymbolKind passing) {
     if (e.kind != SYM_FUNC && e.kind != SYM_PROC) syntax_error(MSG_NOT_A_ROUTINE);
     if (position < 0 || position >= PARAM_MAX) syntax_error(MSG_TOO_MANY_PARAMS);
     e.param_kinds[position] = passing;
+    note_param_kind(e, position, passing);
     if (position >= e.param_count) e.param_count = position + 1;
 }
 
@@ -120,4 +128,5 @@ std::int32_t get_code_adr(const char* name) {
 void reset_symtab() {
     std::memset(symtab, 0, sizeof symtab);
     sym_count = 0;
+    reset_names();
 }

@@ -27,6 +27,7 @@ struct SymbolEntry {
     std::int32_t offset;                  // cell offset in the frame
     std::int32_t code_adr;                // routines: index of the block's UJP
     std::int32_t param_count;             // routines: positions recorded by ReRegist
+    int record;                           // its place in the record of names, or -1
 };
 
 // The table; entry 0 is the empty sentinel, 1 to sym_count are live, oldest

@@ -1,12 +1,14 @@
 #include "vm/code.hpp"
 
-#include <cstdio>
 #include <cstring>
 
 #include "diag/diag.hpp"
+#include "diag/stream.hpp"
 #include "diag/trace.hpp"
+#include "lexer/reader.hpp"
 
 Instruction code[CODE_MAX];
+SourcePos code_pos[CODE_MAX];
 int cx = 0;
 int last_emitted = -1;
 
@@ -14,6 +16,7 @@ int generate_code(Opcode op, std::int32_t l, std::int32_t a) {
     trace_emit(MSG_T_EMIT, cx, mnemonic(op), l, a);
     if (cx >= CODE_MAX) syntax_error(MSG_CODE_TOO_LARGE);
     code[cx] = Instruction{op, l, a};
+    if (positions_on) code_pos[cx] = token_pos;
     return cx++;
 }
 
@@ -22,10 +25,16 @@ void backpatch(int i) {
 }
 
 void list_code() {
-    std::fputs(msg(MSG_LIST_HEADING), stdout);
+    text_printf("%s", msg(MSG_LIST_HEADING));
     for (int i = 0; i < cx; ++i)
-        std::printf(msg(MSG_LIST_LINE), i, mnemonic(code[i].op), code[i].l, code[i].a);
-    std::fputs(msg(MSG_LIST_END), stdout);
+        text_printf(msg(MSG_LIST_LINE), i, mnemonic(code[i].op), code[i].l, code[i].a);
+    text_printf("%s", msg(MSG_LIST_END));
+}
+
+int emit_at(SourcePos where, Opcode op, std::int32_t l, std::int32_t a) {
+    int i = emit(op, l, a);
+    if (positions_on) code_pos[i] = where;
+    return i;
 }
 
 void reset_code() {

@@ -7,6 +7,8 @@
 
 #include <cstdint>
 
+#include "diag/diag.hpp"
+
 enum Opcode : unsigned char {
     LDC, // LDC 0,n   push n
     OPR, // OPR 0,k   arithmetic k on the top cells: 1 + 2 - 3 * 4 div 5 negate
@@ -69,6 +71,12 @@ inline constexpr int CODE_MAX = 10000;
 extern Instruction code[CODE_MAX];
 extern int cx;
 
+// Per instruction, where in the source the construct it belongs to stands:
+// the token the parser was at when it emitted the instruction, unless the
+// parser named a place with emit_at.  Written only while positions are
+// counted (lexer/reader.hpp).
+extern SourcePos code_pos[CODE_MAX];
+
 // The index of the instruction the parser emitted last.
 extern int last_emitted;
 
@@ -87,6 +95,9 @@ inline int emit(Opcode op, std::int32_t l, std::int32_t a) {
     last_emitted = generate_code(op, l, a);
     return last_emitted;
 }
+
+// Appends an instruction that belongs to the construct at `where`.
+int emit_at(SourcePos where, Opcode op, std::int32_t l, std::int32_t a);
 
 // Empties the store.
 void reset_code();

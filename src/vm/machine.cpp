@@ -7,13 +7,15 @@
 #include "diag/diag.hpp"
 #include "diag/trace.hpp"
 #include "vm/dispatch.hpp"
+#include "vm/runtime.hpp"
 
 std::int32_t p = 0;
 std::int32_t b = 0;
 std::int32_t t = 0;
 Instruction ir = {};
-std::FILE* machine_input = stdin;
+std::int32_t ir_pc = -1;
 std::uint64_t instruction_budget = 0;
+const std::atomic<bool>* stop_flag = nullptr;
 
 namespace {
 
@@ -477,167 +479,6 @@ bool in_stack(std::int64_t address) {
     return static_cast<std::uint64_t>(address) < static_cast<std::uint64_t>(STACK_SIZE);
 }
 
-// Standard output while the machine runs: PUT and the prompt of GET collect
-// their bytes here, and the buffer goes to stdout before anything else is
-// written there (an error, a trace line), before a read that may wait for a
-// person at a terminal, and at the end of the run.  On a terminal every
-// line goes out as PUT writes it, as it would through stdio.
-char out_buffer[1 << 16];
-std::size_t out_length = 0;
-bool out_by_line = false;
-
-void flush_output() {
-    if (out_length != 0) std::fwrite(out_buffer, 1, out_length, stdout);
-    out_length = 0;
-}
-
-void put_bytes(const char* bytes, std::size_t n) {
-    if (n > sizeof out_buffer - out_length) {
-        flush_output();
-        if (n > sizeof out_buffer) {
-            std::fwrite(bytes, 1, n, stdout);
-            return;
-        }
-    }
-    std::memcpy(out_buffer + out_length, bytes, n);
-    out_length += n;
-}
-
-// "%d\n": the digits are made two at a time, from the right, into a small
-// buffer that then goes to the output buffer.
-void write_number(std::int32_t v) {
-    static constexpr char pairs[] = "00010203040506070809101112131415161718192021222324"
-                                    "25262728293031323334353637383940414243444546474849"
-                                    "50515253545556575859606162636465666768697071727374"
-                                    "75767778798081828384858687888990919293949596979899";
-    char buf[16];
-    char* const end = buf + sizeof buf;
-    char* q = end;
-    *--q = '\n';
-    std::uint32_t m = v < 0 ? 0u - u32(v) : u32(v);
-    while (m >= 100u) {
-        std::uint32_t r = m % 100u;
-        m /= 100u;
-        q -= 2;
-        q[0] = pairs[2 * r];
-        q[1] = pairs[2 * r + 1];
-    }
-    if (m >= 10u) {
-        q -= 2;
-        q[0] = pairs[2 * m];
-        q[1] = pairs[2 * m + 1];
-    } else {
-        *--q = static_cast<char>('0' + m);
-    }
-    if (v < 0) *--q = '-';
-    if (sizeof out_buffer - out_length < sizeof buf) flush_output();
-    while (q != end)
-        out_buffer[out_length++] = *q++;
-    if (out_by_line) flush_output();
-}
-
-// Standard input of GET: the machine reads machine_input's descriptor in
-// blocks of its own (a stream without one, a character at a time).  The end
-// of input, once seen, stays seen for the rest of the run.
-unsigned char in_buffer[1 << 16];
-std::size_t in_next = 0;
-std::size_t in_length = 0;
-bool in_ended = false;
-
-void reset_input() {
-    in_next = in_length = 0;
-    in_ended = false;
-}
-
-// The next input character without taking it, or EOF.
-int peek_input() {
-    if (in_next < in_length) return in_buffer[in_next];
-    if (in_ended) return EOF;
-    // The read may wait: whatever was written so far must be visible.
-    flush_output();
-    std::fflush(stdout);
-    in_next = in_length = 0;
-    int fd = fileno(machine_input);
-    if (fd >= 0) {
-        ssize_t n;
-        do {
-            n = read(fd, in_buffer, sizeof in_buffer);
-        } while (n < 0 && errno == EINTR);
-        if (n > 0) in_length = static_cast<std::size_t>(n);
-    } else {
-        int c = std::getc(machine_input);
-        if (c != EOF) {
-            in_buffer[0] = static_cast<unsigned char>(c);
-            in_length = 1;
-        }
-    }
-    if (in_length == 0) {
-        in_ended = true;
-        return EOF;
-    }
-    return in_buffer[0];
-}
-
-// "%d" input: blanks and line breaks, an optional sign, digits.  The number
-// is taken modulo 2^32, as numerals in the source are.  When no number can
-// be read the cell keeps its value and the offending character stays unread.
-bool is_digit(int c) {
-    return c >= '0' && c <= '9';
-}
-
-bool is_blank(int c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
-void read_number(std::int32_t& cell) {
-    // Each loop runs through the buffer and looks further only when it has
-    // used the buffer up.
-    int c;
-    for (;;) {
-        std::size_t k = in_next;
-        while (k < in_length && is_blank(in_buffer[k]))
-            ++k;
-        in_next = k;
-        c = peek_input();
-        if (!is_blank(c)) break;
-    }
-    bool negative = false;
-    if (c == '+' || c == '-') {
-        negative = c == '-';
-        ++in_next;
-        c = peek_input();
-    }
-    if (!is_digit(c)) return;
-    std::uint32_t value = 0;
-    for (;;) {
-        std::size_t k = in_next;
-        while (k < in_length && is_digit(in_buffer[k])) {
-            value = value * 10u + static_cast<std::uint32_t>(in_buffer[k] - '0');
-            ++k;
-        }
-        in_next = k;
-        if (!is_digit(peek_input())) break;
-    }
-    cell = i32(negative ? 0u - value : value);
-}
-
-// Prints the registers, the stack frame by frame and the instruction.
-[[maybe_unused]] void trace_machine(std::int32_t pc, const Instruction& in) {
-    flush_output();
-    trace_print(MSG_T_REGISTERS, pc, b, t);
-    // The frames are found by following static links from b down to cell 0.
-    bool starts_frame[STACK_SIZE] = {};
-    starts_frame[0] = true;
-    for (std::int32_t x = b; x > 0 && x < STACK_SIZE && !starts_frame[x]; x = s[x])
-        starts_frame[x] = true;
-    for (std::int32_t i = 0; i <= t && i < STACK_SIZE; ++i) {
-        if (starts_frame[i]) trace_print(MSG_T_FRAME);
-        trace_print(MSG_T_CELL, s[i]);
-    }
-    trace_print(MSG_T_STACK_END);
-    trace_print(MSG_T_EXECUTE, mnemonic(in.op), in.l, in.a);
-}
-
 } // namespace
 
 std::int32_t base(std::int32_t l) {
@@ -658,11 +499,6 @@ std::int32_t base(std::int32_t l) {
 void interpret() {
     std::memset(stack_cells, 0, sizeof stack_cells);
     load_program();
-    reset_input();
-    out_length = 0;
-    out_by_line = isatty(fileno(stdout)) != 0;
-    const char* const prompt = msg(MSG_PROMPT);
-    const std::size_t prompt_length = std::strlen(prompt);
     const Step* const prog = program;
     const std::int32_t code_end = cx;
     std::uint64_t executed = 0;
@@ -754,12 +590,16 @@ void interpret() {
                 if (trace_on.run) {                                                                \
                     SYNC_REGISTERS(pc_);                                                           \
                     ir = code[pc_];                                                                \
+                    ir_pc = pc_;                                                                   \
                     trace_machine(pc_, code[pc_]);                                                 \
                 }                                                                                  \
-                if (instruction_budget != 0 && ++executed > instruction_budget) {                  \
+                bool spent_ = instruction_budget != 0 && ++executed > instruction_budget;          \
+                if (spent_ || (stop_flag != nullptr && stop_flag->load(std::memory_order_relaxed))) { \
                     SYNC_REGISTERS(pc_);                                                           \
                     if (last_run >= 0) ir = code[last_run];                                        \
-                    end_process(BUDGET_EXHAUSTED_STATUS);                                          \
+                    ir_pc = last_run;                                                              \
+                    if (spent_) end_run(FatalKind::budget_spent, MSG_BUDGET_SPENT);                \
+                    end_run(FatalKind::stopped, MSG_STOPPED);                                      \
                 }                                                                                  \
                 last_run = pc_;                                                                    \
             }                                                                                      \
@@ -1127,12 +967,13 @@ void interpret() {
     vm_case(HLT) {
         SYNC_REGISTERS(INDEX(ip) + 1);
         ir = code[INDEX(ip)];
+        ir_pc = INDEX(ip);
         return;
     }
     vm_case(GET) {
         ++sp;
-        put_bytes(prompt, prompt_length);
-        read_number(s[sp]);
+        put_prompt();
+        if (!read_number(s[sp])) FAIL(MSG_NO_NUMBER);
         NEXT(1);
     }
     // Variables of enclosing blocks.  U op (STR 0,a): t rises by one and
@@ -1255,8 +1096,12 @@ void interpret() {
     vm_case(READ) {
         std::int32_t e_ = i32(u32(static_cast<std::int32_t>(bp)) + u32(ip->a));
         s[sp + 1] = e_;
-        put_bytes(prompt, prompt_length);
-        read_number(s[sp + 2]);
+        put_prompt();
+        if (!read_number(s[sp + 2])) {
+            sp += 2;
+            ++ip;
+            FAIL(MSG_NO_NUMBER);
+        }
         if (!in_stack(e_)) RESUME(2, sp + 2);
         s[e_] = s[sp + 2];
         GO_ON(3);
@@ -1715,16 +1560,19 @@ jumped_off:
     }
     SYNC_REGISTERS(code_end);
     ir = code[INDEX(ip)];
+    ir_pc = INDEX(ip);
     runtime_error(MSG_BAD_CODE_ADDRESS);
 
 stack_fault:
     SYNC_REGISTERS(INDEX(next));
     ir = code[INDEX(ip) + ran - 1];
+    ir_pc = INDEX(ip) + ran - 1;
     runtime_error(sp < 0 ? MSG_STACK_UNDERFLOW : MSG_STACK_OVERFLOW);
 
 failed:
     SYNC_REGISTERS(INDEX(ip) + 1);
     ir = code[INDEX(ip)];
+    ir_pc = INDEX(ip);
     runtime_error(fault);
 
 #undef INDEX
@@ -1751,4 +1599,5 @@ void reset_machine() {
     std::memset(stack_cells, 0, sizeof stack_cells);
     p = b = t = 0;
     ir = Instruction{};
+    ir_pc = -1;
 }

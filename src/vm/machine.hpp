@@ -1,8 +1,8 @@
 // The stack machine: registers, stack and the interpreter.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
-#include <cstdio>
 
 #include "vm/code.hpp"
 
@@ -15,28 +15,29 @@ extern std::int32_t p;
 extern std::int32_t b;
 extern std::int32_t t;
 extern Instruction ir;
+// The index of the instruction in ir; -1 before the first fetch.
+extern std::int32_t ir_pc;
 
 // The stack, s[0] to s[STACK_SIZE-1].  One spare cell lies below s[0] so
 // that an instruction popping an empty stack stays in memory; the check
 // before the next fetch then stops the run.
 extern std::int32_t* const s;
 
-// Where GET reads its numbers: standard input unless a test or the fuzzer
-// says otherwise.
-extern std::FILE* machine_input;
-
 // The frame base l static links out from b.
 std::int32_t base(std::int32_t l);
 
-// Runs the code store from instruction 0 until HLT.  Every run-time error
-// ends the process through runtime_error.
+// Runs the code store from instruction 0 until HLT, with the input and
+// output that begin_io (vm/runtime.hpp) set up.  Every run-time error ends
+// the run through runtime_error, with the registers, ir and ir_pc showing
+// where.
 void interpret();
 
 // In the traced build only: the number of instructions a run may execute
-// before it ends with status 2, so that the fuzzer can stop endless loops;
-// 0 means no limit.
+// before it ends (FatalKind::budget_spent), 0 for no limit; and a flag that
+// ends it (FatalKind::stopped) when someone sets it.  Both are looked at
+// before every fetch.
 extern std::uint64_t instruction_budget;
-inline constexpr int BUDGET_EXHAUSTED_STATUS = 2;
+extern const std::atomic<bool>* stop_flag;
 
 // Back to the state at start-up: registers 0, stack 0.
 void reset_machine();

@@ -1,79 +1,59 @@
 #include "support.hpp"
 
-#include <cstdio>
-#include <cstring>
-#include <unistd.h>
-
 #include "diag/diag.hpp"
+#include "diag/stream.hpp"
+#include "driver/api.hpp"
 #include "driver/reset.hpp"
-#include "lexer/lexer.hpp"
 #include "lexer/reader.hpp"
 #include "parser/blocks.hpp"
-#include "symtab/symtab.hpp"
 #include "vm/code.hpp"
 #include "vm/machine.hpp"
+#include "vm/runtime.hpp"
 
 namespace {
 
-struct Exit {
-    int status;
-};
-
-void throw_exit(int status) {
-    throw Exit{status};
-}
-
-std::FILE* text_stream(const std::string& text) {
-    std::FILE* f = std::tmpfile();
-    std::fwrite(text.data(), 1, text.size(), f);
-    std::rewind(f);
-    return f;
-}
-
-std::FILE* input_stream = nullptr;
+// The source and the standard input of the piece under test; the reader
+// and the machine read them in place.
+std::string source_text;
+std::string input_text;
+std::string_view input_rest;
 
 } // namespace
 
 void reset_all() {
     reset_state();
     set_encoding(Encoding::utf8);
-    set_exit_handler(throw_exit);
-    if (input_stream != nullptr) std::fclose(input_stream);
-    input_stream = text_stream("");
-    machine_input = input_stream;
+    positions_on = false;
+    set_machine_input("");
 }
 
 Outcome capture(const std::function<void()>& fn) {
     Outcome result;
-    std::fflush(stdout);
-    int saved = dup(STDOUT_FILENO);
-    std::FILE* sink = std::tmpfile();
-    dup2(fileno(sink), STDOUT_FILENO);
+    text_out = string_writer(result.out);
+    begin_io(text_out, view_reader(input_rest), false);
     try {
         fn();
-    } catch (const Exit& e) {
-        result.status = e.status;
+        flush_output();
+    } catch (const Fatal& fatal) {
+        try {
+            flush_output();
+        } catch (const Fatal&) {
+        }
+        result.out += fatal_message(fatal, current_encoding());
+        result.status = fatal.kind == FatalKind::budget_spent ? 2 : 1;
     }
-    std::fflush(stdout);
-    dup2(saved, STDOUT_FILENO);
-    close(saved);
-    std::rewind(sink);
-    char buf[4096];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, sink)) > 0)
-        result.out.append(buf, n);
-    std::fclose(sink);
+    text_out = Writer{};
     return result;
 }
 
 void open_source_text(const std::string& text) {
-    open_source_stream(text_stream(text));
+    source_text = text;
+    open_source_memory(source_text.data(), source_text.size());
 }
 
 void set_machine_input(const std::string& text) {
-    if (input_stream != nullptr) std::fclose(input_stream);
-    input_stream = text_stream(text);
-    machine_input = input_stream;
+    input_text = text;
+    input_rest = input_text;
 }
 
 Outcome compile(const std::string& source) {

@@ -1,0 +1,175 @@
+#include "vm/runtime.hpp"
+
+#include <cstring>
+
+#include "diag/diag.hpp"
+#include "diag/trace.hpp"
+#include "vm/machine.hpp"
+
+namespace {
+
+char out_buffer[1 << 16];
+std::size_t out_length = 0;
+bool out_by_line = false;
+Writer out_to;
+
+// Standard input of GET, read in blocks.  The end of input, once seen,
+// stays seen for the rest of the run.
+unsigned char in_buffer[1 << 16];
+std::size_t in_next = 0;
+std::size_t in_length = 0;
+bool in_ended = false;
+Reader in_from;
+
+std::uint32_t u32(std::int32_t v) {
+    return static_cast<std::uint32_t>(v);
+}
+
+void deliver(const char* bytes, std::size_t n) {
+    if (!write_bytes(out_to, bytes, n) || !flush_bytes(out_to))
+        end_run(FatalKind::output_failed, MSG_OUTPUT_FAILED);
+}
+
+} // namespace
+
+void begin_io(Writer out, Reader in, bool by_line) {
+    out_to = out;
+    out_length = 0;
+    out_by_line = by_line;
+    in_from = in;
+    in_next = in_length = 0;
+    in_ended = false;
+}
+
+void flush_output() {
+    std::size_t n = out_length;
+    out_length = 0;
+    if (n != 0) deliver(out_buffer, n);
+}
+
+void put_bytes(const char* bytes, std::size_t n) {
+    if (n > sizeof out_buffer - out_length) {
+        flush_output();
+        if (n > sizeof out_buffer) {
+            deliver(bytes, n);
+            return;
+        }
+    }
+    std::memcpy(out_buffer + out_length, bytes, n);
+    out_length += n;
+}
+
+void put_prompt() {
+    const char* prompt = msg(MSG_PROMPT);
+    put_bytes(prompt, std::strlen(prompt));
+}
+
+// "%d\n": the digits are made two at a time, from the right, into a small
+// buffer that then goes to the output buffer.
+void write_number(std::int32_t v) {
+    static constexpr char pairs[] = "00010203040506070809101112131415161718192021222324"
+                                    "25262728293031323334353637383940414243444546474849"
+                                    "50515253545556575859606162636465666768697071727374"
+                                    "75767778798081828384858687888990919293949596979899";
+    char buf[16];
+    char* const end = buf + sizeof buf;
+    char* q = end;
+    *--q = '\n';
+    std::uint32_t m = v < 0 ? 0u - u32(v) : u32(v);
+    while (m >= 100u) {
+        std::uint32_t r = m % 100u;
+        m /= 100u;
+        q -= 2;
+        q[0] = pairs[2 * r];
+        q[1] = pairs[2 * r + 1];
+    }
+    if (m >= 10u) {
+        q -= 2;
+        q[0] = pairs[2 * m];
+        q[1] = pairs[2 * m + 1];
+    } else {
+        *--q = static_cast<char>('0' + m);
+    }
+    if (v < 0) *--q = '-';
+    if (sizeof out_buffer - out_length < sizeof buf) flush_output();
+    while (q != end)
+        out_buffer[out_length++] = *q++;
+    if (out_by_line) flush_output();
+}
+
+namespace {
+
+// The next input character without taking it, or EOF.
+int peek_input() {
+    if (in_next < in_length) return in_buffer[in_next];
+    if (in_ended) return EOF;
+    // The read may wait: whatever was written so far must be visible.
+    flush_output();
+    in_next = 0;
+    in_length = read_bytes(in_from, reinterpret_cast<char*>(in_buffer), sizeof in_buffer);
+    if (in_length == 0) {
+        in_ended = true;
+        return EOF;
+    }
+    return in_buffer[0];
+}
+
+bool is_digit(int c) {
+    return c >= '0' && c <= '9';
+}
+
+bool is_blank(int c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+} // namespace
+
+bool read_number(std::int32_t& cell) {
+    // Each loop runs through the buffer and looks further only when it has
+    // used the buffer up.
+    int c;
+    for (;;) {
+        std::size_t k = in_next;
+        while (k < in_length && is_blank(in_buffer[k]))
+            ++k;
+        in_next = k;
+        c = peek_input();
+        if (!is_blank(c)) break;
+    }
+    bool negative = false;
+    if (c == '+' || c == '-') {
+        negative = c == '-';
+        ++in_next;
+        c = peek_input();
+    }
+    if (!is_digit(c)) return false;
+    std::uint32_t value = 0;
+    for (;;) {
+        std::size_t k = in_next;
+        while (k < in_length && is_digit(in_buffer[k])) {
+            value = value * 10u + static_cast<std::uint32_t>(in_buffer[k] - '0');
+            ++k;
+        }
+        in_next = k;
+        if (!is_digit(peek_input())) break;
+    }
+    cell = static_cast<std::int32_t>(negative ? 0u - value : value);
+    return true;
+}
+
+// Prints the registers, the stack frame by frame and the instruction.
+void trace_machine(std::int32_t pc, const Instruction& in) {
+    flush_output();
+    trace_print(MSG_T_REGISTERS, pc, b, t);
+    // The frames are found by following static links from b down to cell 0.
+    bool starts_frame[STACK_SIZE] = {};
+    starts_frame[0] = true;
+    for (std::int32_t x = b; x > 0 && x < STACK_SIZE && !starts_frame[x]; x = s[x])
+        starts_frame[x] = true;
+    for (std::int32_t i = 0; i <= t && i < STACK_SIZE; ++i) {
+        if (starts_frame[i]) trace_print(MSG_T_FRAME);
+        trace_print(MSG_T_CELL, s[i]);
+    }
+    trace_print(MSG_T_STACK_END);
+    trace_print(MSG_T_EXECUTE, mnemonic(in.op), in.l, in.a);
+}
