@@ -125,6 +125,13 @@ std::int32_t get_code_adr(const char* name) {
     return find(name, MSG_T_FIND_CODE_ADR, MSG_UNDECLARED_I).code_adr;
 }
 
+int newest_entry(const char* name) {
+    int i = sym_count;
+    while (i > 0 && std::strcmp(name, symtab[i].name) != 0)
+        --i;
+    return i;
+}
+
 void reset_symtab() {
     std::memset(symtab, 0, sizeof symtab);
     sym_count = 0;

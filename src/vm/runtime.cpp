@@ -159,6 +159,7 @@ bool read_number(std::int32_t& cell) {
 
 // Prints the registers, the stack frame by frame and the instruction.
 void trace_machine(std::int32_t pc, const Instruction& in) {
+    if constexpr (!trace_built) return;
     flush_output();
     trace_print(MSG_T_REGISTERS, pc, b, t);
     // The frames are found by following static links from b down to cell 0.
