@@ -416,7 +416,8 @@ TEST(ParserStatements, FunctionResultOnlyInItsOwnStatements) {
               "13: CUP(1,1)\n"
               "14: STR(0,3)\n"
               "15: HLT(0,0)\n");
-    const std::string elsewhere = std::string(SYNTAX) + "関数の値を代入できるのはその関数の中だけです\n";
+    const std::string elsewhere =
+        std::string(SYNTAX) + "関数の値を代入できるのはその関数の中だけです\n";
     const char* nested = "program m;\nfunction f;\n  procedure g;\n  begin f := 7 end;\n"
                          "begin f := 1 end;\nbegin end.\n";
     EXPECT_EQ(error_of(nested), elsewhere);
