@@ -103,8 +103,10 @@ namespace {
 int peek_input() {
     if (in_next < in_length) return in_buffer[in_next];
     if (in_ended) return EOF;
-    // The read may wait: whatever was written so far must be visible.
+    // The read may wait: whatever was written so far must be visible, the
+    // traces on standard output included.
     flush_output();
+    if (!flush_bytes(text_out)) end_run(FatalKind::output_failed, MSG_OUTPUT_FAILED);
     in_next = 0;
     in_length = read_bytes(in_from, reinterpret_cast<char*>(in_buffer), sizeof in_buffer);
     if (in_length == 0) {
