@@ -3,7 +3,8 @@
 #
 # The first word that is not an option is the command, the second the source
 # file.  Trace options are offered only while the command is trace or not
-# yet given; after "--" nothing is an option.
+# yet given; after "--" nothing is an option, and only there are names
+# starting with "-" offered as files.
 
 _tsumiki_inspect() {
     local cur=${COMP_WORDS[COMP_CWORD]}
@@ -33,6 +34,12 @@ _tsumiki_inspect() {
             local IFS=$'\n'
             compopt -o filenames 2>/dev/null
             COMPREPLY=($(compgen -d -- "$cur") $(compgen -f -X '!*.tsu' -- "$cur"))
+        fi
+        # Before "--" a name starting with "-" would be taken for an option.
+        if [[ -z $options_end ]]; then
+            local kept=() name
+            for name in "${COMPREPLY[@]}"; do [[ $name == -* ]] || kept+=("$name"); done
+            COMPREPLY=("${kept[@]}")
         fi
     fi
 }
