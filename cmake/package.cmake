@@ -17,16 +17,16 @@ set(CPACK_DEBIAN_PACKAGE_SECTION devel)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS bash-completion)
-# Continuation lines of a control field start with a blank; " ." is an
-# empty line.
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION_SUMMARY}
- tsumiki compiles programs in a small block-structured teaching language
- (integers only, arrays with explicit bounds, nested procedures and functions
- with value and var parameters, if/while, read/write) in one pass into code
- for a stack machine, and runs it at once.  Errors and prompts are in
- Japanese, written in Shift_JIS by default.
- .
- tsumiki-inspect lists the compiled code, traces the compiler and the
- machine step by step, and shows where in the source an error was found.
- Sample programs are in /usr/share/doc/tsumiki/examples.")
+# The long description, under the summary; CPack indents it as the control
+# file wants.
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION [=[
+tsumiki compiles programs in a small block-structured teaching language
+(integers only, arrays with explicit bounds, nested procedures and functions
+with value and var parameters, if/while, read/write) in one pass into code
+for a stack machine, and runs it at once.  Errors and prompts are in
+Japanese, written in Shift_JIS unless asked for UTF-8.
+
+tsumiki-inspect lists the compiled code, traces the compiler and the
+machine step by step, and shows where in the source an error was found.
+Sample programs are in /usr/share/doc/tsumiki/examples.]=])
 include(CPack)
