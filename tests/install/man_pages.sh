@@ -3,6 +3,9 @@
 # without a single warning, and each has the sections users look for.
 #
 #   man_pages.sh PAGE...
+#
+# TSUMIKI_PROGRAMS, when set, names the programs (separated by blanks) that
+# must each have a page.
 set -uo pipefail
 sections=(NAME SYNOPSIS DESCRIPTION "THE LANGUAGE IN BRIEF" "EXIT STATUS" ENVIRONMENT ENCODING
           EXAMPLES FILES "SEE ALSO")
@@ -26,4 +29,8 @@ for page in "$@"; do
     grep -qF ".TH ${title//-/\\-} 1 " "$page" || fail "its .TH does not name ${title,,}"
 done
 [ "$#" -gt 0 ] || { echo "no manual pages given"; failed=1; }
+for program in ${TSUMIKI_PROGRAMS:-}; do
+    page=$program
+    printf '%s\n' "$@" | grep -q "/$program\.1\$" || fail "no manual page: write docs/man/$program.1.in"
+done
 exit "$failed"

@@ -22,7 +22,7 @@ expected=$build/install-test/expected
 {
     for program in $TSUMIKI_PROGRAMS; do
         echo "bin/$program"
-        echo "share/man/man1/$program.1"
+        [ ! -f "$source/docs/man/$program.1.in" ] || echo "share/man/man1/$program.1"
     done
     echo "$TSUMIKI_COMPLETION_DIR/tsumiki-inspect"
     echo "share/doc/tsumiki/README.md"
