@@ -14,6 +14,12 @@ rm -rf "$stage" && mkdir -p "$stage"
 unset TSUMIKI_ENCODING TSUMIKI_ENGINE
 export LC_ALL=C
 
+# Every program is built at the top of the build folder, where the README
+# says it is.
+for program in $TSUMIKI_PROGRAMS; do
+    [ -x "$build/$program" ] || { echo "$program is not built as $build/$program"; exit 1; }
+done
+
 DESTDIR=$stage cmake --install "$build" --prefix "$prefix" >"$build/install-test/staged.log"
 
 # The files expected: each program with its manual page, the inspector's
