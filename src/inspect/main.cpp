@@ -18,6 +18,7 @@
 #include "driver/api.hpp"
 #include "inspect/location.hpp"
 #include "vm/code.hpp"
+#include "version.hpp"
 
 namespace {
 
@@ -63,9 +64,9 @@ bool is(const char* argument, const char* name) {
     return std::strcmp(argument, name) == 0;
 }
 
-// Reads the command line.  The help and the encoding options are looked at
-// first, so that every complaint comes in the encoding asked for; then the
-// first unusable argument, in order, is reported.
+// Reads the command line.  The help, the version and the encoding options
+// are looked at first, so that every complaint comes in the encoding asked
+// for; then the first unusable argument, in order, is reported.
 Request read_command_line(int argc, char** argv) {
     bool options_end = false;
     for (int i = 1; i < argc && !options_end; ++i) {
@@ -80,6 +81,10 @@ Request read_command_line(int argc, char** argv) {
         if (is(argv[i], "--")) break;
         if (is(argv[i], "--help") || is(argv[i], "-h")) {
             print_help();
+            std::exit(0);
+        }
+        if (is(argv[i], "--version")) {
+            std::printf(msg(MSG_I_VERSION), tsumiki_version);
             std::exit(0);
         }
     }

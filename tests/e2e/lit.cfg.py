@@ -24,6 +24,7 @@ tsumiki = os.environ["TSUMIKI"]
 config.substitutions.append(("%tsumiki", tsumiki))
 config.substitutions.append(("%check", f"{python} {check} {tsumiki}"))
 config.substitutions.append(("%python", python))
+config.substitutions.append(("%version", os.environ.get("TSUMIKI_VERSION", "")))
 config.substitutions.append(("%examples", os.path.join(os.environ.get("TSUMIKI_SOURCE_DIR", ""), "examples")))
 inspect = os.environ.get("TSUMIKI_INSPECT")
 if inspect:

@@ -1,0 +1,46 @@
+# Bash completion for tsumiki-inspect: its commands, its options and .tsu
+# source files.  Installed as bash-completion/completions/tsumiki-inspect.
+#
+# The first word that is not an option is the command, the second the source
+# file.  Trace options are offered only while the command is trace or not
+# yet given; after "--" nothing is an option, and only there are names
+# starting with "-" offered as files.
+
+_tsumiki_inspect() {
+    local cur=${COMP_WORDS[COMP_CWORD]}
+    local command='' file='' options_end='' word i
+    for ((i = 1; i < COMP_CWORD; i++)); do
+        word=${COMP_WORDS[i]}
+        if [[ -z $options_end && $word == -- ]]; then
+            options_end=1
+        elif [[ -n $options_end || $word != -?* ]]; then
+            if [[ -z $command ]]; then command=$word; else file=$word; fi
+        fi
+    done
+
+    COMPREPLY=()
+    if [[ -z $options_end && $cur == -* ]]; then
+        local options='--sjis --utf8 --help --version'
+        if [[ -z $command || $command == trace ]]; then
+            options="--parse --lex --emit --run $options"
+        fi
+        COMPREPLY=($(compgen -W "$options" -- "$cur"))
+    elif [[ -z $command ]]; then
+        COMPREPLY=($(compgen -W 'list trace check run' -- "$cur"))
+    elif [[ -z $file ]]; then
+        if declare -F _filedir >/dev/null; then
+            _filedir tsu
+        else
+            local IFS=$'\n'
+            compopt -o filenames 2>/dev/null
+            COMPREPLY=($(compgen -d -- "$cur") $(compgen -f -X '!*.tsu' -- "$cur"))
+        fi
+        # Before "--" a name starting with "-" would be taken for an option.
+        if [[ -z $options_end ]]; then
+            local kept=() name
+            for name in "${COMPREPLY[@]}"; do [[ $name == -* ]] || kept+=("$name"); done
+            COMPREPLY=("${kept[@]}")
+        fi
+    fi
+}
+complete -F _tsumiki_inspect tsumiki-inspect

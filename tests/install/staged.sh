@@ -1,0 +1,57 @@
+#!/usr/bin/env bash
+# Installs the build with cmake --install into a staging folder (DESTDIR),
+# as a distribution or a teacher preparing a room of machines does, and
+# checks that exactly the expected files arrive and that the installed
+# programs work from there.
+#
+# Environment: TSUMIKI_BUILD_DIR, TSUMIKI_SOURCE_DIR, TSUMIKI_VERSION,
+# TSUMIKI_PROGRAMS (separated by blanks), TSUMIKI_COMPLETION_DIR, PYTHON.
+set -euo pipefail
+build=$TSUMIKI_BUILD_DIR source=$TSUMIKI_SOURCE_DIR
+stage=$build/install-test/stage
+prefix=/opt/tsumiki
+rm -rf "$stage" && mkdir -p "$stage"
+unset TSUMIKI_ENCODING TSUMIKI_ENGINE
+export LC_ALL=C
+
+# Every program is built at the top of the build folder, where the README
+# says it is.
+for program in $TSUMIKI_PROGRAMS; do
+    [ -x "$build/$program" ] || { echo "$program is not built as $build/$program"; exit 1; }
+done
+
+DESTDIR=$stage cmake --install "$build" --prefix "$prefix" >"$build/install-test/staged.log"
+
+# The files expected: each program with its manual page, the inspector's
+# completion, the README, the docs and the examples.
+expected=$build/install-test/expected
+{
+    for program in $TSUMIKI_PROGRAMS; do
+        echo "bin/$program"
+        [ ! -f "$source/docs/man/$program.1.in" ] || echo "share/man/man1/$program.1"
+    done
+    echo "$TSUMIKI_COMPLETION_DIR/tsumiki-inspect"
+    echo "share/doc/tsumiki/README.md"
+    (cd "$source/docs" && ls -- *.md | sed 's|^|share/doc/tsumiki/docs/|')
+    (cd "$source/examples" && ls | sed 's|^|share/doc/tsumiki/examples/|')
+} | sort >"$expected"
+(cd "$stage$prefix" && find . -type f -o -type l) | sed 's|^\./||' | sort >"$build/install-test/actual"
+if ! diff -u "$expected" "$build/install-test/actual"; then
+    echo "the staged installation differs from the expected files (- expected, + installed)"
+    exit 1
+fi
+# Nothing lands outside the prefix.
+outside=$(find "$stage" ! -type d ! -path "$stage$prefix/*")
+[ -z "$outside" ] || { echo "installed outside $prefix:"; echo "$outside"; exit 1; }
+
+# The programs run from there, with the installed examples.
+bin=$stage$prefix/bin examples=$stage$prefix/share/doc/tsumiki/examples
+check() { "$PYTHON" "$source/tests/e2e/check.py" "$@"; }
+check "$bin/tsumiki" "$examples/hello.tsu" --expect "$examples/hello.out"
+check "$bin/tsumiki" "$examples/stats.tsu" --stdin "$examples/stats.in" --expect "$examples/stats.out"
+check "$bin/tsumiki-inspect" run --sjis "$examples/stats.tsu" --stdin "$examples/stats.in" \
+    --expect "$examples/stats.out"
+check "$bin/tsumiki-inspect" --version --raw --expect-text "tsumiki-inspect $TSUMIKI_VERSION\n"
+# The manual pages carry the version too.
+grep -qF "\"tsumiki $TSUMIKI_VERSION\"" "$stage$prefix/share/man/man1/tsumiki.1"
+echo "staged installation under $prefix: $(wc -l <"$expected") files, all present and working"
