@@ -80,8 +80,8 @@ int digits(int n) {
 
 } // namespace
 
-void show_location(const char* path, SourcePos where) {
-    std::printf(msg(MSG_I_POSITION), path, where.line, where.column);
+void show_location(const char* path, SourcePos where, Msg heading) {
+    std::printf(msg(heading), path, where.line, where.column);
     std::string line;
     if (!read_line(path, where.line, line)) return;
 

@@ -12,8 +12,9 @@
 // whatever width the console gives a tab.
 #pragma once
 
-#include "lexer/reader.hpp"
+#include "diag/diag.hpp"
 
-// Prints the three lines for `where` in the file at `path`; only the first
-// when the file can't be read again or no longer has that line.
-void show_location(const char* path, SourcePos where);
+// Prints the three lines for `where` in the file at `path`, the first with
+// the heading `heading` (FILE:LINE:COLUMN: text); only the first when the
+// file can't be read again or no longer has that line.
+void show_location(const char* path, SourcePos where, Msg heading = MSG_I_POSITION);
