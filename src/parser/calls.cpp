@@ -3,6 +3,7 @@
 #include "diag/diag.hpp"
 #include "diag/trace.hpp"
 #include "lexer/lexer.hpp"
+#include "lexer/reader.hpp"
 #include "parser/expressions.hpp"
 #include "vm/code.hpp"
 
@@ -36,7 +37,8 @@ void reference_argument(int d, int L) {
 void parse_call(SymbolKind kind, int d, int L) {
     const bool is_function = kind == SYM_FUNC;
     trace_parse(is_function ? MSG_T_FUNC_NAME : MSG_T_PROC_NAME, d + 1, "");
-    emit(MST, L - get_level(token.text), is_function ? 4 : 3);
+    SourcePos at = token_pos;
+    emit_at(at, MST, L - get_level(token.text), is_function ? 4 : 3);
     Token callee = token;
     next_token(d + 1);
     int n = 0;
@@ -55,5 +57,5 @@ void parse_call(SymbolKind kind, int d, int L) {
         if (token.kind != WD_R_PAREN) syntax_error(MSG_NO_RPAREN);
         next_token(d + 1);
     }
-    emit(CUP, is_function ? n + 1 : n, get_code_adr(callee.text));
+    emit_at(at, CUP, is_function ? n + 1 : n, get_code_adr(callee.text));
 }
