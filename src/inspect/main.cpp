@@ -3,7 +3,8 @@
 //
 //   list   compiles and prints the code store, without running it
 //   trace  compiles and runs with the trace hooks printing
-//   check  compiles only; an error also shows where in the source it was found
+//   check  compiles only; an error also shows where in the source it was
+//          found, and a hint for the usual slips (inspect/hints.hpp)
 //   run    compiles and runs, exactly as tsumiki does
 //
 // It is built from the same sources as tsumiki, with the trace hooks
@@ -18,6 +19,7 @@
 #include "diag/diag.hpp"
 #include "diag/trace.hpp"
 #include "driver/api.hpp"
+#include "inspect/hints.hpp"
 #include "inspect/location.hpp"
 #include "vm/code.hpp"
 
@@ -179,8 +181,15 @@ Compiled compile(const Request& request, const TraceSwitches& traces) {
     Compiled compiled = compile_file(request.path, options);
     if (compiled.error == ErrorKind::none) return compiled;
     std::fwrite(compiled.message.data(), 1, compiled.message.size(), stdout);
-    if (request.command == Command::check && compiled.error != ErrorKind::open)
+    if (request.command == Command::check && compiled.error != ErrorKind::open) {
         show_location(request.path, compiled.where);
+        std::string source;
+        if (read_source(request.path, source))
+            std::fputs(hint_for(source, compiled.error, compiled.error_text, compiled.where,
+                                current_encoding())
+                           .c_str(),
+                       stdout);
+    }
     finish("", 1);
 }
 
