@@ -5,10 +5,10 @@
 
 Every sample program and every program of the end-to-end tests (the
 "#--- NAME.tsu" parts of the .test files) goes through `INSPECT check`.
-Those that compile must print nothing at all.  Each of them that ends in
-"end." and a line break is then checked once more without that line
-break: the error must carry exactly the hint for it, and no other line
-that starts like a hint.
+Those that compile must print nothing at all.  Every sample, and the
+first such program of each .test file, that ends in "end." and a line break
+is then checked once more without that line break: the error must carry
+exactly the hint for it, and no other line that starts like a hint.
 """
 import os
 import re
@@ -33,6 +33,7 @@ def programs(examples, e2e):
             for i in range(1, len(parts) - 1, 2):
                 if parts[i].endswith(b".tsu"):
                     yield f"{name}:{parts[i].decode()}", parts[i + 1]
+            yield None, None  # the end of a file
 
 
 def check(inspect, path):
@@ -46,7 +47,11 @@ def main():
     os.makedirs(work, exist_ok=True)
     path = os.path.join(work, "program.tsu")
     failures, correct, cut = [], 0, 0
+    cut_this_file = True
     for name, text in programs(examples, e2e):
+        if name is None:
+            cut_this_file = True
+            continue
         with open(path, "wb") as f:
             f.write(text)
         status, out = check(inspect, path)
@@ -55,8 +60,9 @@ def main():
         correct += 1
         if out:
             failures.append(f"{name}: compiles, yet check printed:\n{out}")
-        if not re.search(rb"end\.\r?\n$", text):
+        if not cut_this_file or not re.search(rb"end\.\r?\n$", text):
             continue
+        cut_this_file = name.startswith("examples/")
         with open(path, "wb") as f:
             f.write(text.rstrip(b"\r\n"))
         cut += 1
