@@ -1,6 +1,7 @@
 #include "diag/diag.hpp"
 
 #include <cstdio>
+#include <strings.h>
 
 namespace {
 
@@ -28,6 +29,20 @@ Encoding encoding_in_use = build_encoding;
 
 Encoding default_encoding() {
     return build_encoding;
+}
+
+bool encoding_named(const char* name, Encoding& encoding) {
+    for (const char* sjis : {"sjis", "shift_jis", "cp932"})
+        if (strcasecmp(name, sjis) == 0) {
+            encoding = Encoding::cp932;
+            return true;
+        }
+    for (const char* utf8 : {"utf-8", "utf8"})
+        if (strcasecmp(name, utf8) == 0) {
+            encoding = Encoding::utf8;
+            return true;
+        }
+    return false;
 }
 
 void set_encoding(Encoding encoding) {

@@ -30,6 +30,13 @@ struct SourcePos {
 // The encoding this build writes unless told otherwise.
 Encoding default_encoding();
 
+// Whether `name` names an encoding, and which: "sjis", "shift_jis" or
+// "cp932" for code page 932, "utf-8" or "utf8" for UTF-8, in any case.  The
+// value of TSUMIKI_ENCODING, with which a front end chooses the encoding of
+// what it writes at run time.
+bool encoding_named(const char* name, Encoding& encoding);
+inline constexpr const char* ENCODING_VARIABLE = "TSUMIKI_ENCODING";
+
 // The encoding that `msg` uses; set once at start-up.
 void set_encoding(Encoding encoding);
 Encoding current_encoding();

@@ -66,6 +66,7 @@ Compiled compile(const CompileOptions& options) {
         result.error =
             compile_failure.kind == FatalKind::lexical ? ErrorKind::lexical : ErrorKind::syntax;
         result.message = fatal_message(compile_failure, options.encoding);
+        result.error_text = compile_failure.text;
         if (options.positions) result.where = token_pos;
     }
     result.code_size = cx;

@@ -93,6 +93,9 @@ struct Compiled {
     // Where the error was found, as tsumiki-inspect check shows it (positions
     // on).
     SourcePos where{};
+    // The message-table entry of a lexical or syntax error, the text inside
+    // "字句エラー: ..." or "構文エラー: ..."; MSG_COUNT for none.
+    Msg error_text = MSG_COUNT;
     // The code store's size: instructions 0 to code_size-1 (code[], cx).
     int code_size = 0;
     // Per instruction, the place in the source of the construct it was

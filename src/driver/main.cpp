@@ -1,4 +1,7 @@
 // tsumiki SOURCE: compiles the program in SOURCE and runs it at once.
+//
+// Its messages and the read prompt are written in the encoding that
+// TSUMIKI_ENCODING names, the build's default when it is unset or empty.
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -22,17 +25,24 @@ namespace {
 } // namespace
 
 int main(int argc, char** argv) {
+    Encoding encoding = default_encoding();
+    const char* asked = std::getenv(ENCODING_VARIABLE);
+    if (asked != nullptr && asked[0] != '\0' && !encoding_named(asked, encoding))
+        finish(format_message(msg(MSG_BAD_ENCODING), asked), 1);
+    set_encoding(encoding);
     if (argc < 2) {
         const char* name = argc > 0 && argv[0] != nullptr ? argv[0] : "tsumiki";
         finish(format_message(msg(MSG_USAGE), name), 1);
     }
     CompileOptions compile_options;
+    compile_options.encoding = encoding;
     compile_options.positions = false;
     compile_options.large_stack = true;
     Compiled compiled = compile_file(argv[1], compile_options);
     if (compiled.error != ErrorKind::none) finish(compiled.message, 1);
 
     RunOptions run_options;
+    run_options.encoding = encoding;
     RunResult run = run_program(run_options);
     switch (run.end) {
     case RunEnd::halted: finish("", 0);

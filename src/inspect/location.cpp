@@ -13,13 +13,17 @@ constexpr int CTRL_Z = 0x1A;
 // The most bytes of a source line that are shown.
 constexpr std::size_t LINE_SHOWN_MAX = 4096;
 
+bool is_plain_file(const char* path) {
+    struct stat info {};
+    return stat(path, &info) == 0 && S_ISREG(info.st_mode);
+}
+
 // Line `number` of the file at `path`, as the reader saw it: carriage
 // returns dropped, nothing after a Ctrl-Z.  At most LINE_SHOWN_MAX bytes of
 // it are kept.  False when the file is not a plain file (a pipe can't be
 // read twice) or has no such line.
 bool read_line(const char* path, int number, std::string& line) {
-    struct stat info {};
-    if (stat(path, &info) != 0 || !S_ISREG(info.st_mode)) return false;
+    if (!is_plain_file(path)) return false;
     std::FILE* f = std::fopen(path, "rb");
     if (f == nullptr) return false;
     int current = 1;
@@ -80,8 +84,25 @@ int digits(int n) {
 
 } // namespace
 
-void show_location(const char* path, SourcePos where) {
-    std::printf(msg(MSG_I_POSITION), path, where.line, where.column);
+bool read_source(const char* path, std::string& text) {
+    constexpr std::size_t SOURCE_READ_MAX = std::size_t{64} << 20;
+    if (!is_plain_file(path)) return false;
+    std::FILE* f = std::fopen(path, "rb");
+    if (f == nullptr) return false;
+    char buffer[8192];
+    std::size_t n;
+    bool ok = true;
+    while (ok && (n = std::fread(buffer, 1, sizeof buffer, f)) > 0) {
+        text.append(buffer, n);
+        ok = text.size() <= SOURCE_READ_MAX;
+    }
+    ok = ok && std::ferror(f) == 0;
+    std::fclose(f);
+    return ok;
+}
+
+void show_location(const char* path, SourcePos where, Msg heading) {
+    std::printf(msg(heading), path, where.line, where.column);
     std::string line;
     if (!read_line(path, where.line, line)) return;
 

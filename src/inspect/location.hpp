@@ -12,8 +12,16 @@
 // whatever width the console gives a tab.
 #pragma once
 
-#include "lexer/reader.hpp"
+#include <string>
 
-// Prints the three lines for `where` in the file at `path`; only the first
-// when the file can't be read again or no longer has that line.
-void show_location(const char* path, SourcePos where);
+#include "diag/diag.hpp"
+
+// Prints the three lines for `where` in the file at `path`, the first with
+// the heading `heading` (FILE:LINE:COLUMN: text); only the first when the
+// file can't be read again or no longer has that line.
+void show_location(const char* path, SourcePos where, Msg heading = MSG_I_POSITION);
+
+// Reads the whole file at `path` again into `text`; false when it is not a
+// plain file (a pipe can't be read twice), can't be read, or is larger
+// than any source the compiler would take in reasonable time.
+bool read_source(const char* path, std::string& text);

@@ -3,11 +3,14 @@
 //
 //   list   compiles and prints the code store, without running it
 //   trace  compiles and runs with the trace hooks printing
-//   check  compiles only; an error also shows where in the source it was found
+//   check  compiles only; an error also shows where in the source it was
+//          found, and a hint for the usual slips (inspect/hints.hpp)
 //   run    compiles and runs, exactly as tsumiki does
 //
 // It is built from the same sources as tsumiki, with the trace hooks
-// compiled in, and writes UTF-8 unless told to write Shift_JIS.
+// compiled in, and writes UTF-8 unless told to write Shift_JIS (by --sjis
+// or TSUMIKI_ENCODING).  A run-time error is followed by the place in the
+// source of the instruction that failed.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -16,9 +19,10 @@
 #include "diag/diag.hpp"
 #include "diag/trace.hpp"
 #include "driver/api.hpp"
+#include "inspect/hints.hpp"
 #include "inspect/location.hpp"
-#include "vm/code.hpp"
 #include "version.hpp"
+#include "vm/code.hpp"
 
 namespace {
 
@@ -64,19 +68,34 @@ bool is(const char* argument, const char* name) {
     return std::strcmp(argument, name) == 0;
 }
 
-// Reads the command line.  The help, the version and the encoding options
-// are looked at first, so that every complaint comes in the encoding asked
-// for; then the first unusable argument, in order, is reported.
-Request read_command_line(int argc, char** argv) {
-    bool options_end = false;
-    for (int i = 1; i < argc && !options_end; ++i) {
-        if (is(argv[i], "--"))
-            options_end = true;
-        else if (is(argv[i], "--sjis"))
-            set_encoding(Encoding::cp932);
-        else if (is(argv[i], "--utf8"))
-            set_encoding(Encoding::utf8);
+// Chooses the encoding of everything written: the last of --sjis and
+// --utf8 before "--", else the one TSUMIKI_ENCODING names, else UTF-8.  A
+// value of TSUMIKI_ENCODING that names none ends the process.
+void choose_encoding(int argc, char** argv) {
+    bool chosen = false;
+    for (int i = 1; i < argc && !is(argv[i], "--"); ++i) {
+        if (is(argv[i], "--sjis") || is(argv[i], "--utf8")) {
+            set_encoding(is(argv[i], "--sjis") ? Encoding::cp932 : Encoding::utf8);
+            chosen = true;
+        }
     }
+    const char* asked = std::getenv(ENCODING_VARIABLE);
+    if (chosen || asked == nullptr || asked[0] == '\0') return;
+    Encoding encoding = Encoding::utf8;
+    if (!encoding_named(asked, encoding)) {
+        std::printf(msg(MSG_BAD_ENCODING), asked);
+        std::exit(1);
+    }
+    set_encoding(encoding);
+}
+
+// Reads the command line: options, the command and the file in any order.
+// The first argument that names a command is the command, any other the
+// file.  The help, the version and the encoding are looked at first, so that every
+// complaint comes in the encoding asked for; then the first unusable
+// option, in order, or else the first unusable argument is reported.
+Request read_command_line(int argc, char** argv) {
+    choose_encoding(argc, argv);
     for (int i = 1; i < argc; ++i) {
         if (is(argv[i], "--")) break;
         if (is(argv[i], "--help") || is(argv[i], "-h")) {
@@ -90,7 +109,9 @@ Request read_command_line(int argc, char** argv) {
     }
 
     Request request;
-    options_end = false;
+    bool options_end = false;
+    const char* others[2] = {nullptr, nullptr}; // the first two arguments but the command
+    int other_count = 0;
     for (int i = 1; i < argc; ++i) {
         const char* a = argv[i];
         if (!options_end && a[0] == '-' && a[1] != '\0') {
@@ -112,19 +133,22 @@ Request read_command_line(int argc, char** argv) {
                 usage_error(MSG_I_UNKNOWN_OPTION, a);
             }
             if (trace_option && request.trace_option == nullptr) request.trace_option = a;
-        } else if (request.command == Command::none) {
+            continue;
+        }
+        if (request.command == Command::none) {
             for (const CommandName& c : commands)
                 if (is(a, c.name)) request.command = c.command;
-            if (request.command == Command::none) usage_error(MSG_I_UNKNOWN_COMMAND, a);
-            request.command_text = a;
-        } else if (request.path == nullptr) {
-            request.path = a;
-        } else {
-            usage_error(MSG_I_EXTRA_ARGUMENT, a);
+            if (request.command != Command::none) {
+                request.command_text = a;
+                continue;
+            }
         }
+        if (other_count < 2) others[other_count] = a;
+        ++other_count;
     }
 
     if (request.command == Command::none) {
+        if (other_count > 0) usage_error(MSG_I_UNKNOWN_COMMAND, others[0]);
         std::printf(msg(MSG_I_USAGE), program_name);
         std::printf(msg(MSG_I_HINT), program_name);
         std::exit(1);
@@ -135,7 +159,9 @@ Request read_command_line(int argc, char** argv) {
         std::printf(msg(MSG_I_HINT), program_name);
         std::exit(1);
     }
-    if (request.path == nullptr) usage_error(MSG_I_NO_SOURCE, "");
+    if (other_count == 0) usage_error(MSG_I_NO_SOURCE, "");
+    if (other_count > 1) usage_error(MSG_I_EXTRA_ARGUMENT, others[1]);
+    request.path = others[0];
     return request;
 }
 
@@ -152,28 +178,42 @@ Request read_command_line(int argc, char** argv) {
 
 // Compiles as tsumiki does, with the traces asked for; an error ends the
 // process with its message (and, for `check`, the place it was found).
-void compile(const Request& request, const TraceSwitches& traces) {
+Compiled compile(const Request& request, const TraceSwitches& traces) {
     CompileOptions options;
     options.encoding = current_encoding();
     options.traces = traces;
     options.large_stack = true;
     Compiled compiled = compile_file(request.path, options);
-    if (compiled.error == ErrorKind::none) return;
+    if (compiled.error == ErrorKind::none) return compiled;
     std::fwrite(compiled.message.data(), 1, compiled.message.size(), stdout);
-    if (request.command == Command::check && compiled.error != ErrorKind::open)
+    if (request.command == Command::check && compiled.error != ErrorKind::open) {
         show_location(request.path, compiled.where);
+        std::string source;
+        if (read_source(request.path, source))
+            std::fputs(hint_for(source, compiled.error, compiled.error_text, compiled.where,
+                                current_encoding())
+                           .c_str(),
+                       stdout);
+    }
     finish("", 1);
 }
 
 // Runs the compiled program as tsumiki does, with the run trace if asked.
-void run(bool trace) {
+// A run-time error is followed by the place in the source of the
+// instruction that failed.
+void run(const Request& request, const Compiled& compiled, bool trace) {
     RunOptions options;
     options.encoding = current_encoding();
     options.trace = trace;
     RunResult result = run_program(options);
     switch (result.end) {
     case RunEnd::halted: return;
-    case RunEnd::runtime_error: finish(result.message, 1);
+    case RunEnd::runtime_error:
+        std::fwrite(result.message.data(), 1, result.message.size(), stdout);
+        if (result.pc >= 0 && static_cast<std::size_t>(result.pc) < compiled.code_pos.size())
+            show_location(request.path, compiled.code_pos[static_cast<std::size_t>(result.pc)],
+                          MSG_I_RUN_POSITION);
+        finish("", 1);
     case RunEnd::output_failed:
     case RunEnd::budget_spent:
     case RunEnd::stopped: break;
@@ -197,15 +237,11 @@ int main(int argc, char** argv) {
     case Command::trace: {
         TraceSwitches on = request.traces;
         if (!on.parse && !on.lex && !on.emit && !on.run) on = TraceSwitches{true, true, true, true};
-        compile(request, on);
-        run(on.run);
+        run(request, compile(request, on), on.run);
         break;
     }
     case Command::check: compile(request, TraceSwitches{}); break;
-    case Command::run:
-        compile(request, TraceSwitches{});
-        run(false);
-        break;
+    case Command::run: run(request, compile(request, TraceSwitches{}), false); break;
     case Command::none: break;
     }
     finish("", 0);

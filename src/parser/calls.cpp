@@ -3,6 +3,7 @@
 #include "diag/diag.hpp"
 #include "diag/trace.hpp"
 #include "lexer/lexer.hpp"
+#include "lexer/reader.hpp"
 #include "parser/expressions.hpp"
 #include "symtab/symtab.hpp"
 #include "vm/code.hpp"
@@ -40,7 +41,8 @@ void reference_argument(int d, int L) {
 void parse_call(SymbolKind kind, int d, int L) {
     const bool is_function = kind == SYM_FUNC;
     trace_parse(is_function ? MSG_T_FUNC_NAME : MSG_T_PROC_NAME, d + 1, "");
-    emit(MST, L - get_level(token.text), is_function ? 4 : 3);
+    SourcePos at = token_pos;
+    emit_at(at, MST, L - get_level(token.text), is_function ? 4 : 3);
     Token callee = token;
     const int params = symtab[newest_entry(callee.text)].param_count;
     next_token(d + 1);
@@ -63,5 +65,5 @@ void parse_call(SymbolKind kind, int d, int L) {
     } else if (params > 0) {
         syntax_error(MSG_TOO_FEW_ARGUMENTS);
     }
-    emit(CUP, is_function ? n + 1 : n, get_code_adr(callee.text));
+    emit_at(at, CUP, is_function ? n + 1 : n, get_code_adr(callee.text));
 }

@@ -3,6 +3,7 @@
 #include "diag/diag.hpp"
 #include "diag/trace.hpp"
 #include "lexer/lexer.hpp"
+#include "lexer/reader.hpp"
 #include "parser/blocks.hpp"
 #include "parser/calls.hpp"
 #include "symtab/symtab.hpp"
@@ -16,15 +17,16 @@ bool parse_condition(int d, int L) {
     trace_parse(MSG_T_CONDITION, d, "");
     parse_expression(d + 1, L);
     TokenKind relation = token.kind;
+    SourcePos at = token_pos;
     next_token(d + 1);
     parse_expression(d + 1, L);
     switch (relation) {
-    case WD_EQ: emit(COP, 0, COP_EQ); break;
-    case WD_NEQ: emit(COP, 0, COP_NEQ); break;
-    case WD_GT: emit(COP, 0, COP_GT); break;
-    case WD_GEQ: emit(COP, 0, COP_GEQ); break;
-    case WD_LT: emit(COP, 0, COP_LT); break;
-    case WD_LEQ: emit(COP, 0, COP_LEQ); break;
+    case WD_EQ: emit_at(at, COP, 0, COP_EQ); break;
+    case WD_NEQ: emit_at(at, COP, 0, COP_NEQ); break;
+    case WD_GT: emit_at(at, COP, 0, COP_GT); break;
+    case WD_GEQ: emit_at(at, COP, 0, COP_GEQ); break;
+    case WD_LT: emit_at(at, COP, 0, COP_LT); break;
+    case WD_LEQ: emit_at(at, COP, 0, COP_LEQ); break;
     default: syntax_error(MSG_NO_RELOP);
     }
     trace_parse(MSG_T_CONDITION_END, d, "");
@@ -36,14 +38,16 @@ bool parse_expression(int d, int L) {
     check_depth(d);
     trace_parse(MSG_T_EXPRESSION, d, "");
     TokenKind sign = token.kind;
+    SourcePos sign_at = token_pos;
     if (sign == WD_PLUS || sign == WD_MIN) next_token(d + 1);
     parse_term(d + 1, L);
-    if (sign == WD_MIN) emit(OPR, 0, OPR_NEG);
+    if (sign == WD_MIN) emit_at(sign_at, OPR, 0, OPR_NEG);
     while (token.kind == WD_PLUS || token.kind == WD_MIN) {
         TokenKind op = token.kind;
+        SourcePos at = token_pos;
         next_token(d + 1);
         parse_term(d + 1, L);
-        emit(OPR, 0, op == WD_PLUS ? OPR_ADD : OPR_SUB);
+        emit_at(at, OPR, 0, op == WD_PLUS ? OPR_ADD : OPR_SUB);
     }
     trace_parse(MSG_T_EXPRESSION_END, d, "");
     return true;
@@ -55,9 +59,10 @@ bool parse_term(int d, int L) {
     parse_factor(d + 1, L);
     while (token.kind == WD_TIM || token.kind == WD_DIV) {
         TokenKind op = token.kind;
+        SourcePos at = token_pos;
         next_token(d + 1);
         parse_factor(d + 1, L);
-        emit(OPR, 0, op == WD_TIM ? OPR_MUL : OPR_DIV);
+        emit_at(at, OPR, 0, op == WD_TIM ? OPR_MUL : OPR_DIV);
     }
     trace_parse(MSG_T_TERM_END, d, "");
     return true;
@@ -85,12 +90,13 @@ bool parse_factor(int d, int L) {
         }
         case SYM_ARRAY: {
             trace_parse(MSG_T_FACTOR_ARRAY, d + 1, "");
+            SourcePos name_at = token_pos;
             emit_name(LDA, token.text, L);
             emit(LDC, 0, get_array_low(token.text));
             next_token(d + 1);
             if (token.kind != WD_L_BRAC) syntax_error(MSG_BAD_ID);
             parse_index(d, L);
-            emit(IND, 0, 0);
+            emit_at(name_at, IND, 0, 0);
             break;
         }
         case SYM_FUNC: parse_call(SYM_FUNC, d, L); break;
@@ -123,7 +129,11 @@ void parse_index(int d, int L) {
 }
 
 void emit_name(Opcode op, const char* name, int L) {
+    emit_name_at(token_pos, op, name, L);
+}
+
+void emit_name_at(SourcePos where, Opcode op, const char* name, int L) {
     std::int32_t offset = get_offset(name);
     std::int32_t level = get_level(name);
-    emit(op, L - level, offset);
+    emit_at(where, op, L - level, offset);
 }

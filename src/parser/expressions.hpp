@@ -26,5 +26,6 @@ void parse_index(int d, int L);
 
 // Emits `op` (LOD, STR or LDA) for the cell of a name, from a block of
 // level L: the level difference and the name's offset, looked up offset
-// first.
+// first.  The _at form places it at `where` in the source (vm/code.hpp).
 void emit_name(Opcode op, const char* name, int L);
+void emit_name_at(SourcePos where, Opcode op, const char* name, int L);

@@ -3,6 +3,7 @@
 #include "diag/diag.hpp"
 #include "diag/trace.hpp"
 #include "lexer/lexer.hpp"
+#include "lexer/reader.hpp"
 #include "parser/blocks.hpp"
 #include "parser/calls.hpp"
 #include "parser/expressions.hpp"
@@ -22,30 +23,33 @@ void compile_becomes(int d, int L) {
 void variable_assignment(int d, int L) {
     trace_parse(MSG_T_STMT_VAR, d + 1, "");
     Token name = token;
+    SourcePos at = token_pos;
     next_token(d + 1);
     compile_becomes(d, L);
-    emit_name(STR, name.text, L);
+    emit_name_at(at, STR, name.text, L);
 }
 
 // name ":=" expression, for a reference parameter: store through it
 void reference_assignment(int d, int L) {
     trace_parse(MSG_T_STMT_REF, d + 1, "");
+    SourcePos at = token_pos;
     emit_name(LOD, token.text, L);
     next_token(d + 1);
     compile_becomes(d, L);
-    emit(STO, 0, 0);
+    emit_at(at, STO, 0, 0);
 }
 
 // array "[" expression "]" ":=" expression
 void array_assignment(int d, int L) {
     trace_parse(MSG_T_STMT_ARRAY, d + 1, "");
+    SourcePos at = token_pos;
     emit_name(LDA, token.text, L);
     emit(LDC, 0, get_array_low(token.text));
     next_token(d + 1);
     if (token.kind != WD_L_BRAC) syntax_error(MSG_NO_LBRAC);
     parse_index(d, L);
     compile_becomes(d, L);
-    emit(STO, 0, 0);
+    emit_at(at, STO, 0, 0);
 }
 
 // function-name ":=" expression: the result cell of the function's own
@@ -73,14 +77,15 @@ void compound_statement(int d, int L) {
 
 // "if" condition "then" statement [ "else" statement ]
 void if_statement(int d, int L) {
+    SourcePos at = token_pos;
     next_token(d + 1);
     parse_condition(d + 1, L);
     if (token.kind != WD_THEN) syntax_error(MSG_NO_THEN);
-    int false_jump = emit(FJP, 0, 0);
+    int false_jump = emit_at(at, FJP, 0, 0);
     next_token(d + 1);
     parse_statement(d + 1, L);
     if (token.kind == WD_ELSE) {
-        int jump_over_else = emit(UJP, 0, 0);
+        int jump_over_else = emit_at(at, UJP, 0, 0);
         backpatch(false_jump);
         next_token(d + 1);
         parse_statement(d + 1, L);
@@ -93,13 +98,14 @@ void if_statement(int d, int L) {
 // "while" condition "do" statement
 void while_statement(int d, int L) {
     int loop_start = last_emitted + 1;
+    SourcePos at = token_pos;
     next_token(d + 1);
     parse_condition(d + 1, L);
-    int exit_jump = emit(FJP, 0, 0);
+    int exit_jump = emit_at(at, FJP, 0, 0);
     if (token.kind != WD_DO) syntax_error(MSG_NO_DO);
     next_token(d + 1);
     parse_statement(d + 1, L);
-    emit(UJP, 0, loop_start);
+    emit_at(at, UJP, 0, loop_start);
     backpatch(exit_jump);
 }
 
@@ -109,6 +115,7 @@ void while_statement(int d, int L) {
 // assignment to it does; procedure and function names, and an index after
 // a name that is not an array, are rejected.
 void read_statement(int d, int L) {
+    SourcePos read_at = token_pos;
     next_token(d + 1);
     if (token.kind != WD_L_PAREN) syntax_error(MSG_NO_LPAREN);
     next_token(d + 1);
@@ -117,6 +124,7 @@ void read_statement(int d, int L) {
     std::int32_t level = get_level(token.text);
     SymbolKind kind = get_kind(token.text);
     if (kind == SYM_PROC || kind == SYM_FUNC) syntax_error(MSG_READ_NOT_VARIABLE);
+    SourcePos name_at = token_pos;
     emit(kind == SYM_REF ? LOD : LDA, L - level, offset);
     Token name = token;
     next_token(d + 1);
@@ -127,19 +135,20 @@ void read_statement(int d, int L) {
     }
     if (token.kind != WD_R_PAREN) syntax_error(MSG_NO_RPAREN);
     next_token(d + 1);
-    emit(GET, 0, 0);
-    emit(STO, 0, 0);
+    emit_at(read_at, GET, 0, 0);
+    emit_at(name_at, STO, 0, 0);
 }
 
 // "write" "(" expression ")"
 void write_statement(int d, int L) {
+    SourcePos at = token_pos;
     next_token(d + 1);
     if (token.kind != WD_L_PAREN) syntax_error(MSG_NO_LPAREN);
     next_token(d + 1);
     parse_expression(d + 1, L);
     if (token.kind != WD_R_PAREN) syntax_error(MSG_NO_RPAREN);
     next_token(d + 1);
-    emit(PUT, 0, 0);
+    emit_at(at, PUT, 0, 0);
 }
 
 } // namespace

@@ -58,7 +58,9 @@ std::string tokens_of(const std::string& text) {
             Token t = get_token(0);
             seen += token_names[t.kind];
             if (t.kind == WD_NUM) {
-                seen += "(" + std::to_string(t.value) + ")";
+                seen += '(';
+                seen += std::to_string(t.value);
+                seen += ')';
             } else if (t.kind == WD_ID || t.kind >= KEYWORD_FIRST) {
                 seen += "("s + t.text + ")";
             }
@@ -299,8 +301,8 @@ TEST(Lexer, NameLengthLimit) {
         {
             {n31 + " ", "WD_ID(" + n31 + ") " + END_OF_FILE},
             {n31 + "+ ", "WD_ID(" + n31 + ") WD_PLUS " + END_OF_FILE},
-            {"x" + std::string(29, '0') + "9 ",
-             "WD_ID(x" + std::string(29, '0') + "9) " + END_OF_FILE},
+            {std::string("x").append(29, '0').append("9 "),
+             std::string("WD_ID(x").append(29, '0').append("9) ") + END_OF_FILE},
             {n32, TOO_LONG}, // no character after the 32nd is needed
             {n32 + " ", TOO_LONG},
             {n31 + "1 ", TOO_LONG},

@@ -34,7 +34,10 @@ std::string ops(int from, int to) {
     for (int i = from; i < to && i < cx; ++i) {
         if (!out.empty()) out += "; ";
         out += mnemonic(code[i].op);
-        out += " " + std::to_string(code[i].l) + "," + std::to_string(code[i].a);
+        out += ' ';
+        out += std::to_string(code[i].l);
+        out += ',';
+        out += std::to_string(code[i].a);
     }
     return out;
 }

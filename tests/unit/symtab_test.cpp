@@ -188,8 +188,11 @@ TEST(SymtabReRegist, PositionsBeyondTheParametersPassByValue) {
 
 TEST(SymtabCapacity, NineThousandNineHundredNinetyNineLiveNames) {
     reset_all();
-    for (int i = 1; i <= SYMTAB_MAX - 1; ++i)
-        regist_var(("v" + std::to_string(i)).c_str(), 0, i + 2);
+    for (int i = 1; i <= SYMTAB_MAX - 1; ++i) {
+        std::string name = "v";
+        name += std::to_string(i);
+        regist_var(name.c_str(), 0, i + 2);
+    }
     EXPECT_EQ(sym_count, 9999);
     EXPECT_EQ(get_offset("v1"), 3);
     EXPECT_EQ(get_offset("v9999"), 10001);

@@ -1,0 +1,28 @@
+// Hints for the usual slips of a beginner, one short line that
+// tsumiki-inspect check prints after the place of a compile error:
+//
+//   - a byte-order mark at the start of a UTF-8 file;
+//   - a full-width character that looks like one of the language's own (the
+//     ideographic space, "；", "：", "＝", "（", "）", "０" to "９"), in a
+//     UTF-8 or a Shift_JIS source;
+//   - no line break after the final "." (the end of the file is read while
+//     looking past it);
+//   - the name that was not declared, which the message itself leaves out;
+//   - a ";" probably missing at the end of the line before a statement that
+//     the compiler took for the end of the block.
+//
+// A hint is worked out from the source text, the error's message and its
+// place alone: the compiler knows nothing of them, and tsumiki prints none.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "diag/diag.hpp"
+#include "driver/api.hpp"
+
+// The hint for the compile error `text` of kind `kind`, found at `where` in
+// `source` (the file's bytes), as one line in `encoding`; empty when no
+// hint applies.
+std::string hint_for(std::string_view source, ErrorKind kind, Msg text, SourcePos where,
+                     Encoding encoding);
