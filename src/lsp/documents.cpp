@@ -1,6 +1,7 @@
 // The document store and the compile of each text.
 #include "lsp/documents.hpp"
 
+#include <algorithm>
 #include <cctype>
 #include <utility>
 
@@ -76,6 +77,21 @@ std::vector<StatementStart> find_statements(std::string_view text) {
     return found;
 }
 
+SourcePos name_position(const LineIndex& lines, const Declaration& d) {
+    std::string_view text = lines.text;
+    std::size_t at = byte_offset(lines, d.pos);
+    std::size_t n = d.name.size();
+    auto name_at = [&](std::size_t i) {
+        return text.compare(i, n, d.name) == 0 && (i == 0 || !in_word(text[i - 1])) &&
+               (i + n >= text.size() || !in_word(text[i + n]));
+    };
+    if (n == 0 || name_at(at)) return d.pos;
+    std::size_t from = std::min(at, text.size() - std::min(text.size(), n));
+    for (std::size_t i = from + 1; i-- > 0;)
+        if (name_at(i)) return source_pos(lines, i);
+    return d.pos;
+}
+
 void analyse(Document& doc) {
     CompileOptions options;
     options.encoding = Encoding::utf8;
@@ -87,6 +103,9 @@ void analyse(Document& doc) {
     doc.owner = code_owners(doc.compiled);
     doc.statements = find_statements(doc.text);
     doc.lines = index_lines(doc.text);
+    doc.name_pos.clear();
+    for (const Declaration& d : doc.compiled.declarations)
+        doc.name_pos.push_back(name_position(doc.lines, d));
 }
 
 Document& update_document(const std::string& uri, std::string text, int version) {

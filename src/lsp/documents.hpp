@@ -28,6 +28,7 @@ struct Document {
     std::vector<Instruction> code; // the code store after the compile
     std::vector<int> owner;        // per instruction, the routine (declaration) it belongs to
     std::vector<StatementStart> statements;
+    std::vector<SourcePos> name_pos; // per declaration, where its name stands
     LineIndex lines;
 };
 
@@ -40,6 +41,11 @@ Document& update_document(const std::string& uri, std::string text, int version)
 // Compiles a document's text into its fields (the compile's options:
 // names, positions, UTF-8 messages, the calling thread's stack).
 void analyse(Document& doc);
+
+// Where a declaration's name stands.  The compiler records some names
+// (variables, arrays, parameters) at the token after them, so the name is
+// looked for from there back.
+SourcePos name_position(const LineIndex& lines, const Declaration& d);
 
 // The document's statement starts, in the order written.
 std::vector<StatementStart> find_statements(std::string_view text);

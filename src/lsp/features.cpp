@@ -41,12 +41,15 @@ bool is_routine(const Declaration& d) {
 }
 
 json name_range(const Document& doc, const Declaration& d) {
-    return range_json(doc, d.pos, shifted(d.pos, d.name.size()));
+    SourcePos at = doc.name_pos[static_cast<std::size_t>(&d - doc.compiled.declarations.data())];
+    return range_json(doc, at, shifted(at, d.name.size()));
 }
 
 // The whole of a declaration: a routine to past its closing ";" or ".".
 json full_range(const Document& doc, const Declaration& d) {
-    if (is_routine(d) && d.code_first >= 0) return range_json(doc, d.pos, shifted(d.end, 1));
+    if (is_routine(d) && d.code_first >= 0)
+        return range_json(doc, doc.name_pos[static_cast<std::size_t>(&d - doc.compiled.declarations.data())],
+                          shifted(d.end, 1));
     return name_range(doc, d);
 }
 
@@ -92,7 +95,7 @@ int declaration_at(const Document& doc, SourcePos at) {
         if (covers(u.pos, static_cast<std::size_t>(u.length))) return u.declaration;
     const auto& decls = doc.compiled.declarations;
     for (std::size_t i = 0; i < decls.size(); ++i)
-        if (covers(decls[i].pos, decls[i].name.size())) return static_cast<int>(i);
+        if (covers(doc.name_pos[i], decls[i].name.size())) return static_cast<int>(i);
     return -1;
 }
 
@@ -196,7 +199,8 @@ json hover(const Document& doc, LspPosition at) {
     int d = declaration_at(doc, where);
     if (d >= 0) {
         const Declaration& decl = doc.compiled.declarations[static_cast<std::size_t>(d)];
-        text = "`" + what(doc, d) + "`  \ndeclared on line " + std::to_string(decl.pos.line);
+        text = "`" + what(doc, d) + "`  \ndeclared on line " +
+               std::to_string(doc.name_pos[static_cast<std::size_t>(d)].line);
         if (decl.parent >= 0) {
             const Declaration& in = doc.compiled.declarations[static_cast<std::size_t>(decl.parent)];
             text += std::string(in.parent < 0 ? " in program " : in.kind == SYM_FUNC ? " in function " : " in procedure ") + in.name;
@@ -209,8 +213,14 @@ json hover(const Document& doc, LspPosition at) {
         if (s.line != where.line || where.column < s.column ||
             where.column > s.column + static_cast<int>(starts[i].length))
             continue;
+        // Up to the next statement or the routine's closing "end".
+        int routine = routine_at(doc, s);
         SourcePos next = i + 1 < starts.size() ? starts[i + 1].pos : SOURCE_END;
-        std::string code = listing(doc, routine_at(doc, s), s, next);
+        if (routine >= 0) {
+            SourcePos end = doc.compiled.declarations[static_cast<std::size_t>(routine)].end;
+            if (before(end, next)) next = end;
+        }
+        std::string code = listing(doc, routine, s, next);
         if (!code.empty()) text += (text.empty() ? "" : "\n\n") + ("```\n" + code + "```");
         break;
     }

@@ -1,6 +1,7 @@
 // Conversions between the compiler's and the protocol's positions.
 #include "lsp/positions.hpp"
 
+#include <algorithm>
 #include <cctype>
 
 namespace {
@@ -16,19 +17,16 @@ bool word_byte(char c) {
 } // namespace
 
 LineIndex index_lines(std::string_view text) {
-    LineIndex index{text, {0}};
-    for (std::size_t i = 0; i < text.size(); ++i)
-        if (text[i] == '\n') index.starts.push_back(i + 1);
+    LineIndex index{text, {0}, {0}};
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\n') {
+            index.starts.push_back(i + 1);
+            index.lsp_starts.push_back(i + 1);
+        } else if (text[i] == '\r' && (i + 1 == text.size() || text[i + 1] != '\n')) {
+            index.lsp_starts.push_back(i + 1);
+        }
+    }
     return index;
-}
-
-std::string_view line_text(const LineIndex& index, int line) {
-    if (line < 0 || static_cast<std::size_t>(line) >= index.starts.size()) return {};
-    std::size_t begin = index.starts[static_cast<std::size_t>(line)];
-    std::size_t end = static_cast<std::size_t>(line) + 1 < index.starts.size()
-                          ? index.starts[static_cast<std::size_t>(line) + 1] - 1
-                          : index.text.size();
-    return index.text.substr(begin, end - begin);
 }
 
 std::size_t utf8_step(std::string_view bytes, int* units) {
@@ -53,67 +51,84 @@ std::size_t utf8_step(std::string_view bytes, int* units) {
     return n;
 }
 
-LspPosition to_lsp(const LineIndex& index, SourcePos pos) {
-    int last = static_cast<int>(index.starts.size()) - 1;
-    int line = pos.line - 1;
-    if (line < 0) line = 0;
-    if (line > last) return LspPosition{last, to_lsp(index, SourcePos{last + 1, 1 << 30}).character};
-    std::string_view text = line_text(index, line);
-    long long bytes_left = static_cast<long long>(pos.column) - 1; // bytes the compiler counted
-    int character = 0;
-    std::size_t i = 0;
-    while (i < text.size() && bytes_left > 0) {
-        if (text[i] == '\r') {
-            ++i;
-            continue;
-        }
-        int units = 0;
-        std::size_t step = utf8_step(text.substr(i), &units);
-        // Carriage returns inside a sequence would make it malformed, so
-        // the step counts only bytes the compiler counted too.
-        if (static_cast<long long>(step) > bytes_left) step = 1, units = 1;
-        character += units;
-        bytes_left -= static_cast<long long>(step);
-        i += step;
-    }
-    return LspPosition{line, character};
+namespace {
+
+// The line (from 0) of `starts` that holds `offset`.
+std::size_t line_of(const std::vector<std::size_t>& starts, std::size_t offset) {
+    return static_cast<std::size_t>(std::upper_bound(starts.begin(), starts.end(), offset) - starts.begin()) - 1;
 }
 
-SourcePos from_lsp(const LineIndex& index, LspPosition pos) {
-    if (pos.line < 0 || static_cast<std::size_t>(pos.line) >= index.starts.size())
-        return SourcePos{pos.line < 0 ? 1 : pos.line + 1, 1};
-    std::string_view text = line_text(index, pos.line);
-    int column = 1;
-    int character = 0;
-    std::size_t i = 0;
-    while (i < text.size()) {
-        if (text[i] == '\r') {
-            ++i;
-            continue;
-        }
-        int units = 0;
-        std::size_t step = utf8_step(text.substr(i), &units);
-        if (character + units > pos.character) break;
-        character += units;
-        column += static_cast<int>(step);
-        i += step;
-    }
-    return SourcePos{pos.line + 1, column};
+// Where the protocol's line `line` ends (before its break).
+std::size_t lsp_line_end(const LineIndex& index, std::size_t line) {
+    if (line + 1 >= index.lsp_starts.size()) return index.text.size();
+    std::size_t end = index.lsp_starts[line + 1] - 1; // the LF or lone CR
+    if (index.text[end] == '\n' && end > index.lsp_starts[line] && index.text[end - 1] == '\r') --end;
+    return end;
 }
+
+} // namespace
 
 std::size_t byte_offset(const LineIndex& index, SourcePos pos) {
     int line = pos.line - 1;
     if (line < 0) return 0;
     if (static_cast<std::size_t>(line) >= index.starts.size()) return index.text.size();
-    std::string_view text = line_text(index, line);
-    std::size_t begin = index.starts[static_cast<std::size_t>(line)];
+    std::size_t i = index.starts[static_cast<std::size_t>(line)];
     long long bytes_left = static_cast<long long>(pos.column) - 1;
-    std::size_t i = 0;
-    while (i < text.size() && (bytes_left > 0 || text[i] == '\r')) {
-        if (text[i] != '\r') --bytes_left;
+    while (i < index.text.size() && index.text[i] != '\n' && (bytes_left > 0 || index.text[i] == '\r')) {
+        if (index.text[i] != '\r') --bytes_left;
         ++i;
     }
-    return begin + i;
+    return i;
+}
+
+SourcePos source_pos(const LineIndex& index, std::size_t offset) {
+    offset = std::min(offset, index.text.size());
+    std::size_t line = line_of(index.starts, offset);
+    int column = 1;
+    for (std::size_t i = index.starts[line]; i < offset; ++i)
+        if (index.text[i] != '\r') ++column;
+    return SourcePos{static_cast<int>(line) + 1, column};
+}
+
+std::size_t lsp_offset(const LineIndex& index, LspPosition pos) {
+    if (pos.line < 0) return 0;
+    if (static_cast<std::size_t>(pos.line) >= index.lsp_starts.size()) return index.text.size();
+    std::size_t line = static_cast<std::size_t>(pos.line);
+    std::size_t i = index.lsp_starts[line];
+    std::size_t end = lsp_line_end(index, line);
+    int character = 0;
+    while (i < end) {
+        int units = 0;
+        std::size_t step = utf8_step(index.text.substr(i, end - i), &units);
+        if (character + units > pos.character) break;
+        character += units;
+        i += step;
+    }
+    return i;
+}
+
+LspPosition lsp_pos(const LineIndex& index, std::size_t offset) {
+    offset = std::min(offset, index.text.size());
+    std::size_t line = line_of(index.lsp_starts, offset);
+    std::size_t end = std::min(offset, lsp_line_end(index, line));
+    int character = 0;
+    for (std::size_t i = index.lsp_starts[line]; i < end;) {
+        int units = 0;
+        std::size_t step = utf8_step(index.text.substr(i, end - i), &units);
+        character += units;
+        i += step;
+    }
+    return LspPosition{static_cast<int>(line), character};
+}
+
+LspPosition to_lsp(const LineIndex& index, SourcePos pos) {
+    return lsp_pos(index, byte_offset(index, pos));
+}
+
+SourcePos from_lsp(const LineIndex& index, LspPosition pos) {
+    if (pos.line >= 0 && static_cast<std::size_t>(pos.line) >= index.lsp_starts.size())
+        return SourcePos{pos.line + 1, 1};
+    return source_pos(index, lsp_offset(index, pos));
 }
 
 std::size_t token_length(std::string_view text, std::size_t offset) {

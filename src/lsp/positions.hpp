@@ -1,11 +1,12 @@
 // Places in a document, between the compiler's and the protocol's way of
 // counting.
 //
-// The compiler gives lines and columns from 1, a column counting bytes, a
-// tab as one, carriage returns as nothing.  The protocol counts both from 0
-// and a character in UTF-16 code units.  A document's bytes may be any: a
+// The compiler gives lines and columns from 1: a line ends at a line feed,
+// a column counts bytes, a tab as one, carriage returns as nothing.  The
+// protocol counts both from 0, a line ends at LF, CR LF or a lone CR, and a
+// character is a UTF-16 code unit.  A document's bytes may be any: a
 // well-formed UTF-8 sequence counts as the units of its character, every
-// other byte as one unit.
+// other byte as one unit.  Both go through byte offsets.
 #pragma once
 
 #include <cstddef>
@@ -20,17 +21,15 @@ struct LspPosition {
     int character;
 };
 
-// The lines of a document: where each begins.
+// The lines of a document: where each begins, for the compiler and for
+// the protocol.
 struct LineIndex {
     std::string_view text;
-    std::vector<std::size_t> starts;
+    std::vector<std::size_t> starts;     // after each LF
+    std::vector<std::size_t> lsp_starts; // after each LF, CR LF or lone CR
 };
 
 LineIndex index_lines(std::string_view text);
-
-// The bytes of line `line` (from 0) without its line break; empty past the
-// last line.
-std::string_view line_text(const LineIndex& index, int line);
 
 // The length in bytes of the character at the start of `bytes`: that of a
 // well-formed UTF-8 sequence, otherwise 1; *units gets its UTF-16 units.
@@ -47,8 +46,13 @@ LspPosition to_lsp(const LineIndex& index, SourcePos pos);
 SourcePos from_lsp(const LineIndex& index, LspPosition pos);
 
 // The byte offset (in the document) of a compiler position, clamped to its
-// line.
+// line, and the other way round.
 std::size_t byte_offset(const LineIndex& index, SourcePos pos);
+SourcePos source_pos(const LineIndex& index, std::size_t offset);
+
+// The same for protocol positions.
+std::size_t lsp_offset(const LineIndex& index, LspPosition pos);
+LspPosition lsp_pos(const LineIndex& index, std::size_t offset);
 
 // How many bytes the token at `offset` spans: a name or a number whole,
 // ":=", "<=", ">=", "<>" and ".." as two, any other character as one; 0 at a

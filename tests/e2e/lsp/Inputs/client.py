@@ -8,6 +8,7 @@ Each line of SCRIPT is one message to send:
                    undecodable bytes as the code points U+0080..U+00FF)
   RAW text         the text as a message body, framed
   BYTES text       the text sent as it is, unframed (Python escapes allowed)
+  FILL n           a frame of n bytes "x"
   # ...            ignored
 The server's messages are printed one per line, as they came (after checking
 each frame's Content-Length), then "exit N" with its exit status.
@@ -48,6 +49,8 @@ def main():
             continue
         if line.startswith("RAW "):
             out += frame(line[4:].encode("utf-8"))
+        elif line.startswith("FILL "):
+            out += frame(b"x" * int(line[5:]))
         elif line.startswith("BYTES "):
             out += line[6:].encode("utf-8").decode("unicode_escape").encode("latin-1")
         else:
