@@ -1,6 +1,7 @@
--- Neovim's own LSP client against tsumiki-lsp (the path in $TSUMIKI_LSP):
--- a program with an error gets its diagnostic at the right place, the fix
--- empties the list, and a definition and a hover come back.
+-- Neovim's own LSP client against tsumiki-lsp (the path in $TSUMIKI_LSP),
+-- set up by the snippet shipped in editors/nvim: a program with an error
+-- gets its diagnostic at the right place, the fix empties the list, and a
+-- definition and hovers come back.
 --
 --   TSUMIKI_LSP=build/ci/tsumiki-lsp nvim --headless --clean -u NONE -c "luafile neovim_test.lua"
 --
@@ -35,21 +36,16 @@ local function main()
     '  write(total)',
     'end.',
   }, path)
+  local here = debug.getinfo(1, 'S').source:sub(2):match('(.*)/')
+  package.path = here .. '/../../editors/nvim/?.lua;' .. package.path
+  require('tsumiki').setup({ cmd = { server } })
   vim.cmd('edit ' .. vim.fn.fnameescape(path))
   local buf = vim.api.nvim_get_current_buf()
-
-  local client_id = vim.lsp.start_client({
-    name = 'tsumiki',
-    cmd = { server },
-    root_dir = vim.fn.fnamemodify(path, ':h'),
-    flags = { debounce_text_changes = 0 },
-  })
-  check(client_id ~= nil, 'the client started')
-  vim.lsp.buf_attach_client(buf, client_id)
+  check(vim.bo[buf].filetype == 'tsumiki', 'a .tsu file has the filetype tsumiki')
 
   local client
   vim.wait(5000, function()
-    client = vim.lsp.get_client_by_id(client_id)
+    client = vim.lsp.get_active_clients()[1]
     return client ~= nil and client.initialized
   end, 20)
   check(client ~= nil and client.initialized, 'the server answered initialize')
