@@ -1,6 +1,10 @@
 // JSON-RPC dispatch of the protocol's messages (see server.hpp).
 #include "lsp/server.hpp"
 
+#include <algorithm>
+#include <cstdint>
+#include <stdexcept>
+
 #include <nlohmann/json.hpp>
 
 #include "lsp/documents.hpp"
@@ -54,9 +58,26 @@ const std::string& document_uri(const json& params) {
     return params.at("textDocument").at("uri").get_ref<const std::string&>();
 }
 
+// An integer of a message, held to a range where no sum overflows (the
+// library's own conversion of a float or a large number to int is not
+// safe).
+int integer(const json& value) {
+    constexpr std::int64_t LIMIT = 1 << 30;
+    if (!value.is_number_integer()) throw std::invalid_argument("an integer was expected");
+    std::int64_t n = value.is_number_unsigned()
+                         ? static_cast<std::int64_t>(std::min<std::uint64_t>(value.get<std::uint64_t>(), LIMIT))
+                         : value.get<std::int64_t>();
+    return static_cast<int>(std::clamp(n, -LIMIT, LIMIT));
+}
+
+int version_of(const json& document) {
+    auto v = document.find("version");
+    return v != document.end() && v->is_number_integer() ? integer(*v) : 0;
+}
+
 LspPosition position_of(const json& params) {
     const json& p = params.at("position");
-    return LspPosition{p.at("line").get<int>(), p.at("character").get<int>()};
+    return LspPosition{integer(p.at("line")), integer(p.at("character"))};
 }
 
 // The open document a request names, or null.
@@ -77,7 +98,7 @@ std::string notification(const std::string& method, const json& params) {
         const json& item = params.at("textDocument");
         const std::string& uri = item.at("uri").get_ref<const std::string&>();
         const Document& doc =
-            update_document(uri, item.at("text").get<std::string>(), item.value("version", 0));
+            update_document(uri, item.at("text").get<std::string>(), version_of(item));
         return publish(uri, &doc);
     }
     if (method == "textDocument/didChange") {
@@ -86,7 +107,7 @@ std::string notification(const std::string& method, const json& params) {
         if (!changes.is_array() || changes.empty()) return "";
         // Full sync: the last change holds the whole text.
         const Document& doc = update_document(uri, changes.back().at("text").get<std::string>(),
-                                              params.at("textDocument").value("version", 0));
+                                              version_of(params.at("textDocument")));
         return publish(uri, &doc);
     }
     if (method == "textDocument/didClose") {
@@ -152,7 +173,7 @@ std::string handle_message(std::string_view body) {
         if (id == message.end()) return notification(name, params);
         if (!has_id) return error_response(nullptr, INVALID_REQUEST, "an id is a number or a string");
         return request(*id, name, params);
-    } catch (const json::exception& e) {
+    } catch (const std::exception& e) { // the library's, or integer()'s
         if (id == message.end()) return ""; // notifications are never answered
         return error_response(*id, INVALID_PARAMS, e.what());
     }
