@@ -31,3 +31,8 @@ if inspect:
     config.available_features.add("inspect")
     config.substitutions.append(("%inspect", inspect))
     config.substitutions.append(("%icheck", f"{python} {check} {inspect}"))
+lsp = os.environ.get("TSUMIKI_LSP")
+if lsp:
+    config.available_features.add("lsp")
+    client = os.path.join(config.test_source_root, "lsp", "Inputs", "client.py")
+    config.substitutions.append(("%lsp-client", f"{python} {client} {lsp}"))

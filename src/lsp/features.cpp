@@ -1,0 +1,251 @@
+// The answers to the protocol's document requests (see features.hpp).
+#include "lsp/features.hpp"
+
+#include <climits>
+#include <cstdio>
+
+#include "diag/diag.hpp"
+
+using nlohmann::json;
+
+namespace {
+
+// Protocol values.
+constexpr int SEVERITY_ERROR = 1;
+constexpr int SYMBOL_MODULE = 2;
+constexpr int SYMBOL_FUNCTION = 12;
+constexpr int SYMBOL_VARIABLE = 13;
+constexpr int SYMBOL_ARRAY = 18;
+
+constexpr SourcePos SOURCE_END{INT_MAX, INT_MAX};
+
+bool before(SourcePos a, SourcePos b) {
+    return a.line < b.line || (a.line == b.line && a.column < b.column);
+}
+
+json position_json(LspPosition p) {
+    return json{{"line", p.line}, {"character", p.character}};
+}
+
+json range_json(const Document& doc, SourcePos from, SourcePos to) {
+    return json{{"start", position_json(to_lsp(doc.lines, from))},
+                {"end", position_json(to_lsp(doc.lines, to))}};
+}
+
+SourcePos shifted(SourcePos p, std::size_t bytes) {
+    return SourcePos{p.line, p.column + static_cast<int>(bytes)};
+}
+
+bool is_routine(const Declaration& d) {
+    return d.kind == SYM_PROC || d.kind == SYM_FUNC;
+}
+
+json name_range(const Document& doc, const Declaration& d) {
+    SourcePos at = doc.name_pos[static_cast<std::size_t>(&d - doc.compiled.declarations.data())];
+    return range_json(doc, at, shifted(at, d.name.size()));
+}
+
+// The whole of a declaration: a routine to past its closing ";" or ".".
+json full_range(const Document& doc, const Declaration& d) {
+    if (is_routine(d) && d.code_first >= 0)
+        return range_json(doc, doc.name_pos[static_cast<std::size_t>(&d - doc.compiled.declarations.data())],
+                          shifted(d.end, 1));
+    return name_range(doc, d);
+}
+
+std::string parameter_list(const Document& doc, int routine) {
+    std::string out;
+    const auto& decls = doc.compiled.declarations;
+    for (std::size_t i = 0; i < decls.size(); ++i) {
+        if (decls[i].parent != routine || !decls[i].parameter) continue;
+        out += out.empty() ? "(" : ", ";
+        if (decls[i].kind == SYM_REF) out += "var ";
+        out += decls[i].name;
+    }
+    return out.empty() ? out : out + ")";
+}
+
+std::string bounds(const Declaration& d) {
+    return "[" + std::to_string(d.low) + ".." + std::to_string(d.high) + "]";
+}
+
+// One line saying what a declaration is.
+std::string what(const Document& doc, int index) {
+    const Declaration& d = doc.compiled.declarations[static_cast<std::size_t>(index)];
+    std::string cell = " (level " + std::to_string(d.level) + ", cell " + std::to_string(d.offset) + ")";
+    switch (d.kind) {
+    case SYM_VAR: return (d.parameter ? "value parameter " : "variable ") + d.name + cell;
+    case SYM_REF: return "var parameter " + d.name + cell;
+    case SYM_ARRAY: return "array " + d.name + bounds(d) + cell;
+    case SYM_PROC:
+        return (d.parent < 0 ? "program " : "procedure ") + d.name + parameter_list(doc, index);
+    case SYM_FUNC: return "function " + d.name + parameter_list(doc, index);
+    }
+    return d.name;
+}
+
+// The declaration whose name, or a use of whose name, stands at `at`; -1
+// when none does.
+int declaration_at(const Document& doc, SourcePos at) {
+    auto covers = [&](SourcePos start, std::size_t length) {
+        return start.line == at.line && start.column <= at.column &&
+               at.column <= start.column + static_cast<int>(length);
+    };
+    for (const NameUse& u : doc.compiled.uses)
+        if (covers(u.pos, static_cast<std::size_t>(u.length))) return u.declaration;
+    const auto& decls = doc.compiled.declarations;
+    for (std::size_t i = 0; i < decls.size(); ++i)
+        if (covers(doc.name_pos[i], decls[i].name.size())) return static_cast<int>(i);
+    return -1;
+}
+
+// The innermost routine whose text holds `at`, or -1.
+int routine_at(const Document& doc, SourcePos at) {
+    int found = -1;
+    const auto& decls = doc.compiled.declarations;
+    for (std::size_t i = 0; i < decls.size(); ++i) {
+        const Declaration& d = decls[i];
+        if (is_routine(d) && d.code_first >= 0 && !before(at, d.pos) && !before(d.end, at))
+            found = static_cast<int>(i);
+    }
+    return found;
+}
+
+json symbol(const Document& doc, int index) {
+    const Declaration& d = doc.compiled.declarations[static_cast<std::size_t>(index)];
+    json s{{"name", d.name}, {"range", full_range(doc, d)}, {"selectionRange", name_range(doc, d)}};
+    switch (d.kind) {
+    case SYM_VAR:
+        s["kind"] = SYMBOL_VARIABLE;
+        s["detail"] = d.parameter ? "value parameter" : "variable";
+        break;
+    case SYM_REF:
+        s["kind"] = SYMBOL_VARIABLE;
+        s["detail"] = "var parameter";
+        break;
+    case SYM_ARRAY:
+        s["kind"] = SYMBOL_ARRAY;
+        s["detail"] = bounds(d);
+        break;
+    case SYM_PROC:
+    case SYM_FUNC:
+        s["kind"] = d.parent < 0 ? SYMBOL_MODULE : SYMBOL_FUNCTION;
+        s["detail"] = (d.parent < 0 ? "program" : d.kind == SYM_PROC ? "procedure" : "function") +
+                      parameter_list(doc, index);
+        json children = json::array();
+        const auto& decls = doc.compiled.declarations;
+        for (std::size_t i = 0; i < decls.size(); ++i)
+            if (decls[i].parent == index) children.push_back(symbol(doc, static_cast<int>(i)));
+        s["children"] = std::move(children);
+        break;
+    }
+    return s;
+}
+
+} // namespace
+
+std::string listing(const Document& doc, int routine, SourcePos from, SourcePos to) {
+    std::string out;
+    const char* format = msg_in(MSG_LIST_LINE, Encoding::utf8);
+    const auto& pos = doc.compiled.code_pos;
+    for (std::size_t i = 0; i < doc.code.size() && i < pos.size(); ++i) {
+        if (doc.owner[i] != routine || before(pos[i], from) || !before(pos[i], to)) continue;
+        const Instruction& in = doc.code[i];
+        char line[96];
+        std::snprintf(line, sizeof line, format, static_cast<int>(i), mnemonic(in.op), in.l, in.a);
+        out += line;
+    }
+    return out;
+}
+
+json diagnostics(const Document& doc) {
+    json list = json::array();
+    const Compiled& c = doc.compiled;
+    if (c.error == ErrorKind::none) return list;
+    std::string text = c.message;
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
+        text.pop_back();
+    std::size_t offset = byte_offset(doc.lines, c.where);
+    std::size_t length = token_length(doc.text, offset);
+    // The token's end, counted as the compiler counts (no carriage returns).
+    std::size_t counted = 0;
+    for (std::size_t i = offset; i < offset + length; ++i)
+        if (doc.text[i] != '\r') ++counted;
+    list.push_back(json{{"range", range_json(doc, c.where, shifted(c.where, counted))},
+                        {"severity", SEVERITY_ERROR},
+                        {"source", "tsumiki"},
+                        {"message", text}});
+    return list;
+}
+
+json document_symbols(const Document& doc) {
+    json list = json::array();
+    const auto& decls = doc.compiled.declarations;
+    for (std::size_t i = 0; i < decls.size(); ++i)
+        if (decls[i].parent < 0) list.push_back(symbol(doc, static_cast<int>(i)));
+    return list;
+}
+
+json definition(const Document& doc, const std::string& uri, LspPosition at) {
+    int d = declaration_at(doc, from_lsp(doc.lines, at));
+    if (d < 0) return nullptr;
+    return json{{"uri", uri},
+                {"range", name_range(doc, doc.compiled.declarations[static_cast<std::size_t>(d)])}};
+}
+
+json hover(const Document& doc, LspPosition at) {
+    SourcePos where = from_lsp(doc.lines, at);
+    std::string text;
+    int d = declaration_at(doc, where);
+    if (d >= 0) {
+        const Declaration& decl = doc.compiled.declarations[static_cast<std::size_t>(d)];
+        text = "`" + what(doc, d) + "`  \ndeclared on line " +
+               std::to_string(doc.name_pos[static_cast<std::size_t>(d)].line);
+        if (decl.parent >= 0) {
+            const Declaration& in = doc.compiled.declarations[static_cast<std::size_t>(decl.parent)];
+            text += std::string(in.parent < 0 ? " in program " : in.kind == SYM_FUNC ? " in function " : " in procedure ") + in.name;
+        }
+    }
+    // A statement's first word: its instructions, up to the next statement.
+    const auto& starts = doc.statements;
+    for (std::size_t i = 0; i < starts.size() && doc.compiled.error == ErrorKind::none; ++i) {
+        SourcePos s = starts[i].pos;
+        if (s.line != where.line || where.column < s.column ||
+            where.column > s.column + static_cast<int>(starts[i].length))
+            continue;
+        // Up to the next statement or the routine's closing "end".
+        int routine = routine_at(doc, s);
+        SourcePos next = i + 1 < starts.size() ? starts[i + 1].pos : SOURCE_END;
+        if (routine >= 0) {
+            SourcePos end = doc.compiled.declarations[static_cast<std::size_t>(routine)].end;
+            if (before(end, next)) next = end;
+        }
+        std::string code = listing(doc, routine, s, next);
+        if (!code.empty()) text += (text.empty() ? "" : "\n\n") + ("```\n" + code + "```");
+        break;
+    }
+    if (text.empty()) return nullptr;
+    return json{{"contents", {{"kind", "markdown"}, {"value", text}}}};
+}
+
+json code_lenses(const Document& doc) {
+    json list = json::array();
+    if (doc.compiled.error != ErrorKind::none) return list;
+    const auto& decls = doc.compiled.declarations;
+    for (std::size_t i = 0; i < decls.size(); ++i) {
+        const Declaration& d = decls[i];
+        if (!is_routine(d) || d.code_first < 0) continue;
+        std::string code = listing(doc, static_cast<int>(i), SourcePos{0, 0}, SOURCE_END);
+        std::size_t count = 0;
+        for (char c : code)
+            count += c == '\n';
+        std::string title = std::to_string(count) + " instructions (" + std::to_string(d.code_first) +
+                            ".." + std::to_string(d.code_last) + ")";
+        list.push_back(json{{"range", name_range(doc, d)},
+                            {"command",
+                             {{"title", title},
+                              {"command", "tsumiki.showInstructions"},
+                              {"arguments", json::array({d.name, code})}}}});
+    }
+    return list;
+}

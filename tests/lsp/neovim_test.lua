@@ -1,0 +1,109 @@
+-- Neovim's own LSP client against tsumiki-lsp (the path in $TSUMIKI_LSP),
+-- set up by the snippet shipped in editors/nvim: a program with an error
+-- gets its diagnostic at the right place, the fix empties the list, and a
+-- definition and hovers come back.
+--
+--   TSUMIKI_LSP=build/ci/tsumiki-lsp nvim --headless --clean -u NONE -c "luafile neovim_test.lua"
+--
+-- Exits 0 when every check passes, 1 with the reasons otherwise.  Written for
+-- Neovim 0.7 (start_client and buf_attach_client).
+local failures = {}
+
+local function check(ok, what)
+  if not ok then table.insert(failures, what) end
+end
+
+local function finish()
+  for _, f in ipairs(failures) do io.stderr:write('FAIL: ' .. f .. '\n') end
+  if #failures == 0 then io.stdout:write('all checks passed\n') end
+  os.exit(#failures == 0 and 0 or 1)
+end
+
+local server = os.getenv('TSUMIKI_LSP')
+if not server or server == '' then
+  table.insert(failures, 'TSUMIKI_LSP is not set')
+  finish()
+end
+
+-- Any error in the checks ends the run as a failure, not a hanging editor.
+local function main()
+  local path = vim.fn.tempname() .. '.tsu'
+  vim.fn.writefile({
+    'program demo;',
+    'var total;',
+    'begin',
+    '  total = 1;',
+    '  write(total)',
+    'end.',
+  }, path)
+  local here = debug.getinfo(1, 'S').source:sub(2):match('(.*)/')
+  package.path = here .. '/../../editors/nvim/?.lua;' .. package.path
+  require('tsumiki').setup({ cmd = { server } })
+  vim.cmd('edit ' .. vim.fn.fnameescape(path))
+  local buf = vim.api.nvim_get_current_buf()
+  check(vim.bo[buf].filetype == 'tsumiki', 'a .tsu file has the filetype tsumiki')
+
+  local client
+  vim.wait(5000, function()
+    client = vim.lsp.get_active_clients()[1]
+    return client ~= nil and client.initialized
+  end, 20)
+  check(client ~= nil and client.initialized, 'the server answered initialize')
+
+  -- The error: "=" where ":=" belongs, on line 4 (3 from 0), column 8.
+  local diagnostics = {}
+  vim.wait(5000, function()
+    diagnostics = vim.diagnostic.get(buf)
+    return #diagnostics > 0
+  end, 20)
+  check(#diagnostics == 1, 'one diagnostic for the broken program')
+  if #diagnostics == 1 then
+    local d = diagnostics[1]
+    check(d.lnum == 3 and d.col == 8, ('the diagnostic at 3:8, not %d:%d'):format(d.lnum, d.col))
+    check(d.end_lnum == 3 and d.end_col == 9, 'the diagnostic ends after the "="')
+    check(d.source == 'tsumiki', 'its source is tsumiki')
+    check(d.message == '構文エラー: :=がありません', 'its message: ' .. tostring(d.message))
+    check(d.severity == vim.diagnostic.severity.ERROR, 'it is an error')
+  end
+
+  -- The fix: the list empties.
+  vim.api.nvim_buf_set_lines(buf, 3, 4, false, { '  total := 1;' })
+  vim.wait(5000, function() return #vim.diagnostic.get(buf) == 0 end, 20)
+  check(#vim.diagnostic.get(buf) == 0, 'no diagnostic once the program is fixed')
+
+  local function request(method, line, character)
+    local params = {
+      textDocument = { uri = vim.uri_from_bufnr(buf) },
+      position = { line = line, character = character },
+    }
+      local answer, err = client.request_sync(method, params, 5000, buf)
+    check(answer ~= nil and answer.err == nil, method .. ' answered: ' .. tostring(err))
+    return answer and answer.result
+  end
+
+  -- "total" in write(total) leads to its declaration on line 2.
+  local def = request('textDocument/definition', 4, 9)
+  local target = def and (def.range and def or def[1])
+  check(target ~= nil and target.uri == vim.uri_from_bufnr(buf), 'the definition is in the document')
+  if target then
+    check(target.range.start.line == 1 and target.range.start.character == 4,
+      'the definition is the "total" of "var total;"')
+  end
+
+  local hover = request('textDocument/hover', 4, 9)
+  local text = hover and hover.contents and hover.contents.value or ''
+  check(text:find('variable total', 1, true) ~= nil, 'the hover names the variable: ' .. text)
+  check(text:find('declared on line 2', 1, true) ~= nil, 'the hover says where it was declared')
+  hover = request('textDocument/hover', 4, 3)
+  text = hover and hover.contents and hover.contents.value or ''
+  check(text:find(': LOD%(0,3%)\n%d+: PUT%(0,0%)\n') ~= nil, 'the hover on write shows its instructions: ' .. text)
+
+  client.stop()
+  vim.wait(2000, function() return client.is_stopped() end, 20)
+  check(client.is_stopped(), 'the server ended after shutdown and exit')
+  os.remove(path)
+end
+
+local ok, err = pcall(main)
+check(ok, 'the script ran to its end: ' .. tostring(err))
+finish()
