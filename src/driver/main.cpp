@@ -1,6 +1,11 @@
 // tsumiki SOURCE: compiles the program in SOURCE and runs it at once.
+//
+// The environment variable TSUMIKI_ENGINE chooses the machine: `native`
+// (the default; the interpreter where no native tier was built or can run)
+// or `interpreter`.
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "diag/diag.hpp"
@@ -19,6 +24,15 @@ namespace {
     std::exit(status);
 }
 
+// The engine TSUMIKI_ENGINE names; any other value ends the process.
+Engine chosen_engine() {
+    const char* name = std::getenv("TSUMIKI_ENGINE");
+    if (name == nullptr) return Engine::standard;
+    if (std::strcmp(name, "native") == 0) return Engine::native;
+    if (std::strcmp(name, "interpreter") == 0) return Engine::interpreter;
+    finish(format_message(msg(MSG_ENGINE_UNKNOWN), name), 1);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -26,6 +40,7 @@ int main(int argc, char** argv) {
         const char* name = argc > 0 && argv[0] != nullptr ? argv[0] : "tsumiki";
         finish(format_message(msg(MSG_USAGE), name), 1);
     }
+    Engine engine = chosen_engine();
     CompileOptions compile_options;
     compile_options.positions = false;
     compile_options.large_stack = true;
@@ -33,6 +48,7 @@ int main(int argc, char** argv) {
     if (compiled.error != ErrorKind::none) finish(compiled.message, 1);
 
     RunOptions run_options;
+    run_options.engine = engine;
     RunResult run = run_program(run_options);
     switch (run.end) {
     case RunEnd::halted: finish("", 0);
