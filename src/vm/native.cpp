@@ -525,11 +525,12 @@ bool run_native() {
         return true;
     }
     // As the interpreter leaves it: GET pushed the cell it could not fill.
+    // The output goes out first; if it can't, ir stays as it was.
     ++p;
     ++t;
+    flush_output();
     ir = code[state.p];
     ir_pc = state.p;
-    flush_output();
     runtime_error(MSG_NO_NUMBER);
 }
 
