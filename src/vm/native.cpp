@@ -4,6 +4,7 @@
 #include <asmjit/x86.h>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "diag/diag.hpp"
 #include "vm/machine.hpp"
@@ -124,11 +125,18 @@ struct Translator {
     std::vector<Label> bail;   // per instruction: hand over before it
     Label exit;                // leave with p in esi and the reason in eax
     Label hand_over_at_ecx;    // hand over at the instruction in ecx
+    bool named = false;        // labels with names, for the listing
 
     explicit Translator(x86::Assembler& a) : as(a) {}
 
+    Label new_label(const char* kind, int i) {
+        if (!named) return as.newLabel();
+        std::string name = kind + std::to_string(i);
+        return as.newNamedLabel(name.c_str());
+    }
+
     Label bail_at(int i) {
-        if (!bail[i].isValid()) bail[i] = as.newLabel();
+        if (!bail[i].isValid()) bail[i] = new_label("hand_over_", i);
         return bail[i];
     }
 
@@ -144,7 +152,7 @@ struct Translator {
         entry.assign(static_cast<std::size_t>(cx), Label{});
         bail.assign(static_cast<std::size_t>(cx), Label{});
         for (int i = 0; i < cx; ++i)
-            if (starts[i]) entry[i] = as.newLabel();
+            if (starts[i]) entry[i] = new_label("run_", i);
     }
 
     // The test of t at the start of the run from instruction i: every t
@@ -213,8 +221,9 @@ struct Translator {
     }
 
     // A call of a run-time service; a result other than 0 leaves with it.
-    void call_service(int i, std::uint64_t service) {
+    void call_service(int i, std::uint64_t service, const char* name) {
         Label ok = as.newLabel();
+        as.setInlineComment(name);
         as.mov(x86::rax, service);
         as.call(x86::rax);
         as.test(x86::eax, x86::eax);
@@ -324,6 +333,7 @@ struct Translator {
             return_checks(i);
             as.lea(T, x86::ptr(B, -1));
             as.mov(B.r32(), x86::eax);
+            as.setInlineComment("to the return address");
             as.jmp(x86::ptr(TABLE, x86::rcx, 3));
             break;
         case MST:
@@ -340,12 +350,12 @@ struct Translator {
             break;
         case GET:
             as.lea(x86::rdi, top(1));
-            call_service(i, reinterpret_cast<std::uintptr_t>(&native_get));
+            call_service(i, reinterpret_cast<std::uintptr_t>(&native_get), "put_prompt, read_number");
             as.inc(T);
             break;
         case PUT:
             as.mov(x86::edi, top(0));
-            call_service(i, reinterpret_cast<std::uintptr_t>(&native_put));
+            call_service(i, reinterpret_cast<std::uintptr_t>(&native_put), "write_number");
             as.dec(T);
             break;
         case LDA:
@@ -376,12 +386,13 @@ struct Translator {
             as.mov(frame(0), x86::edx);
             as.mov(T, B);
             as.mov(B.r32(), x86::eax);
+            as.setInlineComment("to the return address");
             as.jmp(x86::ptr(TABLE, x86::rcx, 3));
             break;
         case CUP:
             // The return-address cell t-n; the new frame starts two below.
             as.mov(x86::rax, T);
-            as.sub(x86::rax, in.l);
+            if (in.l != 0) as.sub(x86::rax, in.l);
             as.lea(x86::rdx, x86::ptr(x86::rax, -2));
             as.cmp(x86::rdx, STACK_SIZE - 4);
             as.ja(bail_at(i));
@@ -449,8 +460,9 @@ public:
         if (logger != nullptr) holder.setLogger(logger);
         x86::Assembler as(&holder);
         Translator tr(as);
-        tr.exit = as.newLabel();
-        tr.hand_over_at_ecx = as.newLabel();
+        tr.named = listing != nullptr;
+        tr.exit = tr.named ? as.newNamedLabel("leave") : as.newLabel();
+        tr.hand_over_at_ecx = tr.named ? as.newNamedLabel("hand_over_at_ecx") : as.newLabel();
         tr.mark_runs();
         auto text_so_far = [&]() -> std::string {
             auto* s = static_cast<StringLogger*>(logger);

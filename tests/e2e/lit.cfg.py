@@ -30,3 +30,6 @@ if inspect:
     config.available_features.add("inspect")
     config.substitutions.append(("%inspect", inspect))
     config.substitutions.append(("%icheck", f"{python} {check} {inspect}"))
+# Built with the native tier (its listing can be checked).
+if os.environ.get("TSUMIKI_NATIVE") == "1":
+    config.available_features.add("native")
