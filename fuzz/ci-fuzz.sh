@@ -2,7 +2,9 @@
 # A short fuzzing session for continuous integration: builds the libFuzzer
 # harness with clang, seeds it from fuzz/seeds, the examples and the
 # end-to-end tests, fuzzes for FUZZ_SECONDS (default 120) and fails on the
-# first crash, sanitizer report, leak or hang.  The input that failed is
+# first crash, sanitizer report, leak or hang.  Where the native tier is
+# built, a third of the time goes to its harness (native_harness.cpp), which
+# also fails on any difference between the two engines.  The input that failed is
 # left in the build directory as crash-*, leak-* or timeout-*; replay it
 # with `build/fuzz-ci/fuzz/tsumiki_fuzz FILE`.
 #
@@ -16,6 +18,11 @@ seconds="${FUZZ_SECONDS:-120}"
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_CXX_COMPILER=clang++ -DTSUMIKI_FUZZ=ON -DTSUMIKI_TESTS=OFF -DTSUMIKI_WERROR=ON
 cmake --build "$build" --target tsumiki_fuzz
+native=0
+if grep -q '^TSUMIKI_NATIVE:BOOL=ON' "$build/CMakeCache.txt"; then
+  cmake --build "$build" --target tsumiki_native_fuzz
+  native=$((seconds / 3))
+fi
 
 work="$build/fuzz-run"
 rm -rf "$work"
@@ -26,6 +33,14 @@ mkdir -p "$work/corpus" "$work/artifacts"
 # loops after a fixed number of instructions, so only a hang in the
 # compiler or the machine itself gets there).
 "$build/fuzz/tsumiki_fuzz" \
-  -max_total_time="$seconds" -timeout=10 -print_final_stats=1 \
+  -max_total_time="$((seconds - native))" -timeout=10 -print_final_stats=1 \
   -dict="$here/tsumiki.dict" -artifact_prefix="$work/artifacts/" \
   "$work/corpus" "$work/seeds"
+
+if ((native > 0)); then
+  mkdir -p "$work/native-corpus"
+  "$build/fuzz/tsumiki_native_fuzz" \
+    -max_total_time="$native" -timeout=10 -print_final_stats=1 \
+    -dict="$here/tsumiki.dict" -artifact_prefix="$work/artifacts/" \
+    "$work/native-corpus" "$work/corpus" "$work/seeds"
+fi
