@@ -9,6 +9,7 @@
 #include "symtab/names.hpp"
 #include "vm/code.hpp"
 #include "vm/machine.hpp"
+#include "vm/native.hpp"
 #include "vm/runtime.hpp"
 
 namespace {
@@ -98,6 +99,18 @@ Compiled compile(const CompileOptions& options) {
     return result;
 }
 
+// Runs the program on the engine the options ask for.  The native tier
+// runs what it can: a run with a trace, a budget or a stop flag looks at
+// every instruction, and a place without executable memory has none; those
+// run on the interpreter.
+void run_on_engine(const RunOptions& options) {
+#if TSUMIKI_NATIVE
+    bool watched = options.trace || options.budget != 0 || options.stop != nullptr;
+    if (options.engine != Engine::interpreter && !watched && run_native()) return;
+#endif
+    interpret();
+}
+
 } // namespace
 
 Compiled compile_text(std::string_view source, const CompileOptions& options) {
@@ -135,7 +148,7 @@ RunResult run_program(const RunOptions& options) {
 
     RunResult result;
     try {
-        interpret();
+        run_on_engine(options);
         flush_output();
     } catch (const Fatal& fatal) {
         result.end = fatal.kind == FatalKind::budget_spent    ? RunEnd::budget_spent

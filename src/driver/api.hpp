@@ -114,7 +114,9 @@ Compiled compile_file(const char* path, const CompileOptions& options);
 
 // Which machine runs the code: the interpreter, or (where it is built) the
 // native tier, which falls back to the interpreter without a word where it
-// cannot run.
+// cannot run.  `standard` and `native` both mean native code where it can
+// run; a run with a trace, a budget or a stop flag always runs on the
+// interpreter, which looks at every instruction.
 enum class Engine { standard, interpreter, native };
 
 struct RunOptions {

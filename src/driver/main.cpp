@@ -2,8 +2,12 @@
 //
 // Its messages and the read prompt are written in the encoding that
 // TSUMIKI_ENCODING names, the build's default when it is unset or empty.
+// The environment variable TSUMIKI_ENGINE chooses the machine: `native`
+// (the default; the interpreter where no native tier was built or can run)
+// or `interpreter`.
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "diag/diag.hpp"
@@ -22,6 +26,15 @@ namespace {
     std::exit(status);
 }
 
+// The engine TSUMIKI_ENGINE names; any other value ends the process.
+Engine chosen_engine() {
+    const char* name = std::getenv("TSUMIKI_ENGINE");
+    if (name == nullptr) return Engine::standard;
+    if (std::strcmp(name, "native") == 0) return Engine::native;
+    if (std::strcmp(name, "interpreter") == 0) return Engine::interpreter;
+    finish(format_message(msg(MSG_ENGINE_UNKNOWN), name), 1);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -34,6 +47,7 @@ int main(int argc, char** argv) {
         const char* name = argc > 0 && argv[0] != nullptr ? argv[0] : "tsumiki";
         finish(format_message(msg(MSG_USAGE), name), 1);
     }
+    Engine engine = chosen_engine();
     CompileOptions compile_options;
     compile_options.encoding = encoding;
     compile_options.positions = false;
@@ -43,6 +57,7 @@ int main(int argc, char** argv) {
 
     RunOptions run_options;
     run_options.encoding = encoding;
+    run_options.engine = engine;
     RunResult run = run_program(run_options);
     switch (run.end) {
     case RunEnd::halted: finish("", 0);

@@ -1,11 +1,13 @@
 // tsumiki-inspect COMMAND [OPTION...] SOURCE: shows how a program becomes
 // stack code and how the machine runs it.
 //
-//   list   compiles and prints the code store, without running it
+//   list   compiles and prints the code store, without running it (with
+//          --native, each instruction's machine code under it)
 //   trace  compiles and runs with the trace hooks printing
 //   check  compiles only; an error also shows where in the source it was
 //          found, and a hint for the usual slips (inspect/hints.hpp)
-//   run    compiles and runs, exactly as tsumiki does
+//   run    compiles and runs, exactly as tsumiki does (--engine=native or
+//          --engine=interpreter chooses the machine)
 //
 // It is built from the same sources as tsumiki, with the trace hooks
 // compiled in, and writes UTF-8 unless told to write Shift_JIS (by --sjis
@@ -23,6 +25,7 @@
 #include "inspect/location.hpp"
 #include "version.hpp"
 #include "vm/code.hpp"
+#include "vm/native.hpp"
 
 namespace {
 
@@ -45,8 +48,11 @@ struct Request {
     Command command = Command::none;
     const char* command_text = nullptr;
     const char* path = nullptr;
-    TraceSwitches traces;               // the trace options given
-    const char* trace_option = nullptr; // the first of them, for an error
+    TraceSwitches traces;                // the trace options given
+    const char* trace_option = nullptr;  // the first of them, for an error
+    const char* native_option = nullptr; // list --native
+    const char* engine_option = nullptr; // run --engine=...
+    Engine engine = Engine::standard;
 };
 
 const char* program_name = "tsumiki-inspect";
@@ -61,6 +67,7 @@ void print_help() {
     std::printf(msg(MSG_I_USAGE), program_name);
     std::fputs(msg(MSG_I_HELP_COMMANDS), stdout);
     std::fputs(msg(MSG_I_HELP_TRACE), stdout);
+    std::fputs(msg(MSG_I_HELP_ENGINE), stdout);
     std::fputs(msg(MSG_I_HELP_COMMON), stdout);
 }
 
@@ -129,6 +136,13 @@ Request read_command_line(int argc, char** argv) {
                 request.traces.run = true;
             } else if (is(a, "--sjis") || is(a, "--utf8")) {
                 trace_option = false;
+            } else if (is(a, "--native")) {
+                trace_option = false;
+                request.native_option = a;
+            } else if (is(a, "--engine=native") || is(a, "--engine=interpreter")) {
+                trace_option = false;
+                request.engine_option = a;
+                request.engine = is(a, "--engine=native") ? Engine::native : Engine::interpreter;
             } else {
                 usage_error(MSG_I_UNKNOWN_OPTION, a);
             }
@@ -156,6 +170,16 @@ Request read_command_line(int argc, char** argv) {
     if (request.trace_option != nullptr && request.command != Command::trace) {
         std::printf(msg(MSG_I_OPTION_NOT_HERE), program_name, request.trace_option,
                     request.command_text);
+        std::printf(msg(MSG_I_HINT), program_name);
+        std::exit(1);
+    }
+    const char* misplaced = request.native_option != nullptr && request.command != Command::list
+                                ? request.native_option
+                            : request.engine_option != nullptr && request.command != Command::run
+                                ? request.engine_option
+                                : nullptr;
+    if (misplaced != nullptr) {
+        std::printf(msg(MSG_I_OPTION_NOT_HERE), program_name, misplaced, request.command_text);
         std::printf(msg(MSG_I_HINT), program_name);
         std::exit(1);
     }
@@ -198,13 +222,50 @@ Compiled compile(const Request& request, const TraceSwitches& traces) {
     finish("", 1);
 }
 
+// Every line of `text`, indented under an instruction of the listing.
+void print_indented(const std::string& text) {
+    std::size_t from = 0;
+    while (from < text.size()) {
+        std::size_t end = text.find('\n', from);
+        if (end == std::string::npos) end = text.size();
+        text_printf("        %.*s\n", static_cast<int>(end - from), text.data() + from);
+        from = end + 1;
+    }
+}
+
+// The listing with, under each instruction, the machine instructions the
+// native tier makes for it, and before and after them the code that enters
+// and leaves the machine code.
+void list_with_native() {
+#if TSUMIKI_NATIVE
+    NativeListing native = list_native();
+    if (native.instructions.size() == static_cast<std::size_t>(cx)) {
+        text_printf("%s", msg(MSG_LIST_HEADING));
+        text_printf("%s", msg(MSG_I_NATIVE_ENTRY));
+        print_indented(native.entry);
+        for (int i = 0; i < cx; ++i) {
+            text_printf(msg(MSG_LIST_LINE), i, mnemonic(code[i].op), code[i].l, code[i].a);
+            print_indented(native.instructions[static_cast<std::size_t>(i)]);
+        }
+        text_printf("%s", msg(MSG_I_NATIVE_EXITS));
+        print_indented(native.exits);
+        text_printf("%s", msg(MSG_LIST_END));
+        return;
+    }
+#endif
+    // Nothing to show: no native tier here, or an empty store.
+    list_code();
+    text_printf("%s", msg(MSG_I_NO_NATIVE));
+}
+
 // Runs the compiled program as tsumiki does, with the run trace if asked.
 // A run-time error is followed by the place in the source of the
 // instruction that failed.
-void run(const Request& request, const Compiled& compiled, bool trace) {
+void run(const Request& request, const Compiled& compiled, bool trace, Engine engine) {
     RunOptions options;
     options.encoding = current_encoding();
     options.trace = trace;
+    options.engine = engine;
     RunResult result = run_program(options);
     switch (result.end) {
     case RunEnd::halted: return;
@@ -232,16 +293,21 @@ int main(int argc, char** argv) {
     switch (request.command) {
     case Command::list:
         compile(request, TraceSwitches{});
-        list_code();
+        if (request.native_option != nullptr)
+            list_with_native();
+        else
+            list_code();
         break;
     case Command::trace: {
         TraceSwitches on = request.traces;
         if (!on.parse && !on.lex && !on.emit && !on.run) on = TraceSwitches{true, true, true, true};
-        run(request, compile(request, on), on.run);
+        run(request, compile(request, on), on.run, Engine::interpreter);
         break;
     }
     case Command::check: compile(request, TraceSwitches{}); break;
-    case Command::run: run(request, compile(request, TraceSwitches{}), false); break;
+    case Command::run:
+        run(request, compile(request, TraceSwitches{}), false, request.engine);
+        break;
     case Command::none: break;
     }
     finish("", 0);

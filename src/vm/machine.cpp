@@ -502,6 +502,10 @@ std::int32_t base(std::int32_t l) {
 
 void interpret() {
     std::memset(stack_cells, 0, sizeof stack_cells);
+    interpret_from_here();
+}
+
+void interpret_from_here() {
     load_program();
     const Step* const prog = program;
     const std::int32_t code_end = cx;
@@ -1614,8 +1618,12 @@ failed:
 #pragma GCC diagnostic pop
 #endif
 
-void reset_machine() {
+void clear_stack() {
     std::memset(stack_cells, 0, sizeof stack_cells);
+}
+
+void reset_machine() {
+    clear_stack();
     p = b = t = 0;
     ir = Instruction{};
     ir_pc = -1;

@@ -32,12 +32,21 @@ std::int32_t base(std::int32_t l);
 // where.
 void interpret();
 
+// Runs on from the registers and the stack as they are, without clearing
+// anything: the native tier hands over here at an instruction it leaves
+// to the interpreter.  p must be an instruction, b a frame base with room
+// for its header and t within 0 to STACK_OVERFLOW-1, as before any fetch.
+void interpret_from_here();
+
 // In the traced build only: the number of instructions a run may execute
 // before it ends (FatalKind::budget_spent), 0 for no limit; and a flag that
 // ends it (FatalKind::stopped) when someone sets it.  Both are looked at
 // before every fetch.
 extern std::uint64_t instruction_budget;
 extern const std::atomic<bool>* stop_flag;
+
+// Every cell 0, the spare one below s[0] included.
+void clear_stack();
 
 // Back to the state at start-up: registers 0, stack 0.
 void reset_machine();

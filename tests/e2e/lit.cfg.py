@@ -36,3 +36,6 @@ if lsp:
     config.available_features.add("lsp")
     client = os.path.join(config.test_source_root, "lsp", "Inputs", "client.py")
     config.substitutions.append(("%lsp-client", f"{python} {client} {lsp}"))
+# Built with the native tier (its listing can be checked).
+if os.environ.get("TSUMIKI_NATIVE") == "1":
+    config.available_features.add("native")
