@@ -7,6 +7,7 @@
 //   tsu_compile(source, n)   compiles; 0, or the ErrorKind of the error
 //   tsu_list()               sends the listing of the program compiled last
 //   tsu_run(input, n, trace) runs it with that input; the RunEnd
+//   tsu_nesting_message()    sets it to that of a program nested too deeply
 //   tsu_message()            the last error's text (empty without one)
 //   tsu_line(), tsu_column() where the last error was found; 0 when unknown
 #include <emscripten/emscripten.h>
@@ -64,6 +65,8 @@ bool write_trace(void*, const char* bytes, std::size_t n) {
         ++trace_lines; // said once
         static const char more[] = "...\n";
         send_text(PANE_TRACE, more, sizeof more - 1);
+        // The rest of the run goes at full speed.
+        trace_on.run = false;
     }
     return true;
 }
@@ -107,6 +110,13 @@ EMSCRIPTEN_KEEPALIVE int tsu_run(const char* input, std::size_t n, int trace) {
         static_cast<std::size_t>(result.pc) < last_code_pos.size())
         last_where = last_code_pos[static_cast<std::size_t>(result.pc)];
     return static_cast<int>(result.end);
+}
+
+// Sets the last message to the compiler's for a program nested too deeply,
+// for the worker to keep in case the browser's own stack runs out first.
+EMSCRIPTEN_KEEPALIVE void tsu_nesting_message() {
+    last_message = fatal_message(Fatal{FatalKind::syntax, MSG_NESTING_TOO_DEEP}, Encoding::utf8);
+    last_where = SourcePos{};
 }
 
 EMSCRIPTEN_KEEPALIVE const char* tsu_message() {

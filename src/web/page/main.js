@@ -172,6 +172,17 @@ let running = false;
 
 function startWorker() {
   worker = new Worker('worker.js');
+  // A run that the module could not finish (it ran out of the browser's
+  // own stack, say): report it and go on with a fresh worker.
+  worker.onerror = (event) => {
+    event.preventDefault();
+    worker.terminate();
+    startWorker();
+    setRunning(false);
+    errorBox.textContent = `${event.message}`;
+    errorBox.hidden = false;
+    showStatus('実行できませんでした', 'could not run', 'done');
+  };
   workerReady = new Promise((resolve) => {
     worker.onmessage = (event) => {
       if (event.data.type !== 'ready') return;
@@ -200,11 +211,12 @@ function showError(message, where) {
 
 function fromWorker(message) {
   if (message.type === 'text') {
-    panes[message.pane].textContent += message.text;
+    panes[message.pane].append(message.text);
     if (message.pane === 'output') panes.output.scrollTop = panes.output.scrollHeight;
     return;
   }
   setRunning(false);
+  if (message.lost) startWorker();
   const ms = `${message.ms.toFixed(1)} ms`;
   document.body.dataset.ms = message.ms;
   if (message.phase === 'compile') {

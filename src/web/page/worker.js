@@ -13,9 +13,16 @@ const PANES = ['output', 'listing', 'trace'];
 // line after line doesn't flood the page with messages.
 const SEND_EVERY = 30;
 
+// A pane gets at most this many characters of a run: a program that
+// prints for ever must not use up the page's memory.
+const PANE_MAX = 1 << 20;
+const CUT = '\n… (以下省略 / the rest is not shown)\n';
+
 let tsumiki = null;
+let tooDeep = ''; // the compiler's message for nesting too deep
 let decoders = [];
 let pending = ['', '', ''];
+let kept = [0, 0, 0]; // characters of each pane so far
 let sentAt = 0;
 
 function send() {
@@ -28,7 +35,11 @@ function send() {
 
 // Called by the module (playground.cpp) with each piece of a pane's text.
 function onText(pane, bytes) {
-  pending[pane] += decoders[pane].decode(bytes, { stream: true });
+  if (kept[pane] > PANE_MAX) return;
+  let text = decoders[pane].decode(bytes, { stream: true });
+  kept[pane] += text.length;
+  if (kept[pane] > PANE_MAX) text = text.slice(0, text.length - (kept[pane] - PANE_MAX)) + CUT;
+  pending[pane] += text;
   if (performance.now() - sentAt >= SEND_EVERY) send();
 }
 
@@ -59,30 +70,47 @@ function lastError() {
 function run({ source, input, trace }) {
   const started = performance.now();
   decoders = PANES.map(() => new TextDecoder());
-  const error = withBytes(source, (at, n) => tsumiki._tsu_compile(at, n));
+  kept = [0, 0, 0];
+  let error;
+  try {
+    error = withBytes(source, (at, n) => tsumiki._tsu_compile(at, n));
+  } catch (thrown) {
+    // The compiler keeps within the module's stack, but the browser may
+    // give its own calls less room than a deeply nested program needs.
+    // This module is then past use: the page makes a new worker.
+    if (!(thrown instanceof RangeError)) throw thrown;
+    postMessage({ type: 'done', phase: 'compile', message: tooDeep, line: 0, column: 0,
+                  ms: performance.now() - started, lost: true });
+    close();
+    return;
+  }
   if (error !== 0) {
     postMessage({ type: 'done', phase: 'compile', ...lastError(), ms: performance.now() - started });
     return;
   }
   tsumiki._tsu_list();
   const end = withBytes(input, (at, n) => tsumiki._tsu_run(at, n, trace ? 1 : 0));
-  PANES.forEach((pane, i) => (pending[i] += decoders[i].decode()));
+  PANES.forEach((pane, i) => {
+    if (kept[i] <= PANE_MAX) pending[i] += decoders[i].decode();
+  });
   send();
   postMessage({ type: 'done', phase: 'run', end, ...lastError(), ms: performance.now() - started });
 }
 
-onmessage = async (event) => {
-  const request = event.data;
-  if (request.type === 'init') {
-    tsumiki = await createTsumiki({
-      onText,
-      instantiateWasm(imports, receive) {
-        WebAssembly.instantiate(request.module, imports).then((instance) => receive(instance));
-        return {};
-      },
-    });
-    postMessage({ type: 'ready' });
-  } else if (request.type === 'run') {
-    run(request);
-  }
+async function init(request) {
+  tsumiki = await createTsumiki({
+    onText,
+    instantiateWasm(imports, receive) {
+      WebAssembly.instantiate(request.module, imports).then((instance) => receive(instance));
+      return {};
+    },
+  });
+  tsumiki._tsu_nesting_message();
+  tooDeep = lastError().message;
+  postMessage({ type: 'ready' });
+}
+
+onmessage = (event) => {
+  if (event.data.type === 'init') init(event.data);
+  else if (event.data.type === 'run') run(event.data);
 };
