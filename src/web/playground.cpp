@@ -36,6 +36,9 @@ SourcePos last_where{};
 std::vector<SourcePos> last_code_pos; // per instruction of the last program
 
 int trace_lines = 0;
+// The trace comes in many small pieces: they go to the worker in batches.
+std::string trace_batch;
+constexpr std::size_t TRACE_BATCH_BYTES = 16 << 10;
 
 } // namespace
 
@@ -54,20 +57,25 @@ Writer pane_writer(Pane pane) {
     return Writer{write_pane, reinterpret_cast<void*>(static_cast<std::intptr_t>(pane))};
 }
 
+void send_trace_batch() {
+    send_text(PANE_TRACE, trace_batch.data(), trace_batch.size());
+    trace_batch.clear();
+}
+
 // Passes the trace on up to its last permitted line, then drops it.
 bool write_trace(void*, const char* bytes, std::size_t n) {
     std::size_t kept = 0;
     while (kept < n && trace_lines < TRACE_MAX_LINES) {
         if (bytes[kept++] == '\n') ++trace_lines;
     }
-    if (kept > 0) send_text(PANE_TRACE, bytes, kept);
+    trace_batch.append(bytes, kept);
     if (kept < n && trace_lines == TRACE_MAX_LINES) {
         ++trace_lines; // said once
-        static const char more[] = "...\n";
-        send_text(PANE_TRACE, more, sizeof more - 1);
+        trace_batch += "...\n";
         // The rest of the run goes at full speed.
         trace_on.run = false;
     }
+    if (trace_batch.size() >= TRACE_BATCH_BYTES) send_trace_batch();
     return true;
 }
 
@@ -104,6 +112,7 @@ EMSCRIPTEN_KEEPALIVE int tsu_run(const char* input, std::size_t n, int trace) {
     options.trace_out = Writer{write_trace, nullptr};
     trace_lines = 0;
     RunResult result = run_program(options);
+    send_trace_batch();
     last_message = result.message;
     last_where = SourcePos{};
     if (result.end == RunEnd::runtime_error && result.pc >= 0 &&
