@@ -41,8 +41,10 @@ void begin_compile(const CompileOptions& options) {
     set_encoding(options.encoding);
     positions_on = options.positions;
     names_on = options.names;
-    trace_on = options.traces;
-    trace_on.run = false;
+    if constexpr (trace_built) {
+        trace_on = options.traces;
+        trace_on.run = false;
+    }
     text_out = options.trace_out;
     compile_failed = false;
 }
@@ -57,7 +59,7 @@ Compiled compile(const CompileOptions& options) {
         parser_stack_limit = 0;
     }
     close_source();
-    trace_on = TraceSwitches{};
+    if constexpr (trace_built) trace_on = TraceSwitches{};
     text_out = Writer{};
     Compiled result;
     if (compile_failed) {
@@ -119,8 +121,10 @@ Compiled compile_file(const char* path, const CompileOptions& options) {
 RunResult run_program(const RunOptions& options) {
     set_encoding(options.encoding);
     reset_machine();
-    trace_on = TraceSwitches{};
-    trace_on.run = options.trace;
+    if constexpr (trace_built) {
+        trace_on = TraceSwitches{};
+        trace_on.run = options.trace;
+    }
     text_out = options.trace_out;
     instruction_budget = options.budget;
     stop_flag = options.stop;
@@ -150,7 +154,7 @@ RunResult run_program(const RunOptions& options) {
         }
     }
     result.pc = ir_pc;
-    trace_on = TraceSwitches{};
+    if constexpr (trace_built) trace_on = TraceSwitches{};
     text_out = Writer{};
     instruction_budget = 0;
     stop_flag = nullptr;

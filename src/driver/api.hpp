@@ -121,9 +121,12 @@ struct RunOptions {
     // Run trace (traced build only), to trace_out, between the output.
     bool trace = false;
     Writer trace_out{};
-    // How many instructions the run may execute; 0: no limit.
+    // How many instructions the run may execute; 0: no limit.  Looked at
+    // before every instruction by the traced core (tsumiki_traced, the one
+    // every front end but tsumiki links); tsumiki's own core runs without.
     std::uint64_t budget = 0;
-    // Set by anyone, at any time, to end the run soon.
+    // Set by anyone, at any time, to end the run before the next
+    // instruction (traced core, as the budget).
     const std::atomic<bool>* stop = nullptr;
     Engine engine = Engine::standard;
 };

@@ -1,6 +1,8 @@
 #include "lexer/reader.hpp"
 
+#include <cerrno>
 #include <limits>
+#include <unistd.h>
 #include <sys/stat.h>
 
 #include "diag/diag.hpp"
@@ -14,11 +16,34 @@ namespace {
 
 std::FILE* source = nullptr; // the open source file; owned between open and close
 bool source_ended = false;   // a Ctrl-Z was met: nothing after it is read
-// A source held in memory instead: the bytes not yet read.
+// The bytes not yet read: of a source held in memory, or of the block read
+// from the file last.
 const unsigned char* text_next = nullptr;
 const unsigned char* text_end = nullptr;
+unsigned char file_block[1 << 16];
 
 constexpr int CTRL_Z = 0x1A;
+
+// The next block of the file, as much as one read gives (a terminal or a
+// pipe gives what is there); false at its end or without a file.
+bool read_block() {
+    if (source == nullptr) return false;
+    std::size_t n = 0;
+    int fd = fileno(source);
+    if (fd >= 0) {
+        ssize_t got;
+        do {
+            got = ::read(fd, file_block, sizeof file_block);
+        } while (got < 0 && errno == EINTR);
+        n = got > 0 ? static_cast<std::size_t>(got) : 0;
+    } else {
+        int c = std::getc(source);
+        if (c != EOF) file_block[n++] = static_cast<unsigned char>(c);
+    }
+    text_next = file_block;
+    text_end = file_block + n;
+    return n > 0;
+}
 
 // One byte of the file as a text-mode stream of this platform's own
 // compilers would deliver it: carriage returns dropped, Ctrl-Z as the end.
@@ -26,10 +51,8 @@ int read_byte() {
     if (source_ended) return EOF;
     int c;
     do {
-        if (source != nullptr)
-            c = std::getc(source);
-        else
-            c = text_next != text_end ? *text_next++ : EOF;
+        if (text_next == text_end && !read_block()) return EOF;
+        c = *text_next++;
     } while (c == '\r');
     if (c == CTRL_Z) {
         source_ended = true;
@@ -68,6 +91,7 @@ void open_source_memory(const char* bytes, std::size_t n) {
 }
 
 void open_source_stream(std::FILE* stream) {
+    if (stream != nullptr) text_next = text_end = nullptr;
     source = stream;
     source_ended = false;
     ch = ' ';

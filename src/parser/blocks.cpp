@@ -11,6 +11,7 @@
 #include "vm/code.hpp"
 
 std::uintptr_t parser_stack_limit = 0;
+int current_routine = 0;
 
 void check_depth(int depth) {
     if (depth > PARSE_DEPTH_MAX) syntax_error(MSG_NESTING_TOO_DEEP);
@@ -36,6 +37,7 @@ void parse_program() {
     next_token(0);
     if (token.kind != WD_ID) syntax_error(MSG_NO_PROGRAM_NAME);
     regist_proc(token.text, 0, 0);
+    current_routine = sym_count;
     Token name = token;
     next_token(0);
     parse_block(SYM_PROC, 0, nullptr);
@@ -188,7 +190,10 @@ void parse_proc_func(int level) {
         Token name = token;
         next_token(0);
         int saved = sym_count;
+        int outer_routine = current_routine;
+        current_routine = sym_count;
         parse_block(kind, level + 1, name.text);
+        current_routine = outer_routine;
         sym_count = saved;
         int last = emit(kind == SYM_PROC ? RET : FRT, 0, 0);
         note_routine_end(name.text, last);

@@ -28,6 +28,10 @@ std::int32_t sregist_vardecls(int level, std::int32_t offset);
 // The nested procedure and function declarations of a block.
 void parse_proc_func(int level);
 
+// The symbol-table entry of the routine (or the program) whose block is
+// being compiled.  Written by parse_program and parse_proc_func.
+extern int current_routine;
+
 // Cells below a block's first parameter: 3 for SYM_PROC, 4 for SYM_FUNC.
 int frame_header_size(SymbolKind kind);
 

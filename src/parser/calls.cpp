@@ -4,6 +4,7 @@
 #include "diag/trace.hpp"
 #include "lexer/lexer.hpp"
 #include "parser/expressions.hpp"
+#include "symtab/symtab.hpp"
 #include "vm/code.hpp"
 
 namespace {
@@ -32,12 +33,16 @@ void reference_argument(int d, int L) {
 // call = name [ "(" argument { "," argument } ")" ]
 //
 // MST, the arguments in the order written, CUP: the arguments land in the
-// callee's frame where its parameters were registered.
+// callee's frame where its parameters were registered.  Every parameter
+// needs an argument (a missing one would be a cell nobody set, a missing
+// reference an address nobody gave); more arguments than parameters
+// compile, the extra cells lying above the parameters.
 void parse_call(SymbolKind kind, int d, int L) {
     const bool is_function = kind == SYM_FUNC;
     trace_parse(is_function ? MSG_T_FUNC_NAME : MSG_T_PROC_NAME, d + 1, "");
     emit(MST, L - get_level(token.text), is_function ? 4 : 3);
     Token callee = token;
+    const int params = symtab[newest_entry(callee.text)].param_count;
     next_token(d + 1);
     int n = 0;
     if (token.kind == WD_L_PAREN) {
@@ -53,7 +58,10 @@ void parse_call(SymbolKind kind, int d, int L) {
             ++n;
         } while (token.kind == WD_COM);
         if (token.kind != WD_R_PAREN) syntax_error(MSG_NO_RPAREN);
+        if (n < params) syntax_error(MSG_TOO_FEW_ARGUMENTS);
         next_token(d + 1);
+    } else if (params > 0) {
+        syntax_error(MSG_TOO_FEW_ARGUMENTS);
     }
     emit(CUP, is_function ? n + 1 : n, get_code_adr(callee.text));
 }

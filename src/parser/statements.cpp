@@ -48,10 +48,15 @@ void array_assignment(int d, int L) {
     emit(STO, 0, 0);
 }
 
-// function-name ":=" expression: the result cell of the frame it stands in
+// function-name ":=" expression: the result cell of the function's own
+// frame, so only in the statements of that function itself.  Anywhere else
+// the cell at offset 3 belongs to something else.
 void function_result_assignment(int d, int L) {
     trace_parse(MSG_T_FUNC_NAME, d + 1, "");
+    int function = newest_entry(token.text);
     next_token(d + 1);
+    if (token.kind == WD_BECOM && function != current_routine)
+        syntax_error(MSG_FUNCTION_RESULT_ELSEWHERE);
     compile_becomes(d, L);
     emit(STR, 0, 3);
 }

@@ -11,11 +11,16 @@ int sym_count = 0;
 
 namespace {
 
+// The highest entry ever used since the table was last emptied: emptying it
+// clears no further.
+int sym_high = 0;
+
 // The one place the table grows.  The slot is not cleared: a registration
 // writes only the fields of its kind.
 SymbolEntry& push_entry(const char* name, SymbolKind kind) {
     if (sym_count >= SYMTAB_MAX - 1) syntax_error(MSG_TOO_MANY_NAMES);
     ++sym_count;
+    if (sym_count > sym_high) sym_high = sym_count;
     SymbolEntry& e = symtab[sym_count];
     std::strncpy(e.name, name, MAX_NAME_LENGTH);
     e.name[MAX_NAME_LENGTH] = '\0';
@@ -125,8 +130,16 @@ std::int32_t get_code_adr(const char* name) {
     return find(name, MSG_T_FIND_CODE_ADR, MSG_UNDECLARED_I).code_adr;
 }
 
+int newest_entry(const char* name) {
+    int i = sym_count;
+    while (i > 0 && std::strcmp(name, symtab[i].name) != 0)
+        --i;
+    return i;
+}
+
 void reset_symtab() {
-    std::memset(symtab, 0, sizeof symtab);
+    std::memset(symtab, 0, sizeof symtab[0] * static_cast<std::size_t>(sym_high + 1));
     sym_count = 0;
+    sym_high = 0;
     reset_names();
 }

@@ -54,5 +54,10 @@ std::int32_t get_level(const char* name);                  // (l)
 std::int32_t get_offset(const char* name);                 // (a)
 std::int32_t get_code_adr(const char* name);               // (i)
 
+// The index of the newest live entry with the name, 0 when there is none.
+// Not a lookup of the language (no trace, no error): for the parser's own
+// checks on an entry a lookup has found.
+int newest_entry(const char* name);
+
 // Forgets every entry (the fuzzer and tests run many programs per process).
 void reset_symtab();

@@ -38,7 +38,9 @@ int emit_at(SourcePos where, Opcode op, std::int32_t l, std::int32_t a) {
 }
 
 void reset_code() {
-    std::memset(code, 0, sizeof code);
+    // Entries past cx were never written.
+    std::memset(code, 0, sizeof code[0] * static_cast<std::size_t>(cx));
+    std::memset(code_pos, 0, sizeof code_pos[0] * static_cast<std::size_t>(cx));
     cx = 0;
     last_emitted = -1;
 }

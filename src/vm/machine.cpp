@@ -121,13 +121,17 @@ namespace {
     X(CALL_CL_##op)                                                                                \
     X(CALL_LC_##op) X(CALL_LL_##op) X(MST_CC_##op) X(MST_CL_##op) X(MST_LC_##op) X(MST_LL_##op)
 // clang-format off
-#define VM_OPS(X)                                                                      \
+#define VM_OPS(X) VM_SINGLE_OPS(X) VM_FUSED_OPS(X)
+// The instructions and their faster single forms: all the traced build runs.
+#define VM_SINGLE_OPS(X)                                                               \
     X(LDC) X(OPR) X(COP) X(LOD) X(STR) X(UJP) X(FJP) X(RET) X(MST) X(ENT) X(HLT)        \
     X(GET) X(PUT) X(LDA) X(IND) X(STO) X(FRT) X(CUP) X(UNDEFINED) X(OFF_END)            \
     X(LOD0) X(LOD1) X(LOD2) X(STR0) X(STR1) X(STR2) X(LDA0) X(UJP_OFF) X(FJP_OFF) X(CUP_OFF) X(NEG)     \
-    VM_BINOPS(VM_ONE, X) VM_BINOPS(VM_X_, X) VM_BINOPS(VM_XY_, X)                       \
+    X(MST0) X(MST1) VM_BINOPS(VM_ONE, X)
+#define VM_FUSED_OPS(X)                                                                \
+    VM_BINOPS(VM_X_, X) VM_BINOPS(VM_XY_, X)                       \
     VM_ARITHS(VM_XYS_, X) VM_COPS(VM_XYJ_, X) VM_COPS(VM_XJ_, X) X(C_S) X(L_S) X(C_S_FRT) X(L_S_FRT) X(C_S_RET) X(L_S_RET)          \
-    X(MST0) X(MST1) X(CUP_ENT) X(ELEM_CC) X(ELEM_CL) X(ELEM_CC_I) X(ELEM_CL_I)          \
+    X(CUP_ENT) X(ELEM_CC) X(ELEM_CL) X(ELEM_CC_I) X(ELEM_CL_I)          \
     X(SUB2_I) X(L_I) X(SUB2) X(C_STO) X(L_STO) X(CC_P) X(CL_P) X(LC_P) X(LL_P)        \
     VM_ARITHS(VM_XYSU_, X) VM_ARITHS(VM_S_, X) VM_ARITHS(VM_XS_, X) VM_COPS(VM_J_, X)    \
     X(LDA_C) X(UJP_FRT) X(UJP_RET) X(CALL_C) X(CALL_L) VM_ARITHS(VM_CALLXY_, X) \
@@ -594,7 +598,8 @@ void interpret() {
                     trace_machine(pc_, code[pc_]);                                                 \
                 }                                                                                  \
                 bool spent_ = instruction_budget != 0 && ++executed > instruction_budget;          \
-                if (spent_ || (stop_flag != nullptr && stop_flag->load(std::memory_order_relaxed))) { \
+                if (spent_ ||                                                                      \
+                    (stop_flag != nullptr && stop_flag->load(std::memory_order_relaxed))) {        \
                     SYNC_REGISTERS(pc_);                                                           \
                     if (last_run >= 0) ir = code[last_run];                                        \
                     ir_pc = last_run;                                                              \
@@ -1020,6 +1025,7 @@ void interpret() {
         STORE_UP(ip[3], r_, RESUME(3, sp + 1));                                                    \
         GO_ON(4);                                                                                  \
     }
+#if !TSUMIKI_TRACE
     VM_ARITHS(CASE_UP, _)
     // x + y * z and x * y + z: t rises by three (two) at most, and by one.
     // x * y + z at instruction j of the run, pushed at sp + 1 as x_.
@@ -1106,6 +1112,7 @@ void interpret() {
         s[e_] = s[sp + 2];
         GO_ON(3);
     }
+#endif
     vm_case(PUT) {
         write_number(s[sp--]);
         NEXT(1);
@@ -1168,6 +1175,12 @@ void interpret() {
         bp = cell - 2;
         goto jumped_off;
     }
+#if TSUMIKI_TRACE
+    // The traced build fuses nothing: no step ever runs these.
+#define VM_UNUSED(name) vm_case(name)
+    VM_FUSED_OPS(VM_UNUSED)
+#undef VM_UNUSED
+#endif
     vm_case(UNDEFINED) {
         FAIL(MSG_UNDEFINED_OP);
     }
@@ -1178,6 +1191,7 @@ void interpret() {
         goto failed;
     }
 
+#if !TSUMIKI_TRACE
     VM_BINOPS(CASE_X, _)
     VM_BINOPS(CASE_XY, _)
     VM_ARITHS(CASE_XYS, _)
@@ -1206,6 +1220,7 @@ void interpret() {
         vm_dispatch(VM_RET);
     }
 
+#endif
     vm_case(MST0) {
         s[sp + 1] = static_cast<std::int32_t>(bp);
         s[sp + 2] = static_cast<std::int32_t>(bp);
@@ -1218,6 +1233,7 @@ void interpret() {
         sp = top_within(sp + ip->a);
         NEXT(1);
     }
+#if !TSUMIKI_TRACE
     // CUP, then the UJP at its target (t unchanged, so the test before each
     // fetch passes), then the ENT that UJP leads to.
     vm_case(CUP_ENT) {
@@ -1542,9 +1558,12 @@ void interpret() {
         GO_ON(4);
     }
 
+#endif
     vm_loop_end
 
+#if !TSUMIKI_TRACE
         slow : vm_dispatch(ip->single);
+#endif
 
 near_limit:
     if (static_cast<std::uint64_t>(sp) >= std::uint64_t{STACK_OVERFLOW}) goto stack_fault;

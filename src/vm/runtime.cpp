@@ -103,8 +103,10 @@ namespace {
 int peek_input() {
     if (in_next < in_length) return in_buffer[in_next];
     if (in_ended) return EOF;
-    // The read may wait: whatever was written so far must be visible.
+    // The read may wait: whatever was written so far must be visible, the
+    // traces on standard output included.
     flush_output();
+    if (!flush_bytes(text_out)) end_run(FatalKind::output_failed, MSG_OUTPUT_FAILED);
     in_next = 0;
     in_length = read_bytes(in_from, reinterpret_cast<char*>(in_buffer), sizeof in_buffer);
     if (in_length == 0) {
@@ -159,6 +161,7 @@ bool read_number(std::int32_t& cell) {
 
 // Prints the registers, the stack frame by frame and the instruction.
 void trace_machine(std::int32_t pc, const Instruction& in) {
+    if constexpr (!trace_built) return;
     flush_output();
     trace_print(MSG_T_REGISTERS, pc, b, t);
     // The frames are found by following static links from b down to cell 0.

@@ -546,11 +546,11 @@ TEST(Read, NumbersAcrossTheEdgesOfTheInputBuffer) {
     std::string prompts;
     for (int i = 0; i < 40000; ++i)
         prompts += "数を入力して下さい>";
-    // The last read finds the end of input: its cell keeps the sum, which
-    // the PUT before it left there.
+    // The last read finds the end of input and stops the run.
     std::string total = std::to_string(static_cast<std::int32_t>(sum)) + "\n";
-    EXPECT_EQ(o.status, -1);
-    EXPECT_EQ(o.out, prompts + total + "数を入力して下さい>" + total);
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(o.out, prompts + total + "数を入力して下さい>" +
+                         "実行中にエラーがおきました: 数が読み込めませんでした\n");
 }
 
 TEST(FusedSteps, ACallThatEntersItsFrameFailsAfterTheEnt) {

@@ -322,23 +322,23 @@ TEST(ParserStatements, ReadOfAnArrayElementInAProcedure) {
 
 TEST(ParserStatements, EveryFormHasItsShape) {
     const char* decls = "var x, v[2..5], y;\n"
-                        "function f; begin end;\n"
+                        "function f; begin f := 2 end;\n"
                         "procedure q(var r); begin r := 1 end;";
-    // x in cell 3, v in 4 to 7, y in 8; f at 1, q at 4.
+    // x in cell 3, v in 4 to 7, y in 8; f at 1, q at 6.
     EXPECT_EQ(main_body_code(decls, "x := 1"), "LDC 0,1; STR 0,3");
-    EXPECT_EQ(ops(6, 10), "LOD 0,3; LDC 0,1; STO 0,0; RET 0,0");
+    EXPECT_EQ(ops(2, 6), "ENT 0,3; LDC 0,2; STR 0,3; FRT 0,0");
+    EXPECT_EQ(ops(8, 12), "LOD 0,3; LDC 0,1; STO 0,0; RET 0,0");
     EXPECT_EQ(main_body_code(decls, "v[x] := y"),
               "LDA 0,4; LDC 0,2; LOD 0,3; OPR 0,2; OPR 0,2; LOD 0,8; STO 0,0");
-    EXPECT_EQ(main_body_code(decls, "f := 2"), "LDC 0,2; STR 0,3");
-    EXPECT_EQ(main_body_code(decls, "q(y)"), "MST 0,3; LDA 0,8; CUP 1,4");
+    EXPECT_EQ(main_body_code(decls, "q(y)"), "MST 0,3; LDA 0,8; CUP 1,6");
     EXPECT_EQ(main_body_code(decls, "begin x := 1; begin end; y := 2; end"),
               "LDC 0,1; STR 0,3; LDC 0,2; STR 0,8");
     EXPECT_EQ(main_body_code(decls, "if x > 0 then y := 1"),
-              "LOD 0,3; LDC 0,0; COP 0,3; FJP 0,17; LDC 0,1; STR 0,8");
+              "LOD 0,3; LDC 0,0; COP 0,3; FJP 0,19; LDC 0,1; STR 0,8");
     EXPECT_EQ(main_body_code(decls, "if x > 0 then else y := 1"),
-              "LOD 0,3; LDC 0,0; COP 0,3; FJP 0,16; UJP 0,18; LDC 0,1; STR 0,8");
+              "LOD 0,3; LDC 0,0; COP 0,3; FJP 0,18; UJP 0,20; LDC 0,1; STR 0,8");
     EXPECT_EQ(main_body_code(decls, "while x <> 0 do"),
-              "LOD 0,3; LDC 0,0; COP 0,2; FJP 0,16; UJP 0,11");
+              "LOD 0,3; LDC 0,0; COP 0,2; FJP 0,18; UJP 0,13");
     EXPECT_EQ(main_body_code(decls, "read(x)"), "LDA 0,3; GET 0,0; STO 0,0");
     EXPECT_EQ(main_body_code(decls, "read(v[3])"),
               "LDA 0,4; LDC 0,2; LDC 0,3; OPR 0,2; OPR 0,2; GET 0,0; STO 0,0");
@@ -389,29 +389,46 @@ TEST(ParserStatements, ReadAndAssignThroughAReferenceParameter) {
 
 // An assignment to a function's name stores into cell 3 of the frame it
 // stands in, however deep.
-TEST(ParserStatements, FunctionResultAssignmentIsAlwaysStrZeroThree) {
+// In the function's own statements the result cell is cell 3 of its frame;
+// anywhere else that cell belongs to something else, and the assignment is
+// an error found at the ":=".
+TEST(ParserStatements, FunctionResultOnlyInItsOwnStatements) {
     EXPECT_EQ(code_of("program m;\n"
                       "var x;\n"
                       "function f;\n"
                       "  procedure g(a);\n"
-                      "  begin f := 7 end;\n"
+                      "  begin x := 7 end;\n"
                       "begin f := 1 end;\n"
-                      "begin f := 5 end.\n"),
+                      "begin x := f end.\n"),
               "0: UJP(0,11)\n"
               "1: UJP(0,7)\n"
               "2: UJP(0,3)\n"
               "3: ENT(0,3)\n"
               "4: LDC(0,7)\n"
-              "5: STR(0,3)\n"
+              "5: STR(2,3)\n"
               "6: RET(0,0)\n"
               "7: ENT(0,3)\n"
               "8: LDC(0,1)\n"
               "9: STR(0,3)\n"
               "10: FRT(0,0)\n"
               "11: ENT(0,3)\n"
-              "12: LDC(0,5)\n"
-              "13: STR(0,3)\n"
-              "14: HLT(0,0)\n");
+              "12: MST(0,4)\n"
+              "13: CUP(1,1)\n"
+              "14: STR(0,3)\n"
+              "15: HLT(0,0)\n");
+    const std::string elsewhere =
+        std::string(SYNTAX) + "関数の値を代入できるのはその関数の中だけです\n";
+    const char* nested = "program m;\nfunction f;\n  procedure g;\n  begin f := 7 end;\n"
+                         "begin f := 1 end;\nbegin end.\n";
+    EXPECT_EQ(error_of(nested), elsewhere);
+    EXPECT_EQ(error_of("program m;\nfunction f; begin f := 1 end;\nbegin f := 5 end.\n"),
+              elsewhere);
+    EXPECT_EQ(error_of("program m;\nfunction f; begin f := 1 end;\n"
+                       "function g; begin g := 2; f := 3 end;\nbegin end.\n"),
+              elsewhere);
+    // Recursion inside the function is a call, not a store.
+    EXPECT_EQ(error_of("program m;\nfunction f(n); begin f(1) end;\nbegin end.\n"),
+              std::string(SYNTAX) + ":=がありません\n\n");
 }
 
 TEST(ParserStatements, ErrorsComeWhereTheirTokenIs) {
@@ -664,11 +681,20 @@ TEST(ParserCalls, NestedCallsKeepTheirOwnPositions) {
               "MST 0,3; MST 0,4; LDA 0,3; CUP 2,4; LDA 0,4; CUP 2,1");
 }
 
-TEST(ParserCalls, ArgumentCountIsNotChecked) {
+// Fewer arguments than parameters is an error, with a list or without;
+// more compile, the extra cells lying above the parameters.
+TEST(ParserCalls, EveryParameterNeedsAnArgument) {
     const char* decls = "var x, y;\nprocedure p(a, var b); begin end;";
-    EXPECT_EQ(main_body_code(decls, "p(1)"), "MST 0,3; LDC 0,1; CUP 1,1");
     EXPECT_EQ(main_body_code(decls, "p(1, y, 3, x)"),
               "MST 0,3; LDC 0,1; LDA 0,4; LDC 0,3; LOD 0,3; CUP 4,1");
+    const std::string few = std::string(SYNTAX) + "引数が足りません\n";
+    const std::string head = "program m;\nvar x, y;\nprocedure p(a, var b); begin end;\n"
+                             "function f(a); begin f := a end;\nbegin ";
+    EXPECT_EQ(error_of(head + "p(1) end.\n"), few);
+    EXPECT_EQ(error_of(head + "p end.\n"), few);
+    EXPECT_EQ(error_of(head + "x := f end.\n"), few);
+    EXPECT_EQ(error_of(head + "x := f(1) + f end.\n"), few);
+    EXPECT_EQ(compile(head + "x := f(1, 2) end.\n").status, -1);
 }
 
 // c takes the slot that b held inside a; b's reference kinds are still in

@@ -58,11 +58,17 @@ void set_machine_input(const std::string& text) {
 
 Outcome compile(const std::string& source) {
     reset_all();
-    return capture([&] {
-        open_source_text(source);
-        parse_program();
-        close_source();
-    });
+    source_text = source;
+    CompileOptions options;
+    options.encoding = Encoding::utf8;
+    options.positions = false;
+    Compiled compiled = compile_text(source_text, options);
+    Outcome result;
+    if (compiled.error != ErrorKind::none) {
+        result.out = compiled.message;
+        result.status = 1;
+    }
+    return result;
 }
 
 std::string listing() {
@@ -80,7 +86,13 @@ Outcome compile_and_run(const std::string& source, const std::string& input) {
     Outcome compiled = compile(source);
     if (compiled.status != -1) return compiled;
     set_machine_input(input);
-    Outcome ran = capture([] { interpret(); });
-    ran.out = compiled.out + ran.out;
+    RunOptions options;
+    options.encoding = Encoding::utf8;
+    options.input = view_reader(input_rest);
+    Outcome ran;
+    options.output = string_writer(ran.out);
+    RunResult result = run_program(options);
+    ran.out += result.message;
+    if (result.end != RunEnd::halted) ran.status = result.end == RunEnd::budget_spent ? 2 : 1;
     return ran;
 }

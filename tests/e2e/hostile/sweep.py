@@ -25,6 +25,7 @@ BAD_TOKEN = "字句エラー: 認識できないトークン\n"
 NO_PROGRAM = "構文エラー: 予約語programがありません\n"
 NO_BLOCK_END = "構文エラー: ブロックのおわりのendがありません\n"
 PROMPT = "数を入力して下さい>"
+NO_NUMBER = "実行中にエラーがおきました: 数が読み込めませんでした\n"
 
 BLANKS = b" \t\n\r"
 SINGLE_TOKENS = b"()*+,-;=[].<>"
@@ -138,12 +139,12 @@ def byte_input(sw):
         else:
             value = None
         if value is None:
-            # Nothing converts: both reads leave the cell GET pushed as it
-            # was, 0 the first time, and the byte stays unread.
-            want = PROMPT + "0\n" + PROMPT + "0\n"
+            # Nothing converts: the first read stops the run, after its prompt.
+            want = PROMPT + NO_NUMBER
         else:
-            want = PROMPT + str(int(value)) + "\n" + PROMPT + str(int(value)) + "\n"
-        sw.expect("input byte %d" % c, source, want, 0, bytes([c]) + b"5")
+            # The first read takes the whole input; the second finds its end.
+            want = PROMPT + str(int(value)) + "\n" + PROMPT + NO_NUMBER
+        sw.expect("input byte %d" % c, source, want, 1, bytes([c]) + b"5")
 
 
 def truncated(sw):

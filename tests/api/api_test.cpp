@@ -1,0 +1,185 @@
+// The library interface as the front ends use it: many programs in one
+// process, errors as results, nesting on small stacks, runs that are
+// stopped or run out of budget.  Built against the traced core, as the
+// inspector, the language server and the playground are.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <pthread.h>
+#include <string>
+#include <thread>
+
+#include "driver/api.hpp"
+
+namespace {
+
+CompileOptions utf8_options() {
+    CompileOptions options;
+    options.encoding = Encoding::utf8;
+    return options;
+}
+
+struct Ran {
+    RunResult result;
+    std::string out;
+};
+
+Ran run_with(std::string_view input, std::uint64_t budget = 0,
+             const std::atomic<bool>* stop = nullptr) {
+    Ran ran;
+    RunOptions options;
+    options.encoding = Encoding::utf8;
+    options.input = view_reader(input);
+    options.output = string_writer(ran.out);
+    options.budget = budget;
+    options.stop = stop;
+    ran.result = run_program(options);
+    return ran;
+}
+
+const char* const COUNTDOWN = "program p;\nvar n;\nbegin read(n);\n"
+                              "  while n > 0 do begin write(n); n := n - 1 end\nend.\n";
+const char* const FOREVER = "program p;\nbegin while 0 = 0 do end.\n";
+
+} // namespace
+
+TEST(Interface, ProgramsInOneProcessAreIndependent) {
+    Compiled bad = compile_text("program p;\nbegin x := 1 end.\n", utf8_options());
+    EXPECT_EQ(bad.error, ErrorKind::syntax);
+    EXPECT_EQ(bad.message, "構文エラー: 宣言されていない識別子の使用(k)\n\n");
+    EXPECT_EQ(bad.where.line, 2);
+    EXPECT_EQ(bad.where.column, 7);
+
+    Compiled good = compile_text(COUNTDOWN, utf8_options());
+    ASSERT_EQ(good.error, ErrorKind::none);
+    EXPECT_EQ(good.message, "");
+    std::string_view three = "3";
+    Ran ran = run_with(three);
+    EXPECT_EQ(ran.result.end, RunEnd::halted);
+    EXPECT_EQ(ran.out, "数を入力して下さい>3\n2\n1\n");
+
+    // n was declared by the program before: not by this one.
+    Compiled again = compile_text("program q;\nbegin n := 1 end.\n", utf8_options());
+    EXPECT_EQ(again.error, ErrorKind::syntax);
+    EXPECT_EQ(again.message, "構文エラー: 宣言されていない識別子の使用(k)\n\n");
+
+    Compiled lexical = compile_text("", utf8_options());
+    EXPECT_EQ(lexical.error, ErrorKind::lexical);
+    EXPECT_EQ(lexical.message, "字句エラー: ファイルの終り\n");
+
+    Compiled cp932 = compile_text("program p; begin end;\n", CompileOptions{});
+    EXPECT_EQ(cp932.message, "\x8d\x5c\x95\xb6\x83\x47\x83\x89\x81\x5b: "
+                             "\x83\x73\x83\x8a\x83\x49\x83\x68\x82\xaa\x82\xa0\x82\xe8\x82\xdc"
+                             "\x82\xb9\x82\xf1\n");
+}
+
+TEST(Interface, RunTimeErrorsComeBackWithTheFailingInstruction) {
+    ASSERT_EQ(
+        compile_text("program p;\nvar x;\nbegin write(1); x := 1 div 0 end.\n", utf8_options())
+            .error,
+        ErrorKind::none);
+    Ran ran = run_with("");
+    EXPECT_EQ(ran.result.end, RunEnd::runtime_error);
+    EXPECT_EQ(ran.out, "1\n");
+    EXPECT_EQ(ran.result.message, "実行中にエラーがおきました: 0による除算がありました\n");
+    EXPECT_EQ(ran.result.pc, 6); // UJP ENT LDC PUT LDC LDC OPR
+}
+
+TEST(Interface, OutputThatCannotBeWrittenEndsTheRun) {
+    ASSERT_EQ(compile_text(COUNTDOWN, utf8_options()).error, ErrorKind::none);
+    RunOptions options;
+    options.encoding = Encoding::utf8;
+    std::string_view input = "5";
+    options.input = view_reader(input);
+    options.output = Writer{[](void*, const char*, std::size_t) { return false; }, nullptr};
+    RunResult result = run_program(options);
+    EXPECT_EQ(result.end, RunEnd::output_failed);
+    EXPECT_EQ(result.message, "出力を書き込めませんでした\n");
+}
+
+TEST(Interface, BudgetAndStopEndARunAndTheNextOneWorks) {
+    ASSERT_EQ(compile_text(FOREVER, utf8_options()).error, ErrorKind::none);
+    Ran spent = run_with("", 10'000);
+    EXPECT_EQ(spent.result.end, RunEnd::budget_spent);
+
+    std::atomic<bool> stop{false};
+    std::thread stopper([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        stop = true;
+    });
+    Ran stopped = run_with("", 0, &stop);
+    stopper.join();
+    EXPECT_EQ(stopped.result.end, RunEnd::stopped);
+
+    ASSERT_EQ(compile_text(COUNTDOWN, utf8_options()).error, ErrorKind::none);
+    Ran next = run_with("2");
+    EXPECT_EQ(next.result.end, RunEnd::halted);
+    EXPECT_EQ(next.out, "数を入力して下さい>2\n1\n");
+}
+
+namespace {
+
+Compiled deep_result;
+
+void* compile_deep(void*) {
+    std::string source = "program p;\nvar x;\nbegin x := ";
+    source.append(300'000, '(');
+    source += "1";
+    source.append(300'000, ')');
+    source += " end.\n";
+    deep_result = compile_text(source, utf8_options());
+    return nullptr;
+}
+
+} // namespace
+
+TEST(Interface, DeepNestingOnASmallThreadIsACleanError) {
+    pthread_attr_t attr;
+    pthread_attr_init(&attr);
+    pthread_attr_setstacksize(&attr, std::size_t{1} << 20);
+    pthread_t thread;
+    ASSERT_EQ(pthread_create(&thread, &attr, compile_deep, nullptr), 0);
+    pthread_join(thread, nullptr);
+    pthread_attr_destroy(&attr);
+    EXPECT_EQ(deep_result.error, ErrorKind::syntax);
+    EXPECT_EQ(deep_result.message, "構文エラー: 入れ子が深すぎます\n");
+
+    // The same nesting on tsumiki's large stack compiles.
+    CompileOptions large = utf8_options();
+    large.large_stack = true;
+    std::string source = "program p;\nvar x;\nbegin x := ";
+    source.append(300'000, '(');
+    source += "1";
+    source.append(300'000, ')');
+    source += " end.\n";
+    EXPECT_EQ(compile_text(source, large).error, ErrorKind::none);
+}
+
+TEST(Interface, NamesAndPositionsAreRecordedOnRequest) {
+    CompileOptions options = utf8_options();
+    options.names = true;
+    Compiled c = compile_text("program p;\nvar a[1..3];\nprocedure q(var r);\n"
+                              "begin r := 1 end;\nbegin q(a[2]) end.\n",
+                              options);
+    ASSERT_EQ(c.error, ErrorKind::none);
+    ASSERT_EQ(c.declarations.size(), 4u);
+    EXPECT_EQ(c.declarations[0].name, "p");
+    EXPECT_EQ(c.declarations[1].name, "a");
+    EXPECT_EQ(c.declarations[1].high, 3);
+    EXPECT_EQ(c.declarations[1].parent, 0);
+    EXPECT_EQ(c.declarations[2].name, "q");
+    EXPECT_EQ(c.declarations[2].params, std::vector<SymbolKind>{SYM_REF});
+    EXPECT_EQ(c.declarations[3].name, "r");
+    EXPECT_TRUE(c.declarations[3].parameter);
+    EXPECT_EQ(c.declarations[3].parent, 2);
+    EXPECT_EQ(c.declarations[3].pos.line, 3);
+    EXPECT_EQ(c.declarations[3].pos.column, 17);
+    // Uses: r in q's body, q and a in the main body.
+    ASSERT_EQ(c.uses.size(), 3u);
+    EXPECT_EQ(c.uses[0].declaration, 3);
+    EXPECT_EQ(c.uses[1].declaration, 2);
+    EXPECT_EQ(c.uses[2].declaration, 1);
+    EXPECT_EQ(c.uses[2].pos.line, 5);
+    EXPECT_EQ(c.uses[2].pos.column, 9);
+    EXPECT_EQ(static_cast<int>(c.code_pos.size()), c.code_size);
+}
