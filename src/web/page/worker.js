@@ -35,11 +35,12 @@ function send() {
 
 // Called by the module (playground.cpp) with each piece of a pane's text.
 function onText(pane, bytes) {
-  if (kept[pane] > PANE_MAX) return;
-  let text = decoders[pane].decode(bytes, { stream: true });
-  kept[pane] += text.length;
-  if (kept[pane] > PANE_MAX) text = text.slice(0, text.length - (kept[pane] - PANE_MAX)) + CUT;
-  pending[pane] += text;
+  if (kept[pane] <= PANE_MAX) {
+    let text = decoders[pane].decode(bytes, { stream: true });
+    kept[pane] += text.length;
+    if (kept[pane] > PANE_MAX) text = text.slice(0, text.length - (kept[pane] - PANE_MAX)) + CUT;
+    pending[pane] += text;
+  }
   if (performance.now() - sentAt >= SEND_EVERY) send();
 }
 
