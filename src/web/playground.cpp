@@ -108,6 +108,7 @@ EMSCRIPTEN_KEEPALIVE int tsu_run(const char* input, std::size_t n, int trace) {
     options.encoding = Encoding::utf8;
     options.input = view_reader(rest);
     options.output = pane_writer(PANE_OUTPUT);
+    options.output_by_line = true; // the page shows each line as it comes
     options.trace = trace != 0;
     options.trace_out = Writer{write_trace, nullptr};
     trace_lines = 0;
