@@ -9,28 +9,28 @@
 importScripts('tsumiki.js');
 
 const PANES = ['output', 'listing', 'trace'];
-// Text is sent on at most this often (ms), so that a program printing
-// line after line doesn't flood the page with messages.
-const SEND_EVERY = 30;
 
 // A pane gets at most this many characters of a run: a program that
 // prints for ever must not use up the page's memory.
 const PANE_MAX = 1 << 20;
 const CUT = '\n… (以下省略 / the rest is not shown)\n';
 
+const WINDOW_MS = 30;
+const BURST = 20;
+
 let tsumiki = null;
 let tooDeep = ''; // the compiler's message for nesting too deep
 let decoders = [];
 let pending = ['', '', ''];
 let kept = [0, 0, 0]; // characters of each pane so far
-let sentAt = 0;
+let windowStart = 0;
+let sentInWindow = 0;
 
 function send() {
   PANES.forEach((pane, i) => {
     if (pending[i] !== '') postMessage({ type: 'text', pane, text: pending[i] });
     pending[i] = '';
   });
-  sentAt = performance.now();
 }
 
 // Called by the module (playground.cpp) with each piece of a pane's text.
@@ -41,7 +41,19 @@ function onText(pane, bytes) {
     if (kept[pane] > PANE_MAX) text = text.slice(0, text.length - (kept[pane] - PANE_MAX)) + CUT;
     pending[pane] += text;
   }
-  if (performance.now() - sentAt >= SEND_EVERY) send();
+  // While the program runs this worker gets no other chance to send, so
+  // text goes at once, up to a burst of messages in each short window; past
+  // that it waits for the next piece, so that a program printing line after
+  // line doesn't flood the page.
+  const now = performance.now();
+  if (now - windowStart >= WINDOW_MS) {
+    windowStart = now;
+    sentInWindow = 0;
+  }
+  if (sentInWindow < BURST) {
+    sentInWindow++;
+    send();
+  }
 }
 
 // Calls fn with the text's UTF-8 bytes placed in the module's memory.
