@@ -123,6 +123,9 @@ struct RunOptions {
     Encoding encoding = default_encoding(); // of the prompt and the messages
     Reader input{};                         // GET's bytes
     Writer output{};                        // PUT's lines and GET's prompts, as they come
+    // Deliver every line as soon as it is written rather than in large
+    // pieces (a terminal's standard output always gets its lines at once).
+    bool output_by_line = false;
     // Run trace (traced build only), to trace_out, between the output.
     bool trace = false;
     Writer trace_out{};

@@ -1,0 +1,288 @@
+// The playground page: an editor, a box for standard input, and the panes
+// for what the compiler and the machine made of the program.  Programs run
+// in a worker (worker.js); Stop ends that worker and starts a fresh one.
+//
+// The page keeps the program and its input in the address's fragment,
+// `#code=...&input=...` (base64url of the UTF-8 text); `&run` there runs the
+// program as soon as the page has loaded.
+import { defaultKeymap, history, historyKeymap, indentWithTab } from '@codemirror/commands';
+import { HighlightStyle, StreamLanguage, syntaxHighlighting } from '@codemirror/language';
+import { EditorState, StateEffect, StateField } from '@codemirror/state';
+import {
+  Decoration,
+  EditorView,
+  WidgetType,
+  drawSelection,
+  highlightActiveLine,
+  highlightActiveLineGutter,
+  keymap,
+  lineNumbers,
+} from '@codemirror/view';
+import { tags } from '@lezer/highlight';
+import examples from 'examples';
+
+const KEYWORDS = new Set([
+  'program', 'var', 'begin', 'end', 'if', 'then', 'else', 'while', 'do',
+  'procedure', 'function', 'div', 'read', 'write',
+]);
+
+// The language's words, numbers and operators, for highlighting.
+const tsumikiLanguage = StreamLanguage.define({
+  token(stream) {
+    if (stream.eatSpace()) return null;
+    if (stream.match(/^[A-Za-z][A-Za-z0-9]*/))
+      return KEYWORDS.has(stream.current()) ? 'keyword' : 'variableName';
+    if (stream.match(/^[0-9]+/)) return 'number';
+    if (stream.match(/^(:=|<>|<=|>=|\.\.|[-+*=<>])/)) return 'operator';
+    stream.next();
+    return 'punctuation';
+  },
+});
+
+const highlighting = HighlightStyle.define([
+  { tag: tags.keyword, color: '#7a2a8c', fontWeight: 'bold' },
+  { tag: tags.number, color: '#1060b0' },
+  { tag: tags.operator, color: '#b0421c' },
+  { tag: tags.punctuation, color: '#667' },
+]);
+
+// The error mark: where the last compile or run error was found.
+const setErrorMark = StateEffect.define();
+
+class EndOfLineMark extends WidgetType {
+  toDOM() {
+    const mark = document.createElement('span');
+    mark.className = 'error-mark at-end';
+    return mark;
+  }
+}
+
+const errorMarkField = StateField.define({
+  create: () => Decoration.none,
+  update(marks, transaction) {
+    for (const effect of transaction.effects)
+      if (effect.is(setErrorMark)) return errorMarkDecorations(transaction.state, effect.value);
+    return transaction.docChanged ? Decoration.none : marks;
+  },
+  provide: (field) => EditorView.decorations.from(field),
+});
+
+// The error's line and column (bytes of UTF-8, from 1) as an offset in the
+// editor's text, which counts UTF-16 units.
+function offsetOf(doc, line, column) {
+  const text = doc.line(line).text;
+  let bytes = 0;
+  let i = 0;
+  while (i < text.length && bytes < column - 1) {
+    const code = text.codePointAt(i);
+    bytes += code < 0x80 ? 1 : code < 0x800 ? 2 : code < 0x10000 ? 3 : 4;
+    i += code >= 0x10000 ? 2 : 1;
+  }
+  return doc.line(line).from + i;
+}
+
+function errorMarkDecorations(state, where) {
+  if (where === null || where.line < 1 || where.line > state.doc.lines) return Decoration.none;
+  const line = state.doc.line(where.line);
+  const at = offsetOf(state.doc, where.line, where.column);
+  const ranges = [Decoration.line({ class: 'error-line' }).range(line.from)];
+  if (at < line.to) {
+    const next = at + (state.doc.sliceString(at, at + 2).codePointAt(0) >= 0x10000 ? 2 : 1);
+    ranges.push(Decoration.mark({ class: 'error-mark' }).range(at, next));
+  } else {
+    ranges.push(Decoration.widget({ widget: new EndOfLineMark(), side: 1 }).range(at));
+  }
+  return Decoration.set(ranges);
+}
+
+// base64url of UTF-8 text, and back.
+function encodeText(text) {
+  let binary = '';
+  for (const byte of new TextEncoder().encode(text)) binary += String.fromCharCode(byte);
+  return btoa(binary).replace(/\+/g, '-').replace(/\//g, '_').replace(/=+$/, '');
+}
+
+function decodeText(code) {
+  const binary = atob(code.replace(/-/g, '+').replace(/_/g, '/'));
+  return new TextDecoder().decode(Uint8Array.from(binary, (c) => c.charCodeAt(0)));
+}
+
+const $ = (id) => document.getElementById(id);
+const panes = { output: $('output'), listing: $('listing'), trace: $('trace') };
+const input = $('input');
+const status = $('status');
+const errorBox = $('error');
+
+const RUN_ENDS = [
+  ['終了しました', 'finished'],
+  ['実行時エラー', 'run-time error'],
+  ['命令数の上限に達しました', 'instruction limit reached'],
+  ['停止しました', 'stopped'],
+  ['出力できませんでした', 'output failed'],
+];
+
+function showStatus(japanese, english, state) {
+  status.textContent = `${japanese} / ${english}`;
+  document.body.dataset.state = state;
+}
+
+// The fragment follows the program and its input, without `run`.
+let fragmentTimer = 0;
+function keepFragment() {
+  clearTimeout(fragmentTimer);
+  fragmentTimer = setTimeout(() => {
+    const code = encodeText(editor.state.doc.toString());
+    window.history.replaceState(null, '', `#code=${code}&input=${encodeText(input.value)}`);
+  }, 200);
+}
+
+const editor = new EditorView({
+  parent: $('editor'),
+  state: EditorState.create({
+    doc: '',
+    extensions: [
+      lineNumbers(),
+      highlightActiveLineGutter(),
+      highlightActiveLine(),
+      drawSelection(),
+      history(),
+      keymap.of([...defaultKeymap, ...historyKeymap, indentWithTab]),
+      tsumikiLanguage,
+      syntaxHighlighting(highlighting),
+      errorMarkField,
+      EditorView.updateListener.of((update) => {
+        if (update.docChanged) keepFragment();
+      }),
+    ],
+  }),
+});
+input.addEventListener('input', keepFragment);
+
+function load(source, text) {
+  editor.dispatch({ changes: { from: 0, to: editor.state.doc.length, insert: source } });
+  input.value = text;
+  keepFragment();
+}
+
+// The worker, made anew whenever a run is stopped.
+let wasmModule = null;
+let worker = null;
+let workerReady = null;
+let running = false;
+
+function startWorker() {
+  worker = new Worker('worker.js');
+  // A run that the module could not finish (it ran out of the browser's
+  // own stack, say): report it and go on with a fresh worker.
+  worker.onerror = (event) => {
+    event.preventDefault();
+    worker.terminate();
+    startWorker();
+    setRunning(false);
+    errorBox.textContent = `${event.message}`;
+    errorBox.hidden = false;
+    showStatus('実行できませんでした', 'could not run', 'done');
+  };
+  workerReady = new Promise((resolve) => {
+    worker.onmessage = (event) => {
+      if (event.data.type !== 'ready') return;
+      worker.onmessage = (e) => fromWorker(e.data);
+      resolve();
+    };
+  });
+  worker.postMessage({ type: 'init', module: wasmModule });
+}
+
+function setRunning(on) {
+  running = on;
+  $('run').disabled = on;
+  $('stop').disabled = !on;
+}
+
+function showError(message, where) {
+  errorBox.textContent = message;
+  errorBox.hidden = false;
+  if (where.line > 0) {
+    editor.dispatch({
+      effects: [setErrorMark.of(where), EditorView.scrollIntoView(offsetOf(editor.state.doc, where.line, where.column), { y: 'center' })],
+    });
+  }
+}
+
+function fromWorker(message) {
+  if (message.type === 'text') {
+    panes[message.pane].append(message.text);
+    if (message.pane === 'output') panes.output.scrollTop = panes.output.scrollHeight;
+    return;
+  }
+  setRunning(false);
+  if (message.lost) startWorker();
+  const ms = `${message.ms.toFixed(1)} ms`;
+  document.body.dataset.ms = message.ms;
+  if (message.phase === 'compile') {
+    showError(message.message, message);
+    showStatus(`コンパイルエラー (${ms})`, `compile error (${ms})`, 'done');
+    return;
+  }
+  if (message.message !== '') showError(message.message, message);
+  const [japanese, english] = RUN_ENDS[message.end];
+  showStatus(`${japanese} (${ms})`, `${english} (${ms})`, 'done');
+}
+
+async function run() {
+  if (running) return;
+  for (const pane of Object.values(panes)) pane.textContent = '';
+  errorBox.hidden = true;
+  editor.dispatch({ effects: setErrorMark.of(null) });
+  setRunning(true);
+  showStatus('実行中…', 'running…', 'running');
+  await workerReady;
+  worker.postMessage({
+    type: 'run',
+    source: editor.state.doc.toString(),
+    input: input.value,
+    trace: $('trace-on').checked,
+  });
+}
+
+function stop() {
+  if (!running) return;
+  worker.terminate();
+  startWorker();
+  setRunning(false);
+  showStatus('停止しました', 'stopped', 'stopped');
+}
+
+const menu = $('examples');
+for (const example of examples) menu.add(new Option(example.name, example.name));
+menu.addEventListener('change', () => {
+  const example = examples.find((e) => e.name === menu.value);
+  if (example) load(example.source, example.input);
+});
+$('run').addEventListener('click', run);
+$('stop').addEventListener('click', stop);
+editor.contentDOM.addEventListener('keydown', (event) => {
+  if (event.key === 'Enter' && (event.ctrlKey || event.metaKey)) {
+    event.preventDefault();
+    run();
+  }
+});
+
+async function start() {
+  const fragment = new URLSearchParams(location.hash.slice(1));
+  try {
+    if (fragment.has('code')) load(decodeText(fragment.get('code')), decodeText(fragment.get('input') ?? ''));
+    else load(examples.find((e) => e.name === 'hello')?.source ?? '', '');
+  } catch {
+    load('', '');
+  }
+  const bytes = await (await fetch('tsumiki.wasm')).arrayBuffer();
+  wasmModule = await WebAssembly.compile(bytes);
+  startWorker();
+  await workerReady;
+  $('run').disabled = false;
+  showStatus('準備完了', 'ready', 'ready');
+  if (fragment.has('run')) run();
+}
+
+start().catch((error) => showStatus(`読み込めませんでした: ${error}`, 'could not load', 'failed'));

@@ -1,0 +1,129 @@
+// Runs programs for the page, off its thread, so that a program that never
+// ends never freezes the page: the page ends a run by ending this worker.
+//
+// From the page:  {type: 'init', module}  the compiled WebAssembly module
+//                 {type: 'run', source, input, trace}
+// To the page:    {type: 'ready'}
+//                 {type: 'text', pane, text}  output, listing or trace, as it comes
+//                 {type: 'done', phase, end, message, line, column, ms}
+importScripts('tsumiki.js');
+
+const PANES = ['output', 'listing', 'trace'];
+
+// A pane gets at most this many characters of a run: a program that
+// prints for ever must not use up the page's memory.
+const PANE_MAX = 1 << 20;
+const CUT = '\n… (以下省略 / the rest is not shown)\n';
+
+const WINDOW_MS = 30;
+const BURST = 20;
+
+let tsumiki = null;
+let tooDeep = ''; // the compiler's message for nesting too deep
+let decoders = [];
+let pending = ['', '', ''];
+let kept = [0, 0, 0]; // characters of each pane so far
+let windowStart = 0;
+let sentInWindow = 0;
+
+function send() {
+  PANES.forEach((pane, i) => {
+    if (pending[i] !== '') postMessage({ type: 'text', pane, text: pending[i] });
+    pending[i] = '';
+  });
+}
+
+// Called by the module (playground.cpp) with each piece of a pane's text.
+function onText(pane, bytes) {
+  if (kept[pane] <= PANE_MAX) {
+    let text = decoders[pane].decode(bytes, { stream: true });
+    kept[pane] += text.length;
+    if (kept[pane] > PANE_MAX) text = text.slice(0, text.length - (kept[pane] - PANE_MAX)) + CUT;
+    pending[pane] += text;
+  }
+  // While the program runs this worker gets no other chance to send, so
+  // text goes at once, up to a burst of messages in each short window; past
+  // that it waits for the next piece, so that a program printing line after
+  // line doesn't flood the page.
+  const now = performance.now();
+  if (now - windowStart >= WINDOW_MS) {
+    windowStart = now;
+    sentInWindow = 0;
+  }
+  if (sentInWindow < BURST) {
+    sentInWindow++;
+    send();
+  }
+}
+
+// Calls fn with the text's UTF-8 bytes placed in the module's memory.
+function withBytes(text, fn) {
+  const bytes = new TextEncoder().encode(text);
+  const at = tsumiki._malloc(bytes.length + 1);
+  tsumiki.HEAPU8.set(bytes, at);
+  try {
+    return fn(at, bytes.length);
+  } finally {
+    tsumiki._free(at);
+  }
+}
+
+function lastError() {
+  const heap = tsumiki.HEAPU8;
+  const at = tsumiki._tsu_message();
+  let end = at;
+  while (heap[end] !== 0) end++;
+  return {
+    message: new TextDecoder().decode(heap.subarray(at, end)),
+    line: tsumiki._tsu_line(),
+    column: tsumiki._tsu_column(),
+  };
+}
+
+function run({ source, input, trace }) {
+  const started = performance.now();
+  decoders = PANES.map(() => new TextDecoder());
+  kept = [0, 0, 0];
+  let error;
+  try {
+    error = withBytes(source, (at, n) => tsumiki._tsu_compile(at, n));
+  } catch (thrown) {
+    // The compiler keeps within the module's stack, but the browser may
+    // give its own calls less room than a deeply nested program needs.
+    // This module is then past use: the page makes a new worker.
+    if (!(thrown instanceof RangeError)) throw thrown;
+    postMessage({ type: 'done', phase: 'compile', message: tooDeep, line: 0, column: 0,
+                  ms: performance.now() - started, lost: true });
+    close();
+    return;
+  }
+  if (error !== 0) {
+    postMessage({ type: 'done', phase: 'compile', ...lastError(), ms: performance.now() - started });
+    return;
+  }
+  tsumiki._tsu_list();
+  const end = withBytes(input, (at, n) => tsumiki._tsu_run(at, n, trace ? 1 : 0));
+  PANES.forEach((pane, i) => {
+    if (kept[i] <= PANE_MAX) pending[i] += decoders[i].decode();
+  });
+  send();
+  postMessage({ type: 'done', phase: 'run', end, ...lastError(), ms: performance.now() - started });
+}
+
+async function init(request) {
+  tsumiki = await createTsumiki({
+    onText,
+    instantiateWasm(imports, receive) {
+      WebAssembly.instantiate(request.module, imports).then((instance) => receive(instance));
+      return {};
+    },
+  });
+  tsumiki._tsu_nesting_message();
+  tooDeep = lastError().message;
+  postMessage({ type: 'ready' });
+}
+
+onmessage = (event) => {
+  if (event.data.type === 'init') init(event.data);
+  else if (event.data.type === 'run') run(event.data);
+};

@@ -1,0 +1,144 @@
+// The playground's way into the compiler and the machine: a handful of C
+// functions that the page's worker (worker.js) calls in the WebAssembly
+// module.  Text goes back to JavaScript as UTF-8 bytes through one callback,
+// tagged with the pane it belongs to; each call starts from a clean state
+// (driver/api.hpp), so one module serves run after run.
+//
+//   tsu_compile(source, n)   compiles; 0, or the ErrorKind of the error
+//   tsu_list()               sends the listing of the program compiled last
+//   tsu_run(input, n, trace) runs it with that input; the RunEnd
+//   tsu_nesting_message()    sets it to that of a program nested too deeply
+//   tsu_message()            the last error's text (empty without one)
+//   tsu_line(), tsu_column() where the last error was found; 0 when unknown
+#include <emscripten/emscripten.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "driver/api.hpp"
+#include "vm/code.hpp"
+
+namespace {
+
+// The panes a piece of text goes to.
+enum Pane : int { PANE_OUTPUT = 0, PANE_LISTING = 1, PANE_TRACE = 2 };
+
+// The trace of a run may be endless: the pane gets this many lines, then
+// one mark that the rest was left out.
+constexpr int TRACE_MAX_LINES = 2000;
+
+// What the last call left for the page to ask about.
+std::string last_message;
+SourcePos last_where{};
+std::vector<SourcePos> last_code_pos; // per instruction of the last program
+
+int trace_lines = 0;
+// The trace comes in many small pieces: they go to the worker in batches.
+std::string trace_batch;
+constexpr std::size_t TRACE_BATCH_BYTES = 16 << 10;
+
+} // namespace
+
+// Hands n bytes for a pane to the worker (worker.js: Module.onText).
+EM_JS(void, send_text, (int pane, const char* bytes, std::size_t n),
+      { Module.onText(pane, HEAPU8.subarray(bytes, bytes + n)); });
+
+namespace {
+
+bool write_pane(void* context, const char* bytes, std::size_t n) {
+    send_text(static_cast<int>(reinterpret_cast<std::intptr_t>(context)), bytes, n);
+    return true;
+}
+
+Writer pane_writer(Pane pane) {
+    return Writer{write_pane, reinterpret_cast<void*>(static_cast<std::intptr_t>(pane))};
+}
+
+void send_trace_batch() {
+    send_text(PANE_TRACE, trace_batch.data(), trace_batch.size());
+    trace_batch.clear();
+}
+
+// Passes the trace on up to its last permitted line, then drops it.
+bool write_trace(void*, const char* bytes, std::size_t n) {
+    std::size_t kept = 0;
+    while (kept < n && trace_lines < TRACE_MAX_LINES) {
+        if (bytes[kept++] == '\n') ++trace_lines;
+    }
+    trace_batch.append(bytes, kept);
+    if (kept < n && trace_lines == TRACE_MAX_LINES) {
+        ++trace_lines; // said once
+        trace_batch += "...\n";
+        // The rest of the run goes at full speed.
+        trace_on.run = false;
+    }
+    if (trace_batch.size() >= TRACE_BATCH_BYTES) send_trace_batch();
+    return true;
+}
+
+} // namespace
+
+extern "C" {
+
+EMSCRIPTEN_KEEPALIVE int tsu_compile(const char* source, std::size_t n) {
+    CompileOptions options;
+    options.encoding = Encoding::utf8;
+    // No threads here: the compiler measures the module's own stack.
+    options.large_stack = false;
+    options.stack_bytes = 0;
+    Compiled compiled = compile_text(std::string_view(source, n), options);
+    last_message = compiled.message;
+    last_where = compiled.error == ErrorKind::none ? SourcePos{} : compiled.where;
+    last_code_pos = std::move(compiled.code_pos);
+    return static_cast<int>(compiled.error);
+}
+
+EMSCRIPTEN_KEEPALIVE void tsu_list() {
+    text_out = pane_writer(PANE_LISTING);
+    list_code();
+    text_out = Writer{};
+}
+
+EMSCRIPTEN_KEEPALIVE int tsu_run(const char* input, std::size_t n, int trace) {
+    std::string_view rest(input, n);
+    RunOptions options;
+    options.encoding = Encoding::utf8;
+    options.input = view_reader(rest);
+    options.output = pane_writer(PANE_OUTPUT);
+    options.output_by_line = true; // the page shows each line as it comes
+    options.trace = trace != 0;
+    options.trace_out = Writer{write_trace, nullptr};
+    trace_lines = 0;
+    RunResult result = run_program(options);
+    send_trace_batch();
+    last_message = result.message;
+    last_where = SourcePos{};
+    if (result.end == RunEnd::runtime_error && result.pc >= 0 &&
+        static_cast<std::size_t>(result.pc) < last_code_pos.size())
+        last_where = last_code_pos[static_cast<std::size_t>(result.pc)];
+    return static_cast<int>(result.end);
+}
+
+// Sets the last message to the compiler's for a program nested too deeply,
+// for the worker to keep in case the browser's own stack runs out first.
+EMSCRIPTEN_KEEPALIVE void tsu_nesting_message() {
+    last_message = fatal_message(Fatal{FatalKind::syntax, MSG_NESTING_TOO_DEEP}, Encoding::utf8);
+    last_where = SourcePos{};
+}
+
+EMSCRIPTEN_KEEPALIVE const char* tsu_message() {
+    return last_message.c_str();
+}
+
+EMSCRIPTEN_KEEPALIVE int tsu_line() {
+    return last_where.line;
+}
+
+EMSCRIPTEN_KEEPALIVE int tsu_column() {
+    return last_where.column;
+}
+
+} // extern "C"

@@ -1,0 +1,217 @@
+// The playground in a real browser: the system's Chromium, driven by
+// playwright-core, loads the built site from a local server and is used as
+// a learner would use it.
+//
+//   node playground.test.mjs NODE_MODULES SITE_DIR EXAMPLES_DIR SCREENSHOT
+import assert from 'node:assert/strict';
+import { mkdtempSync, readFileSync, readdirSync, rmSync, existsSync } from 'node:fs';
+import { createServer } from 'node:http';
+import { createRequire } from 'node:module';
+import { tmpdir } from 'node:os';
+import { extname, join, normalize } from 'node:path';
+
+const [modulesDir, siteDir, examplesDir, screenshotPath] = process.argv.slice(2);
+const { chromium } = createRequire(join(modulesDir, 'package.json'))('playwright-core');
+
+const TYPES = {
+  '.html': 'text/html; charset=utf-8',
+  '.js': 'text/javascript; charset=utf-8',
+  '.css': 'text/css; charset=utf-8',
+  '.wasm': 'application/wasm',
+};
+
+// Serves the site folder, and nothing else, on a free port.
+function serve() {
+  const server = createServer((request, response) => {
+    const path = normalize(decodeURIComponent(new URL(request.url, 'http://x').pathname));
+    const file = join(siteDir, path === '/' ? 'index.html' : path);
+    if (!file.startsWith(siteDir) || !existsSync(file)) {
+      response.writeHead(404).end();
+      return;
+    }
+    response.writeHead(200, { 'content-type': TYPES[extname(file)] ?? 'application/octet-stream' });
+    response.end(readFileSync(file));
+  });
+  return new Promise((resolve) => server.listen(0, '127.0.0.1', () => resolve(server)));
+}
+
+function base64url(text) {
+  return Buffer.from(text, 'utf8').toString('base64url');
+}
+
+// ONLY=TEXT runs just the checks whose names contain TEXT.
+const only = process.env.ONLY ?? '';
+const results = [];
+async function check(name, fn) {
+  if (!name.includes(only)) return;
+  try {
+    await fn();
+    results.push([name, null]);
+    console.log(`ok   ${name}`);
+  } catch (error) {
+    results.push([name, error]);
+    console.log(`FAIL ${name}\n${error.stack ?? error}`);
+  }
+}
+
+const server = await serve();
+const origin = `http://127.0.0.1:${server.address().port}/`;
+const profile = mkdtempSync(join(tmpdir(), 'tsumiki-chromium-'));
+// A fresh profile each time (playwright passes it as --user-data-dir).
+const browser = await chromium.launchPersistentContext(profile, {
+  executablePath: '/usr/bin/chromium',
+  args: [
+    '--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
+    '--disable-background-networking', '--disable-component-update', '--disable-sync',
+  ],
+  viewport: { width: 1280, height: 800 },
+});
+const page = browser.pages()[0] ?? (await browser.newPage());
+const pageErrors = [];
+page.on('pageerror', (error) => pageErrors.push(error));
+// Nothing may come from anywhere but the local server.
+const foreign = [];
+page.on('request', (request) => {
+  if (!request.url().startsWith(origin)) foreign.push(request.url());
+});
+
+// Loads the page (with a fragment) and waits until it can run programs.
+async function open(fragment = '') {
+  await page.goto('about:blank'); // a new fragment alone would not load the page again
+  await page.goto(`${origin}index.html${fragment}`);
+  await page.waitForFunction(() => ['ready', 'done', 'running'].includes(document.body.dataset.state));
+}
+
+async function runAndWait() {
+  await page.click('#run');
+  await page.waitForFunction(() => document.body.dataset.state === 'done');
+}
+
+async function typeProgram(source, input = '') {
+  await open(`#code=${base64url(source)}&input=${base64url(input)}`);
+}
+
+const text = (selector) => page.$eval(selector, (e) => e.textContent);
+
+// The line and column (from 1, counting characters) of the error mark.
+function markPlace() {
+  return page.$eval('.error-mark', (mark) => {
+    const line = mark.closest('.cm-line');
+    const lines = [...line.parentElement.querySelectorAll('.cm-line')];
+    const range = document.createRange();
+    range.setStart(line, 0);
+    range.setEndBefore(mark);
+    return { line: lines.indexOf(line) + 1, column: [...range.toString()].length + 1, text: mark.textContent };
+  });
+}
+
+await check('the page loads and gets ready to run', async () => {
+  const started = Date.now();
+  await open();
+  console.log(`     ready after ${Date.now() - started} ms`);
+});
+
+const examples = readdirSync(examplesDir).filter((f) => f.endsWith('.tsu')).map((f) => f.slice(0, -4)).sort();
+const timings = [];
+for (const name of examples) {
+  await check(`example ${name} prints ${name}.out`, async () => {
+    await open();
+    await page.selectOption('#examples', name);
+    await runAndWait();
+    assert.equal(await text('#output'), readFileSync(join(examplesDir, `${name}.out`), 'utf8'));
+    assert.ok((await text('#listing')).includes('HLT'), 'the listing is shown');
+    assert.notEqual(await text('#trace'), '', 'the trace is shown');
+    assert.equal(await page.$eval('#error', (e) => e.hidden), true);
+    timings.push(`${name} ${Number(await page.$eval('body', (b) => b.dataset.ms)).toFixed(1)} ms`);
+  });
+}
+console.log(`     compile + run with trace: ${timings.join(', ')}`);
+
+await check('a syntax error is shown and marked at its line and column', async () => {
+  await typeProgram('program p;\nvar x;\nbegin\n  x := 1;\n  y := 2\nend.\n');
+  await runAndWait();
+  assert.match(await text('#error'), /^構文エラー: /);
+  assert.deepEqual(await markPlace(), { line: 5, column: 3, text: 'y' });
+  assert.equal(await text('#listing'), '');
+});
+
+await check('a lexical error marks the whole character that is no token', async () => {
+  await typeProgram('program p;\nvar x;\nbegin\n  x := 1 日本\nend.\n');
+  await runAndWait();
+  assert.match(await text('#error'), /^字句エラー: /);
+  assert.deepEqual(await markPlace(), { line: 4, column: 10, text: '日' });
+});
+
+await check('a run-time error keeps the output and marks its statement', async () => {
+  await typeProgram('program p;\nvar x;\nbegin\n  write(1);\n  x := 0;\n  write(1 div x)\nend.\n');
+  await runAndWait();
+  assert.equal(await text('#output'), '1\n');
+  assert.match(await text('#error'), /^実行中にエラーがおきました: /);
+  assert.equal((await markPlace()).line, 6);
+});
+
+await check('a read past the end of the input ends the run with its error', async () => {
+  await typeProgram('program p;\nvar x;\nbegin\n  read(x);\n  read(x)\nend.\n', '5');
+  await runAndWait();
+  assert.equal(await text('#error'), '実行中にエラーがおきました: 数が読み込めませんでした\n');
+});
+
+await check('a program nested too deeply is a clean error, and the page goes on', async () => {
+  for (const depth of [3000, 200000]) {
+    await typeProgram(`program p;\nvar x;\nbegin\n  x := ${'('.repeat(depth)}1${')'.repeat(depth)}\nend.\n`);
+    await runAndWait();
+    assert.equal(await text('#error'), '構文エラー: 入れ子が深すぎます\n');
+  }
+  await page.selectOption('#examples', 'hello');
+  await runAndWait();
+  assert.equal(await text('#output'), readFileSync(join(examplesDir, 'hello.out'), 'utf8'));
+});
+
+await check('Stop ends an endless loop at once, its output shown as it came', async () => {
+  await typeProgram('program p;\nvar x;\nbegin\n  write(1);\n  x := 0;\n  while 0 = 0 do\n    x := 1 - x\nend.\n');
+  await page.click('#run');
+  await page.waitForFunction(() => document.getElementById('output').textContent.length > 0);
+  assert.equal(await text('#output'), '1\n');
+  assert.equal(await page.$eval('body', (b) => b.dataset.state), 'running');
+  const trace = await text('#trace');
+  assert.ok(trace.split('\n').length <= 2002, 'the trace is capped');
+  const started = Date.now();
+  await page.click('#stop');
+  await page.waitForFunction(() => document.body.dataset.state === 'stopped');
+  console.log(`     stopped after ${Date.now() - started} ms`);
+  // The page goes on working with a fresh worker.
+  await page.selectOption('#examples', 'hello');
+  await runAndWait();
+  assert.equal(await text('#output'), readFileSync(join(examplesDir, 'hello.out'), 'utf8'));
+});
+
+await check('the fragment holds the program and its input, and `run` runs it', async () => {
+  const source = 'program p;\nvar x;\nbegin\n  read(x);\n  write(x * 2)\nend.\n';
+  await open(`#code=${base64url(source)}&input=${base64url('21')}&run`);
+  await page.waitForFunction(() => document.body.dataset.state === 'done');
+  assert.match(await text('#output'), /42\n$/);
+  await page.fill('#input', '5');
+  await page.waitForFunction(() => location.hash.includes('input=NQ'));
+  const hash = new URLSearchParams((await page.evaluate(() => location.hash)).slice(1));
+  assert.equal(Buffer.from(hash.get('code'), 'base64url').toString('utf8'), source);
+  assert.equal(hash.has('run'), false);
+});
+
+await check('a screenshot shows a program, its output and its listing', async () => {
+  await open();
+  await page.selectOption('#examples', 'stats');
+  await runAndWait();
+  await page.screenshot({ path: screenshotPath });
+});
+
+await check('nothing was fetched from elsewhere and the page raised no error', async () => {
+  assert.deepEqual(foreign, []);
+  assert.deepEqual(pageErrors.map(String), []);
+});
+
+await browser.close();
+server.close();
+rmSync(profile, { recursive: true, force: true });
+const failed = results.filter(([, error]) => error !== null).length;
+console.log(`${results.length - failed} passed, ${failed} failed`);
+process.exit(failed === 0 ? 0 : 1);

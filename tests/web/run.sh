@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Tests the playground in the system's Chromium, after
+# `cmake --workflow --preset wasm` has built build/wasm/site:
+#
+#   tests/web/run.sh [SITE_DIR]
+#
+# playwright-core (pinned by package-lock.json) drives /usr/bin/chromium;
+# no browser is ever downloaded.
+set -euo pipefail
+here="$(cd "$(dirname "$0")" && pwd)"
+root="$(cd "$here/../.." && pwd)"
+site="${1:-$root/build/wasm/site}"
+modules="$root/build/wasm/tests-web"
+mkdir -p "$modules"
+cp "$here/package.json" "$here/package-lock.json" "$modules/"
+if ! cmp -s "$here/package-lock.json" "$modules/node_modules/.package-lock.json.copy" 2>/dev/null; then
+  PLAYWRIGHT_SKIP_BROWSER_DOWNLOAD=1 npm ci --prefix "$modules" --no-audit --no-fund --prefer-offline --loglevel=error
+  cp "$here/package-lock.json" "$modules/node_modules/.package-lock.json.copy"
+fi
+node "$here/playground.test.mjs" "$modules/node_modules" "$site" "$root/examples" "$root/build/wasm/screenshot.png"
