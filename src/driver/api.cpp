@@ -107,6 +107,8 @@ void run_on_engine(const RunOptions& options) {
 #if TSUMIKI_NATIVE
     bool watched = options.trace || options.budget != 0 || options.stop != nullptr;
     if (options.engine != Engine::interpreter && !watched && run_native()) return;
+#else
+    (void)options;
 #endif
     interpret();
 }
