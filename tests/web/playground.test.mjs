@@ -185,6 +185,22 @@ await check('Stop ends an endless loop at once, its output shown as it came', as
   assert.equal(await text('#output'), readFileSync(join(examplesDir, 'hello.out'), 'utf8'));
 });
 
+await check('a program that prints for ever fills its pane up to the cap, and Stop ends it', async () => {
+  await typeProgram('program p;\nvar x;\nbegin\n  x := 0;\n  while 0 = 0 do\n  begin write(x); x := x + 1 end\nend.\n');
+  await page.click('#run');
+  // The pane fills up to its cap and says so, while the page stays responsive.
+  await page.waitForFunction(() => document.getElementById('output').textContent.includes('the rest is not shown'),
+    null, { timeout: 20000 });
+  const length = await page.$eval('#output', (e) => e.textContent.length);
+  assert.ok(length <= (1 << 20) + 100, `the output pane holds ${length} characters`);
+  assert.equal(await page.$eval('body', (b) => b.dataset.state), 'running');
+  await page.click('#stop');
+  await page.waitForFunction(() => document.body.dataset.state === 'stopped');
+  await page.selectOption('#examples', 'hello');
+  await runAndWait();
+  assert.equal(await text('#output'), readFileSync(join(examplesDir, 'hello.out'), 'utf8'));
+});
+
 await check('the fragment holds the program and its input, and `run` runs it', async () => {
   const source = 'program p;\nvar x;\nbegin\n  read(x);\n  write(x * 2)\nend.\n';
   await open(`#code=${base64url(source)}&input=${base64url('21')}&run`);

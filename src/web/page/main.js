@@ -209,12 +209,31 @@ function showError(message, where) {
   }
 }
 
+// Text from the worker is gathered and drawn at most every DRAW_MS, in one
+// piece per pane: a program that prints line after line must not make the
+// page lay itself out once per line.
+const DRAW_MS = 40;
+const incoming = { output: '', listing: '', trace: '' };
+let drawTimer = null;
+
+function draw() {
+  clearTimeout(drawTimer);
+  drawTimer = null;
+  for (const name of Object.keys(incoming)) {
+    if (incoming[name] === '') continue;
+    panes[name].append(incoming[name]);
+    incoming[name] = '';
+    if (name === 'output') panes.output.scrollTop = panes.output.scrollHeight;
+  }
+}
+
 function fromWorker(message) {
   if (message.type === 'text') {
-    panes[message.pane].append(message.text);
-    if (message.pane === 'output') panes.output.scrollTop = panes.output.scrollHeight;
+    incoming[message.pane] += message.text;
+    if (drawTimer === null) drawTimer = setTimeout(draw, DRAW_MS);
     return;
   }
+  draw();
   setRunning(false);
   if (message.lost) startWorker();
   const ms = `${message.ms.toFixed(1)} ms`;
@@ -231,6 +250,7 @@ function fromWorker(message) {
 
 async function run() {
   if (running) return;
+  draw();
   for (const pane of Object.values(panes)) pane.textContent = '';
   errorBox.hidden = true;
   editor.dispatch({ effects: setErrorMark.of(null) });
@@ -248,6 +268,7 @@ async function run() {
 function stop() {
   if (!running) return;
   worker.terminate();
+  draw();
   startWorker();
   setRunning(false);
   showStatus('停止しました', 'stopped', 'stopped');
