@@ -145,8 +145,8 @@ RunResult run_program(const RunOptions& options) {
     instruction_budget = options.budget;
     stop_flag = options.stop;
     // Writing to a terminal, every line goes out as it is written.
-    bool by_line = options.output_by_line ||
-                   (options.output.write == nullptr && isatty(STDOUT_FILENO) != 0);
+    bool by_line =
+        options.output_by_line || (options.output.write == nullptr && isatty(STDOUT_FILENO) != 0);
     begin_io(options.output, options.input, by_line);
 
     RunResult result;

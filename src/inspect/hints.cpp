@@ -57,8 +57,8 @@ bool starts_statement(std::string_view word) {
     if (word.empty()) return false;
     for (const char* opener : {"begin", "if", "while", "read", "write"})
         if (word == opener) return true;
-    for (const char* keyword : {"div", "end", "then", "else", "do", "program", "procedure",
-                                "function", "var"})
+    for (const char* keyword :
+         {"div", "end", "then", "else", "do", "program", "procedure", "function", "var"})
         if (word == keyword) return false;
     return true;
 }

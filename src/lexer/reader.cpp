@@ -2,8 +2,8 @@
 
 #include <cerrno>
 #include <limits>
-#include <unistd.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "diag/diag.hpp"
 #include "diag/stream.hpp"

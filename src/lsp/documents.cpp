@@ -19,8 +19,8 @@ bool in_word(char c) {
 
 bool is_keyword(std::string_view w) {
     static constexpr std::string_view keywords[] = {
-        "program", "var", "begin", "end", "if", "then", "else", "while",
-        "do", "procedure", "function", "div", "read", "write"};
+        "program", "var", "begin",     "end",      "if",  "then", "else",
+        "while",   "do",  "procedure", "function", "div", "read", "write"};
     for (std::string_view k : keywords)
         if (w == k) return true;
     return false;
@@ -49,8 +49,10 @@ std::vector<StatementStart> find_statements(std::string_view text) {
     std::size_t i = 0;
     auto advance = [&](std::size_t n) {
         for (std::size_t k = 0; k < n; ++k, ++i) {
-            if (text[i] == '\n') pos = SourcePos{pos.line + 1, 1};
-            else if (text[i] != '\r') ++pos.column;
+            if (text[i] == '\n')
+                pos = SourcePos{pos.line + 1, 1};
+            else if (text[i] != '\r')
+                ++pos.column;
         }
     };
     while (i < text.size() && text[i] != 0x1A) { // the reader stops at Ctrl-Z

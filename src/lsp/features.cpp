@@ -48,8 +48,9 @@ json name_range(const Document& doc, const Declaration& d) {
 // The whole of a declaration: a routine to past its closing ";" or ".".
 json full_range(const Document& doc, const Declaration& d) {
     if (is_routine(d) && d.code_first >= 0)
-        return range_json(doc, doc.name_pos[static_cast<std::size_t>(&d - doc.compiled.declarations.data())],
-                          shifted(d.end, 1));
+        return range_json(
+            doc, doc.name_pos[static_cast<std::size_t>(&d - doc.compiled.declarations.data())],
+            shifted(d.end, 1));
     return name_range(doc, d);
 }
 
@@ -72,7 +73,8 @@ std::string bounds(const Declaration& d) {
 // One line saying what a declaration is.
 std::string what(const Document& doc, int index) {
     const Declaration& d = doc.compiled.declarations[static_cast<std::size_t>(index)];
-    std::string cell = " (level " + std::to_string(d.level) + ", cell " + std::to_string(d.offset) + ")";
+    std::string cell =
+        " (level " + std::to_string(d.level) + ", cell " + std::to_string(d.offset) + ")";
     switch (d.kind) {
     case SYM_VAR: return (d.parameter ? "value parameter " : "variable ") + d.name + cell;
     case SYM_REF: return "var parameter " + d.name + cell;
@@ -130,7 +132,9 @@ json symbol(const Document& doc, int index) {
     case SYM_PROC:
     case SYM_FUNC:
         s["kind"] = d.parent < 0 ? SYMBOL_MODULE : SYMBOL_FUNCTION;
-        s["detail"] = (d.parent < 0 ? "program" : d.kind == SYM_PROC ? "procedure" : "function") +
+        s["detail"] = (d.parent < 0         ? "program"
+                       : d.kind == SYM_PROC ? "procedure"
+                                            : "function") +
                       parameter_list(doc, index);
         json children = json::array();
         const auto& decls = doc.compiled.declarations;
@@ -202,8 +206,12 @@ json hover(const Document& doc, LspPosition at) {
         text = "`" + what(doc, d) + "`  \ndeclared on line " +
                std::to_string(doc.name_pos[static_cast<std::size_t>(d)].line);
         if (decl.parent >= 0) {
-            const Declaration& in = doc.compiled.declarations[static_cast<std::size_t>(decl.parent)];
-            text += std::string(in.parent < 0 ? " in program " : in.kind == SYM_FUNC ? " in function " : " in procedure ") + in.name;
+            const Declaration& in =
+                doc.compiled.declarations[static_cast<std::size_t>(decl.parent)];
+            text += std::string(in.parent < 0         ? " in program "
+                                : in.kind == SYM_FUNC ? " in function "
+                                                      : " in procedure ") +
+                    in.name;
         }
     }
     // A statement's first word: its instructions, up to the next statement.
@@ -239,8 +247,8 @@ json code_lenses(const Document& doc) {
         std::size_t count = 0;
         for (char c : code)
             count += c == '\n';
-        std::string title = std::to_string(count) + " instructions (" + std::to_string(d.code_first) +
-                            ".." + std::to_string(d.code_last) + ")";
+        std::string title = std::to_string(count) + " instructions (" +
+                            std::to_string(d.code_first) + ".." + std::to_string(d.code_last) + ")";
         list.push_back(json{{"range", name_range(doc, d)},
                             {"command",
                              {{"title", title},

@@ -31,7 +31,8 @@ int main() {
     for (;;) {
         FrameStatus status = next_frame(in, body);
         if (status == FrameStatus::end) return server.shutdown_requested ? 0 : 1;
-        std::string out = status == FrameStatus::message ? handle_message(body) : handle_bad_frame(status);
+        std::string out =
+            status == FrameStatus::message ? handle_message(body) : handle_bad_frame(status);
         if (!send(out)) return 1;
         if (server.exited) return server.exit_status;
     }

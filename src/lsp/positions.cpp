@@ -36,10 +36,14 @@ std::size_t utf8_step(std::string_view bytes, int* units) {
     std::size_t n = 0;
     unsigned min = 0;
     if (c < 0x80) return 1;
-    if (c >= 0xC2 && c <= 0xDF) n = 2, min = 0x80;
-    else if (c >= 0xE0 && c <= 0xEF) n = 3, min = 0x800;
-    else if (c >= 0xF0 && c <= 0xF4) n = 4, min = 0x10000;
-    else return 1;
+    if (c >= 0xC2 && c <= 0xDF)
+        n = 2, min = 0x80;
+    else if (c >= 0xE0 && c <= 0xEF)
+        n = 3, min = 0x800;
+    else if (c >= 0xF0 && c <= 0xF4)
+        n = 4, min = 0x10000;
+    else
+        return 1;
     if (bytes.size() < n) return 1;
     unsigned cp = c & (0x7F >> n);
     for (std::size_t i = 1; i < n; ++i) {
@@ -55,14 +59,17 @@ namespace {
 
 // The line (from 0) of `starts` that holds `offset`.
 std::size_t line_of(const std::vector<std::size_t>& starts, std::size_t offset) {
-    return static_cast<std::size_t>(std::upper_bound(starts.begin(), starts.end(), offset) - starts.begin()) - 1;
+    return static_cast<std::size_t>(std::upper_bound(starts.begin(), starts.end(), offset) -
+                                    starts.begin()) -
+           1;
 }
 
 // Where the protocol's line `line` ends (before its break).
 std::size_t lsp_line_end(const LineIndex& index, std::size_t line) {
     if (line + 1 >= index.lsp_starts.size()) return index.text.size();
     std::size_t end = index.lsp_starts[line + 1] - 1; // the LF or lone CR
-    if (index.text[end] == '\n' && end > index.lsp_starts[line] && index.text[end - 1] == '\r') --end;
+    if (index.text[end] == '\n' && end > index.lsp_starts[line] && index.text[end - 1] == '\r')
+        --end;
     return end;
 }
 
@@ -74,7 +81,8 @@ std::size_t byte_offset(const LineIndex& index, SourcePos pos) {
     if (static_cast<std::size_t>(line) >= index.starts.size()) return index.text.size();
     std::size_t i = index.starts[static_cast<std::size_t>(line)];
     long long bytes_left = static_cast<long long>(pos.column) - 1;
-    while (i < index.text.size() && index.text[i] != '\n' && (bytes_left > 0 || index.text[i] == '\r')) {
+    while (i < index.text.size() && index.text[i] != '\n' &&
+           (bytes_left > 0 || index.text[i] == '\r')) {
         if (index.text[i] != '\r') --bytes_left;
         ++i;
     }

@@ -35,13 +35,15 @@ std::string response(const json& id, json result) {
 }
 
 std::string error_response(const json& id, int code, const std::string& message) {
-    return framed(json{{"jsonrpc", "2.0"}, {"id", id}, {"error", {{"code", code}, {"message", message}}}});
+    return framed(
+        json{{"jsonrpc", "2.0"}, {"id", id}, {"error", {{"code", code}, {"message", message}}}});
 }
 
 std::string publish(const std::string& uri, const Document* doc) {
     json params{{"uri", uri}, {"diagnostics", doc != nullptr ? diagnostics(*doc) : json::array()}};
     if (doc != nullptr) params["version"] = doc->version;
-    return framed(json{{"jsonrpc", "2.0"}, {"method", "textDocument/publishDiagnostics"}, {"params", params}});
+    return framed(json{
+        {"jsonrpc", "2.0"}, {"method", "textDocument/publishDiagnostics"}, {"params", params}});
 }
 
 json capabilities() {
@@ -64,9 +66,10 @@ const std::string& document_uri(const json& params) {
 int integer(const json& value) {
     constexpr std::int64_t LIMIT = 1 << 30;
     if (!value.is_number_integer()) throw std::invalid_argument("an integer was expected");
-    std::int64_t n = value.is_number_unsigned()
-                         ? static_cast<std::int64_t>(std::min<std::uint64_t>(value.get<std::uint64_t>(), LIMIT))
-                         : value.get<std::int64_t>();
+    std::int64_t n =
+        value.is_number_unsigned()
+            ? static_cast<std::int64_t>(std::min<std::uint64_t>(value.get<std::uint64_t>(), LIMIT))
+            : value.get<std::int64_t>();
     return static_cast<int>(std::clamp(n, -LIMIT, LIMIT));
 }
 
@@ -121,12 +124,15 @@ std::string notification(const std::string& method, const json& params) {
 // Requests: their result, or an error response.
 std::string request(const json& id, const std::string& method, const json& params) {
     if (method == "initialize") {
-        if (server.initialized) return error_response(id, INVALID_REQUEST, "initialize was sent twice");
+        if (server.initialized)
+            return error_response(id, INVALID_REQUEST, "initialize was sent twice");
         server.initialized = true;
         return response(id, capabilities());
     }
-    if (!server.initialized) return error_response(id, SERVER_NOT_INITIALIZED, "initialize comes first");
-    if (server.shutdown_requested) return error_response(id, INVALID_REQUEST, "the server is shutting down");
+    if (!server.initialized)
+        return error_response(id, SERVER_NOT_INITIALIZED, "initialize comes first");
+    if (server.shutdown_requested)
+        return error_response(id, INVALID_REQUEST, "the server is shutting down");
     if (method == "shutdown") {
         server.shutdown_requested = true;
         return response(id, nullptr);
@@ -137,8 +143,9 @@ std::string request(const json& id, const std::string& method, const json& param
     }
     if (method == "textDocument/definition") {
         const Document* doc = open_document(params);
-        return response(id, doc != nullptr ? definition(*doc, document_uri(params), position_of(params))
-                                           : json(nullptr));
+        return response(id, doc != nullptr
+                                ? definition(*doc, document_uri(params), position_of(params))
+                                : json(nullptr));
     }
     if (method == "textDocument/hover") {
         const Document* doc = open_document(params);
@@ -155,15 +162,18 @@ std::string request(const json& id, const std::string& method, const json& param
 
 std::string handle_message(std::string_view body) {
     json message = json::parse(body, nullptr, false);
-    if (message.is_discarded()) return error_response(nullptr, PARSE_ERROR, "the message is not JSON");
-    if (!message.is_object()) return error_response(nullptr, INVALID_REQUEST, "a message is an object");
+    if (message.is_discarded())
+        return error_response(nullptr, PARSE_ERROR, "the message is not JSON");
+    if (!message.is_object())
+        return error_response(nullptr, INVALID_REQUEST, "a message is an object");
     auto method = message.find("method");
     auto id = message.find("id");
     bool has_id = id != message.end() && (id->is_number_integer() || id->is_string());
     if (method == message.end() || !method->is_string()) {
         // A response to a request of ours (none are sent), or no message.
         if (message.contains("result") || message.contains("error")) return "";
-        return error_response(has_id ? *id : json(nullptr), INVALID_REQUEST, "a request needs a method");
+        return error_response(has_id ? *id : json(nullptr), INVALID_REQUEST,
+                              "a request needs a method");
     }
     const std::string& name = method->get_ref<const std::string&>();
     static const json no_params = json::object();
@@ -171,9 +181,10 @@ std::string handle_message(std::string_view body) {
     const json& params = p != message.end() ? *p : no_params;
     try {
         if (id == message.end()) return notification(name, params);
-        if (!has_id) return error_response(nullptr, INVALID_REQUEST, "an id is a number or a string");
+        if (!has_id)
+            return error_response(nullptr, INVALID_REQUEST, "an id is a number or a string");
         return request(*id, name, params);
-    } catch (const std::exception& e) { // the library's, or integer()'s
+    } catch (const std::exception& e) {     // the library's, or integer()'s
         if (id == message.end()) return ""; // notifications are never answered
         return error_response(*id, INVALID_PARAMS, e.what());
     }
@@ -181,7 +192,8 @@ std::string handle_message(std::string_view body) {
 
 std::string handle_bad_frame(FrameStatus status) {
     if (status == FrameStatus::too_large)
-        return error_response(nullptr, INVALID_REQUEST, "the message is longer than the server takes");
+        return error_response(nullptr, INVALID_REQUEST,
+                              "the message is longer than the server takes");
     return error_response(nullptr, PARSE_ERROR, "a header without a valid Content-Length");
 }
 

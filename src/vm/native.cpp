@@ -120,12 +120,12 @@ std::int64_t depth_change(const Instruction& in) {
 // marked.
 struct Translator {
     x86::Assembler& as;
-    std::vector<Label> entry;  // per instruction starting a run: its test of t
-    std::vector<bool> starts;  // starts a run
-    std::vector<Label> bail;   // per instruction: hand over before it
-    Label exit;                // leave with p in esi and the reason in eax
-    Label hand_over_at_ecx;    // hand over at the instruction in ecx
-    bool named = false;        // labels with names, for the listing
+    std::vector<Label> entry; // per instruction starting a run: its test of t
+    std::vector<bool> starts; // starts a run
+    std::vector<Label> bail;  // per instruction: hand over before it
+    Label exit;               // leave with p in esi and the reason in eax
+    Label hand_over_at_ecx;   // hand over at the instruction in ecx
+    bool named = false;       // labels with names, for the listing
 
     explicit Translator(x86::Assembler& a) : as(a) {}
 
@@ -350,7 +350,8 @@ struct Translator {
             break;
         case GET:
             as.lea(x86::rdi, top(1));
-            call_service(i, reinterpret_cast<std::uintptr_t>(&native_get), "put_prompt, read_number");
+            call_service(i, reinterpret_cast<std::uintptr_t>(&native_get),
+                         "put_prompt, read_number");
             as.inc(T);
             break;
         case PUT:
@@ -445,7 +446,7 @@ struct Translator {
 // Machine code in memory that was written while writable and then made
 // executable and read-only, never both at once; released with the object.
 class NativeCode {
-public:
+  public:
     NativeCode() = default;
     NativeCode(const NativeCode&) = delete;
     NativeCode& operator=(const NativeCode&) = delete;
@@ -502,11 +503,9 @@ public:
         return true;
     }
 
-    std::int32_t run(NativeState& state) const {
-        return run_(&state, s, table_.data());
-    }
+    std::int32_t run(NativeState& state) const { return run_(&state, s, table_.data()); }
 
-private:
+  private:
     void* memory_ = nullptr;
     std::size_t size_ = 0;
     std::vector<const void*> table_;

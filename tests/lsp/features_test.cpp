@@ -50,7 +50,8 @@ json open(const std::string& text) {
 }
 
 json at(int line, int character) {
-    return json{{"textDocument", {{"uri", URI}}}, {"position", {{"line", line}, {"character", character}}}};
+    return json{{"textDocument", {{"uri", URI}}},
+                {"position", {{"line", line}, {"character", character}}}};
 }
 
 std::string hover_text(int line, int character) {
@@ -59,7 +60,8 @@ std::string hover_text(int line, int character) {
 }
 
 json range(int l1, int c1, int l2, int c2) {
-    return json{{"start", {{"line", l1}, {"character", c1}}}, {"end", {{"line", l2}, {"character", c2}}}};
+    return json{{"start", {{"line", l1}, {"character", c1}}},
+                {"end", {{"line", l2}, {"character", c2}}}};
 }
 
 const char* const SHADOW = "program p;\n"
@@ -124,8 +126,10 @@ TEST(Features, DefinitionFollowsScopes) {
 
 TEST(Features, HoversSayWhatANameIs) {
     open(SHADOW);
-    EXPECT_EQ(hover_text(8, 10), "`array a[2..5] (level 0, cell 4)`  \ndeclared on line 2 in program p");
-    EXPECT_EQ(hover_text(4, 8), "`var parameter y (level 1, cell 5)`  \ndeclared on line 3 in function f");
+    EXPECT_EQ(hover_text(8, 10),
+              "`array a[2..5] (level 0, cell 4)`  \ndeclared on line 2 in program p");
+    EXPECT_EQ(hover_text(4, 8),
+              "`var parameter y (level 1, cell 5)`  \ndeclared on line 3 in function f");
     EXPECT_EQ(hover_text(2, 9), "`function f(x, var y)`  \ndeclared on line 3 in program p");
 }
 
@@ -158,16 +162,19 @@ TEST(Features, SymbolsNestAsDeclared) {
 TEST(Features, ChangesRecompileAndCloseClears) {
     open("program p;\nbegin\n  write(q)\nend.\n");
     auto notify = [](const std::string& method, json params) {
-        auto got = messages(handle_message(json{{"jsonrpc", "2.0"}, {"method", method}, {"params", params}}.dump()));
+        auto got = messages(handle_message(
+            json{{"jsonrpc", "2.0"}, {"method", method}, {"params", params}}.dump()));
         EXPECT_EQ(got.size(), 1u);
         return got.empty() ? json() : got[0]["params"];
     };
-    json fixed = notify("textDocument/didChange",
-                        {{"textDocument", {{"uri", URI}, {"version", 2}}},
-                         {"contentChanges", {{{"text", "program p;\nbegin\n  write(1)\nend.\n"}}}}});
+    json fixed =
+        notify("textDocument/didChange",
+               {{"textDocument", {{"uri", URI}, {"version", 2}}},
+                {"contentChanges", {{{"text", "program p;\nbegin\n  write(1)\nend.\n"}}}}});
     EXPECT_EQ(fixed["diagnostics"], json::array());
     EXPECT_EQ(fixed["version"], 2);
-    EXPECT_EQ(notify("textDocument/didClose", {{"textDocument", {{"uri", URI}}}})["diagnostics"], json::array());
+    EXPECT_EQ(notify("textDocument/didClose", {{"textDocument", {{"uri", URI}}}})["diagnostics"],
+              json::array());
     EXPECT_TRUE(call("textDocument/hover", at(2, 3))["result"].is_null());
 }
 

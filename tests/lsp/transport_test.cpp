@@ -51,7 +51,8 @@ TEST(Transport, BadHeadersAreReportedAndReadingGoesOn) {
     EXPECT_EQ(frames("Content-Length: 99999999999999999999\r\n\r\n", 5),
               (std::vector<std::string>{"1:"}));
     // A header line longer than any valid one is cut, not stored whole.
-    EXPECT_EQ(frames(std::string(100000, 'a') + "\r\n\r\n", 4096), (std::vector<std::string>{"1:"}));
+    EXPECT_EQ(frames(std::string(100000, 'a') + "\r\n\r\n", 4096),
+              (std::vector<std::string>{"1:"}));
 }
 
 TEST(Transport, TooLargeBodiesAreReadPast) {

@@ -65,9 +65,9 @@ TEST(Hints, FinalBreakOnlyAfterTheProgramsEnd) {
 TEST(Hints, MissingSemicolonBeforeAStatementOnTheNextLine) {
     for (const char* statement : {"x := 2", "begin end", "if x = 1 then x := 2",
                                   "while x < 1 do x := 2", "read(x)", "write(x)"}) {
-        EXPECT_EQ(hint(std::string("program p;\nvar x;\nbegin\n  x := 1\n  ") + statement +
-                       "\nend.\n"),
-                  MISSING_SEMI)
+        EXPECT_EQ(
+            hint(std::string("program p;\nvar x;\nbegin\n  x := 1\n  ") + statement + "\nend.\n"),
+            MISSING_SEMI)
             << statement;
     }
     // Not on the same line, and not before what starts no statement.

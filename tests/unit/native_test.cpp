@@ -108,27 +108,41 @@ bool same_on_both(std::string_view input, std::size_t room, Tally& tally) {
                 i.cells == n.cells;
     EXPECT_TRUE(same) << listing() << "input: " << std::string(input) << "\ninterpreter: end "
                       << static_cast<int>(i.end) << " pc " << i.pc << " p " << i.p << " b " << i.b
-                      << " t " << i.t << " " << i.message << i.out.size() << " bytes\nnative:      end "
-                      << static_cast<int>(n.end) << " pc " << n.pc << " p " << n.p << " b " << n.b
-                      << " t " << n.t << " " << n.message << n.out.size() << " bytes";
+                      << " t " << i.t << " " << i.message << i.out.size()
+                      << " bytes\nnative:      end " << static_cast<int>(n.end) << " pc " << n.pc
+                      << " p " << n.p << " b " << n.b << " t " << n.t << " " << n.message
+                      << n.out.size() << " bytes";
     return same;
 }
 
 const char* const inputs[] = {
-    "",        "7",         " -12\n34\n",  "+",      "-x",    "abc",        "2147483648 -2147483649",
-    "99999999999", "  \n\t 3 4 5 6 7 8 9 10", "1 2 x", "0 0 0", "+-1", "-0\n", "12a 13",
+    "",
+    "7",
+    " -12\n34\n",
+    "+",
+    "-x",
+    "abc",
+    "2147483648 -2147483649",
+    "99999999999",
+    "  \n\t 3 4 5 6 7 8 9 10",
+    "1 2 x",
+    "0 0 0",
+    "+-1",
+    "-0\n",
+    "12a 13",
 };
 
 // A random code store: wild but plausible, biased towards what the
 // compiler makes and towards the edges of every test the machine makes.
 class Generator {
-public:
+  public:
     explicit Generator(std::uint32_t seed) : rng_(seed) {}
 
     int pick(int n) { return static_cast<int>(rng_() % static_cast<unsigned>(n)); }
 
     std::int32_t constant() {
-        const std::int32_t edges[] = {0, 1, -1, 2, 3, 996, 997, 998, 999, 1000, INT_MIN32, INT_MAX32};
+        const std::int32_t edges[] = {0,   1,   -1,  2,    3,         996,
+                                      997, 998, 999, 1000, INT_MIN32, INT_MAX32};
         switch (pick(4)) {
         case 0: return edges[pick(12)];
         case 1: return static_cast<std::int32_t>(rng_());
@@ -225,10 +239,9 @@ public:
     std::string_view input() { return inputs[pick(sizeof inputs / sizeof inputs[0])]; }
     std::size_t room() { return pick(10) == 0 ? static_cast<std::size_t>(pick(40)) : 1u << 20; }
 
-private:
+  private:
     std::mt19937 rng_;
 };
-
 
 // A random source program: globals and an array, routines (some nested in
 // others, reading the variables of enclosing blocks through static links),
@@ -236,7 +249,7 @@ private:
 // loops that may not end (left out by the budget), wild array indexes,
 // division by zero and reads of every kind of input.
 class SourceGenerator {
-public:
+  public:
     explicit SourceGenerator(std::uint32_t seed) : rng_(seed) {}
 
     std::string program() {
@@ -257,7 +270,7 @@ public:
         return text_;
     }
 
-private:
+  private:
     struct Routine {
         std::string name;
         bool function;
@@ -271,7 +284,8 @@ private:
         std::size_t depth = scopes_.size();
         for (;;) {
             const auto& scope = scopes_[static_cast<std::size_t>(pick(static_cast<int>(depth)))];
-            if (!scope.empty()) return scope[static_cast<std::size_t>(pick(static_cast<int>(scope.size())))];
+            if (!scope.empty())
+                return scope[static_cast<std::size_t>(pick(static_cast<int>(scope.size())))];
         }
     }
     std::string place() {
