@@ -1,5 +1,7 @@
 #include "driver/api.hpp"
 
+#include <cstdio>
+#include <cstdlib>
 #include <unistd.h>
 
 #include "driver/large_stack.hpp"
@@ -176,4 +178,15 @@ RunResult run_program(const RunOptions& options) {
     instruction_budget = 0;
     stop_flag = nullptr;
     return result;
+}
+
+void end_output_failed() {
+    std::fputs(msg(MSG_OUTPUT_FAILED), stderr);
+    std::_Exit(1);
+}
+
+void finish_process(const std::string& text, int status) {
+    bool written = std::fwrite(text.data(), 1, text.size(), stdout) == text.size();
+    if (std::fflush(stdout) != 0 || !written || std::ferror(stdout) != 0) end_output_failed();
+    std::exit(status);
 }

@@ -161,3 +161,10 @@ struct RunResult {
 // Everything written before the end has been delivered to the output
 // writer when it returns.
 RunResult run_program(const RunOptions& options);
+
+// For command-line front ends: writes `text` to standard output after what
+// is there already and ends the process with `status`.  When standard
+// output can't be written, says "出力を書き込めませんでした" on standard
+// error instead and ends with status 1; end_output_failed does only that.
+[[noreturn]] void finish_process(const std::string& text, int status);
+[[noreturn]] void end_output_failed();

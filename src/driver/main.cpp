@@ -15,24 +15,13 @@
 
 namespace {
 
-// Ends the process after the output so far and one message on standard
-// output.  Output that can't be written is reported on standard error.
-[[noreturn]] void finish(const std::string& message, int status) {
-    bool written = std::fwrite(message.data(), 1, message.size(), stdout) == message.size();
-    if (std::fflush(stdout) != 0 || !written || std::ferror(stdout) != 0) {
-        std::fputs(msg(MSG_OUTPUT_FAILED), stderr);
-        std::_Exit(1);
-    }
-    std::exit(status);
-}
-
 // The engine TSUMIKI_ENGINE names; any other value ends the process.
 Engine chosen_engine() {
     const char* name = std::getenv("TSUMIKI_ENGINE");
     if (name == nullptr) return Engine::standard;
     if (std::strcmp(name, "native") == 0) return Engine::native;
     if (std::strcmp(name, "interpreter") == 0) return Engine::interpreter;
-    finish(format_message(msg(MSG_ENGINE_UNKNOWN), name), 1);
+    finish_process(format_message(msg(MSG_ENGINE_UNKNOWN), name), 1);
 }
 
 } // namespace
@@ -41,11 +30,11 @@ int main(int argc, char** argv) {
     Encoding encoding = default_encoding();
     const char* asked = std::getenv(ENCODING_VARIABLE);
     if (asked != nullptr && asked[0] != '\0' && !encoding_named(asked, encoding))
-        finish(format_message(msg(MSG_BAD_ENCODING), asked), 1);
+        finish_process(format_message(msg(MSG_BAD_ENCODING), asked), 1);
     set_encoding(encoding);
     if (argc < 2) {
         const char* name = argc > 0 && argv[0] != nullptr ? argv[0] : "tsumiki";
-        finish(format_message(msg(MSG_USAGE), name), 1);
+        finish_process(format_message(msg(MSG_USAGE), name), 1);
     }
     Engine engine = chosen_engine();
     CompileOptions compile_options;
@@ -53,19 +42,18 @@ int main(int argc, char** argv) {
     compile_options.positions = false;
     compile_options.large_stack = true;
     Compiled compiled = compile_file(argv[1], compile_options);
-    if (compiled.error != ErrorKind::none) finish(compiled.message, 1);
+    if (compiled.error != ErrorKind::none) finish_process(compiled.message, 1);
 
     RunOptions run_options;
     run_options.encoding = encoding;
     run_options.engine = engine;
     RunResult run = run_program(run_options);
     switch (run.end) {
-    case RunEnd::halted: finish("", 0);
-    case RunEnd::runtime_error: finish(run.message, 1);
+    case RunEnd::halted: finish_process("", 0);
+    case RunEnd::runtime_error: finish_process(run.message, 1);
     case RunEnd::output_failed:
     case RunEnd::budget_spent:
     case RunEnd::stopped: break;
     }
-    std::fputs(msg(MSG_OUTPUT_FAILED), stderr);
-    std::_Exit(1);
+    end_output_failed();
 }

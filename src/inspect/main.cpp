@@ -189,17 +189,6 @@ Request read_command_line(int argc, char** argv) {
     return request;
 }
 
-// Ends the process after one text on standard output; output that can't be
-// written is reported on standard error.
-[[noreturn]] void finish(const std::string& text, int status) {
-    bool written = std::fwrite(text.data(), 1, text.size(), stdout) == text.size();
-    if (std::fflush(stdout) != 0 || !written || std::ferror(stdout) != 0) {
-        std::fputs(msg(MSG_OUTPUT_FAILED), stderr);
-        std::_Exit(1);
-    }
-    std::exit(status);
-}
-
 // Compiles as tsumiki does, with the traces asked for; an error ends the
 // process with its message (and, for `check`, the place it was found).
 Compiled compile(const Request& request, const TraceSwitches& traces) {
@@ -219,7 +208,7 @@ Compiled compile(const Request& request, const TraceSwitches& traces) {
                            .c_str(),
                        stdout);
     }
-    finish("", 1);
+    finish_process("", 1);
 }
 
 // Every line of `text`, indented under an instruction of the listing.
@@ -274,13 +263,12 @@ void run(const Request& request, const Compiled& compiled, bool trace, Engine en
         if (result.pc >= 0 && static_cast<std::size_t>(result.pc) < compiled.code_pos.size())
             show_location(request.path, compiled.code_pos[static_cast<std::size_t>(result.pc)],
                           MSG_I_RUN_POSITION);
-        finish("", 1);
+        finish_process("", 1);
     case RunEnd::output_failed:
     case RunEnd::budget_spent:
     case RunEnd::stopped: break;
     }
-    std::fputs(msg(MSG_OUTPUT_FAILED), stderr);
-    std::_Exit(1);
+    end_output_failed();
 }
 
 } // namespace
@@ -310,5 +298,5 @@ int main(int argc, char** argv) {
         break;
     case Command::none: break;
     }
-    finish("", 0);
+    finish_process("", 0);
 }
