@@ -44,6 +44,7 @@ void begin_compile(const CompileOptions& options) {
     set_encoding(options.encoding);
     positions_on = options.positions;
     names_on = options.names;
+    parser_depth_limit = options.max_depth;
     if constexpr (trace_built) {
         trace_on = options.traces;
         trace_on.run = false;

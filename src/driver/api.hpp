@@ -55,6 +55,12 @@ struct CompileOptions {
     // calling thread has left, as far as it can be found out.  Past it a
     // program is the syntax error "入れ子が深すぎます".
     std::size_t stack_bytes = 0;
+    // How deep the parser may nest, counted as the parse trace counts its
+    // depth (a pair of parentheses three, a nested statement one); 0: as
+    // deep as the stack allows.  For callers whose stack the compiler cannot
+    // measure, such as a browser's, which runs out long before the module's
+    // own.  Past it, the same syntax error at the construct that goes too deep.
+    int max_depth = 0;
     // Compile on a thread of its own with a large stack (tsumiki's
     // behaviour: nesting as deep as memory allows) instead of the caller's.
     bool large_stack = false;

@@ -11,10 +11,12 @@
 #include "vm/code.hpp"
 
 std::uintptr_t parser_stack_limit = 0;
+int parser_depth_limit = 0;
 int current_routine = 0;
 
 void check_depth(int depth) {
     if (depth > PARSE_DEPTH_MAX) syntax_error(MSG_NESTING_TOO_DEEP);
+    if (parser_depth_limit != 0 && depth > parser_depth_limit) syntax_error(MSG_NESTING_TOO_DEEP);
     if (parser_stack_limit != 0) {
         auto here = reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0));
         if (here < parser_stack_limit) syntax_error(MSG_NESTING_TOO_DEEP);

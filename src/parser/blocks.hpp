@@ -43,6 +43,10 @@ inline constexpr int PARSE_DEPTH_MAX = 4'000'000;
 // deeply, by depth or by the native stack it has left.
 void check_depth(int depth);
 
+// A lower bound on the depth than PARSE_DEPTH_MAX, set by a caller whose
+// native stack cannot be measured (0: none).
+extern int parser_depth_limit;
+
 // The lowest native stack address the parser may reach (0: unknown).  Set
 // by whoever runs the parser on a stack of known size.
 extern std::uintptr_t parser_stack_limit;

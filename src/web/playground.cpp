@@ -30,6 +30,10 @@ enum Pane : int { PANE_OUTPUT = 0, PANE_LISTING = 1, PANE_TRACE = 2 };
 // one mark that the rest was left out.
 constexpr int TRACE_MAX_LINES = 2000;
 
+// How deep a program may nest here, in the parser's depth (a pair of
+// parentheses three, a nested statement one or two): see tsu_compile.
+constexpr int PLAYGROUND_DEPTH_MAX = 2000;
+
 // What the last call left for the page to ask about.
 std::string last_message;
 SourcePos last_where{};
@@ -89,6 +93,11 @@ EMSCRIPTEN_KEEPALIVE int tsu_compile(const char* source, std::size_t n) {
     // No threads here: the compiler measures the module's own stack.
     options.large_stack = false;
     options.stack_bytes = 0;
+    // The browser runs the module's calls on a native stack of its own,
+    // which deep nesting exhausts long before the module's: at about 2,000
+    // nested parentheses in Chromium, fewer for larger frames.  A third of
+    // that keeps every construct clear of it.
+    options.max_depth = PLAYGROUND_DEPTH_MAX;
     Compiled compiled = compile_text(std::string_view(source, n), options);
     last_message = compiled.message;
     last_where = compiled.error == ErrorKind::none ? SourcePos{} : compiled.where;

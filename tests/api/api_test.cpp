@@ -155,6 +155,28 @@ TEST(Interface, DeepNestingOnASmallThreadIsACleanError) {
     EXPECT_EQ(compile_text(source, large).error, ErrorKind::none);
 }
 
+TEST(Interface, ACallerSetDepthLimitEndsAtTheConstructThatGoesTooDeep) {
+    auto nested = [](int pairs) {
+        std::string source = "program p;\nvar x;\nbegin\n  x := ";
+        source.append(static_cast<std::size_t>(pairs), '(');
+        source += "1";
+        source.append(static_cast<std::size_t>(pairs), ')');
+        return source + "\nend.\n";
+    };
+    CompileOptions limited = utf8_options();
+    // The statement is one level deep, its expression two, and each pair of
+    // parentheses adds three: 99 pairs reach 299, 100 go past 300 at the 1.
+    limited.max_depth = 300;
+    EXPECT_EQ(compile_text(nested(99), limited).error, ErrorKind::none);
+    Compiled deep = compile_text(nested(100), limited);
+    EXPECT_EQ(deep.error, ErrorKind::syntax);
+    EXPECT_EQ(deep.message, "構文エラー: 入れ子が深すぎます\n");
+    EXPECT_EQ(deep.where.line, 4);
+    EXPECT_EQ(deep.where.column, 8 + 100);
+    // The limit belongs to that compilation only.
+    EXPECT_EQ(compile_text(nested(100), utf8_options()).error, ErrorKind::none);
+}
+
 TEST(Interface, NamesAndPositionsAreRecordedOnRequest) {
     CompileOptions options = utf8_options();
     options.names = true;

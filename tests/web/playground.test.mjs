@@ -156,12 +156,28 @@ await check('a read past the end of the input ends the run with its error', asyn
   assert.equal(await text('#error'), '実行中にエラーがおきました: 数が読み込めませんでした\n');
 });
 
-await check('a program nested too deeply is a clean error, and the page goes on', async () => {
-  for (const depth of [3000, 200000]) {
+await check('a program nested too deeply is an error marked at its place, and the page goes on', async () => {
+  // 666 pairs of parentheses are as deep as the page lets a program nest
+  // (the browser's own stack would run out at about 2,000).
+  await typeProgram(`program p;\nvar x;\nbegin\n  x := ${'('.repeat(666)}7${')'.repeat(666)};\n  write(x)\nend.\n`);
+  await runAndWait();
+  assert.equal(await text('#output'), '7\n');
+  // The mark is on the token the parser stood at when it went too deep.
+  for (const [depth, at] of [[667, '1'], [3000, '('], [200000, '(']]) {
     await typeProgram(`program p;\nvar x;\nbegin\n  x := ${'('.repeat(depth)}1${')'.repeat(depth)}\nend.\n`);
     await runAndWait();
     assert.equal(await text('#error'), '構文エラー: 入れ子が深すぎます\n');
+    const mark = await markPlace();
+    assert.equal(mark.line, 4);
+    assert.equal(mark.text, at);
   }
+  // Statements nest by the same measure.
+  await typeProgram(`program p;\nvar x;\nbegin\n${'  if 1 = 1 then\n'.repeat(3000)}  x := 1\nend.\n`);
+  await runAndWait();
+  assert.equal(await text('#error'), '構文エラー: 入れ子が深すぎます\n');
+  // (CodeMirror draws only the lines in view, so the mark's line number
+  // cannot be read off the page here: its text is, the condition's first token.)
+  assert.equal((await markPlace()).text, '1');
   await page.selectOption('#examples', 'hello');
   await runAndWait();
   assert.equal(await text('#output'), readFileSync(join(examplesDir, 'hello.out'), 'utf8'));

@@ -170,8 +170,9 @@ let worker = null;
 let workerReady = null;
 let running = false;
 
-function startWorker() {
-  worker = new Worker('worker.js');
+// A worker made beforehand (start.js) may be passed in.
+function startWorker(made = new Worker('worker.js')) {
+  worker = made;
   // A run that the module could not finish (it ran out of the browser's
   // own stack, say): report it and go on with a fresh worker.
   worker.onerror = (event) => {
@@ -297,9 +298,8 @@ async function start() {
   } catch {
     load('', '');
   }
-  const bytes = await (await fetch('tsumiki.wasm')).arrayBuffer();
-  wasmModule = await WebAssembly.compile(bytes);
-  startWorker();
+  wasmModule = await window.tsumikiStart.module;
+  startWorker(window.tsumikiStart.worker);
   await workerReady;
   $('run').disabled = false;
   showStatus('準備完了', 'ready', 'ready');
