@@ -6,10 +6,11 @@
 COMMAND runs with standard input from FILE (empty without --stdin).  Its
 output is decoded from code page 932 and every input prompt is removed, so
 that only the numbers the program wrote remain; the compiled program, the
-baseline and the Lua versions are all checked this way.  EXPECTED is either
-a text file (NAME.out) that the numbers must equal exactly, or a digest file
-(NAME.sha256: the SHA-256 of the numbers in UTF-8, then their line count)
-for an output too large to keep.  The exit status must be 0.
+baseline, the Lua versions and the C twins are all checked this way.
+EXPECTED is either a text file (NAME.out) that the numbers must equal
+exactly, or a digest file (NAME.sha256: the SHA-256 of the numbers in UTF-8,
+then their line count) for an output too large to keep.  The exit status
+must be 0.
 """
 import hashlib
 import subprocess
@@ -44,11 +45,12 @@ def compare(expected_path, text):
     return f"{len(got)} lines, expected {len(want)}"
 
 
-def check(expected_path, command, stdin_path=None, timeout=300):
-    """Runs the command; None when it succeeded with the expected output."""
+def check(expected_path, command, stdin_path=None, timeout=300, env=None):
+    """Runs the command (in env, a dict, when given); None when it succeeded
+    with the expected output."""
     stdin = open(stdin_path, "rb") if stdin_path else subprocess.DEVNULL
     try:
-        run = subprocess.run(command, stdin=stdin, stdout=subprocess.PIPE, timeout=timeout)
+        run = subprocess.run(command, stdin=stdin, stdout=subprocess.PIPE, timeout=timeout, env=env)
     except subprocess.TimeoutExpired:
         return "timed out"
     finally:
