@@ -866,6 +866,9 @@ struct Translator {
     }
 };
 
+// About the most machine code an instruction of a compiled program needs.
+constexpr std::size_t BYTES_PER_INSTRUCTION = 24;
+
 // Machine code in memory that was written while writable and then made
 // executable and read-only, never both at once; released with the object.
 class NativeCode {
@@ -882,6 +885,11 @@ class NativeCode {
         CodeHolder holder;
         if (holder.init(Environment::host()) != kErrorOk) return false;
         if (logger != nullptr) holder.setLogger(logger);
+        // Room for the usual code up front: the buffer need not grow.
+        if (holder.reserveBuffer(&holder.textSection()->buffer(),
+                                 static_cast<std::size_t>(cx) * BYTES_PER_INSTRUCTION + 4096) !=
+            kErrorOk)
+            return false;
         x86::Assembler as(&holder);
         Translator tr(as);
         tr.named = listing != nullptr;
