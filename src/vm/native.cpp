@@ -118,6 +118,19 @@ std::int64_t depth_change(const Instruction& in) {
     }
 }
 
+// Whether the translator pushes instruction i's result (pushes that may wait).
+bool pushes(const Instruction& in) {
+    switch (in.op) {
+    case LDC:
+    case LOD:
+    case LDA:
+    case IND: return true;
+    case OPR: return is_binop(in) || in.a == OPR_NEG;
+    case COP: return is_binop(in);
+    default: return false;
+    }
+}
+
 std::int32_t wrap(std::int64_t v) {
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(static_cast<std::uint64_t>(v)));
 }
@@ -186,6 +199,12 @@ struct Cell {
     std::int64_t at = 0;    // MEMORY: its index as T plus this
 };
 
+// A push whose store waits: cell T+at gets the cell's value.
+struct Deferred {
+    std::int64_t at;
+    Cell cell;
+};
+
 // The translator: one pass over the store after the run starts have been
 // marked.
 //
@@ -206,12 +225,14 @@ struct Translator {
     Label hand_over_at_ecx;               // hand over at the instruction in ecx
     bool named = false;                   // labels with names, for the listing
 
-    std::int64_t delta = 0;    // t = T + delta
-    std::int64_t delta_at = 0; // the delta before the instruction being translated
-    std::vector<Cell> known;   // the top cells, s[t] last
-    unsigned busy = 0;         // pool registers the instruction holds operands in
-    bool dead = false;         // the run always hands over at its start
-    int compared_for = -1;     // the FJP that may use the flags of the COP before it
+    std::int64_t delta = 0;         // t = T + delta
+    std::int64_t delta_at = 0;      // the delta before the instruction being translated
+    std::vector<Cell> known;        // the top cells, s[t] last
+    unsigned busy = 0;              // pool registers the instruction holds operands in
+    bool dead = false;              // the run always hands over at its start
+    std::vector<Deferred> deferred; // pushes not stored yet
+    bool deferring = true;          // pushes wait (off: each is stored at once)
+    int compared_for = -1;          // the FJP that may use the flags of the COP before it
     x86::CondCode compared = x86::CondCode::kE;
 
     explicit Translator(x86::Assembler& a) : as(a) {}
@@ -265,12 +286,40 @@ struct Translator {
 
     // Brings T up to date (lea: the flags stay as they are).
     void settle() {
+        flush();
         if (delta != 0) as.lea(T, x86::ptr(T, static_cast<std::int32_t>(delta)));
         delta = 0;
     }
     void forget() {
+        flush();
         known.clear();
         compared_for = -1;
+    }
+
+    // The pushes not stored yet, made now.
+    void store(const Deferred& d) {
+        x86::Mem to = x86::dword_ptr(S, T, 2, static_cast<std::int32_t>(d.at * 4));
+        if (d.cell.kind == Cell::REGISTER)
+            as.mov(to, POOL[d.cell.reg]);
+        else
+            as.mov(to, d.cell.value);
+    }
+    void flush() {
+        for (const Deferred& d : deferred)
+            store(d);
+        deferred.clear();
+    }
+    // Register r is about to change and then be pushed as cell `at`: a
+    // deferred push of another cell that it holds is stored first.
+    void claim(int r, std::int64_t at) {
+        for (std::size_t k = 0; k < deferred.size();) {
+            const Deferred& d = deferred[k];
+            if (d.at != at && d.cell.kind == Cell::REGISTER && d.cell.reg == r) {
+                store(d);
+                deferred.erase(deferred.begin() + static_cast<std::ptrdiff_t>(k));
+            } else
+                ++k;
+        }
     }
 
     // A pool register that holds nothing known and no operand.
@@ -279,11 +328,17 @@ struct Translator {
             unsigned used = busy;
             for (const Cell& c : known)
                 if (c.kind == Cell::REGISTER) used |= 1u << c.reg;
+            for (const Deferred& d : deferred)
+                if (d.cell.kind == Cell::REGISTER) used |= 1u << d.cell.reg;
             for (int k = 0; k < POOL_SIZE; ++k)
                 if ((used & (1u << k)) == 0) {
                     busy |= 1u << k;
                     return k;
                 }
+            if (!deferred.empty()) {
+                flush();
+                continue;
+            }
             known.erase(known.begin()); // the deepest cell: it is in memory
         }
     }
@@ -303,12 +358,18 @@ struct Translator {
 
     // Pushes a register's or a constant's value: stored at once.
     void push(const Cell& c) {
-        if (c.kind == Cell::REGISTER)
-            as.mov(top(1), POOL[c.reg]);
-        else
-            as.mov(top(1), c.value);
         ++delta;
         known.push_back(c);
+        Deferred d{delta, c};
+        for (Deferred& e : deferred)
+            if (e.at == delta) {
+                e = d; // the earlier push to this cell is never seen
+                return;
+            }
+        if (deferring)
+            deferred.push_back(d);
+        else
+            store(d);
     }
     void push_register(int r) {
         Cell c;
@@ -359,14 +420,18 @@ struct Translator {
     void test_run(int i) {
         std::int64_t depth = 0, lowest = 0, highest = 0;
         std::int64_t first = 0, last = 3; // the offsets from b used: 0 to 3 always fit
+        std::int64_t used = -1;           // the highest offset used, -1 for none
+        std::int64_t pushed = STACK_SIZE; // the lowest cell pushed, from T
         for (int k = i; k < cx && (k == i || !starts[k]); ++k) {
             if (handed_over(k) || sets_top(k)) break;
             depth += depth_change(code[k]);
             lowest = std::min(lowest, depth);
             highest = std::max(highest, depth);
+            if (pushes(code[k])) pushed = std::min(pushed, depth);
             if (level_zero_access(code[k])) {
                 first = std::min<std::int64_t>(first, code[k].a);
                 last = std::max<std::int64_t>(last, code[k].a);
+                used = std::max<std::int64_t>(used, code[k].a);
             }
         }
         std::int64_t low = -lowest, high = STACK_OVERFLOW - 1 - highest;
@@ -393,6 +458,16 @@ struct Translator {
             comment("the run's frame cells in the stack?");
             as.cmp(B, static_cast<std::int32_t>(b_high));
             as.jg(bail_at(i));
+        }
+        // Pushes wait while they can't be seen: every frame cell the run
+        // uses must lie below every cell it pushes, as in every compiled
+        // program, so that no load or store of one meets the other.
+        if (deferring && used >= 0 && pushed < STACK_SIZE) {
+            as.lea(x86::rax, x86::ptr(T, static_cast<std::int32_t>(pushed)));
+            as.sub(x86::rax, B);
+            comment("the run's frame cells below its pushes?");
+            as.cmp(x86::rax, static_cast<std::int32_t>(used));
+            as.jle(bail_at(i));
         }
     }
 
@@ -482,6 +557,7 @@ struct Translator {
             (left.kind == Cell::CONSTANT || right.kind == Cell::REGISTER))
             std::swap(left, right);
         int r = load(left);
+        claim(r, delta + 1);
         const x86::Gp& to = POOL[r];
         if (k == OPR_ADD) as.emit(x86::Inst::kIdAdd, to, operand(right));
         if (k == OPR_SUB) as.emit(x86::Inst::kIdSub, to, operand(right));
@@ -539,6 +615,7 @@ struct Translator {
     void divide_by_constant(const Cell& left, std::int32_t d) {
         Magic m = magic_for(d);
         int r = load(left);
+        claim(r, delta + 1);
         const x86::Gp& n = POOL[r];
         as.movsxd(x86::rax, n);
         comment("div by a constant: a multiplication");
@@ -572,6 +649,7 @@ struct Translator {
             }
         }
         int r = left.kind == Cell::REGISTER ? left.reg : take_register();
+        claim(r, delta + 1);
         if (left.kind == Cell::REGISTER)
             as.emit(x86::Inst::kIdCmp, POOL[left.reg], operand(right));
         else
@@ -587,6 +665,23 @@ struct Translator {
     }
 
     // --- instructions ---
+
+    // Whether instruction i can neither hand over nor read or write a cell
+    // other than the top cells and frame cells: deferred pushes may wait
+    // past it.  Before any other instruction they are stored.
+    bool quiet(const Instruction& in) const {
+        switch (in.op) {
+        case LDC:
+        case COP: return true;
+        case LOD:
+        case STR:
+        case LDA: return in.l <= 0;
+        case OPR:
+            return in.a != OPR_DIV || (!known.empty() && known.back().kind == Cell::CONSTANT &&
+                                       known.back().value != 0);
+        default: return false;
+        }
+    }
 
     void jump_if_zero(int i, const Instruction& in) {
         bool flags = compared_for == i;
@@ -634,6 +729,7 @@ struct Translator {
         if (dead) return;
         delta_at = delta;
         busy = 0;
+        if (!quiet(in) || handed_over(i)) flush();
         if (handed_over(i)) {
             as.jmp(bail_at(i));
             return;
@@ -648,6 +744,7 @@ struct Translator {
                     break;
                 }
                 int r = load(c);
+                claim(r, delta + 1);
                 as.neg(POOL[r]);
                 push_register(r);
             }
@@ -673,7 +770,7 @@ struct Translator {
                 as.mov(to, POOL[c.reg]);
             else
                 as.mov(to, c.value);
-            forget(); // the cell may be one of the known ones
+            if (in.l > 0) forget(); // the cell may be one of the known ones
             break;
         }
         case UJP:
