@@ -454,20 +454,20 @@ struct Translator {
             as.cmp(B, static_cast<std::int32_t>(b_low));
             as.jl(bail_at(i));
         }
-        if (b_high < STACK_SIZE - 4) {
-            comment("the run's frame cells in the stack?");
-            as.cmp(B, static_cast<std::int32_t>(b_high));
-            as.jg(bail_at(i));
-        }
         // Pushes wait while they can't be seen: every frame cell the run
         // uses must lie below every cell it pushes, as in every compiled
-        // program, so that no load or store of one meets the other.
+        // program, so that no load or store of one meets the other.  The
+        // pushes lie in the stack, so then the frame cells do too.
         if (deferring && used >= 0 && pushed < STACK_SIZE) {
             as.lea(x86::rax, x86::ptr(T, static_cast<std::int32_t>(pushed)));
             as.sub(x86::rax, B);
             comment("the run's frame cells below its pushes?");
             as.cmp(x86::rax, static_cast<std::int32_t>(used));
             as.jle(bail_at(i));
+        } else if (b_high < STACK_SIZE - 4) {
+            comment("the run's frame cells in the stack?");
+            as.cmp(B, static_cast<std::int32_t>(b_high));
+            as.jg(bail_at(i));
         }
     }
 

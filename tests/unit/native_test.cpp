@@ -264,7 +264,12 @@ class Generator {
                 prog.push_back({pick(3) == 0 ? COP : OPR, 0, 1 + pick(pick(3) == 0 ? 6 : 4)});
                 --depth;
             } else if (k == 8) {
-                prog.push_back({STR, 0, pick(2) == 0 ? pick(frame + 2) : 995 + pick(6)});
+                // In the frame, beyond the stack, or (one link out from
+                // the main program's frame: cell a) on the cells just pushed.
+                if (pick(3) == 0)
+                    prog.push_back({STR, 1, frame + depth - pick(3)});
+                else
+                    prog.push_back({STR, 0, pick(2) == 0 ? pick(frame + 2) : 995 + pick(6)});
                 --depth;
             } else if (k == 9) {
                 // A store into one of the cells on top of the stack (an
