@@ -190,8 +190,7 @@ Magic magic_for(std::int32_t d) {
 
 // A cell near the top of the stack as the translator knows it: only in
 // memory, or (also) in a register of the pool, or known to hold a constant.
-// Every push is still stored, so memory is always exact; what is known only
-// saves loading it back.
+// What is known saves loading it back; every push reaches memory (below).
 struct Cell {
     enum Kind : std::uint8_t { MEMORY, REGISTER, CONSTANT } kind = MEMORY;
     int reg = 0;            // REGISTER: the index in POOL
@@ -215,6 +214,15 @@ struct Deferred {
 // inside the run adds the delta of its instruction first.  `known` holds
 // what is known of the top cells (the last is s[t]), forgotten at the end
 // of every run and after any store whose cell might be one of them.
+//
+// A push is not stored at once but `deferred`: stored before the next
+// instruction that could see the cell (one that is not `quiet`: it may
+// hand over, call a service, or read or write a cell other than the top
+// and frame cells), or dropped when a later push to the same cell comes
+// first, since nothing saw it.  So at every hand-over, call and run end
+// each cell holds what the instructions left there.  The frame cells a
+// quiet instruction uses must not be pushed cells: each run tests that
+// they lie below.
 struct Translator {
     x86::Assembler& as;
     std::vector<Label> entry;             // per instruction starting a run: its test of t
