@@ -229,11 +229,66 @@ class Generator {
             prog.push_back({CUP, args, r});
             prog.push_back({pick(2) == 0 ? FRT : RET, 0, 0});
         }
+        if (pick(3) == 0) straight(prog, frame);
         while (static_cast<int>(prog.size()) < size)
             prog.push_back(instruction(size, frame));
         if (pick(3) != 0) prog.push_back({HLT, 0, 0});
         for (const Instruction& in : prog)
             generate_code(in.op, in.l, in.a);
+    }
+
+    // A long straight run as the translator sees one: pushes and pops of
+    // constants and frame cells near the ends of the stack and of the
+    // frame, arithmetic on them (division by every kind of constant),
+    // stores through addresses that may hit the cells just pushed, and a
+    // comparison before a conditional jump.
+    void straight(std::vector<Instruction>& prog, int frame) {
+        if (pick(3) == 0) prog.push_back({ENT, 0, pick(2) == 0 ? 990 + pick(8) : pick(3) - 1});
+        int depth = 0;
+        for (int n = 8 + pick(24); n > 0; --n) {
+            int k = pick(depth >= 2 ? 12 : 5);
+            if (k < 2) {
+                prog.push_back({LDC, 0, pick(3) == 0 ? constant() : pick(8) - 3});
+                ++depth;
+            } else if (k < 4) {
+                // Near both ends of a frame and beyond them.
+                std::int32_t a = pick(4) == 0   ? frame + pick(4) - 2
+                                 : pick(2) == 0 ? pick(6)
+                                                : 995 + pick(8);
+                prog.push_back({LOD, pick(6) == 0 ? 1 : 0, pick(10) == 0 ? -1 - pick(3) : a});
+                ++depth;
+            } else if (k == 4) {
+                prog.push_back({LDA, 0, pick(frame + 2)});
+                ++depth;
+            } else if (k < 8) {
+                prog.push_back({pick(3) == 0 ? COP : OPR, 0, 1 + pick(pick(3) == 0 ? 6 : 4)});
+                --depth;
+            } else if (k == 8) {
+                // In the frame, beyond the stack, or (one link out from
+                // the main program's frame: cell a) on the cells just pushed.
+                if (pick(3) == 0)
+                    prog.push_back({STR, 1, frame + depth - pick(3)});
+                else
+                    prog.push_back({STR, 0, pick(2) == 0 ? pick(frame + 2) : 995 + pick(6)});
+                --depth;
+            } else if (k == 9) {
+                // A store into one of the cells on top of the stack (an
+                // address t-1 to t+2 as an index from b), or anywhere.
+                prog.push_back({LDA, 0, pick(frame + 4)});
+                prog.push_back({IND, 0, pick(3) - 1});
+                prog.push_back({STO, 0, 0});
+                depth -= 1;
+            } else if (k == 10) {
+                prog.push_back({LDC, 0, pick(2) == 0 ? constant() : pick(7) - 3});
+                prog.push_back({OPR, 0, OPR_DIV});
+            } else {
+                prog.push_back({OPR, 0, OPR_NEG});
+            }
+        }
+        if (pick(2) == 0) {
+            prog.push_back({COP, 0, 1 + pick(6)});
+            prog.push_back({FJP, 0, static_cast<std::int32_t>(prog.size()) + 1 + pick(3)});
+        }
     }
 
     std::string_view input() { return inputs[pick(sizeof inputs / sizeof inputs[0])]; }
@@ -425,6 +480,50 @@ class SourceGenerator {
     std::vector<Routine> routines_;
     int low_ = 0, high_ = 0;
 };
+
+// Division by constants (the native code multiplies instead) of dividends
+// known while translating, in a register and in memory, at the edges of
+// 32 bits and of every power of two.
+TEST(Native, DivisionsByConstantsAsOnTheInterpreter) {
+    std::vector<std::int32_t> numbers = {INT_MIN32, INT_MIN32 + 1, INT_MAX32, INT_MAX32 - 1, 0, 1,
+                                         -1};
+    for (int k = 1; k < 31; ++k)
+        for (std::int32_t d : {-1, 0, 1}) {
+            std::int32_t power = static_cast<std::int32_t>(1u << k);
+            numbers.push_back(power + d);
+            numbers.push_back(-power + d);
+        }
+    for (std::int32_t n : {3, 7, 10, 641, 1000003, 65537, 1009, 2147483, 46341, 99999})
+        numbers.push_back(n), numbers.push_back(-n), numbers.push_back(n * 7 + 1);
+    Tally tally;
+    for (std::int32_t divisor : numbers) {
+        reset_code();
+        generate_code(ENT, 0, 4);
+        for (std::int32_t n : numbers) {
+            generate_code(LDC, 0, n); // both constant
+            generate_code(LDC, 0, divisor);
+            generate_code(OPR, 0, OPR_DIV);
+            generate_code(LDC, 0, n); // the dividend in memory: a run starts after FJP
+            generate_code(LDC, 0, 1);
+            generate_code(FJP, 0, cx + 1);
+            generate_code(LDC, 0, divisor);
+            generate_code(OPR, 0, OPR_DIV);
+            generate_code(OPR, 0, OPR_SUB);
+            generate_code(PUT, 0, 0);
+            generate_code(LDC, 0, n);
+            generate_code(STR, 0, 3);
+            generate_code(LOD, 0, 3); // in a register
+            generate_code(LDC, 0, 0);
+            generate_code(OPR, 0, OPR_ADD);
+            generate_code(LDC, 0, divisor);
+            generate_code(OPR, 0, OPR_DIV);
+            generate_code(PUT, 0, 0);
+        }
+        generate_code(HLT, 0, 0);
+        if (!same_on_both("", 1u << 20, tally)) break;
+    }
+    EXPECT_EQ(tally.compared, static_cast<int>(numbers.size()));
+}
 
 TEST(Native, RandomCodeStoresRunAsOnTheInterpreter) {
     Tally tally;
