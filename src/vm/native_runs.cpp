@@ -1,0 +1,368 @@
+// The native translator's straight runs: which instructions start a run,
+// the tests of t and b made once at the start of each, and what the
+// translator keeps while it goes through one: t as T plus a delta, what is
+// known of the top cells, and the pushes not stored yet.  Last, the
+// translation of one instruction within its run: the choice per op code.
+#include <algorithm>
+#include <cstddef>
+#include <string>
+
+#include "vm/machine.hpp"
+#include "vm/native_translator.hpp"
+
+namespace native_tier {
+
+bool in_code(std::int32_t x) {
+    return x >= 0 && x < cx;
+}
+
+namespace {
+
+bool is_binop(const Instruction& in) {
+    return (in.op == OPR && in.a >= OPR_ADD && in.a <= OPR_DIV) ||
+           (in.op == COP && in.a >= COP_EQ && in.a <= COP_LEQ);
+}
+
+// The instructions the machine code leaves to the interpreter whenever it
+// reaches them: HLT, op bytes outside the set, the last instruction of the
+// store (whatever follows it is outside), jumps and calls out of the store.
+bool handed_over(int i) {
+    const Instruction& in = code[i];
+    if (i == cx - 1 || in.op >= OPCODE_COUNT || in.op == HLT) return true;
+    return (in.op == UJP || in.op == CUP) && !in_code(in.a);
+}
+
+// The instructions that set t from b (or end the run): each tests the t it
+// leaves itself, and the next instruction starts a new run.
+bool sets_top(int i) {
+    Opcode op = code[i].op;
+    return op == RET || op == FRT || op == ENT;
+}
+
+bool level_zero_access(const Instruction& in) {
+    return (in.op == LOD || in.op == STR) && in.l <= 0;
+}
+
+// How instruction i changes t, for one that neither sets it from b nor is
+// handed over.
+std::int64_t depth_change(const Instruction& in) {
+    switch (in.op) {
+    case LDC:
+    case LOD:
+    case LDA:
+    case GET: return 1;
+    case OPR:
+    case COP: return is_binop(in) ? -1 : 0;
+    case STR:
+    case FJP:
+    case PUT: return -1;
+    case STO: return -2;
+    case MST: return in.a;
+    default: return 0;
+    }
+}
+
+// Whether the translator pushes instruction i's result (pushes that may wait).
+bool pushes(const Instruction& in) {
+    switch (in.op) {
+    case LDC:
+    case LOD:
+    case LDA:
+    case IND: return true;
+    case OPR: return is_binop(in) || in.a == OPR_NEG;
+    case COP: return is_binop(in);
+    default: return false;
+    }
+}
+
+} // namespace
+
+Label Translator::new_label(const char* kind, int i) {
+    if (!named) return as.newLabel();
+    std::string name = kind + std::to_string(i);
+    return as.newNamedLabel(name.c_str());
+}
+
+Label Translator::bail_at(int i) {
+    if (!bail[i].isValid()) {
+        bail[i] = new_label("hand_over_", i);
+        bail_delta[i] = delta_at;
+    }
+    return bail[i];
+}
+
+void Translator::mark_runs() {
+    starts.assign(static_cast<std::size_t>(cx) + 1, false);
+    starts[0] = true;
+    for (int i = 0; i < cx; ++i) {
+        const Instruction& in = code[i];
+        bool jumps = in.op == UJP || in.op == FJP || in.op == CUP;
+        if (jumps && in_code(in.a)) starts[in.a] = true;
+        if (jumps || sets_top(i) || handed_over(i)) starts[i + 1] = true;
+    }
+    entry.assign(static_cast<std::size_t>(cx), Label{});
+    bail.assign(static_cast<std::size_t>(cx), Label{});
+    bail_delta.assign(static_cast<std::size_t>(cx), 0);
+    for (int i = 0; i < cx; ++i)
+        if (starts[i]) entry[i] = new_label("run_", i);
+}
+
+// --- t and the known cells ---
+
+// Brings T up to date (lea: the flags stay as they are).
+void Translator::settle() {
+    flush();
+    if (delta != 0) as.lea(T, x86::ptr(T, static_cast<std::int32_t>(delta)));
+    delta = 0;
+}
+void Translator::forget() {
+    flush();
+    known.clear();
+    compared_for = -1;
+}
+
+// The pushes not stored yet, made now.
+void Translator::store(const Deferred& d) {
+    x86::Mem to = x86::dword_ptr(S, T, 2, static_cast<std::int32_t>(d.at * 4));
+    if (d.cell.kind == Cell::REGISTER)
+        as.mov(to, POOL[d.cell.reg]);
+    else
+        as.mov(to, d.cell.value);
+}
+void Translator::flush() {
+    for (const Deferred& d : deferred)
+        store(d);
+    deferred.clear();
+}
+// Register r is about to change and then be pushed as cell `at`: a
+// deferred push of another cell that it holds is stored first.
+void Translator::claim(int r, std::int64_t at) {
+    for (std::size_t k = 0; k < deferred.size();) {
+        const Deferred& d = deferred[k];
+        if (d.at != at && d.cell.kind == Cell::REGISTER && d.cell.reg == r) {
+            store(d);
+            deferred.erase(deferred.begin() + static_cast<std::ptrdiff_t>(k));
+        } else
+            ++k;
+    }
+}
+
+// A pool register that holds nothing known and no operand.
+int Translator::take_register() {
+    for (;;) {
+        unsigned used = busy;
+        for (const Cell& c : known)
+            if (c.kind == Cell::REGISTER) used |= 1u << c.reg;
+        for (const Deferred& d : deferred)
+            if (d.cell.kind == Cell::REGISTER) used |= 1u << d.cell.reg;
+        for (int k = 0; k < POOL_SIZE; ++k)
+            if ((used & (1u << k)) == 0) {
+                busy |= 1u << k;
+                return k;
+            }
+        if (!deferred.empty()) {
+            flush();
+            continue;
+        }
+        known.erase(known.begin()); // the deepest cell: it is in memory
+    }
+}
+
+Cell Translator::pop() {
+    Cell c;
+    if (known.empty())
+        c.at = delta;
+    else {
+        c = known.back();
+        known.pop_back();
+        if (c.kind == Cell::REGISTER) busy |= 1u << c.reg;
+    }
+    --delta;
+    return c;
+}
+
+// Pushes a cell: its store waits in `deferred` (unless deferring is off).
+void Translator::push(const Cell& c) {
+    ++delta;
+    known.push_back(c);
+    Deferred d{delta, c};
+    for (Deferred& e : deferred)
+        if (e.at == delta) {
+            e = d; // the earlier push to this cell is never seen
+            return;
+        }
+    if (deferring)
+        deferred.push_back(d);
+    else
+        store(d);
+}
+void Translator::push_register(int r) {
+    Cell c;
+    c.kind = Cell::REGISTER;
+    c.reg = r;
+    push(c);
+}
+void Translator::push_constant(std::int32_t v) {
+    Cell c;
+    c.kind = Cell::CONSTANT;
+    c.value = v;
+    push(c);
+}
+
+// The cell's value in a pool register the instruction may change.
+int Translator::load(const Cell& c) {
+    if (c.kind == Cell::REGISTER) return c.reg;
+    int r = take_register();
+    if (c.kind == Cell::CONSTANT)
+        as.mov(POOL[r], c.value);
+    else
+        as.mov(POOL[r], memory(c));
+    return r;
+}
+Operand Translator::operand(const Cell& c) const {
+    if (c.kind == Cell::REGISTER) return POOL[c.reg];
+    if (c.kind == Cell::CONSTANT) return imm(c.value);
+    return memory(c);
+}
+// The cell's value in the scratch register `to`.
+void Translator::load_into(const x86::Gp& to, const Cell& c) {
+    if (c.kind == Cell::REGISTER)
+        as.mov(to, POOL[c.reg]);
+    else if (c.kind == Cell::CONSTANT)
+        as.mov(to, c.value);
+    else
+        as.mov(to, memory(c));
+}
+
+// --- runs ---
+
+// The tests at the start of the run from instruction i, which hand over
+// there when one fails: every t that one of its instructions leaves
+// must lie within 0 to STACK_OVERFLOW-1, and every frame cell it reads
+// or writes directly (level 0) must lie in the stack.  A test fails
+// only when an instruction of the run would fail (b changes only where
+// a run ends); the interpreter then finds which.
+void Translator::test_run(int i) {
+    std::int64_t depth = 0, lowest = 0, highest = 0;
+    std::int64_t first = 0, last = 3; // the offsets from b used: 0 to 3 always fit
+    std::int64_t used = -1;           // the highest offset used, -1 for none
+    std::int64_t pushed = STACK_SIZE; // the lowest cell pushed, from T
+    for (int k = i; k < cx && (k == i || !starts[k]); ++k) {
+        if (handed_over(k) || sets_top(k)) break;
+        depth += depth_change(code[k]);
+        lowest = std::min(lowest, depth);
+        highest = std::max(highest, depth);
+        if (pushes(code[k])) pushed = std::min(pushed, depth);
+        if (level_zero_access(code[k])) {
+            first = std::min<std::int64_t>(first, code[k].a);
+            last = std::max<std::int64_t>(last, code[k].a);
+            used = std::max<std::int64_t>(used, code[k].a);
+        }
+    }
+    std::int64_t low = -lowest, high = STACK_OVERFLOW - 1 - highest;
+    std::int64_t b_low = -first, b_high = STACK_SIZE - 1 - last;
+    dead = low > high || b_low > STACK_SIZE - 4 || b_high < 0;
+    if (dead) {
+        as.jmp(bail_at(i));
+        return;
+    }
+    if (low > 0) {
+        as.cmp(T, static_cast<std::int32_t>(low));
+        as.jl(bail_at(i));
+    }
+    if (high < STACK_OVERFLOW - 1) {
+        comment("room for the run's pushes?");
+        as.cmp(T, static_cast<std::int32_t>(high));
+        as.jg(bail_at(i));
+    }
+    if (b_low > 0) {
+        as.cmp(B, static_cast<std::int32_t>(b_low));
+        as.jl(bail_at(i));
+    }
+    // Pushes wait while they can't be seen: every frame cell the run
+    // uses must lie below every cell it pushes, as in every compiled
+    // program, so that no load or store of one meets the other.  The
+    // pushes lie in the stack, so then the frame cells do too.
+    if (deferring && used >= 0 && pushed < STACK_SIZE) {
+        as.lea(x86::rax, x86::ptr(T, static_cast<std::int32_t>(pushed)));
+        as.sub(x86::rax, B);
+        comment("the run's frame cells below its pushes?");
+        as.cmp(x86::rax, static_cast<std::int32_t>(used));
+        as.jle(bail_at(i));
+    } else if (b_high < STACK_SIZE - 4) {
+        comment("the run's frame cells in the stack?");
+        as.cmp(B, static_cast<std::int32_t>(b_high));
+        as.jg(bail_at(i));
+    }
+}
+
+// Whether instruction i can neither hand over nor read or write a cell
+// other than the top cells and frame cells: deferred pushes may wait
+// past it.  Before any other instruction they are stored.
+bool Translator::quiet(const Instruction& in) const {
+    switch (in.op) {
+    case LDC:
+    case COP: return true;
+    case LOD:
+    case STR:
+    case LDA: return in.l <= 0;
+    case OPR:
+        return in.a != OPR_DIV ||
+               (!known.empty() && known.back().kind == Cell::CONSTANT && known.back().value != 0);
+    default: return false;
+    }
+}
+
+// --- instructions ---
+
+// A run starts with its tests; a run that always hands over at its start
+// makes nothing more.  Deferred pushes are stored before an instruction
+// that is not quiet.
+void Translator::instruction(int i) {
+    const Instruction& in = code[i];
+    if (starts[i]) {
+        settle();
+        forget();
+        as.bind(entry[i]);
+        delta_at = 0;
+        test_run(i);
+    }
+    if (dead) return;
+    delta_at = delta;
+    busy = 0;
+    if (!quiet(in) || handed_over(i)) flush();
+    if (handed_over(i)) {
+        as.jmp(bail_at(i));
+        return;
+    }
+    switch (in.op) {
+    case LDC: push_constant(in.a); break;
+    case OPR:
+        if (in.a == OPR_NEG) negate();
+        if (is_binop(in)) arithmetic(i, in.a);
+        break;
+    case COP:
+        if (is_binop(in)) compare(i, in.a);
+        break;
+    case LOD: load_variable(i, in); break;
+    case STR: store_variable(i, in); break;
+    case UJP:
+        settle();
+        as.jmp(entry[in.a]);
+        break;
+    case FJP: jump_if_zero(i, in); break;
+    case RET: return_from_procedure(i); break;
+    case MST: mark_stack(i, in); break;
+    case ENT: enter(i, in); break;
+    case GET: get(i); break;
+    case PUT: put(i); break;
+    case LDA: load_address(i, in); break;
+    case IND: load_indirect(i, in); break;
+    case STO: store_indirect(i); break;
+    case FRT: return_from_function(i); break;
+    case CUP: call(i, in); break;
+    case HLT: break; // handed over above
+    }
+}
+
+} // namespace native_tier
