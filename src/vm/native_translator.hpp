@@ -121,7 +121,7 @@ struct Translator {
     Label new_label(const char* kind, int i);
     // Where instruction i hands over, with t as it was before it.
     Label bail_at(int i);
-    // A comment on the instruction just emitted, in the listing.
+    // A comment on the next instruction emitted, in the listing.
     void comment(const char* text) {
         if (named) as.setInlineComment(text);
     }
@@ -169,7 +169,7 @@ struct Translator {
 
     // --- loads, stores, arithmetic and jumps (native_ops.cpp) ---
 
-    // rax := base(l), and the cell base(l)+a of LOD, STR and LDA.
+    // rax := base(l), and the cell base(l)+a of LOD and STR.
     void frame_base(int i, std::int32_t l);
     x86::Mem cell(int i, const Instruction& in);
     // LOD, STR, LDA, IND and STO.
