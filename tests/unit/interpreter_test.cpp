@@ -553,6 +553,28 @@ TEST(Interpreter, AnyCodeRunsAlikeInTheFastAndThePlainLoop) {
     EXPECT_GT(compared, 900);
 }
 
+TEST(Interpreter, AnOperationThatEmptiesTheStackStopsBeforeWhatTakesItsResult) {
+    // With t at 0 to 2, an operation on the stack and then a store, a jump
+    // or another operation: at 0 the operation pops below s[0] and the test
+    // before the next fetch fails; above, everything runs.
+    for (std::int32_t top = 0; top <= 2; ++top) {
+        for (Instruction op : {Instruction{OPR, 0, OPR_SUB}, Instruction{COP, 0, COP_LT}}) {
+            for (Instruction then :
+                 {Instruction{STR, 0, 3}, Instruction{FJP, 0, 4}, Instruction{OPR, 0, OPR_ADD}}) {
+                std::vector<Instruction> prog = {{ENT, 0, top}, op, then, {PUT, 0, 0}, {HLT, 0, 0}};
+                SCOPED_TRACE(listing(prog));
+                State got = machine(prog);
+                expect_same(got, machine(prog, Loop::plain));
+                State want = model(prog);
+                EXPECT_EQ(got.out, want.out);
+                EXPECT_EQ(got.p, want.p);
+                EXPECT_EQ(got.ir.op, want.ir.op);
+                EXPECT_EQ(got.cells, want.cells);
+            }
+        }
+    }
+}
+
 TEST(Interpreter, EachStepNearTheStackLimitFailsAfterTheSameInstruction) {
     // t starts at 993 to 997; the run pushes two cells and adds them, and
     // the check before each fetch stops it at exactly one instruction.
