@@ -25,13 +25,14 @@
 // MOVE_KS LDC, MOVE_FS LOD 0,a, MOVE_SF STR 0,c, MOVE_SJ FJP.  Every other
 // instruction is a step of its own, with these single forms:
 //
-//   LOD, STR, LDA, MST of level 0 use b itself; of other levels they walk
+//   LOD, STR, LDA, MST of level 0 use b itself, of level 1 the static link
+//       s[b]; of other levels they walk the chain
 //   UJP and CUP go straight to where the chain of UJPs at their target
 //       leads (a UJP changes nothing the test of t looks at)
 //   a jump out of the store, a sub-code outside the tables, an op byte
 //       outside the instruction set, the end of the store: each its own
 //
-// The test of t before every fetch: a step pushes at most FUSED_ROOM cells
+// The test of t before every fetch: a step pushes at most STEP_ROOM cells
 // before its last instruction, so while t is below NEAR_LIMIT no test
 // inside a step can fail; from there up (or below 0) the loop makes the
 // test in full and runs instructions alone until t is back below.  A step
@@ -66,7 +67,7 @@ enum Dest : unsigned char { DEST_S, DEST_F, DEST_J };
     VM_DESTS(X, NEQ) VM_DESTS(X, GT) VM_DESTS(X, GEQ) VM_DESTS(X, LT) VM_DESTS(X, LEQ)
 #define VM_MOVE_STEPS(X) X(K, S) X(F, S) X(S, F) X(S, J) X(K, F) X(F, F) X(K, J) X(F, J)
 #define VM_SINGLE_STEPS(X) \
-    X(NEG) X(NOP) X(LOD) X(STR) X(LDA0) X(LDA) X(MST0) X(MST) X(UJP) X(CUP) X(RET) X(FRT) \
+    X(NEG) X(NOP) X(LOD1) X(LOD) X(STR1) X(STR) X(LDA0) X(LDA1) X(LDA) X(MST0) X(MST1) X(MST) X(UJP) X(CUP) X(RET) X(FRT) \
     X(ENT) X(HLT) X(GET) X(PUT) X(IND) X(STO) X(UJP_OFF) X(FJP_OFF) X(CUP_OFF) X(UNDEFINED) \
     X(OFF_END)
 // clang-format on
@@ -116,8 +117,8 @@ Step program[CODE_MAX + 1];
 
 // The most cells a step pushes before its last instruction, and the t from
 // which on instructions run alone, with the test of t made in full.
-constexpr std::int64_t FUSED_ROOM = 2;
-constexpr std::int64_t NEAR_LIMIT = STACK_OVERFLOW - FUSED_ROOM;
+constexpr std::int64_t STEP_ROOM = 2;
+constexpr std::int64_t NEAR_LIMIT = STACK_OVERFLOW - STEP_ROOM;
 
 bool in_store(std::int32_t x) {
     return x >= 0 && x < cx;
@@ -163,10 +164,10 @@ VmOp alone_at(int i) {
     switch (in.op) {
     case OPR: return in.a == OPR_NEG ? VM_NEG : VM_NOP;
     case COP: return VM_NOP;
-    case LOD: return VM_LOD;
-    case STR: return VM_STR;
-    case LDA: return in.l == 0 ? VM_LDA0 : VM_LDA;
-    case MST: return in.l == 0 ? VM_MST0 : VM_MST;
+    case LOD: return in.l == 1 ? VM_LOD1 : VM_LOD;
+    case STR: return in.l == 1 ? VM_STR1 : VM_STR;
+    case LDA: return in.l == 0 ? VM_LDA0 : in.l == 1 ? VM_LDA1 : VM_LDA;
+    case MST: return in.l == 0 ? VM_MST0 : in.l == 1 ? VM_MST1 : VM_MST;
     case UJP: return in_store(in.a) ? VM_UJP : VM_UJP_OFF;
     case FJP: return VM_FJP_OFF; // into the store: a destination, above
     case CUP: return in_store(in.a) ? VM_CUP : VM_CUP_OFF;
@@ -354,6 +355,25 @@ void run_fast() {
         NEXT(1);
     }
     vm_case(NOP) { // OPR or COP with a sub-code outside its table
+        NEXT(1);
+    }
+    // Level 1: the static link s[b] (b is always a stack index).
+    vm_case(LOD1) {
+        Msg fault = do_lod(sp, s[bp], ip->a);
+        if (fault != NO_FAULT) FAIL(fault);
+        NEXT(1);
+    }
+    vm_case(STR1) {
+        Msg fault = do_str(sp, s[bp], ip->a);
+        if (fault != NO_FAULT) FAIL(fault);
+        NEXT(1);
+    }
+    vm_case(LDA1) {
+        do_lda(sp, s[bp], ip->a);
+        NEXT(1);
+    }
+    vm_case(MST1) {
+        do_mst(sp, bp, s[bp], ip->a);
         NEXT(1);
     }
     vm_case(LOD) {
