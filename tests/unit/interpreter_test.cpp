@@ -7,7 +7,6 @@
 // everything a program or a caller can see is compared.
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <cstdint>
 #include <random>
 #include <string>
@@ -570,6 +569,40 @@ TEST(Interpreter, AnOperationThatEmptiesTheStackStopsBeforeWhatTakesItsResult) {
                 EXPECT_EQ(got.p, want.p);
                 EXPECT_EQ(got.ir.op, want.ir.op);
                 EXPECT_EQ(got.cells, want.cells);
+            }
+        }
+    }
+}
+
+TEST(Interpreter, JumpsThroughChainsOfUjpsStopWhereTheInstructionsWould) {
+    // A call through two UJPs into a frame that does not fit, and one that
+    // does; an FJP onto a UJP (not followed: it pops); a UJP onto a UJP
+    // out of the store, which fails at the second one.
+    for (std::int32_t frame : {2, 995}) {
+        std::vector<Instruction> prog = {{UJP, 0, 7}, {UJP, 0, 2},  {UJP, 0, 3}, {ENT, 0, frame},
+                                         {LDC, 0, 1}, {FJP, 0, 1},  {RET, 0, 0}, {ENT, 0, 3},
+                                         {MST, 0, 3}, {CUP, 0, 1},  {LDC, 0, 0}, {FJP, 0, 13},
+                                         {HLT, 0, 0}, {UJP, 0, 14}, {UJP, 0, 99}};
+        SCOPED_TRACE(frame);
+        State got = machine(prog);
+        expect_same(got, machine(prog, Loop::plain));
+        EXPECT_EQ(got.out, model(prog).out);
+        EXPECT_EQ(got.ir.a, frame == 2 ? 99 : frame); // the UJP out, or the ENT
+    }
+}
+
+TEST(Interpreter, ReturnsThroughCorruptedFramesFailAtTheReturn) {
+    // The frame's return address or dynamic link overwritten before RET
+    // and FRT: outside the store, outside the stack, the frame itself.
+    for (Opcode ret : {RET, FRT}) {
+        for (std::int32_t cell : {5, 6}) {
+            for (std::int32_t value : {-1, 12, 997, 5}) {
+                std::vector<Instruction> prog = {{UJP, 0, 6},        {ENT, 0, 4}, {LDC, 0, value},
+                                                 {STR, 0, cell - 3}, {ret, 0, 0}, {HLT, 0, 0},
+                                                 {ENT, 0, 3},        {MST, 0, 4}, {CUP, 0, 1},
+                                                 {PUT, 0, 0},        {HLT, 0, 0}, {HLT, 0, 0}};
+                SCOPED_TRACE(listing(prog));
+                expect_same(machine(prog), machine(prog, Loop::plain));
             }
         }
     }
