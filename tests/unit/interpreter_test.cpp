@@ -608,6 +608,31 @@ TEST(Interpreter, ReturnsThroughCorruptedFramesFailAtTheReturn) {
     }
 }
 
+TEST(Interpreter, EveryFormOfTheRuleAtEveryHeightNearTheLimits) {
+    // Each pair of sources (the stack, LDC, LOD 0,a, in- and outside the
+    // stack) before each operation, and each destination after it (none,
+    // STR 0,c in- and outside the stack, FJP), with t from 0 to 2 and from
+    // 993 to 997: the plain loop and the fast one stop alike.
+    const std::vector<Instruction> sources = {
+        {LDC, 0, 0}, {LDC, 0, 3}, {LOD, 0, 1}, {LOD, 0, 1200}, {PUT, 0, 0}};
+    const std::vector<Instruction> dests = {{PUT, 0, 0}, {STR, 0, 2}, {STR, 0, -7}, {FJP, 0, 6}};
+    for (std::int32_t top : {0, 1, 2, 993, 994, 995, 996, 997}) {
+        for (const Instruction& x : sources) {
+            for (const Instruction& y : sources) {
+                for (std::int32_t k : {int{OPR_SUB}, int{OPR_DIV}, -int{COP_LEQ}}) {
+                    for (const Instruction& d : dests) {
+                        Instruction op = k > 0 ? Instruction{OPR, 0, k} : Instruction{COP, 0, -k};
+                        std::vector<Instruction> prog = {{ENT, 0, top}, x,          y, op, d,
+                                                         {PUT, 0, 0},   {HLT, 0, 0}};
+                        SCOPED_TRACE(listing(prog));
+                        expect_same(machine(prog), machine(prog, Loop::plain));
+                    }
+                }
+            }
+        }
+    }
+}
+
 TEST(Interpreter, EachStepNearTheStackLimitFailsAfterTheSameInstruction) {
     // t starts at 993 to 997; the run pushes two cells and adds them, and
     // the check before each fetch stops it at exactly one instruction.
