@@ -10,8 +10,8 @@
 #include "parser/blocks.hpp"
 #include "symtab/names.hpp"
 #include "vm/code.hpp"
+#include "vm/engine.hpp"
 #include "vm/machine.hpp"
-#include "vm/native.hpp"
 #include "vm/runtime.hpp"
 
 namespace {
@@ -102,20 +102,6 @@ Compiled compile(const CompileOptions& options) {
     return result;
 }
 
-// Runs the program on the engine the options ask for.  The native tier
-// runs what it can: a run with a trace, a budget or a stop flag looks at
-// every instruction, and a place without executable memory has none; those
-// run on the interpreter.
-void run_on_engine(const RunOptions& options) {
-#if TSUMIKI_NATIVE
-    bool watched = options.trace || options.budget != 0 || options.stop != nullptr;
-    if (options.engine != Engine::interpreter && !watched && run_native()) return;
-#else
-    (void)options;
-#endif
-    interpret();
-}
-
 } // namespace
 
 Compiled compile_text(std::string_view source, const CompileOptions& options) {
@@ -154,7 +140,8 @@ RunResult run_program(const RunOptions& options) {
 
     RunResult result;
     try {
-        run_on_engine(options);
+        bool watched = options.trace || options.budget != 0 || options.stop != nullptr;
+        run_on_engine(options.engine, watched);
         flush_output();
     } catch (const Fatal& fatal) {
         result.end = fatal.kind == FatalKind::budget_spent    ? RunEnd::budget_spent

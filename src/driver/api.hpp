@@ -30,6 +30,7 @@
 #include "diag/trace.hpp"
 #include "lexer/reader.hpp"
 #include "symtab/symtab.hpp"
+#include "vm/engine.hpp"
 
 enum class ErrorKind {
     none,
@@ -117,13 +118,6 @@ struct Compiled {
 // code store then holds the program, for run_program and the listing.
 Compiled compile_text(std::string_view source, const CompileOptions& options);
 Compiled compile_file(const char* path, const CompileOptions& options);
-
-// Which machine runs the code: the interpreter, or (where it is built) the
-// native tier, which falls back to the interpreter without a word where it
-// cannot run.  `standard` and `native` both mean native code where it can
-// run; a run with a trace, a budget or a stop flag always runs on the
-// interpreter, which looks at every instruction.
-enum class Engine { standard, interpreter, native };
 
 struct RunOptions {
     Encoding encoding = default_encoding(); // of the prompt and the messages

@@ -7,24 +7,10 @@
 // or `interpreter`.
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 
 #include "diag/diag.hpp"
 #include "driver/api.hpp"
-
-namespace {
-
-// The engine TSUMIKI_ENGINE names; any other value ends the process.
-Engine chosen_engine() {
-    const char* name = std::getenv("TSUMIKI_ENGINE");
-    if (name == nullptr) return Engine::standard;
-    if (std::strcmp(name, "native") == 0) return Engine::native;
-    if (std::strcmp(name, "interpreter") == 0) return Engine::interpreter;
-    finish_process(format_message(msg(MSG_ENGINE_UNKNOWN), name), 1);
-}
-
-} // namespace
 
 int main(int argc, char** argv) {
     Encoding encoding = default_encoding();
@@ -36,7 +22,11 @@ int main(int argc, char** argv) {
         const char* name = argc > 0 && argv[0] != nullptr ? argv[0] : "tsumiki";
         finish_process(format_message(msg(MSG_USAGE), name), 1);
     }
-    Engine engine = chosen_engine();
+    // The engine TSUMIKI_ENGINE names; any other value ends the process.
+    const char* engine_name = std::getenv(ENGINE_VARIABLE);
+    Engine engine = Engine::standard;
+    if (!engine_named(engine_name, engine))
+        finish_process(format_message(msg(MSG_ENGINE_UNKNOWN), engine_name), 1);
     CompileOptions compile_options;
     compile_options.encoding = encoding;
     compile_options.positions = false;

@@ -1,4 +1,7 @@
-// The stack machine: registers, stack and the interpreter.
+// The stack machine: its registers and stack, and the interpreter that
+// runs the code store on them.  The effect of each instruction is in
+// vm/effects.hpp; the fast loop in vm/interpreter.cpp, the plain loop of the
+// traced build in vm/traced.cpp.
 #pragma once
 
 #include <atomic>
@@ -37,6 +40,11 @@ void interpret();
 // to the interpreter.  p must be an instruction, b a frame base with room
 // for its header and t within 0 to STACK_OVERFLOW-1, as before any fetch.
 void interpret_from_here();
+
+// interpret_from_here one instruction at a time, with the trace hooks, the
+// budget and the stop flag of the traced build, which always runs this.
+// The other build's tests compare its fast loop with this one.
+void interpret_traced();
 
 // In the traced build only: the number of instructions a run may execute
 // before it ends (FatalKind::budget_spent), 0 for no limit; and a flag that

@@ -1,0 +1,233 @@
+// The effect of each instruction, stated once: small routines over the
+// stack that both loops of the interpreter (vm/traced.cpp, one instruction
+// at a time, and vm/interpreter.cpp, the fast loop) run, with t and b held
+// in their own locals.  t and b are 64 bits wide there: their values stay
+// within a few cells of the stack, so indexing needs no widening.
+//
+// A routine that can fail returns the message of its run-time error, or
+// NO_FAULT; it has then done exactly what the instruction does before it
+// fails, and the loop reports the fault with the registers as they are.
+#pragma once
+
+#include <cstdint>
+
+#include "diag/diag.hpp"
+#include "vm/code.hpp"
+#include "vm/machine.hpp"
+#include "vm/runtime.hpp"
+
+inline constexpr Msg NO_FAULT = MSG_COUNT;
+
+inline std::uint32_t u32(std::int32_t v) {
+    return static_cast<std::uint32_t>(v);
+}
+inline std::int32_t i32(std::uint32_t v) {
+    return static_cast<std::int32_t>(v);
+}
+
+inline bool in_stack(std::int64_t address) {
+    return static_cast<std::uint64_t>(address) < static_cast<std::uint64_t>(STACK_SIZE);
+}
+
+// A new top index, kept within two cells of the stack's ends so that the
+// test before the next fetch sees which end it left by.
+inline std::int64_t clamp_top(std::int64_t v) {
+    return v > STACK_SIZE ? STACK_SIZE : v < -2 ? -2 : v;
+}
+
+// A frame base b the loops accept: a stack index with room for the frame's
+// header (static link, dynamic link, return address, result) above it.
+inline bool frame_fits(std::int64_t b) {
+    return b >= 0 && b <= STACK_SIZE - 4;
+}
+
+// The binary operations of OPR (sub-codes 1 to 4) and COP (1 to 6).
+enum Binary : unsigned char { B_ADD, B_SUB, B_MUL, B_DIV, B_EQ, B_NEQ, B_GT, B_GEQ, B_LT, B_LEQ };
+inline constexpr int BINARY_COUNT = 10;
+
+// The binary operation instruction `in` performs, or -1 (another sub-code,
+// negation, another instruction).
+inline int binary_of(const Instruction& in) {
+    if (in.op == OPR && in.a >= OPR_ADD && in.a <= OPR_DIV) return B_ADD + in.a - OPR_ADD;
+    if (in.op == COP && in.a >= COP_EQ && in.a <= COP_LEQ) return B_EQ + in.a - COP_EQ;
+    return -1;
+}
+
+// Whether `l k r` fails: division by zero.
+inline bool binary_fails(Binary k, std::int32_t r) {
+    return k == B_DIV && r == 0;
+}
+
+// l k r, wrapping around in 32 bits; comparisons give 1 or 0.  Division
+// truncates toward zero, and the most negative value div -1 wraps to itself.
+inline std::int32_t binary(Binary k, std::int32_t l, std::int32_t r) {
+    switch (k) {
+    case B_ADD: return i32(u32(l) + u32(r));
+    case B_SUB: return i32(u32(l) - u32(r));
+    case B_MUL: return i32(u32(l) * u32(r));
+    case B_DIV: return r == -1 ? i32(0u - u32(l)) : l / r;
+    case B_EQ: return l == r ? 1 : 0;
+    case B_NEQ: return l != r ? 1 : 0;
+    case B_GT: return l > r ? 1 : 0;
+    case B_GEQ: return l >= r ? 1 : 0;
+    case B_LT: return l < r ? 1 : 0;
+    case B_LEQ: return l <= r ? 1 : 0;
+    }
+    return 0;
+}
+
+// base(l) seen from frame b: l static links out.  A frame that links to
+// itself ends base()'s walk, and following its link again changes nothing,
+// so the walk simply goes on; false when a link lies outside the stack.
+inline bool frame_base(std::int64_t b, std::int32_t l, std::int64_t& frame) {
+    std::int64_t x = b;
+    if (l > 0) {
+        x = s[x]; // b itself is always a stack index
+        for (--l; l > 0; --l) {
+            if (!in_stack(x)) return false;
+            x = s[x];
+        }
+    }
+    frame = x;
+    return true;
+}
+
+// LDC 0,n: push n.
+inline void do_ldc(std::int64_t& t, std::int32_t n) {
+    s[++t] = n;
+}
+
+// LOD l,a with frame = base(l): push s[frame+a].
+inline Msg do_lod(std::int64_t& t, std::int64_t frame, std::int32_t a) {
+    std::int64_t address = frame + a;
+    if (!in_stack(address)) return MSG_BAD_ADDRESS;
+    s[t + 1] = s[address];
+    ++t;
+    return NO_FAULT;
+}
+
+// STR l,a with frame = base(l): s[frame+a] := s[t]; pop.
+inline Msg do_str(std::int64_t& t, std::int64_t frame, std::int32_t a) {
+    std::int64_t address = frame + a;
+    if (!in_stack(address)) return MSG_BAD_ADDRESS;
+    s[address] = s[t--];
+    return NO_FAULT;
+}
+
+// LDA l,a with frame = base(l): push frame+a.
+inline void do_lda(std::int64_t& t, std::int64_t frame, std::int32_t a) {
+    s[++t] = i32(u32(static_cast<std::int32_t>(frame)) + u32(a));
+}
+
+// OPR 0,k or COP 0,k for a binary operation k: the two top cells make one.
+inline Msg do_binary(std::int64_t& t, Binary k) {
+    std::int32_t r = s[t];
+    if (binary_fails(k, r)) return MSG_DIVISION_BY_ZERO;
+    s[t - 1] = binary(k, s[t - 1], r);
+    --t;
+    return NO_FAULT;
+}
+
+// OPR 0,5: negate the top cell.
+inline void do_neg(std::int64_t t) {
+    s[t] = i32(0u - u32(s[t]));
+}
+
+// FJP 0,x: pop; whether the jump is taken.
+inline bool do_fjp(std::int64_t& t) {
+    return s[t--] == 0;
+}
+
+// MST l,a with link = base(l): the static and dynamic links of the frame
+// the call will make, then t rises by a.
+inline void do_mst(std::int64_t& t, std::int64_t b, std::int64_t link, std::int32_t a) {
+    s[t + 1] = static_cast<std::int32_t>(link);
+    s[t + 2] = static_cast<std::int32_t>(b);
+    t = clamp_top(t + a);
+}
+
+// CUP n,x at code index pc: the return address goes to s[t-n], the new
+// frame starts two cells below it.  (The loop then goes to x.)
+inline Msg do_cup(std::int64_t t, std::int64_t& b, std::int32_t n, std::int32_t pc) {
+    std::int64_t cell = t - n;
+    if (cell < 2 || cell > STACK_SIZE - 2) return MSG_BAD_ADDRESS;
+    s[cell] = pc + 1;
+    b = cell - 2;
+    return NO_FAULT;
+}
+
+// ENT 0,m: t := b+m.
+inline void do_ent(std::int64_t& t, std::int64_t b, std::int32_t m) {
+    t = clamp_top(b + m);
+}
+
+// RET 0,0 (function false) and FRT 0,0 (true, which first moves the result
+// to s[b]): t falls below the frame (to its result), then b and the
+// instruction to go on at, `to`, come from the frame's header.  A return
+// address outside the code store or a link that is not a frame base fails
+// with b unchanged.
+inline Msg do_return(std::int64_t& t, std::int64_t& b, bool function, std::int32_t code_end,
+                     std::int32_t& to) {
+    if (function) s[b] = s[b + 3];
+    std::int32_t ret = s[b + 2];
+    std::int32_t link = s[b + 1];
+    t = function ? b : b - 1;
+    if (u32(ret) >= u32(code_end)) return MSG_BAD_CODE_ADDRESS;
+    if (!frame_fits(link)) return MSG_BAD_ADDRESS;
+    b = link;
+    to = ret;
+    return NO_FAULT;
+}
+
+// GET 0,0: push a number read after the prompt; the cell keeps its old
+// value when none could be read, and the run then fails.
+inline Msg do_get(std::int64_t& t) {
+    ++t;
+    put_prompt();
+    return read_number(s[t]) ? NO_FAULT : MSG_NO_NUMBER;
+}
+
+// PUT 0,0: write s[t] as a line; pop.
+inline void do_put(std::int64_t& t) {
+    write_number(s[t--]);
+}
+
+// IND 0,a: s[t] := s[s[t]+a].
+inline Msg do_ind(std::int64_t t, std::int32_t a) {
+    std::int64_t address = std::int64_t{s[t]} + a;
+    if (!in_stack(address)) return MSG_BAD_ADDRESS;
+    s[t] = s[address];
+    return NO_FAULT;
+}
+
+// STO 0,0: s[s[t-1]] := s[t]; pop both.
+inline Msg do_sto(std::int64_t& t) {
+    std::int32_t address = s[t - 1];
+    if (!in_stack(address)) return MSG_BAD_ADDRESS;
+    s[address] = s[t];
+    t -= 2;
+    return NO_FAULT;
+}
+
+// The ends of a run both loops share.  Each sets p, t and b, delivers the
+// output written so far (ir then stays as it was when that fails), sets ir
+// and ir_pc, and ends the run.
+
+// Registers a caller set that no instruction could start from: b not a
+// frame base, t outside the stack, p not in the store.  Nothing was
+// fetched: ir stays as it was.
+void check_entry(std::int32_t pc, std::int64_t t, std::int64_t b);
+
+// Instruction pc failed with `fault`; p is past it.
+[[noreturn]] void fail_at(std::int32_t pc, std::int64_t t, std::int64_t b, Msg fault);
+
+// The test before fetching instruction `next` failed; instruction `last`
+// ran last.
+[[noreturn]] void fail_test(std::int32_t next, std::int32_t last, std::int64_t t, std::int64_t b);
+
+// Instruction pc jumped (or ran on) outside the code store: the test of t
+// first, then the fetch fails with p at the end of the store.
+[[noreturn]] void fail_off_end(std::int32_t pc, std::int64_t t, std::int64_t b);
+
+// HLT at pc: the registers go back and the run ends normally.
+void halt_at(std::int32_t pc, std::int64_t t, std::int64_t b);

@@ -1,0 +1,517 @@
+// The fast loop: the code store decoded once into steps, each case ending
+// in its own dispatch (vm/dispatch.hpp), the registers in locals.  A step
+// does the work of one instruction or of a short run of them, by one rule:
+//
+//   Every binary operation, store and conditional jump takes its operands
+//   from the stack, a constant or a frame cell, and a binary operation
+//   gives its result to the stack, a frame cell or a conditional jump.
+//
+// A constant is an LDC right before the instruction that takes it, a frame
+// cell a LOD 0,a there (or, as where a result goes, an STR 0,c right after
+// the operation), a conditional jump an FJP right after it whose target is
+// in the store.  So the steps are, with the name of each:
+//
+//   step        instructions        forms
+//   k_xy_d      x y k d             k  ADD SUB MUL DIV (OPR 1-4)
+//                                      EQ NEQ GT GEQ LT LEQ (COP 1-6)
+//                                   xy SS SK SF KK KF FK FF
+//                                   d  S F J
+//   MOVE_xd     x d                 xd KS FS SF SJ KF FF KJ FJ
+//
+// where S as a source is the stack (no instruction: the value is there
+// already) and as a destination the stack (no instruction: the result
+// stays there); K is an LDC, F a LOD 0,a or STR 0,c, J an FJP.  The forms
+// of one instruction are that instruction alone: k_SS_S is OPR or COP,
+// MOVE_KS LDC, MOVE_FS LOD 0,a, MOVE_SF STR 0,c, MOVE_SJ FJP.  Every other
+// instruction is a step of its own, with these single forms:
+//
+//   LOD, STR, LDA, MST of level 0 use b itself, of level 1 the static link
+//       s[b]; of other levels they walk the chain
+//   UJP and CUP go straight to where the chain of UJPs at their target
+//       leads (a UJP changes nothing the test of t looks at)
+//   a jump out of the store, a sub-code outside the tables, an op byte
+//       outside the instruction set, the end of the store: each its own
+//
+// The test of t before every fetch: a step pushes at most STEP_ROOM cells
+// before its last instruction, so while t is below NEAR_LIMIT no test
+// inside a step can fail; from there up (or below 0) the loop makes the
+// test in full and runs instructions alone until t is back below.  A step
+// of several instructions also runs only where none of them can fail (an
+// address outside the stack, a division by zero, the stack emptied before
+// its last instruction); otherwise its first instruction runs alone, and
+// the loop goes on at the step that starts at the next one.
+//
+// The traced build runs the plain loop of vm/traced.cpp instead.
+#include "diag/trace.hpp"
+#include "vm/dispatch.hpp"
+#include "vm/effects.hpp"
+#include "vm/machine.hpp"
+#include "vm/runtime.hpp"
+
+#if !TSUMIKI_TRACE
+
+namespace {
+
+// Where a step takes a value from, and where it puts a result.
+enum Source : unsigned char { SOURCE_S, SOURCE_K, SOURCE_F };
+enum Dest : unsigned char { DEST_S, DEST_F, DEST_J };
+
+// The steps, from the rule: every binary operation with every pair of
+// sources and every destination, every move, then the single forms.
+// clang-format off
+#define VM_PAIRS(X, k, d) \
+    X(k, S, S, d) X(k, S, K, d) X(k, S, F, d) X(k, K, K, d) X(k, K, F, d) X(k, F, K, d) X(k, F, F, d)
+#define VM_DESTS(X, k) VM_PAIRS(X, k, S) VM_PAIRS(X, k, F) VM_PAIRS(X, k, J)
+#define VM_BINARY_STEPS(X) \
+    VM_DESTS(X, ADD) VM_DESTS(X, SUB) VM_DESTS(X, MUL) VM_DESTS(X, DIV) VM_DESTS(X, EQ) \
+    VM_DESTS(X, NEQ) VM_DESTS(X, GT) VM_DESTS(X, GEQ) VM_DESTS(X, LT) VM_DESTS(X, LEQ)
+#define VM_MOVE_STEPS(X) X(K, S) X(F, S) X(S, F) X(S, J) X(K, F) X(F, F) X(K, J) X(F, J)
+#define VM_SINGLE_STEPS(X) \
+    X(NEG) X(NOP) X(LOD1) X(LOD) X(STR1) X(STR) X(LDA0) X(LDA1) X(LDA) X(MST0) X(MST1) X(MST) X(UJP) X(CUP) X(RET) X(FRT) \
+    X(ENT) X(HLT) X(GET) X(PUT) X(IND) X(STO) X(UJP_OFF) X(FJP_OFF) X(CUP_OFF) X(UNDEFINED) \
+    X(OFF_END)
+// clang-format on
+#define VM_BINARY_NAME(k, x, y, d) X_(k##_##x##y##_##d)
+#define VM_MOVE_NAME(x, d)         X_(MOVE_##x##d)
+#define VM_STEPS(X)                VM_BINARY_STEPS(VM_BINARY_NAME) VM_MOVE_STEPS(VM_MOVE_NAME) VM_SINGLE_STEPS(X_)
+
+enum VmOp : std::uint16_t {
+#define X_(name) VM_##name,
+    VM_STEPS(X_)
+#undef X_
+};
+
+// The step of each binary operation, pair of sources and destination, and
+// of each move, for the decoder.
+struct StepTables {
+    VmOp binary[BINARY_COUNT][3][3][3];
+    VmOp move[3][3];
+};
+constexpr StepTables step_tables = [] {
+    StepTables tables{};
+#define FILL_BINARY(k, x, y, d)                                                                    \
+    tables.binary[B_##k][SOURCE_##x][SOURCE_##y][DEST_##d] = VM_##k##_##x##y##_##d;
+#define FILL_MOVE(x, d) tables.move[SOURCE_##x][DEST_##d] = VM_MOVE_##x##d;
+    VM_BINARY_STEPS(FILL_BINARY)
+    VM_MOVE_STEPS(FILL_MOVE)
+#undef FILL_BINARY
+#undef FILL_MOVE
+    return tables;
+}();
+
+struct Step {
+    const void* go; // where the loop runs op, with computed gotos
+    VmOp op;        // the step that starts here
+    VmOp alone;     // the single form of the instruction here
+    std::int32_t l; // the instruction's l
+    std::int32_t a; // its a (a jump's target as the chain of UJPs leads)
+    std::int32_t y; // the next instruction's a: a second source
+    std::int32_t c; // the a of the instruction a result goes to
+};
+
+// The code store as the loop runs it, indexed like the store: step i does
+// the work of instructions i to i+k-1, and the loop goes on at i+k (or
+// where a jump among them leads).  A jump into the middle of a step finds
+// the step that starts there.  The end marker follows the last instruction.
+Step program[CODE_MAX + 1];
+
+// The most cells a step pushes before its last instruction, and the t from
+// which on instructions run alone, with the test of t made in full.
+constexpr std::int64_t STEP_ROOM = 2;
+constexpr std::int64_t NEAR_LIMIT = STACK_OVERFLOW - STEP_ROOM;
+
+bool in_store(std::int32_t x) {
+    return x >= 0 && x < cx;
+}
+
+// Instruction i as a source: K for LDC, F for LOD 0,a, or -1.
+int source_at(int i) {
+    if (i >= cx) return -1;
+    if (code[i].op == LDC) return SOURCE_K;
+    if (code[i].op == LOD && code[i].l == 0) return SOURCE_F;
+    return -1;
+}
+
+// Instruction i as where a result goes: F for STR 0,c, J for an FJP into
+// the store, S for anything else.
+Dest dest_at(int i) {
+    if (i >= cx) return DEST_S;
+    if (code[i].op == STR && code[i].l == 0) return DEST_F;
+    if (code[i].op == FJP && in_store(code[i].a)) return DEST_J;
+    return DEST_S;
+}
+
+int binary_at(int i) {
+    return i < cx ? binary_of(code[i]) : -1;
+}
+
+// Where a jump to x goes on to: along the UJPs there, as long as each leads
+// into the store (a few at most, so that a loop of UJPs stays one).
+std::int32_t chain_end(std::int32_t x) {
+    for (int hops = 0; hops < 8 && in_store(x) && code[x].op == UJP && in_store(code[x].a); ++hops)
+        x = code[x].a;
+    return x;
+}
+
+// The single form of instruction i.
+VmOp alone_at(int i) {
+    const Instruction& in = code[i];
+    int k = binary_of(in);
+    if (k >= 0) return step_tables.binary[k][SOURCE_S][SOURCE_S][DEST_S];
+    int x = source_at(i);
+    if (x >= 0) return step_tables.move[x][DEST_S];
+    if (dest_at(i) != DEST_S) return step_tables.move[SOURCE_S][dest_at(i)];
+    switch (in.op) {
+    case OPR: return in.a == OPR_NEG ? VM_NEG : VM_NOP;
+    case COP: return VM_NOP;
+    case LOD: return in.l == 1 ? VM_LOD1 : VM_LOD;
+    case STR: return in.l == 1 ? VM_STR1 : VM_STR;
+    case LDA: return in.l == 0 ? VM_LDA0 : in.l == 1 ? VM_LDA1 : VM_LDA;
+    case MST: return in.l == 0 ? VM_MST0 : in.l == 1 ? VM_MST1 : VM_MST;
+    case UJP: return in_store(in.a) ? VM_UJP : VM_UJP_OFF;
+    case FJP: return VM_FJP_OFF; // into the store: a destination, above
+    case CUP: return in_store(in.a) ? VM_CUP : VM_CUP_OFF;
+    case RET: return VM_RET;
+    case FRT: return VM_FRT;
+    case ENT: return VM_ENT;
+    case HLT: return VM_HLT;
+    case GET: return VM_GET;
+    case PUT: return VM_PUT;
+    case IND: return VM_IND;
+    case STO: return VM_STO;
+    case LDC: break; // a source, above
+    }
+    return VM_UNDEFINED;
+}
+
+// The step that starts at instruction i: the longest the rule allows.
+Step decode(int i) {
+    const Instruction& in = code[i];
+    Step st{nullptr, alone_at(i), alone_at(i), in.l, in.a, i + 1 < cx ? code[i + 1].a : 0, in.a};
+    if (in.op == UJP || in.op == CUP) st.a = chain_end(in.a);
+    int x = source_at(i);
+    int k = -1, d = i; // the operation and the instruction after it
+    int xs = SOURCE_S, ys = SOURCE_S;
+    if (binary_at(i) >= 0) {
+        k = binary_at(i);
+        d = i + 1;
+    } else if (x >= 0 && binary_at(i + 1) >= 0) {
+        k = binary_at(i + 1);
+        ys = x;
+        d = i + 2;
+    } else if (x >= 0 && source_at(i + 1) >= 0 && binary_at(i + 2) >= 0) {
+        k = binary_at(i + 2);
+        xs = x;
+        ys = source_at(i + 1);
+        d = i + 3;
+    }
+    if (k >= 0) {
+        st.op = step_tables.binary[k][xs][ys][dest_at(d)];
+    } else if (x >= 0 && dest_at(i + 1) != DEST_S) {
+        d = i + 1;
+        st.op = step_tables.move[x][dest_at(d)];
+    }
+    if (d > i && dest_at(d) != DEST_S) st.c = code[d].a;
+    return st;
+}
+
+void decode_program() {
+    for (int i = 0; i < cx; ++i)
+        program[i] = decode(i);
+    program[cx] = Step{nullptr, VM_OFF_END, VM_OFF_END, 0, 0, 0, 0};
+}
+
+} // namespace
+
+#if defined(__GNUC__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wpedantic"
+#endif
+
+namespace {
+
+void run_fast() {
+    decode_program();
+    const Step* const prog = program;
+    const std::int32_t code_end = cx;
+
+    // The registers live in locals while the loop runs; they go back to
+    // the globals before anything outside the loop can look at them.  ip is
+    // the step being run until its case moves on.
+    std::int32_t pc = p < 0 || p > code_end ? code_end : p;
+    std::int64_t sp = t;
+    std::int64_t bp = b;
+    check_entry(pc, sp, bp);
+    const Step* ip = prog + pc;
+    const Step* next = ip; // where a step that left t near a limit goes on
+    int ran = 1;           // and how many instructions that step ran
+
+#define INDEX(step) static_cast<std::int32_t>((step)-prog)
+#define FAIL(m)     fail_at(INDEX(ip), sp, bp, (m))
+#define SLOW        vm_dispatch(ip->alone)
+    // After a step of k instructions, on to `target`: with t near a limit
+    // the next instruction runs alone, after the test in full.
+#define NEXT_TO(k, target)                                                                         \
+    {                                                                                              \
+        const Step* n_ = (target);                                                                 \
+        if (static_cast<std::uint64_t>(sp) >= std::uint64_t{NEAR_LIMIT}) {                         \
+            next = n_;                                                                             \
+            ran = (k);                                                                             \
+            goto near_limit;                                                                       \
+        }                                                                                          \
+        ip = n_;                                                                                   \
+        vm_next;                                                                                   \
+    }
+#define NEXT(k) NEXT_TO(k, ip + (k))
+#if VM_COMPUTED_GOTO
+#define VM_FETCH()
+#define VM_TARGET ip->go
+#else
+#define VM_FETCH() vm_op = ip->op
+    VmOp vm_op;
+#endif
+
+    // x y k d.  The result goes to cell lo_, where the first operand was:
+    // below the top when both come from the stack, the top when one does,
+    // one cell above it when neither does.
+#define BINARY_STEP(K, X, Y, D)                                                                    \
+    {                                                                                              \
+        constexpr int pushes_ = (X != SOURCE_S) + (Y != SOURCE_S);                                 \
+        constexpr int length_ = pushes_ + 1 + (D != DEST_S);                                       \
+        constexpr int rise_ = pushes_ - 1 - (D != DEST_S);                                         \
+        const std::int64_t lo_ = sp - 1 + pushes_;                                                 \
+        const std::int32_t ya_ = X != SOURCE_S ? ip->y : ip->a;                                    \
+        /* The test before d's fetch, and every address, first. */                                 \
+        if (D != DEST_S && lo_ < 0) SLOW;                                                          \
+        if (X == SOURCE_F && !in_stack(bp + ip->a)) SLOW;                                          \
+        if (Y == SOURCE_F && !in_stack(bp + ya_)) SLOW;                                            \
+        if (D == DEST_F && !in_stack(bp + ip->c)) SLOW;                                            \
+        if (X == SOURCE_K) s[lo_] = ip->a;                                                         \
+        if (X == SOURCE_F) s[lo_] = s[bp + ip->a];                                                 \
+        std::int32_t r_ = Y == SOURCE_K ? ya_ : Y == SOURCE_F ? s[bp + ya_] : s[lo_ + 1];          \
+        if (binary_fails(K, r_)) {                                                                 \
+            if (length_ == 1) FAIL(MSG_DIVISION_BY_ZERO);                                          \
+            SLOW; /* the first instruction again: it writes what it wrote */                       \
+        }                                                                                          \
+        if (Y != SOURCE_S) s[lo_ + 1] = r_;                                                        \
+        r_ = binary(K, s[lo_], r_);                                                                \
+        s[lo_] = r_;                                                                               \
+        if (D == DEST_F) s[bp + ip->c] = r_;                                                       \
+        sp = lo_ - (D != DEST_S);                                                                  \
+        if (D == DEST_J && r_ == 0) NEXT_TO(length_, prog + ip->c);                                \
+        if (rise_ == 0 && length_ > 1) {                                                           \
+            ip += length_;                                                                         \
+            vm_next;                                                                               \
+        }                                                                                          \
+        NEXT(length_);                                                                             \
+    }
+    // x d: a value from x to d.
+#define MOVE_STEP(X, D)                                                                            \
+    {                                                                                              \
+        constexpr int length_ = (X != SOURCE_S) + (D != DEST_S);                                   \
+        if (X == SOURCE_F && !in_stack(bp + ip->a)) {                                              \
+            if (length_ == 1) FAIL(MSG_BAD_ADDRESS);                                               \
+            SLOW;                                                                                  \
+        }                                                                                          \
+        if (D == DEST_F && !in_stack(bp + ip->c)) {                                                \
+            if (length_ == 1) FAIL(MSG_BAD_ADDRESS);                                               \
+            SLOW;                                                                                  \
+        }                                                                                          \
+        std::int32_t v_ = X == SOURCE_K ? ip->a : X == SOURCE_F ? s[bp + ip->a] : s[sp];           \
+        if (X != SOURCE_S) s[sp + 1] = v_;                                                         \
+        if (D == DEST_F) s[bp + ip->c] = v_;                                                       \
+        if (X == SOURCE_S) --sp;                                                                   \
+        if (D == DEST_S) ++sp;                                                                     \
+        if (D == DEST_J && v_ == 0) NEXT_TO(length_, prog + ip->c);                                \
+        if (length_ > 1) {                                                                         \
+            ip += length_;                                                                         \
+            vm_next;                                                                               \
+        }                                                                                          \
+        NEXT(length_);                                                                             \
+    }
+
+#if VM_COMPUTED_GOTO
+    static void* const vm_labels[] = {
+#define X_(name) vm_label(name),
+        VM_STEPS(X_)
+#undef X_
+    };
+    for (std::int32_t i = 0; i <= code_end; ++i)
+        program[i].go = vm_labels[program[i].op];
+#endif
+
+    if (sp >= NEAR_LIMIT) goto near_limit;
+
+    vm_loop_begin
+
+#define BINARY_CASE(k, x, y, d)                                                                    \
+    vm_case(k##_##x##y##_##d) BINARY_STEP(B_##k, SOURCE_##x, SOURCE_##y, DEST_##d)
+    VM_BINARY_STEPS(BINARY_CASE)
+#define MOVE_CASE(x, d) vm_case(MOVE_##x##d) MOVE_STEP(SOURCE_##x, DEST_##d)
+        VM_MOVE_STEPS(MOVE_CASE)
+
+            vm_case(NEG) {
+        do_neg(sp);
+        NEXT(1);
+    }
+    vm_case(NOP) { // OPR or COP with a sub-code outside its table
+        NEXT(1);
+    }
+    // Level 1: the static link s[b] (b is always a stack index).
+    vm_case(LOD1) {
+        Msg fault = do_lod(sp, s[bp], ip->a);
+        if (fault != NO_FAULT) FAIL(fault);
+        NEXT(1);
+    }
+    vm_case(STR1) {
+        Msg fault = do_str(sp, s[bp], ip->a);
+        if (fault != NO_FAULT) FAIL(fault);
+        NEXT(1);
+    }
+    vm_case(LDA1) {
+        do_lda(sp, s[bp], ip->a);
+        NEXT(1);
+    }
+    vm_case(MST1) {
+        do_mst(sp, bp, s[bp], ip->a);
+        NEXT(1);
+    }
+    vm_case(LOD) {
+        std::int64_t frame;
+        if (!frame_base(bp, ip->l, frame)) FAIL(MSG_BAD_ADDRESS);
+        Msg fault = do_lod(sp, frame, ip->a);
+        if (fault != NO_FAULT) FAIL(fault);
+        NEXT(1);
+    }
+    vm_case(STR) {
+        std::int64_t frame;
+        if (!frame_base(bp, ip->l, frame)) FAIL(MSG_BAD_ADDRESS);
+        Msg fault = do_str(sp, frame, ip->a);
+        if (fault != NO_FAULT) FAIL(fault);
+        NEXT(1);
+    }
+    vm_case(LDA0) {
+        do_lda(sp, bp, ip->a);
+        NEXT(1);
+    }
+    vm_case(LDA) {
+        std::int64_t frame;
+        if (!frame_base(bp, ip->l, frame)) FAIL(MSG_BAD_ADDRESS);
+        do_lda(sp, frame, ip->a);
+        NEXT(1);
+    }
+    vm_case(MST0) {
+        do_mst(sp, bp, bp, ip->a);
+        NEXT(1);
+    }
+    vm_case(MST) {
+        std::int64_t link;
+        if (!frame_base(bp, ip->l, link)) FAIL(MSG_BAD_ADDRESS);
+        do_mst(sp, bp, link, ip->a);
+        NEXT(1);
+    }
+    vm_case(UJP) {
+        NEXT_TO(1, prog + ip->a);
+    }
+    vm_case(CUP) {
+        Msg fault = do_cup(sp, bp, ip->l, INDEX(ip));
+        if (fault != NO_FAULT) FAIL(fault);
+        NEXT_TO(1, prog + ip->a);
+    }
+    vm_case(RET) {
+        std::int32_t to;
+        Msg fault = do_return(sp, bp, false, code_end, to);
+        if (fault != NO_FAULT) FAIL(fault);
+        NEXT_TO(1, prog + to);
+    }
+    vm_case(FRT) {
+        std::int32_t to;
+        Msg fault = do_return(sp, bp, true, code_end, to);
+        if (fault != NO_FAULT) FAIL(fault);
+        NEXT_TO(1, prog + to);
+    }
+    vm_case(ENT) {
+        do_ent(sp, bp, ip->a);
+        NEXT(1);
+    }
+    vm_case(HLT) {
+        halt_at(INDEX(ip), sp, bp);
+        return;
+    }
+    vm_case(GET) {
+        Msg fault = do_get(sp);
+        if (fault != NO_FAULT) FAIL(fault);
+        NEXT(1);
+    }
+    vm_case(PUT) {
+        do_put(sp);
+        NEXT(1);
+    }
+    vm_case(IND) {
+        Msg fault = do_ind(sp, ip->a);
+        if (fault != NO_FAULT) FAIL(fault);
+        NEXT(1);
+    }
+    vm_case(STO) {
+        Msg fault = do_sto(sp);
+        if (fault != NO_FAULT) FAIL(fault);
+        NEXT(1);
+    }
+    // Jumps out of the store: the jump's effect, then the fetch fails
+    // (after the test of t).
+    vm_case(UJP_OFF) {
+        fail_off_end(INDEX(ip), sp, bp);
+    }
+    vm_case(FJP_OFF) {
+        if (do_fjp(sp)) fail_off_end(INDEX(ip), sp, bp);
+        NEXT(1);
+    }
+    vm_case(CUP_OFF) {
+        Msg fault = do_cup(sp, bp, ip->l, INDEX(ip));
+        if (fault != NO_FAULT) FAIL(fault);
+        fail_off_end(INDEX(ip), sp, bp);
+    }
+    vm_case(UNDEFINED) {
+        FAIL(MSG_UNDEFINED_OP);
+    }
+    vm_case(OFF_END) { // only the last instruction runs into the end
+        fail_at(code_end - 1, sp, bp, MSG_BAD_CODE_ADDRESS);
+    }
+
+    vm_loop_end
+
+        near_limit : if (static_cast<std::uint64_t>(sp) >= std::uint64_t{STACK_OVERFLOW})
+                         fail_test(INDEX(next), INDEX(ip) + ran - 1, sp, bp);
+    ip = next;
+    vm_dispatch(ip->alone);
+
+#undef INDEX
+#undef FAIL
+#undef SLOW
+#undef NEXT_TO
+#undef NEXT
+#undef VM_FETCH
+#undef VM_TARGET
+#undef BINARY_STEP
+#undef MOVE_STEP
+#undef BINARY_CASE
+#undef MOVE_CASE
+}
+
+} // namespace
+
+#if defined(__GNUC__)
+#pragma GCC diagnostic pop
+#endif
+
+void interpret_from_here() {
+    run_fast();
+}
+
+#else
+
+void interpret_from_here() {
+    interpret_traced();
+}
+
+#endif
