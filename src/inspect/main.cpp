@@ -7,7 +7,8 @@
 //   check  compiles only; an error also shows where in the source it was
 //          found, and a hint for the usual slips (inspect/hints.hpp)
 //   run    compiles and runs, exactly as tsumiki does (--engine=native or
-//          --engine=interpreter chooses the machine)
+//          --engine=interpreter chooses the machine; without it,
+//          TSUMIKI_ENGINE does, as for tsumiki)
 //
 // It is built from the same sources as tsumiki, with the trace hooks
 // compiled in, and writes UTF-8 unless told to write Shift_JIS (by --sjis
@@ -186,6 +187,15 @@ Request read_command_line(int argc, char** argv) {
     if (other_count == 0) usage_error(MSG_I_NO_SOURCE, "");
     if (other_count > 1) usage_error(MSG_I_EXTRA_ARGUMENT, others[1]);
     request.path = others[0];
+    // Without --engine, `run` takes the engine TSUMIKI_ENGINE names, as
+    // tsumiki does.
+    if (request.command == Command::run && request.engine_option == nullptr) {
+        const char* named = std::getenv(ENGINE_VARIABLE);
+        if (!engine_named(named, request.engine)) {
+            std::printf(msg(MSG_ENGINE_UNKNOWN), named);
+            std::exit(1);
+        }
+    }
     return request;
 }
 
