@@ -221,6 +221,7 @@ Compiled compile(const Request& request, const TraceSwitches& traces) {
     finish_process("", 1);
 }
 
+#if TSUMIKI_NATIVE
 // Every line of `text`, indented under an instruction of the listing.
 void print_indented(const std::string& text) {
     std::size_t from = 0;
@@ -231,6 +232,7 @@ void print_indented(const std::string& text) {
         from = end + 1;
     }
 }
+#endif
 
 // The listing with, under each instruction, the machine instructions the
 // native tier makes for it, and before and after them the code that enters
