@@ -1,23 +1,27 @@
 // The engine choice: which machine runs the code store.  The native tier
-// (vm/native.hpp) where it is built and can run, the interpreter
-// (vm/machine.hpp) everywhere else.
+// (vm/native.hpp) and the optimising tier (vm/speculation.hpp) where they
+// are built and can run, the interpreter (vm/machine.hpp) everywhere else.
 #pragma once
 
-// `standard` and `native` both mean native code where it can run;
-// `interpreter` always runs the interpreter.
-enum class Engine { standard, interpreter, native };
+// `standard` ("tiered") runs native code and moves the code that runs
+// long up to the optimising tier; `native` runs native code only;
+// `optimising` compiles the whole program with the optimising tier at
+// once; `interpreter` always runs the interpreter.
+enum class Engine { standard, interpreter, native, optimising };
 
 // The environment variable with which a user names the engine of tsumiki.
 inline constexpr const char* ENGINE_VARIABLE = "TSUMIKI_ENGINE";
 
-// Whether `name` names an engine, and which: "native" or "interpreter"; no
-// name at all (nullptr) is the standard engine.
+// Whether `name` names an engine, and which: "tiered", "optimising",
+// "native" or "interpreter"; no name at all (nullptr) is the standard
+// engine.
 bool engine_named(const char* name, Engine& engine);
 
 // Runs the code store from instruction 0 on a cleared stack, with the
-// input and output that begin_io set up, on `engine`.  The native tier
-// runs what it can: a `watched` run (with a trace, a budget or a stop flag)
-// looks at every instruction, and a place without executable memory has
-// none; those, and every run of a build without the tier, run on the
-// interpreter, without a word.
+// input and output that begin_io set up, on `engine`.  The native and
+// optimising tiers run what they can: a `watched` run (with a trace, a
+// budget or a stop flag) looks at every instruction, and a place without
+// executable memory has none; those, and every run of a build without the
+// tiers, run on the interpreter, without a word.  The optimising tier
+// falls back on the native tier for whatever it does not compile.
 void run_on_engine(Engine engine, bool watched);

@@ -58,6 +58,17 @@ inline constexpr int POOL_SIZE = 6;
 // Whether x is the index of an instruction in the store.
 bool in_code(std::int32_t x);
 
+// Division by a constant d (2 <= |d| < 2^31) as a multiplication: q is
+// (n * multiplier) >> (32 + shift), plus one when n is negative, negated
+// for a negative d.  The multiplier and shift are those of the usual
+// method for 32-bit signed division; as a 64-bit product nothing
+// overflows.  (The optimising tier divides so too.)
+struct Magic {
+    std::int64_t multiplier;
+    int shift;
+};
+Magic magic_for(std::int32_t d);
+
 // A cell near the top of the stack as the translator knows it: only in
 // memory, or (also) in a register of the pool, or known to hold a constant.
 // What is known saves loading it back; every push reaches memory (below).

@@ -1,6 +1,7 @@
 #include "vm/runtime.hpp"
 
 #include <cstring>
+#include <vector>
 
 #include "diag/diag.hpp"
 #include "diag/trace.hpp"
@@ -21,6 +22,37 @@ std::size_t in_length = 0;
 bool in_ended = false;
 Reader in_from;
 
+// The events of the run so far; the numbers read while they are kept
+// (ok, value), from the event numbered read_base; and the replay.
+std::uint64_t events = 0;
+struct Read {
+    bool ok;
+    std::int32_t value;
+};
+std::vector<Read> reads;
+bool keeping = false;
+bool replaying = false;
+std::uint64_t replay_end = 0;     // the first event not replayed
+std::size_t replay_read = 0;      // the next kept read to give back
+std::exception_ptr replay_ended;  // what ends the run at event replay_end
+
+// Whether this event is replayed (counted and answered from the log)
+// rather than made.  At the end of the replay an ending is thrown again.
+bool replayed() {
+    if (!replaying) return false;
+    if (events < replay_end) {
+        ++events;
+        return true;
+    }
+    replaying = false;
+    if (replay_ended) {
+        std::exception_ptr ended = replay_ended;
+        replay_ended = nullptr;
+        std::rethrow_exception(ended);
+    }
+    return false;
+}
+
 std::uint32_t u32(std::int32_t v) {
     return static_cast<std::uint32_t>(v);
 }
@@ -39,6 +71,37 @@ void begin_io(Writer out, Reader in, bool by_line) {
     in_from = in;
     in_next = in_length = 0;
     in_ended = false;
+    end_io_log();
+    events = 0;
+}
+
+IoMark io_mark() {
+    return IoMark{events, reads.size()};
+}
+
+void keep_reads(IoMark from) {
+    reads.resize(from.reads);
+    keeping = true;
+}
+
+void replay_io(IoMark from, IoMark to, std::exception_ptr ended) {
+    events = from.events;
+    replay_end = to.events;
+    replay_read = from.reads;
+    reads.resize(to.reads);
+    replay_ended = std::move(ended);
+    replaying = events < replay_end || replay_ended != nullptr;
+    keeping = false;
+}
+
+bool replaying_io() {
+    return replaying;
+}
+
+void end_io_log() {
+    keeping = replaying = false;
+    reads.clear();
+    replay_ended = nullptr;
 }
 
 void flush_output() {
@@ -60,6 +123,8 @@ void put_bytes(const char* bytes, std::size_t n) {
 }
 
 void put_prompt() {
+    if (replayed()) return;
+    ++events;
     const char* prompt = msg(MSG_PROMPT);
     put_bytes(prompt, std::strlen(prompt));
 }
@@ -71,6 +136,8 @@ void write_number(std::int32_t v) {
                                     "25262728293031323334353637383940414243444546474849"
                                     "50515253545556575859606162636465666768697071727374"
                                     "75767778798081828384858687888990919293949596979899";
+    if (replayed()) return;
+    ++events;
     char buf[16];
     char* const end = buf + sizeof buf;
     char* q = end;
@@ -124,9 +191,26 @@ bool is_blank(int c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
+// read_number's "%d", made on the input.
+bool scan_number(std::int32_t& cell);
+
 } // namespace
 
 bool read_number(std::int32_t& cell) {
+    if (replayed()) {
+        const Read& r = reads[replay_read++];
+        if (r.ok) cell = r.value;
+        return r.ok;
+    }
+    ++events;
+    bool ok = scan_number(cell);
+    if (keeping) reads.push_back(Read{ok, cell});
+    return ok;
+}
+
+namespace {
+
+bool scan_number(std::int32_t& cell) {
     // Each loop runs through the buffer and looks further only when it has
     // used the buffer up.
     int c;
@@ -158,6 +242,8 @@ bool read_number(std::int32_t& cell) {
     cell = static_cast<std::int32_t>(negative ? 0u - value : value);
     return true;
 }
+
+} // namespace
 
 // Prints the registers, the stack frame by frame and the instruction.
 void trace_machine(std::int32_t pc, const Instruction& in) {
