@@ -12,7 +12,7 @@
 #include "vm/code.hpp"
 #include "vm/engine.hpp"
 #include "vm/machine.hpp"
-#include "vm/runtime.hpp"
+#include "vm/run.hpp"
 
 namespace {
 
@@ -125,46 +125,29 @@ Compiled compile_file(const char* path, const CompileOptions& options) {
 
 RunResult run_program(const RunOptions& options) {
     set_encoding(options.encoding);
-    reset_machine();
-    if constexpr (trace_built) {
-        trace_on = TraceSwitches{};
-        trace_on.run = options.trace;
-    }
-    text_out = options.trace_out;
-    instruction_budget = options.budget;
-    stop_flag = options.stop;
+    RunSetup setup;
+    setup.output = options.output;
+    setup.input = options.input;
     // Writing to a terminal, every line goes out as it is written.
-    bool by_line =
+    setup.by_line =
         options.output_by_line || (options.output.write == nullptr && isatty(STDOUT_FILENO) != 0);
-    begin_io(options.output, options.input, by_line);
+    setup.trace = options.trace;
+    setup.trace_out = options.trace_out;
+    setup.budget = options.budget;
+    setup.stop = options.stop;
+    setup.engine = options.engine;
+    RunEnding ending = run_machine(setup);
 
     RunResult result;
-    try {
-        bool watched = options.trace || options.budget != 0 || options.stop != nullptr;
-        run_on_engine(options.engine, watched);
-        flush_output();
-    } catch (const Fatal& fatal) {
-        result.end = fatal.kind == FatalKind::budget_spent    ? RunEnd::budget_spent
-                     : fatal.kind == FatalKind::stopped       ? RunEnd::stopped
-                     : fatal.kind == FatalKind::output_failed ? RunEnd::output_failed
-                                                              : RunEnd::runtime_error;
-        result.message = fatal_message(fatal, options.encoding);
-        // What was written before the end goes out before anyone shows the
-        // message; output that can't be written any more is the end itself.
-        if (result.end != RunEnd::output_failed) {
-            try {
-                flush_output();
-            } catch (const Fatal& late) {
-                result.end = RunEnd::output_failed;
-                result.message = fatal_message(late, options.encoding);
-            }
-        }
+    if (!ending.halted) {
+        const FatalKind kind = ending.fatal.kind;
+        result.end = kind == FatalKind::budget_spent    ? RunEnd::budget_spent
+                     : kind == FatalKind::stopped       ? RunEnd::stopped
+                     : kind == FatalKind::output_failed ? RunEnd::output_failed
+                                                        : RunEnd::runtime_error;
+        result.message = fatal_message(ending.fatal, options.encoding);
     }
     result.pc = ir_pc;
-    if constexpr (trace_built) trace_on = TraceSwitches{};
-    text_out = Writer{};
-    instruction_budget = 0;
-    stop_flag = nullptr;
     return result;
 }
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "diag/diag.hpp"
+#include "vm/effects.hpp"
 #include "vm/machine.hpp"
 #include "vm/native_translator.hpp"
 #include "vm/runtime.hpp"
@@ -136,13 +137,11 @@ using namespace native_tier;
 
 bool run_native() {
     if (cx == 0) return false;
-    NativeState state{};
+    NativeState state{p, b, t};
     std::int32_t reason;
     {
         NativeCode native;
         if (!native.make(nullptr, nullptr)) return false;
-        clear_stack();
-        state = NativeState{p, b, t};
         reason = native.run(state);
     }
     // A run-time service that ended the run leaves the registers as the
@@ -155,14 +154,9 @@ bool run_native() {
         interpret_from_here();
         return true;
     }
-    // As the interpreter leaves it: GET pushed the cell it could not fill.
-    // The output goes out first; if it can't, ir stays as it was.
-    ++p;
-    ++t;
-    flush_output();
-    ir = code[state.p];
-    ir_pc = state.p;
-    runtime_error(MSG_NO_NUMBER);
+    // GET at p failed, as the interpreter's does: it pushed the cell it
+    // could not fill.
+    fail_at(state.p, std::int64_t{state.t} + 1, state.b, MSG_NO_NUMBER);
 }
 
 NativeListing list_native() {
