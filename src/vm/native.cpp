@@ -8,6 +8,7 @@
 #include <asmjit/x86.h>
 #include <cstddef>
 #include <cstdint>
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -21,9 +22,10 @@ namespace native_tier {
 
 namespace {
 
-// The end a run-time service reported, thrown again once the machine code
-// has returned: no exception ever unwinds through it.
-Fatal pending_fatal{};
+// What ended the run inside a run-time service (a Fatal, or whatever the
+// caller's writer or reader threw), thrown again once the machine code has
+// returned: no exception ever unwinds through it.
+std::exception_ptr pending_end;
 
 } // namespace
 
@@ -31,9 +33,9 @@ std::int32_t native_put(std::int32_t v) noexcept {
     try {
         write_number(v);
         return EXIT_HAND_OVER;
-    } catch (const Fatal& fatal) {
-        pending_fatal = fatal;
-        return EXIT_FATAL;
+    } catch (...) {
+        pending_end = std::current_exception();
+        return EXIT_ENDED;
     }
 }
 
@@ -41,9 +43,9 @@ std::int32_t native_get(std::int32_t* cell) noexcept {
     try {
         put_prompt();
         return read_number(*cell) ? EXIT_HAND_OVER : EXIT_NO_NUMBER;
-    } catch (const Fatal& fatal) {
-        pending_fatal = fatal;
-        return EXIT_FATAL;
+    } catch (...) {
+        pending_end = std::current_exception();
+        return EXIT_ENDED;
     }
 }
 
@@ -146,7 +148,11 @@ bool run_native() {
     }
     // A run-time service that ended the run leaves the registers as the
     // interpreter does: as they were before the run.
-    if (reason == EXIT_FATAL) throw pending_fatal;
+    if (reason == EXIT_ENDED) {
+        std::exception_ptr end = pending_end;
+        pending_end = nullptr;
+        std::rethrow_exception(end);
+    }
     p = state.p;
     b = state.b;
     t = state.t;

@@ -20,7 +20,8 @@
 // them (vm/run.hpp), as the interpreter does.  False, with nothing run,
 // when no machine code could be made (no executable memory); the caller
 // then runs the interpreter.  Run-time errors end the run as in the
-// interpreter: a Fatal, thrown after the machine code has returned.
+// interpreter, and so does an exception from the run's writer or reader:
+// thrown after the machine code has returned.
 bool run_native();
 
 // The machine instructions made for the code store: the entry sequence,
