@@ -109,7 +109,6 @@ struct Translator {
     unsigned busy = 0;              // pool registers the instruction holds operands in
     bool dead = false;              // the run always hands over at its start
     std::vector<Deferred> deferred; // pushes not stored yet
-    bool deferring = true;          // pushes wait (off: each is stored at once)
     int compared_for = -1;          // the FJP that may use the flags of the COP before it
     x86::CondCode compared = x86::CondCode::kE;
 
