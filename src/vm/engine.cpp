@@ -46,7 +46,6 @@ bool run_optimising() {
         if (std::getenv("TSUMIKI_DEBUG_TIER")) std::fprintf(stderr, "declined: %s\n", why.c_str());
         return false;
     }
-    clear_stack();
     if (!frames_fit(shape)) return false;
     bool done = speculate(*program, shape);
     if (std::getenv("TSUMIKI_DEBUG_TIER")) {
@@ -72,7 +71,6 @@ void run_on_engine(Engine engine, bool watched) {
     (void)engine;
     (void)watched;
 #endif
-    clear_stack();
     if (watched)
         interpret_from_here();
     else

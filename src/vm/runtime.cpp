@@ -104,6 +104,10 @@ void end_io_log() {
     replay_ended = nullptr;
 }
 
+void end_io() {
+    begin_io(Writer{}, Reader{}, false);
+}
+
 void flush_output() {
     std::size_t n = out_length;
     out_length = 0;
