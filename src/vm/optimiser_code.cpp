@@ -161,7 +161,7 @@ x86::Gp Function::checked_offset(int n) {
     Node& x = nodes_[static_cast<std::size_t>(n)];
     if (x.checked && at(x.left).kind == N_TEMP) return at(x.left).reg;
     x86::Gp t = temp_of(x.left);
-    cc_.cmp(t, at(n).cells + 1);
+    cc_.cmp(t, at(n).cells);
     fail_if(x86::CondCode::kAE, GUARD_BOUNDS); // unsigned: below 0 too
     int tn = temp(t);
     Node& y = nodes_[static_cast<std::size_t>(n)];

@@ -1,5 +1,5 @@
 // The optimising tier against the exact tiers: every program of the
-// end-to-end tests, programs made at random, and a program for every
+// end-to-end tests and a program for every
 // guard, forced to fail where the run is hot.  Whatever a caller can see
 // must be the same: the output bytes, how the run ended, the message, the
 // instruction, and the registers and cells: all of them after an error,
