@@ -6,9 +6,9 @@
 //   trace  compiles and runs with the trace hooks printing
 //   check  compiles only; an error also shows where in the source it was
 //          found, and a hint for the usual slips (inspect/hints.hpp)
-//   run    compiles and runs, exactly as tsumiki does (--engine=native or
-//          --engine=interpreter chooses the machine; without it,
-//          TSUMIKI_ENGINE does, as for tsumiki)
+//   run    compiles and runs, exactly as tsumiki does (--engine=NAME,
+//          with a name TSUMIKI_ENGINE takes, chooses the machine; without
+//          it, TSUMIKI_ENGINE does, as for tsumiki)
 //
 // It is built from the same sources as tsumiki, with the trace hooks
 // compiled in, and writes UTF-8 unless told to write Shift_JIS (by --sjis
@@ -140,10 +140,9 @@ Request read_command_line(int argc, char** argv) {
             } else if (is(a, "--native")) {
                 trace_option = false;
                 request.native_option = a;
-            } else if (is(a, "--engine=native") || is(a, "--engine=interpreter")) {
+            } else if (std::strncmp(a, "--engine=", 9) == 0 && engine_named(a + 9, request.engine)) {
                 trace_option = false;
                 request.engine_option = a;
-                request.engine = is(a, "--engine=native") ? Engine::native : Engine::interpreter;
             } else {
                 usage_error(MSG_I_UNKNOWN_OPTION, a);
             }
