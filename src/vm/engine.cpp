@@ -1,5 +1,6 @@
 #include "vm/engine.hpp"
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -37,20 +38,31 @@ namespace {
 // fails, the exact tiers from the start again, replaying what it did.
 // False when it could not run at all.
 bool run_optimising() {
+    const bool debug = std::getenv("TSUMIKI_DEBUG_TIER") != nullptr;
+    auto started = std::chrono::steady_clock::now();
     Shape shape = shape_of_code();
     std::string why;
     auto program = optimise_program(shape, &why);
+    if (debug) {
+        auto took = std::chrono::duration_cast<std::chrono::microseconds>(
+            std::chrono::steady_clock::now() - started);
+        std::fprintf(stderr, "compiled %d instructions in %lld us\n", cx,
+                     static_cast<long long>(took.count()));
+    }
     if (program == nullptr) {
         speculation_stats.declined = true;
         speculation_stats.why = why;
-        if (std::getenv("TSUMIKI_DEBUG_TIER")) std::fprintf(stderr, "declined: %s\n", why.c_str());
+        if (debug) std::fprintf(stderr, "declined: %s\n", why.c_str());
         return false;
     }
     if (!frames_fit(shape)) return false;
     bool done = speculate(*program, shape);
-    if (std::getenv("TSUMIKI_DEBUG_TIER")) {
-        std::fprintf(stderr, "entered %d returns %d", speculation_stats.entered, speculation_stats.returns);
-        for (int g = 1; g < GUARD_COUNT; ++g) if (speculation_stats.failed[g]) std::fprintf(stderr, " failed %s", guard_name(static_cast<Guard>(g)));
+    if (debug) {
+        std::fprintf(stderr, "entered %d returns %d", speculation_stats.entered,
+                     speculation_stats.returns);
+        for (int g = GUARD_NONE + 1; g < GUARD_COUNT; ++g)
+            if (speculation_stats.failed[g] != 0)
+                std::fprintf(stderr, " failed %s", guard_name(static_cast<Guard>(g)));
         std::fprintf(stderr, "\n");
     }
     if (done) return true;
