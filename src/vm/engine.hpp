@@ -3,10 +3,12 @@
 // are built and can run, the interpreter (vm/machine.hpp) everywhere else.
 #pragma once
 
-// `standard` ("tiered") runs native code and moves the code that runs
-// long up to the optimising tier; `native` runs native code only;
-// `optimising` compiles the whole program with the optimising tier at
-// once; `interpreter` always runs the interpreter.
+// `standard` (also named "tiered") and `native` run native code;
+// `optimising` compiles the whole program with the optimising tier before
+// it runs, and goes back to the exact tiers when a guard fails;
+// `interpreter` always runs the interpreter.  (Moving only the code that
+// runs long up to the optimising tier is the standard engine's next step;
+// today it stays on the native tier.)
 enum class Engine { standard, interpreter, native, optimising };
 
 // The environment variable with which a user names the engine of tsumiki.
