@@ -1,4 +1,6 @@
 // tsumiki SOURCE: compiles the program in SOURCE and runs it at once.
+// tsumiki --help and tsumiki --version print the usage with a word on the
+// environment, and the version (a file of either name runs as ./--help).
 //
 // Its messages and the read prompt are written in the encoding that
 // TSUMIKI_ENCODING names, the build's default when it is unset or empty.
@@ -7,10 +9,12 @@
 // or `interpreter`.
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "diag/diag.hpp"
 #include "driver/api.hpp"
+#include "version.hpp"
 
 int main(int argc, char** argv) {
     Encoding encoding = default_encoding();
@@ -18,10 +22,16 @@ int main(int argc, char** argv) {
     if (asked != nullptr && asked[0] != '\0' && !encoding_named(asked, encoding))
         finish_process(format_message(msg(MSG_BAD_ENCODING), asked), 1);
     set_encoding(encoding);
-    if (argc < 2) {
-        const char* name = argc > 0 && argv[0] != nullptr ? argv[0] : "tsumiki";
-        finish_process(format_message(msg(MSG_USAGE), name), 1);
+    const char* name = argc > 0 && argv[0] != nullptr ? argv[0] : "tsumiki";
+    if (argc < 2) finish_process(format_message(msg(MSG_USAGE), name), 1);
+    if (std::strcmp(argv[1], "--help") == 0) {
+        const char* encoding_name = default_encoding() == Encoding::utf8 ? "utf-8" : "sjis";
+        finish_process(format_message(msg(MSG_USAGE), name) +
+                           format_message(msg(MSG_HELP), encoding_name),
+                       0);
     }
+    if (std::strcmp(argv[1], "--version") == 0)
+        finish_process(format_message(msg(MSG_VERSION), tsumiki_version), 0);
     // The engine TSUMIKI_ENGINE names; any other value ends the process.
     const char* engine_name = std::getenv(ENGINE_VARIABLE);
     Engine engine = Engine::standard;
