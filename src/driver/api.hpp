@@ -169,5 +169,8 @@ RunResult run_program(const RunOptions& options);
 // is there already and ends the process with `status`.  When standard
 // output can't be written, says "出力を書き込めませんでした" on standard
 // error instead and ends with status 1; end_output_failed does only that.
-[[noreturn]] void finish_process(const std::string& text, int status);
+// `note`, once standard output is written, goes to standard error (a
+// terminal's view of where an error was found).
+[[noreturn]] void finish_process(const std::string& text, int status,
+                                 std::string_view note = {});
 [[noreturn]] void end_output_failed();
