@@ -149,6 +149,7 @@ RunResult run_program(const RunOptions& options) {
     setup.trace_out = options.trace_out;
     setup.budget = options.budget;
     setup.stop = options.stop;
+    setup.pulse = options.pulse;
     setup.engine = options.engine;
     RunEnding ending = run_machine(setup);
 

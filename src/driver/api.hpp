@@ -34,6 +34,7 @@
 #include "lexer/reader.hpp"
 #include "symtab/symtab.hpp"
 #include "vm/engine.hpp"
+#include "vm/run.hpp"
 
 enum class ErrorKind {
     none,
@@ -139,6 +140,11 @@ struct RunOptions {
     // Set by anyone, at any time, to end the run before the next
     // instruction (traced core, as the budget).
     const std::atomic<bool>* stop = nullptr;
+    // Called every `pulse.every` instructions (traced core, as the budget),
+    // once the output written so far has gone to `output`: for a caller
+    // that holds text back to send it on while the run goes on
+    // (vm/run.hpp).
+    Pulse pulse{};
     Engine engine = Engine::standard;
 };
 
