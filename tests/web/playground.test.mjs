@@ -247,6 +247,55 @@ await check('a program that prints for ever fills its pane up to the cap, and St
   assert.equal(await text('#output'), readFileSync(join(examplesDir, 'hello.out'), 'utf8'));
 });
 
+await check('the page fits the screen: nothing scrolls sideways from 1366 pixels wide, one column at 390', async () => {
+  // An array of 300 cells makes every trace line far wider than any screen,
+  // and the source has one long line.
+  const wide = `program p;\nvar a[1..300], i;\nbegin\n  i := 1;${' i := i + 0;'.repeat(40)}\n`
+    + '  while i <= 300 do begin a[i] := 1000000 * i; i := i + 1 end;\n  write(a[300])\nend.\n';
+  const sideways = () => page.evaluate(() => document.documentElement.scrollWidth - document.documentElement.clientWidth);
+  try {
+    for (const [width, height] of [[1366, 768], [1920, 1080], [2560, 1440]]) {
+      await page.setViewportSize({ width, height });
+      await typeProgram(wide);
+      await runAndWait();
+      assert.equal(await sideways(), 0, `nothing scrolls sideways at ${width}x${height}`);
+      // Side by side: the program on the left, the output on the right.
+      const program = await page.locator('#editor').boundingBox();
+      const output = await page.locator('#output').boundingBox();
+      assert.ok(output.x >= program.x + program.width, 'the output stands right of the program');
+    }
+    await page.setViewportSize({ width: 390, height: 844 });
+    await typeProgram(wide);
+    await runAndWait();
+    assert.equal(await sideways(), 0, 'nothing scrolls sideways at 390 pixels');
+    // The panes one above the other, each within the screen's width.
+    let bottom = 0;
+    for (const pane of ['#editor', '#input', '#output', '#listing', '#trace']) {
+      const box = await page.locator(pane).boundingBox();
+      assert.ok(box.y >= bottom, `${pane} stands below the pane before it`);
+      assert.ok(box.x >= 0 && box.x + box.width <= 390, `${pane} lies within the screen's width`);
+      assert.ok(box.height >= 60, `${pane} is tall enough to use`);
+      bottom = box.y + box.height;
+    }
+    // Every control can be reached and used: an endless program runs, and
+    // Stop ends it.
+    await page.locator('#examples').selectOption('hello');
+    for (const control of ['#examples', '#trace-on', '#input', '#run']) {
+      const box = await page.locator(control).boundingBox();
+      assert.ok(box.x >= 0 && box.x + box.width <= 390, `${control} lies within the screen's width`);
+      await page.locator(control).click({ trial: true });
+    }
+    await typeProgram('program p;\nbegin\n  while 0 = 0 do\nend.\n');
+    await page.locator('#run').click();
+    await page.waitForFunction(() => document.body.dataset.state === 'running');
+    await page.locator('#stop').click();
+    await page.waitForFunction(() => document.body.dataset.state === 'stopped');
+    await page.screenshot({ path: screenshotPath.replace(/\.png$/, '-390.png'), fullPage: true });
+  } finally {
+    await page.setViewportSize({ width: 1280, height: 800 });
+  }
+});
+
 await check('the fragment holds the program and its input, and `run` runs it', async () => {
   const source = 'program p;\nvar x;\nbegin\n  read(x);\n  write(x * 2)\nend.\n';
   await open(`#code=${base64url(source)}&input=${base64url('21')}&run`);
