@@ -23,8 +23,9 @@ bool engine_named(const char* name, Engine& engine);
 // run starts them, with the run's settings (run_machine, vm/run.hpp, does
 // both: every front end runs a program through it).  The native and
 // optimising tiers run what they can: a `watched` run (with a trace, a
-// budget or a stop flag) looks at every instruction, and a place without
-// executable memory has none; those, and every run of a build without the
-// tiers, run on the interpreter, without a word.  The optimising tier
-// falls back on the native tier for whatever it does not compile.
+// budget, a stop flag or a pulse) looks at every instruction, and a place
+// without executable memory has none; those, and every run of a build
+// without the tiers, run on the interpreter, without a word.  The
+// optimising tier falls back on the native tier for whatever it does not
+// compile.
 void run_on_engine(Engine engine, bool watched);
