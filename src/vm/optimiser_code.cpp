@@ -187,8 +187,11 @@ void Function::address_cell(int n, Base& base, std::int32_t& a, x86::Gp& index, 
     a = x.a;
     const Node& off = at(x.left);
     if (off.kind == N_CONST) {
-        if (off.k < 0 || off.k >= x.cells) fail(GUARD_BOUNDS);
-        a += off.k;
+        // Past a failed guard the code is never run: offset 0 stands in.
+        if (off.k < 0 || off.k >= x.cells)
+            fail(GUARD_BOUNDS);
+        else
+            a += off.k;
         return;
     }
     index = checked_offset(n).r64();

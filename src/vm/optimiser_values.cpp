@@ -160,8 +160,11 @@ void Function::compute_into(const x86::Gp& dest, int n, int var) {
         std::int32_t disp = base.add + x.a;
         const Node& off = at(x.left);
         if (off.kind == N_CONST) {
-            if (off.k < 0 || off.k >= x.cells) fail(GUARD_BOUNDS);
-            disp += off.k;
+            // Past a failed guard the code is never run: offset 0 stands in.
+            if (off.k < 0 || off.k >= x.cells)
+                fail(GUARD_BOUNDS);
+            else
+                disp += off.k;
             if (base.has_reg)
                 cc_.lea(dest, x86::ptr(base.reg, disp));
             else

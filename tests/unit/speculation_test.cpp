@@ -353,3 +353,15 @@ end.
 )",
                 "", GUARD_UNSET);
 }
+
+// Constant indices far outside their array, up to the ends of the
+// numbers: the guard fails where the translator would otherwise have to
+// add the index to the array's first cell.
+TEST(Speculation, ConstantIndicesFarOutsideTheirArray) {
+    for (const char* index : {"2147483647", "-2147483647", "10", "-1", "1000"}) {
+        std::string source = std::string("program p;\nvar a[0..9], b;\nbegin\n  b := 1;\n  write(b);\n"
+                                         "  write(a[") +
+                             index + "]);\n  a[" + index + "] := 5;\n  write(b)\nend.\n";
+        EXPECT_TRUE(all_agree(source, "", index)) << index;
+    }
+}
