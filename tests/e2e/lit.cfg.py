@@ -36,6 +36,11 @@ if lsp:
     config.available_features.add("lsp")
     client = os.path.join(config.test_source_root, "lsp", "Inputs", "client.py")
     config.substitutions.append(("%lsp-client", f"{python} {client} {lsp}"))
+# The maker of the Debian package's changelog and copyright file.
+debdocs = os.environ.get("TSUMIKI_DEBDOCS")
+if debdocs:
+    config.available_features.add("debdocs")
+    config.substitutions.append(("%debdocs", debdocs))
 # Built with the native tier (its listing can be checked).
 if os.environ.get("TSUMIKI_NATIVE") == "1":
     config.available_features.add("native")

@@ -22,16 +22,19 @@ done
 
 DESTDIR=$stage cmake --install "$build" --prefix "$prefix" >"$build/install-test/staged.log"
 
-# The files expected: each program with its manual page, the inspector's
-# completion, the README, the docs and the examples.
+# The files expected: each program with its manual page (compressed), the
+# inspector's completion, the README, the changelog and copyright file,
+# the docs and the examples.
 expected=$build/install-test/expected
 {
     for program in $TSUMIKI_PROGRAMS; do
         echo "bin/$program"
-        [ ! -f "$source/docs/man/$program.1.in" ] || echo "share/man/man1/$program.1"
+        [ ! -f "$source/docs/man/$program.1.in" ] || echo "share/man/man1/$program.1.gz"
     done
     echo "$TSUMIKI_COMPLETION_DIR/tsumiki-inspect"
     echo "share/doc/tsumiki/README.md"
+    echo "share/doc/tsumiki/changelog.gz"
+    echo "share/doc/tsumiki/copyright"
     (cd "$source/docs" && ls -- *.md | sed 's|^|share/doc/tsumiki/docs/|')
     (cd "$source/examples" && ls | sed 's|^|share/doc/tsumiki/examples/|')
 } | sort >"$expected"
@@ -52,6 +55,10 @@ check "$bin/tsumiki" "$examples/stats.tsu" --stdin "$examples/stats.in" --expect
 check "$bin/tsumiki-inspect" run --sjis "$examples/stats.tsu" --stdin "$examples/stats.in" \
     --expect "$examples/stats.out"
 check "$bin/tsumiki-inspect" --version --raw --expect-text "tsumiki-inspect $TSUMIKI_VERSION\n"
-# The manual pages carry the version too.
-grep -qF "\"tsumiki $TSUMIKI_VERSION\"" "$stage$prefix/share/man/man1/tsumiki.1"
+# The manual pages carry the version too, and man reads them compressed.
+man1=$stage$prefix/share/man/man1
+gzip -dc "$man1/tsumiki.1.gz" | grep -cF "\"tsumiki $TSUMIKI_VERSION\"" >/dev/null
+for page in "$man1"/*.1.gz; do
+    MANWIDTH=80 man -l "$page" 2>/dev/null | grep -c "^NAME" >/dev/null || { echo "man does not read $page"; exit 1; }
+done
 echo "staged installation under $prefix: $(wc -l <"$expected") files, all present and working"
