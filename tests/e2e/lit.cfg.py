@@ -41,6 +41,11 @@ debdocs = os.environ.get("TSUMIKI_DEBDOCS")
 if debdocs:
     config.available_features.add("debdocs")
     config.substitutions.append(("%debdocs", debdocs))
+# The fuzz sessions' memory watch, with a stand-in fuzzer.
+source_dir = os.environ.get("TSUMIKI_SOURCE_DIR", os.path.join(config.test_source_root, "..", ".."))
+config.substitutions.append(("%rss-watch", f"{python} {os.path.join(source_dir, 'fuzz', 'rss_watch.py')}"))
+fake_fuzzer = os.path.join(config.test_source_root, "fuzzing", "Inputs", "fake_fuzzer.py")
+config.substitutions.append(("%fake-fuzzer", f"{python} {fake_fuzzer}"))
 # Built with the native tier (its listing can be checked).
 if os.environ.get("TSUMIKI_NATIVE") == "1":
     config.available_features.add("native")
