@@ -149,6 +149,7 @@ RunResult run_program(const RunOptions& options) {
     setup.trace_out = options.trace_out;
     setup.budget = options.budget;
     setup.stop = options.stop;
+    setup.pulse = options.pulse;
     setup.engine = options.engine;
     RunEnding ending = run_machine(setup);
 
@@ -170,8 +171,12 @@ void end_output_failed() {
     std::_Exit(1);
 }
 
-void finish_process(const std::string& text, int status) {
+void finish_process(const std::string& text, int status, std::string_view note) {
     bool written = std::fwrite(text.data(), 1, text.size(), stdout) == text.size();
     if (std::fflush(stdout) != 0 || !written || std::ferror(stdout) != 0) end_output_failed();
+    if (!note.empty()) {
+        std::fwrite(note.data(), 1, note.size(), stderr);
+        std::fflush(stderr);
+    }
     std::exit(status);
 }
