@@ -49,8 +49,8 @@ struct IoRecord {
     std::uint64_t input;  // bytes of input used before it
 };
 
-// The default limit: 256 MB, some sixteen million instructions.
-inline constexpr std::size_t HISTORY_BYTES_DEFAULT = std::size_t{256} << 20;
+// The default limit: 64 MB, some four million instructions.
+inline constexpr std::size_t HISTORY_BYTES_DEFAULT = std::size_t{64} << 20;
 
 class History {
 public:

@@ -61,7 +61,9 @@ Compiled DebugSession::open_file(const char* path, const SessionOptions& options
         open_ = false;
         return compile_file(path, compile_options(options));
     }
-    return open(compile_text(source, compile_options(options)), std::move(source), options);
+    // Compiled before the text moves into the map.
+    Compiled compiled = compile_text(source, compile_options(options));
+    return open(compiled, std::move(source), options);
 }
 
 Compiled DebugSession::open_text(std::string_view source, const SessionOptions& options) {

@@ -245,6 +245,20 @@ TEST(View, AProgramThatDoesNotCompileLeavesTheSessionClosed) {
     EXPECT_FALSE(session.break_at_line(3));
     Compiled missing = session.open_file("/nonexistent/prog.tsu", options);
     EXPECT_EQ(missing.error, ErrorKind::open);
+    EXPECT_FALSE(session.is_open());
+}
+
+TEST(View, AFileOpensWithItsSourceLines) {
+    DebugSession session;
+    std::string out;
+    SessionOptions options;
+    options.output = string_writer(out);
+    std::string path = std::string(TSUMIKI_SOURCE_DIR) + "/examples/hello.tsu";
+    ASSERT_EQ(session.open_file(path.c_str(), options).error, ErrorKind::none);
+    EXPECT_EQ(session.program().source, source_file("examples/hello.tsu"));
+    EXPECT_EQ(source_line(session.program(), 1), "program hello;");
+    EXPECT_EQ(session.run(Motion::cont).exit_status, 0);
+    EXPECT_EQ(out, source_file("examples/hello.out"));
 }
 
 } // namespace
