@@ -143,7 +143,7 @@ TEST(View, AVarParameterShowsWhereItsAddressLeads) {
     EXPECT_EQ(session.evaluate("v", 0).value, 5);
 
     ASSERT_EQ(session.run(Motion::cont).reason, StopReason::breakpoint);
-    const NameValue& w = session.scopes(0)[0].names[0];
+    NameValue w = session.scopes(0)[0].names[0];
     EXPECT_EQ(w.target.role, CellRole::element);
     EXPECT_EQ(name_of(session, w.target.declaration), "a");
     EXPECT_EQ(w.target.index, 3);
@@ -225,7 +225,7 @@ TEST(View, ProgramsThatWriteOverTheirOwnLinks) {
     session.restart();
     ASSERT_TRUE(session.break_at_line(5));
     ASSERT_EQ(session.run(Motion::cont).reason, StopReason::breakpoint);
-    const NameValue& y = session.scopes(0)[0].names[0];
+    NameValue y = session.scopes(0)[0].names[0];
     EXPECT_FALSE(y.target_in_stack);
     EXPECT_EQ(session.evaluate("y", 0).in_stack, false);
     Stop error = session.run(Motion::cont);
