@@ -20,7 +20,8 @@ std::uint64_t History::trim() {
     // Never the newest record: the session may be about to undo it.
     while (bytes() > limit_ && steps_.size() > 1) {
         const StepRecord& r = steps_.front();
-        cells_.erase(cells_.begin(), cells_.begin() + r.cells);
+        for (int k = 0; k < r.cells; ++k)
+            cells_.pop_front();
         if ((r.flags & STEP_IO) != 0) io_.pop_front();
         steps_.pop_front();
         ++dropped;

@@ -6,7 +6,7 @@
 // the cell and its old value (most instructions write one, MST two, jumps,
 // ENT, RET and PUT none).  GET and PUT also keep the length of the output
 // and the place in the input before them, 16 bytes.  A million
-// instructions of the sample programs take about 16 MB.
+// instructions of the sample programs and the benchmarks take 15 MB.
 //
 // The history keeps at most `limit` bytes: past it the oldest records are
 // dropped, and the session can go back only as far as the oldest kept.
@@ -15,6 +15,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <memory>
 
 #include "vm/code.hpp"
 #include "vm/machine.hpp"
@@ -49,6 +50,64 @@ struct IoRecord {
     std::uint64_t input;  // bytes of input used before it
 };
 
+// Records that come and go at the back and leave from the front, kept in
+// chunks of 16384, so that a record costs no allocation of its own and a
+// chunk emptied at either end is kept for the next one needed.
+template <class T> class RecordLog {
+public:
+    static constexpr std::size_t CHUNK = std::size_t{1} << 14;
+
+    std::size_t size() const { return size_; }
+    bool empty() const { return size_ == 0; }
+    T& operator[](std::size_t i) { return at(head_ + i); }
+    const T& operator[](std::size_t i) const {
+        std::size_t k = head_ + i;
+        return chunks_[k / CHUNK][k % CHUNK];
+    }
+    T& back() { return at(head_ + size_ - 1); }
+    const T& back() const { return (*this)[size_ - 1]; }
+    const T& front() const { return (*this)[0]; }
+
+    void push_back(const T& record) {
+        std::size_t end = head_ + size_;
+        if (end == chunks_.size() * CHUNK) chunks_.push_back(new_chunk());
+        at(end) = record;
+        ++size_;
+    }
+    void pop_back() {
+        --size_;
+        std::size_t end = head_ + size_;
+        if (end % CHUNK == 0 && end / CHUNK == chunks_.size() - 1 && chunks_.size() > 1) {
+            spare_ = std::move(chunks_.back());
+            chunks_.pop_back();
+        }
+    }
+    void pop_front() {
+        --size_;
+        if (++head_ == CHUNK) {
+            spare_ = std::move(chunks_.front());
+            chunks_.pop_front();
+            head_ = 0;
+        }
+    }
+    void clear() {
+        chunks_.clear();
+        head_ = size_ = 0;
+    }
+
+private:
+    T& at(std::size_t k) { return chunks_[k / CHUNK][k % CHUNK]; }
+    std::unique_ptr<T[]> new_chunk() {
+        if (spare_) return std::move(spare_);
+        return std::unique_ptr<T[]>(new T[CHUNK]);
+    }
+
+    std::deque<std::unique_ptr<T[]>> chunks_;
+    std::unique_ptr<T[]> spare_;
+    std::size_t head_ = 0; // the first record's place in the first chunk
+    std::size_t size_ = 0;
+};
+
 // The default limit: 64 MB, some four million instructions.
 inline constexpr std::size_t HISTORY_BYTES_DEFAULT = std::size_t{64} << 20;
 
@@ -78,10 +137,6 @@ public:
     // output and input places, when it has them, go to `io`.
     StepRecord undo(IoRecord& io);
 
-    // Forgets the record begun last without undoing it (the session has
-    // undone its cells itself); its cells' old values are restored.
-    void undo_cells_of_last();
-
     // Drops the oldest records while the history is over its limit;
     // returns how many instructions' records it dropped.
     std::uint64_t trim();
@@ -89,11 +144,10 @@ public:
     bool empty() const { return steps_.empty(); }
     std::size_t size() const { return steps_.size(); }
     const StepRecord& last() const { return steps_.back(); }
-    // The cells the newest record wrote, oldest first.
-    std::deque<CellRecord>::const_iterator last_cells() const {
-        return cells_.end() - steps_.back().cells;
+    // The k-th cell the newest record wrote, oldest first.
+    const CellRecord& last_cell(int k) const {
+        return cells_[cells_.size() - steps_.back().cells + static_cast<std::size_t>(k)];
     }
-    std::deque<CellRecord>::const_iterator cells_end() const { return cells_.end(); }
 
     std::size_t bytes() const {
         return steps_.size() * sizeof(StepRecord) + cells_.size() * sizeof(CellRecord) +
@@ -104,7 +158,7 @@ public:
 
 private:
     std::size_t limit_;
-    std::deque<StepRecord> steps_;
-    std::deque<CellRecord> cells_;
-    std::deque<IoRecord> io_;
+    RecordLog<StepRecord> steps_;
+    RecordLog<CellRecord> cells_;
+    RecordLog<IoRecord> io_;
 };

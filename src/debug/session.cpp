@@ -419,8 +419,8 @@ void DebugSession::delete_breakpoints() {
 std::vector<std::int32_t> DebugSession::last_changed() const {
     std::vector<std::int32_t> cells;
     if (history_.empty()) return cells;
-    for (auto it = history_.last_cells(); it != history_.cells_end(); ++it)
-        cells.push_back(it->cell);
+    for (int k = 0; k < history_.last().cells; ++k)
+        cells.push_back(history_.last_cell(k).cell);
     return cells;
 }
 
