@@ -33,7 +33,7 @@ std::string message_text(Msg id, const std::string& argument) {
 }
 
 std::string Views::instruction_text(const Instruction& in) {
-    return std::string(mnemonic(in.op)) + " " + std::to_string(in.l) + "," + std::to_string(in.a);
+    return std::string(mnemonic(in.op)) + "(" + std::to_string(in.l) + "," + std::to_string(in.a) + ")";
 }
 
 void Views::set_origin(bool lines_from_1, bool columns_from_1, std::string path) {

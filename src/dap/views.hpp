@@ -35,7 +35,7 @@ public:
     bool evaluate(const std::string& expression, int frame, json& body);
     json disassemble(long long first, long long count) const;
 
-    // One instruction as the listing writes it: "LOD 1,3".
+    // One instruction as the listing writes it: "LOD(1,3)".
     static std::string instruction_text(const Instruction& in);
 
 private:

@@ -36,6 +36,11 @@ if lsp:
     config.available_features.add("lsp")
     client = os.path.join(config.test_source_root, "lsp", "Inputs", "client.py")
     config.substitutions.append(("%lsp-client", f"{python} {client} {lsp}"))
+dap = os.environ.get("TSUMIKI_DAP")
+if dap:
+    config.available_features.add("dap")
+    client = os.path.join(config.test_source_root, "dap", "Inputs", "client.py")
+    config.substitutions.append(("%dap-client", f"{python} {client} {dap}"))
 # Built with the native tier (its listing can be checked).
 if os.environ.get("TSUMIKI_NATIVE") == "1":
     config.available_features.add("native")
