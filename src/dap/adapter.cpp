@@ -383,7 +383,7 @@ void Adapter::scopes(const json& request, const json& arguments) {
 void Adapter::variables(const json& request, const json& arguments) {
     json body;
     if (!views_.variables(arguments.at("variablesReference").get<long long>(), arguments, body))
-        return out_.fail(request, "no such variables: their references hold only until the program moves");
+        return out_.fail(request, "no such variables: variables are gone once the program has moved; ask scopes again");
     out_.respond(request, std::move(body));
 }
 
