@@ -41,6 +41,7 @@ if dap:
     config.available_features.add("dap")
     client = os.path.join(config.test_source_root, "dap", "Inputs", "client.py")
     config.substitutions.append(("%dap-client", f"{python} {client} {dap}"))
+    config.substitutions.append(("%tsumiki-dap", dap))
 # Built with the native tier (its listing can be checked).
 if os.environ.get("TSUMIKI_NATIVE") == "1":
     config.available_features.add("native")
