@@ -23,7 +23,7 @@ done
 DESTDIR=$stage cmake --install "$build" --prefix "$prefix" >"$build/install-test/staged.log"
 
 # The files expected: each program with its manual page, the inspector's
-# completion, the README, the docs and the examples.
+# and the debug adapter's completions, the README, the docs and the examples.
 expected=$build/install-test/expected
 {
     for program in $TSUMIKI_PROGRAMS; do
@@ -31,6 +31,7 @@ expected=$build/install-test/expected
         [ ! -f "$source/docs/man/$program.1.in" ] || echo "share/man/man1/$program.1"
     done
     echo "$TSUMIKI_COMPLETION_DIR/tsumiki-inspect"
+    [[ " $TSUMIKI_PROGRAMS " != *" tsumiki-dap "* ]] || echo "$TSUMIKI_COMPLETION_DIR/tsumiki-dap"
     echo "share/doc/tsumiki/README.md"
     (cd "$source/docs" && ls -- *.md | sed 's|^|share/doc/tsumiki/docs/|')
     (cd "$source/examples" && ls | sed 's|^|share/doc/tsumiki/examples/|')
@@ -52,6 +53,8 @@ check "$bin/tsumiki" "$examples/stats.tsu" --stdin "$examples/stats.in" --expect
 check "$bin/tsumiki-inspect" run --sjis "$examples/stats.tsu" --stdin "$examples/stats.in" \
     --expect "$examples/stats.out"
 check "$bin/tsumiki-inspect" --version --raw --expect-text "tsumiki-inspect $TSUMIKI_VERSION\n"
+[[ " $TSUMIKI_PROGRAMS " != *" tsumiki-dap "* ]] ||
+    check "$bin/tsumiki-dap" --version --raw --expect-text "tsumiki-dap $TSUMIKI_VERSION\n"
 # The manual pages carry the version too.
 grep -qF "\"tsumiki $TSUMIKI_VERSION\"" "$stage$prefix/share/man/man1/tsumiki.1"
 echo "staged installation under $prefix: $(wc -l <"$expected") files, all present and working"
