@@ -189,8 +189,12 @@ void Adapter::launch(const json& request, const json& arguments) {
     }
     if (!session_.is_open()) return out_.fail(request, "the program compiled to no instructions");
     launched_ = true;
-    path_ = path;
-    views_.set_origin(lines_from_1_, columns_from_1_, path);
+    // The frames name their source by an absolute path, which an editor
+    // opens whatever its own folder.
+    std::error_code error;
+    std::filesystem::path absolute = std::filesystem::absolute(path, error);
+    path_ = error ? path : absolute.lexically_normal().string();
+    views_.set_origin(lines_from_1_, columns_from_1_, path_);
     out_.respond(request);
     out_.event("initialized");
 }
