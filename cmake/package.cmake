@@ -103,5 +103,8 @@ Japanese, written in Shift_JIS unless asked for UTF-8.
 
 tsumiki-inspect lists the compiled code, traces the compiler and the
 machine step by step, and shows where in the source an error was found.
+
+tsumiki-dap is a debug adapter for editors: breakpoints, steps forwards
+and backwards, frames with their names and the machine's cells.
 Sample programs are in /usr/share/doc/tsumiki/examples.]=])
 include(CPack)

@@ -89,7 +89,10 @@ Compiled compile(const CompileOptions& options) {
         if (options.positions) result.where = token_pos;
     }
     result.code_size = cx;
-    if (options.positions) result.code_pos.assign(code_pos, code_pos + cx);
+    if (options.positions) {
+        result.code_pos.assign(code_pos, code_pos + cx);
+        result.statements.assign(statement_spans, statement_spans + statement_count);
+    }
     if (options.names) {
         for (const NameRecord& r : name_records) {
             Declaration d;

@@ -33,6 +33,7 @@
 #include "diag/trace.hpp"
 #include "lexer/reader.hpp"
 #include "symtab/symtab.hpp"
+#include "vm/code.hpp"
 #include "vm/engine.hpp"
 #include "vm/run.hpp"
 
@@ -112,6 +113,9 @@ struct Compiled {
     // Per instruction, the place in the source of the construct it was
     // compiled for (positions on).
     std::vector<SourcePos> code_pos;
+    // The statements compiled, as recorded in statement_spans (positions
+    // on).
+    std::vector<StatementSpan> statements;
     // With `names`: every declaration in the order written, and every use.
     // Kept up to an error, too.
     std::vector<Declaration> declarations;

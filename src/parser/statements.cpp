@@ -156,6 +156,9 @@ void write_statement(int d, int L) {
 bool parse_statement(int d, int L) {
     check_depth(d);
     trace_parse(MSG_T_STATEMENT, d, "");
+    SourcePos begin = token_pos;
+    int first = cx;
+    bool compound = token.kind == WD_BEGIN;
     switch (token.kind) {
     case WD_ID:
         switch (get_kind(token.text)) {
@@ -173,6 +176,7 @@ bool parse_statement(int d, int L) {
     case WD_WRITE: write_statement(d, L); break;
     default: break; // the empty statement reads nothing
     }
+    if (!compound) note_statement(begin, first);
     trace_parse(MSG_T_STATEMENT_END, d, "");
     return true;
 }

@@ -77,6 +77,32 @@ extern int cx;
 // counted (lexer/reader.hpp).
 extern SourcePos code_pos[CODE_MAX];
 
+// A statement that compiled to at least one instruction, other than a
+// compound one ("begin ... end": the statements inside it are where one
+// steps): where it stands in the source, from its first character to just
+// past its last, and its instructions, first to last, which follow one
+// another in the store.  An instruction outside every statement belongs to
+// a block (its jump over the routines, ENT, RET, FRT, HLT).
+struct StatementSpan {
+    SourcePos begin;
+    SourcePos end;
+    int first;
+    int last;
+};
+
+// Every leaf statement takes instructions of its own, and every if and
+// while an FJP, so a program has at most two statements per instruction.
+inline constexpr int STATEMENT_MAX = 2 * CODE_MAX;
+
+// The statements compiled, each recorded when it ends (an inner one before
+// the statement around it).  Written only while positions are counted.
+extern StatementSpan statement_spans[STATEMENT_MAX];
+extern int statement_count;
+
+// Records the statement that began at `begin` with instruction `first` and
+// has just been compiled, when it took any instruction.
+void note_statement(SourcePos begin, int first);
+
 // The index of the instruction the parser emitted last.
 extern int last_emitted;
 

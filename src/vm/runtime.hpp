@@ -40,6 +40,13 @@ void flush_output();
 // the cell is then left as it was.
 bool read_number(std::int32_t& cell);
 
+// The bytes taken from the run's reader that no GET has used yet.  A
+// debugging session that goes back to an earlier read forgets them, and
+// that the end of the input was seen, and gives the reader its bytes again
+// from where that read stood.
+std::size_t input_held();
+void forget_held_input();
+
 // Prints the registers, the stack frame by frame and the instruction (the
 // run trace), to text_out.
 void trace_machine(std::int32_t pc, const Instruction& in);

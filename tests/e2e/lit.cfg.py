@@ -46,6 +46,12 @@ source_dir = os.environ.get("TSUMIKI_SOURCE_DIR", os.path.join(config.test_sourc
 config.substitutions.append(("%rss-watch", f"{python} {os.path.join(source_dir, 'fuzz', 'rss_watch.py')}"))
 fake_fuzzer = os.path.join(config.test_source_root, "fuzzing", "Inputs", "fake_fuzzer.py")
 config.substitutions.append(("%fake-fuzzer", f"{python} {fake_fuzzer}"))
+dap = os.environ.get("TSUMIKI_DAP")
+if dap:
+    config.available_features.add("dap")
+    client = os.path.join(config.test_source_root, "dap", "Inputs", "client.py")
+    config.substitutions.append(("%dap-client", f"{python} {client} {dap}"))
+    config.substitutions.append(("%tsumiki-dap", dap))
 # Built with the native tier (its listing can be checked).
 if os.environ.get("TSUMIKI_NATIVE") == "1":
     config.available_features.add("native")

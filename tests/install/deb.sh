@@ -116,6 +116,7 @@ examples=/usr/share/doc/tsumiki/examples
 "$PYTHON" "$source/tests/e2e/check.py" /usr/bin/tsumiki "$examples/stats.tsu" \
     --stdin "$examples/stats.in" --expect "$examples/stats.out" || fail "installed example"
 [ "$(/usr/bin/tsumiki-inspect --version)" = "tsumiki-inspect $version" ] || fail "tsumiki-inspect --version"
+[ "$(/usr/bin/tsumiki-dap --version)" = "tsumiki-dap $version" ] || fail "tsumiki-dap --version"
 for page in $TSUMIKI_PROGRAMS; do
     found=$(man -w "$page") || fail "man -w $page"
     [ "$found" = "/usr/share/man/man1/$page.1.gz" ] || fail "man -w $page gives $found"
@@ -125,6 +126,9 @@ if [ -f /usr/share/bash-completion/bash_completion ]; then
     bash --norc --noprofile -c 'source /usr/share/bash-completion/bash_completion
         __load_completion tsumiki-inspect && complete -p tsumiki-inspect' >/dev/null \
         || fail "bash-completion does not find the completion of tsumiki-inspect"
+    bash --norc --noprofile -c 'source /usr/share/bash-completion/bash_completion
+        __load_completion tsumiki-dap && complete -p tsumiki-dap' >/dev/null \
+        || fail "bash-completion does not find the completion of tsumiki-dap"
 fi
 
 # Removing it leaves nothing behind.

@@ -23,8 +23,8 @@ done
 DESTDIR=$stage cmake --install "$build" --prefix "$prefix" >"$build/install-test/staged.log"
 
 # The files expected: each program with its manual page (compressed), the
-# inspector's completion, the README, the changelog and copyright file,
-# the docs and the examples.
+# inspector's and the debug adapter's completions, the README, the changelog
+# and copyright file, the docs and the examples.
 expected=$build/install-test/expected
 {
     for program in $TSUMIKI_PROGRAMS; do
@@ -32,6 +32,7 @@ expected=$build/install-test/expected
         [ ! -f "$source/docs/man/$program.1.in" ] || echo "share/man/man1/$program.1.gz"
     done
     echo "$TSUMIKI_COMPLETION_DIR/tsumiki-inspect"
+    [[ " $TSUMIKI_PROGRAMS " != *" tsumiki-dap "* ]] || echo "$TSUMIKI_COMPLETION_DIR/tsumiki-dap"
     echo "share/doc/tsumiki/README.md"
     echo "share/doc/tsumiki/changelog.gz"
     echo "share/doc/tsumiki/copyright"
@@ -55,6 +56,8 @@ check "$bin/tsumiki" "$examples/stats.tsu" --stdin "$examples/stats.in" --expect
 check "$bin/tsumiki-inspect" run --sjis "$examples/stats.tsu" --stdin "$examples/stats.in" \
     --expect "$examples/stats.out"
 check "$bin/tsumiki-inspect" --version --raw --expect-text "tsumiki-inspect $TSUMIKI_VERSION\n"
+[[ " $TSUMIKI_PROGRAMS " != *" tsumiki-dap "* ]] ||
+    check "$bin/tsumiki-dap" --version --raw --expect-text "tsumiki-dap $TSUMIKI_VERSION\n"
 # The manual pages carry the version too, and man reads them compressed.
 man1=$stage$prefix/share/man/man1
 gzip -dc "$man1/tsumiki.1.gz" | grep -cF "\"tsumiki $TSUMIKI_VERSION\"" >/dev/null
