@@ -105,13 +105,11 @@ void show_location(const char* path, SourcePos where, Msg heading) {
     std::printf(msg(heading), path, where.line, where.column);
     std::string line;
     if (!read_line(path, where.line, line)) return;
+    show_source_line(line, where.line, where.column > 0 ? where.column : 1);
+}
 
-    // The line as shown, and under it the blanks and tabs that lead to the
-    // caret.
-    const std::size_t spot = static_cast<std::size_t>(where.column > 0 ? where.column - 1 : 0);
-    if (spot > line.size()) return; // the file has changed since it was read
+std::string printable_line(const std::string& line) {
     std::string shown;
-    std::string lead;
     std::size_t i = 0;
     while (i < line.size()) {
         auto c = static_cast<unsigned char>(line[i]);
@@ -125,14 +123,34 @@ void show_location(const char* path, SourcePos where, Msg heading) {
         } else {
             shown.append(line, i, length);
         }
-        if (i < spot) lead += c == '\t' ? '\t' : ' ';
         i += length;
     }
+    return shown;
+}
 
-    const int width = digits(where.line) > 4 ? digits(where.line) : 4;
+int line_number_width(int line) {
+    return digits(line) > 4 ? digits(line) : 4;
+}
+
+void show_source_line(const std::string& line, int number, int column) {
+    // The line as shown, and under it the blanks and tabs that lead to the
+    // caret.
+    const std::size_t spot = static_cast<std::size_t>(column > 0 ? column - 1 : 0);
+    if (column > 0 && spot > line.size()) return; // the file has changed since it was read
+    std::string shown = printable_line(line);
+    // One blank (or tab) per character before the spot, whatever its
+    // bytes.
+    std::string lead;
+    for (std::size_t i = 0; i < spot && i < line.size();) {
+        std::size_t length = char_length(line, i, current_encoding());
+        lead += line[i] == '\t' ? '\t' : ' ';
+        i += length == 0 ? 1 : length;
+    }
+
+    const int width = line_number_width(number);
     if (shown.empty())
-        std::printf(msg(MSG_I_EMPTY_LINE), width, where.line);
+        std::printf(msg(MSG_I_EMPTY_LINE), width, number);
     else
-        std::printf(msg(MSG_I_SOURCE_LINE), width, where.line, shown.c_str());
-    std::printf(msg(MSG_I_CARET), width, "", lead.c_str());
+        std::printf(msg(MSG_I_SOURCE_LINE), width, number, shown.c_str());
+    if (column > 0) std::printf(msg(MSG_I_CARET), width, "", lead.c_str());
 }

@@ -21,6 +21,17 @@
 // file can't be read again or no longer has that line.
 void show_location(const char* path, SourcePos where, Msg heading = MSG_I_POSITION);
 
+// Prints line `number` of a source, whose text is `line`, shown as above,
+// and under it, when `column` is above 0, the caret at that column.
+void show_source_line(const std::string& line, int number, int column);
+
+// A source line as it is shown: "?" for a byte that is no character of
+// the output encoding and for a control character but the tab.
+std::string printable_line(const std::string& line);
+
+// The width of the line numbers beside a source line: at least 4.
+int line_number_width(int line);
+
 // Reads the whole file at `path` again into `text`; false when it is not a
 // plain file (a pipe can't be read twice), can't be read, or is larger
 // than any source the compiler would take in reasonable time.
