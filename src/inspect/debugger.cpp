@@ -455,6 +455,9 @@ int run_debugger(const char* path, const char* input_path) {
     const CommandEntry* last_command = nullptr;
     while (!d.quit && read_command_line(line)) {
         session.forget_pause();
+        // A byte that is no character of the output encoding, or a control
+        // character, is echoed and complained of as "?".
+        line = printable_line(line);
         if (echo) std::printf(msg(MSG_DBG_ECHO), line.c_str());
         std::string_view text = trimmed(line);
         if (text.empty()) {
