@@ -85,6 +85,8 @@ examples=/usr/share/doc/tsumiki/examples
 "$PYTHON" "$source/tests/e2e/check.py" /usr/bin/tsumiki "$examples/stats.tsu" \
     --stdin "$examples/stats.in" --expect "$examples/stats.out" || fail "installed example"
 [ "$(/usr/bin/tsumiki-inspect --version)" = "tsumiki-inspect $version" ] || fail "tsumiki-inspect --version"
+printf 'b 13\nr\np x\nq\n' | /usr/bin/tsumiki-inspect debug --utf8 "$examples/stats.tsu" "$examples/stats.in" \
+    | grep -qx 'x = 3' || fail "installed tsumiki-inspect debug"
 for page in tsumiki tsumiki-inspect; do
     found=$(man -w "$page") || fail "man -w $page"
     [ "$found" = "/usr/share/man/man1/$page.1" ] || fail "man -w $page gives $found"
