@@ -231,7 +231,7 @@ void show_stop(DebugView& view, const Stop& stop, bool instruction_motion) {
     case StopReason::budget: break;
     }
     if (stop.returned) std::printf(msg(MSG_DBG_RETURNED), stop.value);
-    if (moved_frame) {
+    if (moved_frame && !frames.empty()) {
         const Frame& f = frames[0];
         std::printf(msg(MSG_DBG_FRAME), frame_name(view, frames, 0).c_str(),
                     arguments(view, frames, 0).c_str(), file_name(view), f.place.pos.line);
