@@ -30,15 +30,21 @@ const Declaration& declared(const DebugView& view, int declaration) {
     return view.session.program().declarations[static_cast<std::size_t>(declaration)];
 }
 
+// A text of the message table with its arguments filled in; one without
+// arguments is taken as it is (it has no conversions).
 std::string format(Msg text, auto... args) {
-    char small[512];
-    int n = std::snprintf(small, sizeof small, msg(text), args...);
-    if (n < 0) return "";
-    if (static_cast<std::size_t>(n) < sizeof small) return small;
-    std::string big(static_cast<std::size_t>(n) + 1, '\0');
-    std::snprintf(big.data(), big.size(), msg(text), args...);
-    big.resize(static_cast<std::size_t>(n));
-    return big;
+    if constexpr (sizeof...(args) == 0) {
+        return msg(text);
+    } else {
+        char small[512];
+        int n = std::snprintf(small, sizeof small, msg(text), args...);
+        if (n < 0) return "";
+        if (static_cast<std::size_t>(n) < sizeof small) return small;
+        std::string big(static_cast<std::size_t>(n) + 1, '\0');
+        std::snprintf(big.data(), big.size(), msg(text), args...);
+        big.resize(static_cast<std::size_t>(n));
+        return big;
+    }
 }
 
 std::string frame_name(const DebugView& view, const std::vector<Frame>& frames, int frame) {
