@@ -102,7 +102,9 @@ for a stack machine, and runs it at once.  Errors and prompts are in
 Japanese, written in Shift_JIS unless asked for UTF-8.
 
 tsumiki-inspect lists the compiled code, traces the compiler and the
-machine step by step, and shows where in the source an error was found.
+machine step by step, shows where in the source an error was found, and
+debugs a program with gdb's commands: breakpoints, steps forwards and
+backwards, the frames and the names they see.
 
 tsumiki-dap is a debug adapter for editors: breakpoints, steps forwards
 and backwards, frames with their names and the machine's cells.

@@ -9,6 +9,9 @@
 //   run    compiles and runs, exactly as tsumiki does (--engine=native or
 //          --engine=interpreter chooses the machine; without it,
 //          TSUMIKI_ENGINE does, as for tsumiki)
+//   debug  compiles and debugs the program in the manner of gdb, its
+//          commands read from standard input (inspect/debugger.hpp); a
+//          second file is the program's input
 //
 // It is built from the same sources as tsumiki, with the trace hooks
 // compiled in, and writes UTF-8 unless told to write Shift_JIS (by --sjis
@@ -26,13 +29,14 @@
 #include "driver/api.hpp"
 #include "driver/hints.hpp"
 #include "driver/place.hpp"
+#include "inspect/debugger.hpp"
 #include "version.hpp"
 #include "vm/code.hpp"
 #include "vm/native.hpp"
 
 namespace {
 
-enum class Command { none, list, trace, check, run };
+enum class Command { none, list, trace, check, run, debug };
 
 struct CommandName {
     const char* name;
@@ -44,6 +48,7 @@ const CommandName commands[] = {
     {"trace", Command::trace},
     {"check", Command::check},
     {"run", Command::run},
+    {"debug", Command::debug},
 };
 
 // What the command line asks for.
@@ -51,6 +56,7 @@ struct Request {
     Command command = Command::none;
     const char* command_text = nullptr;
     const char* path = nullptr;
+    const char* input_path = nullptr; // debug: the program's input
     TraceSwitches traces;                // the trace options given
     const char* trace_option = nullptr;  // the first of them, for an error
     const char* native_option = nullptr; // list --native
@@ -120,7 +126,7 @@ Request read_command_line(int argc, char** argv) {
 
     Request request;
     bool options_end = false;
-    const char* others[2] = {nullptr, nullptr}; // the first two arguments but the command
+    const char* others[3] = {nullptr, nullptr, nullptr}; // the first arguments but the command
     int other_count = 0;
     for (int i = 1; i < argc; ++i) {
         const char* a = argv[i];
@@ -160,7 +166,7 @@ Request read_command_line(int argc, char** argv) {
                 continue;
             }
         }
-        if (other_count < 2) others[other_count] = a;
+        if (other_count < 3) others[other_count] = a;
         ++other_count;
     }
 
@@ -187,8 +193,12 @@ Request read_command_line(int argc, char** argv) {
         std::exit(1);
     }
     if (other_count == 0) usage_error(MSG_I_NO_SOURCE, "");
-    if (other_count > 1) usage_error(MSG_I_EXTRA_ARGUMENT, others[1]);
+    // debug takes the program's input as a second file.
+    int files = request.command == Command::debug ? 2 : 1;
+    if (other_count > files)
+        usage_error(files == 2 ? MSG_I_EXTRA_DEBUG_ARGUMENT : MSG_I_EXTRA_ARGUMENT, others[files]);
     request.path = others[0];
+    if (other_count > 1) request.input_path = others[1];
     // Without --engine, `run` takes the engine TSUMIKI_ENGINE names, as
     // tsumiki does.
     if (request.command == Command::run && request.engine_option == nullptr) {
@@ -318,6 +328,7 @@ int main(int argc, char** argv) {
     case Command::run:
         run(request, compile(request, TraceSwitches{}), false, request.engine);
         break;
+    case Command::debug: finish_process("", run_debugger(request.path, request.input_path));
     case Command::none: break;
     }
     finish_process("", 0);

@@ -286,18 +286,20 @@ TEST(Session, ABudgetComesBackAndTheMotionGoesOn) {
     EXPECT_EQ(line_here(session), 25);
 }
 
-TEST(Session, PastItsLimitTheOldestHistoryIsDropped) {
+// Runs `steps` instructions of an endless loop with a history of at most
+// `limit` bytes, then goes back as far as it can.
+void drop_and_go_back(std::size_t limit, int steps) {
     DebugSession session;
-    open_program(session, ENDLESS, "", nullptr, 4096);
+    open_program(session, ENDLESS, "", nullptr, limit);
     std::vector<std::uint64_t> states{whole_state(session)};
     std::uint64_t dropped = 0;
-    for (int i = 0; i < 2000; ++i) {
+    for (int i = 0; i < steps; ++i) {
         Stop stop = session.run(Motion::stepi);
         dropped += stop.dropped;
         states.push_back(whole_state(session));
     }
     HistoryState h = session.history();
-    EXPECT_LE(h.bytes, 4096u);
+    EXPECT_LE(h.bytes, limit);
     EXPECT_GT(h.oldest, 0u);
     EXPECT_EQ(h.dropped, h.oldest);
     EXPECT_EQ(dropped, h.dropped);
@@ -306,6 +308,15 @@ TEST(Session, PastItsLimitTheOldestHistoryIsDropped) {
     EXPECT_EQ(session.history().position, h.oldest);
     EXPECT_EQ(whole_state(session), states[h.oldest]);
     EXPECT_EQ(session.seek(h.oldest - 1).refusal, MSG_D_OUTSIDE_HISTORY);
+    // And forward again over what is kept.
+    EXPECT_EQ(session.seek(steps).reason, StopReason::step);
+    EXPECT_EQ(whole_state(session), states.back());
+}
+
+TEST(Session, PastItsLimitTheOldestHistoryIsDropped) {
+    drop_and_go_back(4096, 2000);
+    // Over several of the history's chunks of records.
+    drop_and_go_back(400'000, 100'000);
 }
 
 TEST(Session, SeekGoesToAnyPositionOfTheHistory) {

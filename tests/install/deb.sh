@@ -116,6 +116,8 @@ examples=/usr/share/doc/tsumiki/examples
 "$PYTHON" "$source/tests/e2e/check.py" /usr/bin/tsumiki "$examples/stats.tsu" \
     --stdin "$examples/stats.in" --expect "$examples/stats.out" || fail "installed example"
 [ "$(/usr/bin/tsumiki-inspect --version)" = "tsumiki-inspect $version" ] || fail "tsumiki-inspect --version"
+printf 'b 13\nr\np x\nq\n' | /usr/bin/tsumiki-inspect debug --utf8 "$examples/stats.tsu" "$examples/stats.in" \
+    | grep -qx 'x = 3' || fail "installed tsumiki-inspect debug"
 [ "$(/usr/bin/tsumiki-dap --version)" = "tsumiki-dap $version" ] || fail "tsumiki-dap --version"
 for page in $TSUMIKI_PROGRAMS; do
     found=$(man -w "$page") || fail "man -w $page"

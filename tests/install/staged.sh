@@ -56,6 +56,9 @@ check "$bin/tsumiki" "$examples/stats.tsu" --stdin "$examples/stats.in" --expect
 check "$bin/tsumiki-inspect" run --sjis "$examples/stats.tsu" --stdin "$examples/stats.in" \
     --expect "$examples/stats.out"
 check "$bin/tsumiki-inspect" --version --raw --expect-text "tsumiki-inspect $TSUMIKI_VERSION\n"
+# Its debugger, driven by a script, with an installed example and its input.
+printf 'b 13\nr\np x\nq\n' | "$bin/tsumiki-inspect" debug --utf8 "$examples/stats.tsu" "$examples/stats.in" \
+    | grep -qx 'x = 3' || { echo "tsumiki-inspect debug does not stop at line 13 with x = 3"; exit 1; }
 [[ " $TSUMIKI_PROGRAMS " != *" tsumiki-dap "* ]] ||
     check "$bin/tsumiki-dap" --version --raw --expect-text "tsumiki-dap $TSUMIKI_VERSION\n"
 # The manual pages carry the version too, and man reads them compressed.
