@@ -53,5 +53,5 @@ await esbuild.build({
   logLevel: 'warning',
 });
 
-for (const file of ['index.html', 'start.js', 'style.css', 'worker.js'])
+for (const file of ['index.html', 'start.js', 'style.css', 'worker.js', 'debugger.js'])
   copyFileSync(join(pageDir, file), join(siteDir, file));

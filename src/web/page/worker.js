@@ -3,10 +3,12 @@
 //
 // From the page:  {type: 'init', module}  the compiled WebAssembly module
 //                 {type: 'run', source, input, trace}
+//                 the debugger's (debugger.js)
 // To the page:    {type: 'ready'}
-//                 {type: 'text', pane, text}  output, listing or trace, as it comes
+//                 {type: 'text', pane, text}  output or trace, as it comes
+//                 {type: 'program', program}  the compiled program, for the listing
 //                 {type: 'done', phase, end, message, line, column, ms}
-importScripts('tsumiki.js');
+importScripts('tsumiki.js', 'debugger.js');
 
 const PANES = ['output', 'listing', 'trace'];
 
@@ -101,7 +103,7 @@ function run({ source, input, trace }) {
     postMessage({ type: 'done', phase: 'compile', ...lastError(), ms: performance.now() - started });
     return;
   }
-  tsumiki._tsu_list();
+  postMessage({ type: 'program', program: moduleJson(tsumiki._tsu_program()) });
   const end = withBytes(input, (at, n) => tsumiki._tsu_run(at, n, trace ? 1 : 0));
   PANES.forEach((pane, i) => {
     if (kept[i] <= PANE_MAX) pending[i] += decoders[i].decode();
@@ -126,4 +128,5 @@ async function init(request) {
 onmessage = (event) => {
   if (event.data.type === 'init') init(event.data);
   else if (event.data.type === 'run') run(event.data);
+  else debugMessage(event.data);
 };
