@@ -24,7 +24,7 @@ import { tags } from '@lezer/highlight';
 import examples from 'examples';
 import { Debugger } from './debug.js';
 import { drawListing, hues, linkListing } from './listing.js';
-import { breakpointLines, debugMarks, setBreakpoints, showHues, showLinked } from './marks.js';
+import { breakpointLines, breakpointsChanged, debugMarks, setBreakpoints, showHues, showLinked } from './marks.js';
 
 const KEYWORDS = new Set([
   'program', 'var', 'begin', 'end', 'if', 'then', 'else', 'while', 'do',
@@ -162,9 +162,8 @@ const editor = new EditorView({
         if (update.docChanged) {
           keepFragment();
           programShown = null; // the listing no longer matches the text
-        } else if (update.transactions.some((tr) => tr.effects.length > 0)) {
-          keepFragment(); // a breakpoint set or cleared
         }
+        if (breakpointsChanged(update)) debuggerUI.breakpointsChanged();
       }),
     ],
   }),

@@ -58,6 +58,11 @@ export function breakpointLines(state) {
   return lines;
 }
 
+// Whether an editor update set or cleared a breakpoint, or moved one.
+export function breakpointsChanged(update) {
+  return update.startState.field(breakpointField) !== update.state.field(breakpointField);
+}
+
 export function setBreakpoints(view, lines) {
   view.dispatch({ effects: setBreakpointLines.of(lines) });
 }

@@ -137,18 +137,16 @@ export class StackView {
       defs.append(marker);
     }
     svg.append(defs);
-    // A cell's middle, or its folded frame's heading.
-    const anchor = (index) => {
-      const cell = area.querySelector(`.cell[data-index="${index}"]`);
-      if (cell) return cell;
-      for (const frame of area.querySelectorAll('.frame')) if (Number(frame.dataset.base) <= index) return frame.firstElementChild;
-      return null;
-    };
+    // A cell's middle, or its folded frame's heading.  A folded frame's
+    // own links and var parameters are folded with it.
+    const drawn = new Map([...area.querySelectorAll('.cell')].map((cell) => [Number(cell.dataset.index), cell]));
+    const heads = [...area.querySelectorAll('.frame')].map((frame) => [Number(frame.dataset.base), frame.firstElementChild]);
+    const anchor = (index) => drawn.get(index) ?? heads.find(([base]) => base <= index)?.[1] ?? null;
     const middle = (element) => {
       const r = element.getBoundingClientRect();
       return r.top - origin.top + r.height / 2;
     };
-    const placed = links.map(([kind, from, to]) => [kind, from, to, anchor(from), anchor(to)]);
+    const placed = links.filter(([, from]) => drawn.has(from)).map(([kind, from, to]) => [kind, from, to, anchor(from), anchor(to)]);
     const ys = placed.map(([, , , a, b]) => [a && middle(a), b && middle(b)]);
     const right = origin.width - 4;
     placed.forEach(([kind, from, to, a, b], k) => {
