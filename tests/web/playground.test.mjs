@@ -4,7 +4,7 @@
 //
 //   node playground.test.mjs NODE_MODULES SITE_DIR EXAMPLES_DIR SCREENSHOT
 import assert from 'node:assert/strict';
-import { existsSync, mkdirSync, mkdtempSync, readFileSync, readdirSync, rmSync } from 'node:fs';
+import { existsSync, mkdirSync, mkdtempSync, readFileSync, readdirSync, rmSync, statSync } from 'node:fs';
 import { createServer } from 'node:http';
 import { createRequire } from 'node:module';
 import { tmpdir } from 'node:os';
@@ -557,6 +557,16 @@ await check('source and code point at each other, and an instruction says what i
   assert.equal(await page.$eval('.ins[data-pc="8"]', (r, h) => r.classList.contains(h), hue), false);
   assert.match(await page.$eval('.ins[data-pc="0"]', (r) => r.title), /jump to instruction a/);
   assert.match(await page.$eval('.ins[data-pc="0"]', (r) => r.title), /命令 a へ飛ぶ/);
+});
+
+await check('the whole site stays under 1 MB, and the page links to the guide to the machine', async () => {
+  const bytes = readdirSync(siteDir).reduce((sum, file) => sum + statSync(join(siteDir, file)).size, 0);
+  console.log(`     the site: ${bytes} bytes`);
+  assert.ok(bytes < 1000000, `${bytes} bytes`);
+  await open();
+  const href = await page.$eval('.machine a.help', (a) => a.href);
+  await page.goto(href);
+  assert.match(await text('h2:has-text("static chain")'), /static chain/);
 });
 
 await check('nothing was fetched from elsewhere and the page raised no error', async () => {
