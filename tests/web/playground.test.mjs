@@ -559,6 +559,23 @@ await check('source and code point at each other, and an instruction says what i
   assert.match(await page.$eval('.ins[data-pc="0"]', (r) => r.title), /命令 a へ飛ぶ/);
 });
 
+await check('Debug on a program that does not compile shows its error, and the page goes on', async () => {
+  await typeProgram('program p;\nvar x;\nbegin\n  x := 1;\n  y := 2\nend.\n');
+  await page.click('#debug');
+  await page.waitForFunction(() => document.body.dataset.debug === 'off' && document.body.dataset.state === 'done');
+  assert.match(await text('#error'), /^構文エラー: /);
+  assert.deepEqual(await markPlace(), { line: 5, column: 3, text: 'y' });
+  await typeProgram(`program p;\nvar x;\nbegin\n  x := ${'('.repeat(200000)}1${')'.repeat(200000)}\nend.\n`);
+  await page.click('#debug');
+  await page.waitForFunction(() => document.body.dataset.debug === 'off' && document.body.dataset.state === 'done');
+  assert.equal(await text('#error'), '構文エラー: 入れ子が深すぎます\n');
+  await page.selectOption('#examples', 'hello');
+  await page.click('#debug');
+  await stopped();
+  await press('continue');
+  assert.equal((await drawing()).output, readFileSync(join(examplesDir, 'hello.out'), 'utf8'));
+});
+
 await check('the whole site stays under 1 MB, and the page links to the guide to the machine', async () => {
   const bytes = readdirSync(siteDir).reduce((sum, file) => sum + statSync(join(siteDir, file)).size, 0);
   console.log(`     the site: ${bytes} bytes`);

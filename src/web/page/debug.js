@@ -35,7 +35,8 @@ const REASONS = {
 };
 
 export class Debugger {
-  // page: {editor, worker(), listing, output, errorBox, showStatus, showError, setProgram, clearPanes}
+  // page: what the page lends it (main.js): its editor, input and listing,
+  // its worker, and the ways it shows things.
   constructor(page) {
     this.page = page;
     this.active = false;
@@ -104,7 +105,8 @@ export class Debugger {
 
   async start() {
     if (this.page.busy() && !this.active) return;
-    if (this.active) this.end();
+    // A session under way ends first (its worker too, if it is moving).
+    if (this.active) this.page.stop();
     this.active = true;
     this.moving = true;
     this.state = null;
@@ -167,6 +169,7 @@ export class Debugger {
       return true;
     case 'debug-error':
       this.end();
+      if (message.lost) this.page.restartWorker();
       this.page.showError(message.message, message);
       this.page.showStatus('コンパイルエラー', 'compile error', 'done');
       return true;

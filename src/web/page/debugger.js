@@ -9,7 +9,9 @@
 //                 {type: 'breakpoints', breakpoints}              [{line} or {pc}, ...]
 //                 {type: 'pause'}                                 the motion under way stops
 // To the page:    {type: 'program', program}                      the compiled program
-//                 {type: 'debug-error', message, line, column}    it does not compile
+//                 {type: 'debug-error', message, line, column, lost}
+//                                                                 it does not compile; lost: nor
+//                                                                 can this worker go on
 //                 {type: 'moving'}                                a long motion is under way
 //                 {type: 'stopped', state, output, breakpoints}
 //
@@ -85,7 +87,17 @@ async function move(first) {
 }
 
 async function openSession({ source, input, breakpoints }) {
-  const opened = withBytes(source, (s, n) => withBytes(input, (i, m) => moduleJson(tsumiki._tsu_debug_open(s, n, i, m))));
+  let opened;
+  try {
+    opened = withBytes(source, (s, n) => withBytes(input, (i, m) => moduleJson(tsumiki._tsu_debug_open(s, n, i, m))));
+  } catch (thrown) {
+    // As for a run (worker.js): the browser's own stack ran out in the
+    // compiler, and this module is past use.
+    if (!(thrown instanceof RangeError)) throw thrown;
+    postMessage({ type: 'debug-error', error: 3, message: tooDeep, line: 0, column: 0, lost: true });
+    close();
+    return;
+  }
   if (opened.error !== 0) {
     debugOpen = false;
     postMessage({ type: 'debug-error', ...opened });

@@ -331,6 +331,7 @@ const debuggerUI = new Debugger({
   input,
   listing: panes.listing,
   worker: () => worker,
+  restartWorker: () => startWorker(),
   workerReady: () => workerReady,
   busy: () => running,
   stop: () => stop(),
