@@ -419,6 +419,7 @@ await check('a nested procedure with var parameters: frames, names and arrows', 
   assert.deepEqual(d.links.sort(), [
     'dynamic 10->4', 'dynamic 5->0', 'static 4->0', 'static 9->4', 'var 12->8', 'var 7->3',
   ]);
+  await page.locator('#stack').screenshot({ path: join(artifacts, 'stack-var-parameters.png') });
   // The names' cells are labelled, the links' are not.
   assert.equal(await page.$eval('.cell[data-index="9"]', (c) => c.dataset.name), '');
   await press('next'); // q := q + x done: y is 8
@@ -429,7 +430,6 @@ await check('a nested procedure with var parameters: frames, names and arrows', 
   await press('next');
   d = await drawing();
   assert.equal(d.names['3:x'], 6 + 8);
-  await page.locator('#stack').screenshot({ path: join(artifacts, 'stack-var-parameters.png') });
 });
 
 await check('recursion: frames fold, results are named, and each frame links to its caller', async () => {
