@@ -220,7 +220,9 @@ export class Debugger {
     if (state.reason === 'refused') this.page.showError(state.refusal, { line: 0, column: 0 });
     const [japanese, english] = REASONS[state.reason] ?? REASONS.step;
     const where = state.ended ? '' : ` — ${statementLine} 行目 / line ${statementLine}, p = ${pc}`;
-    this.page.showStatus(`${japanese}${where}`, `${english}`, state.ended ? 'debug-ended' : 'debugging');
+    // The history keeps a bounded number of bytes: past it the oldest steps go.
+    const dropped = state.dropped > 0 ? [` (古い ${state.dropped} 歩の履歴は捨てました)`, ` (the oldest ${state.dropped} steps are no longer kept)`] : ['', ''];
+    this.page.showStatus(`${japanese}${where}${dropped[0]}`, `${english}${dropped[1]}`, state.ended ? 'debug-ended' : 'debugging');
     document.body.dataset.reason = state.reason;
     document.body.dataset.position = state.position;
     this.enable();
