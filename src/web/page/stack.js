@@ -31,7 +31,7 @@ function cellName(program, [, roleCode, , declaration, index]) {
   const role = ROLES[roleCode];
   if (role === 'variable') return { role, name: program.names[declaration][0] };
   if (role === 'element') return { role, name: `${program.names[declaration][0]}[${index}]` };
-  if (role === 'result') return { role, name: program.names[declaration][0], text: `${program.names[declaration][0]} の結果 / result` };
+  if (role === 'result') return { role, name: program.names[declaration][0], text: `${program.names[declaration][0]} の結果` };
   return { role, name: '' };
 }
 
