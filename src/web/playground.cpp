@@ -5,7 +5,7 @@
 // (driver/api.hpp), so one module serves run after run.
 //
 //   tsu_compile(source, n)   compiles; 0, or the ErrorKind of the error
-//   tsu_list()               sends the listing of the program compiled last
+//   tsu_program()            the program compiled last, as JSON (program_json.hpp)
 //   tsu_run(input, n, trace) runs it with that input; the RunEnd.  Every
 //                            PULSE_EVERY instructions the trace held back
 //                            goes out and the worker is called
@@ -21,7 +21,9 @@
 #include <string_view>
 #include <vector>
 
+#include "debug/program.hpp"
 #include "driver/api.hpp"
+#include "program_json.hpp"
 #include "vm/code.hpp"
 
 namespace {
@@ -41,6 +43,8 @@ constexpr int PLAYGROUND_DEPTH_MAX = 2000;
 std::string last_message;
 SourcePos last_where{};
 std::vector<SourcePos> last_code_pos; // per instruction of the last program
+ProgramMap last_map;                  // the last program, for tsu_program
+std::string last_json;
 
 int trace_lines = 0;
 // The trace comes in many small pieces: they go to the worker in batches.
@@ -116,17 +120,18 @@ EMSCRIPTEN_KEEPALIVE int tsu_compile(const char* source, std::size_t n) {
     // nested parentheses in Chromium, fewer for larger frames.  A third of
     // that keeps every construct clear of it.
     options.max_depth = PLAYGROUND_DEPTH_MAX;
+    options.names = true; // the listing names the cells of each frame
     Compiled compiled = compile_text(std::string_view(source, n), options);
+    if (compiled.error == ErrorKind::none) last_map = map_program(compiled, std::string(source, n));
     last_message = compiled.message;
     last_where = compiled.error == ErrorKind::none ? SourcePos{} : compiled.where;
     last_code_pos = std::move(compiled.code_pos);
     return static_cast<int>(compiled.error);
 }
 
-EMSCRIPTEN_KEEPALIVE void tsu_list() {
-    text_out = pane_writer(PANE_LISTING);
-    list_code();
-    text_out = Writer{};
+EMSCRIPTEN_KEEPALIVE const char* tsu_program() {
+    last_json = program_json(last_map);
+    return last_json.c_str();
 }
 
 EMSCRIPTEN_KEEPALIVE int tsu_run(const char* input, std::size_t n, int trace) {

@@ -3,10 +3,12 @@
 //
 // From the page:  {type: 'init', module}  the compiled WebAssembly module
 //                 {type: 'run', source, input, trace}
+//                 the debugger's (debugger.js)
 // To the page:    {type: 'ready'}
-//                 {type: 'text', pane, text}  output, listing or trace, as it comes
+//                 {type: 'text', pane, text}  output or trace, as it comes
+//                 {type: 'program', program}  the compiled program, for the listing
 //                 {type: 'done', phase, end, message, line, column, ms}
-importScripts('tsumiki.js');
+importScripts('tsumiki.js', 'debugger.js');
 
 const PANES = ['output', 'listing', 'trace'];
 
@@ -107,9 +109,8 @@ function run({ source, input, trace }) {
     postMessage({ type: 'done', phase: 'compile', ...lastError(), ms: performance.now() - started });
     return;
   }
-  // The whole listing before the run starts.
-  tsumiki._tsu_list();
-  send();
+  // The whole program, for its listing, before the run starts.
+  postMessage({ type: 'program', program: moduleJson(tsumiki._tsu_program()) });
   const end = withBytes(input, (at, n) => tsumiki._tsu_run(at, n, trace ? 1 : 0));
   PANES.forEach((pane, i) => {
     if (kept[i] <= PANE_MAX) pending[i] += decoders[i].decode();
@@ -135,4 +136,5 @@ async function init(request) {
 onmessage = (event) => {
   if (event.data.type === 'init') init(event.data);
   else if (event.data.type === 'run') run(event.data);
+  else debugMessage(event.data);
 };
