@@ -8,6 +8,7 @@
 #include "driver/reset.hpp"
 #include "lexer/reader.hpp"
 #include "parser/blocks.hpp"
+#include "parser/warnings.hpp"
 #include "symtab/names.hpp"
 #include "vm/code.hpp"
 #include "vm/engine.hpp"
@@ -42,8 +43,11 @@ void compile_phase() {
 void begin_compile(const CompileOptions& options) {
     reset_state();
     set_encoding(options.encoding);
-    positions_on = options.positions;
-    names_on = options.names;
+    // Warnings point at places, and find what is never assigned in the
+    // record of names.
+    positions_on = options.positions || options.warnings;
+    names_on = options.names || options.warnings;
+    warnings_on = options.warnings;
     parser_depth_limit = options.max_depth;
     if constexpr (trace_built) {
         trace_on = options.traces;
@@ -72,6 +76,10 @@ Compiled compile(const CompileOptions& options) {
         result.message = fatal_message(compile_failure, options.encoding);
         result.error_text = compile_failure.text;
         if (options.positions) result.where = token_pos;
+    } else if (options.warnings) {
+        finish_warnings();
+        for (WarningRecord& w : warning_records)
+            result.warnings.push_back(Warning{w.pos, w.text, std::move(w.message)});
     }
     result.code_size = cx;
     if (options.positions) result.code_pos.assign(code_pos, code_pos + cx);
@@ -99,6 +107,7 @@ Compiled compile(const CompileOptions& options) {
             result.uses.push_back(NameUse{u.pos, u.length, u.declaration});
     }
     names_on = false;
+    warnings_on = false;
     return result;
 }
 

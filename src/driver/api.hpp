@@ -52,6 +52,10 @@ struct CompileOptions {
     // Record every declaration and every use of a name (the language
     // server's outline, definitions and hovers).
     bool names = false;
+    // Look for the slips a compiler for learners points at in a program
+    // that compiles (parser/warnings.hpp); they come back in
+    // Compiled::warnings.  Counts positions, whatever `positions` says.
+    bool warnings = false;
     // Native stack the compiler may use for nesting, in bytes; 0: what the
     // calling thread has left, as far as it can be found out.  Past it a
     // program is the syntax error "入れ子が深すぎます".
@@ -92,6 +96,14 @@ struct NameUse {
     int declaration; // index in `declarations`
 };
 
+// A warning about a program that compiles: it changes nothing the program
+// does.
+struct Warning {
+    SourcePos where;     // what it points at
+    Msg text;            // its message-table entry
+    std::string message; // its text, in the options' encoding, without a line break
+};
+
 struct Compiled {
     ErrorKind error = ErrorKind::none;
     // The error's text exactly as tsumiki prints it (for an open failure,
@@ -112,6 +124,8 @@ struct Compiled {
     // Kept up to an error, too.
     std::vector<Declaration> declarations;
     std::vector<NameUse> uses;
+    // With `warnings`, when the program compiled: in the order of the source.
+    std::vector<Warning> warnings;
 };
 
 // Compiles a source text (as if it were a file's bytes) or a file.  The

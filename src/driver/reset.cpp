@@ -2,6 +2,7 @@
 
 #include "lexer/lexer.hpp"
 #include "lexer/reader.hpp"
+#include "parser/warnings.hpp"
 #include "symtab/symtab.hpp"
 #include "vm/code.hpp"
 #include "vm/machine.hpp"
@@ -10,6 +11,7 @@ void reset_state() {
     close_source();
     reset_symtab();
     reset_code();
+    reset_warnings();
     reset_machine();
     token = Token{};
     ch = ' ';

@@ -101,8 +101,10 @@ bool read_source(const char* path, std::string& text) {
     return ok;
 }
 
-void show_location(const char* path, SourcePos where, Msg heading) {
-    std::printf(msg(heading), path, where.line, where.column);
+namespace {
+
+// The source line of `where` and the caret under it.
+void show_line(const char* path, SourcePos where, std::FILE* out) {
     std::string line;
     if (!read_line(path, where.line, line)) return;
 
@@ -131,8 +133,21 @@ void show_location(const char* path, SourcePos where, Msg heading) {
 
     const int width = digits(where.line) > 4 ? digits(where.line) : 4;
     if (shown.empty())
-        std::printf(msg(MSG_I_EMPTY_LINE), width, where.line);
+        std::fprintf(out, msg(MSG_I_EMPTY_LINE), width, where.line);
     else
-        std::printf(msg(MSG_I_SOURCE_LINE), width, where.line, shown.c_str());
-    std::printf(msg(MSG_I_CARET), width, "", lead.c_str());
+        std::fprintf(out, msg(MSG_I_SOURCE_LINE), width, where.line, shown.c_str());
+    std::fprintf(out, msg(MSG_I_CARET), width, "", lead.c_str());
+}
+
+} // namespace
+
+void show_location(const char* path, SourcePos where, Msg heading, std::FILE* out) {
+    std::fprintf(out, msg(heading), path, where.line, where.column);
+    show_line(path, where, out);
+}
+
+void show_warning(const char* path, const Warning& warning, std::FILE* out) {
+    std::fprintf(out, msg(MSG_I_WARNING), path, warning.where.line, warning.where.column,
+                 warning.message.c_str());
+    show_line(path, warning.where, out);
 }

@@ -5,7 +5,8 @@
 //          --native, each instruction's machine code under it)
 //   trace  compiles and runs with the trace hooks printing
 //   check  compiles only; an error also shows where in the source it was
-//          found, and a hint for the usual slips (inspect/hints.hpp)
+//          found, and a hint for the usual slips (inspect/hints.hpp); a
+//          program that compiles gets its warnings (parser/warnings.hpp)
 //   run    compiles and runs, exactly as tsumiki does (--engine=native or
 //          --engine=interpreter chooses the machine; without it,
 //          TSUMIKI_ENGINE does, as for tsumiki)
@@ -13,7 +14,10 @@
 // It is built from the same sources as tsumiki, with the trace hooks
 // compiled in, and writes UTF-8 unless told to write Shift_JIS (by --sjis
 // or TSUMIKI_ENCODING).  A run-time error is followed by the place in the
-// source of the instruction that failed.
+// source of the instruction that failed.  list and run show the warnings
+// too, on standard error, so that their standard output stays the listing
+// and exactly what tsumiki prints; check shows them on standard output,
+// with its errors.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -206,8 +210,15 @@ Compiled compile(const Request& request, const TraceSwitches& traces) {
     options.encoding = current_encoding();
     options.traces = traces;
     options.large_stack = true;
+    options.warnings = request.command != Command::trace;
     Compiled compiled = compile_file(request.path, options);
-    if (compiled.error == ErrorKind::none) return compiled;
+    if (compiled.error == ErrorKind::none) {
+        std::FILE* out = request.command == Command::check ? stdout : stderr;
+        for (const Warning& w : compiled.warnings)
+            show_warning(request.path, w, out);
+        if (out == stderr) std::fflush(stderr);
+        return compiled;
+    }
     std::fwrite(compiled.message.data(), 1, compiled.message.size(), stdout);
     if (request.command == Command::check && compiled.error != ErrorKind::open) {
         show_location(request.path, compiled.where);

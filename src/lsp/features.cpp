@@ -12,6 +12,7 @@ namespace {
 
 // Protocol values.
 constexpr int SEVERITY_ERROR = 1;
+constexpr int SEVERITY_WARNING = 2;
 constexpr int SYMBOL_MODULE = 2;
 constexpr int SYMBOL_FUNCTION = 12;
 constexpr int SYMBOL_VARIABLE = 13;
@@ -146,6 +147,17 @@ json symbol(const Document& doc, int index) {
     return s;
 }
 
+// The token at `where`, as a range.
+json token_range(const Document& doc, SourcePos where) {
+    std::size_t offset = byte_offset(doc.lines, where);
+    std::size_t length = token_length(doc.text, offset);
+    // The token's end, counted as the compiler counts (no carriage returns).
+    std::size_t counted = 0;
+    for (std::size_t i = offset; i < offset + length; ++i)
+        if (doc.text[i] != '\r') ++counted;
+    return range_json(doc, where, shifted(where, counted));
+}
+
 } // namespace
 
 std::string listing(const Document& doc, int routine, SourcePos from, SourcePos to) {
@@ -165,17 +177,18 @@ std::string listing(const Document& doc, int routine, SourcePos from, SourcePos 
 json diagnostics(const Document& doc) {
     json list = json::array();
     const Compiled& c = doc.compiled;
-    if (c.error == ErrorKind::none) return list;
+    if (c.error == ErrorKind::none) {
+        for (const Warning& w : c.warnings)
+            list.push_back(json{{"range", token_range(doc, w.where)},
+                                {"severity", SEVERITY_WARNING},
+                                {"source", "tsumiki"},
+                                {"message", w.message}});
+        return list;
+    }
     std::string text = c.message;
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
         text.pop_back();
-    std::size_t offset = byte_offset(doc.lines, c.where);
-    std::size_t length = token_length(doc.text, offset);
-    // The token's end, counted as the compiler counts (no carriage returns).
-    std::size_t counted = 0;
-    for (std::size_t i = offset; i < offset + length; ++i)
-        if (doc.text[i] != '\r') ++counted;
-    list.push_back(json{{"range", range_json(doc, c.where, shifted(c.where, counted))},
+    list.push_back(json{{"range", token_range(doc, c.where)},
                         {"severity", SEVERITY_ERROR},
                         {"source", "tsumiki"},
                         {"message", text}});

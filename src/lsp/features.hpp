@@ -8,7 +8,8 @@
 
 #include "lsp/documents.hpp"
 
-// The compile error as a list of at most one Diagnostic.
+// The compile error as a list of one Diagnostic, or else the program's
+// warnings, each a Diagnostic of severity Warning.
 nlohmann::json diagnostics(const Document& doc);
 
 // DocumentSymbol[]: the program with its routines nested as declared, and

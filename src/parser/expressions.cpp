@@ -6,6 +6,7 @@
 #include "lexer/reader.hpp"
 #include "parser/blocks.hpp"
 #include "parser/calls.hpp"
+#include "parser/warnings.hpp"
 #include "symtab/symtab.hpp"
 #include "vm/code.hpp"
 
@@ -91,11 +92,12 @@ bool parse_factor(int d, int L) {
         case SYM_ARRAY: {
             trace_parse(MSG_T_FACTOR_ARRAY, d + 1, "");
             SourcePos name_at = token_pos;
-            emit_name(LDA, token.text, L);
-            emit(LDC, 0, get_array_low(token.text));
+            Token name = token;
+            emit_name(LDA, name.text, L);
+            emit(LDC, 0, get_array_low(name.text));
             next_token(d + 1);
             if (token.kind != WD_L_BRAC) syntax_error(MSG_BAD_ID);
-            parse_index(d, L);
+            parse_index(d, L, name.text);
             emit_at(name_at, IND, 0, 0);
             break;
         }
@@ -119,9 +121,12 @@ bool parse_factor(int d, int L) {
     return true;
 }
 
-void parse_index(int d, int L) {
+void parse_index(int d, int L, const char* array) {
     next_token(d + 1);
+    const int first = cx;
+    const SourcePos at = token_pos;
     parse_expression(d + 1, L);
+    if (warnings_on) warn_constant_index(symtab[newest_entry(array)], first, at);
     if (token.kind != WD_R_BRAC) syntax_error(MSG_NO_RBRAC);
     next_token(d + 1);
     emit(OPR, 0, OPR_SUB);
