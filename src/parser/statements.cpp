@@ -64,11 +64,12 @@ void function_result_assignment(int d, int L) {
     trace_parse(MSG_T_FUNC_NAME, d + 1, "");
     note_access(NameAccess::write);
     int function = newest_entry(token.text);
+    SourcePos at = token_pos;
     next_token(d + 1);
     if (token.kind == WD_BECOM && function != current_routine)
         syntax_error(MSG_FUNCTION_RESULT_ELSEWHERE);
     compile_becomes(d, L);
-    emit(STR, 0, 3);
+    emit_at(at, STR, 0, 3);
 }
 
 // "begin" statement { ";" statement } "end"
