@@ -10,6 +10,7 @@
 #include "parser/blocks.hpp"
 #include "parser/warnings.hpp"
 #include "symtab/names.hpp"
+#include "vm/check.hpp"
 #include "vm/code.hpp"
 #include "vm/engine.hpp"
 #include "vm/machine.hpp"
@@ -45,11 +46,12 @@ void compile_phase() {
 void begin_compile(const CompileOptions& options) {
     reset_state();
     set_encoding(options.encoding);
-    // Warnings point at places, and find what is never assigned in the
-    // record of names.
-    positions_on = options.positions || options.warnings;
+    // Warnings and check points point at places; warnings find what is
+    // never assigned in the record of names.
+    positions_on = options.positions || options.warnings || options.checks;
     names_on = options.names || options.warnings;
     warnings_on = options.warnings;
+    check_points_on = options.checks;
     parser_depth_limit = options.max_depth;
     if constexpr (trace_built) {
         trace_on = options.traces;
@@ -75,6 +77,7 @@ class CompileSettings {
         text_out = Writer{};
         names_on = false;
         warnings_on = false;
+        check_points_on = false;
     }
 };
 
@@ -159,6 +162,7 @@ RunResult run_program(const RunOptions& options) {
     setup.trace_out = options.trace_out;
     setup.budget = options.budget;
     setup.stop = options.stop;
+    setup.check = options.check;
     setup.engine = options.engine;
     RunEnding ending = run_machine(setup);
 
@@ -168,8 +172,15 @@ RunResult run_program(const RunOptions& options) {
         result.end = kind == FatalKind::budget_spent    ? RunEnd::budget_spent
                      : kind == FatalKind::stopped       ? RunEnd::stopped
                      : kind == FatalKind::output_failed ? RunEnd::output_failed
+                     : kind == FatalKind::check_failed  ? RunEnd::check_failed
                                                         : RunEnd::runtime_error;
-        result.message = fatal_message(ending.fatal, options.encoding);
+        if (kind == FatalKind::check_failed) {
+            result.message = format_message(msg_in(MSG_C_STOPPED, options.encoding),
+                                            check_message(options.encoding).c_str());
+            result.where = check_stop.point.where;
+        } else {
+            result.message = fatal_message(ending.fatal, options.encoding);
+        }
     }
     result.pc = ir_pc;
     return result;

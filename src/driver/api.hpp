@@ -59,6 +59,10 @@ struct CompileOptions {
     // that compiles (parser/warnings.hpp); they come back in
     // Compiled::warnings.  Counts positions, whatever `positions` says.
     bool warnings = false;
+    // Note what a checked run (RunOptions::check) looks at: each index with
+    // its array's bounds, each read of a variable or an element, each
+    // function's return.  Costs the compile a little; the code is the same.
+    bool checks = false;
     // Native stack the compiler may use for nesting, in bytes; 0: what the
     // calling thread has left, as far as it can be found out.  Past it a
     // program is the syntax error "入れ子が深すぎます".
@@ -153,6 +157,14 @@ struct RunOptions {
     // Set by anyone, at any time, to end the run before the next
     // instruction (traced core, as the budget).
     const std::atomic<bool>* stop = nullptr;
+    // A checked run (vm/check.hpp; traced core): stops before the first
+    // index outside its array's declared bounds, the first read of a
+    // routine's local variable or element not given a value since the
+    // routine was entered, and the first return of a function that has
+    // not assigned its result.  It looks at what the compile noted with
+    // CompileOptions::checks (nothing, without), runs on the interpreter
+    // whatever `engine` says, and otherwise runs exactly as without it.
+    bool check = false;
     Engine engine = Engine::standard;
 };
 
@@ -162,13 +174,17 @@ enum class RunEnd {
     budget_spent,  // the instruction budget ran out
     stopped,       // the stop flag was seen
     output_failed, // the output writer refused bytes: "出力を書き込めませんでした"
+    check_failed,  // a checked run stopped: "検査で実行を止めました: ..."
 };
 
 struct RunResult {
     RunEnd end = RunEnd::halted;
     // The error's text exactly as tsumiki prints it (runtime_error), or the
-    // message for output_failed; empty otherwise.
+    // message for output_failed or check_failed; empty otherwise.
     std::string message;
+    // check_failed: what the stop points at (the index, the variable read,
+    // the function); {0, 0} otherwise.
+    SourcePos where{};
     // The instruction that was executing when the run ended (for an error,
     // the one that failed); -1 when none had been fetched.
     std::int32_t pc = -1;

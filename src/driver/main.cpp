@@ -43,7 +43,8 @@ int main(int argc, char** argv) {
     case RunEnd::runtime_error: finish_process(run.message, 1);
     case RunEnd::output_failed:
     case RunEnd::budget_spent:
-    case RunEnd::stopped: break;
+    case RunEnd::stopped:
+    case RunEnd::check_failed: break;
     }
     end_output_failed();
 }

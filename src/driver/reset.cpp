@@ -4,6 +4,7 @@
 #include "lexer/reader.hpp"
 #include "parser/warnings.hpp"
 #include "symtab/symtab.hpp"
+#include "vm/check.hpp"
 #include "vm/code.hpp"
 #include "vm/machine.hpp"
 
@@ -12,6 +13,7 @@ void reset_state() {
     reset_symtab();
     reset_code();
     reset_warnings();
+    reset_check_points();
     reset_machine();
     token = Token{};
     ch = ' ';

@@ -1,6 +1,7 @@
 #include "vm/run.hpp"
 
 #include "diag/trace.hpp"
+#include "vm/check.hpp"
 #include "vm/machine.hpp"
 #include "vm/runtime.hpp"
 
@@ -18,6 +19,8 @@ void begin_run(const RunSetup& setup) {
     text_out = setup.trace_out;
     instruction_budget = setup.budget;
     stop_flag = setup.stop;
+    run_checked = setup.check;
+    if (setup.check) begin_checked_run();
 }
 
 // Puts back what begin_run set, when the run ends in any way at all: no
@@ -33,6 +36,7 @@ struct RunSettings {
         text_out = Writer{};
         instruction_budget = 0;
         stop_flag = nullptr;
+        run_checked = false;
     }
 };
 
@@ -41,7 +45,7 @@ struct RunSettings {
 RunEnding run_machine(const RunSetup& setup) {
     RunSettings settings(setup);
     RunEnding ending;
-    bool watched = setup.trace || setup.budget != 0 || setup.stop != nullptr;
+    bool watched = setup.trace || setup.budget != 0 || setup.stop != nullptr || setup.check;
     try {
         run_on_engine(setup.engine, watched);
     } catch (const Fatal& fatal) {

@@ -31,6 +31,8 @@ struct RunSetup {
     // that ends the run when someone sets it.
     std::uint64_t budget = 0;
     const std::atomic<bool>* stop = nullptr;
+    // The checked run (vm/check.hpp; traced build only), on the plain loop.
+    bool check = false;
     Engine engine = Engine::standard;
 };
 

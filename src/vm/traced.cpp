@@ -1,9 +1,10 @@
 // The plain loop: one instruction at a time, straight from the effects of
 // vm/effects.hpp, with the test of t before every fetch.  It is the traced
-// build's interpreter, where the run trace, the instruction budget and the
-// stop flag look at every instruction; the other build runs the fast loop
+// build's interpreter, where the run trace, the instruction budget, the
+// stop flag and the checked run (vm/check.hpp) look at every instruction; the other build runs the fast loop
 // (vm/interpreter.cpp), which its tests compare with this one.
 #include "diag/trace.hpp"
+#include "vm/check.hpp"
 #include "vm/effects.hpp"
 #include "vm/machine.hpp"
 #include "vm/runtime.hpp"
@@ -38,6 +39,7 @@ void interpret_traced() {
                 stop_before(pc, last, sp, bp, FatalKind::budget_spent);
             if (stop_flag != nullptr && stop_flag->load(std::memory_order_relaxed))
                 stop_before(pc, last, sp, bp, FatalKind::stopped);
+            if (run_checked) check_step(pc, sp, bp);
         }
         const Instruction in = code[pc];
         last = pc;
