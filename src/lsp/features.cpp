@@ -67,8 +67,15 @@ std::string parameter_list(const Document& doc, int routine) {
     return out.empty() ? out : out + ")";
 }
 
+// Built by appending: a short literal put before a temporary string trips
+// g++ 12's -Wrestrict when optimising (a false alarm of its own).
 std::string bounds(const Declaration& d) {
-    return "[" + std::to_string(d.low) + ".." + std::to_string(d.high) + "]";
+    std::string text = "[";
+    text += std::to_string(d.low);
+    text += "..";
+    text += std::to_string(d.high);
+    text += "]";
+    return text;
 }
 
 // One line saying what a declaration is.
@@ -216,8 +223,11 @@ json hover(const Document& doc, LspPosition at) {
     int d = declaration_at(doc, where);
     if (d >= 0) {
         const Declaration& decl = doc.compiled.declarations[static_cast<std::size_t>(d)];
-        text = "`" + what(doc, d) + "`  \ndeclared on line " +
-               std::to_string(doc.name_pos[static_cast<std::size_t>(d)].line);
+        // Appended, as in bounds().
+        text = "`";
+        text += what(doc, d);
+        text += "`  \ndeclared on line ";
+        text += std::to_string(doc.name_pos[static_cast<std::size_t>(d)].line);
         if (decl.parent >= 0) {
             const Declaration& in =
                 doc.compiled.declarations[static_cast<std::size_t>(decl.parent)];
