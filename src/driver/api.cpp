@@ -163,6 +163,7 @@ RunResult run_program(const RunOptions& options) {
     setup.budget = options.budget;
     setup.stop = options.stop;
     setup.check = options.check;
+    setup.pulse = options.pulse;
     setup.engine = options.engine;
     RunEnding ending = run_machine(setup);
 
@@ -191,8 +192,12 @@ void end_output_failed() {
     std::_Exit(1);
 }
 
-void finish_process(const std::string& text, int status) {
+void finish_process(const std::string& text, int status, std::string_view note) {
     bool written = std::fwrite(text.data(), 1, text.size(), stdout) == text.size();
     if (std::fflush(stdout) != 0 || !written || std::ferror(stdout) != 0) end_output_failed();
+    if (!note.empty()) {
+        std::fwrite(note.data(), 1, note.size(), stderr);
+        std::fflush(stderr);
+    }
     std::exit(status);
 }

@@ -6,7 +6,7 @@
 //          --source, each source line above the instructions made for it)
 //   trace  compiles and runs with the trace hooks printing
 //   check  compiles only; an error also shows where in the source it was
-//          found, and a hint for the usual slips (inspect/hints.hpp); a
+//          found, and a hint for the usual slips (driver/hints.hpp); a
 //          program that compiles gets its warnings (parser/warnings.hpp)
 //   run    compiles and runs, exactly as tsumiki does (--engine=native or
 //          --engine=interpreter chooses the machine; without it,
@@ -24,13 +24,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "diag/diag.hpp"
 #include "diag/trace.hpp"
 #include "driver/api.hpp"
-#include "inspect/hints.hpp"
-#include "inspect/location.hpp"
+#include "driver/hints.hpp"
+#include "driver/place.hpp"
 #include "version.hpp"
 #include "vm/code.hpp"
 #include "vm/listing.hpp"
@@ -217,6 +219,21 @@ Request read_command_line(int argc, char** argv) {
     return request;
 }
 
+// Prints where in the file at `path` the error was found, after its
+// message: the heading, and the source line with a caret when the file can
+// be read again.  For a compile error, also the hint, if any.
+void show_location(const char* path, SourcePos where, Msg heading,
+                   const Compiled* compile_error = nullptr) {
+    std::string source;
+    std::optional<std::string_view> text;
+    if (read_source(path, source)) text = source;
+    std::string out = show_place(path, where, heading, text, current_encoding());
+    if (compile_error != nullptr && text)
+        out += hint_for(source, compile_error->error, compile_error->error_text, where,
+                        current_encoding());
+    std::fwrite(out.data(), 1, out.size(), stdout);
+}
+
 // Compiles as tsumiki does, with the traces asked for; an error ends the
 // process with its message (and, for `check`, the place it was found).
 Compiled compile(const Request& request, const TraceSwitches& traces) {
@@ -229,21 +246,20 @@ Compiled compile(const Request& request, const TraceSwitches& traces) {
     Compiled compiled = compile_file(request.path, options);
     if (compiled.error == ErrorKind::none) {
         std::FILE* out = request.command == Command::check ? stdout : stderr;
-        for (const Warning& w : compiled.warnings)
-            show_warning(request.path, w, out);
+        std::string source;
+        std::optional<std::string_view> text;
+        if (!compiled.warnings.empty() && read_source(request.path, source)) text = source;
+        for (const Warning& w : compiled.warnings) {
+            std::string shown =
+                show_warning(request.path, w.where, w.message, text, current_encoding());
+            std::fwrite(shown.data(), 1, shown.size(), out);
+        }
         if (out == stderr) std::fflush(stderr);
         return compiled;
     }
     std::fwrite(compiled.message.data(), 1, compiled.message.size(), stdout);
-    if (request.command == Command::check && compiled.error != ErrorKind::open) {
-        show_location(request.path, compiled.where);
-        std::string source;
-        if (read_source(request.path, source))
-            std::fputs(hint_for(source, compiled.error, compiled.error_text, compiled.where,
-                                current_encoding())
-                           .c_str(),
-                       stdout);
-    }
+    if (request.command == Command::check && compiled.error != ErrorKind::open)
+        show_location(request.path, compiled.where, MSG_I_POSITION, &compiled);
     finish_process("", 1);
 }
 

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "diag/diag.hpp"
+#include "driver/hints.hpp"
 
 using nlohmann::json;
 
@@ -192,9 +193,18 @@ json diagnostics(const Document& doc) {
                                 {"message", w.message}});
         return list;
     }
-    std::string text = c.message;
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
-        text.pop_back();
+    auto trimmed = [](std::string text) {
+        while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
+            text.pop_back();
+        return text;
+    };
+    // The message, and on a line of its own the hint, as check shows it.
+    std::string text = trimmed(c.message);
+    std::string hint = trimmed(hint_for(doc.text, c.error, c.error_text, c.where, Encoding::utf8));
+    if (!hint.empty()) {
+        text += "\n";
+        text += hint;
+    }
     list.push_back(json{{"range", token_range(doc, c.where)},
                         {"severity", SEVERITY_ERROR},
                         {"source", "tsumiki"},

@@ -13,6 +13,7 @@ Instruction ir = {};
 std::int32_t ir_pc = -1;
 std::uint64_t instruction_budget = 0;
 const std::atomic<bool>* stop_flag = nullptr;
+Pulse run_pulse;
 
 namespace {
 
@@ -93,6 +94,11 @@ void stop_before(std::int32_t next, std::int32_t last, std::int64_t top, std::in
     end_run(why, why == FatalKind::budget_spent ? MSG_BUDGET_SPENT
                  : why == FatalKind::stopped    ? MSG_STOPPED
                                                 : MSG_C_STOPPED);
+}
+
+void pulse_at(std::int32_t next, std::int64_t top, std::int64_t frame) {
+    sync_registers(next, top, frame);
+    run_pulse.call(run_pulse.context);
 }
 
 void halt_at(std::int32_t pc, std::int64_t top, std::int64_t frame) {

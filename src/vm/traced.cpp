@@ -1,8 +1,9 @@
 // The plain loop: one instruction at a time, straight from the effects of
 // vm/effects.hpp, with the test of t before every fetch.  It is the traced
 // build's interpreter, where the run trace, the instruction budget, the
-// stop flag and the checked run (vm/check.hpp) look at every instruction; the other build runs the fast loop
-// (vm/interpreter.cpp), which its tests compare with this one.
+// stop flag, the pulse and the checked run (vm/check.hpp) look at every
+// instruction; the other build runs the fast loop (vm/interpreter.cpp),
+// which its tests compare with this one.
 #include "diag/trace.hpp"
 #include "vm/check.hpp"
 #include "vm/effects.hpp"
@@ -17,6 +18,7 @@ void interpret_traced() {
     check_entry(pc, sp, bp);
     std::int32_t last = -1; // the instruction run last
     std::uint64_t executed = 0;
+    std::uint64_t since_pulse = 0;
 
     for (;;) {
         // The test of t, with the t the last instruction left.
@@ -39,6 +41,10 @@ void interpret_traced() {
                 stop_before(pc, last, sp, bp, FatalKind::budget_spent);
             if (stop_flag != nullptr && stop_flag->load(std::memory_order_relaxed))
                 stop_before(pc, last, sp, bp, FatalKind::stopped);
+            if (run_pulse.call != nullptr && ++since_pulse >= run_pulse.every) {
+                since_pulse = 0;
+                pulse_at(pc, sp, bp);
+            }
             if (run_checked) check_step(pc, sp, bp);
         }
         const Instruction in = code[pc];
