@@ -169,3 +169,13 @@ std::string show_place(const char* name, SourcePos where, Msg heading,
         out += show_line(line, where.line, where.column > 0 ? where.column : 1, encoding);
     return out;
 }
+
+std::string show_warning(const char* name, SourcePos where, const std::string& text,
+                         std::optional<std::string_view> source, Encoding encoding) {
+    std::string out;
+    append(out, msg_in(MSG_I_WARNING, encoding), name, where.line, where.column, text.c_str());
+    std::string line;
+    if (source && line_of(*source, where.line, line))
+        out += show_line(line, where.line, where.column > 0 ? where.column : 1, encoding);
+    return out;
+}

@@ -28,6 +28,11 @@
 std::string show_place(const char* name, SourcePos where, Msg heading,
                        std::optional<std::string_view> source, Encoding encoding);
 
+// A warning in the same form: "NAME:LINE:COLUMN: 警告: TEXT", the line and
+// the caret.
+std::string show_warning(const char* name, SourcePos where, const std::string& text,
+                         std::optional<std::string_view> source, Encoding encoding);
+
 // Line `number` of a source, whose text is `line`, shown as above, and
 // under it, when `column` is above 0, the caret at that column; nothing
 // when the column lies past the end of the line (the file has changed).

@@ -2,13 +2,17 @@
 // stack code and how the machine runs it.
 //
 //   list   compiles and prints the code store, without running it (with
-//          --native, each instruction's machine code under it)
+//          --native, each instruction's machine code under it; with
+//          --source, each source line above the instructions made for it)
 //   trace  compiles and runs with the trace hooks printing
 //   check  compiles only; an error also shows where in the source it was
-//          found, and a hint for the usual slips (driver/hints.hpp)
+//          found, and a hint for the usual slips (driver/hints.hpp); a
+//          program that compiles gets its warnings (parser/warnings.hpp)
 //   run    compiles and runs, exactly as tsumiki does (--engine=native or
 //          --engine=interpreter chooses the machine; without it,
-//          TSUMIKI_ENGINE does, as for tsumiki)
+//          TSUMIKI_ENGINE does, as for tsumiki); with --check, a checked
+//          run (vm/check.hpp) that stops at the first index outside its
+//          bounds or read of a local not given a value, and shows where
 //   debug  compiles and debugs the program in the manner of gdb, its
 //          commands read from standard input (inspect/debugger.hpp); a
 //          second file is the program's input
@@ -16,7 +20,10 @@
 // It is built from the same sources as tsumiki, with the trace hooks
 // compiled in, and writes UTF-8 unless told to write Shift_JIS (by --sjis
 // or TSUMIKI_ENCODING).  A run-time error is followed by the place in the
-// source of the instruction that failed.
+// source of the instruction that failed.  list and run show the warnings
+// too, on standard error, so that their standard output stays the listing
+// and exactly what tsumiki prints; check shows them on standard output,
+// with its errors.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -32,6 +39,7 @@
 #include "inspect/debugger.hpp"
 #include "version.hpp"
 #include "vm/code.hpp"
+#include "vm/listing.hpp"
 #include "vm/native.hpp"
 
 namespace {
@@ -61,6 +69,8 @@ struct Request {
     const char* trace_option = nullptr;  // the first of them, for an error
     const char* native_option = nullptr; // list --native
     const char* engine_option = nullptr; // run --engine=...
+    const char* check_option = nullptr;  // run --check
+    const char* source_option = nullptr; // list --source
     Engine engine = Engine::standard;
 };
 
@@ -148,6 +158,12 @@ Request read_command_line(int argc, char** argv) {
             } else if (is(a, "--native")) {
                 trace_option = false;
                 request.native_option = a;
+            } else if (is(a, "--source")) {
+                trace_option = false;
+                request.source_option = a;
+            } else if (is(a, "--check")) {
+                trace_option = false;
+                request.check_option = a;
             } else if (is(a, "--engine=native") || is(a, "--engine=interpreter")) {
                 trace_option = false;
                 request.engine_option = a;
@@ -182,11 +198,13 @@ Request read_command_line(int argc, char** argv) {
         std::printf(msg(MSG_I_HINT), program_name);
         std::exit(1);
     }
-    const char* misplaced = request.native_option != nullptr && request.command != Command::list
-                                ? request.native_option
-                            : request.engine_option != nullptr && request.command != Command::run
-                                ? request.engine_option
-                                : nullptr;
+    const bool listing = request.command == Command::list;
+    const bool running = request.command == Command::run;
+    const char* misplaced = request.native_option != nullptr && !listing   ? request.native_option
+                            : request.source_option != nullptr && !listing ? request.source_option
+                            : request.engine_option != nullptr && !running ? request.engine_option
+                            : request.check_option != nullptr && !running  ? request.check_option
+                                                                           : nullptr;
     if (misplaced != nullptr) {
         std::printf(msg(MSG_I_OPTION_NOT_HERE), program_name, misplaced, request.command_text);
         std::printf(msg(MSG_I_HINT), program_name);
@@ -233,8 +251,22 @@ Compiled compile(const Request& request, const TraceSwitches& traces) {
     options.encoding = current_encoding();
     options.traces = traces;
     options.large_stack = true;
+    options.warnings = request.command != Command::trace;
+    options.checks = request.check_option != nullptr;
     Compiled compiled = compile_file(request.path, options);
-    if (compiled.error == ErrorKind::none) return compiled;
+    if (compiled.error == ErrorKind::none) {
+        std::FILE* out = request.command == Command::check ? stdout : stderr;
+        std::string source;
+        std::optional<std::string_view> text;
+        if (!compiled.warnings.empty() && read_source(request.path, source)) text = source;
+        for (const Warning& w : compiled.warnings) {
+            std::string shown =
+                show_warning(request.path, w.where, w.message, text, current_encoding());
+            std::fwrite(shown.data(), 1, shown.size(), out);
+        }
+        if (out == stderr) std::fflush(stderr);
+        return compiled;
+    }
     std::fwrite(compiled.message.data(), 1, compiled.message.size(), stdout);
     if (request.command == Command::check && compiled.error != ErrorKind::open)
         show_location(request.path, compiled.where, MSG_I_POSITION, &compiled);
@@ -257,7 +289,7 @@ void print_indented(const std::string& text) {
 // The listing with, under each instruction, the machine instructions the
 // native tier makes for it, and before and after them the code that enters
 // and leaves the machine code.
-void list_with_native() {
+void list_with_native(bool with_source) {
 #if TSUMIKI_NATIVE
     NativeListing native = list_native();
     if (native.instructions.size() == static_cast<std::size_t>(cx)) {
@@ -265,6 +297,7 @@ void list_with_native() {
         text_printf("%s", msg(MSG_I_NATIVE_ENTRY));
         print_indented(native.entry);
         for (int i = 0; i < cx; ++i) {
+            if (with_source) list_source_before(i);
             text_printf(msg(MSG_LIST_LINE), i, mnemonic(code[i].op), code[i].l, code[i].a);
             print_indented(native.instructions[static_cast<std::size_t>(i)]);
         }
@@ -273,6 +306,8 @@ void list_with_native() {
         text_printf("%s", msg(MSG_LIST_END));
         return;
     }
+#else
+    (void)with_source;
 #endif
     // Nothing to show: no native tier here, or an empty store.
     list_code();
@@ -287,6 +322,7 @@ void run(const Request& request, const Compiled& compiled, bool trace, Engine en
     options.encoding = current_encoding();
     options.trace = trace;
     options.engine = engine;
+    options.check = request.check_option != nullptr;
     RunResult result = run_program(options);
     switch (result.end) {
     case RunEnd::halted: return;
@@ -295,6 +331,10 @@ void run(const Request& request, const Compiled& compiled, bool trace, Engine en
         if (result.pc >= 0 && static_cast<std::size_t>(result.pc) < compiled.code_pos.size())
             show_location(request.path, compiled.code_pos[static_cast<std::size_t>(result.pc)],
                           MSG_I_RUN_POSITION);
+        finish_process("", 1);
+    case RunEnd::check_failed:
+        std::fwrite(result.message.data(), 1, result.message.size(), stdout);
+        show_location(request.path, result.where, MSG_I_CHECK_POSITION);
         finish_process("", 1);
     case RunEnd::output_failed:
     case RunEnd::budget_spent:
@@ -311,13 +351,22 @@ int main(int argc, char** argv) {
     Request request = read_command_line(argc, argv);
 
     switch (request.command) {
-    case Command::list:
+    case Command::list: {
         compile(request, TraceSwitches{});
+        // The source as compiled, for --source; a file that can't be read
+        // twice (a pipe) gets the listing alone.
+        std::string source;
+        const bool with_source =
+            request.source_option != nullptr && read_source(request.path, source);
+        if (with_source) begin_source_listing(source);
         if (request.native_option != nullptr)
-            list_with_native();
+            list_with_native(with_source);
+        else if (with_source)
+            list_code_with_source(source);
         else
             list_code();
         break;
+    }
     case Command::trace: {
         TraceSwitches on = request.traces;
         if (!on.parse && !on.lex && !on.emit && !on.run) on = TraceSwitches{true, true, true, true};

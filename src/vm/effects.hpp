@@ -271,9 +271,10 @@ void check_entry(std::int32_t pc, std::int64_t t, std::int64_t b);
 // first, then the fetch fails with p at the end of the store.
 [[noreturn]] void fail_off_end(std::int32_t pc, std::int64_t t, std::int64_t b);
 
-// The traced build's budget (FatalKind::budget_spent) or stop flag
-// (FatalKind::stopped) ended the run before the fetch of instruction
-// `next`; instruction `last` ran last (-1: none).
+// The traced build's budget (FatalKind::budget_spent), stop flag
+// (FatalKind::stopped) or check (FatalKind::check_failed, vm/check.hpp)
+// ended the run before the fetch of instruction `next`; instruction `last`
+// ran last (-1: none), or, for the check, is `next`, the one it stopped.
 [[noreturn]] void stop_before(std::int32_t next, std::int32_t last, std::int64_t t, std::int64_t b,
                               FatalKind why);
 

@@ -91,7 +91,9 @@ void stop_before(std::int32_t next, std::int32_t last, std::int64_t top, std::in
                  FatalKind why) {
     sync_registers(next, top, frame);
     ran_last(last);
-    end_run(why, why == FatalKind::budget_spent ? MSG_BUDGET_SPENT : MSG_STOPPED);
+    end_run(why, why == FatalKind::budget_spent ? MSG_BUDGET_SPENT
+                 : why == FatalKind::stopped    ? MSG_STOPPED
+                                                : MSG_C_STOPPED);
 }
 
 void pulse_at(std::int32_t next, std::int64_t top, std::int64_t frame) {

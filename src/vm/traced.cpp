@@ -1,10 +1,11 @@
 // The plain loop: one instruction at a time (vm/step.hpp), straight from
 // the effects of vm/effects.hpp, with the test of t before every fetch.  It
 // is the traced build's interpreter, where the run trace, the instruction
-// budget, the stop flag and the pulse look at every instruction; the other
-// build runs the fast loop (vm/interpreter.cpp), which its tests compare
-// with this one.
+// budget, the stop flag, the pulse and the checked run (vm/check.hpp) look
+// at every instruction; the other build runs the fast loop
+// (vm/interpreter.cpp), which its tests compare with this one.
 #include "diag/trace.hpp"
+#include "vm/check.hpp"
 #include "vm/effects.hpp"
 #include "vm/machine.hpp"
 #include "vm/runtime.hpp"
@@ -41,6 +42,7 @@ void interpret_traced() {
                 since_pulse = 0;
                 pulse_at(pc, sp, bp);
             }
+            if (run_checked) check_step(pc, sp, bp);
         }
         last = pc;
         if (run_instruction(pc, sp, bp, end, Unwatched{})) return;

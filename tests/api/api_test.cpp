@@ -265,3 +265,42 @@ TEST(Interface, NamesAndPositionsAreRecordedOnRequest) {
     EXPECT_EQ(c.uses[2].pos.column, 9);
     EXPECT_EQ(static_cast<int>(c.code_pos.size()), c.code_size);
 }
+
+// A checked run stops where the compile's notes say, and only a run that
+// asks for it; a compile that noted nothing leaves nothing to check; and a
+// stopped run leaves the next one unchecked and whole.
+TEST(Interface, CheckedRunStopsOnlyWhenAskedAndNoted) {
+    const char* const OUTSIDE = "program p;\nvar a[1..3], i;\nbegin\n  i := 0;\n"
+                                "  while i < 4 do begin i := i + 1; a[i] := i * 10 end;\n"
+                                "  write(i)\nend.\n";
+    auto run_checked = [](bool check) {
+        Ran ran;
+        RunOptions options;
+        options.encoding = Encoding::utf8;
+        options.output = string_writer(ran.out);
+        options.check = check;
+        options.engine = Engine::native; // a checked run takes the interpreter all the same
+        ran.result = run_program(options);
+        return ran;
+    };
+    CompileOptions noted = utf8_options();
+    noted.checks = true;
+    ASSERT_EQ(compile_text(OUTSIDE, noted).error, ErrorKind::none);
+    Ran stopped = run_checked(true);
+    EXPECT_EQ(stopped.result.end, RunEnd::check_failed);
+    EXPECT_EQ(stopped.result.message,
+              "検査で実行を止めました: 添字 4 は配列 a[1..3] の範囲の外です\n");
+    EXPECT_EQ(stopped.result.where.line, 5);
+    EXPECT_EQ(stopped.result.where.column, 38);
+    EXPECT_EQ(stopped.out, "");
+    // The same code, unchecked: a[4] is i's cell, and the loop ends.
+    Ran plain = run_checked(false);
+    EXPECT_EQ(plain.result.end, RunEnd::halted);
+    EXPECT_EQ(plain.out, "40\n");
+    EXPECT_EQ(plain.result.where.line, 0);
+
+    ASSERT_EQ(compile_text(OUTSIDE, utf8_options()).error, ErrorKind::none);
+    Ran unnoted = run_checked(true);
+    EXPECT_EQ(unnoted.result.end, RunEnd::halted);
+    EXPECT_EQ(unnoted.out, "40\n");
+}

@@ -48,6 +48,16 @@ fi
 outside=$(find "$stage" ! -type d ! -path "$stage$prefix/*")
 [ -z "$outside" ] || { echo "installed outside $prefix:"; echo "$outside"; exit 1; }
 
+# The README's install section names every program installed and its
+# manual page.
+section=$(sed -n '/^## Install$/,/^## /p' "$source/README.md" | tr '\n' ' ')
+for program in $TSUMIKI_PROGRAMS; do
+    grep -qF "\`$program\`" <<<"$section" ||
+        { echo "the README's install section does not name $program"; exit 1; }
+    [ ! -f "$source/docs/man/$program.1.in" ] || grep -qF "\`man $program\`" <<<"$section" ||
+        { echo "the README's install section does not name the page of $program"; exit 1; }
+done
+
 # The programs run from there, with the installed examples.
 bin=$stage$prefix/bin examples=$stage$prefix/share/doc/tsumiki/examples
 check() { "$PYTHON" "$source/tests/e2e/check.py" "$@"; }

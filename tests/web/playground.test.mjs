@@ -135,6 +135,51 @@ await check('a syntax error is shown and marked at its line and column', async (
   assert.equal(await text('#listing'), '');
 });
 
+await check('the error box gives the line, the column and the hint that check gives', async () => {
+  await typeProgram('program p;\nvar x;\nbegin\n  x := 1;\n  y := 2\nend.\n');
+  await runAndWait();
+  assert.equal(await text('#error-message'), '構文エラー: 宣言されていない識別子の使用(k)\n\n');
+  assert.equal(await text('#error-place'), '5行 3列 / line 5, column 3');
+  assert.equal(await text('#error-hint'), 'ヒント: 宣言されていない名前: y\n');
+  // A run-time error has its place but no hint.
+  await typeProgram('program p;\nvar x;\nbegin\n  x := 0;\n  write(1 div x)\nend.\n');
+  await runAndWait();
+  assert.equal(await text('#error-place'), '5行 11列 / line 5, column 11');
+  assert.equal(await text('#error-hint'), '');
+});
+
+await check('a program that compiles shows its warnings, and a correct one none', async () => {
+  await typeProgram('program p;\nprocedure show(a);\nvar l;\nbegin\n  write(l)\nend;\nbegin\n  show(1, 99)\nend.\n');
+  await runAndWait();
+  assert.equal(await text('#output'), '99\n');
+  assert.equal(await text('#warnings'),
+    '5:9: 警告: 変数 l の値を読んでいますが、l はどこでも代入されていません。その値は、前の呼び出しがそのセルに残したものです\n' +
+    '8:11: 警告: 手続き show の引数は1個なのに、2個渡しています。余分な引数は捨てられずに、show の変数 l から順にその初めの値になります\n');
+  assert.equal(await page.$eval('#warnings', (e) => e.hidden), false);
+  await page.selectOption('#examples', 'sort');
+  await runAndWait();
+  assert.equal(await page.$eval('#warnings', (e) => e.hidden), true);
+});
+
+await check('the check stops at the first index outside its bounds, and leaves a correct run alone', async () => {
+  await typeProgram('program p;\nvar a[1..5], i;\nbegin\n  i := 1;\n  while i <= 6 do\n  begin\n    a[i] := i;\n    i := i + 1\n  end;\n  write(i)\nend.\n');
+  await page.check('#check-on');
+  await runAndWait();
+  assert.equal(await text('#error-message'), '検査で実行を止めました: 添字 6 は配列 a[1..5] の範囲の外です\n');
+  assert.deepEqual(await markPlace(), { line: 7, column: 7, text: 'i' });
+  assert.match(await text('#status'), /^検査で止めました/);
+  await page.uncheck('#check-on');
+  await runAndWait();
+  assert.equal(await text('#output'), '7\n');
+  assert.equal(await page.$eval('#error', (e) => e.hidden), true);
+  await page.check('#check-on');
+  await page.selectOption('#examples', 'recursion');
+  await runAndWait();
+  assert.equal(await text('#output'), readFileSync(join(examplesDir, 'recursion.out'), 'utf8'));
+  assert.equal(await page.$eval('#error', (e) => e.hidden), true);
+  await page.uncheck('#check-on');
+});
+
 await check('a lexical error marks the whole character that is no token', async () => {
   await typeProgram('program p;\nvar x;\nbegin\n  x := 1 日本\nend.\n');
   await runAndWait();
@@ -153,7 +198,7 @@ await check('a run-time error keeps the output and marks its statement', async (
 await check('a read past the end of the input ends the run with its error', async () => {
   await typeProgram('program p;\nvar x;\nbegin\n  read(x);\n  read(x)\nend.\n', '5');
   await runAndWait();
-  assert.equal(await text('#error'), '実行中にエラーがおきました: 数が読み込めませんでした\n');
+  assert.equal(await text('#error-message'), '実行中にエラーがおきました: 数が読み込めませんでした\n');
 });
 
 await check('a program nested too deeply is an error marked at its place, and the page goes on', async () => {
@@ -166,7 +211,7 @@ await check('a program nested too deeply is an error marked at its place, and th
   for (const [depth, at] of [[667, '1'], [3000, '('], [200000, '(']]) {
     await typeProgram(`program p;\nvar x;\nbegin\n  x := ${'('.repeat(depth)}1${')'.repeat(depth)}\nend.\n`);
     await runAndWait();
-    assert.equal(await text('#error'), '構文エラー: 入れ子が深すぎます\n');
+    assert.equal(await text('#error-message'), '構文エラー: 入れ子が深すぎます\n');
     const mark = await markPlace();
     assert.equal(mark.line, 4);
     assert.equal(mark.text, at);
@@ -174,7 +219,7 @@ await check('a program nested too deeply is an error marked at its place, and th
   // Statements nest by the same measure.
   await typeProgram(`program p;\nvar x;\nbegin\n${'  if 1 = 1 then\n'.repeat(3000)}  x := 1\nend.\n`);
   await runAndWait();
-  assert.equal(await text('#error'), '構文エラー: 入れ子が深すぎます\n');
+  assert.equal(await text('#error-message'), '構文エラー: 入れ子が深すぎます\n');
   // (CodeMirror draws only the lines in view, so the mark's line number
   // cannot be read off the page here: its text is, the condition's first token.)
   assert.equal((await markPlace()).text, '1');

@@ -117,6 +117,7 @@ const panes = { output: $('output'), listing: $('listing'), trace: $('trace') };
 const input = $('input');
 const status = $('status');
 const errorBox = $('error');
+const warningsBox = $('warnings');
 
 const RUN_ENDS = [
   ['終了しました', 'finished'],
@@ -124,6 +125,7 @@ const RUN_ENDS = [
   ['命令数の上限に達しました', 'instruction limit reached'],
   ['停止しました', 'stopped'],
   ['出力できませんでした', 'output failed'],
+  ['検査で止めました', 'stopped by the check'],
 ];
 
 function showStatus(japanese, english, state) {
@@ -214,8 +216,7 @@ function startWorker(made = new Worker('worker.js')) {
     startWorker();
     setRunning(false);
     debuggerUI.end();
-    errorBox.textContent = `${event.message}`;
-    errorBox.hidden = false;
+    showError(`${event.message}`, { line: 0, column: 0, hint: '' });
     showStatus('実行できませんでした', 'could not run', 'done');
   };
   workerReady = new Promise((resolve) => {
@@ -234,8 +235,13 @@ function setRunning(on) {
   $('stop').disabled = !on && !debuggerUI.active;
 }
 
+// The error's message, then where it was found and the hint for it, as
+// tsumiki-inspect check gives them.
 function showError(message, where) {
-  errorBox.textContent = message;
+  $('error-message').textContent = message;
+  $('error-place').textContent =
+    where.line > 0 ? `${where.line}行 ${where.column}列 / line ${where.line}, column ${where.column}` : '';
+  $('error-hint').textContent = where.hint ?? '';
   errorBox.hidden = false;
   if (where.line > 0) {
     editor.dispatch({
@@ -283,6 +289,8 @@ function fromWorker(message) {
     showStatus(`コンパイルエラー (${ms})`, `compile error (${ms})`, 'done');
     return;
   }
+  warningsBox.textContent = message.warnings;
+  warningsBox.hidden = message.warnings === '';
   if (message.message !== '') showError(message.message, message);
   const [japanese, english] = RUN_ENDS[message.end];
   showStatus(`${japanese} (${ms})`, `${english} (${ms})`, 'done');
@@ -294,6 +302,7 @@ async function run() {
   draw();
   for (const pane of Object.values(panes)) pane.textContent = '';
   errorBox.hidden = true;
+  warningsBox.hidden = true;
   editor.dispatch({ effects: setErrorMark.of(null) });
   setRunning(true);
   showStatus('実行中…', 'running…', 'running');
@@ -303,6 +312,7 @@ async function run() {
     source: editor.state.doc.toString(),
     input: input.value,
     trace: $('trace-on').checked,
+    check: $('check-on').checked,
   });
 }
 
