@@ -133,14 +133,15 @@ RunResult run_program(const RunOptions& options) {
     text_out = options.trace_out;
     instruction_budget = options.budget;
     stop_flag = options.stop;
+    instructions_run = 0;
     // Writing to a terminal, every line goes out as it is written.
     bool by_line =
         options.output_by_line || (options.output.write == nullptr && isatty(STDOUT_FILENO) != 0);
     begin_io(options.output, options.input, by_line);
 
     RunResult result;
+    bool watched = options.trace || options.budget != 0 || options.stop != nullptr;
     try {
-        bool watched = options.trace || options.budget != 0 || options.stop != nullptr;
         run_on_engine(options.engine, watched);
         flush_output();
     } catch (const Fatal& fatal) {
@@ -161,6 +162,9 @@ RunResult run_program(const RunOptions& options) {
         }
     }
     result.pc = ir_pc;
+    // Only the plain loop counts, and only a run it made from the start.
+    if (trace_built && (watched || options.engine == Engine::interpreter))
+        result.steps = instructions_run;
     if constexpr (trace_built) trace_on = TraceSwitches{};
     text_out = Writer{};
     instruction_budget = 0;

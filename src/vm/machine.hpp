@@ -53,6 +53,12 @@ void interpret_traced();
 extern std::uint64_t instruction_budget;
 extern const std::atomic<bool>* stop_flag;
 
+// How many instructions the last run of interpret_traced began, the one
+// that failed or halted included; one the budget or the stop flag kept
+// from running is not counted, so a run that spent its budget began
+// exactly instruction_budget.  Written when the loop ends.
+extern std::uint64_t instructions_run;
+
 // Every cell 0, the spare one below s[0] included.
 void clear_stack();
 

@@ -8,6 +8,20 @@
 #include "vm/machine.hpp"
 #include "vm/runtime.hpp"
 
+namespace {
+
+// Leaves the count of instructions begun in instructions_run however the
+// loop ends: at HLT or by a Fatal thrown from inside it.
+struct CountOnExit {
+    const std::uint64_t& executed;
+    explicit CountOnExit(const std::uint64_t& counter) : executed(counter) {}
+    CountOnExit(const CountOnExit&) = delete;
+    CountOnExit& operator=(const CountOnExit&) = delete;
+    ~CountOnExit() { instructions_run = executed; }
+};
+
+} // namespace
+
 void interpret_traced() {
     const std::int32_t end = cx;
     std::int32_t pc = p < 0 || p > end ? end : p;
@@ -15,7 +29,8 @@ void interpret_traced() {
     std::int64_t bp = b;
     check_entry(pc, sp, bp);
     std::int32_t last = -1; // the instruction run last
-    std::uint64_t executed = 0;
+    std::uint64_t executed = 0; // instructions begun
+    CountOnExit count{executed};
 
     for (;;) {
         // The test of t, with the t the last instruction left.
@@ -33,7 +48,7 @@ void interpret_traced() {
                 ir_pc = pc;
                 trace_machine(pc, code[pc]);
             }
-            bool spent = instruction_budget != 0 && ++executed > instruction_budget;
+            bool spent = instruction_budget != 0 && executed == instruction_budget;
             if (spent || (stop_flag != nullptr && stop_flag->load(std::memory_order_relaxed))) {
                 p = pc;
                 t = static_cast<std::int32_t>(sp);
@@ -47,6 +62,7 @@ void interpret_traced() {
         }
         const Instruction in = code[pc];
         last = pc;
+        ++executed;
         std::int32_t next = pc + 1;
         std::int64_t frame = bp;
         // LOD, STR, LDA and MST look l links out first.
