@@ -28,5 +28,8 @@ Japanese, written in Shift_JIS unless asked for UTF-8.
 
 tsumiki-inspect lists the compiled code, traces the compiler and the
 machine step by step, and shows where in the source an error was found.
+tsumiki-judge grades a class: it runs every submission on every test case,
+each run isolated and limited, and reports the verdicts as a table, JSON,
+JUnit XML and an HTML page.
 Sample programs are in /usr/share/doc/tsumiki/examples.]=])
 include(CPack)

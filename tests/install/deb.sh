@@ -85,7 +85,16 @@ examples=/usr/share/doc/tsumiki/examples
 "$PYTHON" "$source/tests/e2e/check.py" /usr/bin/tsumiki "$examples/stats.tsu" \
     --stdin "$examples/stats.in" --expect "$examples/stats.out" || fail "installed example"
 [ "$(/usr/bin/tsumiki-inspect --version)" = "tsumiki-inspect $version" ] || fail "tsumiki-inspect --version"
-for page in tsumiki tsumiki-inspect; do
+if [ -x /usr/bin/tsumiki-judge ]; then
+    # The installed judge grades an installed example on its own data.
+    mkdir -p "$work/cases" && cp "$examples/stats.in" "$examples/stats.out" "$work/cases/"
+    TSUMIKI_ENCODING=utf-8 /usr/bin/tsumiki-judge --cases "$work/cases" --json "$work/judged.jsonl" \
+        "$examples/stats.tsu" >/dev/null || fail "tsumiki-judge"
+    grep -q '"verdict":"AC"' "$work/judged.jsonl" || fail "tsumiki-judge: $(cat "$work/judged.jsonl")"
+fi
+pages=(tsumiki tsumiki-inspect)
+[ ! -x /usr/bin/tsumiki-judge ] || pages+=(tsumiki-judge)
+for page in "${pages[@]}"; do
     found=$(man -w "$page") || fail "man -w $page"
     [ "$found" = "/usr/share/man/man1/$page.1" ] || fail "man -w $page gives $found"
 done
@@ -93,6 +102,11 @@ if [ -f /usr/share/bash-completion/bash_completion ]; then
     bash --norc --noprofile -c 'source /usr/share/bash-completion/bash_completion
         __load_completion tsumiki-inspect && complete -p tsumiki-inspect' >/dev/null \
         || fail "bash-completion does not find the completion of tsumiki-inspect"
+    if [ -x /usr/bin/tsumiki-judge ]; then
+        bash --norc --noprofile -c 'source /usr/share/bash-completion/bash_completion
+            __load_completion tsumiki-judge && complete -p tsumiki-judge' >/dev/null \
+            || fail "bash-completion does not find the completion of tsumiki-judge"
+    fi
 fi
 
 # Removing it leaves nothing behind.

@@ -22,8 +22,8 @@ done
 
 DESTDIR=$stage cmake --install "$build" --prefix "$prefix" >"$build/install-test/staged.log"
 
-# The files expected: each program with its manual page, the inspector's
-# completion, the README, the docs and the examples.
+# The files expected: each program with its manual page, the completions
+# of the inspector and the judge, the README, the docs and the examples.
 expected=$build/install-test/expected
 {
     for program in $TSUMIKI_PROGRAMS; do
@@ -31,6 +31,7 @@ expected=$build/install-test/expected
         [ ! -f "$source/docs/man/$program.1.in" ] || echo "share/man/man1/$program.1"
     done
     echo "$TSUMIKI_COMPLETION_DIR/tsumiki-inspect"
+    [[ " $TSUMIKI_PROGRAMS " != *" tsumiki-judge "* ]] || echo "$TSUMIKI_COMPLETION_DIR/tsumiki-judge"
     echo "share/doc/tsumiki/README.md"
     (cd "$source/docs" && ls -- *.md | sed 's|^|share/doc/tsumiki/docs/|')
     (cd "$source/examples" && ls | sed 's|^|share/doc/tsumiki/examples/|')
@@ -52,6 +53,9 @@ check "$bin/tsumiki" "$examples/stats.tsu" --stdin "$examples/stats.in" --expect
 check "$bin/tsumiki-inspect" run --sjis "$examples/stats.tsu" --stdin "$examples/stats.in" \
     --expect "$examples/stats.out"
 check "$bin/tsumiki-inspect" --version --raw --expect-text "tsumiki-inspect $TSUMIKI_VERSION\n"
+if [ -x "$bin/tsumiki-judge" ]; then
+    check "$bin/tsumiki-judge" --version --raw --expect-text "tsumiki-judge $TSUMIKI_VERSION\n"
+fi
 # The manual pages carry the version too.
 grep -qF "\"tsumiki $TSUMIKI_VERSION\"" "$stage$prefix/share/man/man1/tsumiki.1"
 echo "staged installation under $prefix: $(wc -l <"$expected") files, all present and working"
