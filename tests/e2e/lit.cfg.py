@@ -36,6 +36,11 @@ if lsp:
     config.available_features.add("lsp")
     client = os.path.join(config.test_source_root, "lsp", "Inputs", "client.py")
     config.substitutions.append(("%lsp-client", f"{python} {client} {lsp}"))
+judge = os.environ.get("TSUMIKI_JUDGE")
+if judge:
+    config.available_features.add("judge")
+    config.substitutions.append(("%judge", judge))
+    config.substitutions.append(("%junit-xsd", os.path.join(config.test_source_root, "..", "judge", "junit.xsd")))
 # Built with the native tier (its listing can be checked).
 if os.environ.get("TSUMIKI_NATIVE") == "1":
     config.available_features.add("native")
