@@ -34,13 +34,15 @@ using Clock = std::chrono::steady_clock;
 class ProgressLine {
   public:
     explicit ProgressLine(const Progress& progress) : progress_(progress) {}
-    void count() {
-        ++done_;
+    void count() { ++done_; }
+    // Shows the count when it changed, ten times a second at most.
+    void refresh() {
         auto now = Clock::now();
-        if (progress_.shown && now - last_ >= std::chrono::milliseconds(100)) {
-            last_ = now;
-            show();
-        }
+        if (!progress_.shown || done_ == shown_ || now - last_ < std::chrono::milliseconds(100))
+            return;
+        last_ = now;
+        shown_ = done_;
+        show();
     }
     void clear() const {
         if (progress_.shown) std::fputs("\r\x1b[K", stderr);
@@ -56,6 +58,7 @@ class ProgressLine {
     }
     const Progress& progress_;
     std::size_t done_ = 0;
+    std::size_t shown_ = 0;
     Clock::time_point last_{};
 };
 
@@ -182,6 +185,7 @@ PoolEnd do_work(const std::vector<Work>& work, const std::vector<TestCase>& case
             end = PoolEnd::failed;
             break;
         }
+        line.refresh();
         std::vector<pollfd> fds;
         for (const Running& worker : running) fds.push_back(pollfd{worker.from, POLLIN, 0});
         int ready = poll(fds.data(), fds.size(), 100);
