@@ -34,7 +34,7 @@ expected=$build/install-test/expected
     [[ " $TSUMIKI_PROGRAMS " != *" tsumiki-judge "* ]] || echo "$TSUMIKI_COMPLETION_DIR/tsumiki-judge"
     echo "share/doc/tsumiki/README.md"
     (cd "$source/docs" && ls -- *.md | sed 's|^|share/doc/tsumiki/docs/|')
-    (cd "$source/examples" && ls | sed 's|^|share/doc/tsumiki/examples/|')
+    (cd "$source/examples" && find . -type f | sed 's|^\./|share/doc/tsumiki/examples/|')
 } | sort >"$expected"
 (cd "$stage$prefix" && find . -type f -o -type l) | sed 's|^\./||' | sort >"$build/install-test/actual"
 if ! diff -u "$expected" "$build/install-test/actual"; then
