@@ -12,7 +12,7 @@
 #include "vm/code.hpp"
 #include "vm/engine.hpp"
 #include "vm/machine.hpp"
-#include "vm/runtime.hpp"
+#include "vm/run.hpp"
 
 namespace {
 
@@ -27,11 +27,13 @@ bool compile_failed = false;
 void compile_phase() {
     try {
         // Reading the first character may already meet the end of the file.
-        if (pending_file != nullptr)
-            open_source_stream(pending_file);
+        // The reader owns the file from here on (close_source closes it).
+        std::FILE* file = pending_file;
+        pending_file = nullptr;
+        if (file != nullptr)
+            open_source_stream(file);
         else
             open_source_memory(pending_text.data(), pending_text.size());
-        pending_file = nullptr;
         parse_program();
     } catch (const Fatal& fatal) {
         compile_failure = fatal;
@@ -53,6 +55,23 @@ void begin_compile(const CompileOptions& options) {
     compile_failed = false;
 }
 
+// What a compile sets for itself, put back however it ends (an exception
+// from the caller's trace writer included): the source closed, no traces,
+// no record of names, no nesting limit, the text to standard output.
+class CompileSettings {
+  public:
+    explicit CompileSettings(const CompileOptions& options) { begin_compile(options); }
+    CompileSettings(const CompileSettings&) = delete;
+    CompileSettings& operator=(const CompileSettings&) = delete;
+    ~CompileSettings() {
+        close_source();
+        parser_stack_limit = 0;
+        if constexpr (trace_built) trace_on = TraceSwitches{};
+        text_out = Writer{};
+        names_on = false;
+    }
+};
+
 // Compiles the pending source and collects what the options ask for.
 Compiled compile(const CompileOptions& options) {
     if (options.large_stack) {
@@ -60,11 +79,7 @@ Compiled compile(const CompileOptions& options) {
     } else {
         limit_nesting_here(options.stack_bytes);
         compile_phase();
-        parser_stack_limit = 0;
     }
-    close_source();
-    if constexpr (trace_built) trace_on = TraceSwitches{};
-    text_out = Writer{};
     Compiled result;
     if (compile_failed) {
         result.error =
@@ -98,20 +113,19 @@ Compiled compile(const CompileOptions& options) {
         for (const NameUseRecord& u : name_uses)
             result.uses.push_back(NameUse{u.pos, u.length, u.declaration});
     }
-    names_on = false;
     return result;
 }
 
 } // namespace
 
 Compiled compile_text(std::string_view source, const CompileOptions& options) {
-    begin_compile(options);
+    CompileSettings settings(options);
     pending_text = source;
     return compile(options);
 }
 
 Compiled compile_file(const char* path, const CompileOptions& options) {
-    begin_compile(options);
+    CompileSettings settings(options);
     pending_file = open_source_file(path);
     if (pending_file == nullptr) {
         Compiled result;
@@ -125,50 +139,33 @@ Compiled compile_file(const char* path, const CompileOptions& options) {
 
 RunResult run_program(const RunOptions& options) {
     set_encoding(options.encoding);
-    reset_machine();
-    if constexpr (trace_built) {
-        trace_on = TraceSwitches{};
-        trace_on.run = options.trace;
-    }
-    text_out = options.trace_out;
-    instruction_budget = options.budget;
-    stop_flag = options.stop;
-    instructions_run = 0;
+    RunSetup setup;
+    setup.output = options.output;
+    setup.input = options.input;
     // Writing to a terminal, every line goes out as it is written.
-    bool by_line =
+    setup.by_line =
         options.output_by_line || (options.output.write == nullptr && isatty(STDOUT_FILENO) != 0);
-    begin_io(options.output, options.input, by_line);
+    setup.trace = options.trace;
+    setup.trace_out = options.trace_out;
+    setup.budget = options.budget;
+    setup.stop = options.stop;
+    setup.engine = options.engine;
+    RunEnding ending = run_machine(setup);
 
     RunResult result;
-    bool watched = options.trace || options.budget != 0 || options.stop != nullptr;
-    try {
-        run_on_engine(options.engine, watched);
-        flush_output();
-    } catch (const Fatal& fatal) {
-        result.end = fatal.kind == FatalKind::budget_spent    ? RunEnd::budget_spent
-                     : fatal.kind == FatalKind::stopped       ? RunEnd::stopped
-                     : fatal.kind == FatalKind::output_failed ? RunEnd::output_failed
-                                                              : RunEnd::runtime_error;
-        result.message = fatal_message(fatal, options.encoding);
-        // What was written before the end goes out before anyone shows the
-        // message; output that can't be written any more is the end itself.
-        if (result.end != RunEnd::output_failed) {
-            try {
-                flush_output();
-            } catch (const Fatal& late) {
-                result.end = RunEnd::output_failed;
-                result.message = fatal_message(late, options.encoding);
-            }
-        }
+    if (!ending.halted) {
+        const FatalKind kind = ending.fatal.kind;
+        result.end = kind == FatalKind::budget_spent    ? RunEnd::budget_spent
+                     : kind == FatalKind::stopped       ? RunEnd::stopped
+                     : kind == FatalKind::output_failed ? RunEnd::output_failed
+                                                        : RunEnd::runtime_error;
+        result.message = fatal_message(ending.fatal, options.encoding);
     }
     result.pc = ir_pc;
     // Only the plain loop counts, and only a run it made from the start.
+    bool watched = options.trace || options.budget != 0 || options.stop != nullptr;
     if (trace_built && (watched || options.engine == Engine::interpreter))
         result.steps = instructions_run;
-    if constexpr (trace_built) trace_on = TraceSwitches{};
-    text_out = Writer{};
-    instruction_budget = 0;
-    stop_flag = nullptr;
     return result;
 }
 

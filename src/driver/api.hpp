@@ -6,7 +6,10 @@
 // store, the machine); these routines are the documented way to use them.
 // Every call starts from a clean state, and no error ends the process or
 // prints anything by itself: it comes back in the result, with its message
-// exactly as tsumiki prints it, for the caller to show.
+// exactly as tsumiki prints it, for the caller to show.  An exception
+// thrown by one of the caller's own writers or readers (a std::bad_alloc
+// from a string writer, say) comes back as that exception, on every engine,
+// with the compiler and the machine ready for the next call.
 //
 //   Compiled c = compile_text(source, options);
 //   if (c.error == ErrorKind::none) {

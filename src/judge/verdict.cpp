@@ -16,7 +16,7 @@ void place(Outcome& outcome, std::int32_t pc, const std::vector<SourcePos>& code
 
 } // namespace
 
-Outcome judge_run(const RunEnding& ending, const TestCase& test, const Settings& settings,
+Outcome judge_run(const RunReport& ending, const TestCase& test, const Settings& settings,
                   const std::vector<SourcePos>& code_pos) {
     Outcome outcome;
     // What tsumiki would have printed: the output, then an error's message.

@@ -12,7 +12,7 @@
 #include "judge/judgement.hpp"
 
 // How a run process ended, as its worker saw it.
-struct RunEnding {
+struct RunReport {
     // The process ended by itself and left its result: then `run` holds
     // what run_program returned.  Otherwise a signal ended it.
     bool finished = false;
@@ -27,7 +27,7 @@ struct RunEnding {
 // The outcome of a run on its case.  `code_pos` places the instructions
 // in the source.  The printed output is kept in the outcome when asked
 // for and the verdict is not AC.
-Outcome judge_run(const RunEnding& ending, const TestCase& test, const Settings& settings,
+Outcome judge_run(const RunReport& ending, const TestCase& test, const Settings& settings,
                   const std::vector<SourcePos>& code_pos);
 
 // The outcome (CE) of every case of a submission that did not compile.

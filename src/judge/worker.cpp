@@ -91,7 +91,7 @@ Outcome judge_case(RunSlot* slot, const TestCase& test, const Settings& settings
     unsigned cpu_seconds = run_cpu_seconds(settings.steps);
     pid_t pid = fork();
     if (pid == 0) run_case(slot, test.input, settings);
-    RunEnding ending;
+    RunReport ending;
     ending.cpu_seconds = cpu_seconds;
     int status = 0;
     if (pid > 0) {

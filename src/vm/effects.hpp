@@ -209,9 +209,11 @@ inline Msg do_sto(std::int64_t& t) {
     return NO_FAULT;
 }
 
-// The ends of a run both loops share.  Each sets p, t and b, delivers the
-// output written so far (ir then stays as it was when that fails), sets ir
-// and ir_pc, and ends the run.
+// The ends of a run every engine shares (the loops of the interpreter and
+// the native tier's hand-back), stated here once.  Each sets p, t and b,
+// delivers the output written so far (ir then stays as it was when that
+// fails), sets ir and ir_pc, and ends the run.  What a run puts back after
+// any end is in vm/run.hpp.
 
 // Registers a caller set that no instruction could start from: b not a
 // frame base, t outside the stack, p not in the store.  Nothing was
@@ -228,6 +230,12 @@ void check_entry(std::int32_t pc, std::int64_t t, std::int64_t b);
 // Instruction pc jumped (or ran on) outside the code store: the test of t
 // first, then the fetch fails with p at the end of the store.
 [[noreturn]] void fail_off_end(std::int32_t pc, std::int64_t t, std::int64_t b);
+
+// The traced build's budget (FatalKind::budget_spent) or stop flag
+// (FatalKind::stopped) ended the run before the fetch of instruction
+// `next`; instruction `last` ran last (-1: none).
+[[noreturn]] void stop_before(std::int32_t next, std::int32_t last, std::int64_t t, std::int64_t b,
+                              FatalKind why);
 
 // HLT at pc: the registers go back and the run ends normally.
 void halt_at(std::int32_t pc, std::int64_t t, std::int64_t b);

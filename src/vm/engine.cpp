@@ -27,5 +27,5 @@ void run_on_engine(Engine engine, bool watched) {
     (void)engine;
     (void)watched;
 #endif
-    interpret();
+    interpret_from_here();
 }

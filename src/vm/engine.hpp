@@ -14,8 +14,9 @@ inline constexpr const char* ENGINE_VARIABLE = "TSUMIKI_ENGINE";
 // name at all (nullptr) is the standard engine.
 bool engine_named(const char* name, Engine& engine);
 
-// Runs the code store from instruction 0 on a cleared stack, with the
-// input and output that begin_io set up, on `engine`.  The native tier
+// Runs the code store on `engine` from the registers and the stack as a
+// run starts them, with the run's settings (run_machine, vm/run.hpp, does
+// both: every front end runs a program through it).  The native tier
 // runs what it can: a `watched` run (with a trace, a budget or a stop flag)
 // looks at every instruction, and a place without executable memory has
 // none; those, and every run of a build without the tier, run on the

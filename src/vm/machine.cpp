@@ -27,9 +27,14 @@ void sync_registers(std::int32_t pc, std::int64_t top, std::int64_t frame) {
     flush_output();
 }
 
-[[noreturn]] void fail_with(std::int32_t pc, Msg fault) {
-    ir = code[pc];
+// The instruction that ran last, pc (-1: none, and ir stays as it was).
+void ran_last(std::int32_t pc) {
+    if (pc >= 0) ir = code[pc];
     ir_pc = pc;
+}
+
+[[noreturn]] void fail_with(std::int32_t pc, Msg fault) {
+    ran_last(pc);
     runtime_error(fault);
 }
 
@@ -82,10 +87,16 @@ void fail_off_end(std::int32_t pc, std::int64_t top, std::int64_t frame) {
     fail_with(pc, MSG_BAD_CODE_ADDRESS);
 }
 
+void stop_before(std::int32_t next, std::int32_t last, std::int64_t top, std::int64_t frame,
+                 FatalKind why) {
+    sync_registers(next, top, frame);
+    ran_last(last);
+    end_run(why, why == FatalKind::budget_spent ? MSG_BUDGET_SPENT : MSG_STOPPED);
+}
+
 void halt_at(std::int32_t pc, std::int64_t top, std::int64_t frame) {
     sync_registers(pc + 1, top, frame);
-    ir = code[pc];
-    ir_pc = pc;
+    ran_last(pc);
 }
 
 void clear_stack() {
@@ -97,4 +108,5 @@ void reset_machine() {
     p = b = t = 0;
     ir = Instruction{};
     ir_pc = -1;
+    instructions_run = 0;
 }

@@ -29,15 +29,17 @@ extern std::int32_t* const s;
 // The frame base l static links out from b.
 std::int32_t base(std::int32_t l);
 
-// Runs the code store from instruction 0 until HLT, with the input and
-// output that begin_io (vm/runtime.hpp) set up.  Every run-time error ends
-// the run through runtime_error, with the registers, ir and ir_pc showing
-// where.
+// Clears the stack and runs the code store from the registers (0 at
+// start-up: instruction 0) until HLT, with the input and output that
+// begin_io (vm/runtime.hpp) set up.  Every run-time error ends the run
+// through runtime_error, with the registers, ir and ir_pc showing where.
+// A front end runs a program through run_machine (vm/run.hpp) instead,
+// which also starts and ends the run's settings.
 void interpret();
 
 // Runs on from the registers and the stack as they are, without clearing
-// anything: the native tier hands over here at an instruction it leaves
-// to the interpreter.  p must be an instruction, b a frame base with room
+// anything: a run starts here (run_on_engine) and the native tier hands
+// over here at an instruction it leaves to the interpreter.  p must be an instruction, b a frame base with room
 // for its header and t within 0 to STACK_OVERFLOW-1, as before any fetch.
 void interpret_from_here();
 
@@ -62,5 +64,5 @@ extern std::uint64_t instructions_run;
 // Every cell 0, the spare one below s[0] included.
 void clear_stack();
 
-// Back to the state at start-up: registers 0, stack 0.
+// Back to the state at start-up: registers 0, stack 0, no instruction run.
 void reset_machine();

@@ -8,10 +8,12 @@
 #include <asmjit/x86.h>
 #include <cstddef>
 #include <cstdint>
+#include <exception>
 #include <string>
 #include <vector>
 
 #include "diag/diag.hpp"
+#include "vm/effects.hpp"
 #include "vm/machine.hpp"
 #include "vm/native_translator.hpp"
 #include "vm/runtime.hpp"
@@ -20,9 +22,10 @@ namespace native_tier {
 
 namespace {
 
-// The end a run-time service reported, thrown again once the machine code
-// has returned: no exception ever unwinds through it.
-Fatal pending_fatal{};
+// What ended the run inside a run-time service (a Fatal, or whatever the
+// caller's writer or reader threw), thrown again once the machine code has
+// returned: no exception ever unwinds through it.
+std::exception_ptr pending_end;
 
 } // namespace
 
@@ -30,9 +33,9 @@ std::int32_t native_put(std::int32_t v) noexcept {
     try {
         write_number(v);
         return EXIT_HAND_OVER;
-    } catch (const Fatal& fatal) {
-        pending_fatal = fatal;
-        return EXIT_FATAL;
+    } catch (...) {
+        pending_end = std::current_exception();
+        return EXIT_ENDED;
     }
 }
 
@@ -40,9 +43,9 @@ std::int32_t native_get(std::int32_t* cell) noexcept {
     try {
         put_prompt();
         return read_number(*cell) ? EXIT_HAND_OVER : EXIT_NO_NUMBER;
-    } catch (const Fatal& fatal) {
-        pending_fatal = fatal;
-        return EXIT_FATAL;
+    } catch (...) {
+        pending_end = std::current_exception();
+        return EXIT_ENDED;
     }
 }
 
@@ -136,18 +139,20 @@ using namespace native_tier;
 
 bool run_native() {
     if (cx == 0) return false;
-    NativeState state{};
+    NativeState state{p, b, t};
     std::int32_t reason;
     {
         NativeCode native;
         if (!native.make(nullptr, nullptr)) return false;
-        clear_stack();
-        state = NativeState{p, b, t};
         reason = native.run(state);
     }
     // A run-time service that ended the run leaves the registers as the
     // interpreter does: as they were before the run.
-    if (reason == EXIT_FATAL) throw pending_fatal;
+    if (reason == EXIT_ENDED) {
+        std::exception_ptr end = pending_end;
+        pending_end = nullptr;
+        std::rethrow_exception(end);
+    }
     p = state.p;
     b = state.b;
     t = state.t;
@@ -155,14 +160,9 @@ bool run_native() {
         interpret_from_here();
         return true;
     }
-    // As the interpreter leaves it: GET pushed the cell it could not fill.
-    // The output goes out first; if it can't, ir stays as it was.
-    ++p;
-    ++t;
-    flush_output();
-    ir = code[state.p];
-    ir_pc = state.p;
-    runtime_error(MSG_NO_NUMBER);
+    // GET at p failed, as the interpreter's does: it pushed the cell it
+    // could not fill.
+    fail_at(state.p, std::int64_t{state.t} + 1, state.b, MSG_NO_NUMBER);
 }
 
 NativeListing list_native() {

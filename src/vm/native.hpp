@@ -16,11 +16,12 @@
 #include <string>
 #include <vector>
 
-// Runs the code store from instruction 0 on a cleared stack, as interpret()
-// does, with the input and output that begin_io set up.  False, with
-// nothing run, when no machine code could be made (no executable memory);
-// the caller then runs the interpreter.  Run-time errors end the run as in
-// the interpreter: a Fatal, thrown after the machine code has returned.
+// Runs the code store from the registers and the stack as a run starts
+// them (vm/run.hpp), as the interpreter does.  False, with nothing run,
+// when no machine code could be made (no executable memory); the caller
+// then runs the interpreter.  Run-time errors end the run as in the
+// interpreter, and so does an exception from the run's writer or reader:
+// thrown after the machine code has returned.
 bool run_native();
 
 // The machine instructions made for the code store: the entry sequence,

@@ -181,7 +181,7 @@ Cell Translator::pop() {
     return c;
 }
 
-// Pushes a cell: its store waits in `deferred` (unless deferring is off).
+// Pushes a cell: its store waits in `deferred`.
 void Translator::push(const Cell& c) {
     ++delta;
     known.push_back(c);
@@ -191,10 +191,7 @@ void Translator::push(const Cell& c) {
             e = d; // the earlier push to this cell is never seen
             return;
         }
-    if (deferring)
-        deferred.push_back(d);
-    else
-        store(d);
+    deferred.push_back(d);
 }
 void Translator::push_register(int r) {
     Cell c;
@@ -283,7 +280,7 @@ void Translator::test_run(int i) {
     // uses must lie below every cell it pushes, as in every compiled
     // program, so that no load or store of one meets the other.  The
     // pushes lie in the stack, so then the frame cells do too.
-    if (deferring && used >= 0 && pushed < STACK_SIZE) {
+    if (used >= 0 && pushed < STACK_SIZE) {
         as.lea(x86::rax, x86::ptr(T, static_cast<std::int32_t>(pushed)));
         as.sub(x86::rax, B);
         comment("the run's frame cells below its pushes?");

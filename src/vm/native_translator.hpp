@@ -33,7 +33,7 @@ struct NativeState {
 enum NativeExit : std::int32_t {
     EXIT_HAND_OVER = 0, // the interpreter goes on at p
     EXIT_NO_NUMBER = 1, // GET at p found no number (its cell was s[t+1])
-    EXIT_FATAL = 2,     // a run-time service ended the run: pending_fatal
+    EXIT_ENDED = 2,     // a run-time service ended the run (native.cpp: pending_end)
 };
 
 // The run-time services the machine code calls (native.cpp): write v, and
@@ -109,7 +109,6 @@ struct Translator {
     unsigned busy = 0;              // pool registers the instruction holds operands in
     bool dead = false;              // the run always hands over at its start
     std::vector<Deferred> deferred; // pushes not stored yet
-    bool deferring = true;          // pushes wait (off: each is stored at once)
     int compared_for = -1;          // the FJP that may use the flags of the COP before it
     x86::CondCode compared = x86::CondCode::kE;
 

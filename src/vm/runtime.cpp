@@ -41,6 +41,10 @@ void begin_io(Writer out, Reader in, bool by_line) {
     in_ended = false;
 }
 
+void end_io() {
+    begin_io(Writer{}, Reader{}, false);
+}
+
 void flush_output() {
     std::size_t n = out_length;
     out_length = 0;

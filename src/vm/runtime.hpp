@@ -18,6 +18,10 @@
 // Starts a run's input and output; `by_line` delivers every line at once.
 void begin_io(Writer out, Reader in, bool by_line);
 
+// Ends them: what the output buffer still holds is dropped, and the
+// writer and reader are forgotten (the caller's may not outlive the run).
+void end_io();
+
 // Appends bytes to the output buffer.
 void put_bytes(const char* bytes, std::size_t n);
 

@@ -49,16 +49,10 @@ void interpret_traced() {
                 trace_machine(pc, code[pc]);
             }
             bool spent = instruction_budget != 0 && executed == instruction_budget;
-            if (spent || (stop_flag != nullptr && stop_flag->load(std::memory_order_relaxed))) {
-                p = pc;
-                t = static_cast<std::int32_t>(sp);
-                b = static_cast<std::int32_t>(bp);
-                flush_output();
-                if (last >= 0) ir = code[last];
-                ir_pc = last;
-                if (spent) end_run(FatalKind::budget_spent, MSG_BUDGET_SPENT);
-                end_run(FatalKind::stopped, MSG_STOPPED);
-            }
+            if (spent)
+                stop_before(pc, last, sp, bp, FatalKind::budget_spent);
+            if (stop_flag != nullptr && stop_flag->load(std::memory_order_relaxed))
+                stop_before(pc, last, sp, bp, FatalKind::stopped);
         }
         const Instruction in = code[pc];
         last = pc;

@@ -16,8 +16,8 @@ Settings utf8_settings() {
     return settings;
 }
 
-RunEnding ended(RunEnd end, std::string_view output, std::string message = "", std::int32_t pc = -1) {
-    RunEnding ending;
+RunReport ended(RunEnd end, std::string_view output, std::string message = "", std::int32_t pc = -1) {
+    RunReport ending;
     ending.finished = true;
     ending.run.end = end;
     ending.run.message = std::move(message);
@@ -71,14 +71,14 @@ TEST(Verdicts, BudgetOutputLimitAndSignals) {
     EXPECT_EQ(tle.verdict, Verdict::TLE);
     EXPECT_EQ(tle.message, "命令の実行回数が上限(1000回)に達しました");
     EXPECT_EQ(tle.line, 2);
-    RunEnding flood = ended(RunEnd::output_failed, std::string(64, '1'));
+    RunReport flood = ended(RunEnd::output_failed, std::string(64, '1'));
     flood.over_limit = true;
     Outcome ole = judge_run(flood, test, settings, places);
     EXPECT_EQ(ole.verdict, Verdict::OLE);
     EXPECT_EQ(ole.message, "出力が上限(64バイト)を超えました");
     EXPECT_EQ(ole.output_bytes, 64u);
 
-    RunEnding cpu;
+    RunReport cpu;
     cpu.signal = SIGXCPU;
     cpu.cpu_limit = true;
     cpu.cpu_seconds = 11;
@@ -86,7 +86,7 @@ TEST(Verdicts, BudgetOutputLimitAndSignals) {
     EXPECT_EQ(slow.verdict, Verdict::TLE);
     EXPECT_EQ(slow.message, "実行がCPU時間の上限(11秒)に達しました");
     EXPECT_EQ(slow.steps, 0u);
-    RunEnding crash;
+    RunReport crash;
     crash.signal = SIGSEGV;
     Outcome crashed = judge_run(crash, test, settings, places);
     EXPECT_EQ(crashed.verdict, Verdict::RE);
