@@ -149,6 +149,7 @@ RunResult run_program(const RunOptions& options) {
     setup.trace_out = options.trace_out;
     setup.budget = options.budget;
     setup.stop = options.stop;
+    setup.pulse = options.pulse;
     setup.engine = options.engine;
     RunEnding ending = run_machine(setup);
 
@@ -163,7 +164,8 @@ RunResult run_program(const RunOptions& options) {
     }
     result.pc = ir_pc;
     // Only the plain loop counts, and only a run it made from the start.
-    bool watched = options.trace || options.budget != 0 || options.stop != nullptr;
+    bool watched = options.trace || options.budget != 0 || options.stop != nullptr ||
+                   options.pulse.call != nullptr;
     if (trace_built && (watched || options.engine == Engine::interpreter))
         result.steps = instructions_run;
     return result;
@@ -174,8 +176,12 @@ void end_output_failed() {
     std::_Exit(1);
 }
 
-void finish_process(const std::string& text, int status) {
+void finish_process(const std::string& text, int status, std::string_view note) {
     bool written = std::fwrite(text.data(), 1, text.size(), stdout) == text.size();
     if (std::fflush(stdout) != 0 || !written || std::ferror(stdout) != 0) end_output_failed();
+    if (!note.empty()) {
+        std::fwrite(note.data(), 1, note.size(), stderr);
+        std::fflush(stderr);
+    }
     std::exit(status);
 }

@@ -34,6 +34,7 @@
 #include "lexer/reader.hpp"
 #include "symtab/symtab.hpp"
 #include "vm/engine.hpp"
+#include "vm/run.hpp"
 
 enum class ErrorKind {
     none,
@@ -139,6 +140,11 @@ struct RunOptions {
     // Set by anyone, at any time, to end the run before the next
     // instruction (traced core, as the budget).
     const std::atomic<bool>* stop = nullptr;
+    // Called every `pulse.every` instructions (traced core, as the budget),
+    // once the output written so far has gone to `output`: for a caller
+    // that holds text back to send it on while the run goes on
+    // (vm/run.hpp).
+    Pulse pulse{};
     Engine engine = Engine::standard;
 };
 
@@ -161,7 +167,7 @@ struct RunResult {
     // How many instructions the run began, the one that failed or halted
     // included; a run that spent its budget began exactly the budget.
     // Counted where the traced core's plain loop runs the whole program
-    // (with a budget, a stop flag or the run trace, or on
+    // (with a budget, a stop flag, a pulse or the run trace, or on
     // Engine::interpreter); 0 elsewhere.
     std::uint64_t steps = 0;
 };
@@ -175,5 +181,8 @@ RunResult run_program(const RunOptions& options);
 // is there already and ends the process with `status`.  When standard
 // output can't be written, says "出力を書き込めませんでした" on standard
 // error instead and ends with status 1; end_output_failed does only that.
-[[noreturn]] void finish_process(const std::string& text, int status);
+// `note`, once standard output is written, goes to standard error (a
+// terminal's view of where an error was found).
+[[noreturn]] void finish_process(const std::string& text, int status,
+                                 std::string_view note = {});
 [[noreturn]] void end_output_failed();

@@ -1,16 +1,69 @@
 // tsumiki SOURCE: compiles the program in SOURCE and runs it at once.
+// tsumiki --help and tsumiki --version print the usage with a word on the
+// environment, and the version (a file of either name runs as ./--help).
+//
+// When standard error is a terminal, a compile or run-time error also shows
+// there where it was found (driver/place.hpp), with the hint for a compile
+// error (driver/hints.hpp); standard output is the same either way.
 //
 // Its messages and the read prompt are written in the encoding that
 // TSUMIKI_ENCODING names, the build's default when it is unset or empty.
 // The environment variable TSUMIKI_ENGINE chooses the machine: `native`
 // (the default; the interpreter where no native tier was built or can run)
 // or `interpreter`.
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
+
+#include <unistd.h>
 
 #include "diag/diag.hpp"
 #include "driver/api.hpp"
+#include "driver/hints.hpp"
+#include "driver/place.hpp"
+#include "version.hpp"
+
+namespace {
+
+// The program in the file at `path`, read and compiled again with
+// positions, after an error: a correct run never pays for them.  False
+// when the file can't be read again (a pipe) or compiles differently now.
+bool compile_again(const char* path, Encoding encoding, std::string& source, Compiled& again) {
+    if (!read_source(path, source)) return false;
+    CompileOptions options;
+    options.encoding = encoding;
+    options.large_stack = true;
+    again = compile_text(source, options);
+    return true;
+}
+
+// Where the compile error `failed` was found, and its hint; empty when
+// that can't be known any more.
+std::string compile_error_place(const char* path, const Compiled& failed, Encoding encoding) {
+    std::string source;
+    Compiled again;
+    if (failed.error == ErrorKind::open || !compile_again(path, encoding, source, again) ||
+        again.message != failed.message)
+        return "";
+    return show_place(path, again.where, MSG_I_POSITION, source, encoding) +
+           hint_for(source, again.error, again.error_text, again.where, encoding);
+}
+
+// Where the instruction `pc`, which failed at run time, was compiled from.
+std::string run_error_place(const char* path, const Compiled& compiled, std::int32_t pc,
+                            Encoding encoding) {
+    std::string source;
+    Compiled again;
+    if (pc < 0 || pc >= compiled.code_size || !compile_again(path, encoding, source, again) ||
+        again.error != ErrorKind::none || again.code_size != compiled.code_size)
+        return "";
+    return show_place(path, again.code_pos[static_cast<std::size_t>(pc)], MSG_I_RUN_POSITION,
+                      source, encoding);
+}
+
+} // namespace
 
 int main(int argc, char** argv) {
     Encoding encoding = default_encoding();
@@ -18,10 +71,16 @@ int main(int argc, char** argv) {
     if (asked != nullptr && asked[0] != '\0' && !encoding_named(asked, encoding))
         finish_process(format_message(msg(MSG_BAD_ENCODING), asked), 1);
     set_encoding(encoding);
-    if (argc < 2) {
-        const char* name = argc > 0 && argv[0] != nullptr ? argv[0] : "tsumiki";
-        finish_process(format_message(msg(MSG_USAGE), name), 1);
+    const char* name = argc > 0 && argv[0] != nullptr ? argv[0] : "tsumiki";
+    if (argc < 2) finish_process(format_message(msg(MSG_USAGE), name), 1);
+    if (std::strcmp(argv[1], "--help") == 0) {
+        const char* encoding_name = default_encoding() == Encoding::utf8 ? "utf-8" : "sjis";
+        finish_process(format_message(msg(MSG_USAGE), name) +
+                           format_message(msg(MSG_HELP), encoding_name),
+                       0);
     }
+    if (std::strcmp(argv[1], "--version") == 0)
+        finish_process(format_message(msg(MSG_VERSION), tsumiki_version), 0);
     // The engine TSUMIKI_ENGINE names; any other value ends the process.
     const char* engine_name = std::getenv(ENGINE_VARIABLE);
     Engine engine = Engine::standard;
@@ -32,7 +91,10 @@ int main(int argc, char** argv) {
     compile_options.positions = false;
     compile_options.large_stack = true;
     Compiled compiled = compile_file(argv[1], compile_options);
-    if (compiled.error != ErrorKind::none) finish_process(compiled.message, 1);
+    const bool terminal = isatty(STDERR_FILENO) != 0;
+    if (compiled.error != ErrorKind::none)
+        finish_process(compiled.message, 1,
+                       terminal ? compile_error_place(argv[1], compiled, encoding) : "");
 
     RunOptions run_options;
     run_options.encoding = encoding;
@@ -40,7 +102,9 @@ int main(int argc, char** argv) {
     RunResult run = run_program(run_options);
     switch (run.end) {
     case RunEnd::halted: finish_process("", 0);
-    case RunEnd::runtime_error: finish_process(run.message, 1);
+    case RunEnd::runtime_error:
+        finish_process(run.message, 1,
+                       terminal ? run_error_place(argv[1], compiled, run.pc, encoding) : "");
     case RunEnd::output_failed:
     case RunEnd::budget_spent:
     case RunEnd::stopped: break;

@@ -5,7 +5,7 @@
 //          --native, each instruction's machine code under it)
 //   trace  compiles and runs with the trace hooks printing
 //   check  compiles only; an error also shows where in the source it was
-//          found, and a hint for the usual slips (inspect/hints.hpp)
+//          found, and a hint for the usual slips (driver/hints.hpp)
 //   run    compiles and runs, exactly as tsumiki does (--engine=native or
 //          --engine=interpreter chooses the machine; without it,
 //          TSUMIKI_ENGINE does, as for tsumiki)
@@ -17,13 +17,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "diag/diag.hpp"
 #include "diag/trace.hpp"
 #include "driver/api.hpp"
-#include "inspect/hints.hpp"
-#include "inspect/location.hpp"
+#include "driver/hints.hpp"
+#include "driver/place.hpp"
 #include "version.hpp"
 #include "vm/code.hpp"
 #include "vm/native.hpp"
@@ -199,6 +201,21 @@ Request read_command_line(int argc, char** argv) {
     return request;
 }
 
+// Prints where in the file at `path` the error was found, after its
+// message: the heading, and the source line with a caret when the file can
+// be read again.  For a compile error, also the hint, if any.
+void show_location(const char* path, SourcePos where, Msg heading,
+                   const Compiled* compile_error = nullptr) {
+    std::string source;
+    std::optional<std::string_view> text;
+    if (read_source(path, source)) text = source;
+    std::string out = show_place(path, where, heading, text, current_encoding());
+    if (compile_error != nullptr && text)
+        out += hint_for(source, compile_error->error, compile_error->error_text, where,
+                        current_encoding());
+    std::fwrite(out.data(), 1, out.size(), stdout);
+}
+
 // Compiles as tsumiki does, with the traces asked for; an error ends the
 // process with its message (and, for `check`, the place it was found).
 Compiled compile(const Request& request, const TraceSwitches& traces) {
@@ -209,15 +226,8 @@ Compiled compile(const Request& request, const TraceSwitches& traces) {
     Compiled compiled = compile_file(request.path, options);
     if (compiled.error == ErrorKind::none) return compiled;
     std::fwrite(compiled.message.data(), 1, compiled.message.size(), stdout);
-    if (request.command == Command::check && compiled.error != ErrorKind::open) {
-        show_location(request.path, compiled.where);
-        std::string source;
-        if (read_source(request.path, source))
-            std::fputs(hint_for(source, compiled.error, compiled.error_text, compiled.where,
-                                current_encoding())
-                           .c_str(),
-                       stdout);
-    }
+    if (request.command == Command::check && compiled.error != ErrorKind::open)
+        show_location(request.path, compiled.where, MSG_I_POSITION, &compiled);
     finish_process("", 1);
 }
 

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "diag/diag.hpp"
+#include "driver/hints.hpp"
 
 using nlohmann::json;
 
@@ -166,9 +167,15 @@ json diagnostics(const Document& doc) {
     json list = json::array();
     const Compiled& c = doc.compiled;
     if (c.error == ErrorKind::none) return list;
-    std::string text = c.message;
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
-        text.pop_back();
+    auto trimmed = [](std::string text) {
+        while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
+            text.pop_back();
+        return text;
+    };
+    // The message, and on a line of its own the hint, as check shows it.
+    std::string text = trimmed(c.message);
+    std::string hint = trimmed(hint_for(doc.text, c.error, c.error_text, c.where, Encoding::utf8));
+    if (!hint.empty()) text += "\n" + hint;
     std::size_t offset = byte_offset(doc.lines, c.where);
     std::size_t length = token_length(doc.text, offset);
     // The token's end, counted as the compiler counts (no carriage returns).

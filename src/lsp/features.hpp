@@ -8,7 +8,8 @@
 
 #include "lsp/documents.hpp"
 
-// The compile error as a list of at most one Diagnostic.
+// The compile error as a list of at most one Diagnostic: the message, and
+// the hint for the usual slips (driver/hints.hpp) on a line of its own.
 nlohmann::json diagnostics(const Document& doc);
 
 // DocumentSymbol[]: the program with its routines nested as declared, and

@@ -237,5 +237,9 @@ void check_entry(std::int32_t pc, std::int64_t t, std::int64_t b);
 [[noreturn]] void stop_before(std::int32_t next, std::int32_t last, std::int64_t t, std::int64_t b,
                               FatalKind why);
 
+// Not an end: the traced build's pulse before the fetch of instruction
+// `next`, with the registers back and the output written so far delivered.
+void pulse_at(std::int32_t next, std::int64_t t, std::int64_t b);
+
 // HLT at pc: the registers go back and the run ends normally.
 void halt_at(std::int32_t pc, std::int64_t t, std::int64_t b);

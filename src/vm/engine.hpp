@@ -17,8 +17,8 @@ bool engine_named(const char* name, Engine& engine);
 // Runs the code store on `engine` from the registers and the stack as a
 // run starts them, with the run's settings (run_machine, vm/run.hpp, does
 // both: every front end runs a program through it).  The native tier
-// runs what it can: a `watched` run (with a trace, a budget or a stop flag)
-// looks at every instruction, and a place without executable memory has
-// none; those, and every run of a build without the tier, run on the
-// interpreter, without a word.
+// runs what it can: a `watched` run (with a trace, a budget, a stop flag
+// or a pulse) looks at every instruction, and a place without executable
+// memory has none; those, and every run of a build without the tier, run
+// on the interpreter, without a word.
 void run_on_engine(Engine engine, bool watched);

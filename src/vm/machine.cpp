@@ -14,6 +14,7 @@ std::int32_t ir_pc = -1;
 std::uint64_t instruction_budget = 0;
 const std::atomic<bool>* stop_flag = nullptr;
 std::uint64_t instructions_run = 0;
+Pulse run_pulse;
 
 namespace {
 
@@ -92,6 +93,11 @@ void stop_before(std::int32_t next, std::int32_t last, std::int64_t top, std::in
     sync_registers(next, top, frame);
     ran_last(last);
     end_run(why, why == FatalKind::budget_spent ? MSG_BUDGET_SPENT : MSG_STOPPED);
+}
+
+void pulse_at(std::int32_t next, std::int64_t top, std::int64_t frame) {
+    sync_registers(next, top, frame);
+    run_pulse.call(run_pulse.context);
 }
 
 void halt_at(std::int32_t pc, std::int64_t top, std::int64_t frame) {

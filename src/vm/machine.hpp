@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "vm/code.hpp"
+#include "vm/run.hpp"
 
 inline constexpr int STACK_SIZE = 1000;    // cells s[0] to s[999]
 inline constexpr int STACK_OVERFLOW = 998; // t may not reach this before a fetch
@@ -49,11 +50,12 @@ void interpret_from_here();
 void interpret_traced();
 
 // In the traced build only: the number of instructions a run may execute
-// before it ends (FatalKind::budget_spent), 0 for no limit; and a flag that
-// ends it (FatalKind::stopped) when someone sets it.  Both are looked at
-// before every fetch.
+// before it ends (FatalKind::budget_spent), 0 for no limit; a flag that
+// ends it (FatalKind::stopped) when someone sets it; and the run's pulse
+// (vm/run.hpp).  All are looked at before every fetch.
 extern std::uint64_t instruction_budget;
 extern const std::atomic<bool>* stop_flag;
+extern Pulse run_pulse;
 
 // How many instructions the last run of interpret_traced began, the one
 // that failed or halted included; one the budget or the stop flag kept

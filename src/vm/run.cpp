@@ -18,11 +18,12 @@ void begin_run(const RunSetup& setup) {
     text_out = setup.trace_out;
     instruction_budget = setup.budget;
     stop_flag = setup.stop;
+    run_pulse = setup.pulse;
 }
 
 // Puts back what begin_run set, when the run ends in any way at all: no
-// trace, no budget, no stop flag, the machine's text to standard output,
-// and none of the caller's writers and readers kept.
+// trace, no budget, no stop flag, no pulse, the machine's text to standard
+// output, and none of the caller's writers and readers kept.
 struct RunSettings {
     RunSettings(const RunSettings&) = delete;
     RunSettings& operator=(const RunSettings&) = delete;
@@ -33,6 +34,7 @@ struct RunSettings {
         text_out = Writer{};
         instruction_budget = 0;
         stop_flag = nullptr;
+        run_pulse = Pulse{};
     }
 };
 
@@ -41,7 +43,8 @@ struct RunSettings {
 RunEnding run_machine(const RunSetup& setup) {
     RunSettings settings(setup);
     RunEnding ending;
-    bool watched = setup.trace || setup.budget != 0 || setup.stop != nullptr;
+    bool watched =
+        setup.trace || setup.budget != 0 || setup.stop != nullptr || setup.pulse.call != nullptr;
     try {
         run_on_engine(setup.engine, watched);
     } catch (const Fatal& fatal) {

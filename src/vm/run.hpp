@@ -1,6 +1,6 @@
 // A run of the machine from its start to its end, the one way every engine
 // is run: run_machine puts the machine in its state at start-up, sets up
-// the run's input, output, trace, budget and stop flag, runs the code store
+// the run's input, output, trace and watches, runs the code store
 // on the engine asked for, and whatever ends the run (HLT, a run-time
 // error, the budget, the stop flag, output that can't be written, or an
 // exception from one of the caller's writers or readers) puts the run's
@@ -18,6 +18,17 @@
 #include "diag/stream.hpp"
 #include "vm/engine.hpp"
 
+// A call the traced build makes every `every` instructions of a run (every
+// instruction for 0), after delivering the output written so far: for a
+// front end that holds text back, such as the playground's worker, to send
+// it on however long the run goes on.  An exception it throws ends the run
+// and reaches the caller, as one from a writer does.
+struct Pulse {
+    void (*call)(void* context) = nullptr;
+    void* context = nullptr;
+    std::uint64_t every = 0;
+};
+
 // What a run is given.
 struct RunSetup {
     Writer output{}; // PUT's lines and GET's prompts
@@ -27,10 +38,11 @@ struct RunSetup {
     bool trace = false;
     Writer trace_out{};
     // The traced build's watches, looked at before every instruction: the
-    // number of instructions the run may execute (0: no limit), and a flag
-    // that ends the run when someone sets it.
+    // number of instructions the run may execute (0: no limit), a flag
+    // that ends the run when someone sets it, and the pulse.
     std::uint64_t budget = 0;
     const std::atomic<bool>* stop = nullptr;
+    Pulse pulse{};
     Engine engine = Engine::standard;
 };
 

@@ -1,8 +1,8 @@
 // The plain loop: one instruction at a time, straight from the effects of
 // vm/effects.hpp, with the test of t before every fetch.  It is the traced
-// build's interpreter, where the run trace, the instruction budget and the
-// stop flag look at every instruction; the other build runs the fast loop
-// (vm/interpreter.cpp), which its tests compare with this one.
+// build's interpreter, where the run trace, the instruction budget, the
+// stop flag and the pulse look at every instruction; the other build runs
+// the fast loop (vm/interpreter.cpp), which its tests compare with this one.
 #include "diag/trace.hpp"
 #include "vm/effects.hpp"
 #include "vm/machine.hpp"
@@ -31,6 +31,7 @@ void interpret_traced() {
     std::int32_t last = -1; // the instruction run last
     std::uint64_t executed = 0; // instructions begun
     CountOnExit count{executed};
+    std::uint64_t since_pulse = 0;
 
     for (;;) {
         // The test of t, with the t the last instruction left.
@@ -53,6 +54,10 @@ void interpret_traced() {
                 stop_before(pc, last, sp, bp, FatalKind::budget_spent);
             if (stop_flag != nullptr && stop_flag->load(std::memory_order_relaxed))
                 stop_before(pc, last, sp, bp, FatalKind::stopped);
+            if (run_pulse.call != nullptr && ++since_pulse >= run_pulse.every) {
+                since_pulse = 0;
+                pulse_at(pc, sp, bp);
+            }
         }
         const Instruction in = code[pc];
         last = pc;

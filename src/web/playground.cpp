@@ -6,7 +6,10 @@
 //
 //   tsu_compile(source, n)   compiles; 0, or the ErrorKind of the error
 //   tsu_list()               sends the listing of the program compiled last
-//   tsu_run(input, n, trace) runs it with that input; the RunEnd
+//   tsu_run(input, n, trace) runs it with that input; the RunEnd.  Every
+//                            PULSE_EVERY instructions the trace held back
+//                            goes out and the worker is called
+//                            (Module.onPulse) to send what it holds.
 //   tsu_nesting_message()    sets it to that of a program nested too deeply
 //   tsu_message()            the last error's text (empty without one)
 //   tsu_line(), tsu_column() where the last error was found; 0 when unknown
@@ -44,11 +47,18 @@ int trace_lines = 0;
 std::string trace_batch;
 constexpr std::size_t TRACE_BATCH_BYTES = 16 << 10;
 
+// How often a run hands on what is held back, in instructions: well under a
+// millisecond of the plain loop here, and too seldom to slow it.
+constexpr std::uint64_t PULSE_EVERY = 10000;
+
 } // namespace
 
 // Hands n bytes for a pane to the worker (worker.js: Module.onText).
 EM_JS(void, send_text, (int pane, const char* bytes, std::size_t n),
       { Module.onText(pane, HEAPU8.subarray(bytes, bytes + n)); });
+
+// Lets the worker send on the text it holds back (worker.js: Module.onPulse).
+EM_JS(void, pulse_worker, (), { Module.onPulse(); });
 
 namespace {
 
@@ -62,8 +72,16 @@ Writer pane_writer(Pane pane) {
 }
 
 void send_trace_batch() {
+    if (trace_batch.empty()) return;
     send_text(PANE_TRACE, trace_batch.data(), trace_batch.size());
     trace_batch.clear();
+}
+
+// The run's pulse: the machine has delivered its output; the trace follows,
+// then the worker may send both on.
+void pulse(void*) {
+    send_trace_batch();
+    pulse_worker();
 }
 
 // Passes the trace on up to its last permitted line, then drops it.
@@ -120,7 +138,9 @@ EMSCRIPTEN_KEEPALIVE int tsu_run(const char* input, std::size_t n, int trace) {
     options.output_by_line = true; // the page shows each line as it comes
     options.trace = trace != 0;
     options.trace_out = Writer{write_trace, nullptr};
+    options.pulse = Pulse{pulse, nullptr, PULSE_EVERY};
     trace_lines = 0;
+    trace_batch.clear();
     RunResult result = run_program(options);
     send_trace_batch();
     last_message = result.message;

@@ -8,6 +8,7 @@
 #include <pthread.h>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "driver/api.hpp"
 
@@ -135,6 +136,65 @@ TEST(Interface, BudgetAndStopEndARunAndTheNextOneWorks) {
     Ran next = run_with("2");
     EXPECT_EQ(next.result.end, RunEnd::halted);
     EXPECT_EQ(next.out, "数を入力して下さい>2\n1\n");
+}
+
+namespace {
+
+// What a pulse saw: the bytes delivered to the output by then.
+struct Pulses {
+    const std::string* out;
+    std::vector<std::size_t> delivered;
+};
+
+void count_pulse(void* context) {
+    auto* seen = static_cast<Pulses*>(context);
+    seen->delivered.push_back(seen->out->size());
+}
+
+} // namespace
+
+TEST(Interface, APulseComesEveryFewInstructionsWithTheOutputDeliveredFirst) {
+    // 4 instructions, 1000 rounds of 11 (the test, a write, the increment),
+    // the last test and HLT: 11009 instructions.
+    ASSERT_EQ(compile_text("program p;\nvar i;\nbegin\n  i := 0;\n"
+                           "  while i < 1000 do begin write(i); i := i + 1 end\nend.\n",
+                           utf8_options())
+                  .error,
+              ErrorKind::none);
+    std::string all;
+    for (int i = 0; i < 1000; ++i)
+        all += std::to_string(i) + "\n";
+    // On every engine: a run with a pulse is a watched run.
+    for (Engine engine : {Engine::native, Engine::interpreter}) {
+        std::string out;
+        Pulses seen{&out, {}};
+        RunOptions options;
+        options.encoding = Encoding::utf8;
+        options.output = string_writer(out); // held back in large pieces
+        options.pulse = Pulse{count_pulse, &seen, 500};
+        options.engine = engine;
+        EXPECT_EQ(run_program(options).end, RunEnd::halted);
+        EXPECT_EQ(out, all);
+        // Before the 500th instruction run, the 1000th, ..., the 11000th.
+        ASSERT_EQ(seen.delivered.size(), 22u);
+        // By each pulse, every line written so far has gone out: the 499
+        // instructions before the first wrote 45 lines (0 to 9 of 2 bytes,
+        // 10 to 44 of 3), each pulse more than the one before.
+        EXPECT_EQ(seen.delivered[0], 2u * 10 + 3u * 35);
+        for (std::size_t k = 1; k < seen.delivered.size(); ++k)
+            EXPECT_GT(seen.delivered[k], seen.delivered[k - 1]);
+        for (std::size_t n : seen.delivered)
+            EXPECT_EQ(all.substr(0, n).back(), '\n');
+    }
+    // Every instruction, with `every` 0.
+    std::string out;
+    Pulses seen{&out, {}};
+    RunOptions options;
+    options.encoding = Encoding::utf8;
+    options.output = string_writer(out);
+    options.pulse = Pulse{count_pulse, &seen, 0};
+    EXPECT_EQ(run_program(options).end, RunEnd::halted);
+    EXPECT_EQ(seen.delivered.size(), 11009u);
 }
 
 namespace {

@@ -195,6 +195,25 @@ TEST(CALLBACKS_SUITE, ATraceWriterThatThrowsReachesTheCaller) {
     }
 }
 
+TEST(CALLBACKS_SUITE, APulseThatThrowsReachesTheCaller) {
+    for (Engine engine : ENGINES) {
+        SCOPED_TRACE(name(engine));
+        ASSERT_EQ(compile_text(PROGRAM, utf8()).error, ErrorKind::none);
+        std::string out;
+        std::string_view input = "5";
+        RunOptions options = run_options(engine);
+        options.output = string_writer(out);
+        options.input = view_reader(input);
+        options.pulse = Pulse{[](void*) { throw CallerError{7}; }, nullptr, 10};
+        EXPECT_THROW(run_program(options), CallerError);
+        // The output written before the tenth fetch went out first.
+        EXPECT_EQ(out, "7\n数を入力して下さい>5\n");
+        expect_ready();
+        EXPECT_EQ(run_pulse.call, nullptr);
+        expect_next_run_works(engine);
+    }
+}
+
 TEST(CALLBACKS_SUITE, ACompileTraceWriterThatThrowsReachesTheCaller) {
     // On the caller's stack and on a thread of its own with a large stack;
     // at the first character and in the middle of the program.

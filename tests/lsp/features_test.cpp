@@ -89,6 +89,30 @@ TEST(Features, ErrorsAreDiagnosedAtTheirToken) {
     EXPECT_EQ(open(SHADOW), json::array());
 }
 
+TEST(Features, DiagnosticsCarryTheHintOnALineOfItsOwn) {
+    auto message = [](const std::string& text) {
+        json d = open(text);
+        return d.size() == 1 ? d[0]["message"].get<std::string>() : std::string("(none)");
+    };
+    EXPECT_EQ(message("program p;\nvar x;\nbegin\n  x := 1\n  write(x)\nend.\n"),
+              "構文エラー: ブロックのおわりのendがありません\n"
+              "ヒント: 前の行の終りにセミコロン(;)が抜けていませんか");
+    EXPECT_EQ(message("program p;\nbegin\n  write(1)；\nend.\n"),
+              "字句エラー: 認識できないトークン\n"
+              "ヒント: 全角の文字です。半角の ; に直して下さい");
+    EXPECT_EQ(message("program p;\nbegin\n  zz9 := 1\nend.\n"),
+              "構文エラー: 宣言されていない識別子の使用(k)\nヒント: 宣言されていない名前: zz9");
+    EXPECT_EQ(message("\xEF\xBB\xBFprogram p;\nbegin\nend.\n"),
+              "字句エラー: 認識できないトークン\n"
+              "ヒント: ファイルの先頭にBOM(バイト順マーク)があります。BOMなしで保存して下さい");
+    EXPECT_EQ(message("program p;\nbegin\nend."),
+              "字句エラー: ファイルの終り\n"
+              "ヒント: 最後のピリオドのあとに改行がありません。ピリオドのあとで改行して下さい");
+    // No hint applies: the message alone.
+    EXPECT_EQ(message("program p;\nvar abc;\nbegin\n  abc = 2\nend.\n"),
+              "構文エラー: :=がありません");
+}
+
 TEST(Features, DeepNestingIsAnError) {
     json d = open("program p;\nvar x;\nbegin\n  x := " + std::string(1000000, '(') + "1\nend.\n");
     ASSERT_EQ(d.size(), 1u);

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "driver/api.hpp"
-#include "inspect/hints.hpp"
+#include "driver/hints.hpp"
 
 namespace {
 

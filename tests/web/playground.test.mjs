@@ -183,22 +183,52 @@ await check('a program nested too deeply is an error marked at its place, and th
   assert.equal(await text('#output'), readFileSync(join(examplesDir, 'hello.out'), 'utf8'));
 });
 
-await check('Stop ends an endless loop at once, its output shown as it came', async () => {
-  await typeProgram('program p;\nvar x;\nbegin\n  write(1);\n  x := 0;\n  while 0 = 0 do\n    x := 1 - x\nend.\n');
+await check('a program that prints and then loops shows its output, its whole listing and its trace before Stop', async () => {
+  // 100 lines, then a loop that never ends and prints nothing more.
+  await typeProgram('program p;\nvar x, y;\nbegin\n  x := 1;\n  while x <= 100 do\n  begin\n    write(x);\n'
+    + '    x := x + 1\n  end;\n  y := 0;\n  while 0 = 0 do\n    y := 1 - y\nend.\n');
   await page.click('#run');
-  await page.waitForFunction(() => document.getElementById('output').textContent.length > 0);
-  assert.equal(await text('#output'), '1\n');
+  const clicked = Date.now();
+  const lines = Array.from({ length: 100 }, (_, i) => `${i + 1}\n`).join('');
+  const soon = { timeout: 10000 };
+  await page.waitForFunction((want) => document.getElementById('output').textContent === want, lines, soon);
+  console.log(`     the output was shown ${Date.now() - clicked} ms after Run`);
+  // The whole listing, every instruction up to the HLT and the closing rule.
+  await page.waitForFunction(() => document.getElementById('listing').textContent.endsWith('------------------\n\n'),
+    null, soon);
+  const listing = await text('#listing');
+  const numbers = [...listing.matchAll(/^(\d+): /gm)].map((m) => Number(m[1]));
+  assert.deepEqual(numbers, numbers.map((_, i) => i));
+  assert.match(listing, new RegExp(`^${numbers.length - 1}: HLT\\(0,0\\)$`, 'm'));
+  // The trace: its first 2000 lines, then the mark that the rest is left out.
+  await page.waitForFunction(() => document.getElementById('trace').textContent.endsWith('\n...\n'), null, soon);
+  const trace = (await text('#trace')).split('\n');
+  assert.equal(trace.length, 2000 + 2, 'the trace has its 2000 lines and the mark');
+  assert.equal(trace[0], 'p = 0: b = 0: t = 0');
   assert.equal(await page.$eval('body', (b) => b.dataset.state), 'running');
-  const trace = await text('#trace');
-  assert.ok(trace.split('\n').length <= 2002, 'the trace is capped');
   const started = Date.now();
   await page.click('#stop');
   await page.waitForFunction(() => document.body.dataset.state === 'stopped');
   console.log(`     stopped after ${Date.now() - started} ms`);
+  assert.equal(await text('#output'), lines);
   // The page goes on working with a fresh worker.
   await page.selectOption('#examples', 'hello');
   await runAndWait();
   assert.equal(await text('#output'), readFileSync(join(examplesDir, 'hello.out'), 'utf8'));
+});
+
+await check('100 lines written before a long computation are all shown while it goes on', async () => {
+  // 100 lines, then 72 million instructions of arithmetic (a few seconds), then the end.
+  await typeProgram('program p;\nvar i;\nbegin\n  i := 1;\n  while i <= 100 do begin write(i); i := i + 1 end;\n'
+    + '  i := 0;\n  while i < 8000000 do i := i + 1\nend.\n');
+  await page.uncheck('#trace-on');
+  await page.click('#run');
+  const lines = Array.from({ length: 100 }, (_, i) => `${i + 1}\n`).join('');
+  await page.waitForFunction((want) => document.getElementById('output').textContent === want, lines, { timeout: 20000 });
+  const state = await page.$eval('body', (b) => b.dataset.state);
+  await page.waitForFunction(() => document.body.dataset.state === 'done', null, { timeout: 60000 });
+  console.log(`     the computation took ${Number(await page.$eval('body', (b) => b.dataset.ms)).toFixed(0)} ms`);
+  assert.equal(state, 'running', 'the lines were shown before the end of the run');
 });
 
 await check('a program that prints for ever fills its pane up to the cap, and Stop ends it', async () => {
@@ -215,6 +245,55 @@ await check('a program that prints for ever fills its pane up to the cap, and St
   await page.selectOption('#examples', 'hello');
   await runAndWait();
   assert.equal(await text('#output'), readFileSync(join(examplesDir, 'hello.out'), 'utf8'));
+});
+
+await check('the page fits the screen: nothing scrolls sideways from 1366 pixels wide, one column at 390', async () => {
+  // An array of 300 cells makes every trace line far wider than any screen,
+  // and the source has one long line.
+  const wide = `program p;\nvar a[1..300], i;\nbegin\n  i := 1;${' i := i + 0;'.repeat(40)}\n`
+    + '  while i <= 300 do begin a[i] := 1000000 * i; i := i + 1 end;\n  write(a[300])\nend.\n';
+  const sideways = () => page.evaluate(() => document.documentElement.scrollWidth - document.documentElement.clientWidth);
+  try {
+    for (const [width, height] of [[1366, 768], [1920, 1080], [2560, 1440]]) {
+      await page.setViewportSize({ width, height });
+      await typeProgram(wide);
+      await runAndWait();
+      assert.equal(await sideways(), 0, `nothing scrolls sideways at ${width}x${height}`);
+      // Side by side: the program on the left, the output on the right.
+      const program = await page.locator('#editor').boundingBox();
+      const output = await page.locator('#output').boundingBox();
+      assert.ok(output.x >= program.x + program.width, 'the output stands right of the program');
+    }
+    await page.setViewportSize({ width: 390, height: 844 });
+    await typeProgram(wide);
+    await runAndWait();
+    assert.equal(await sideways(), 0, 'nothing scrolls sideways at 390 pixels');
+    // The panes one above the other, each within the screen's width.
+    let bottom = 0;
+    for (const pane of ['#editor', '#input', '#output', '#listing', '#trace']) {
+      const box = await page.locator(pane).boundingBox();
+      assert.ok(box.y >= bottom, `${pane} stands below the pane before it`);
+      assert.ok(box.x >= 0 && box.x + box.width <= 390, `${pane} lies within the screen's width`);
+      assert.ok(box.height >= 60, `${pane} is tall enough to use`);
+      bottom = box.y + box.height;
+    }
+    // Every control can be reached and used: an endless program runs, and
+    // Stop ends it.
+    await page.locator('#examples').selectOption('hello');
+    for (const control of ['#examples', '#trace-on', '#input', '#run']) {
+      const box = await page.locator(control).boundingBox();
+      assert.ok(box.x >= 0 && box.x + box.width <= 390, `${control} lies within the screen's width`);
+      await page.locator(control).click({ trial: true });
+    }
+    await typeProgram('program p;\nbegin\n  while 0 = 0 do\nend.\n');
+    await page.locator('#run').click();
+    await page.waitForFunction(() => document.body.dataset.state === 'running');
+    await page.locator('#stop').click();
+    await page.waitForFunction(() => document.body.dataset.state === 'stopped');
+    await page.screenshot({ path: screenshotPath.replace(/\.png$/, '-390.png'), fullPage: true });
+  } finally {
+    await page.setViewportSize({ width: 1280, height: 800 });
+  }
 });
 
 await check('the fragment holds the program and its input, and `run` runs it', async () => {

@@ -15,22 +15,34 @@ const PANES = ['output', 'listing', 'trace'];
 const PANE_MAX = 1 << 20;
 const CUT = '\n… (以下省略 / the rest is not shown)\n';
 
-const WINDOW_MS = 30;
-const BURST = 20;
+// While a program runs this worker gets no chance of its own to send: text
+// goes on from the module's calls, onText with each piece and onPulse every
+// few thousand instructions however the run goes on (playground.cpp).  Text
+// goes at once when nothing went for HOLD_MS; past that it is held until
+// HOLD_MS have passed, so that a program printing line after line sends a
+// few dozen messages a second, not one per line, and nothing waits longer
+// than HOLD_MS and a pulse.
+const HOLD_MS = 20;
 
 let tsumiki = null;
 let tooDeep = ''; // the compiler's message for nesting too deep
 let decoders = [];
 let pending = ['', '', ''];
+let held = false; // whether pending has text
 let kept = [0, 0, 0]; // characters of each pane so far
-let windowStart = 0;
-let sentInWindow = 0;
+let lastSent = -Infinity;
 
 function send() {
   PANES.forEach((pane, i) => {
     if (pending[i] !== '') postMessage({ type: 'text', pane, text: pending[i] });
     pending[i] = '';
   });
+  held = false;
+  lastSent = performance.now();
+}
+
+function sendWhenDue() {
+  if (held && performance.now() - lastSent >= HOLD_MS) send();
 }
 
 // Called by the module (playground.cpp) with each piece of a pane's text.
@@ -40,20 +52,14 @@ function onText(pane, bytes) {
     kept[pane] += text.length;
     if (kept[pane] > PANE_MAX) text = text.slice(0, text.length - (kept[pane] - PANE_MAX)) + CUT;
     pending[pane] += text;
+    held ||= text !== '';
   }
-  // While the program runs this worker gets no other chance to send, so
-  // text goes at once, up to a burst of messages in each short window; past
-  // that it waits for the next piece, so that a program printing line after
-  // line doesn't flood the page.
-  const now = performance.now();
-  if (now - windowStart >= WINDOW_MS) {
-    windowStart = now;
-    sentInWindow = 0;
-  }
-  if (sentInWindow < BURST) {
-    sentInWindow++;
-    send();
-  }
+  sendWhenDue();
+}
+
+// Called by the module every few thousand instructions of a run.
+function onPulse() {
+  sendWhenDue();
 }
 
 // Calls fn with the text's UTF-8 bytes placed in the module's memory.
@@ -101,7 +107,9 @@ function run({ source, input, trace }) {
     postMessage({ type: 'done', phase: 'compile', ...lastError(), ms: performance.now() - started });
     return;
   }
+  // The whole listing before the run starts.
   tsumiki._tsu_list();
+  send();
   const end = withBytes(input, (at, n) => tsumiki._tsu_run(at, n, trace ? 1 : 0));
   PANES.forEach((pane, i) => {
     if (kept[i] <= PANE_MAX) pending[i] += decoders[i].decode();
@@ -113,6 +121,7 @@ function run({ source, input, trace }) {
 async function init(request) {
   tsumiki = await createTsumiki({
     onText,
+    onPulse,
     instantiateWasm(imports, receive) {
       WebAssembly.instantiate(request.module, imports).then((instance) => receive(instance));
       return {};

@@ -1,5 +1,7 @@
-// Hints for the usual slips of a beginner, one short line that
-// tsumiki-inspect check prints after the place of a compile error:
+// Hints for the usual slips of a beginner, one short line shown after the
+// place of a compile error (driver/place.hpp) by every front end that
+// shows one: tsumiki on a terminal, tsumiki-inspect check, the language
+// server.
 //
 //   - a byte-order mark at the start of a UTF-8 file;
 //   - a full-width character that looks like one of the language's own (the
@@ -12,7 +14,8 @@
 //     the compiler took for the end of the block.
 //
 // A hint is worked out from the source text, the error's message and its
-// place alone: the compiler knows nothing of them, and tsumiki prints none.
+// place alone: the compiler knows nothing of them, and standard output never
+// shows one.  Standard library only, as the playground needs it too.
 #pragma once
 
 #include <string>

@@ -1,4 +1,4 @@
-#include "inspect/hints.hpp"
+#include "driver/hints.hpp"
 
 #include <cstddef>
 

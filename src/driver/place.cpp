@@ -1,44 +1,54 @@
-#include "inspect/location.hpp"
+#include "driver/place.hpp"
 
+#include <cstdarg>
 #include <cstdio>
+#include <filesystem>
 #include <string>
-#include <sys/stat.h>
+#include <system_error>
 
 #include "diag/diag.hpp"
 
 namespace {
 
-constexpr int CTRL_Z = 0x1A;
+constexpr char CTRL_Z = 0x1A;
 
 // The most bytes of a source line that are shown.
 constexpr std::size_t LINE_SHOWN_MAX = 4096;
 
-bool is_plain_file(const char* path) {
-    struct stat info {};
-    return stat(path, &info) == 0 && S_ISREG(info.st_mode);
-}
-
-// Line `number` of the file at `path`, as the reader saw it: carriage
-// returns dropped, nothing after a Ctrl-Z.  At most LINE_SHOWN_MAX bytes of
-// it are kept.  False when the file is not a plain file (a pipe can't be
-// read twice) or has no such line.
-bool read_line(const char* path, int number, std::string& line) {
-    if (!is_plain_file(path)) return false;
-    std::FILE* f = std::fopen(path, "rb");
-    if (f == nullptr) return false;
+// Line `number` of `text` as the reader saw it: carriage returns dropped,
+// nothing after a Ctrl-Z.  At most LINE_SHOWN_MAX bytes of it are kept.
+// False when the text has no such line.
+bool line_of(std::string_view text, int number, std::string& line) {
     int current = 1;
-    int c;
-    while ((c = std::getc(f)) != EOF && c != CTRL_Z) {
+    for (char c : text) {
+        if (c == CTRL_Z) break;
         if (c == '\r') continue;
         if (c == '\n') {
             if (current == number) break;
             ++current;
         } else if (current == number && line.size() < LINE_SHOWN_MAX) {
-            line += static_cast<char>(c);
+            line += c;
         }
     }
-    std::fclose(f);
     return current == number;
+}
+
+// printf at the end of `out`.
+void append(std::string& out, const char* format, ...) __attribute__((format(printf, 2, 3)));
+void append(std::string& out, const char* format, ...) {
+    std::va_list args;
+    va_start(args, format);
+    std::va_list again;
+    va_copy(again, args);
+    int n = std::vsnprintf(nullptr, 0, format, args);
+    va_end(args);
+    if (n > 0) {
+        std::size_t at = out.size();
+        out.resize(at + static_cast<std::size_t>(n) + 1);
+        std::vsnprintf(out.data() + at, static_cast<std::size_t>(n) + 1, format, again);
+        out.resize(at + static_cast<std::size_t>(n));
+    }
+    va_end(again);
 }
 
 bool is_control(unsigned char c) {
@@ -86,7 +96,8 @@ int digits(int n) {
 
 bool read_source(const char* path, std::string& text) {
     constexpr std::size_t SOURCE_READ_MAX = std::size_t{64} << 20;
-    if (!is_plain_file(path)) return false;
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(path, error)) return false;
     std::FILE* f = std::fopen(path, "rb");
     if (f == nullptr) return false;
     char buffer[8192];
@@ -101,21 +112,23 @@ bool read_source(const char* path, std::string& text) {
     return ok;
 }
 
-void show_location(const char* path, SourcePos where, Msg heading) {
-    std::printf(msg(heading), path, where.line, where.column);
+std::string show_place(const char* name, SourcePos where, Msg heading,
+                       std::optional<std::string_view> source, Encoding encoding) {
+    std::string out;
+    append(out, msg_in(heading, encoding), name, where.line, where.column);
     std::string line;
-    if (!read_line(path, where.line, line)) return;
+    if (!source || !line_of(*source, where.line, line)) return out;
 
     // The line as shown, and under it the blanks and tabs that lead to the
     // caret.
     const std::size_t spot = static_cast<std::size_t>(where.column > 0 ? where.column - 1 : 0);
-    if (spot > line.size()) return; // the file has changed since it was read
+    if (spot > line.size()) return out; // the file has changed since it was compiled
     std::string shown;
     std::string lead;
     std::size_t i = 0;
     while (i < line.size()) {
         auto c = static_cast<unsigned char>(line[i]);
-        std::size_t length = is_control(c) ? 0 : char_length(line, i, current_encoding());
+        std::size_t length = is_control(c) ? 0 : char_length(line, i, encoding);
         if (c == '\t') {
             shown += '\t';
             length = 1;
@@ -131,8 +144,9 @@ void show_location(const char* path, SourcePos where, Msg heading) {
 
     const int width = digits(where.line) > 4 ? digits(where.line) : 4;
     if (shown.empty())
-        std::printf(msg(MSG_I_EMPTY_LINE), width, where.line);
+        append(out, msg_in(MSG_I_EMPTY_LINE, encoding), width, where.line);
     else
-        std::printf(msg(MSG_I_SOURCE_LINE), width, where.line, shown.c_str());
-    std::printf(msg(MSG_I_CARET), width, "", lead.c_str());
+        append(out, msg_in(MSG_I_SOURCE_LINE, encoding), width, where.line, shown.c_str());
+    append(out, msg_in(MSG_I_CARET, encoding), width, "", lead.c_str());
+    return out;
 }

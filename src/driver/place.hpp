@@ -1,0 +1,35 @@
+// Showing where in the source an error was found, in the manner of the
+// usual compilers, for every front end that shows it (tsumiki on a
+// terminal, tsumiki-inspect, the language server, the playground):
+//
+//   prog.tsu:3:5: ここでエラーが見つかりました
+//       3 | x = 1
+//         |     ^
+//
+// The source line is shown as it is, except that a byte which is no
+// character of the output encoding, and any control character but the
+// tab, appears as "?".  The caret line repeats the tabs of the source
+// line, so that the caret stands under the spot whatever width the
+// console gives a tab.  Standard library only, as the playground needs it
+// too.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "diag/diag.hpp"
+
+// The lines that show `where`: the heading `heading` (its format takes the
+// name, the line and the column: MSG_I_POSITION for a compile error,
+// MSG_I_RUN_POSITION for a run-time error), then, when `source` (the
+// file's bytes) has that line, the line and the caret under the spot; all
+// in `encoding`.
+std::string show_place(const char* name, SourcePos where, Msg heading,
+                       std::optional<std::string_view> source, Encoding encoding);
+
+// Reads the whole file at `path` again into `text`, to show a place in it;
+// false when it is not a plain file (a pipe can't be read twice), can't be
+// read, or is larger than any source the compiler would take in
+// reasonable time.
+bool read_source(const char* path, std::string& text);
