@@ -108,5 +108,10 @@ backwards, the frames and the names they see.
 
 tsumiki-dap is a debug adapter for editors: breakpoints, steps forwards
 and backwards, frames with their names and the machine's cells.
+
+tsumiki-judge grades a class: it runs every submission on every test case,
+each run isolated and limited, and reports the verdicts as a table, JSON,
+JUnit XML and an HTML page.
+
 Sample programs are in /usr/share/doc/tsumiki/examples.]=])
 include(CPack)

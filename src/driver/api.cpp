@@ -187,6 +187,11 @@ RunResult run_program(const RunOptions& options) {
         }
     }
     result.pc = ir_pc;
+    // Only the plain loop counts, and only a run it made from the start.
+    bool watched = options.trace || options.budget != 0 || options.stop != nullptr ||
+                   options.pulse.call != nullptr;
+    if (trace_built && (watched || options.engine == Engine::interpreter))
+        result.steps = instructions_run;
     return result;
 }
 

@@ -198,6 +198,12 @@ struct RunResult {
     // The instruction that was executing when the run ended (for an error,
     // the one that failed); -1 when none had been fetched.
     std::int32_t pc = -1;
+    // How many instructions the run began, the one that failed or halted
+    // included; a run that spent its budget began exactly the budget.
+    // Counted where the traced core's plain loop runs the whole program
+    // (with a budget, a stop flag, a pulse or the run trace, or on
+    // Engine::interpreter); 0 elsewhere.
+    std::uint64_t steps = 0;
 };
 
 // Runs the program compiled last, from instruction 0 on a cleared stack.

@@ -13,6 +13,7 @@ Instruction ir = {};
 std::int32_t ir_pc = -1;
 std::uint64_t instruction_budget = 0;
 const std::atomic<bool>* stop_flag = nullptr;
+std::uint64_t instructions_run = 0;
 Pulse run_pulse;
 
 namespace {
@@ -115,4 +116,5 @@ void reset_machine() {
     p = b = t = 0;
     ir = Instruction{};
     ir_pc = -1;
+    instructions_run = 0;
 }

@@ -11,6 +11,20 @@
 #include "vm/runtime.hpp"
 #include "vm/step.hpp"
 
+namespace {
+
+// Leaves the count of instructions begun in instructions_run however the
+// loop ends: at HLT or by a Fatal thrown from inside it.
+struct CountOnExit {
+    const std::uint64_t& executed;
+    explicit CountOnExit(const std::uint64_t& counter) : executed(counter) {}
+    CountOnExit(const CountOnExit&) = delete;
+    CountOnExit& operator=(const CountOnExit&) = delete;
+    ~CountOnExit() { instructions_run = executed; }
+};
+
+} // namespace
+
 void interpret_traced() {
     const std::int32_t end = cx;
     std::int32_t pc = p < 0 || p > end ? end : p;
@@ -18,7 +32,8 @@ void interpret_traced() {
     std::int64_t bp = b;
     check_entry(pc, sp, bp);
     std::int32_t last = -1; // the instruction run last
-    std::uint64_t executed = 0;
+    std::uint64_t executed = 0; // instructions begun
+    CountOnExit count{executed};
     std::uint64_t since_pulse = 0;
 
     for (;;) {
@@ -33,7 +48,7 @@ void interpret_traced() {
                 ir_pc = pc;
                 trace_machine(pc, code[pc]);
             }
-            bool spent = instruction_budget != 0 && ++executed > instruction_budget;
+            bool spent = instruction_budget != 0 && executed == instruction_budget;
             if (spent)
                 stop_before(pc, last, sp, bp, FatalKind::budget_spent);
             if (stop_flag != nullptr && stop_flag->load(std::memory_order_relaxed))
@@ -45,6 +60,7 @@ void interpret_traced() {
             if (run_checked) check_step(pc, sp, bp);
         }
         last = pc;
+        ++executed;
         if (run_instruction(pc, sp, bp, end, Unwatched{})) return;
     }
 }

@@ -84,6 +84,25 @@ TEST(Interface, RunTimeErrorsComeBackWithTheFailingInstruction) {
     EXPECT_EQ(ran.out, "1\n");
     EXPECT_EQ(ran.result.message, "実行中にエラーがおきました: 0による除算がありました\n");
     EXPECT_EQ(ran.result.pc, 6); // UJP ENT LDC PUT LDC LDC OPR
+    // Counted with a budget (the plain loop runs it): the failing OPR too.
+    EXPECT_EQ(run_with("", 1000).result.steps, 7u);
+}
+
+TEST(Interface, StepsCountEveryInstructionBegunHaltIncluded) {
+    ASSERT_EQ(compile_text(COUNTDOWN, utf8_options()).error, ErrorKind::none);
+    // UJP ENT LDA GET STO, then per turn LOD LDC COP FJP LOD PUT LOD LDC
+    // OPR STR UJP, and the last test LOD LDC COP FJP, then HLT.
+    EXPECT_EQ(run_with("0", 1000).result.steps, 5u + 4u + 1u);
+    EXPECT_EQ(run_with("2", 1000).result.steps, 5u + 2u * 11u + 4u + 1u);
+    // A budget as large as the run changes nothing; one fewer ends it.
+    Ran exact = run_with("2", 32);
+    EXPECT_EQ(exact.result.end, RunEnd::halted);
+    EXPECT_EQ(exact.result.steps, 32u);
+    Ran short_by_one = run_with("2", 31);
+    EXPECT_EQ(short_by_one.result.end, RunEnd::budget_spent);
+    EXPECT_EQ(short_by_one.result.steps, 31u);
+    // Not counted where the plain loop did not run it all.
+    EXPECT_EQ(run_with("2").result.steps, 0u);
 }
 
 TEST(Interface, OutputThatCannotBeWrittenEndsTheRun) {
@@ -102,6 +121,7 @@ TEST(Interface, BudgetAndStopEndARunAndTheNextOneWorks) {
     ASSERT_EQ(compile_text(FOREVER, utf8_options()).error, ErrorKind::none);
     Ran spent = run_with("", 10'000);
     EXPECT_EQ(spent.result.end, RunEnd::budget_spent);
+    EXPECT_EQ(spent.result.steps, 10'000u);
 
     std::atomic<bool> stop{false};
     std::thread stopper([&] {

@@ -52,6 +52,11 @@ if dap:
     client = os.path.join(config.test_source_root, "dap", "Inputs", "client.py")
     config.substitutions.append(("%dap-client", f"{python} {client} {dap}"))
     config.substitutions.append(("%tsumiki-dap", dap))
+judge = os.environ.get("TSUMIKI_JUDGE")
+if judge:
+    config.available_features.add("judge")
+    config.substitutions.append(("%judge", judge))
+    config.substitutions.append(("%junit-xsd", os.path.join(config.test_source_root, "..", "judge", "junit.xsd")))
 # Built with the native tier (its listing can be checked).
 if os.environ.get("TSUMIKI_NATIVE") == "1":
     config.available_features.add("native")

@@ -119,6 +119,13 @@ examples=/usr/share/doc/tsumiki/examples
 printf 'b 13\nr\np x\nq\n' | /usr/bin/tsumiki-inspect debug --utf8 "$examples/stats.tsu" "$examples/stats.in" \
     | grep -qx 'x = 3' || fail "installed tsumiki-inspect debug"
 [ "$(/usr/bin/tsumiki-dap --version)" = "tsumiki-dap $version" ] || fail "tsumiki-dap --version"
+if [ -x /usr/bin/tsumiki-judge ]; then
+    # The installed judge grades an installed example on its own data.
+    mkdir -p "$work/cases" && cp "$examples/stats.in" "$examples/stats.out" "$work/cases/"
+    TSUMIKI_ENCODING=utf-8 /usr/bin/tsumiki-judge --cases "$work/cases" --json "$work/judged.jsonl" \
+        "$examples/stats.tsu" >/dev/null || fail "tsumiki-judge"
+    grep -q '"verdict":"AC"' "$work/judged.jsonl" || fail "tsumiki-judge: $(cat "$work/judged.jsonl")"
+fi
 for page in $TSUMIKI_PROGRAMS; do
     found=$(man -w "$page") || fail "man -w $page"
     [ "$found" = "/usr/share/man/man1/$page.1.gz" ] || fail "man -w $page gives $found"
@@ -131,6 +138,11 @@ if [ -f /usr/share/bash-completion/bash_completion ]; then
     bash --norc --noprofile -c 'source /usr/share/bash-completion/bash_completion
         __load_completion tsumiki-dap && complete -p tsumiki-dap' >/dev/null \
         || fail "bash-completion does not find the completion of tsumiki-dap"
+    if [ -x /usr/bin/tsumiki-judge ]; then
+        bash --norc --noprofile -c 'source /usr/share/bash-completion/bash_completion
+            __load_completion tsumiki-judge && complete -p tsumiki-judge' >/dev/null \
+            || fail "bash-completion does not find the completion of tsumiki-judge"
+    fi
 fi
 
 # Removing it leaves nothing behind.

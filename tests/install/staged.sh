@@ -23,8 +23,8 @@ done
 DESTDIR=$stage cmake --install "$build" --prefix "$prefix" >"$build/install-test/staged.log"
 
 # The files expected: each program with its manual page (compressed), the
-# inspector's and the debug adapter's completions, the README, the changelog
-# and copyright file, the docs and the examples.
+# completions of the inspector, the judge and the debug adapter, the README,
+# the changelog and copyright file, the docs and the examples.
 expected=$build/install-test/expected
 {
     for program in $TSUMIKI_PROGRAMS; do
@@ -33,11 +33,12 @@ expected=$build/install-test/expected
     done
     echo "$TSUMIKI_COMPLETION_DIR/tsumiki-inspect"
     [[ " $TSUMIKI_PROGRAMS " != *" tsumiki-dap "* ]] || echo "$TSUMIKI_COMPLETION_DIR/tsumiki-dap"
+    [[ " $TSUMIKI_PROGRAMS " != *" tsumiki-judge "* ]] || echo "$TSUMIKI_COMPLETION_DIR/tsumiki-judge"
     echo "share/doc/tsumiki/README.md"
     echo "share/doc/tsumiki/changelog.gz"
     echo "share/doc/tsumiki/copyright"
     (cd "$source/docs" && ls -- *.md | sed 's|^|share/doc/tsumiki/docs/|')
-    (cd "$source/examples" && ls | sed 's|^|share/doc/tsumiki/examples/|')
+    (cd "$source/examples" && find . -type f | sed 's|^\./|share/doc/tsumiki/examples/|')
 } | sort >"$expected"
 (cd "$stage$prefix" && find . -type f -o -type l) | sed 's|^\./||' | sort >"$build/install-test/actual"
 if ! diff -u "$expected" "$build/install-test/actual"; then
@@ -71,6 +72,9 @@ printf 'b 13\nr\np x\nq\n' | "$bin/tsumiki-inspect" debug --utf8 "$examples/stat
     | grep -qx 'x = 3' || { echo "tsumiki-inspect debug does not stop at line 13 with x = 3"; exit 1; }
 [[ " $TSUMIKI_PROGRAMS " != *" tsumiki-dap "* ]] ||
     check "$bin/tsumiki-dap" --version --raw --expect-text "tsumiki-dap $TSUMIKI_VERSION\n"
+if [ -x "$bin/tsumiki-judge" ]; then
+    check "$bin/tsumiki-judge" --version --raw --expect-text "tsumiki-judge $TSUMIKI_VERSION\n"
+fi
 # The manual pages carry the version too, and man reads them compressed.
 man1=$stage$prefix/share/man/man1
 gzip -dc "$man1/tsumiki.1.gz" | grep -cF "\"tsumiki $TSUMIKI_VERSION\"" >/dev/null
