@@ -2,7 +2,10 @@
 // playwright-core, loads the built site from a local server and is used as
 // a learner would use it.
 //
-//   node playground.test.mjs NODE_MODULES SITE_DIR EXAMPLES_DIR SCREENSHOT
+//   node playground.test.mjs NODE_MODULES SITE_DIR EXAMPLES_DIR SCREENSHOT [ANSWERS]
+//
+// ANSWERS is what terminal.mjs wrote: the terminal debugger's stops for the
+// walks the page takes through the examples (without it, those are skipped).
 import assert from 'node:assert/strict';
 import { existsSync, mkdirSync, mkdtempSync, readFileSync, readdirSync, rmSync, statSync } from 'node:fs';
 import { createServer } from 'node:http';
@@ -10,7 +13,7 @@ import { createRequire } from 'node:module';
 import { tmpdir } from 'node:os';
 import { extname, join, normalize } from 'node:path';
 
-const [modulesDir, siteDir, examplesDir, screenshotPath] = process.argv.slice(2);
+const [modulesDir, siteDir, examplesDir, screenshotPath, answersPath] = process.argv.slice(2);
 const { chromium } = createRequire(join(modulesDir, 'package.json'))('playwright-core');
 
 const TYPES = {
@@ -109,6 +112,19 @@ await check('the page loads and gets ready to run', async () => {
   const started = Date.now();
   await open();
   console.log(`     ready after ${Date.now() - started} ms`);
+});
+
+// How soon the page is usable, as a figure for the log, never an assertion
+// on time: from the start of the navigation (the page's own clock) to ready
+// to run, and to a debugging session from the address stopped and drawn.
+await check('the page records how soon it is usable after loading', async () => {
+  await open();
+  const ready = await page.evaluate(() => performance.now());
+  const source = readFileSync(join(examplesDir, 'nested.tsu'), 'utf8');
+  await open(`#code=${base64url(source)}&input=&debug`);
+  await page.waitForFunction(() => document.body.dataset.debug === 'stopped' && document.querySelector('#stack .frame'));
+  const drawn = await page.evaluate(() => performance.now());
+  console.log(`     usable after loading: ready to run at ${ready.toFixed(0)} ms, debugger stopped and drawn at ${drawn.toFixed(0)} ms`);
 });
 
 const examples = readdirSync(examplesDir).filter((f) => f.endsWith('.tsu')).map((f) => f.slice(0, -4)).sort();
@@ -585,6 +601,28 @@ await check('recursion: frames fold, results are named, and each frame links to 
   assert.equal(d.frames[0], 'fact@51');
   assert.equal(d.line, 5);
 });
+
+// The page's stops against the terminal debugger's for the same walks:
+// the current line, the frames and their order, every named cell and its
+// value, and where each static and dynamic link leads.  Folded frames are
+// opened first, so every frame's cells and links are drawn.
+async function drawnStop() {
+  while (await page.$('.frame.folded .frame-head')) await page.click('.frame.folded .frame-head');
+  const d = await drawing();
+  return { line: d.line, frames: d.frames, names: d.names, links: [...d.links].sort() };
+}
+
+for (const walk of answersPath ? JSON.parse(readFileSync(answersPath, 'utf8')) : []) {
+  await check(`the page stops as the terminal debugger does: ${walk.name}`, async () => {
+    const source = readFileSync(join(examplesDir, `${walk.example}.tsu`), 'utf8');
+    await debugProgram(source, '', walk.breaks.length ? `&break=${walk.breaks.join(',')}` : '');
+    const presses = ['(start)', ...walk.presses];
+    for (let k = 0; k < presses.length; k++) {
+      if (k > 0) await press(presses[k]);
+      assert.deepEqual(await drawnStop(), walk.stops[k], `stop ${k} (after ${presses.slice(1, k + 1).join(' ') || 'Debug'})`);
+    }
+  });
+}
 
 await check('output follows the history, and a read past the input stops before its error', async () => {
   await debugProgram('program p;\nvar x;\nbegin\n  write(1);\n  read(x);\n  write(x);\n  read(x)\nend.\n', '7');
