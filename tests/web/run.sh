@@ -21,7 +21,7 @@ if ! cmp -s "$here/package-lock.json" "$modules/node_modules/.package-lock.json.
   PLAYWRIGHT_SKIP_BROWSER_DOWNLOAD=1 npm ci --prefix "$modules" --no-audit --no-fund --prefer-offline --loglevel=error
   cp "$here/package-lock.json" "$modules/node_modules/.package-lock.json.copy"
 fi
-inspect="${TSUMIKI_INSPECT:-$root/build/ci/src/inspect/tsumiki-inspect}"
+inspect="${TSUMIKI_INSPECT:-$root/build/ci/tsumiki-inspect}"
 if [ ! -x "$inspect" ]; then
   echo "run.sh: $inspect is not built (cmake --workflow --preset ci, or set TSUMIKI_INSPECT)" >&2
   exit 2

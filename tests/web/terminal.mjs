@@ -13,10 +13,10 @@
 import { execFileSync } from 'node:child_process';
 import { mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
 import { tmpdir } from 'node:os';
-import { join } from 'node:path';
+import { join, resolve } from 'node:path';
 
 // The page's buttons and the terminal commands that do the same.
-export const COMMANDS = { step: 's', next: 'n', finish: 'finish', back: 'rs', continue: 'c' };
+export const COMMANDS = { step: 's', next: 'n', finish: 'finish', back: 'rn', continue: 'c' };
 
 // Each walk: an example, its breakpoints, and the buttons pressed after the
 // session has stopped at the program's first statement.  Every stop along
@@ -37,7 +37,7 @@ export const WALKS = [
   {
     name: 'recursion.tsu down fact to fact(0), back up, and into fib',
     example: 'recursion',
-    breaks: [4],
+    breaks: [4, 9],
     presses: [...Array(11).fill('continue'), 'finish', 'finish', 'back', 'next', 'continue', 'continue', 'step'],
   },
 ];
@@ -107,7 +107,7 @@ export function terminalStops(inspect, examplesDir, walk) {
       ...walk.presses.flatMap((press) => [COMMANDS[press], 'bt', 'x']),
       'q', '',
     ].join('\n');
-    const transcript = execFileSync(inspect, ['debug', '--utf8', file], { input: script, encoding: 'utf8', cwd: dir });
+    const transcript = execFileSync(resolve(inspect), ['debug', '--utf8', file], { input: script, encoding: 'utf8', cwd: dir });
     const stops = readStops(transcript);
     if (stops.length !== walk.presses.length + 1) {
       throw new Error(`${walk.name}: ${stops.length} stops for ${walk.presses.length + 1}:\n${transcript}`);
