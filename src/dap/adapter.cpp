@@ -178,6 +178,7 @@ void Adapter::launch(const json& request, const json& arguments) {
     }
     stop_on_entry_ = bool_field(arguments, "stopOnEntry");
     no_debug_ = bool_field(arguments, "noDebug");
+    options.check = bool_field(arguments, "check");
     options.output = Writer{write_output, this};
     Compiled compiled = session_.open_file(path.c_str(), options);
     if (compiled.error != ErrorKind::none) {
@@ -344,6 +345,11 @@ void Adapter::report(const Stop& stop) {
         body["description"] = "the start of the history";
         break;
     case StopReason::check:
+        // The checked run stops before the slip, as before an error.
+        body["reason"] = "exception";
+        body["description"] = "check";
+        body["text"] = trimmed(stop.message);
+        break;
     case StopReason::budget:
     case StopReason::step:
         body["reason"] = "step";

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "diag/trace.hpp"
+#include "vm/check.hpp"
 #include "vm/machine.hpp"
 #include "vm/runtime.hpp"
 #include "vm/step.hpp"
@@ -50,6 +51,7 @@ CompileOptions compile_options(const SessionOptions& options) {
     c.names = true;
     c.max_depth = options.max_depth;
     c.large_stack = options.large_stack;
+    c.checks = options.check;
     return c;
 }
 
@@ -107,6 +109,12 @@ Stop DebugSession::restart() {
     moving_ = seeking_ = false;
     for (Breakpoint& bp : breakpoints_)
         bp.hits = 0;
+    marks_.clear();
+    check_journal = CheckJournal{};
+    if (options_.check) {
+        begin_checked_run();
+        check_journal = CheckJournal{note_mark, this};
+    }
     return stop(StopReason::entry);
 }
 
@@ -207,8 +215,58 @@ void DebugSession::undo() {
     if ((r.flags & STEP_CALL) != 0) --depth_;
     if ((r.flags & STEP_RETURN) != 0) ++depth_;
     if ((r.flags & STEP_ENDED) != 0) ended_ = false;
+    undo_marks();
     --position_;
     if (options_.hook != nullptr) options_.hook->undone(r.p);
+}
+
+void DebugSession::note_mark(void* context, std::int32_t cell, bool was_unset) {
+    auto* session = static_cast<DebugSession*>(context);
+    session->marks_.push_back(Mark{session->position_ + 1, cell, was_unset});
+}
+
+// Puts back the marks that the instruction at position_ changed.
+void DebugSession::undo_marks() {
+    while (!marks_.empty() && marks_.back().position >= position_) {
+        check_mark(marks_.back().cell, marks_.back().was_unset);
+        marks_.pop_back();
+    }
+}
+
+// Before the instruction at p runs forward: the checked run, then the
+// hook.  A stop when either finds a slip; once stopped there, the next
+// motion runs the instruction, the checker only keeping its marks.
+std::optional<Stop> DebugSession::look_before() {
+    const bool asked = !(at_check_ && moved_ == 0);
+    if (options_.check) {
+        if (!asked) {
+            check_pass(p, t, b);
+        } else {
+            try {
+                check_step(p, t, b);
+            } catch (const Fatal&) {
+                ++position_;
+                undo_marks();
+                --position_;
+                at_check_ = true;
+                Stop result = stop(StopReason::check);
+                result.message = format_message(msg_in(MSG_C_STOPPED, options_.encoding),
+                                                check_message(options_.encoding).c_str());
+                result.where = check_stop.point.where;
+                return result;
+            }
+        }
+    }
+    if (options_.hook != nullptr && asked) {
+        std::optional<std::string> why = options_.hook->before(p);
+        if (why) {
+            at_check_ = true;
+            Stop result = stop(StopReason::check);
+            result.message = *why;
+            return result;
+        }
+    }
+    return std::nullopt;
 }
 
 Stop DebugSession::stop(StopReason reason) {
@@ -330,15 +388,7 @@ Stop DebugSession::go(std::uint64_t budget) {
             last_returned_function_ = code[history_.last().p].op == FRT;
             undo();
         } else {
-            if (options_.hook != nullptr && !(at_check_ && moved_ == 0)) {
-                std::optional<std::string> why = options_.hook->before(p);
-                if (why) {
-                    at_check_ = true;
-                    Stop result = stop(StopReason::check);
-                    result.message = *why;
-                    return result;
-                }
-            }
+            if (std::optional<Stop> checked = look_before()) return *checked;
             at_check_ = false;
             const Opcode op = code[p].op;
             std::string message;
@@ -353,6 +403,9 @@ Stop DebugSession::go(std::uint64_t budget) {
                 std::uint64_t dropped = history_.trim();
                 dropped_ += dropped;
                 motion_dropped_ += dropped;
+                std::uint64_t oldest = position_ - history_.size();
+                while (!marks_.empty() && marks_.front().position <= oldest)
+                    marks_.pop_front();
             }
             if (ran == Ran::halted) return stop(StopReason::exited);
             last_returned_function_ = op == FRT;

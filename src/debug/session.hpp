@@ -44,6 +44,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -74,7 +75,7 @@ enum class StopReason : unsigned char {
     step,          // the motion has done what it was asked
     breakpoint,    // at a breakpoint: before its instruction runs
     error,         // the next instruction fails: its message is in the stop
-    check,         // the step hook stopped the run before the instruction
+    check,         // the checked run or the step hook stopped before the instruction
     paused,        // pause() was called
     exited,        // the run has ended: status 0 after HLT, 1 after an error
     history_start, // going back, at the oldest state the history keeps
@@ -87,8 +88,10 @@ struct Stop {
     std::int32_t pc = 0;  // p: the instruction the machine runs next
     int breakpoint = 0;   // breakpoint: its number
     // error, and exited after one: the error's text exactly as tsumiki
-    // prints it; check: the hook's text.
+    // prints it; check: the checked run's text as tsumiki-inspect run
+    // --check prints it, or the hook's text.
     std::string message;
+    SourcePos where{}; // check by the checked run: what it points at
     std::int32_t error_pc = -1; // error: the instruction that fails
     int exit_status = 0;        // exited
     Msg refusal = MSG_COUNT;    // refused: a text of the message table
@@ -130,6 +133,13 @@ struct SessionOptions {
     Writer output{};
     std::size_t history_bytes = HISTORY_BYTES_DEFAULT;
     StepHook* hook = nullptr;
+    // A checked run (vm/check.hpp): compiled with its check points, it
+    // looks at each instruction before it runs and stops there
+    // (StopReason::check) at a slip, as before a run-time error: the
+    // state before the instruction can be looked at and taken back, and
+    // the next forward motion runs it.  Going back puts the checker's marks
+    // back too.
+    bool check = false;
     // How deep the parser may nest (CompileOptions::max_depth), and whether
     // it compiles on a large stack of its own (CompileOptions::large_stack).
     int max_depth = 0;
@@ -239,6 +249,9 @@ private:
     Stop stop(StopReason reason);
     Stop refuse(Msg why);
     Stop at_breakpoint(int number);
+    std::optional<Stop> look_before();
+    void undo_marks();
+    static void note_mark(void* context, std::int32_t cell, bool was_unset);
     bool arrived(bool backward) const;
     static std::size_t give_input(void* context, char* bytes, std::size_t n);
     static bool take_output(void* context, const char* bytes, std::size_t n);
@@ -276,6 +289,15 @@ private:
     std::uint64_t moved_ = 0;
     std::uint64_t motion_dropped_ = 0;
     bool last_returned_function_ = false;
+
+    // The checked run: each mark changed, by the instruction (counted from
+    // 1, as position_) that changed it, the oldest first.
+    struct Mark {
+        std::uint64_t position;
+        std::int32_t cell;
+        bool was_unset;
+    };
+    std::deque<Mark> marks_;
 
     std::atomic<bool> pause_{false};
 };

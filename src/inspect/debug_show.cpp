@@ -240,7 +240,20 @@ void show_stop(DebugView& view, const Stop& stop, bool instruction_motion) {
         break;
     case StopReason::paused: std::printf("%s", msg(MSG_DBG_PAUSED)); break;
     case StopReason::history_start: std::printf("%s", msg(MSG_DBG_HISTORY_START)); break;
-    case StopReason::check: std::printf(msg(MSG_DBG_CHECK_STOP), stop.message.c_str()); break;
+    case StopReason::check:
+        if (stop.where.line > 0) {
+            // The checked run: its message, and what it points at.
+            std::fputs(stop.message.c_str(), stdout);
+            std::printf(msg(MSG_I_CHECK_POSITION), file_name(view), stop.where.line,
+                        stop.where.column);
+            print_source_line(source_line(map, stop.where.line), stop.where.line,
+                              stop.where.column);
+            show_instruction(view, stop.pc);
+            view.shown = now;
+            return;
+        }
+        std::printf(msg(MSG_DBG_CHECK_STOP), stop.message.c_str());
+        break;
     case StopReason::entry:
     case StopReason::step:
     case StopReason::budget: break;

@@ -417,8 +417,9 @@ bool read_input_file(const char* path, std::string& text) {
 
 } // namespace
 
-int run_debugger(const char* path, const char* input_path) {
+int run_debugger(const char* path, const char* input_path, bool check) {
     SessionOptions options;
+    options.check = check;
     options.encoding = current_encoding();
     options.output = program_output_writer();
     options.large_stack = true;

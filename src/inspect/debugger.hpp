@@ -13,6 +13,7 @@
 // prompts of read appear as they come, between the debugger's own lines.
 #pragma once
 
-// Runs the debugger on the file at `path`; returns tsumiki-inspect's exit
-// status: 0, or 1 when the program can't be compiled or INPUT read.
-int run_debugger(const char* path, const char* input_path);
+// Runs the debugger on the file at `path`, a checked run (vm/check.hpp)
+// when `check`; returns tsumiki-inspect's exit status: 0, or 1 when the
+// program can't be compiled or INPUT read.
+int run_debugger(const char* path, const char* input_path, bool check = false);

@@ -15,7 +15,8 @@
 //          bounds or read of a local not given a value, and shows where
 //   debug  compiles and debugs the program in the manner of gdb, its
 //          commands read from standard input (inspect/debugger.hpp); a
-//          second file is the program's input
+//          second file is the program's input; with --check, the session
+//          is a checked run and stops where run --check would
 //
 // It is built from the same sources as tsumiki, with the trace hooks
 // compiled in, and writes UTF-8 unless told to write Shift_JIS (by --sjis
@@ -69,7 +70,7 @@ struct Request {
     const char* trace_option = nullptr;  // the first of them, for an error
     const char* native_option = nullptr; // list --native
     const char* engine_option = nullptr; // run --engine=...
-    const char* check_option = nullptr;  // run --check
+    const char* check_option = nullptr;  // run --check, debug --check
     const char* source_option = nullptr; // list --source
     Engine engine = Engine::standard;
 };
@@ -200,10 +201,12 @@ Request read_command_line(int argc, char** argv) {
     }
     const bool listing = request.command == Command::list;
     const bool running = request.command == Command::run;
+    const bool debugging = request.command == Command::debug;
     const char* misplaced = request.native_option != nullptr && !listing   ? request.native_option
                             : request.source_option != nullptr && !listing ? request.source_option
                             : request.engine_option != nullptr && !running ? request.engine_option
-                            : request.check_option != nullptr && !running  ? request.check_option
+                            : request.check_option != nullptr && !running && !debugging
+                                ? request.check_option
                                                                            : nullptr;
     if (misplaced != nullptr) {
         std::printf(msg(MSG_I_OPTION_NOT_HERE), program_name, misplaced, request.command_text);
@@ -377,7 +380,7 @@ int main(int argc, char** argv) {
     case Command::run:
         run(request, compile(request, TraceSwitches{}), false, request.engine);
         break;
-    case Command::debug: finish_process("", run_debugger(request.path, request.input_path));
+    case Command::debug: finish_process("", run_debugger(request.path, request.input_path, request.check_option != nullptr));
     case Command::none: break;
     }
     finish_process("", 0);

@@ -4,7 +4,7 @@
 # The first word that is not an option is the command, the second the source
 # file; debug takes a third, the program's input, which may be any file.
 # Trace options are offered only while the command is trace or not
-# yet given; after "--" nothing is an option, and only there are names
+# yet given, and each command's own options only after it; after "--" nothing is an option, and only there are names
 # starting with "-" offered as files.
 
 _tsumiki_inspect() {
@@ -28,9 +28,12 @@ _tsumiki_inspect() {
     COMPREPLY=()
     if [[ -z $options_end && $cur == -* ]]; then
         local options='--sjis --utf8 --help --version'
-        if [[ -z $command || $command == trace ]]; then
-            options="--parse --lex --emit --run $options"
-        fi
+        case $command in
+        '' | trace) options="--parse --lex --emit --run $options" ;;
+        list) options="--native --source $options" ;;
+        run) options="--engine=native --engine=interpreter --check $options" ;;
+        debug) options="--check $options" ;;
+        esac
         COMPREPLY=($(compgen -W "$options" -- "$cur"))
     elif [[ -z $command ]]; then
         COMPREPLY=($(compgen -W 'list trace check run debug' -- "$cur"))

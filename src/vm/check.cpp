@@ -10,6 +10,7 @@ CheckPoint check_points[CODE_MAX];
 bool check_points_on = false;
 bool run_checked = false;
 CheckStop check_stop{};
+CheckJournal check_journal{};
 
 namespace {
 
@@ -20,19 +21,26 @@ bool unset[STACK_SIZE];
 // Whether any check point has been noted since the last reset.
 bool noted = false;
 
+// Whether a slip is let pass (check_pass).
+bool passing = false;
+
 // The index checked last: the element an IND just after it reads.
 std::int32_t last_index = 0;
 
 void set_cell(std::int64_t cell, bool is_unset) {
-    if (in_stack(cell)) unset[cell] = is_unset;
+    if (!in_stack(cell) || unset[cell] == is_unset) return;
+    if (check_journal.note != nullptr)
+        check_journal.note(check_journal.context, static_cast<std::int32_t>(cell), unset[cell]);
+    unset[cell] = is_unset;
 }
 
 bool is_unset(std::int64_t cell) {
     return in_stack(cell) && unset[cell];
 }
 
-[[noreturn]] void stop(std::int32_t pc, std::int64_t sp, std::int64_t bp, Msg text,
-                       std::int32_t index, std::int32_t value) {
+void stop(std::int32_t pc, std::int64_t sp, std::int64_t bp, Msg text, std::int32_t index,
+          std::int32_t value) {
+    if (passing) return;
     check_stop = CheckStop{text, check_points[pc], index, value};
     stop_before(pc, pc, sp, bp, FatalKind::check_failed);
 }
@@ -42,10 +50,20 @@ void unset_cells(std::int64_t first, std::int64_t last) {
     if (first < 0) first = 0;
     if (last >= STACK_SIZE) last = STACK_SIZE - 1;
     for (std::int64_t c = first; c <= last; ++c)
-        unset[c] = true;
+        set_cell(c, true);
 }
 
 } // namespace
+
+void check_pass(std::int32_t pc, std::int64_t sp, std::int64_t bp) {
+    passing = true;
+    check_step(pc, sp, bp);
+    passing = false;
+}
+
+void check_mark(std::int32_t cell, bool is_unset) {
+    if (in_stack(cell)) unset[cell] = is_unset;
+}
 
 void note_check(int at, CheckKind kind, const char* name, SourcePos where, std::int32_t low,
                 std::int32_t high) {

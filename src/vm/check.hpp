@@ -70,6 +70,22 @@ void begin_checked_run();
 // tells what it was.
 void check_step(std::int32_t pc, std::int64_t sp, std::int64_t bp);
 
+// The same look without its stops: what instruction pc does to the cells'
+// marks is noted, and nothing ends the run (a debugger going on past a
+// stop).
+void check_pass(std::int32_t pc, std::int64_t sp, std::int64_t bp);
+
+// Told of each cell whose mark check_step or check_pass changes, with the
+// mark it had (true: not given a value), before the change: a debugger
+// that takes instructions back puts the marks back with check_mark.  None
+// by default.
+struct CheckJournal {
+    void (*note)(void* context, std::int32_t cell, bool was_unset) = nullptr;
+    void* context = nullptr;
+};
+extern CheckJournal check_journal;
+void check_mark(std::int32_t cell, bool is_unset);
+
 // What stopped the last checked run.
 struct CheckStop {
     Msg text;            // the message-table format

@@ -18,7 +18,7 @@ tsumiki-inspect d	debug
 tsumiki-inspect --	--emit --help --lex --parse --run --sjis --utf8 --version
 tsumiki-inspect --v	--version
 tsumiki-inspect --sjis 	check debug list run trace
-tsumiki-inspect list --	--help --sjis --utf8 --version
+tsumiki-inspect list --	--help --native --sjis --source --utf8 --version
 tsumiki-inspect trace --p	--parse
 tsumiki-inspect --emit trace 	a.tsu c.tsu my prog.tsu sub
 tsumiki-inspect check a	a.tsu
@@ -28,8 +28,9 @@ tsumiki-inspect debug 	a.tsu c.tsu my prog.tsu sub
 tsumiki-inspect debug a.tsu 	a.tsu b.txt c.tsu my prog.tsu sub
 tsumiki-inspect debug a.tsu b	b.txt
 tsumiki-inspect debug a.tsu b.txt 	
-tsumiki-inspect debug a.tsu --	--help --sjis --utf8 --version
-tsumiki-inspect run a.tsu --	--help --sjis --utf8 --version
+tsumiki-inspect debug a.tsu --	--check --help --sjis --utf8 --version
+tsumiki-inspect debug --c	--check
+tsumiki-inspect run a.tsu --	--check --engine=interpreter --engine=native --help --sjis --utf8 --version
 tsumiki-inspect trace a.tsu --e	--emit
 tsumiki-inspect -- 	check debug list run trace
 tsumiki-inspect -- run -	-p.tsu
