@@ -29,6 +29,7 @@ SLIPS = {
     "calls/passing.test:count.tsu": ["5:23", "7:12"],
     "calls/results.test:results.tsu": ["12:10", "23:9"],
     "calls/reused.test:reused.tsu": ["8:23", "11:8", "12:8"],
+    "debug/hostile.test:links.tsu": ["6:5"],
     "errors/calls.test:enough.tsu": ["5:37"],
     "hostile/arrays.test:far-store.tsu": ["3:9"],
     "hostile/arrays.test:far-load.tsu": ["3:23"],
