@@ -196,6 +196,26 @@ await check('the check stops at the first index outside its bounds, and leaves a
   await page.uncheck('#check-on');
 });
 
+await check('the listing can show each source line above its instructions', async () => {
+  await typeProgram('program p;\nvar i;\nbegin\n  i := 2;\n  while i > 0 do\n    i := i - 1;\n  write(i)\nend.\n');
+  await page.check('#source-on');
+  await runAndWait();
+  // As `tsumiki-inspect list --source` prints it: the lines without code
+  // with the next that has some, and the while's line again where the
+  // loop goes back to it.
+  assert.deepEqual(await page.$$eval('#listing > div', (r) => r.map((e) => e.textContent)), [
+    '    1 | program p;', '0: UJP(0,1)', '    2 | var i;', '    3 | begin', '1: ENT(0,3)',
+    '    4 |   i := 2;', '2: LDC(0,2)', '3: STR(0,3)',
+    '    5 |   while i > 0 do', '4: LOD(0,3)', '5: LDC(0,0)', '6: COP(0,3)', '7: FJP(0,13)',
+    '    6 |     i := i - 1;', '8: LOD(0,3)', '9: LDC(0,1)', '10: OPR(0,2)', '11: STR(0,3)',
+    '    5 |   while i > 0 do', '12: UJP(0,4)',
+    '    7 |   write(i)', '13: LOD(0,3)', '14: PUT(0,0)',
+    '    8 | end.', '15: HLT(0,0)',
+  ]);
+  await page.uncheck('#source-on');
+  assert.equal((await page.$$('#listing .src-line')).length, 0);
+});
+
 await check('a lexical error marks the whole character that is no token', async () => {
   await typeProgram('program p;\nvar x;\nbegin\n  x := 1 日本\nend.\n');
   await runAndWait();

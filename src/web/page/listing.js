@@ -27,13 +27,32 @@ function effectText(program, op) {
 }
 
 // Fills `pane` with the rows; `events` has onPoint(line or null),
-// onToggle(pc).
-export function drawListing(pane, program, events) {
+// onToggle(pc).  With `sourceLines` (the program's text, line by line),
+// each source line comes above the instructions compiled for it, as
+// `tsumiki-inspect list --source` prints it: the lines without code with
+// the next line that has some, and a line again wherever the code goes
+// back to it.
+export function drawListing(pane, program, events, sourceLines = null) {
   const { hueOf } = hues(program);
   const rows = document.createDocumentFragment();
+  let shownLine = 0; // the source line shown last
+  let highest = 0; // and the furthest shown
   program.code.forEach(([op, l, a], pc) => {
     const row = document.createElement('div');
     const line = lineOfInstruction(program, pc);
+    if (sourceLines !== null && line > 0 && line !== shownLine) {
+      // Going on: the lines not shown yet up to this one (declarations
+      // among them); going back: this line again.
+      const from = line > highest ? highest + 1 : line;
+      for (let n = from; n <= line; n++) {
+        const source = document.createElement('div');
+        source.className = 'src-line';
+        source.textContent = `${String(n).padStart(5)} | ${sourceLines[n - 1] ?? ''}`;
+        rows.append(source);
+      }
+      shownLine = line;
+      highest = Math.max(highest, line);
+    }
     row.className = `ins hue${hueOf.get(line) ?? ''}`;
     row.dataset.pc = pc;
     row.dataset.line = line;

@@ -23,7 +23,7 @@ import {
 import { tags } from '@lezer/highlight';
 import examples from 'examples';
 import { Debugger } from './debug.js';
-import { drawListing, hues, linkListing } from './listing.js';
+import { drawListing, hues, linkListing, markCurrentInstruction, markInstructionBreakpoints } from './listing.js';
 import { breakpointLines, breakpointsChanged, debugMarks, setBreakpoints, showHues, showLinked } from './marks.js';
 
 const KEYWORDS = new Set([
@@ -182,16 +182,32 @@ editor.dom.addEventListener('mousemove', (event) => {
 });
 editor.dom.addEventListener('mouseleave', () => linkListing(panes.listing, null));
 
-function setProgram(program) {
-  programShown = program;
-  drawListing(panes.listing, program, {
+// The text the program shown was compiled from, for the listing's source
+// lines.
+let sourceShown = [];
+function drawProgram() {
+  if (programShown === null) return;
+  drawListing(panes.listing, programShown, {
     onPoint: (line) => {
       if (programShown !== null) showLinked(editor, line === null ? [] : [line]);
     },
     onToggle: (pc) => debuggerUI.toggleInstruction(pc),
-  });
+  }, $('source-on').checked ? sourceShown : null);
+  // A debugging session's marks on the rows, drawn again.
+  if (debuggerUI.active) {
+    markInstructionBreakpoints(panes.listing, debuggerUI.pcBreakpoints);
+    const state = debuggerUI.state;
+    if (state) markCurrentInstruction(panes.listing, state.ended ? null : state.pc);
+  }
+}
+
+function setProgram(program) {
+  programShown = program;
+  sourceShown = editor.state.doc.toString().split('\n');
+  drawProgram();
   showHues(editor, hues(program).lines);
 }
+$('source-on').addEventListener('change', drawProgram);
 
 function load(source, text) {
   editor.dispatch({ changes: { from: 0, to: editor.state.doc.length, insert: source } });
