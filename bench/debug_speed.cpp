@@ -157,14 +157,14 @@ int main(int argc, char** argv) {
     double session_total = 0;
     double plain_total = 0;
     int failed = 0;
-    for (const std::string& spec : programs) {
-        std::string path = spec;
+    for (const std::string& argument : programs) {
+        std::string path = argument;
         std::string input;
-        std::size_t colon = spec.rfind(':');
+        std::size_t colon = argument.rfind(':');
         if (colon != std::string::npos) {
-            path = spec.substr(0, colon);
-            if (!read_file(spec.substr(colon + 1), input)) {
-                std::fprintf(stderr, "%s: can't read\n", spec.substr(colon + 1).c_str());
+            path = argument.substr(0, colon);
+            if (!read_file(argument.substr(colon + 1), input)) {
+                std::fprintf(stderr, "%s: can't read\n", argument.substr(colon + 1).c_str());
                 ++failed;
                 continue;
             }
