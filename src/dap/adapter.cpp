@@ -308,9 +308,10 @@ void Adapter::run(Motion motion) {
 }
 
 void Adapter::report(const Stop& stop) {
-    if (stop.dropped > 0)
-        complain("the history was full: the oldest " + std::to_string(stop.dropped) +
-                 " instructions can no longer be taken back");
+    if (stop.history_filled)
+        complain("the history is full: the oldest " + std::to_string(stop.dropped) +
+                 " instructions can no longer be taken back, and from now on the oldest are "
+                 "dropped as the program runs");
     json body{{"threadId", THREAD_ID}, {"allThreadsStopped", true}};
     switch (stop.reason) {
     case StopReason::entry:

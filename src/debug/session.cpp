@@ -274,6 +274,7 @@ Stop DebugSession::stop(StopReason reason) {
     result.reason = reason;
     result.pc = p;
     result.dropped = motion_dropped_;
+    result.history_filled = motion_dropped_ > 0 && motion_dropped_ == dropped_;
     if (reason != StopReason::budget) moving_ = false;
     if (reason == StopReason::exited) {
         result.exit_status = exit_status_;

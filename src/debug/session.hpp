@@ -101,6 +101,10 @@ struct Stop {
     // Instructions whose history was dropped during the motion, the oldest
     // first, because it had grown past its limit.
     std::uint64_t dropped = 0;
+    // The history first grew past its limit on this run during this motion;
+    // from then on every motion drops the oldest records, and the front
+    // ends say so once, here, rather than at every stop.
+    bool history_filled = false;
 };
 
 // A watcher that the session asks before every instruction it runs

@@ -211,7 +211,7 @@ void show_stop(DebugView& view, const Stop& stop, bool instruction_motion) {
     bool moved_frame = now.routine != view.shown.routine || now.base != view.shown.base ||
                        now.depth != view.shown.depth;
     view.frame = 0;
-    if (stop.dropped > 0)
+    if (stop.history_filled)
         std::printf(msg(MSG_DBG_HISTORY_DROPPED), view.session.history().limit >> 20,
                     static_cast<unsigned long long>(stop.dropped));
     const ProgramMap& map = view.session.program();
