@@ -1,24 +1,42 @@
 # The programs built for users, and what is installed with them.
 #
-# tsumiki_program(TARGET) makes TARGET one of them, in one line: it is built
-# at the top of the build folder (build/PRESET/TARGET, where the README says
-# it is), installed into PREFIX/bin, and its manual page
-# docs/man/TARGET.1.in, with @PROJECT_VERSION@ filled in, is installed into
-# PREFIX/share/man/man1 and checked by the tests.
+# tsumiki_program(TARGET [NO_VERSION_OPTION]) makes TARGET one of them, in
+# one line: it is built at the top of the build folder (build/PRESET/TARGET,
+# where the README says it is) and installed into PREFIX/bin, in the Debian
+# package too; its manual page docs/man/TARGET.1.in, with @PROJECT_VERSION@
+# filled in, is installed gzip-compressed into PREFIX/share/man/man1; and
+# the tests check the page, and that `TARGET --version` prints
+# "TARGET VERSION".  NO_VERSION_OPTION is for tsumiki itself, whose one
+# argument is the source file whatever it reads.
 include(GNUInstallDirs)
+find_program(GZIP gzip REQUIRED)
 
 function(tsumiki_program target)
+  cmake_parse_arguments(PARSE_ARGV 1 arg "NO_VERSION_OPTION" "" "")
   set_target_properties(${target} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR})
   install(TARGETS ${target} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   set_property(GLOBAL APPEND PROPERTY TSUMIKI_PROGRAMS ${target})
+  if(arg_NO_VERSION_OPTION)
+    set_property(GLOBAL APPEND PROPERTY TSUMIKI_PROGRAMS_WITHOUT_VERSION ${target})
+  endif()
   set(page_in ${PROJECT_SOURCE_DIR}/docs/man/${target}.1.in)
   if(NOT EXISTS ${page_in})
     message(AUTHOR_WARNING "${target} has no manual page: write docs/man/${target}.1.in")
     return()
   endif()
+  # The page as written, for the tests, and compressed as Debian installs
+  # pages (-n: no name or time inside, so that every build gives the same
+  # bytes).
   set(page ${PROJECT_BINARY_DIR}/man/${target}.1)
   configure_file(${page_in} ${page} @ONLY)
-  install(FILES ${page} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  add_custom_command(
+    OUTPUT ${page}.gz
+    COMMAND ${GZIP} -9nkf ${page}
+    DEPENDS ${page}
+    COMMENT "Compressing the manual page of ${target}"
+    VERBATIM)
+  add_custom_target(${target}_man ALL DEPENDS ${page}.gz)
+  install(FILES ${page}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   set_property(GLOBAL APPEND PROPERTY TSUMIKI_MAN_PAGES ${page})
 endfunction()
 

@@ -2,65 +2,94 @@
 # A short fuzzing session for continuous integration: builds the libFuzzer
 # harness with clang, seeds it from fuzz/seeds, the examples and the
 # end-to-end tests, fuzzes for FUZZ_SECONDS (default 120) and fails on the
-# first crash, sanitizer report, leak or hang.  Where they are built, the
-# time is shared with the harness that runs every engine against the plain
-# loop (native_harness.cpp: the fast loop, the native tier and the
-# optimising tier; it also fails on any difference between them) and the language server's (lsp_harness.cpp).
-# The input that failed is left in the build directory as crash-*, leak-*
-# or timeout-*; replay it with `build/fuzz-ci/fuzz/tsumiki_fuzz FILE`.
+# first crash, sanitizer report, leak or hang, and when a target's resident
+# memory keeps growing (rss_watch.py).  Where they are built, the time is
+# shared with the harness that runs every engine against the plain loop
+# (native_harness.cpp: the fast loop, the native tier and the optimising
+# tier; it also fails on any difference between them) and the language
+# server's (lsp_harness.cpp).  The input that failed is left in the build
+# directory as crash-*, leak-* or timeout-*; replay it with
+# `build/fuzz-ci/fuzz/tsumiki_fuzz FILE`.
 #
 #   fuzz/ci-fuzz.sh [BUILD_DIR]
+#
+# FUZZ_TARGETS chooses among the targets (some of: plain native lsp;
+# default: every one built), which share FUZZ_SECONDS equally; so
+# `FUZZ_SECONDS=10800 fuzz/ci-fuzz.sh` gives each of three an hour.
+# FUZZ_WORK is where the corpus, the failing inputs and the logs go
+# (default BUILD_DIR/fuzz-run, emptied first).
+#
+# AddressSanitizer's quarantine of freed memory is kept at 16 MB (its own
+# default is 256 MB), so that it is full within the first seconds and what
+# grows after that is the harness's; a quarantine_size_mb in ASAN_OPTIONS
+# wins.
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 root="$(dirname "$here")"
 build="${1:-$root/build/fuzz-ci}"
 seconds="${FUZZ_SECONDS:-120}"
+case ":${ASAN_OPTIONS:-}:" in
+  *:quarantine_size_mb=*) ;;
+  *) export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}quarantine_size_mb=16" ;;
+esac
 
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_CXX_COMPILER=clang++ -DTSUMIKI_FUZZ=ON -DTSUMIKI_TESTS=OFF -DTSUMIKI_WERROR=ON
-cmake --build "$build" --target tsumiki_fuzz
 
-# The harnesses there are, each with its share of the time.
-shares=1
-native=0
-if grep -q '^TSUMIKI_NATIVE:BOOL=ON' "$build/CMakeCache.txt"; then
-  cmake --build "$build" --target tsumiki_native_fuzz
-  native=1
-  shares=$((shares + 1))
-fi
-lsp=0
-if cmake --build "$build" --target help | grep -q '^tsumiki_lsp_fuzz:'; then
-  cmake --build "$build" --target tsumiki_lsp_fuzz
-  lsp=1
-  shares=$((shares + 1))
-fi # without the JSON library there is no language server to fuzz
-share=$((seconds / shares))
+# The targets there are, or those asked for.
+built=(plain)
+grep -q '^TSUMIKI_NATIVE:BOOL=ON' "$build/CMakeCache.txt" && built+=(native)
+# Without the JSON library there is no language server to fuzz.
+cmake --build "$build" --target help | grep -q '^tsumiki_lsp_fuzz:' && built+=(lsp)
+targets=()
+for target in ${FUZZ_TARGETS:-${built[*]}}; do
+  if [[ " ${built[*]} " != *" $target "* ]]; then
+    echo "ci-fuzz.sh: no target $target in $build (there are: ${built[*]})" >&2
+    exit 1
+  fi
+  targets+=("$target")
+done
+share=$((seconds / ${#targets[@]}))
+binary() {
+  case $1 in
+    plain) echo tsumiki_fuzz ;;
+    native) echo tsumiki_native_fuzz ;;
+    lsp) echo tsumiki_lsp_fuzz ;;
+  esac
+}
+for target in "${targets[@]}"; do
+  cmake --build "$build" --target "$(binary "$target")"
+done
 
-work="$build/fuzz-run"
+work="${FUZZ_WORK:-$build/fuzz-run}"
 rm -rf "$work"
-mkdir -p "$work/corpus" "$work/artifacts"
+mkdir -p "$work/corpus" "$work/native-corpus" "$work/lsp-corpus" "$work/artifacts"
 "$here/make-seeds.sh" "$work/seeds"
 
 # -timeout: one input may take 10 s at most (the harness stops endless
 # loops after a fixed number of instructions, so only a hang in the
 # compiler or the machine itself gets there).
-"$build/fuzz/tsumiki_fuzz" \
-  -max_total_time="$share" -timeout=10 -print_final_stats=1 \
-  -dict="$here/tsumiki.dict" -artifact_prefix="$work/artifacts/" \
-  "$work/corpus" "$work/seeds"
-
-if ((native)); then
-  mkdir -p "$work/native-corpus"
-  "$build/fuzz/tsumiki_native_fuzz" \
+# The memory watch allows the language server's target twice the growth per
+# input of the others while its corpus fills: its inputs are larger, and it
+# grew 145 to 195 bytes per input in the second half of a sound session of
+# 40 to 60 s.
+fuzz() {
+  local target=$1 dict=$2 growth=256
+  shift 2
+  [ "$target" != lsp ] || growth=512
+  python3 "$here/rss_watch.py" --name "$target" --max-growth "$growth" \
+    --samples "$work/$target.rss" -- \
+    "$build/fuzz/$(binary "$target")" \
     -max_total_time="$share" -timeout=10 -print_final_stats=1 \
-    -dict="$here/tsumiki.dict" -artifact_prefix="$work/artifacts/" \
-    "$work/native-corpus" "$work/corpus" "$work/seeds"
-fi
-
-if ((lsp)); then
-  mkdir -p "$work/lsp-corpus"
-  "$build/fuzz/tsumiki_lsp_fuzz" \
-    -max_total_time="$share" -timeout=10 -print_final_stats=1 \
-    -dict="$here/lsp.dict" -artifact_prefix="$work/artifacts/" \
-    "$work/lsp-corpus" "$here/lsp-seeds"
-fi
+    -dict="$dict" -artifact_prefix="$work/artifacts/" "$@"
+}
+summary=()
+for target in "${targets[@]}"; do
+  case $target in
+    plain) fuzz plain "$here/tsumiki.dict" "$work/corpus" "$work/seeds" ;;
+    native) fuzz native "$here/tsumiki.dict" "$work/native-corpus" "$work/corpus" "$work/seeds" ;;
+    lsp) fuzz lsp "$here/lsp.dict" "$work/lsp-corpus" "$here/lsp-seeds" ;;
+  esac | tee "$work/$target.log"
+  summary+=("$(grep "^$target: " "$work/$target.log" | tail -n 1)")
+done
+printf '%s\n' "${summary[@]}"

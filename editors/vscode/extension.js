@@ -1,5 +1,6 @@
-// The tsumiki extension: starts tsumiki-lsp for .tsu files and shows the
-// instructions of a routine when its code lens is clicked.
+// The tsumiki extension: starts tsumiki-lsp for .tsu files, shows the
+// instructions of a routine when its code lens is clicked, and starts
+// tsumiki-dap for a debugging session of type "tsumiki".
 const vscode = require('vscode');
 const { LanguageClient } = require('vscode-languageclient/node');
 
@@ -22,6 +23,11 @@ function activate(context) {
     { command: path, args: [] },
     { documentSelector: [{ scheme: 'file', language: 'tsumiki' }, { scheme: 'untitled', language: 'tsumiki' }] });
   client.start();
+  const adapter = vscode.workspace.getConfiguration('tsumiki').get('debugger.path') || 'tsumiki-dap';
+  context.subscriptions.push(
+    vscode.debug.registerDebugAdapterDescriptorFactory('tsumiki', {
+      createDebugAdapterDescriptor: () => new vscode.DebugAdapterExecutable(adapter, [])
+    }));
 }
 
 function deactivate() {

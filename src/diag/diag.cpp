@@ -90,7 +90,8 @@ std::string fatal_message(const Fatal& fatal, Encoding encoding) {
     case FatalKind::runtime: format = MSG_RUNTIME_ERROR; break;
     case FatalKind::budget_spent:
     case FatalKind::stopped:
-    case FatalKind::output_failed: return msg_in(fatal.text, encoding);
+    case FatalKind::output_failed:
+    case FatalKind::check_failed: return msg_in(fatal.text, encoding);
     }
     return format_message(msg_in(format, encoding), msg_in(fatal.text, encoding));
 }

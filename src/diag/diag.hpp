@@ -55,6 +55,7 @@ enum class FatalKind : unsigned char {
     budget_spent,  // the run's instruction budget ran out
     stopped,       // the run's stop flag was set
     output_failed, // the run's output could not be written
+    check_failed,  // a checked run found a slip (vm/check.hpp)
 };
 
 // What the reporters throw: the kind and the message-table text.

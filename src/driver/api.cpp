@@ -8,7 +8,9 @@
 #include "driver/reset.hpp"
 #include "lexer/reader.hpp"
 #include "parser/blocks.hpp"
+#include "parser/warnings.hpp"
 #include "symtab/names.hpp"
+#include "vm/check.hpp"
 #include "vm/code.hpp"
 #include "vm/engine.hpp"
 #include "vm/machine.hpp"
@@ -44,8 +46,12 @@ void compile_phase() {
 void begin_compile(const CompileOptions& options) {
     reset_state();
     set_encoding(options.encoding);
-    positions_on = options.positions;
-    names_on = options.names;
+    // Warnings and check points point at places; warnings find what is
+    // never assigned in the record of names.
+    positions_on = options.positions || options.warnings || options.checks;
+    names_on = options.names || options.warnings;
+    warnings_on = options.warnings;
+    check_points_on = options.checks;
     parser_depth_limit = options.max_depth;
     if constexpr (trace_built) {
         trace_on = options.traces;
@@ -57,7 +63,8 @@ void begin_compile(const CompileOptions& options) {
 
 // What a compile sets for itself, put back however it ends (an exception
 // from the caller's trace writer included): the source closed, no traces,
-// no record of names, no nesting limit, the text to standard output.
+// no record of names, no warnings, no nesting limit, the text to standard
+// output.
 class CompileSettings {
   public:
     explicit CompileSettings(const CompileOptions& options) { begin_compile(options); }
@@ -69,6 +76,8 @@ class CompileSettings {
         if constexpr (trace_built) trace_on = TraceSwitches{};
         text_out = Writer{};
         names_on = false;
+        warnings_on = false;
+        check_points_on = false;
     }
 };
 
@@ -87,9 +96,16 @@ Compiled compile(const CompileOptions& options) {
         result.message = fatal_message(compile_failure, options.encoding);
         result.error_text = compile_failure.text;
         if (options.positions) result.where = token_pos;
+    } else if (options.warnings) {
+        finish_warnings();
+        for (WarningRecord& w : warning_records)
+            result.warnings.push_back(Warning{w.pos, w.text, std::move(w.message)});
     }
     result.code_size = cx;
-    if (options.positions) result.code_pos.assign(code_pos, code_pos + cx);
+    if (options.positions) {
+        result.code_pos.assign(code_pos, code_pos + cx);
+        result.statements.assign(statement_spans, statement_spans + statement_count);
+    }
     if (options.names) {
         for (const NameRecord& r : name_records) {
             Declaration d;
@@ -149,6 +165,7 @@ RunResult run_program(const RunOptions& options) {
     setup.trace_out = options.trace_out;
     setup.budget = options.budget;
     setup.stop = options.stop;
+    setup.check = options.check;
     setup.pulse = options.pulse;
     setup.engine = options.engine;
     RunEnding ending = run_machine(setup);
@@ -159,10 +176,22 @@ RunResult run_program(const RunOptions& options) {
         result.end = kind == FatalKind::budget_spent    ? RunEnd::budget_spent
                      : kind == FatalKind::stopped       ? RunEnd::stopped
                      : kind == FatalKind::output_failed ? RunEnd::output_failed
+                     : kind == FatalKind::check_failed  ? RunEnd::check_failed
                                                         : RunEnd::runtime_error;
-        result.message = fatal_message(ending.fatal, options.encoding);
+        if (kind == FatalKind::check_failed) {
+            result.message = format_message(msg_in(MSG_C_STOPPED, options.encoding),
+                                            check_message(options.encoding).c_str());
+            result.where = check_stop.point.where;
+        } else {
+            result.message = fatal_message(ending.fatal, options.encoding);
+        }
     }
     result.pc = ir_pc;
+    // Only the plain loop counts, and only a run it made from the start.
+    bool watched = options.trace || options.budget != 0 || options.stop != nullptr ||
+                   options.pulse.call != nullptr;
+    if (trace_built && (watched || options.engine == Engine::interpreter))
+        result.steps = instructions_run;
     return result;
 }
 

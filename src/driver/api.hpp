@@ -33,6 +33,7 @@
 #include "diag/trace.hpp"
 #include "lexer/reader.hpp"
 #include "symtab/symtab.hpp"
+#include "vm/code.hpp"
 #include "vm/engine.hpp"
 #include "vm/run.hpp"
 
@@ -56,6 +57,14 @@ struct CompileOptions {
     // Record every declaration and every use of a name (the language
     // server's outline, definitions and hovers).
     bool names = false;
+    // Look for the slips a compiler for learners points at in a program
+    // that compiles (parser/warnings.hpp); they come back in
+    // Compiled::warnings.  Counts positions, whatever `positions` says.
+    bool warnings = false;
+    // Note what a checked run (RunOptions::check) looks at: each index with
+    // its array's bounds, each read of a variable or an element, each
+    // function's return.  Costs the compile a little; the code is the same.
+    bool checks = false;
     // Native stack the compiler may use for nesting, in bytes; 0: what the
     // calling thread has left, as far as it can be found out.  Past it a
     // program is the syntax error "入れ子が深すぎます".
@@ -96,6 +105,14 @@ struct NameUse {
     int declaration; // index in `declarations`
 };
 
+// A warning about a program that compiles: it changes nothing the program
+// does.
+struct Warning {
+    SourcePos where;     // what it points at
+    Msg text;            // its message-table entry
+    std::string message; // its text, in the options' encoding, without a line break
+};
+
 struct Compiled {
     ErrorKind error = ErrorKind::none;
     // The error's text exactly as tsumiki prints it (for an open failure,
@@ -112,10 +129,15 @@ struct Compiled {
     // Per instruction, the place in the source of the construct it was
     // compiled for (positions on).
     std::vector<SourcePos> code_pos;
+    // The statements compiled, as recorded in statement_spans (positions
+    // on).
+    std::vector<StatementSpan> statements;
     // With `names`: every declaration in the order written, and every use.
     // Kept up to an error, too.
     std::vector<Declaration> declarations;
     std::vector<NameUse> uses;
+    // With `warnings`, when the program compiled: in the order of the source.
+    std::vector<Warning> warnings;
 };
 
 // Compiles a source text (as if it were a file's bytes) or a file.  The
@@ -145,6 +167,14 @@ struct RunOptions {
     // that holds text back to send it on while the run goes on
     // (vm/run.hpp).
     Pulse pulse{};
+    // A checked run (vm/check.hpp; traced core): stops before the first
+    // index outside its array's declared bounds, the first read of a
+    // routine's local variable or element not given a value since the
+    // routine was entered, and the first return of a function that has
+    // not assigned its result.  It looks at what the compile noted with
+    // CompileOptions::checks (nothing, without), runs on the interpreter
+    // whatever `engine` says, and otherwise runs exactly as without it.
+    bool check = false;
     Engine engine = Engine::standard;
 };
 
@@ -154,16 +184,26 @@ enum class RunEnd {
     budget_spent,  // the instruction budget ran out
     stopped,       // the stop flag was seen
     output_failed, // the output writer refused bytes: "出力を書き込めませんでした"
+    check_failed,  // a checked run stopped: "検査で実行を止めました: ..."
 };
 
 struct RunResult {
     RunEnd end = RunEnd::halted;
     // The error's text exactly as tsumiki prints it (runtime_error), or the
-    // message for output_failed; empty otherwise.
+    // message for output_failed or check_failed; empty otherwise.
     std::string message;
+    // check_failed: what the stop points at (the index, the variable read,
+    // the function); {0, 0} otherwise.
+    SourcePos where{};
     // The instruction that was executing when the run ended (for an error,
     // the one that failed); -1 when none had been fetched.
     std::int32_t pc = -1;
+    // How many instructions the run began, the one that failed or halted
+    // included; a run that spent its budget began exactly the budget.
+    // Counted where the traced core's plain loop runs the whole program
+    // (with a budget, a stop flag, a pulse or the run trace, or on
+    // Engine::interpreter); 0 elsewhere.
+    std::uint64_t steps = 0;
 };
 
 // Runs the program compiled last, from instruction 0 on a cleared stack.

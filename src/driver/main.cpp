@@ -107,7 +107,8 @@ int main(int argc, char** argv) {
                        terminal ? run_error_place(argv[1], compiled, run.pc, encoding) : "");
     case RunEnd::output_failed:
     case RunEnd::budget_spent:
-    case RunEnd::stopped: break;
+    case RunEnd::stopped:
+    case RunEnd::check_failed: break;
     }
     end_output_failed();
 }

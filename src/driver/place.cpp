@@ -61,7 +61,7 @@ bool in(unsigned char c, unsigned lo, unsigned hi) {
 
 // The length in bytes of the character of `encoding` that starts at
 // line[i], or 0 when the bytes there form none.
-std::size_t char_length(const std::string& line, std::size_t i, Encoding encoding) {
+std::size_t char_length(std::string_view line, std::size_t i, Encoding encoding) {
     auto at = [&](std::size_t k) -> unsigned char {
         return i + k < line.size() ? static_cast<unsigned char>(line[i + k]) : 0;
     };
@@ -112,19 +112,8 @@ bool read_source(const char* path, std::string& text) {
     return ok;
 }
 
-std::string show_place(const char* name, SourcePos where, Msg heading,
-                       std::optional<std::string_view> source, Encoding encoding) {
-    std::string out;
-    append(out, msg_in(heading, encoding), name, where.line, where.column);
-    std::string line;
-    if (!source || !line_of(*source, where.line, line)) return out;
-
-    // The line as shown, and under it the blanks and tabs that lead to the
-    // caret.
-    const std::size_t spot = static_cast<std::size_t>(where.column > 0 ? where.column - 1 : 0);
-    if (spot > line.size()) return out; // the file has changed since it was compiled
+std::string printable_line(std::string_view line, Encoding encoding) {
     std::string shown;
-    std::string lead;
     std::size_t i = 0;
     while (i < line.size()) {
         auto c = static_cast<unsigned char>(line[i]);
@@ -138,15 +127,55 @@ std::string show_place(const char* name, SourcePos where, Msg heading,
         } else {
             shown.append(line, i, length);
         }
-        if (i < spot) lead += c == '\t' ? '\t' : ' ';
         i += length;
     }
+    return shown;
+}
 
-    const int width = digits(where.line) > 4 ? digits(where.line) : 4;
+int line_number_width(int line) {
+    return digits(line) > 4 ? digits(line) : 4;
+}
+
+std::string show_line(std::string_view line, int number, int column, Encoding encoding) {
+    std::string out;
+    // The line as shown, and under it the blanks and tabs that lead to the
+    // caret: one per character before the spot, whatever its bytes.
+    const std::size_t spot = static_cast<std::size_t>(column > 0 ? column - 1 : 0);
+    if (spot > line.size()) return out; // the file has changed since it was compiled
+    std::string shown = printable_line(line, encoding);
+    std::string lead;
+    for (std::size_t i = 0; i < spot && i < line.size();) {
+        auto c = static_cast<unsigned char>(line[i]);
+        std::size_t length = is_control(c) ? 0 : char_length(line, i, encoding);
+        lead += c == '\t' ? '\t' : ' ';
+        i += length == 0 ? 1 : length;
+    }
+
+    const int width = line_number_width(number);
     if (shown.empty())
-        append(out, msg_in(MSG_I_EMPTY_LINE, encoding), width, where.line);
+        append(out, msg_in(MSG_I_EMPTY_LINE, encoding), width, number);
     else
-        append(out, msg_in(MSG_I_SOURCE_LINE, encoding), width, where.line, shown.c_str());
-    append(out, msg_in(MSG_I_CARET, encoding), width, "", lead.c_str());
+        append(out, msg_in(MSG_I_SOURCE_LINE, encoding), width, number, shown.c_str());
+    if (column > 0) append(out, msg_in(MSG_I_CARET, encoding), width, "", lead.c_str());
+    return out;
+}
+
+std::string show_place(const char* name, SourcePos where, Msg heading,
+                       std::optional<std::string_view> source, Encoding encoding) {
+    std::string out;
+    append(out, msg_in(heading, encoding), name, where.line, where.column);
+    std::string line;
+    if (source && line_of(*source, where.line, line))
+        out += show_line(line, where.line, where.column > 0 ? where.column : 1, encoding);
+    return out;
+}
+
+std::string show_warning(const char* name, SourcePos where, const std::string& text,
+                         std::optional<std::string_view> source, Encoding encoding) {
+    std::string out;
+    append(out, msg_in(MSG_I_WARNING, encoding), name, where.line, where.column, text.c_str());
+    std::string line;
+    if (source && line_of(*source, where.line, line))
+        out += show_line(line, where.line, where.column > 0 ? where.column : 1, encoding);
     return out;
 }

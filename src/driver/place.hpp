@@ -28,6 +28,23 @@
 std::string show_place(const char* name, SourcePos where, Msg heading,
                        std::optional<std::string_view> source, Encoding encoding);
 
+// A warning in the same form: "NAME:LINE:COLUMN: 警告: TEXT", the line and
+// the caret.
+std::string show_warning(const char* name, SourcePos where, const std::string& text,
+                         std::optional<std::string_view> source, Encoding encoding);
+
+// Line `number` of a source, whose text is `line`, shown as above, and
+// under it, when `column` is above 0, the caret at that column; nothing
+// when the column lies past the end of the line (the file has changed).
+std::string show_line(std::string_view line, int number, int column, Encoding encoding);
+
+// A source line as it is shown: "?" for a byte that is no character of
+// `encoding` and for a control character but the tab.
+std::string printable_line(std::string_view line, Encoding encoding);
+
+// The width of the line numbers beside a source line: at least 4.
+int line_number_width(int line);
+
 // Reads the whole file at `path` again into `text`, to show a place in it;
 // false when it is not a plain file (a pipe can't be read twice), can't be
 // read, or is larger than any source the compiler would take in

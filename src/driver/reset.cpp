@@ -2,7 +2,9 @@
 
 #include "lexer/lexer.hpp"
 #include "lexer/reader.hpp"
+#include "parser/warnings.hpp"
 #include "symtab/symtab.hpp"
+#include "vm/check.hpp"
 #include "vm/code.hpp"
 #include "vm/machine.hpp"
 
@@ -10,6 +12,8 @@ void reset_state() {
     close_source();
     reset_symtab();
     reset_code();
+    reset_warnings();
+    reset_check_points();
     reset_machine();
     token = Token{};
     ch = ' ';

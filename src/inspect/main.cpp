@@ -2,18 +2,29 @@
 // stack code and how the machine runs it.
 //
 //   list   compiles and prints the code store, without running it (with
-//          --native, each instruction's machine code under it)
+//          --native, each instruction's machine code under it; with
+//          --source, each source line above the instructions made for it)
 //   trace  compiles and runs with the trace hooks printing
 //   check  compiles only; an error also shows where in the source it was
-//          found, and a hint for the usual slips (driver/hints.hpp)
+//          found, and a hint for the usual slips (driver/hints.hpp); a
+//          program that compiles gets its warnings (parser/warnings.hpp)
 //   run    compiles and runs, exactly as tsumiki does (--engine=NAME,
 //          with a name TSUMIKI_ENGINE takes, chooses the machine; without
-//          it, TSUMIKI_ENGINE does, as for tsumiki)
+//          it, TSUMIKI_ENGINE does, as for tsumiki); with --check, a
+//          checked run (vm/check.hpp) that stops at the first index outside
+//          its bounds or read of a local not given a value, and shows where
+//   debug  compiles and debugs the program in the manner of gdb, its
+//          commands read from standard input (inspect/debugger.hpp); a
+//          second file is the program's input; with --check, the session
+//          is a checked run and stops where run --check would
 //
 // It is built from the same sources as tsumiki, with the trace hooks
 // compiled in, and writes UTF-8 unless told to write Shift_JIS (by --sjis
 // or TSUMIKI_ENCODING).  A run-time error is followed by the place in the
-// source of the instruction that failed.
+// source of the instruction that failed.  list and run show the warnings
+// too, on standard error, so that their standard output stays the listing
+// and exactly what tsumiki prints; check shows them on standard output,
+// with its errors.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -26,13 +37,15 @@
 #include "driver/api.hpp"
 #include "driver/hints.hpp"
 #include "driver/place.hpp"
+#include "inspect/debugger.hpp"
 #include "version.hpp"
 #include "vm/code.hpp"
+#include "vm/listing.hpp"
 #include "vm/native.hpp"
 
 namespace {
 
-enum class Command { none, list, trace, check, run };
+enum class Command { none, list, trace, check, run, debug };
 
 struct CommandName {
     const char* name;
@@ -44,6 +57,7 @@ const CommandName commands[] = {
     {"trace", Command::trace},
     {"check", Command::check},
     {"run", Command::run},
+    {"debug", Command::debug},
 };
 
 // What the command line asks for.
@@ -51,10 +65,13 @@ struct Request {
     Command command = Command::none;
     const char* command_text = nullptr;
     const char* path = nullptr;
+    const char* input_path = nullptr; // debug: the program's input
     TraceSwitches traces;                // the trace options given
     const char* trace_option = nullptr;  // the first of them, for an error
     const char* native_option = nullptr; // list --native
     const char* engine_option = nullptr; // run --engine=...
+    const char* check_option = nullptr;  // run --check, debug --check
+    const char* source_option = nullptr; // list --source
     Engine engine = Engine::standard;
 };
 
@@ -120,7 +137,7 @@ Request read_command_line(int argc, char** argv) {
 
     Request request;
     bool options_end = false;
-    const char* others[2] = {nullptr, nullptr}; // the first two arguments but the command
+    const char* others[3] = {nullptr, nullptr, nullptr}; // the first arguments but the command
     int other_count = 0;
     for (int i = 1; i < argc; ++i) {
         const char* a = argv[i];
@@ -142,6 +159,12 @@ Request read_command_line(int argc, char** argv) {
             } else if (is(a, "--native")) {
                 trace_option = false;
                 request.native_option = a;
+            } else if (is(a, "--source")) {
+                trace_option = false;
+                request.source_option = a;
+            } else if (is(a, "--check")) {
+                trace_option = false;
+                request.check_option = a;
             } else if (std::strncmp(a, "--engine=", 9) == 0 && engine_named(a + 9, request.engine)) {
                 trace_option = false;
                 request.engine_option = a;
@@ -159,7 +182,7 @@ Request read_command_line(int argc, char** argv) {
                 continue;
             }
         }
-        if (other_count < 2) others[other_count] = a;
+        if (other_count < 3) others[other_count] = a;
         ++other_count;
     }
 
@@ -175,19 +198,27 @@ Request read_command_line(int argc, char** argv) {
         std::printf(msg(MSG_I_HINT), program_name);
         std::exit(1);
     }
-    const char* misplaced = request.native_option != nullptr && request.command != Command::list
-                                ? request.native_option
-                            : request.engine_option != nullptr && request.command != Command::run
-                                ? request.engine_option
-                                : nullptr;
+    const bool listing = request.command == Command::list;
+    const bool running = request.command == Command::run;
+    const bool debugging = request.command == Command::debug;
+    const char* misplaced = request.native_option != nullptr && !listing   ? request.native_option
+                            : request.source_option != nullptr && !listing ? request.source_option
+                            : request.engine_option != nullptr && !running ? request.engine_option
+                            : request.check_option != nullptr && !running && !debugging
+                                ? request.check_option
+                                                                           : nullptr;
     if (misplaced != nullptr) {
         std::printf(msg(MSG_I_OPTION_NOT_HERE), program_name, misplaced, request.command_text);
         std::printf(msg(MSG_I_HINT), program_name);
         std::exit(1);
     }
     if (other_count == 0) usage_error(MSG_I_NO_SOURCE, "");
-    if (other_count > 1) usage_error(MSG_I_EXTRA_ARGUMENT, others[1]);
+    // debug takes the program's input as a second file.
+    int files = request.command == Command::debug ? 2 : 1;
+    if (other_count > files)
+        usage_error(files == 2 ? MSG_I_EXTRA_DEBUG_ARGUMENT : MSG_I_EXTRA_ARGUMENT, others[files]);
     request.path = others[0];
+    if (other_count > 1) request.input_path = others[1];
     // Without --engine, `run` takes the engine TSUMIKI_ENGINE names, as
     // tsumiki does.
     if (request.command == Command::run && request.engine_option == nullptr) {
@@ -222,8 +253,22 @@ Compiled compile(const Request& request, const TraceSwitches& traces) {
     options.encoding = current_encoding();
     options.traces = traces;
     options.large_stack = true;
+    options.warnings = request.command != Command::trace;
+    options.checks = request.check_option != nullptr;
     Compiled compiled = compile_file(request.path, options);
-    if (compiled.error == ErrorKind::none) return compiled;
+    if (compiled.error == ErrorKind::none) {
+        std::FILE* out = request.command == Command::check ? stdout : stderr;
+        std::string source;
+        std::optional<std::string_view> text;
+        if (!compiled.warnings.empty() && read_source(request.path, source)) text = source;
+        for (const Warning& w : compiled.warnings) {
+            std::string shown =
+                show_warning(request.path, w.where, w.message, text, current_encoding());
+            std::fwrite(shown.data(), 1, shown.size(), out);
+        }
+        if (out == stderr) std::fflush(stderr);
+        return compiled;
+    }
     std::fwrite(compiled.message.data(), 1, compiled.message.size(), stdout);
     if (request.command == Command::check && compiled.error != ErrorKind::open)
         show_location(request.path, compiled.where, MSG_I_POSITION, &compiled);
@@ -246,7 +291,7 @@ void print_indented(const std::string& text) {
 // The listing with, under each instruction, the machine instructions the
 // native tier makes for it, and before and after them the code that enters
 // and leaves the machine code.
-void list_with_native() {
+void list_with_native(bool with_source) {
 #if TSUMIKI_NATIVE
     NativeListing native = list_native();
     if (native.instructions.size() == static_cast<std::size_t>(cx)) {
@@ -254,6 +299,7 @@ void list_with_native() {
         text_printf("%s", msg(MSG_I_NATIVE_ENTRY));
         print_indented(native.entry);
         for (int i = 0; i < cx; ++i) {
+            if (with_source) list_source_before(i);
             text_printf(msg(MSG_LIST_LINE), i, mnemonic(code[i].op), code[i].l, code[i].a);
             print_indented(native.instructions[static_cast<std::size_t>(i)]);
         }
@@ -262,6 +308,8 @@ void list_with_native() {
         text_printf("%s", msg(MSG_LIST_END));
         return;
     }
+#else
+    (void)with_source;
 #endif
     // Nothing to show: no native tier here, or an empty store.
     list_code();
@@ -276,6 +324,7 @@ void run(const Request& request, const Compiled& compiled, bool trace, Engine en
     options.encoding = current_encoding();
     options.trace = trace;
     options.engine = engine;
+    options.check = request.check_option != nullptr;
     RunResult result = run_program(options);
     switch (result.end) {
     case RunEnd::halted: return;
@@ -284,6 +333,10 @@ void run(const Request& request, const Compiled& compiled, bool trace, Engine en
         if (result.pc >= 0 && static_cast<std::size_t>(result.pc) < compiled.code_pos.size())
             show_location(request.path, compiled.code_pos[static_cast<std::size_t>(result.pc)],
                           MSG_I_RUN_POSITION);
+        finish_process("", 1);
+    case RunEnd::check_failed:
+        std::fwrite(result.message.data(), 1, result.message.size(), stdout);
+        show_location(request.path, result.where, MSG_I_CHECK_POSITION);
         finish_process("", 1);
     case RunEnd::output_failed:
     case RunEnd::budget_spent:
@@ -300,13 +353,22 @@ int main(int argc, char** argv) {
     Request request = read_command_line(argc, argv);
 
     switch (request.command) {
-    case Command::list:
+    case Command::list: {
         compile(request, TraceSwitches{});
+        // The source as compiled, for --source; a file that can't be read
+        // twice (a pipe) gets the listing alone.
+        std::string source;
+        const bool with_source =
+            request.source_option != nullptr && read_source(request.path, source);
+        if (with_source) begin_source_listing(source);
         if (request.native_option != nullptr)
-            list_with_native();
+            list_with_native(with_source);
+        else if (with_source)
+            list_code_with_source(source);
         else
             list_code();
         break;
+    }
     case Command::trace: {
         TraceSwitches on = request.traces;
         if (!on.parse && !on.lex && !on.emit && !on.run) on = TraceSwitches{true, true, true, true};
@@ -317,6 +379,7 @@ int main(int argc, char** argv) {
     case Command::run:
         run(request, compile(request, TraceSwitches{}), false, request.engine);
         break;
+    case Command::debug: finish_process("", run_debugger(request.path, request.input_path, request.check_option != nullptr));
     case Command::none: break;
     }
     finish_process("", 0);

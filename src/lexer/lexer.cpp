@@ -80,6 +80,7 @@ TokenKind one_or_two(int second, TokenKind pair, TokenKind single) {
 
 Token get_token(int depth) {
     trace_lex(MSG_T_LEX_START, depth, "");
+    if (positions_on) previous_token_end = ch_pos;
     while (ch == ' ')
         next_char();
     if (positions_on) token_pos = ch_pos;

@@ -53,3 +53,5 @@ inline bool ch_ends_line = false;
 // Where the token read last, or being read, begins; the end of the file once
 // it is reached.
 inline SourcePos token_pos = {1, 1};
+// Where the token before that one ends: just past its last character.
+inline SourcePos previous_token_end = {1, 1};

@@ -99,6 +99,7 @@ void analyse(Document& doc) {
     options.encoding = Encoding::utf8;
     options.positions = true;
     options.names = true;
+    options.warnings = true;
     options.stack_bytes = 0;
     doc.compiled = compile_text(doc.text, options);
     doc.code.assign(code, code + doc.compiled.code_size);

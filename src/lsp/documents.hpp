@@ -39,7 +39,7 @@ extern std::map<std::string, Document> documents;
 Document& update_document(const std::string& uri, std::string text, int version);
 
 // Compiles a document's text into its fields (the compile's options:
-// names, positions, UTF-8 messages, the calling thread's stack).
+// names, positions, warnings, UTF-8 messages, the calling thread's stack).
 void analyse(Document& doc);
 
 // Where a declaration's name stands.  The compiler records some names

@@ -13,6 +13,7 @@ namespace {
 
 // Protocol values.
 constexpr int SEVERITY_ERROR = 1;
+constexpr int SEVERITY_WARNING = 2;
 constexpr int SYMBOL_MODULE = 2;
 constexpr int SYMBOL_FUNCTION = 12;
 constexpr int SYMBOL_VARIABLE = 13;
@@ -67,8 +68,15 @@ std::string parameter_list(const Document& doc, int routine) {
     return out.empty() ? out : out + ")";
 }
 
+// Built by appending: a short literal put before a temporary string trips
+// g++ 12's -Wrestrict when optimising (a false alarm of its own).
 std::string bounds(const Declaration& d) {
-    return "[" + std::to_string(d.low) + ".." + std::to_string(d.high) + "]";
+    std::string text = "[";
+    text += std::to_string(d.low);
+    text += "..";
+    text += std::to_string(d.high);
+    text += "]";
+    return text;
 }
 
 // One line saying what a declaration is.
@@ -147,6 +155,17 @@ json symbol(const Document& doc, int index) {
     return s;
 }
 
+// The token at `where`, as a range.
+json token_range(const Document& doc, SourcePos where) {
+    std::size_t offset = byte_offset(doc.lines, where);
+    std::size_t length = token_length(doc.text, offset);
+    // The token's end, counted as the compiler counts (no carriage returns).
+    std::size_t counted = 0;
+    for (std::size_t i = offset; i < offset + length; ++i)
+        if (doc.text[i] != '\r') ++counted;
+    return range_json(doc, where, shifted(where, counted));
+}
+
 } // namespace
 
 std::string listing(const Document& doc, int routine, SourcePos from, SourcePos to) {
@@ -166,7 +185,14 @@ std::string listing(const Document& doc, int routine, SourcePos from, SourcePos 
 json diagnostics(const Document& doc) {
     json list = json::array();
     const Compiled& c = doc.compiled;
-    if (c.error == ErrorKind::none) return list;
+    if (c.error == ErrorKind::none) {
+        for (const Warning& w : c.warnings)
+            list.push_back(json{{"range", token_range(doc, w.where)},
+                                {"severity", SEVERITY_WARNING},
+                                {"source", "tsumiki"},
+                                {"message", w.message}});
+        return list;
+    }
     auto trimmed = [](std::string text) {
         while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
             text.pop_back();
@@ -175,14 +201,11 @@ json diagnostics(const Document& doc) {
     // The message, and on a line of its own the hint, as check shows it.
     std::string text = trimmed(c.message);
     std::string hint = trimmed(hint_for(doc.text, c.error, c.error_text, c.where, Encoding::utf8));
-    if (!hint.empty()) text += "\n" + hint;
-    std::size_t offset = byte_offset(doc.lines, c.where);
-    std::size_t length = token_length(doc.text, offset);
-    // The token's end, counted as the compiler counts (no carriage returns).
-    std::size_t counted = 0;
-    for (std::size_t i = offset; i < offset + length; ++i)
-        if (doc.text[i] != '\r') ++counted;
-    list.push_back(json{{"range", range_json(doc, c.where, shifted(c.where, counted))},
+    if (!hint.empty()) {
+        text += "\n";
+        text += hint;
+    }
+    list.push_back(json{{"range", token_range(doc, c.where)},
                         {"severity", SEVERITY_ERROR},
                         {"source", "tsumiki"},
                         {"message", text}});
@@ -210,8 +233,11 @@ json hover(const Document& doc, LspPosition at) {
     int d = declaration_at(doc, where);
     if (d >= 0) {
         const Declaration& decl = doc.compiled.declarations[static_cast<std::size_t>(d)];
-        text = "`" + what(doc, d) + "`  \ndeclared on line " +
-               std::to_string(doc.name_pos[static_cast<std::size_t>(d)].line);
+        // Appended, as in bounds().
+        text = "`";
+        text += what(doc, d);
+        text += "`  \ndeclared on line ";
+        text += std::to_string(doc.name_pos[static_cast<std::size_t>(d)].line);
         if (decl.parent >= 0) {
             const Declaration& in =
                 doc.compiled.declarations[static_cast<std::size_t>(decl.parent)];

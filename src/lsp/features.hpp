@@ -8,8 +8,9 @@
 
 #include "lsp/documents.hpp"
 
-// The compile error as a list of at most one Diagnostic: the message, and
-// the hint for the usual slips (driver/hints.hpp) on a line of its own.
+// The compile error as a list of one Diagnostic (the message, and the hint
+// for the usual slips, driver/hints.hpp, on a line of its own), or else the
+// program's warnings, each a Diagnostic of severity Warning.
 nlohmann::json diagnostics(const Document& doc);
 
 // DocumentSymbol[]: the program with its routines nested as declared, and

@@ -4,15 +4,21 @@
 // outline, declarations, hovers and the compiled code.
 //
 //   tsumiki-lsp          (started by the editor; see editors/)
+//   tsumiki-lsp --version
 //
+// Other arguments are ignored: clients may add their own, such as --stdio.
 // Exits 0 after "shutdown" and "exit", 1 on "exit" without "shutdown" or
 // when its input ends first.
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <string>
+
+#include "diag/diag.hpp"
 
 #include "lsp/server.hpp"
 #include "lsp/transport.hpp"
+#include "version.hpp"
 
 namespace {
 
@@ -23,7 +29,13 @@ bool send(const std::string& out) {
 
 } // namespace
 
-int main() {
+int main(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::printf(msg(MSG_L_VERSION), tsumiki_version);
+            return std::fflush(stdout) == 0 ? 0 : 1;
+        }
+    }
     // A client that goes away shows as a failed write, not a signal.
     std::signal(SIGPIPE, SIG_IGN);
     FrameReader in{Reader{}};

@@ -9,6 +9,7 @@
 
 #include "lsp/documents.hpp"
 #include "lsp/features.hpp"
+#include "version.hpp"
 
 using nlohmann::json;
 
@@ -53,7 +54,7 @@ json capabilities() {
                   {"definitionProvider", true},
                   {"hoverProvider", true},
                   {"codeLensProvider", {{"resolveProvider", false}}}}},
-                {"serverInfo", {{"name", "tsumiki-lsp"}, {"version", "0.1.0"}}}};
+                {"serverInfo", {{"name", "tsumiki-lsp"}, {"version", tsumiki_version}}}};
 }
 
 const std::string& document_uri(const json& params) {

@@ -6,8 +6,10 @@
 #include "diag/diag.hpp"
 #include "diag/trace.hpp"
 #include "lexer/lexer.hpp"
+#include "lexer/reader.hpp"
 #include "parser/statements.hpp"
 #include "symtab/names.hpp"
+#include "vm/check.hpp"
 #include "vm/code.hpp"
 
 std::uintptr_t parser_stack_limit = 0;
@@ -190,6 +192,7 @@ void parse_proc_func(int level) {
         else
             regist_func(token.text, level, cx);
         Token name = token;
+        SourcePos name_at = token_pos;
         next_token(0);
         int saved = sym_count;
         int outer_routine = current_routine;
@@ -197,6 +200,7 @@ void parse_proc_func(int level) {
         parse_block(kind, level + 1, name.text);
         current_routine = outer_routine;
         sym_count = saved;
+        if (kind == SYM_FUNC) note_check(cx, CHECK_RESULT, name.text, name_at);
         int last = emit(kind == SYM_PROC ? RET : FRT, 0, 0);
         note_routine_end(name.text, last);
         if (token.kind != WD_SEMI) syntax_error(MSG_NO_SEMI);

@@ -5,6 +5,8 @@
 #include "lexer/lexer.hpp"
 #include "lexer/reader.hpp"
 #include "parser/expressions.hpp"
+#include "parser/warnings.hpp"
+#include "symtab/names.hpp"
 #include "symtab/symtab.hpp"
 #include "vm/code.hpp"
 
@@ -18,12 +20,14 @@ void reference_argument(int d, int L) {
     SymbolKind kind = get_kind(token.text);
     // A routine name has no cell whose address could be passed.
     if (kind == SYM_PROC || kind == SYM_FUNC) syntax_error(MSG_REF_NOT_VARIABLE);
+    note_access(NameAccess::address);
     emit_name(kind == SYM_REF ? LOD : LDA, token.text, L);
     if (get_kind(token.text) == SYM_ARRAY) {
-        emit(LDC, 0, get_array_low(token.text));
+        Token name = token;
+        emit(LDC, 0, get_array_low(name.text));
         next_token(d + 1);
         if (token.kind != WD_L_BRAC) syntax_error(MSG_BAD_ID);
-        parse_index(d, L);
+        parse_index(d, L, name.text);
     } else {
         next_token(d + 1);
     }
@@ -37,19 +41,23 @@ void reference_argument(int d, int L) {
 // callee's frame where its parameters were registered.  Every parameter
 // needs an argument (a missing one would be a cell nobody set, a missing
 // reference an address nobody gave); more arguments than parameters
-// compile, the extra cells lying above the parameters.
+// compile, the extra cells lying above the parameters (a warning says
+// where they land).
 void parse_call(SymbolKind kind, int d, int L) {
     const bool is_function = kind == SYM_FUNC;
     trace_parse(is_function ? MSG_T_FUNC_NAME : MSG_T_PROC_NAME, d + 1, "");
     SourcePos at = token_pos;
     emit_at(at, MST, L - get_level(token.text), is_function ? 4 : 3);
     Token callee = token;
-    const int params = symtab[newest_entry(callee.text)].param_count;
+    const int entry = newest_entry(callee.text);
+    const int params = symtab[entry].param_count;
     next_token(d + 1);
     int n = 0;
+    SourcePos surplus_at{};
     if (token.kind == WD_L_PAREN) {
         do {
             next_token(d + 1);
+            if (n == params) surplus_at = token_pos;
             if (get_param_kind(callee.text, n) == SYM_REF) {
                 if (!is_function) trace_parse(MSG_T_REF_ARG, d + 1, "");
                 reference_argument(d, L);
@@ -61,6 +69,7 @@ void parse_call(SymbolKind kind, int d, int L) {
         } while (token.kind == WD_COM);
         if (token.kind != WD_R_PAREN) syntax_error(MSG_NO_RPAREN);
         if (n < params) syntax_error(MSG_TOO_FEW_ARGUMENTS);
+        if (warnings_on && n > params) warn_surplus_arguments(symtab[entry], n, surplus_at);
         next_token(d + 1);
     } else if (params > 0) {
         syntax_error(MSG_TOO_FEW_ARGUMENTS);

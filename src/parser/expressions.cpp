@@ -6,7 +6,9 @@
 #include "lexer/reader.hpp"
 #include "parser/blocks.hpp"
 #include "parser/calls.hpp"
+#include "parser/warnings.hpp"
 #include "symtab/symtab.hpp"
+#include "vm/check.hpp"
 #include "vm/code.hpp"
 
 // condition = expression relop expression
@@ -77,6 +79,7 @@ bool parse_factor(int d, int L) {
         switch (get_kind(token.text)) {
         case SYM_VAR: {
             trace_parse(MSG_T_FACTOR_VAR, d + 1, "");
+            note_check(cx, CHECK_VARIABLE, token.text, token_pos);
             emit_name(LOD, token.text, L);
             next_token(d + 1);
             break;
@@ -84,6 +87,7 @@ bool parse_factor(int d, int L) {
         case SYM_REF: {
             trace_parse(MSG_T_FACTOR_REF, d + 1, "");
             emit_name(LOD, token.text, L);
+            note_check(cx, CHECK_THROUGH, token.text, token_pos);
             emit(IND, 0, 0);
             next_token(d + 1);
             break;
@@ -91,11 +95,13 @@ bool parse_factor(int d, int L) {
         case SYM_ARRAY: {
             trace_parse(MSG_T_FACTOR_ARRAY, d + 1, "");
             SourcePos name_at = token_pos;
-            emit_name(LDA, token.text, L);
-            emit(LDC, 0, get_array_low(token.text));
+            Token name = token;
+            emit_name(LDA, name.text, L);
+            emit(LDC, 0, get_array_low(name.text));
             next_token(d + 1);
             if (token.kind != WD_L_BRAC) syntax_error(MSG_BAD_ID);
-            parse_index(d, L);
+            parse_index(d, L, name.text);
+            note_check(cx, CHECK_ELEMENT, name.text, name_at);
             emit_at(name_at, IND, 0, 0);
             break;
         }
@@ -119,11 +125,19 @@ bool parse_factor(int d, int L) {
     return true;
 }
 
-void parse_index(int d, int L) {
+void parse_index(int d, int L, const char* array) {
     next_token(d + 1);
+    const int first = cx;
+    const SourcePos at = token_pos;
     parse_expression(d + 1, L);
+    const SymbolEntry& entry = symtab[newest_entry(array)];
+    if (warnings_on) warn_constant_index(entry, first, at);
     if (token.kind != WD_R_BRAC) syntax_error(MSG_NO_RBRAC);
     next_token(d + 1);
+    // The first subtraction has the index on top: a checked run looks at it.
+    note_check(cx, CHECK_INDEX, array, at, entry.low,
+               static_cast<std::int32_t>(static_cast<std::uint32_t>(entry.low) +
+                                         static_cast<std::uint32_t>(entry.size) - 1u));
     emit(OPR, 0, OPR_SUB);
     emit(OPR, 0, OPR_SUB);
 }

@@ -19,10 +19,10 @@ bool parse_expression(int d, int L);
 bool parse_term(int d, int L);
 bool parse_factor(int d, int L);
 
-// The rest of an array element's address, from the "[" on: the array's
+// The rest of an element's address of `array`, from the "[" on: the array's
 // first-element address and its low bound are already on the stack.
 //   "[" expression "]"   emits: index; OPR 0,2; OPR 0,2
-void parse_index(int d, int L);
+void parse_index(int d, int L, const char* array);
 
 // Emits `op` (LOD, STR or LDA) for the cell of a name, from a block of
 // level L: the level difference and the name's offset, looked up offset

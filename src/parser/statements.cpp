@@ -7,6 +7,7 @@
 #include "parser/blocks.hpp"
 #include "parser/calls.hpp"
 #include "parser/expressions.hpp"
+#include "symtab/names.hpp"
 #include "symtab/symtab.hpp"
 #include "vm/code.hpp"
 
@@ -22,6 +23,7 @@ void compile_becomes(int d, int L) {
 // name ":=" expression, for a variable or value parameter
 void variable_assignment(int d, int L) {
     trace_parse(MSG_T_STMT_VAR, d + 1, "");
+    note_access(NameAccess::write);
     Token name = token;
     SourcePos at = token_pos;
     next_token(d + 1);
@@ -32,6 +34,7 @@ void variable_assignment(int d, int L) {
 // name ":=" expression, for a reference parameter: store through it
 void reference_assignment(int d, int L) {
     trace_parse(MSG_T_STMT_REF, d + 1, "");
+    note_access(NameAccess::write);
     SourcePos at = token_pos;
     emit_name(LOD, token.text, L);
     next_token(d + 1);
@@ -42,12 +45,14 @@ void reference_assignment(int d, int L) {
 // array "[" expression "]" ":=" expression
 void array_assignment(int d, int L) {
     trace_parse(MSG_T_STMT_ARRAY, d + 1, "");
+    note_access(NameAccess::write);
     SourcePos at = token_pos;
-    emit_name(LDA, token.text, L);
-    emit(LDC, 0, get_array_low(token.text));
+    Token name = token;
+    emit_name(LDA, name.text, L);
+    emit(LDC, 0, get_array_low(name.text));
     next_token(d + 1);
     if (token.kind != WD_L_BRAC) syntax_error(MSG_NO_LBRAC);
-    parse_index(d, L);
+    parse_index(d, L, name.text);
     compile_becomes(d, L);
     emit_at(at, STO, 0, 0);
 }
@@ -57,12 +62,14 @@ void array_assignment(int d, int L) {
 // the cell at offset 3 belongs to something else.
 void function_result_assignment(int d, int L) {
     trace_parse(MSG_T_FUNC_NAME, d + 1, "");
+    note_access(NameAccess::write);
     int function = newest_entry(token.text);
+    SourcePos at = token_pos;
     next_token(d + 1);
     if (token.kind == WD_BECOM && function != current_routine)
         syntax_error(MSG_FUNCTION_RESULT_ELSEWHERE);
     compile_becomes(d, L);
-    emit(STR, 0, 3);
+    emit_at(at, STR, 0, 3);
 }
 
 // "begin" statement { ";" statement } "end"
@@ -124,6 +131,7 @@ void read_statement(int d, int L) {
     std::int32_t level = get_level(token.text);
     SymbolKind kind = get_kind(token.text);
     if (kind == SYM_PROC || kind == SYM_FUNC) syntax_error(MSG_READ_NOT_VARIABLE);
+    note_access(NameAccess::write);
     SourcePos name_at = token_pos;
     int address = emit(kind == SYM_REF ? LOD : LDA, L - level, offset);
     if (kind != SYM_REF) note_cells(address, cells_of(token.text));
@@ -132,7 +140,7 @@ void read_statement(int d, int L) {
     if (token.kind == WD_L_BRAC) {
         if (kind != SYM_ARRAY) syntax_error(MSG_INDEX_NOT_ARRAY);
         emit(LDC, 0, get_array_low(name.text));
-        parse_index(d, L);
+        parse_index(d, L, name.text);
     }
     if (token.kind != WD_R_PAREN) syntax_error(MSG_NO_RPAREN);
     next_token(d + 1);
@@ -157,6 +165,9 @@ void write_statement(int d, int L) {
 bool parse_statement(int d, int L) {
     check_depth(d);
     trace_parse(MSG_T_STATEMENT, d, "");
+    SourcePos begin = token_pos;
+    int first = cx;
+    bool compound = token.kind == WD_BEGIN;
     switch (token.kind) {
     case WD_ID:
         switch (get_kind(token.text)) {
@@ -174,6 +185,7 @@ bool parse_statement(int d, int L) {
     case WD_WRITE: write_statement(d, L); break;
     default: break; // the empty statement reads nothing
     }
+    if (!compound) note_statement(begin, first);
     trace_parse(MSG_T_STATEMENT_END, d, "");
     return true;
 }

@@ -54,8 +54,15 @@ void note_use(const SymbolEntry& entry) {
         const NameUseRecord& last = name_uses.back();
         if (last.pos.line == token_pos.line && last.pos.column == token_pos.column) return;
     }
-    name_uses.push_back(
-        NameUseRecord{token_pos, static_cast<int>(std::strlen(entry.name)), entry.record});
+    name_uses.push_back(NameUseRecord{token_pos, static_cast<int>(std::strlen(entry.name)),
+                                      entry.record, NameAccess::read});
+}
+
+void note_access(NameAccess access) {
+    if (!names_on || name_uses.empty()) return;
+    NameUseRecord& last = name_uses.back();
+    if (last.pos.line == token_pos.line && last.pos.column == token_pos.column)
+        last.access = access;
 }
 
 void note_parameter() {

@@ -1,7 +1,9 @@
 // The record of names for front ends that show a program's structure (the
-// language server): every declaration with its place, and every use of a
-// name with the declaration the scope rules chose.  The symbol table forgets
-// a routine's names when its declaration ends; this record keeps them.
+// language server) and for the compiler's warnings (parser/warnings.hpp):
+// every declaration with its place, and every use of a name with the
+// declaration the scope rules chose and whether it reads or assigns.  The
+// symbol table forgets a routine's names when its declaration ends; this
+// record keeps them.
 //
 // It is written only while names_on; tsumiki never turns it on.
 #pragma once
@@ -28,10 +30,18 @@ struct NameRecord {
     int code_last;
 };
 
+// How a use touches the name.
+enum class NameAccess : unsigned char {
+    read,    // its value is read, or the routine is called
+    write,   // it is assigned: ":=", read(...), a function's result
+    address, // its address goes to a var parameter, through which it may be assigned
+};
+
 struct NameUseRecord {
     SourcePos pos;
     int length;
     int declaration;
+    NameAccess access;
 };
 
 extern bool names_on;
@@ -42,6 +52,9 @@ extern std::vector<NameUseRecord> name_uses;
 void note_declaration(SymbolEntry& entry);
 // The entry found for the current token.
 void note_use(const SymbolEntry& entry);
+// The use noted last, when it stands at the current token, is an access
+// other than a read.
+void note_access(NameAccess access);
 // The declaration noted last is a parameter.
 void note_parameter();
 // The passing kind of a routine's parameter.

@@ -11,6 +11,8 @@ Instruction code[CODE_MAX];
 SourcePos code_pos[CODE_MAX];
 int cx = 0;
 int last_emitted = -1;
+StatementSpan statement_spans[STATEMENT_MAX];
+int statement_count = 0;
 
 namespace {
 
@@ -60,7 +62,13 @@ std::int32_t cells_at(int i) {
     return n.cells;
 }
 
+void note_statement(SourcePos begin, int first) {
+    if (!positions_on || cx <= first || statement_count >= STATEMENT_MAX) return;
+    statement_spans[statement_count++] = StatementSpan{begin, previous_token_end, first, cx - 1};
+}
+
 void reset_code() {
+    statement_count = 0;
     // Entries past cx were never written.
     std::memset(code, 0, sizeof code[0] * static_cast<std::size_t>(cx));
     std::memset(code_pos, 0, sizeof code_pos[0] * static_cast<std::size_t>(cx));

@@ -59,6 +59,61 @@ static_assert(mnemonic_is(LDC, "LDC") && mnemonic_is(OPR, "OPR") && mnemonic_is(
               mnemonic_is(PUT, "PUT") && mnemonic_is(LDA, "LDA") && mnemonic_is(IND, "IND") &&
               mnemonic_is(STO, "STO") && mnemonic_is(FRT, "FRT") && mnemonic_is(CUP, "CUP"));
 
+// What each instruction does, in symbols and in words (English and
+// Japanese, UTF-8), for the listing's hover notes in the playground and the
+// guide to the machine.  `l` and `a` are the operands; base(l) is the frame
+// l static links out from b.
+struct OpcodeEffect {
+    const char* symbols;
+    const char* english;
+    const char* japanese;
+};
+
+inline constexpr OpcodeEffect opcode_effects[OPCODE_COUNT] = {
+    {"t := t+1; s[t] := a", "push the number a", "数 a を積む"},
+    {"s[t-1] := s[t-1] op s[t]; t := t-1 (a=5: s[t] := -s[t])",
+     "arithmetic on the top cells: a=1 +, 2 -, 3 *, 4 div, 5 negate the top",
+     "一番上のセルで算術演算: a=1 +、2 -、3 *、4 div、5 符号反転"},
+    {"s[t-1] := (s[t-1] rel s[t]) ? 1 : 0; t := t-1",
+     "compare the two top cells: a=1 =, 2 <>, 3 >, 4 >=, 5 <, 6 <=; leave 1 (true) or 0",
+     "上の二つのセルを比較: a=1 =、2 <>、3 >、4 >=、5 <、6 <=; 真なら 1、偽なら 0 を残す"},
+    {"t := t+1; s[t] := s[base(l)+a]", "push the value of cell a of the frame l static links out",
+     "静的リンクを l 回たどったフレームのセル a の値を積む"},
+    {"s[base(l)+a] := s[t]; t := t-1", "pop the top into cell a of the frame l static links out",
+     "一番上の値を、静的リンクを l 回たどったフレームのセル a に移す"},
+    {"p := a", "jump to instruction a", "命令 a へ飛ぶ"},
+    {"if s[t] = 0 then p := a; t := t-1", "pop the top; jump to instruction a if it was 0 (false)",
+     "一番上を取り出し、0 (偽) なら命令 a へ飛ぶ"},
+    {"t := b-1; p := s[b+2]; b := s[b+1]",
+     "return from a procedure: drop its frame, go back to the return address and the caller's frame",
+     "手続きから戻る: フレームを捨て、戻り番地と呼び出し元のフレームへ戻る"},
+    {"s[t+1] := base(l); s[t+2] := b; t := t+a",
+     "start a call: the static link (the frame l links out) and the dynamic link (b) go above the top, "
+     "which grows by a (the return address's cell is the third)",
+     "呼び出しの準備: 静的リンク (l 回たどったフレーム) と動的リンク (b) を上に置き、t を a 増やす "
+     "(3 番目のセルは戻り番地用)"},
+    {"t := b+a", "make the frame a cells long: room for the routine's variables",
+     "フレームを a セルの長さにする: 手続きの変数の場所"},
+    {"stop", "end the run", "実行を終える"},
+    {"t := t+1; s[t] := the next number of the input",
+     "push a number read from standard input (after the prompt)",
+     "標準入力から読んだ数を積む (プロンプトの後で)"},
+    {"write s[t]; t := t-1", "pop the top and write it as a line", "一番上を取り出して 1 行に書く"},
+    {"t := t+1; s[t] := base(l)+a",
+     "push the address of cell a of the frame l static links out (for a var parameter)",
+     "静的リンクを l 回たどったフレームのセル a の番地を積む (var 引数のため)"},
+    {"s[t] := s[s[t]+a]", "replace the address on top with the value of the cell it points to (plus a)",
+     "一番上の番地 (+a) が指すセルの値で置き換える"},
+    {"s[s[t-1]] := s[t]; t := t-2", "store the top into the cell whose address lies below it; pop both",
+     "一番上の値を、その下の番地が指すセルに入れ、両方を取り出す"},
+    {"s[b] := s[b+3]; t := b; p := s[b+2]; b := s[b+1]",
+     "return from a function: its result goes where its frame began, then back to the caller",
+     "関数から戻る: 結果をフレームの先頭に置き、呼び出し元へ戻る"},
+    {"s[t-l] := p; b := t-l-2; p := a",
+     "call routine a with l arguments: store the return address, the new frame starts at the links",
+     "引数 l 個で命令 a の手続きを呼ぶ: 戻り番地を入れ、リンクの所から新しいフレームを始める"},
+};
+
 // The mnemonic of any op byte; "???" for one outside the instruction set.
 inline const char* mnemonic(unsigned op) {
     return op < OPCODE_COUNT ? mnemonics[op] : "???";
@@ -76,6 +131,32 @@ extern int cx;
 // parser named a place with emit_at.  Written only while positions are
 // counted (lexer/reader.hpp).
 extern SourcePos code_pos[CODE_MAX];
+
+// A statement that compiled to at least one instruction, other than a
+// compound one ("begin ... end": the statements inside it are where one
+// steps): where it stands in the source, from its first character to just
+// past its last, and its instructions, first to last, which follow one
+// another in the store.  An instruction outside every statement belongs to
+// a block (its jump over the routines, ENT, RET, FRT, HLT).
+struct StatementSpan {
+    SourcePos begin;
+    SourcePos end;
+    int first;
+    int last;
+};
+
+// Every leaf statement takes instructions of its own, and every if and
+// while an FJP, so a program has at most two statements per instruction.
+inline constexpr int STATEMENT_MAX = 2 * CODE_MAX;
+
+// The statements compiled, each recorded when it ends (an inner one before
+// the statement around it).  Written only while positions are counted.
+extern StatementSpan statement_spans[STATEMENT_MAX];
+extern int statement_count;
+
+// Records the statement that began at `begin` with instruction `first` and
+// has just been compiled, when it took any instruction.
+void note_statement(SourcePos begin, int first);
 
 // The index of the instruction the parser emitted last.
 extern int last_emitted;

@@ -7,6 +7,12 @@
 // A routine that can fail returns the message of its run-time error, or
 // NO_FAULT; it has then done exactly what the instruction does before it
 // fails, and the loop reports the fault with the registers as they are.
+//
+// Each routine that writes a cell, or reads one through an address, tells
+// a watcher first (its last argument).  The loops pass none: Unwatched's
+// calls are empty and vanish when inlined.  A debugging session passes one
+// that keeps each cell's old value before it changes (its history) and
+// lets a checker see every read.
 #pragma once
 
 #include <cstdint>
@@ -17,6 +23,16 @@
 #include "vm/runtime.hpp"
 
 inline constexpr Msg NO_FAULT = MSG_COUNT;
+
+// The watcher of the loops: nobody.  A watcher is a small value with these
+// two calls, made just before the effect touches cell `cell` (-1, the spare
+// cell below s[0], included).  `read` is told of the cells read through an
+// address or a frame offset (LOD, IND, and the result cell FRT returns), not
+// of the operands on top of the stack.
+struct Unwatched {
+    void read(std::int64_t) const {}
+    void write(std::int64_t) const {}
+};
 
 inline std::uint32_t u32(std::int32_t v) {
     return static_cast<std::uint32_t>(v);
@@ -93,43 +109,53 @@ inline bool frame_base(std::int64_t b, std::int32_t l, std::int64_t& frame) {
 }
 
 // LDC 0,n: push n.
-inline void do_ldc(std::int64_t& t, std::int32_t n) {
+template <class W = Unwatched> inline void do_ldc(std::int64_t& t, std::int32_t n, W w = {}) {
+    w.write(t + 1);
     s[++t] = n;
 }
 
 // LOD l,a with frame = base(l): push s[frame+a].
-inline Msg do_lod(std::int64_t& t, std::int64_t frame, std::int32_t a) {
+template <class W = Unwatched>
+inline Msg do_lod(std::int64_t& t, std::int64_t frame, std::int32_t a, W w = {}) {
     std::int64_t address = frame + a;
     if (!in_stack(address)) return MSG_BAD_ADDRESS;
+    w.read(address);
+    w.write(t + 1);
     s[t + 1] = s[address];
     ++t;
     return NO_FAULT;
 }
 
 // STR l,a with frame = base(l): s[frame+a] := s[t]; pop.
-inline Msg do_str(std::int64_t& t, std::int64_t frame, std::int32_t a) {
+template <class W = Unwatched>
+inline Msg do_str(std::int64_t& t, std::int64_t frame, std::int32_t a, W w = {}) {
     std::int64_t address = frame + a;
     if (!in_stack(address)) return MSG_BAD_ADDRESS;
+    w.write(address);
     s[address] = s[t--];
     return NO_FAULT;
 }
 
 // LDA l,a with frame = base(l): push frame+a.
-inline void do_lda(std::int64_t& t, std::int64_t frame, std::int32_t a) {
+template <class W = Unwatched>
+inline void do_lda(std::int64_t& t, std::int64_t frame, std::int32_t a, W w = {}) {
+    w.write(t + 1);
     s[++t] = i32(u32(static_cast<std::int32_t>(frame)) + u32(a));
 }
 
 // OPR 0,k or COP 0,k for a binary operation k: the two top cells make one.
-inline Msg do_binary(std::int64_t& t, Binary k) {
+template <class W = Unwatched> inline Msg do_binary(std::int64_t& t, Binary k, W w = {}) {
     std::int32_t r = s[t];
     if (binary_fails(k, r)) return MSG_DIVISION_BY_ZERO;
+    w.write(t - 1);
     s[t - 1] = binary(k, s[t - 1], r);
     --t;
     return NO_FAULT;
 }
 
 // OPR 0,5: negate the top cell.
-inline void do_neg(std::int64_t t) {
+template <class W = Unwatched> inline void do_neg(std::int64_t t, W w = {}) {
+    w.write(t);
     s[t] = i32(0u - u32(s[t]));
 }
 
@@ -140,17 +166,22 @@ inline bool do_fjp(std::int64_t& t) {
 
 // MST l,a with link = base(l): the static and dynamic links of the frame
 // the call will make, then t rises by a.
-inline void do_mst(std::int64_t& t, std::int64_t b, std::int64_t link, std::int32_t a) {
+template <class W = Unwatched>
+inline void do_mst(std::int64_t& t, std::int64_t b, std::int64_t link, std::int32_t a, W w = {}) {
+    w.write(t + 1);
     s[t + 1] = static_cast<std::int32_t>(link);
+    w.write(t + 2);
     s[t + 2] = static_cast<std::int32_t>(b);
     t = clamp_top(t + a);
 }
 
 // CUP n,x at code index pc: the return address goes to s[t-n], the new
 // frame starts two cells below it.  (The loop then goes to x.)
-inline Msg do_cup(std::int64_t t, std::int64_t& b, std::int32_t n, std::int32_t pc) {
+template <class W = Unwatched>
+inline Msg do_cup(std::int64_t t, std::int64_t& b, std::int32_t n, std::int32_t pc, W w = {}) {
     std::int64_t cell = t - n;
     if (cell < 2 || cell > STACK_SIZE - 2) return MSG_BAD_ADDRESS;
+    w.write(cell);
     s[cell] = pc + 1;
     b = cell - 2;
     return NO_FAULT;
@@ -166,9 +197,14 @@ inline void do_ent(std::int64_t& t, std::int64_t b, std::int32_t m) {
 // instruction to go on at, `to`, come from the frame's header.  A return
 // address outside the code store or a link that is not a frame base fails
 // with b unchanged.
+template <class W = Unwatched>
 inline Msg do_return(std::int64_t& t, std::int64_t& b, bool function, std::int32_t code_end,
-                     std::int32_t& to) {
-    if (function) s[b] = s[b + 3];
+                     std::int32_t& to, W w = {}) {
+    if (function) {
+        w.read(b + 3);
+        w.write(b);
+        s[b] = s[b + 3];
+    }
     std::int32_t ret = s[b + 2];
     std::int32_t link = s[b + 1];
     t = function ? b : b - 1;
@@ -181,8 +217,9 @@ inline Msg do_return(std::int64_t& t, std::int64_t& b, bool function, std::int32
 
 // GET 0,0: push a number read after the prompt; the cell keeps its old
 // value when none could be read, and the run then fails.
-inline Msg do_get(std::int64_t& t) {
+template <class W = Unwatched> inline Msg do_get(std::int64_t& t, W w = {}) {
     ++t;
+    w.write(t);
     put_prompt();
     return read_number(s[t]) ? NO_FAULT : MSG_NO_NUMBER;
 }
@@ -193,17 +230,20 @@ inline void do_put(std::int64_t& t) {
 }
 
 // IND 0,a: s[t] := s[s[t]+a].
-inline Msg do_ind(std::int64_t t, std::int32_t a) {
+template <class W = Unwatched> inline Msg do_ind(std::int64_t t, std::int32_t a, W w = {}) {
     std::int64_t address = std::int64_t{s[t]} + a;
     if (!in_stack(address)) return MSG_BAD_ADDRESS;
+    w.read(address);
+    w.write(t);
     s[t] = s[address];
     return NO_FAULT;
 }
 
 // STO 0,0: s[s[t-1]] := s[t]; pop both.
-inline Msg do_sto(std::int64_t& t) {
+template <class W = Unwatched> inline Msg do_sto(std::int64_t& t, W w = {}) {
     std::int32_t address = s[t - 1];
     if (!in_stack(address)) return MSG_BAD_ADDRESS;
+    w.write(address);
     s[address] = s[t];
     t -= 2;
     return NO_FAULT;
@@ -231,9 +271,10 @@ void check_entry(std::int32_t pc, std::int64_t t, std::int64_t b);
 // first, then the fetch fails with p at the end of the store.
 [[noreturn]] void fail_off_end(std::int32_t pc, std::int64_t t, std::int64_t b);
 
-// The traced build's budget (FatalKind::budget_spent) or stop flag
-// (FatalKind::stopped) ended the run before the fetch of instruction
-// `next`; instruction `last` ran last (-1: none).
+// The traced build's budget (FatalKind::budget_spent), stop flag
+// (FatalKind::stopped) or check (FatalKind::check_failed, vm/check.hpp)
+// ended the run before the fetch of instruction `next`; instruction `last`
+// ran last (-1: none), or, for the check, is `next`, the one it stopped.
 [[noreturn]] void stop_before(std::int32_t next, std::int32_t last, std::int64_t t, std::int64_t b,
                               FatalKind why);
 

@@ -13,6 +13,7 @@ Instruction ir = {};
 std::int32_t ir_pc = -1;
 std::uint64_t instruction_budget = 0;
 const std::atomic<bool>* stop_flag = nullptr;
+std::uint64_t instructions_run = 0;
 Pulse run_pulse;
 
 namespace {
@@ -91,7 +92,9 @@ void stop_before(std::int32_t next, std::int32_t last, std::int64_t top, std::in
                  FatalKind why) {
     sync_registers(next, top, frame);
     ran_last(last);
-    end_run(why, why == FatalKind::budget_spent ? MSG_BUDGET_SPENT : MSG_STOPPED);
+    end_run(why, why == FatalKind::budget_spent ? MSG_BUDGET_SPENT
+                 : why == FatalKind::stopped    ? MSG_STOPPED
+                                                : MSG_C_STOPPED);
 }
 
 void pulse_at(std::int32_t next, std::int64_t top, std::int64_t frame) {
@@ -113,4 +116,5 @@ void reset_machine() {
     p = b = t = 0;
     ir = Instruction{};
     ir_pc = -1;
+    instructions_run = 0;
 }

@@ -61,8 +61,14 @@ extern std::uint64_t instruction_budget;
 extern const std::atomic<bool>* stop_flag;
 extern Pulse run_pulse;
 
+// How many instructions the last run of interpret_traced began, the one
+// that failed or halted included; one the budget or the stop flag kept
+// from running is not counted, so a run that spent its budget began
+// exactly instruction_budget.  Written when the loop ends.
+extern std::uint64_t instructions_run;
+
 // Every cell 0, the spare one below s[0] included.
 void clear_stack();
 
-// Back to the state at start-up: registers 0, stack 0.
+// Back to the state at start-up: registers 0, stack 0, no instruction run.
 void reset_machine();

@@ -1,6 +1,7 @@
 #include "vm/run.hpp"
 
 #include "diag/trace.hpp"
+#include "vm/check.hpp"
 #include "vm/machine.hpp"
 #include "vm/runtime.hpp"
 
@@ -19,6 +20,8 @@ void begin_run(const RunSetup& setup) {
     instruction_budget = setup.budget;
     stop_flag = setup.stop;
     run_pulse = setup.pulse;
+    run_checked = setup.check;
+    if (setup.check) begin_checked_run();
 }
 
 // Puts back what begin_run set, when the run ends in any way at all: no
@@ -35,6 +38,7 @@ struct RunSettings {
         instruction_budget = 0;
         stop_flag = nullptr;
         run_pulse = Pulse{};
+        run_checked = false;
     }
 };
 
@@ -43,8 +47,8 @@ struct RunSettings {
 RunEnding run_machine(const RunSetup& setup) {
     RunSettings settings(setup);
     RunEnding ending;
-    bool watched =
-        setup.trace || setup.budget != 0 || setup.stop != nullptr || setup.pulse.call != nullptr;
+    bool watched = setup.trace || setup.budget != 0 || setup.stop != nullptr ||
+                   setup.pulse.call != nullptr || setup.check;
     try {
         run_on_engine(setup.engine, watched);
     } catch (const Fatal& fatal) {

@@ -42,6 +42,8 @@ struct RunSetup {
     // that ends the run when someone sets it, and the pulse.
     std::uint64_t budget = 0;
     const std::atomic<bool>* stop = nullptr;
+    // The checked run (vm/check.hpp; traced build only), on the plain loop.
+    bool check = false;
     Pulse pulse{};
     Engine engine = Engine::standard;
 };

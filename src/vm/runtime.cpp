@@ -249,6 +249,15 @@ bool scan_number(std::int32_t& cell) {
 
 } // namespace
 
+std::size_t input_held() {
+    return in_length - in_next;
+}
+
+void forget_held_input() {
+    in_next = in_length = 0;
+    in_ended = false;
+}
+
 // Prints the registers, the stack frame by frame and the instruction.
 void trace_machine(std::int32_t pc, const Instruction& in) {
     if constexpr (!trace_built) return;

@@ -73,6 +73,13 @@ bool replaying_io();
 // Stops keeping and replaying (the end of a run, or of its speculation).
 void end_io_log();
 
+// The bytes taken from the run's reader that no GET has used yet.  A
+// debugging session that goes back to an earlier read forgets them, and
+// that the end of the input was seen, and gives the reader its bytes again
+// from where that read stood.
+std::size_t input_held();
+void forget_held_input();
+
 // Prints the registers, the stack frame by frame and the instruction (the
 // run trace), to text_out.
 void trace_machine(std::int32_t pc, const Instruction& in);

@@ -5,24 +5,35 @@
 // (driver/api.hpp), so one module serves run after run.
 //
 //   tsu_compile(source, n)   compiles; 0, or the ErrorKind of the error
-//   tsu_list()               sends the listing of the program compiled last
-//   tsu_run(input, n, trace) runs it with that input; the RunEnd.  Every
+//   tsu_program()            the program compiled last, as JSON (program_json.hpp)
+//   tsu_run(input, n, trace, check)
+//                            runs it with that input, checked if `check` is
+//                            not 0 (vm/check.hpp); the RunEnd.  Every
 //                            PULSE_EVERY instructions the trace held back
 //                            goes out and the worker is called
 //                            (Module.onPulse) to send what it holds.
 //   tsu_nesting_message()    sets it to that of a program nested too deeply
 //   tsu_message()            the last error's text (empty without one)
 //   tsu_line(), tsu_column() where the last error was found; 0 when unknown
+//   tsu_hint()               the hint for the last compile error, as
+//                            tsumiki-inspect check gives it (empty if none)
+//   tsu_warnings()           the warnings of the program compiled last, one
+//                            "LINE:COLUMN: 警告: TEXT" line each
 #include <emscripten/emscripten.h>
 
 #include <cstddef>
+#include <cstdio>
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "debug/program.hpp"
 #include "driver/api.hpp"
+#include "program_json.hpp"
+#include "driver/hints.hpp"
 #include "vm/code.hpp"
+#include "vm/listing.hpp"
 
 namespace {
 
@@ -41,11 +52,30 @@ constexpr int PLAYGROUND_DEPTH_MAX = 2000;
 std::string last_message;
 SourcePos last_where{};
 std::vector<SourcePos> last_code_pos; // per instruction of the last program
+ProgramMap last_map;                  // the last program, for tsu_program
+std::string last_json;
+std::string last_source;              // the last program's text
+std::string last_hint;
+std::string last_warnings;
 
 int trace_lines = 0;
 // The trace comes in many small pieces: they go to the worker in batches.
 std::string trace_batch;
 constexpr std::size_t TRACE_BATCH_BYTES = 16 << 10;
+
+// A warning as tsumiki-inspect shows its first line, "FILE:LINE:COLUMN:
+// 警告: TEXT", without the file.
+std::string warning_line(const Warning& w) {
+    const char* format = msg_in(MSG_I_WARNING, Encoding::utf8);
+    const int n =
+        std::snprintf(nullptr, 0, format, "", w.where.line, w.where.column, w.message.c_str());
+    std::string text(static_cast<std::size_t>(n > 0 ? n : 0) + 1, '\0');
+    std::snprintf(text.data(), text.size(), format, "", w.where.line, w.where.column,
+                  w.message.c_str());
+    text.pop_back();
+    // No file: the ":" after its name goes too.
+    return text.empty() ? text : text.substr(1);
+}
 
 // How often a run hands on what is held back, in instructions: well under a
 // millisecond of the plain loop here, and too seldom to slow it.
@@ -116,20 +146,32 @@ EMSCRIPTEN_KEEPALIVE int tsu_compile(const char* source, std::size_t n) {
     // nested parentheses in Chromium, fewer for larger frames.  A third of
     // that keeps every construct clear of it.
     options.max_depth = PLAYGROUND_DEPTH_MAX;
-    Compiled compiled = compile_text(std::string_view(source, n), options);
+    options.names = true; // the listing names the cells of each frame
+    // The warnings, and what a checked run looks at, cost the compile little.
+    options.warnings = true;
+    options.checks = true;
+    last_source.assign(source, n);
+    Compiled compiled = compile_text(last_source, options);
+    if (compiled.error == ErrorKind::none) last_map = map_program(compiled, last_source);
     last_message = compiled.message;
     last_where = compiled.error == ErrorKind::none ? SourcePos{} : compiled.where;
     last_code_pos = std::move(compiled.code_pos);
+    last_hint.clear();
+    if (compiled.error != ErrorKind::none)
+        last_hint = hint_for(last_source, compiled.error, compiled.error_text, compiled.where,
+                             Encoding::utf8);
+    last_warnings.clear();
+    for (const Warning& w : compiled.warnings)
+        last_warnings += warning_line(w);
     return static_cast<int>(compiled.error);
 }
 
-EMSCRIPTEN_KEEPALIVE void tsu_list() {
-    text_out = pane_writer(PANE_LISTING);
-    list_code();
-    text_out = Writer{};
+EMSCRIPTEN_KEEPALIVE const char* tsu_program() {
+    last_json = program_json(last_map);
+    return last_json.c_str();
 }
 
-EMSCRIPTEN_KEEPALIVE int tsu_run(const char* input, std::size_t n, int trace) {
+EMSCRIPTEN_KEEPALIVE int tsu_run(const char* input, std::size_t n, int trace, int check) {
     std::string_view rest(input, n);
     RunOptions options;
     options.encoding = Encoding::utf8;
@@ -138,6 +180,7 @@ EMSCRIPTEN_KEEPALIVE int tsu_run(const char* input, std::size_t n, int trace) {
     options.output_by_line = true; // the page shows each line as it comes
     options.trace = trace != 0;
     options.trace_out = Writer{write_trace, nullptr};
+    options.check = check != 0;
     options.pulse = Pulse{pulse, nullptr, PULSE_EVERY};
     trace_lines = 0;
     trace_batch.clear();
@@ -148,6 +191,8 @@ EMSCRIPTEN_KEEPALIVE int tsu_run(const char* input, std::size_t n, int trace) {
     if (result.end == RunEnd::runtime_error && result.pc >= 0 &&
         static_cast<std::size_t>(result.pc) < last_code_pos.size())
         last_where = last_code_pos[static_cast<std::size_t>(result.pc)];
+    if (result.end == RunEnd::check_failed) last_where = result.where;
+    last_hint.clear();
     return static_cast<int>(result.end);
 }
 
@@ -156,6 +201,7 @@ EMSCRIPTEN_KEEPALIVE int tsu_run(const char* input, std::size_t n, int trace) {
 EMSCRIPTEN_KEEPALIVE void tsu_nesting_message() {
     last_message = fatal_message(Fatal{FatalKind::syntax, MSG_NESTING_TOO_DEEP}, Encoding::utf8);
     last_where = SourcePos{};
+    last_hint.clear();
 }
 
 EMSCRIPTEN_KEEPALIVE const char* tsu_message() {
@@ -168,6 +214,14 @@ EMSCRIPTEN_KEEPALIVE int tsu_line() {
 
 EMSCRIPTEN_KEEPALIVE int tsu_column() {
     return last_where.column;
+}
+
+EMSCRIPTEN_KEEPALIVE const char* tsu_hint() {
+    return last_hint.c_str();
+}
+
+EMSCRIPTEN_KEEPALIVE const char* tsu_warnings() {
+    return last_warnings.c_str();
 }
 
 } // extern "C"

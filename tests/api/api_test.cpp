@@ -84,6 +84,25 @@ TEST(Interface, RunTimeErrorsComeBackWithTheFailingInstruction) {
     EXPECT_EQ(ran.out, "1\n");
     EXPECT_EQ(ran.result.message, "実行中にエラーがおきました: 0による除算がありました\n");
     EXPECT_EQ(ran.result.pc, 6); // UJP ENT LDC PUT LDC LDC OPR
+    // Counted with a budget (the plain loop runs it): the failing OPR too.
+    EXPECT_EQ(run_with("", 1000).result.steps, 7u);
+}
+
+TEST(Interface, StepsCountEveryInstructionBegunHaltIncluded) {
+    ASSERT_EQ(compile_text(COUNTDOWN, utf8_options()).error, ErrorKind::none);
+    // UJP ENT LDA GET STO, then per turn LOD LDC COP FJP LOD PUT LOD LDC
+    // OPR STR UJP, and the last test LOD LDC COP FJP, then HLT.
+    EXPECT_EQ(run_with("0", 1000).result.steps, 5u + 4u + 1u);
+    EXPECT_EQ(run_with("2", 1000).result.steps, 5u + 2u * 11u + 4u + 1u);
+    // A budget as large as the run changes nothing; one fewer ends it.
+    Ran exact = run_with("2", 32);
+    EXPECT_EQ(exact.result.end, RunEnd::halted);
+    EXPECT_EQ(exact.result.steps, 32u);
+    Ran short_by_one = run_with("2", 31);
+    EXPECT_EQ(short_by_one.result.end, RunEnd::budget_spent);
+    EXPECT_EQ(short_by_one.result.steps, 31u);
+    // Not counted where the plain loop did not run it all.
+    EXPECT_EQ(run_with("2").result.steps, 0u);
 }
 
 TEST(Interface, OutputThatCannotBeWrittenEndsTheRun) {
@@ -102,6 +121,7 @@ TEST(Interface, BudgetAndStopEndARunAndTheNextOneWorks) {
     ASSERT_EQ(compile_text(FOREVER, utf8_options()).error, ErrorKind::none);
     Ran spent = run_with("", 10'000);
     EXPECT_EQ(spent.result.end, RunEnd::budget_spent);
+    EXPECT_EQ(spent.result.steps, 10'000u);
 
     std::atomic<bool> stop{false};
     std::thread stopper([&] {
@@ -264,4 +284,43 @@ TEST(Interface, NamesAndPositionsAreRecordedOnRequest) {
     EXPECT_EQ(c.uses[2].pos.line, 5);
     EXPECT_EQ(c.uses[2].pos.column, 9);
     EXPECT_EQ(static_cast<int>(c.code_pos.size()), c.code_size);
+}
+
+// A checked run stops where the compile's notes say, and only a run that
+// asks for it; a compile that noted nothing leaves nothing to check; and a
+// stopped run leaves the next one unchecked and whole.
+TEST(Interface, CheckedRunStopsOnlyWhenAskedAndNoted) {
+    const char* const OUTSIDE = "program p;\nvar a[1..3], i;\nbegin\n  i := 0;\n"
+                                "  while i < 4 do begin i := i + 1; a[i] := i * 10 end;\n"
+                                "  write(i)\nend.\n";
+    auto run_checked = [](bool check) {
+        Ran ran;
+        RunOptions options;
+        options.encoding = Encoding::utf8;
+        options.output = string_writer(ran.out);
+        options.check = check;
+        options.engine = Engine::native; // a checked run takes the interpreter all the same
+        ran.result = run_program(options);
+        return ran;
+    };
+    CompileOptions noted = utf8_options();
+    noted.checks = true;
+    ASSERT_EQ(compile_text(OUTSIDE, noted).error, ErrorKind::none);
+    Ran stopped = run_checked(true);
+    EXPECT_EQ(stopped.result.end, RunEnd::check_failed);
+    EXPECT_EQ(stopped.result.message,
+              "検査で実行を止めました: 添字 4 は配列 a[1..3] の範囲の外です\n");
+    EXPECT_EQ(stopped.result.where.line, 5);
+    EXPECT_EQ(stopped.result.where.column, 38);
+    EXPECT_EQ(stopped.out, "");
+    // The same code, unchecked: a[4] is i's cell, and the loop ends.
+    Ran plain = run_checked(false);
+    EXPECT_EQ(plain.result.end, RunEnd::halted);
+    EXPECT_EQ(plain.out, "40\n");
+    EXPECT_EQ(plain.result.where.line, 0);
+
+    ASSERT_EQ(compile_text(OUTSIDE, utf8_options()).error, ErrorKind::none);
+    Ran unnoted = run_checked(true);
+    EXPECT_EQ(unnoted.result.end, RunEnd::halted);
+    EXPECT_EQ(unnoted.out, "40\n");
 }

@@ -36,6 +36,27 @@ if lsp:
     config.available_features.add("lsp")
     client = os.path.join(config.test_source_root, "lsp", "Inputs", "client.py")
     config.substitutions.append(("%lsp-client", f"{python} {client} {lsp}"))
+# The maker of the Debian package's changelog and copyright file.
+debdocs = os.environ.get("TSUMIKI_DEBDOCS")
+if debdocs:
+    config.available_features.add("debdocs")
+    config.substitutions.append(("%debdocs", debdocs))
+# The fuzz sessions' memory watch, with a stand-in fuzzer.
+source_dir = os.environ.get("TSUMIKI_SOURCE_DIR", os.path.join(config.test_source_root, "..", ".."))
+config.substitutions.append(("%rss-watch", f"{python} {os.path.join(source_dir, 'fuzz', 'rss_watch.py')}"))
+fake_fuzzer = os.path.join(config.test_source_root, "fuzzing", "Inputs", "fake_fuzzer.py")
+config.substitutions.append(("%fake-fuzzer", f"{python} {fake_fuzzer}"))
+dap = os.environ.get("TSUMIKI_DAP")
+if dap:
+    config.available_features.add("dap")
+    client = os.path.join(config.test_source_root, "dap", "Inputs", "client.py")
+    config.substitutions.append(("%dap-client", f"{python} {client} {dap}"))
+    config.substitutions.append(("%tsumiki-dap", dap))
+judge = os.environ.get("TSUMIKI_JUDGE")
+if judge:
+    config.available_features.add("judge")
+    config.substitutions.append(("%judge", judge))
+    config.substitutions.append(("%junit-xsd", os.path.join(config.test_source_root, "..", "judge", "junit.xsd")))
 # Built with the native tier (its listing can be checked).
 if os.environ.get("TSUMIKI_NATIVE") == "1":
     config.available_features.add("native")

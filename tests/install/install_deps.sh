@@ -49,7 +49,7 @@ case "$install" in
   "apt-get install -y -qq $build "*) ;;
   *) fail "without arguments did not start with the build's packages:"$'\n'"$install" ;;
 esac
-for pkg in clang libgtest-dev llvm-14-tools python3 nlohmann-json3-dev emscripten nodejs chromium; do
+for pkg in clang libgtest-dev llvm-14-tools python3 nlohmann-json3-dev lintian emscripten nodejs chromium; do
     echo " $install " | grep -q " $pkg " || fail "without arguments left out $pkg"
 done
 [ "$(echo "$install" | tr ' ' '\n' | grep -cx libasmjit-dev)" = 1 ] ||

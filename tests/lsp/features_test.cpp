@@ -86,7 +86,25 @@ TEST(Features, ErrorsAreDiagnosedAtTheirToken) {
     // A name: the whole name; the end of the file: an empty range past it.
     EXPECT_EQ(open("program p;\nbegin\n  zz9 := 1\nend.\n")[0]["range"], range(2, 2, 2, 5));
     EXPECT_EQ(open("program p;\nbegin\nend")[0]["range"], range(2, 3, 2, 3));
-    EXPECT_EQ(open(SHADOW), json::array());
+    EXPECT_EQ(open("program p;\nvar x;\nbegin\n  x := 1;\n  write(x)\nend.\n"), json::array());
+}
+
+TEST(Features, WarningsBesideTheErrors) {
+    // A program that compiles gets its warnings, each at its token.
+    json d = open(SHADOW);
+    ASSERT_EQ(d.size(), 2u);
+    EXPECT_EQ(d[0]["severity"], 2);
+    EXPECT_EQ(d[0]["source"], "tsumiki");
+    EXPECT_EQ(d[0]["range"], range(8, 9, 8, 10));
+    EXPECT_EQ(d[0]["message"], "配列 a の要素を読んでいますが、a のどの要素にも代入されていません。"
+                               "その値はいつも0です");
+    EXPECT_EQ(d[1]["range"], range(8, 11, 8, 12));
+    EXPECT_EQ(d[1]["message"], "添字 1 は配列 a[2..5] の範囲の外です。範囲の外の要素は、"
+                               "となりの変数など別のセルを読み書きします");
+    // One that does not gets its error alone.
+    d = open("program p;\nvar k;\nbegin\n  write(k);\n  k = 1\nend.\n");
+    ASSERT_EQ(d.size(), 1u);
+    EXPECT_EQ(d[0]["severity"], 1);
 }
 
 TEST(Features, DiagnosticsCarryTheHintOnALineOfItsOwn) {

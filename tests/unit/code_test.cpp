@@ -2,6 +2,7 @@
 // limit of CODE_MAX instructions.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 
 #include "support.hpp"
@@ -142,4 +143,28 @@ TEST(CodeStoreLimit, ACompiledProgramAtTheLimitAndOnePast) {
     o = compile(program((CODE_MAX - 6) / 2 + 1));
     EXPECT_EQ(o.status, 1);
     EXPECT_EQ(o.out, "構文エラー: プログラムが大きすぎます(命令は10000個まで)\n");
+}
+
+// The guide to the machine (docs/machine.md) states each instruction's
+// effect with the words of the code's own table, which the playground
+// shows too: a change to one must be made to the other.
+TEST(OpcodeEffects, TheGuideSaysWhatTheCodeSays) {
+    std::string guide;
+    {
+        std::FILE* f = std::fopen(TSUMIKI_SOURCE_DIR "/docs/machine.md", "rb");
+        ASSERT_NE(f, nullptr);
+        char buffer[4096];
+        std::size_t n;
+        while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0)
+            guide.append(buffer, n);
+        std::fclose(f);
+    }
+    for (int op = 0; op < OPCODE_COUNT; ++op) {
+        const OpcodeEffect& e = opcode_effects[op];
+        EXPECT_NE(*e.symbols, '\0');
+        EXPECT_NE(*e.english, '\0');
+        EXPECT_NE(*e.japanese, '\0');
+        std::string row = std::string("| `") + mnemonics[op] + "` | `" + e.symbols + "` | " + e.english + " |";
+        EXPECT_NE(guide.find(row), std::string::npos) << row;
+    }
 }

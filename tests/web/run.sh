@@ -4,6 +4,10 @@
 #
 #   tests/web/run.sh [SITE_DIR]
 #
+# The debugger's drawing is held against the terminal debugger's answers,
+# so the native tsumiki-inspect must be built too (by the ci preset, or
+# named by TSUMIKI_INSPECT).
+#
 # playwright-core (pinned by package-lock.json) drives /usr/bin/chromium;
 # no browser is ever downloaded.
 set -euo pipefail
@@ -17,4 +21,11 @@ if ! cmp -s "$here/package-lock.json" "$modules/node_modules/.package-lock.json.
   PLAYWRIGHT_SKIP_BROWSER_DOWNLOAD=1 npm ci --prefix "$modules" --no-audit --no-fund --prefer-offline --loglevel=error
   cp "$here/package-lock.json" "$modules/node_modules/.package-lock.json.copy"
 fi
-node "$here/playground.test.mjs" "$modules/node_modules" "$site" "$root/examples" "$root/build/wasm/screenshot.png"
+inspect="${TSUMIKI_INSPECT:-$root/build/ci/tsumiki-inspect}"
+if [ ! -x "$inspect" ]; then
+  echo "run.sh: $inspect is not built (cmake --workflow --preset ci, or set TSUMIKI_INSPECT)" >&2
+  exit 2
+fi
+answers="$root/build/wasm/terminal-stops.json"
+node "$here/terminal.mjs" "$inspect" "$root/examples" "$answers"
+node "$here/playground.test.mjs" "$modules/node_modules" "$site" "$root/examples" "$root/build/wasm/screenshot.png" "$answers"

@@ -3,8 +3,10 @@
 // in a worker (worker.js); Stop ends that worker and starts a fresh one.
 //
 // The page keeps the program and its input in the address's fragment,
-// `#code=...&input=...` (base64url of the UTF-8 text); `&run` there runs the
-// program as soon as the page has loaded.
+// `#code=...&input=...` (base64url of the UTF-8 text), and the breakpoints,
+// `&break=5,12,*40` (source lines; `*N` instruction N); `&run` there runs
+// the program as soon as the page has loaded, `&debug` starts the debugger
+// on it (debug.js).
 import { defaultKeymap, history, historyKeymap, indentWithTab } from '@codemirror/commands';
 import { HighlightStyle, StreamLanguage, syntaxHighlighting } from '@codemirror/language';
 import { EditorState, StateEffect, StateField } from '@codemirror/state';
@@ -20,6 +22,9 @@ import {
 } from '@codemirror/view';
 import { tags } from '@lezer/highlight';
 import examples from 'examples';
+import { Debugger } from './debug.js';
+import { drawListing, hues, linkListing, markCurrentInstruction, markInstructionBreakpoints } from './listing.js';
+import { breakpointLines, breakpointsChanged, debugMarks, setBreakpoints, showHues, showLinked } from './marks.js';
 
 const KEYWORDS = new Set([
   'program', 'var', 'begin', 'end', 'if', 'then', 'else', 'while', 'do',
@@ -112,6 +117,7 @@ const panes = { output: $('output'), listing: $('listing'), trace: $('trace') };
 const input = $('input');
 const status = $('status');
 const errorBox = $('error');
+const warningsBox = $('warnings');
 
 const RUN_ENDS = [
   ['終了しました', 'finished'],
@@ -119,6 +125,7 @@ const RUN_ENDS = [
   ['命令数の上限に達しました', 'instruction limit reached'],
   ['停止しました', 'stopped'],
   ['出力できませんでした', 'output failed'],
+  ['検査で止めました', 'stopped by the check'],
 ];
 
 function showStatus(japanese, english, state) {
@@ -132,7 +139,9 @@ function keepFragment() {
   clearTimeout(fragmentTimer);
   fragmentTimer = setTimeout(() => {
     const code = encodeText(editor.state.doc.toString());
-    window.history.replaceState(null, '', `#code=${code}&input=${encodeText(input.value)}`);
+    const breaks = [...breakpointLines(editor.state), ...[...debuggerUI.pcBreakpoints].sort((x, y) => x - y).map((pc) => `*${pc}`)];
+    const breakPart = breaks.length > 0 ? `&break=${breaks.join(',')}` : '';
+    window.history.replaceState(null, '', `#code=${code}&input=${encodeText(input.value)}${breakPart}`);
   }, 200);
 }
 
@@ -150,13 +159,55 @@ const editor = new EditorView({
       tsumikiLanguage,
       syntaxHighlighting(highlighting),
       errorMarkField,
+      debugMarks,
       EditorView.updateListener.of((update) => {
-        if (update.docChanged) keepFragment();
+        if (update.docChanged) {
+          keepFragment();
+          programShown = null; // the listing no longer matches the text
+        }
+        if (breakpointsChanged(update)) debuggerUI.breakpointsChanged();
       }),
     ],
   }),
 });
 input.addEventListener('input', keepFragment);
+
+// Pointing at a source line lights up its instructions, and the other way.
+let programShown = null;
+editor.dom.addEventListener('mousemove', (event) => {
+  if (programShown === null) return;
+  const pos = editor.posAtCoords({ x: event.clientX, y: event.clientY });
+  const line = pos === null ? null : editor.state.doc.lineAt(pos).number;
+  linkListing(panes.listing, line);
+});
+editor.dom.addEventListener('mouseleave', () => linkListing(panes.listing, null));
+
+// The text the program shown was compiled from, for the listing's source
+// lines.
+let sourceShown = [];
+function drawProgram() {
+  if (programShown === null) return;
+  drawListing(panes.listing, programShown, {
+    onPoint: (line) => {
+      if (programShown !== null) showLinked(editor, line === null ? [] : [line]);
+    },
+    onToggle: (pc) => debuggerUI.toggleInstruction(pc),
+  }, $('source-on').checked ? sourceShown : null);
+  // A debugging session's marks on the rows, drawn again.
+  if (debuggerUI.active) {
+    markInstructionBreakpoints(panes.listing, debuggerUI.pcBreakpoints);
+    const state = debuggerUI.state;
+    if (state) markCurrentInstruction(panes.listing, state.ended ? null : state.pc);
+  }
+}
+
+function setProgram(program) {
+  programShown = program;
+  sourceShown = editor.state.doc.toString().split('\n');
+  drawProgram();
+  showHues(editor, hues(program).lines);
+}
+$('source-on').addEventListener('change', drawProgram);
 
 function load(source, text) {
   editor.dispatch({ changes: { from: 0, to: editor.state.doc.length, insert: source } });
@@ -180,8 +231,8 @@ function startWorker(made = new Worker('worker.js')) {
     worker.terminate();
     startWorker();
     setRunning(false);
-    errorBox.textContent = `${event.message}`;
-    errorBox.hidden = false;
+    debuggerUI.end();
+    showError(`${event.message}`, { line: 0, column: 0, hint: '' });
     showStatus('実行できませんでした', 'could not run', 'done');
   };
   workerReady = new Promise((resolve) => {
@@ -197,11 +248,16 @@ function startWorker(made = new Worker('worker.js')) {
 function setRunning(on) {
   running = on;
   $('run').disabled = on;
-  $('stop').disabled = !on;
+  $('stop').disabled = !on && !debuggerUI.active;
 }
 
+// The error's message, then where it was found and the hint for it, as
+// tsumiki-inspect check gives them.
 function showError(message, where) {
-  errorBox.textContent = message;
+  $('error-message').textContent = message;
+  $('error-place').textContent =
+    where.line > 0 ? `${where.line}行 ${where.column}列 / line ${where.line}, column ${where.column}` : '';
+  $('error-hint').textContent = where.hint ?? '';
   errorBox.hidden = false;
   if (where.line > 0) {
     editor.dispatch({
@@ -229,6 +285,11 @@ function draw() {
 }
 
 function fromWorker(message) {
+  if (debuggerUI.fromWorker(message)) return;
+  if (message.type === 'program') {
+    setProgram(message.program);
+    return;
+  }
   if (message.type === 'text') {
     incoming[message.pane] += message.text;
     if (drawTimer === null) drawTimer = setTimeout(draw, DRAW_MS);
@@ -244,6 +305,8 @@ function fromWorker(message) {
     showStatus(`コンパイルエラー (${ms})`, `compile error (${ms})`, 'done');
     return;
   }
+  warningsBox.textContent = message.warnings;
+  warningsBox.hidden = message.warnings === '';
   if (message.message !== '') showError(message.message, message);
   const [japanese, english] = RUN_ENDS[message.end];
   showStatus(`${japanese} (${ms})`, `${english} (${ms})`, 'done');
@@ -251,9 +314,11 @@ function fromWorker(message) {
 
 async function run() {
   if (running) return;
+  if (debuggerUI.active) stop();
   draw();
   for (const pane of Object.values(panes)) pane.textContent = '';
   errorBox.hidden = true;
+  warningsBox.hidden = true;
   editor.dispatch({ effects: setErrorMark.of(null) });
   setRunning(true);
   showStatus('実行中…', 'running…', 'running');
@@ -263,10 +328,22 @@ async function run() {
     source: editor.state.doc.toString(),
     input: input.value,
     trace: $('trace-on').checked,
+    check: $('check-on').checked,
   });
 }
 
 function stop() {
+  if (debuggerUI.active) {
+    // A motion under way may never end: the worker goes with it.
+    if (debuggerUI.moving) {
+      worker.terminate();
+      startWorker();
+    }
+    debuggerUI.end();
+    setRunning(false);
+    showStatus('停止しました', 'stopped', 'stopped');
+    return;
+  }
   if (!running) return;
   worker.terminate();
   draw();
@@ -274,6 +351,35 @@ function stop() {
   setRunning(false);
   showStatus('停止しました', 'stopped', 'stopped');
 }
+
+const debuggerUI = new Debugger({
+  editor,
+  input,
+  listing: panes.listing,
+  worker: () => worker,
+  restartWorker: () => startWorker(),
+  workerReady: () => workerReady,
+  busy: () => running,
+  stop: () => stop(),
+  keepFragment,
+  showStatus,
+  showError,
+  hideError: () => {
+    errorBox.hidden = true;
+  },
+  setProgram,
+  setOutput: (text) => {
+    panes.output.textContent = text;
+    panes.output.scrollTop = panes.output.scrollHeight;
+  },
+  clearPanes: () => {
+    draw();
+    for (const pane of Object.values(panes)) pane.textContent = '';
+    errorBox.hidden = true;
+    editor.dispatch({ effects: setErrorMark.of(null) });
+    $('stop').disabled = false;
+  },
+});
 
 const menu = $('examples');
 for (const example of examples) menu.add(new Option(example.name, example.name));
@@ -295,6 +401,9 @@ async function start() {
   try {
     if (fragment.has('code')) load(decodeText(fragment.get('code')), decodeText(fragment.get('input') ?? ''));
     else load(examples.find((e) => e.name === 'hello')?.source ?? '', '');
+    const breaks = (fragment.get('break') ?? '').split(',').filter((b) => /^\*?[0-9]+$/.test(b));
+    setBreakpoints(editor, breaks.filter((b) => !b.startsWith('*')).map(Number));
+    for (const b of breaks.filter((b) => b.startsWith('*'))) debuggerUI.pcBreakpoints.add(Number(b.slice(1)));
   } catch {
     load('', '');
   }
@@ -303,7 +412,9 @@ async function start() {
   await workerReady;
   $('run').disabled = false;
   showStatus('準備完了', 'ready', 'ready');
-  if (fragment.has('run')) run();
+  debuggerUI.enable();
+  if (fragment.has('debug')) debuggerUI.start();
+  else if (fragment.has('run')) run();
 }
 
 start().catch((error) => showStatus(`読み込めませんでした: ${error}`, 'could not load', 'failed'));

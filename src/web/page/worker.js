@@ -2,11 +2,13 @@
 // ends never freezes the page: the page ends a run by ending this worker.
 //
 // From the page:  {type: 'init', module}  the compiled WebAssembly module
-//                 {type: 'run', source, input, trace}
+//                 {type: 'run', source, input, trace, check}
+//                 the debugger's (debugger.js)
 // To the page:    {type: 'ready'}
-//                 {type: 'text', pane, text}  output, listing or trace, as it comes
-//                 {type: 'done', phase, end, message, line, column, ms}
-importScripts('tsumiki.js');
+//                 {type: 'text', pane, text}  output or trace, as it comes
+//                 {type: 'program', program}  the compiled program, for the listing
+//                 {type: 'done', phase, end, message, line, column, hint, warnings, ms}
+importScripts('tsumiki.js', 'debugger.js');
 
 const PANES = ['output', 'listing', 'trace'];
 
@@ -74,19 +76,24 @@ function withBytes(text, fn) {
   }
 }
 
-function lastError() {
+// A C string of the module's, as text.
+function text(at) {
   const heap = tsumiki.HEAPU8;
-  const at = tsumiki._tsu_message();
   let end = at;
   while (heap[end] !== 0) end++;
+  return new TextDecoder().decode(heap.subarray(at, end));
+}
+
+function lastError() {
   return {
-    message: new TextDecoder().decode(heap.subarray(at, end)),
+    message: text(tsumiki._tsu_message()),
     line: tsumiki._tsu_line(),
     column: tsumiki._tsu_column(),
+    hint: text(tsumiki._tsu_hint()),
   };
 }
 
-function run({ source, input, trace }) {
+function run({ source, input, trace, check }) {
   const started = performance.now();
   decoders = PANES.map(() => new TextDecoder());
   kept = [0, 0, 0];
@@ -98,7 +105,7 @@ function run({ source, input, trace }) {
     // give its own calls less room than a deeply nested program needs.
     // This module is then past use: the page makes a new worker.
     if (!(thrown instanceof RangeError)) throw thrown;
-    postMessage({ type: 'done', phase: 'compile', message: tooDeep, line: 0, column: 0,
+    postMessage({ type: 'done', phase: 'compile', message: tooDeep, line: 0, column: 0, hint: '',
                   ms: performance.now() - started, lost: true });
     close();
     return;
@@ -107,15 +114,16 @@ function run({ source, input, trace }) {
     postMessage({ type: 'done', phase: 'compile', ...lastError(), ms: performance.now() - started });
     return;
   }
-  // The whole listing before the run starts.
-  tsumiki._tsu_list();
-  send();
-  const end = withBytes(input, (at, n) => tsumiki._tsu_run(at, n, trace ? 1 : 0));
+  const warnings = text(tsumiki._tsu_warnings());
+  // The whole program, for its listing, before the run starts.
+  postMessage({ type: 'program', program: moduleJson(tsumiki._tsu_program()) });
+  const end = withBytes(input, (at, n) => tsumiki._tsu_run(at, n, trace ? 1 : 0, check ? 1 : 0));
   PANES.forEach((pane, i) => {
     if (kept[i] <= PANE_MAX) pending[i] += decoders[i].decode();
   });
   send();
-  postMessage({ type: 'done', phase: 'run', end, ...lastError(), ms: performance.now() - started });
+  postMessage({ type: 'done', phase: 'run', end, ...lastError(), warnings,
+                ms: performance.now() - started });
 }
 
 async function init(request) {
@@ -135,4 +143,5 @@ async function init(request) {
 onmessage = (event) => {
   if (event.data.type === 'init') init(event.data);
   else if (event.data.type === 'run') run(event.data);
+  else debugMessage(event.data);
 };

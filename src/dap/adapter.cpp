@@ -1,0 +1,427 @@
+// The requests and the events of the debug adapter (adapter.hpp).
+#include "dap/adapter.hpp"
+
+#include <algorithm>
+#include <charconv>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+
+namespace {
+
+constexpr int THREAD_ID = 1;
+
+// A field of the arguments of a given type; false when it is missing.  One
+// of another type throws, and the request is answered as malformed.
+bool string_field(const json& arguments, const char* key, std::string& value) {
+    auto it = arguments.find(key);
+    if (it == arguments.end() || it->is_null()) return false;
+    value = it->get<std::string>();
+    return true;
+}
+
+bool bool_field(const json& arguments, const char* key) {
+    auto it = arguments.find(key);
+    return it != arguments.end() && !it->is_null() && it->get<bool>();
+}
+
+// A number written as text (memory and instruction references).
+bool number_text(const std::string& text, long long& value) {
+    const char* end = text.data() + text.size();
+    auto [ptr, ec] = std::from_chars(text.data(), end, value);
+    return ec == std::errc() && ptr == end && !text.empty();
+}
+
+bool read_file(const std::string& path, std::string& text) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    std::ostringstream all;
+    all << in.rdbuf();
+    text = all.str();
+    return !in.bad();
+}
+
+bool same_file(const std::string& a, const std::string& b) {
+    std::error_code ea;
+    std::error_code eb;
+    auto ca = std::filesystem::weakly_canonical(a, ea);
+    auto cb = std::filesystem::weakly_canonical(b, eb);
+    return ea || eb ? a == b : ca == cb;
+}
+
+std::string trimmed(std::string text) {
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
+        text.pop_back();
+    return text;
+}
+
+// Messages of the protocol itself (the program's own are Japanese, from the
+// message table).
+constexpr const char* INITIALIZE_FIRST = "initialize comes first";
+constexpr const char* LAUNCH_FIRST = "no program: launch comes first";
+constexpr const char* CONFIGURE_FIRST = "configurationDone comes first";
+
+} // namespace
+
+void Adapter::complain(const std::string& what) {
+    out_.event("output", json{{"category", "console"}, {"output", "tsumiki-dap: " + what + "\n"}});
+}
+
+void Adapter::interrupt() {
+    std::lock_guard<std::mutex> lock(motion_mutex_);
+    if (moving_)
+        session_.pause();
+    else
+        pending_pause_ = true;
+}
+
+void Adapter::handle(const json& request) {
+    if (!request.is_object() || request.value("type", json()) != "request") {
+        complain("a message to the adapter is a request object: {\"type\": \"request\", ...}");
+        return;
+    }
+    std::string command = command_of(request);
+    if (command.empty()) {
+        out_.fail(request, "a request needs a command");
+        return;
+    }
+    json arguments = json::object();
+    if (auto it = request.find("arguments"); it != request.end() && !it->is_null()) {
+        if (!it->is_object()) {
+            out_.fail(request, "the arguments of a request are an object");
+            return;
+        }
+        arguments = *it;
+    }
+    try {
+        if (command == "initialize") return initialize(request, arguments);
+        if (command == "disconnect") return disconnect(request, false);
+        if (!initialized_) return out_.fail(request, INITIALIZE_FIRST);
+        if (command == "launch") return launch(request, arguments);
+        if (command == "threads")
+            return out_.respond(request, {{"threads", {{{"id", THREAD_ID}, {"name", "main"}}}}});
+        if (command == "pause") {
+            {
+                std::lock_guard<std::mutex> lock(motion_mutex_);
+                pending_pause_ = false;
+            }
+            return out_.respond(request);
+        }
+        if (command == "terminate") return disconnect(request, true);
+        if (command == "attach") return out_.fail(request, "tsumiki-dap starts the program: use launch");
+        static const char* const known[] = {"setBreakpoints", "setInstructionBreakpoints",
+                                             "setExceptionBreakpoints", "configurationDone",
+                                             "continue", "next", "stepIn", "stepOut", "stepBack",
+                                             "reverseContinue", "stackTrace", "scopes", "variables",
+                                             "evaluate", "disassemble"};
+        if (std::find(std::begin(known), std::end(known), command) == std::end(known))
+            return out_.fail(request, "unknown request: " + command);
+        if (!launched_) return out_.fail(request, LAUNCH_FIRST);
+        if (command == "setBreakpoints") return set_breakpoints(request, arguments);
+        if (command == "setInstructionBreakpoints") return set_instruction_breakpoints(request, arguments);
+        if (command == "setExceptionBreakpoints") return out_.respond(request, {{"breakpoints", json::array()}});
+        if (command == "configurationDone") return configuration_done(request);
+        if (command == "stackTrace") return stack_trace(request, arguments);
+        if (command == "scopes") return scopes(request, arguments);
+        if (command == "variables") return variables(request, arguments);
+        if (command == "evaluate") return evaluate(request, arguments);
+        if (command == "disassemble") return disassemble(request, arguments);
+        // The motions.
+        bool instruction = arguments.value("granularity", json()) == "instruction";
+        if (command == "continue") return motion(request, Motion::cont);
+        if (command == "next") return motion(request, instruction ? Motion::stepi : Motion::next);
+        if (command == "stepIn") return motion(request, instruction ? Motion::stepi : Motion::step);
+        if (command == "stepOut") return motion(request, Motion::finish);
+        if (command == "stepBack")
+            return motion(request, instruction ? Motion::reverse_stepi : Motion::reverse_next);
+        return motion(request, Motion::reverse_continue);
+    } catch (const json::exception& e) {
+        out_.fail(request, std::string("malformed arguments: ") + e.what());
+    }
+}
+
+void Adapter::initialize(const json& request, const json& arguments) {
+    if (initialized_) return out_.fail(request, "initialize was sent twice");
+    initialized_ = true;
+    bool lines_from_1 = arguments.value("linesStartAt1", json(true)) != json(false);
+    bool columns_from_1 = arguments.value("columnsStartAt1", json(true)) != json(false);
+    views_.set_origin(lines_from_1, columns_from_1, "");
+    out_.respond(request, json{{"supportsConfigurationDoneRequest", true},
+                               {"supportsStepBack", true},
+                               {"supportsEvaluateForHovers", true},
+                               {"supportsInstructionBreakpoints", true},
+                               {"supportsDisassembleRequest", true},
+                               {"supportsSteppingGranularity", true},
+                               {"supportsTerminateRequest", true},
+                               {"supportsRestartRequest", false},
+                               {"exceptionBreakpointFilters", json::array()}});
+    lines_from_1_ = lines_from_1;
+    columns_from_1_ = columns_from_1;
+}
+
+void Adapter::launch(const json& request, const json& arguments) {
+    if (launched_) return out_.fail(request, "a program is already launched");
+    std::string path;
+    if (!string_field(arguments, "program", path) || path.empty())
+        return out_.fail(request, "launch needs \"program\": the path of a source file");
+    SessionOptions options;
+    options.encoding = Encoding::utf8;
+    std::string input_file;
+    bool has_input = string_field(arguments, "input", options.input);
+    if (string_field(arguments, "inputFile", input_file)) {
+        if (has_input) return out_.fail(request, "give \"input\" or \"inputFile\", not both");
+        if (!read_file(input_file, options.input))
+            return out_.fail(request, "cannot read the input file " + input_file);
+    }
+    stop_on_entry_ = bool_field(arguments, "stopOnEntry");
+    no_debug_ = bool_field(arguments, "noDebug");
+    options.check = bool_field(arguments, "check");
+    options.output = Writer{write_output, this};
+    Compiled compiled = session_.open_file(path.c_str(), options);
+    if (compiled.error != ErrorKind::none) {
+        std::string where;
+        if (compiled.where.line > 0)
+            where = path + ":" + std::to_string(compiled.where.line) + ":" +
+                    std::to_string(compiled.where.column) + ": ";
+        return out_.fail(request, where + trimmed(compiled.message));
+    }
+    if (!session_.is_open()) return out_.fail(request, "the program compiled to no instructions");
+    launched_ = true;
+    // The frames name their source by an absolute path, which an editor
+    // opens whatever its own folder.
+    std::error_code error;
+    std::filesystem::path absolute = std::filesystem::absolute(path, error);
+    path_ = error ? path : absolute.lexically_normal().string();
+    views_.set_origin(lines_from_1_, columns_from_1_, path_);
+    out_.respond(request);
+    out_.event("initialized");
+}
+
+void Adapter::set_breakpoints(const json& request, const json& arguments) {
+    std::string path;
+    const json source = arguments.value("source", json::object());
+    bool ours = !source.is_object() || !string_field(source, "path", path) || same_file(path, path_);
+    for (int number : line_breakpoints_)
+        session_.delete_breakpoint(number);
+    line_breakpoints_.clear();
+    std::vector<int> lines;
+    if (auto it = arguments.find("breakpoints"); it != arguments.end() && !it->is_null()) {
+        for (const json& bp : *it)
+            lines.push_back(bp.at("line").get<int>());
+    } else if (auto at = arguments.find("lines"); at != arguments.end() && !at->is_null()) {
+        for (const json& line : *at)
+            lines.push_back(line.get<int>());
+    }
+    json list = json::array();
+    for (int line : lines) {
+        std::optional<Breakpoint> made;
+        if (ours && !no_debug_) made = session_.break_at_line(views_.line_in(line));
+        if (!made) {
+            list.push_back(json{{"verified", false},
+                                {"line", line},
+                                {"message", !ours       ? "not the program being debugged"
+                                            : no_debug_ ? "the program runs without debugging"
+                                                        : "no statement starts on this line or after it"}});
+            continue;
+        }
+        line_breakpoints_.push_back(made->number);
+        list.push_back(json{{"id", made->number},
+                            {"verified", true},
+                            {"line", views_.line_out(made->line)},
+                            {"source", views_.source()},
+                            {"instructionReference", std::to_string(made->pc)}});
+    }
+    out_.respond(request, json{{"breakpoints", std::move(list)}});
+}
+
+void Adapter::set_instruction_breakpoints(const json& request, const json& arguments) {
+    for (int number : instruction_breakpoints_)
+        session_.delete_breakpoint(number);
+    instruction_breakpoints_.clear();
+    json list = json::array();
+    for (const json& bp : arguments.at("breakpoints")) {
+        std::string reference = bp.at("instructionReference").get<std::string>();
+        long long pc = 0;
+        long long offset = bp.value("offset", 0LL);
+        std::optional<Breakpoint> made;
+        bool number = number_text(reference, pc);
+        if (number && !no_debug_ && pc + offset >= 0 && pc + offset <= INT32_MAX)
+            made = session_.break_at_instruction(static_cast<std::int32_t>(pc + offset));
+        if (!made) {
+            list.push_back(json{{"verified", false},
+                                {"message", number ? "no instruction " + std::to_string(pc + offset)
+                                                   : "an instruction reference is its number"}});
+            continue;
+        }
+        instruction_breakpoints_.push_back(made->number);
+        json entry{{"id", made->number},
+                   {"verified", true},
+                   {"instructionReference", std::to_string(made->pc)}};
+        Place place = session_.place(made->pc);
+        if (place.pos.line > 0) {
+            entry["line"] = views_.line_out(place.pos.line);
+            entry["source"] = views_.source();
+        }
+        list.push_back(std::move(entry));
+    }
+    out_.respond(request, json{{"breakpoints", std::move(list)}});
+}
+
+void Adapter::configuration_done(const json& request) {
+    if (configured_) return out_.fail(request, "configurationDone was sent twice");
+    configured_ = true;
+    out_.respond(request);
+    if (stop_on_entry_ && !no_debug_)
+        report(Stop{});
+    else
+        run(Motion::cont);
+}
+
+void Adapter::motion(const json& request, Motion motion) {
+    if (!configured_) return out_.fail(request, CONFIGURE_FIRST);
+    if (terminated_) return out_.fail(request, message_text(MSG_D_ENDED));
+    if (motion == Motion::cont)
+        out_.respond(request, json{{"allThreadsContinued", true}});
+    else
+        out_.respond(request);
+    run(motion);
+}
+
+void Adapter::run(Motion motion) {
+    views_.clear();
+    {
+        std::lock_guard<std::mutex> lock(motion_mutex_);
+        moving_ = true;
+        if (pending_pause_) session_.pause();
+        pending_pause_ = false;
+    }
+    Stop stop = session_.run(motion);
+    {
+        std::lock_guard<std::mutex> lock(motion_mutex_);
+        moving_ = false;
+        session_.forget_pause();
+    }
+    report(stop);
+}
+
+void Adapter::report(const Stop& stop) {
+    if (stop.history_filled)
+        complain("the history is full: the oldest " + std::to_string(stop.dropped) +
+                 " instructions can no longer be taken back, and from now on the oldest are "
+                 "dropped as the program runs");
+    json body{{"threadId", THREAD_ID}, {"allThreadsStopped", true}};
+    switch (stop.reason) {
+    case StopReason::entry:
+        body["reason"] = "entry";
+        break;
+    case StopReason::breakpoint: {
+        bool by_instruction = std::find(instruction_breakpoints_.begin(), instruction_breakpoints_.end(),
+                                        stop.breakpoint) != instruction_breakpoints_.end();
+        body["reason"] = by_instruction ? "instruction breakpoint" : "breakpoint";
+        body["hitBreakpointIds"] = json::array({stop.breakpoint});
+        break;
+    }
+    case StopReason::error:
+        body["reason"] = "exception";
+        body["description"] = "run-time error";
+        body["text"] = trimmed(stop.message);
+        break;
+    case StopReason::paused:
+        body["reason"] = "pause";
+        break;
+    case StopReason::exited:
+        return end_run(stop);
+    case StopReason::refused: {
+        std::string why = message_text(stop.refusal);
+        complain(why);
+        body["reason"] = "step";
+        body["description"] = why;
+        break;
+    }
+    case StopReason::history_start:
+        body["reason"] = "step";
+        body["description"] = "the start of the history";
+        break;
+    case StopReason::check:
+        // The checked run stops before the slip, as before an error.
+        body["reason"] = "exception";
+        body["description"] = "check";
+        body["text"] = trimmed(stop.message);
+        break;
+    case StopReason::budget:
+    case StopReason::step:
+        body["reason"] = "step";
+        break;
+    }
+    out_.event("stopped", std::move(body));
+}
+
+void Adapter::end_run(const Stop& stop) {
+    // After a run-time error the run ends as tsumiki ends it, with its message.
+    if (stop.exit_status != 0 && !stop.message.empty())
+        out_.event("output", json{{"category", "stderr"}, {"output", trimmed(stop.message) + "\n"}});
+    out_.event("exited", json{{"exitCode", stop.exit_status}});
+    out_.event("terminated");
+    terminated_ = true;
+}
+
+bool Adapter::write_output(void* context, const char* bytes, std::size_t n) {
+    auto* adapter = static_cast<Adapter*>(context);
+    adapter->out_.event("output", json{{"category", "stdout"}, {"output", std::string(bytes, n)}});
+    return !adapter->out_.broken();
+}
+
+bool Adapter::frame_argument(const json& request, const json& arguments, int& frame) {
+    frame = arguments.value("frameId", 0);
+    if (frame >= 0 && frame < static_cast<int>(session_.frames().size())) return true;
+    out_.fail(request, "no frame " + std::to_string(frame) + " (stackTrace lists them)");
+    return false;
+}
+
+void Adapter::stack_trace(const json& request, const json& arguments) {
+    out_.respond(request, views_.stack_trace(arguments));
+}
+
+void Adapter::scopes(const json& request, const json& arguments) {
+    int frame = 0;
+    if (!frame_argument(request, arguments, frame)) return;
+    out_.respond(request, views_.scopes(frame));
+}
+
+void Adapter::variables(const json& request, const json& arguments) {
+    json body;
+    if (!views_.variables(arguments.at("variablesReference").get<long long>(), arguments, body))
+        return out_.fail(request, "no such variables: variables are gone once the program has moved; ask scopes again");
+    out_.respond(request, std::move(body));
+}
+
+void Adapter::evaluate(const json& request, const json& arguments) {
+    std::string expression = arguments.at("expression").get<std::string>();
+    int frame = 0;
+    if (!frame_argument(request, arguments, frame)) return;
+    json body;
+    if (!views_.evaluate(expression, frame, body)) return out_.fail(request, body.get<std::string>());
+    out_.respond(request, std::move(body));
+}
+
+void Adapter::disassemble(const json& request, const json& arguments) {
+    long long first = 0;
+    std::string reference = arguments.at("memoryReference").get<std::string>();
+    if (!number_text(reference, first))
+        return out_.fail(request, "a memory reference is an instruction's number");
+    first += arguments.value("offset", 0LL) + arguments.value("instructionOffset", 0LL);
+    out_.respond(request, views_.disassemble(first, arguments.at("instructionCount").get<long long>()));
+}
+
+void Adapter::disconnect(const json& request, bool terminate) {
+    out_.respond(request);
+    if (terminate) {
+        if (!terminated_) out_.event("terminated");
+        terminated_ = true;
+        return;
+    }
+    done_ = true;
+}

@@ -1,0 +1,23 @@
+// The page: one self-contained HTML file (its style inside it, no script,
+// nothing fetched) with the table of verdicts, every cell linked to its
+// detail, which a click brings up.
+//
+// A detail shows the run's verdict, message and counts; for a run that was
+// not AC the input, the expected and the actual output side by side, the
+// lines that differ marked and, within each, the part from the first
+// character that differs; and for an error its line in the source, the
+// place marked.  Every submission's whole source and every case's input
+// and expected output have a section of their own.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "judge/inputs.hpp"
+#include "judge/judgement.hpp"
+
+// `cases` are looked up by name; the sources are read from the
+// submissions' paths.  `settings` gives the limits and the comparison
+// shown at the top, and the encoding the outputs are in.
+std::string html_report(const Judgement& judgement, const std::vector<TestCase>& cases,
+                        const Settings& settings);

@@ -1,0 +1,34 @@
+// What the judge is given: the case folder and the submissions.
+//
+// A case NAME is a file NAME.out, the exact output expected, with NAME.in
+// beside it as the standard input (none: empty input).  A submission is a
+// source file, or a folder whose .tsu files are each one (not looking into
+// its subfolders).  Both are taken in name order: the bytes of the names,
+// compared as unsigned.
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct TestCase {
+    std::string name;     // NAME
+    std::string input;    // the bytes of NAME.in
+    std::string expected; // the bytes of NAME.out
+};
+
+// Reads every case of `folder`.  On failure returns false with the
+// problem said in `error` (a message for standard error): a folder or a
+// file that cannot be read, no case at all, or a NAME.in without its
+// NAME.out.
+bool read_cases(const std::string& folder, std::vector<TestCase>& cases, std::string& error);
+
+// The submissions the arguments name, each once, in name order; a path as
+// given, tidied (lexically normal: no "./", no doubled "/").  False with
+// `error` when an argument names nothing.
+bool find_submissions(const std::vector<std::string>& arguments,
+                      std::vector<std::string>& submissions, std::string& error);
+
+// Keeps the K-th (from 1) of N equal shares of `items`, in order: the
+// shares' sizes differ by one at most, and the N shares together hold every
+// item once.
+void keep_share(std::vector<std::string>& items, unsigned k, unsigned n);

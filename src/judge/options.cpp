@@ -1,0 +1,151 @@
+#include "judge/options.hpp"
+
+#include <charconv>
+#include <cstring>
+#include <sched.h>
+
+#include "judge/text.hpp"
+
+namespace {
+
+const char* const PROGRAM = "tsumiki-judge";
+
+// The largest values accepted: a budget a run could spend in hours, and an
+// output limit that fits in memory.
+constexpr std::uint64_t MAX_STEPS = 1'000'000'000'000;
+constexpr std::uint64_t MAX_OUTPUT_LIMIT = std::uint64_t{1} << 30;
+constexpr std::uint64_t MAX_JOBS = 1024;
+
+bool whole_number(std::string_view text, std::uint64_t low, std::uint64_t high, std::uint64_t& n) {
+    auto [end, failed] = std::from_chars(text.data(), text.data() + text.size(), n);
+    return failed == std::errc() && end == text.data() + text.size() && !text.empty() &&
+           n >= low && n <= high;
+}
+
+bool shard_of(std::string_view text, unsigned& k, unsigned& n) {
+    std::size_t slash = text.find('/');
+    std::uint64_t a = 0, b = 0;
+    if (slash == std::string_view::npos || !whole_number(text.substr(slash + 1), 1, 1'000'000, b) ||
+        !whole_number(text.substr(0, slash), 1, b, a))
+        return false;
+    k = static_cast<unsigned>(a);
+    n = static_cast<unsigned>(b);
+    return true;
+}
+
+std::string with_hint(const std::string& complaint) {
+    return complaint + say(MSG_J_HINT, {PROGRAM});
+}
+
+} // namespace
+
+unsigned processor_count() {
+    cpu_set_t set;
+    if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0)
+        return static_cast<unsigned>(CPU_COUNT(&set));
+    return 1;
+}
+
+bool read_command_line(int argc, char** argv, CommandLine& line, std::string& error) {
+    line.settings.jobs = processor_count();
+    bool options_end = false;
+    for (int i = 1; i < argc; ++i) {
+        std::string_view a = argv[i];
+        if (options_end || a.size() < 2 || a[0] != '-') {
+            if (!options_end && a == "merge" && i == 1) {
+                line.merge = true;
+            } else {
+                line.operands.emplace_back(a);
+            }
+            continue;
+        }
+        if (a == "--") {
+            options_end = true;
+            continue;
+        }
+        std::string_view name = a, value;
+        bool has_value = false;
+        if (std::size_t eq = a.find('='); eq != std::string_view::npos) {
+            name = a.substr(0, eq);
+            value = a.substr(eq + 1);
+            has_value = true;
+        }
+        // The options without a value.
+        bool* flag = name == "--help" || name == "-h" ? &line.help
+                     : name == "--version"            ? &line.version
+                     : name == "--ignore-trailing-space" ? &line.settings.ignore_trailing_space
+                                                         : nullptr;
+        if (flag != nullptr) {
+            if (has_value) {
+                error = with_hint(say(MSG_J_BAD_VALUE, {PROGRAM, name, value}));
+                return false;
+            }
+            *flag = true;
+            continue;
+        }
+        static const char* const valued[] = {"--cases", "--steps", "--output-limit", "--jobs",
+                                             "--shard", "--json",  "--junit",        "--html",
+                                             "--color"};
+        bool known = false;
+        for (const char* v : valued) known = known || name == v;
+        if (!known) {
+            error = with_hint(say(MSG_J_UNKNOWN_OPTION, {PROGRAM, a}));
+            return false;
+        }
+        if (!has_value) {
+            if (i + 1 >= argc) {
+                error = with_hint(say(MSG_J_MISSING_VALUE, {PROGRAM, name}));
+                return false;
+            }
+            value = argv[++i];
+        }
+        std::uint64_t n = 0;
+        bool good = true;
+        if (name == "--cases") {
+            line.cases = value;
+            good = !value.empty();
+        } else if (name == "--steps") {
+            good = whole_number(value, 1, MAX_STEPS, line.settings.steps);
+        } else if (name == "--output-limit") {
+            good = whole_number(value, 0, MAX_OUTPUT_LIMIT, line.settings.output_limit);
+        } else if (name == "--jobs") {
+            good = whole_number(value, 1, MAX_JOBS, n);
+            line.settings.jobs = static_cast<unsigned>(n);
+        } else if (name == "--shard") {
+            good = shard_of(value, line.shard, line.shards);
+        } else if (name == "--json" || name == "--junit" || name == "--html") {
+            (name == "--json" ? line.json : name == "--junit" ? line.junit : line.html) = value;
+            good = !value.empty();
+        } else if (name == "--color") {
+            good = value == "auto" || value == "always" || value == "never";
+            line.colour = value == "always" ? Colour::always
+                          : value == "never" ? Colour::never
+                                             : Colour::automatic;
+        }
+        if (!good) {
+            error = with_hint(say(MSG_J_BAD_VALUE, {PROGRAM, name, value}));
+            return false;
+        }
+    }
+    if (line.help || line.version) return true;
+    if (line.merge) {
+        if (line.operands.empty()) {
+            error = with_hint(say(MSG_J_NO_REPORTS, {PROGRAM}));
+            return false;
+        }
+        if (!line.html.empty() && line.cases.empty()) {
+            error = with_hint(say(MSG_J_MERGE_NEEDS_CASES, {PROGRAM}));
+            return false;
+        }
+        return true;
+    }
+    if (line.cases.empty()) {
+        error = with_hint(say(MSG_J_NO_CASES, {PROGRAM}));
+        return false;
+    }
+    if (line.operands.empty()) {
+        error = with_hint(say(MSG_J_NO_SUBMISSIONS, {PROGRAM}));
+        return false;
+    }
+    return true;
+}

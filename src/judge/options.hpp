@@ -1,0 +1,34 @@
+// The command line of tsumiki-judge:
+//
+//   tsumiki-judge --cases DIR [OPTION...] SUBMISSION...
+//   tsumiki-judge merge [OPTION...] REPORT.jsonl...
+//
+// Options and operands in any order, "--opt VALUE" or "--opt=VALUE"; after
+// "--" every argument is an operand.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "judge/judgement.hpp"
+
+enum class Colour { automatic, always, never };
+
+struct CommandLine {
+    bool merge = false;
+    bool help = false;
+    bool version = false;
+    std::string cases;            // --cases
+    Settings settings;            // --steps, --output-limit, --ignore-trailing-space, --jobs
+    unsigned shard = 1, shards = 1; // --shard K/N
+    std::string json, junit, html; // report files; empty: not asked for
+    Colour colour = Colour::automatic;
+    std::vector<std::string> operands; // submissions, or merge's reports
+};
+
+// Reads the arguments.  False with `error` (a message for standard error,
+// the hint included) on a usage error.
+bool read_command_line(int argc, char** argv, CommandLine& line, std::string& error);
+
+// The processors this process may run on.
+unsigned processor_count();

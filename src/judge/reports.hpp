@@ -1,0 +1,40 @@
+// The reports of a judgement, each written from the judgement alone (and,
+// for the page, the cases and the sources), so that a merged judgement
+// gives the same bytes as one made at once.
+//
+//   table  for a terminal: submissions by cases, each submission's score,
+//          then what went wrong in each run that was not AC
+//   JSON   one object a line, per submission and case, with exactly the
+//          fields submission, case, verdict, steps, output_bytes, message,
+//          line, column
+//   JUnit  XML: a test suite per submission, a test case per case
+//   HTML   one self-contained page: the table, every cell linked to its
+//          detail (judge/html.hpp)
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "judge/judgement.hpp"
+
+std::string table_report(const Judgement& judgement, bool colour);
+std::string json_report(const Judgement& judgement);
+std::string junit_report(const Judgement& judgement);
+
+// A JSON report read back: its records, each with its submission and case.
+struct JsonRecord {
+    std::string submission;
+    std::string case_name;
+    Outcome outcome;
+    int line_number; // in the file, for complaints
+};
+
+// Reads a JSON report.  False with `error` (a message for standard error)
+// when the file cannot be read or a line is not a record of one.
+bool read_json_report(const std::string& path, std::vector<JsonRecord>& records,
+                      std::string& error);
+
+// The judgement the records make: submissions and cases in name order.
+// False with `error` when two records are of the same submission and case.
+bool judgement_of(const std::vector<JsonRecord>& records, Judgement& judgement,
+                  std::string& error);

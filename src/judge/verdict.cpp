@@ -1,0 +1,81 @@
+#include "judge/verdict.hpp"
+
+#include <algorithm>
+
+#include "judge/compare.hpp"
+#include "judge/sandbox.hpp"
+#include "judge/text.hpp"
+
+namespace {
+
+void place(Outcome& outcome, std::int32_t pc, const std::vector<SourcePos>& code_pos) {
+    if (pc < 0 || static_cast<std::size_t>(pc) >= code_pos.size()) return;
+    outcome.line = code_pos[static_cast<std::size_t>(pc)].line;
+    outcome.column = code_pos[static_cast<std::size_t>(pc)].column;
+}
+
+} // namespace
+
+Outcome judge_run(const RunReport& ending, const TestCase& test, const Settings& settings,
+                  const std::vector<SourcePos>& code_pos) {
+    Outcome outcome;
+    // What tsumiki would have printed: the output, then an error's message.
+    std::string printed(ending.output);
+    if (!ending.finished) {
+        outcome.verdict = ending.cpu_limit ? Verdict::TLE : Verdict::RE;
+        outcome.message = ending.cpu_limit
+                              ? say(MSG_J_RUN_CPU, {number(ending.cpu_seconds)})
+                              : say(MSG_J_RUN_CRASHED, {number(static_cast<unsigned>(ending.signal))});
+    } else if (ending.over_limit) {
+        outcome.verdict = Verdict::OLE;
+        outcome.message = say(MSG_J_OLE, {number(settings.output_limit)});
+        place(outcome, ending.run.pc, code_pos);
+    } else if (ending.run.end == RunEnd::budget_spent) {
+        outcome.verdict = Verdict::TLE;
+        outcome.message = say(MSG_J_TLE, {number(settings.steps)});
+        place(outcome, ending.run.pc, code_pos);
+    } else if (ending.run.end == RunEnd::halted) {
+        bool same = same_output(test.expected, printed, settings.ignore_trailing_space);
+        outcome.verdict = same ? Verdict::AC : Verdict::WA;
+        if (!same)
+            outcome.message = difference_message(test.expected, printed,
+                                                 settings.ignore_trailing_space, settings.encoding);
+    } else {
+        // A run-time error; a case may expect it, message and all (a
+        // program that reads until its input ends stops that way).
+        printed += ending.run.message;
+        bool expected = same_output(test.expected, printed, settings.ignore_trailing_space);
+        outcome.verdict = expected ? Verdict::AC : Verdict::RE;
+        if (!expected) {
+            outcome.message =
+                to_utf8(without_final_breaks(ending.run.message), settings.encoding);
+            place(outcome, ending.run.pc, code_pos);
+        }
+    }
+    outcome.steps = ending.finished ? ending.run.steps : 0;
+    outcome.output_bytes = printed.size();
+    if (settings.keep_output && outcome.verdict != Verdict::AC) {
+        printed.resize(std::min(printed.size(), SHOWN_OUTPUT_BYTES));
+        outcome.output = std::move(printed);
+    }
+    return outcome;
+}
+
+Outcome compile_error_outcome(const Compiled& compiled, Encoding encoding) {
+    Outcome outcome;
+    outcome.verdict = Verdict::CE;
+    outcome.message = to_utf8(without_final_breaks(compiled.message), encoding);
+    if (compiled.error != ErrorKind::open) {
+        outcome.line = compiled.where.line;
+        outcome.column = compiled.where.column;
+    }
+    return outcome;
+}
+
+Outcome compile_crash_outcome(int signal, bool cpu_limit) {
+    Outcome outcome;
+    outcome.verdict = Verdict::CE;
+    outcome.message = cpu_limit ? say(MSG_J_COMPILE_CPU, {number(COMPILE_CPU_SECONDS)})
+                                : say(MSG_J_COMPILE_CRASHED, {number(static_cast<unsigned>(signal))});
+    return outcome;
+}

@@ -1,0 +1,37 @@
+// From how a compile or a run ended to its outcome: the verdict, and the
+// message, the place and the counts the reports show.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "driver/api.hpp"
+#include "judge/inputs.hpp"
+#include "judge/judgement.hpp"
+
+// How a run process ended, as its worker saw it.
+struct RunReport {
+    // The process ended by itself and left its result: then `run` holds
+    // what run_program returned.  Otherwise a signal ended it.
+    bool finished = false;
+    RunResult run;
+    bool over_limit = false; // its output reached the output limit
+    std::string_view output; // what the program wrote (at most the limit)
+    int signal = 0;          // the signal that ended an unfinished run
+    bool cpu_limit = false;  // that signal was the processor-time limit's
+    unsigned cpu_seconds = 0;
+};
+
+// The outcome of a run on its case.  `code_pos` places the instructions
+// in the source.  The printed output is kept in the outcome when asked
+// for and the verdict is not AC.
+Outcome judge_run(const RunReport& ending, const TestCase& test, const Settings& settings,
+                  const std::vector<SourcePos>& code_pos);
+
+// The outcome (CE) of every case of a submission that did not compile.
+Outcome compile_error_outcome(const Compiled& compiled, Encoding encoding);
+
+// The outcome (CE) of a submission whose compile ended by a signal.
+Outcome compile_crash_outcome(int signal, bool cpu_limit);

@@ -1,0 +1,197 @@
+#include "judge/worker.hpp"
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "judge/sandbox.hpp"
+#include "judge/verdict.hpp"
+
+namespace {
+
+// The memory a worker shares with each of its run processes: the run's
+// result, then its output.
+struct RunSlot {
+    bool finished;
+    bool over_limit;
+    RunEnd end;
+    std::int32_t pc;
+    std::uint64_t steps;
+    std::uint32_t message_size;
+    char message[1024];
+    std::uint64_t output_size;
+    char output[1]; // output_limit bytes, as allocated
+};
+
+struct SlotWriter {
+    RunSlot* slot;
+    std::uint64_t limit;
+};
+
+// Takes what fits under the limit; the first byte past it ends the run.
+bool write_to_slot(void* context, const char* bytes, std::size_t n) {
+    auto* to = static_cast<SlotWriter*>(context);
+    RunSlot* slot = to->slot;
+    std::uint64_t room = to->limit - slot->output_size;
+    std::size_t taken = n < room ? n : static_cast<std::size_t>(room);
+    std::memcpy(slot->output + slot->output_size, bytes, taken);
+    slot->output_size += taken;
+    if (taken == n) return true;
+    slot->over_limit = true;
+    return false;
+}
+
+// In the run process: one run of the compiled program on `input`.
+[[noreturn]] void run_case(RunSlot* slot, const std::string& input, const Settings& settings) {
+    confine_run(run_cpu_seconds(settings.steps));
+    SlotWriter writer{slot, settings.output_limit};
+    std::string_view rest = input;
+    RunOptions options;
+    options.encoding = settings.encoding;
+    options.input = view_reader(rest);
+    options.output = Writer{write_to_slot, &writer};
+    options.output_by_line = true; // an error's place is the write that went too far
+    options.budget = settings.steps;
+    options.engine = Engine::interpreter;
+    RunResult result = run_program(options);
+    slot->end = result.end;
+    slot->pc = result.pc;
+    slot->steps = result.steps;
+    std::size_t size = std::min(result.message.size(), sizeof slot->message);
+    std::memcpy(slot->message, result.message.data(), size);
+    slot->message_size = static_cast<std::uint32_t>(size);
+    slot->finished = true;
+    _exit(0);
+}
+
+void send_all(int fd, const std::string& bytes) {
+    std::size_t sent = 0;
+    while (sent < bytes.size()) {
+        ssize_t n = write(fd, bytes.data() + sent, bytes.size() - sent);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) _exit(3); // the judge is gone
+        sent += static_cast<std::size_t>(n);
+    }
+}
+
+void send(int fd, std::size_t case_index, const Outcome& outcome) {
+    std::string record;
+    append_record(record, static_cast<std::uint32_t>(case_index), outcome);
+    send_all(fd, record);
+}
+
+// Runs one case in a process of its own and judges it.
+Outcome judge_case(RunSlot* slot, const TestCase& test, const Settings& settings,
+                   const std::vector<SourcePos>& code_pos) {
+    std::memset(slot, 0, offsetof(RunSlot, output));
+    unsigned cpu_seconds = run_cpu_seconds(settings.steps);
+    pid_t pid = fork();
+    if (pid == 0) run_case(slot, test.input, settings);
+    RunReport ending;
+    ending.cpu_seconds = cpu_seconds;
+    int status = 0;
+    if (pid > 0) {
+        while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
+    }
+    ending.finished = pid > 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0 && slot->finished;
+    if (!ending.finished) {
+        ending.signal = pid > 0 && WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+        ending.cpu_limit = ending.signal == SIGXCPU;
+    }
+    ending.run.end = slot->end;
+    ending.run.pc = slot->pc;
+    ending.run.steps = slot->steps;
+    ending.run.message.assign(slot->message, slot->message_size);
+    ending.over_limit = slot->over_limit;
+    std::uint64_t size = std::min<std::uint64_t>(slot->output_size, settings.output_limit);
+    ending.output = std::string_view(slot->output, static_cast<std::size_t>(size));
+    return judge_run(ending, test, settings, code_pos);
+}
+
+void put(std::string& out, const void* bytes, std::size_t n) {
+    out.append(static_cast<const char*>(bytes), n);
+}
+
+template <class T> bool get(const std::string& in, std::size_t& at, T& value) {
+    if (in.size() - at < sizeof value) return false;
+    std::memcpy(&value, in.data() + at, sizeof value);
+    at += sizeof value;
+    return true;
+}
+
+bool get_text(const std::string& in, std::size_t& at, std::string& text) {
+    std::uint32_t size = 0;
+    if (!get(in, at, size) || in.size() - at < size) return false;
+    text.assign(in, at, size);
+    at += size;
+    return true;
+}
+
+} // namespace
+
+void append_record(std::string& out, std::uint32_t case_index, const Outcome& outcome) {
+    std::string body;
+    auto verdict = static_cast<std::uint8_t>(outcome.verdict);
+    auto text = [&](const std::string& s) {
+        auto size = static_cast<std::uint32_t>(s.size());
+        put(body, &size, sizeof size);
+        body += s;
+    };
+    put(body, &case_index, sizeof case_index);
+    put(body, &verdict, sizeof verdict);
+    put(body, &outcome.steps, sizeof outcome.steps);
+    put(body, &outcome.output_bytes, sizeof outcome.output_bytes);
+    put(body, &outcome.line, sizeof outcome.line);
+    put(body, &outcome.column, sizeof outcome.column);
+    text(outcome.message);
+    text(outcome.output);
+    auto size = static_cast<std::uint32_t>(body.size());
+    put(out, &size, sizeof size);
+    out += body;
+}
+
+bool take_record(std::string& in, std::uint32_t& case_index, Outcome& outcome, bool& broken) {
+    std::size_t at = 0;
+    std::uint32_t size = 0;
+    broken = false;
+    if (!get(in, at, size) || in.size() - at < size) return false;
+    std::string body = in.substr(at, size);
+    in.erase(0, at + size);
+    std::size_t b = 0;
+    std::uint8_t verdict = 0;
+    broken = !(get(body, b, case_index) && get(body, b, verdict) && verdict < VERDICT_COUNT &&
+               get(body, b, outcome.steps) && get(body, b, outcome.output_bytes) &&
+               get(body, b, outcome.line) && get(body, b, outcome.column) &&
+               get_text(body, b, outcome.message) && get_text(body, b, outcome.output) &&
+               b == body.size());
+    outcome.verdict = static_cast<Verdict>(verdict);
+    return !broken;
+}
+
+void run_worker(const WorkerTask& task, const std::vector<TestCase>& cases,
+                const Settings& settings, int to_judge) {
+    confine_worker();
+    CompileOptions options;
+    options.encoding = settings.encoding;
+    options.positions = true;
+    options.large_stack = true; // nesting as deep as tsumiki allows
+    Compiled compiled = compile_file(task.path.c_str(), options);
+    end_compile_limit();
+    if (compiled.error != ErrorKind::none) {
+        Outcome outcome = compile_error_outcome(compiled, settings.encoding);
+        for (std::size_t c : task.cases) send(to_judge, c, outcome);
+        _exit(0);
+    }
+    std::size_t bytes = offsetof(RunSlot, output) + settings.output_limit + 1;
+    void* shared = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+    if (shared == MAP_FAILED) _exit(4);
+    auto* slot = static_cast<RunSlot*>(shared);
+    for (std::size_t c : task.cases)
+        send(to_judge, c, judge_case(slot, cases[c], settings, compiled.code_pos));
+    _exit(0);
+}

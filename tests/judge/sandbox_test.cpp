@@ -1,0 +1,70 @@
+// What a run process may still do once confined: a forked child is
+// confined, tries one thing, and its end tells whether it could.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <fcntl.h>
+#include <stdexcept>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "judge/sandbox.hpp"
+
+namespace {
+
+// Runs `attempt` in a confined child; its exit status, or 1000 + the signal.
+template <class F> int confined(F attempt) {
+    std::fflush(nullptr);
+    pid_t pid = fork();
+    if (pid == 0) {
+        confine_run(5);
+        if (!run_filter_active()) _exit(77);
+        _exit(attempt());
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFSIGNALED(status) ? 1000 + WTERMSIG(status) : WEXITSTATUS(status);
+}
+
+} // namespace
+
+TEST(Sandbox, ARunCanAllocateThrowAndSayWhatWentWrong) {
+    int status = confined([] {
+        std::string big(5'000'000, 'x');
+        try {
+            throw std::runtime_error(big.substr(0, 10));
+        } catch (const std::runtime_error& e) {
+            if (std::string(e.what()) != "xxxxxxxxxx") return 2;
+        }
+        return write(STDERR_FILENO, "", 0) == 0 ? 0 : 3;
+    });
+    if (status == 77) GTEST_SKIP() << "no seccomp on this kernel";
+    EXPECT_EQ(status, 0);
+}
+
+TEST(Sandbox, ARunCannotOpenStartSignalOrWriteElsewhere) {
+    if (confined([] { return 0; }) == 77) GTEST_SKIP() << "no seccomp on this kernel";
+    EXPECT_EQ(confined([] { return open("/etc/hostname", O_RDONLY) >= 0 ? 0 : 1; }), 1000 + SIGSYS);
+    EXPECT_EQ(confined([] { return fork() >= 0 ? 0 : 1; }), 1000 + SIGSYS);
+    EXPECT_EQ(confined([] { return kill(getppid(), 0) == 0 ? 0 : 1; }), 1000 + SIGSYS);
+    EXPECT_EQ(confined([] { return write(STDOUT_FILENO, "x", 1) >= 0 ? 0 : 1; }), 1000 + SIGSYS);
+    EXPECT_EQ(confined([] { return read(STDIN_FILENO, nullptr, 0) >= 0 ? 0 : 1; }), 1000 + SIGSYS);
+}
+
+TEST(Sandbox, ProcessorTimeIsBounded) {
+    EXPECT_EQ(run_cpu_seconds(0), 10u);
+    EXPECT_EQ(run_cpu_seconds(100'000'000), 30u);
+    // A child that spins past its limit is stopped by SIGXCPU.
+    std::fflush(nullptr);
+    pid_t pid = fork();
+    if (pid == 0) {
+        confine_run(1);
+        volatile unsigned long spins = 0;
+        for (;;) spins = spins + 1;
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFSIGNALED(status));
+    EXPECT_EQ(WTERMSIG(status), SIGXCPU);
+}

@@ -1,0 +1,161 @@
+// From how a run ended to its verdict, and the records workers send.
+#include <gtest/gtest.h>
+
+#include <csignal>
+
+#include "judge/verdict.hpp"
+#include "judge/worker.hpp"
+
+namespace {
+
+Settings utf8_settings() {
+    Settings settings;
+    settings.encoding = Encoding::utf8;
+    settings.steps = 1000;
+    settings.output_limit = 64;
+    return settings;
+}
+
+RunReport ended(RunEnd end, std::string_view output, std::string message = "", std::int32_t pc = -1) {
+    RunReport ending;
+    ending.finished = true;
+    ending.run.end = end;
+    ending.run.message = std::move(message);
+    ending.run.pc = pc;
+    ending.run.steps = 42;
+    ending.output = output;
+    return ending;
+}
+
+const std::vector<SourcePos> places = {{1, 1}, {2, 3}, {4, 9}};
+const char* const DIVISION = "実行中にエラーがおきました: 0による除算がありました\n";
+
+} // namespace
+
+TEST(Verdicts, OutputDecidesACOrWA) {
+    TestCase test{"1", "", "3\n"};
+    Settings settings = utf8_settings();
+    Outcome ac = judge_run(ended(RunEnd::halted, "3\n"), test, settings, places);
+    EXPECT_EQ(ac.verdict, Verdict::AC);
+    EXPECT_EQ(ac.steps, 42u);
+    EXPECT_EQ(ac.output_bytes, 2u);
+    EXPECT_EQ(ac.message, "");
+    Outcome wa = judge_run(ended(RunEnd::halted, "4\n"), test, settings, places);
+    EXPECT_EQ(wa.verdict, Verdict::WA);
+    EXPECT_EQ(wa.message, "1行目が違います: 期待「3」、出力「4」");
+    EXPECT_EQ(wa.line, 0);
+    settings.ignore_trailing_space = true;
+    EXPECT_EQ(judge_run(ended(RunEnd::halted, "3  \n\n"), test, settings, places).verdict, Verdict::AC);
+}
+
+TEST(Verdicts, ARunTimeErrorIsREWithItsPlaceUnlessTheCaseExpectsIt) {
+    Settings settings = utf8_settings();
+    TestCase plain{"1", "", "1\n"};
+    Outcome re = judge_run(ended(RunEnd::runtime_error, "1\n", DIVISION, 2), plain, settings, places);
+    EXPECT_EQ(re.verdict, Verdict::RE);
+    EXPECT_EQ(re.message, "実行中にエラーがおきました: 0による除算がありました");
+    EXPECT_EQ(re.line, 4);
+    EXPECT_EQ(re.column, 9);
+    EXPECT_EQ(re.output_bytes, 2u + std::string(DIVISION).size()); // as tsumiki prints it
+    // A model solution that stops with the error made this case.
+    TestCase expects_error{"2", "", std::string("1\n") + DIVISION};
+    Outcome ac = judge_run(ended(RunEnd::runtime_error, "1\n", DIVISION, 2), expects_error, settings, places);
+    EXPECT_EQ(ac.verdict, Verdict::AC);
+    EXPECT_EQ(ac.line, 0);
+}
+
+TEST(Verdicts, BudgetOutputLimitAndSignals) {
+    Settings settings = utf8_settings();
+    TestCase test{"1", "", "1\n"};
+    Outcome tle = judge_run(ended(RunEnd::budget_spent, "", "", 1), test, settings, places);
+    EXPECT_EQ(tle.verdict, Verdict::TLE);
+    EXPECT_EQ(tle.message, "命令の実行回数が上限(1000回)に達しました");
+    EXPECT_EQ(tle.line, 2);
+    RunReport flood = ended(RunEnd::output_failed, std::string(64, '1'));
+    flood.over_limit = true;
+    Outcome ole = judge_run(flood, test, settings, places);
+    EXPECT_EQ(ole.verdict, Verdict::OLE);
+    EXPECT_EQ(ole.message, "出力が上限(64バイト)を超えました");
+    EXPECT_EQ(ole.output_bytes, 64u);
+
+    RunReport cpu;
+    cpu.signal = SIGXCPU;
+    cpu.cpu_limit = true;
+    cpu.cpu_seconds = 11;
+    Outcome slow = judge_run(cpu, test, settings, places);
+    EXPECT_EQ(slow.verdict, Verdict::TLE);
+    EXPECT_EQ(slow.message, "実行がCPU時間の上限(11秒)に達しました");
+    EXPECT_EQ(slow.steps, 0u);
+    RunReport crash;
+    crash.signal = SIGSEGV;
+    Outcome crashed = judge_run(crash, test, settings, places);
+    EXPECT_EQ(crashed.verdict, Verdict::RE);
+    EXPECT_EQ(crashed.message, "実行が異常終了しました(シグナル11)");
+}
+
+TEST(Verdicts, ThePrintedOutputIsKeptForThePageOnlyWhenNotAC) {
+    Settings settings = utf8_settings();
+    settings.keep_output = true;
+    TestCase test{"1", "", "1\n"};
+    EXPECT_EQ(judge_run(ended(RunEnd::halted, "1\n"), test, settings, places).output, "");
+    EXPECT_EQ(judge_run(ended(RunEnd::runtime_error, "2\n", DIVISION), test, settings, places).output,
+              std::string("2\n") + DIVISION);
+    settings.keep_output = false;
+    EXPECT_EQ(judge_run(ended(RunEnd::halted, "2\n"), test, settings, places).output, "");
+}
+
+TEST(Verdicts, CompileErrorsTakeTheCompilersMessageAndPlace) {
+    CompileOptions options;
+    options.encoding = Encoding::utf8;
+    Compiled compiled = compile_text("program p;\nbegin x := 1 end.\n", options);
+    Outcome ce = compile_error_outcome(compiled, Encoding::utf8);
+    EXPECT_EQ(ce.verdict, Verdict::CE);
+    EXPECT_EQ(ce.message, "構文エラー: 宣言されていない識別子の使用(k)");
+    EXPECT_EQ(ce.line, 2);
+    EXPECT_EQ(ce.column, 7);
+    options.encoding = Encoding::cp932;
+    Compiled missing = compile_file("/nonexistent/a.tsu", options);
+    Outcome open = compile_error_outcome(missing, Encoding::cp932);
+    EXPECT_EQ(open.message, "ファイル/nonexistent/a.tsuがオープンできません\n"
+                            "ファイル /nonexistent/a.tsu がオープンできません");
+    EXPECT_EQ(open.line, 0);
+}
+
+TEST(Records, TravelWholeAndOnlyWhole) {
+    Outcome sent;
+    sent.verdict = Verdict::OLE;
+    sent.steps = 1ull << 40;
+    sent.output_bytes = 7;
+    sent.message = "出力";
+    sent.line = 3;
+    sent.column = 4;
+    sent.output = std::string("a\0b", 3);
+    std::string pipe;
+    append_record(pipe, 9, sent);
+    append_record(pipe, 10, Outcome{});
+    std::string part = pipe.substr(0, 10);
+    std::uint32_t index = 0;
+    Outcome got;
+    bool broken = true;
+    EXPECT_FALSE(take_record(part, index, got, broken));
+    EXPECT_FALSE(broken);
+    ASSERT_TRUE(take_record(pipe, index, got, broken));
+    EXPECT_EQ(index, 9u);
+    EXPECT_EQ(got.verdict, Verdict::OLE);
+    EXPECT_EQ(got.steps, sent.steps);
+    EXPECT_EQ(got.output_bytes, 7u);
+    EXPECT_EQ(got.message, sent.message);
+    EXPECT_EQ(got.line, 3);
+    EXPECT_EQ(got.column, 4);
+    EXPECT_EQ(got.output, sent.output);
+    ASSERT_TRUE(take_record(pipe, index, got, broken));
+    EXPECT_EQ(index, 10u);
+    EXPECT_EQ(got.verdict, Verdict::AC);
+    EXPECT_TRUE(pipe.empty());
+    // A record whose verdict is none.
+    std::string bad;
+    append_record(bad, 1, sent);
+    bad[8] = 9;
+    EXPECT_FALSE(take_record(bad, index, got, broken));
+    EXPECT_TRUE(broken);
+}
