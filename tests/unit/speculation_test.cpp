@@ -21,6 +21,9 @@
 #include <string_view>
 #include <vector>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include "driver/api.hpp"
 #include "vm/code.hpp"
 #include "vm/machine.hpp"
@@ -51,13 +54,30 @@ bool write_limited(void* context, const char* bytes, std::size_t n) {
     return true;
 }
 
+// A writer onto a descriptor (a device), as the process's own would write.
+bool write_descriptor(void* context, const char* bytes, std::size_t n) {
+    int fd = static_cast<int>(reinterpret_cast<std::intptr_t>(context));
+    while (n > 0) {
+        ssize_t k = ::write(fd, bytes, n);
+        if (k <= 0) return false;
+        bytes += k;
+        n -= static_cast<std::size_t>(k);
+    }
+    return true;
+}
+
+// The writer of a run: the limited sink, or descriptor `fd` when it is not -1.
+int writer_fd = -1;
+
 Seen run_on(Engine engine, std::string_view input, std::uint64_t budget = 0,
             std::size_t room = std::size_t{1} << 30) {
     Limited sink{{}, room};
     RunOptions options;
     options.encoding = Encoding::utf8;
     options.input = view_reader(input);
-    options.output = Writer{write_limited, &sink};
+    options.output = writer_fd == -1
+                         ? Writer{write_limited, &sink}
+                         : Writer{write_descriptor, reinterpret_cast<void*>(std::intptr_t{writer_fd})};
     options.engine = engine;
     options.budget = budget;
     RunResult r = run_program(options);
@@ -253,6 +273,35 @@ end.
     guard_fails(program, "0", GUARD_BOUNDS); // a[0] that of k
 }
 
+// The loop's own variable stepped only through a var parameter, two frames
+// down, and a division by zero late in the loop: after the guard fails, the
+// replay makes the same output and stops with the same cells.
+TEST(Speculation, ALoopVariableSteppedThroughAVarParameter) {
+    guard_fails(R"(program p;
+var i, s, d;
+procedure step(var x, by);
+  procedure again(var y, n);
+  begin
+    if n > 1 then again(y, n - 1) else y := y + by
+  end;
+begin again(x, 2) end;
+begin
+  read(d);
+  i := 0; s := 0;
+  while i < 300000 do
+  begin
+    s := s + i;
+    if i - i div 100000 * 100000 = 0 then write(s);
+    step(i, 1);
+    if i = 299999 then s := s div d
+  end;
+  write(s);
+  write(i)
+end.
+)",
+                "0", GUARD_DIVISION);
+}
+
 // A division by zero thirty calls deep, after a thousand calls that were not.
 TEST(Speculation, ADivisionByZeroDeepInARecursion) {
     guard_fails(R"(program p;
@@ -330,6 +379,29 @@ begin
 end.
 )",
                 "", GUARD_ENDED, 150000);
+}
+
+// The same loop writing to a full device: the first buffer of output is
+// refused, and every engine ends with the same message, registers and cells.
+TEST(Speculation, OutputToDevFullDuringAHotLoop) {
+    writer_fd = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
+    ASSERT_NE(writer_fd, -1) << "no /dev/full";
+    guard_fails(R"(program p;
+var i, s;
+begin
+  i := 0; s := 0;
+  while i < 100000 do
+  begin
+    s := s + i;
+    write(i * 7);
+    i := i + 1
+  end;
+  write(s)
+end.
+)",
+                "", GUARD_ENDED);
+    ::close(writer_fd);
+    writer_fd = -1;
 }
 
 // A function whose result is set on one path only, inlined in a loop: the
