@@ -88,3 +88,15 @@ void run_on_engine(Engine engine, bool watched) {
     else
         interpret_fast_from_here();
 }
+
+std::string list_optimised(std::string& why) {
+#if TSUMIKI_OPTIMISING
+    Shape shape = shape_of_code();
+    OptimisedListing listing;
+    if (optimise_program(shape, &why, &listing) == nullptr) return std::string();
+    return listing.text;
+#else
+    why = "not built";
+    return std::string();
+#endif
+}

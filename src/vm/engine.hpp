@@ -3,6 +3,8 @@
 // are built and can run, the interpreter (vm/machine.hpp) everywhere else.
 #pragma once
 
+#include <string>
+
 // `standard` (also named "tiered") and `native` run native code;
 // `optimising` compiles the whole program with the optimising tier before
 // it runs, and goes back to the exact tiers when a guard fails;
@@ -29,3 +31,10 @@ bool engine_named(const char* name, Engine& engine);
 // optimising tier falls back on the native tier for whatever it does not
 // compile.
 void run_on_engine(Engine engine, bool watched);
+
+// What the optimising tier makes of the code store, for the listing: the
+// machine code of every routine's functions, the instructions of the store
+// they come from as comments.  Empty when it makes nothing (a build without
+// the tier, no executable memory, a program it leaves to the exact tiers),
+// and `why` then says why, in the tier's own words.
+std::string list_optimised(std::string& why);

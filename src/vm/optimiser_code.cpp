@@ -37,7 +37,7 @@ bool holds(std::int32_t k, std::int32_t l, std::int32_t r) {
 void Function::comment(int i) {
     if (!named_) return;
     char text[64];
-    std::snprintf(text, sizeof text, "%d: %s(%d,%d)", i, mnemonic(code[i].op), code[i].l,
+    std::snprintf(text, sizeof text, "; %d: %s(%d,%d)", i, mnemonic(code[i].op), code[i].l,
                   code[i].a);
     cc_.comment(text);
 }

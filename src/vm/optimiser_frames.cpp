@@ -228,7 +228,7 @@ void Function::begin_function() {
                     : plan_.normal_func[static_cast<std::size_t>(root_)];
     cc_.addFunc(func_);
     if (named_) {
-        std::string heading = std::string(resume_ ? "resume" : "normal") + " function of routine " +
+        std::string heading = std::string(resume_ ? "; resume" : "; normal") + " function of routine " +
                               std::to_string(root_) + " (instruction " + std::to_string(ro.entry) + ")";
         cc_.comment(heading.c_str());
     }
@@ -346,7 +346,7 @@ void Function::resume_entries() {
     for (ResumePoint& p : points_) {
         if (!p.bound) throw Decline{"a resume point never reached"};
         cc_.bind(p.label);
-        if (named_) cc_.comment(("resume at " + std::to_string(p.at)).c_str());
+        if (named_) cc_.comment(("; resume at " + std::to_string(p.at)).c_str());
         for (int v : instances_[0].vars) {
             if (v < 0 || vars_[static_cast<std::size_t>(v)].memory) continue;
             const Var& var = vars_[static_cast<std::size_t>(v)];
@@ -547,7 +547,7 @@ void Function::inline_call(int inst, int i, int callee) {
     std::int32_t offset = instances_[static_cast<std::size_t>(inst)].offset +
                           sh_.places[static_cast<std::size_t>(i)].depth - n - 2;
     int J = make_instance(callee, offset, link, false);
-    if (named_) cc_.comment(("inlined routine " + std::to_string(callee)).c_str());
+    if (named_) cc_.comment(("; inlined routine " + std::to_string(callee)).c_str());
     bind_parameters(J, args);
     if (plan_.needs_link[static_cast<std::size_t>(callee)]) {
         Base lb = base_of(link);
