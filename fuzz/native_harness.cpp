@@ -1,7 +1,9 @@
 // libFuzzer harness for the engines against each other: compiles one fuzz
 // input (as fuzz/harness.cpp reads it: a source text, optionally a Ctrl-Z
 // byte and the bytes `read` finds) and runs it on the plain loop, the fast
-// loop, the native tier and, where it is built, the optimising tier; any
+// loop, the native tier and, where they are built, the optimising tier and
+// the tiered engine (set to move every run up at the first loop head or
+// routine start it can after a few, the native tier running up to there); any
 // difference in what a caller can see aborts.
 //
 // The plain loop runs first, with the instruction budget; a run that does
@@ -112,6 +114,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     compare("native", plain, run_on(Engine::native, input, 0), true);
 #if TSUMIKI_OPTIMISING
     compare("optimising", plain, run_on(Engine::optimising, input, 0), false);
+    // Up at the first, second, ... loop head or routine start it can,
+    // after as many as the input's length says (the first is the main
+    // program's start).
+    tier_settings = TierSettings{static_cast<int>(size % 16), 0, 0, 200, true};
+    compare("tiered", plain, run_on(Engine::tiered, input, 0), false);
 #endif
     return 0;
 }

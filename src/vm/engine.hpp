@@ -5,13 +5,23 @@
 
 #include <string>
 
-// `standard` (also named "tiered") and `native` run native code;
-// `optimising` compiles the whole program with the optimising tier before
-// it runs, and goes back to the exact tiers when a guard fails;
-// `interpreter` always runs the interpreter.  (Moving only the code that
-// runs long up to the optimising tier is the standard engine's next step;
-// today it stays on the native tier.)
-enum class Engine { standard, interpreter, native, optimising };
+// `standard` (no name) and `native` run native code; `optimising`
+// compiles the whole program with the optimising tier before it runs, and
+// goes back to the exact tiers when a guard fails; `tiered` starts on the
+// native tier and moves a run that goes on long up to the optimising tier
+// (below); `interpreter` always runs the interpreter.
+enum class Engine { standard, interpreter, native, optimising, tiered };
+
+struct TierSettings {
+    int first_loops = 50'000;
+    int loops_per_instruction = 500;
+    int loops_between_looks = 10'000; // once the compilation has started
+    int most_looks = 1 << 30;         // looks that find no fit before it stops looking
+    bool wait = false; // wait for the compilation at the first look (for the tests)
+};
+// The tiered engine's counts: the tests set them low, to move every run
+// up as soon as it can.
+extern TierSettings tier_settings;
 
 // The environment variable with which a user names the engine of tsumiki.
 inline constexpr const char* ENGINE_VARIABLE = "TSUMIKI_ENGINE";
@@ -19,6 +29,17 @@ inline constexpr const char* ENGINE_VARIABLE = "TSUMIKI_ENGINE";
 // Whether `name` names an engine, and which: "tiered", "optimising",
 // "native" or "interpreter"; no name at all (nullptr) is the standard
 // engine.
+//
+// The tiered engine runs the native tier, which counts the loop heads it
+// passes, and the routine starts.  After first_loops plus
+// loops_per_instruction per instruction of the store (a run that long has paid for a compilation
+// several times over), another thread compiles the program with the
+// optimising tier while the native tier goes on.  At the first loop head
+// or routine start after that where the frames are as the code makes them
+// (vm/speculation.hpp: loop_head_fits), the run moves up: the optimising
+// tier goes on from there, and back to the native tier from there,
+// exactly, if a guard fails; it is not tried again.  A run that ends first
+// waits for the compilation to end.
 bool engine_named(const char* name, Engine& engine);
 
 // Runs the code store on `engine` from the registers and the stack as a

@@ -89,6 +89,81 @@ bool frames_fit(const Shape& shape) {
     return p == 0 && b == 0 && t == 0 && shape.ok;
 }
 
+namespace {
+
+bool is_place(std::int32_t at, const Shape& shape) {
+    return at >= 0 && at < static_cast<std::int32_t>(shape.places.size());
+}
+
+// Whether the frame at `base`, of routine r, has its var parameters'
+// addresses below it.
+bool references_below(const Shape& shape, int r, std::int32_t base) {
+    const Routine& ro = shape.routines[static_cast<std::size_t>(r)];
+    for (std::size_t a = 0; a < ro.cells.size(); ++a) {
+        if ((ro.cells[a] & CELL_REFERENCE) == 0) continue;
+        std::int32_t to = s[base + static_cast<std::int32_t>(a)];
+        if (to < 0 || to >= base) return false;
+    }
+    return true;
+}
+
+} // namespace
+
+bool loop_head_fits(const Shape& shape) {
+    if (!shape.ok || !is_place(p, shape)) return false;
+    const Place& at = shape.places[static_cast<std::size_t>(p)];
+    if (at.routine < 0 || (at.flags & PLACE_AFTER_ENT) == 0 || shape.slot_count(p) != 0) return false;
+    int r = at.routine;
+    const Routine& top = shape.routines[static_cast<std::size_t>(r)];
+    if (t - b != at.depth || at.depth != top.frame || resume_entry(shape, r, p) < 0) return false;
+    // The frames, top to bottom: their bases and routines.
+    struct Frame {
+        std::int32_t base;
+        int routine;
+    };
+    std::vector<Frame> frames{{b, r}};
+    std::int32_t base = b;
+    while (r != 0) {
+        const Routine& ro = shape.routines[static_cast<std::size_t>(r)];
+        if (base < 3 || base + ro.frame >= STACK_SIZE) return false;
+        std::int32_t to = s[base + 2], below = s[base + 1];
+        if (!is_place(to, shape) || to < 1 || !shape.is_return_site(to)) return false;
+        const Place& site = shape.places[static_cast<std::size_t>(to)];
+        if (shape.places[static_cast<std::size_t>(to - 1)].callee != r) return false;
+        int caller = site.routine;
+        if (caller < 0 || below < 0 || below >= base) return false;
+        const Routine& co = shape.routines[static_cast<std::size_t>(caller)];
+        // The stack of the caller as it stands after the return.
+        std::int32_t after = ro.function ? base : base - 1;
+        if ((site.flags & PLACE_AFTER_ENT) == 0 || site.depth != after - below) return false;
+        if (resume_entry(shape, caller, to) < 0) return false;
+        const Slot* slots = shape.slots_at(to);
+        for (int k = 0; k < shape.slot_count(to); ++k) {
+            std::int32_t held = s[below + co.frame + 1 + k];
+            if (slots[k].kind == SLOT_REFERENCE && (held < 0 || held >= below)) return false;
+        }
+        base = below;
+        r = caller;
+        frames.push_back(Frame{base, r});
+    }
+    if (base != 0 || s[0] != 0 || s[1] != 0 || s[2] != 0) return false;
+    // The static links and the var parameters: each link a frame further
+    // down of the routine's parent.
+    static int routine_at[STACK_SIZE]; // per frame base: its routine + 1, else 0
+    bool fit = true;
+    for (const Frame& f : frames)
+        routine_at[f.base] = f.routine + 1;
+    for (std::size_t f = 0; f + 1 < frames.size() && fit; ++f) {
+        const Routine& ro = shape.routines[static_cast<std::size_t>(frames[f].routine)];
+        std::int32_t link = s[frames[f].base];
+        fit = references_below(shape, frames[f].routine, frames[f].base) && link >= 0 &&
+              link < frames[f].base && routine_at[link] == std::max(ro.parent, 0) + 1;
+    }
+    for (const Frame& f : frames)
+        routine_at[f.base] = 0;
+    return fit;
+}
+
 bool speculate(const OptimisedProgram& program, const Shape& shape) {
     take_checkpoint();
     keep_reads(checkpoint.io);

@@ -40,6 +40,17 @@ void reset_speculation_stats();
 // the tier may enter here.
 bool frames_fit(const Shape& shape);
 
+// Whether a run may move up to the tier here, in the middle: p a loop head
+// or the start of a routine, nothing pushed above the top frame, and every
+// frame below as the code makes it: each return address a return site of
+// the call that made the frame, each dynamic link the frame below with the
+// stack there as deep as the return site says, each static link a frame
+// of the routine's parent, and each var parameter's address (and each such
+// address waiting on the stack) below its frame.  (The header of a call
+// half made waits in its cells: the tier's CUP writes it again.)  The tier
+// then runs the top frame, and each below from its return site.
+bool loop_head_fits(const Shape& shape);
+
 // Runs the tier from the machine as it is (p at a resume point of the top
 // frame, or at the start of its routine, its frames checked).  True when
 // the run reached HLT: the registers, ir and the main program's cells are

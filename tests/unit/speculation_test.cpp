@@ -96,7 +96,8 @@ Seen run_on(Engine engine, std::string_view input, std::uint64_t budget = 0,
 
 const char* engine_name(Engine e) {
     switch (e) {
-    case Engine::standard: return "tiered";
+    case Engine::standard: return "standard";
+    case Engine::tiered: return "tiered";
     case Engine::interpreter: return "interpreter";
     case Engine::native: return "native";
     case Engine::optimising: return "optimising";
@@ -130,6 +131,17 @@ bool agree(const Seen& exact, const Seen& other, const char* what) {
 // shape), and programs it ran.
 int declined = 0;
 int entered = 0;
+// Runs the tiered engine moved up to the optimising tier, and those of
+// them that went on in frames the exact tiers made.
+int moved_up = 0;
+int returned = 0;
+
+// The tiered engine looks at every loop head and routine start from the
+// first_loops-th on (each test sets it), and waits for its compilation.
+[[maybe_unused]] const bool eager = [] {
+    tier_settings = TierSettings{0, 0, 0, 200, true};
+    return true;
+}();
 
 // Compiles `source` and runs it on the plain loop and on every engine;
 // false when the program did not compile or did not end within the budget.
@@ -148,6 +160,17 @@ bool all_agree(const std::string& source, const std::string& input, const std::s
             entered += speculation_stats.entered > 0 ? 1 : 0;
         }
         if (!agree(exact, other, (what + " on " + engine_name(e)).c_str())) return true;
+    }
+    // The tiered engine, moving up at the first, second, ... loop head or
+    // routine start that allows it (the first is the main program's start).
+    for (int first : {0, 1, 2, 3, 5, 8, 13, 40}) {
+        tier_settings.first_loops = first;
+        reset_speculation_stats();
+        Seen other = run_on(Engine::tiered, input, 0, room);
+        moved_up += speculation_stats.entered > 0 ? 1 : 0;
+        returned += speculation_stats.returns > 0 ? 1 : 0;
+        if (!agree(exact, other, (what + " on tiered from " + std::to_string(first)).c_str()))
+            return true;
     }
     return true;
 }
@@ -200,6 +223,8 @@ TEST(Speculation, EveryEndToEndProgramRunsAsOnTheExactTiers) {
     EXPECT_GT(compared, 100);
     EXPECT_GT(entered, 100);
     EXPECT_LT(declined, 12);
+    EXPECT_GT(moved_up, 350);
+    EXPECT_GT(returned, 100);
 }
 
 namespace {
@@ -222,6 +247,17 @@ void guard_fails(const std::string& source, const std::string& input, Guard expe
     EXPECT_EQ(speculation_stats.entered, 1);
     for (int g = GUARD_NONE + 1; g < GUARD_COUNT; ++g)
         EXPECT_EQ(speculation_stats.failed[g], g == expected ? 1 : 0) << guard_name(static_cast<Guard>(g));
+    // Moved up in the middle, the same guard fails, and the native tier
+    // goes on from where the run moved up.
+    for (int first : {0, 3, 1000}) {
+        tier_settings.first_loops = first;
+        reset_speculation_stats();
+        agree(exact, run_on(Engine::tiered, input, 0, room), "tiered");
+        EXPECT_EQ(speculation_stats.entered, 1);
+        for (int g = GUARD_NONE + 1; g < GUARD_COUNT; ++g)
+            EXPECT_EQ(speculation_stats.failed[g], g == expected ? 1 : 0)
+                << "tiered from " << first << ": " << guard_name(static_cast<Guard>(g));
+    }
 }
 
 } // namespace
