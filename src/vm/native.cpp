@@ -6,7 +6,10 @@
 #include "vm/native.hpp"
 
 #include <asmjit/x86.h>
+#include <chrono>
 #include <cstddef>
+#include <cstdio>
+#include <cstdlib>
 #include <cstdint>
 #include <exception>
 #include <string>
@@ -152,7 +155,14 @@ bool run_from_here(const LoopHeadHook* hook) {
     std::int32_t reason;
     {
         NativeCode native;
+        auto started = std::chrono::steady_clock::now();
         if (!native.make(nullptr, nullptr, hook != nullptr)) return false;
+        if (std::getenv("TSUMIKI_DEBUG_TIER") != nullptr) {
+            auto took = std::chrono::duration_cast<std::chrono::microseconds>(
+                std::chrono::steady_clock::now() - started);
+            std::fprintf(stderr, "native: translated %d instructions in %lld us\n", cx,
+                         static_cast<long long>(took.count()));
+        }
         polling = hook != nullptr;
         for (;;) {
             reason = native.run(state);
