@@ -172,7 +172,8 @@ bool run_tiered() {
 void run_on_engine(Engine engine, bool watched) {
 #if TSUMIKI_OPTIMISING
     if (engine == Engine::optimising && !watched && run_optimising()) return;
-    if (engine == Engine::tiered && !watched && run_tiered()) return;
+    if ((engine == Engine::tiered || engine == Engine::standard) && !watched && run_tiered())
+        return;
 #endif
 #if TSUMIKI_NATIVE
     if (engine != Engine::interpreter && !watched && run_native()) return;

@@ -5,11 +5,12 @@
 
 #include <string>
 
-// `standard` (no name) and `native` run native code; `optimising`
-// compiles the whole program with the optimising tier before it runs, and
-// goes back to the exact tiers when a guard fails; `tiered` starts on the
-// native tier and moves a run that goes on long up to the optimising tier
-// (below); `interpreter` always runs the interpreter.
+// `standard` (no name) and `tiered` start on the native tier and move a
+// run that goes on long up to the optimising tier (below); `native` stays
+// on the native tier; `optimising` compiles the whole program with the
+// optimising tier before it runs, and goes back to the exact tiers when a
+// guard fails; `interpreter` always runs the interpreter.  Where the
+// optimising tier is not built, the standard engine is the native tier.
 enum class Engine { standard, interpreter, native, optimising, tiered };
 
 struct TierSettings {
