@@ -46,18 +46,12 @@ function program_of(setting, fallback) {
   return found;
 }
 
-// F5 with no launch.json debugs the .tsu file in the editor; a launch
-// configuration without a program is refused with the reason.
+// F5 with no launch.json debugs the .tsu file in the editor, as the
+// package's initialConfigurations would; a launch configuration without a
+// program is refused with the reason.  (No provideDebugConfigurations: VS
+// Code would write its configurations into a new launch.json after the
+// package's, twice the same.)
 const configurations = {
-  provideDebugConfigurations() {
-    return [{
-      type: 'tsumiki',
-      request: 'launch',
-      name: 'Debug this tsumiki file',
-      program: '${file}',
-      stopOnEntry: true
-    }];
-  },
   resolveDebugConfiguration(folder, config) {
     if (!config.type && !config.request && !config.name) {
       const editor = vscode.window.activeTextEditor;

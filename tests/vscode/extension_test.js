@@ -145,19 +145,19 @@ check('the offered configurations use only declared attributes', () => {
   const declared = debugger_.configurationAttributes.launch;
   const known = new Set(['type', 'request', 'name', ...Object.keys(declared.properties)]);
   activate(found, 'tsumiki');
-  const offered = [
-    ...debugger_.initialConfigurations,
-    ...debugger_.configurationSnippets.map((s) => s.body),
-    ...editor.providers.tsumiki.provideDebugConfigurations(undefined)
-  ];
+  // F5 without launch.json, and what "create a launch.json file" writes.
+  const f5 = editor.providers.tsumiki.resolveDebugConfiguration(undefined, {});
+  const offered = [f5, ...debugger_.initialConfigurations, ...debugger_.configurationSnippets.map((s) => s.body)];
   for (const config of offered) {
     for (const key of Object.keys(config)) assert.ok(known.has(key), `"${key}" is not declared`);
     for (const key of declared.required) assert.ok(key in config, `"${key}" is missing`);
     assert.strictEqual(config.type, 'tsumiki');
     assert.strictEqual(config.request, 'launch');
   }
-  assert.deepStrictEqual(editor.providers.tsumiki.provideDebugConfigurations(undefined),
-                         debugger_.initialConfigurations);
+  assert.deepStrictEqual([f5], debugger_.initialConfigurations);
+  // VS Code adds a provider's configurations to the package's in a new
+  // launch.json: there must be only the one.
+  assert.strictEqual(editor.providers.tsumiki.provideDebugConfigurations, undefined);
 });
 
 check('debugging activates the extension', () => {
