@@ -9,7 +9,8 @@
 #
 # CODE_SERVER is a code-server 4.100.3 installed by hand, outside the
 # repository (npm install --prefix DIR code-server@4.100.3; its native
-# modules build with libkrb5-dev).  Needs the ci preset's build of
+# modules build with libkrb5-dev; where GitHub cannot be reached, its
+# ripgrep download fails: link Debian's /usr/bin/rg in its place).  Needs the ci preset's build of
 # tsumiki-lsp and tsumiki-dap, and npm to fetch the extension's dependency,
 # @vscode/vsce and playwright-core (pinned by tests/web/package-lock.json).
 # Leaves a screenshot of each step in SHOTS_DIR (default
