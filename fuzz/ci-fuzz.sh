@@ -40,7 +40,7 @@ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 built=(plain)
 grep -q '^TSUMIKI_NATIVE:BOOL=ON' "$build/CMakeCache.txt" && built+=(native)
 # Without the JSON library there is no language server to fuzz.
-cmake --build "$build" --target help | grep -q '^tsumiki_lsp_fuzz:' && built+=(lsp)
+cmake --build "$build" --target help | grep '^tsumiki_lsp_fuzz:' >/dev/null && built+=(lsp)
 targets=()
 for target in ${FUZZ_TARGETS:-${built[*]}}; do
   if [[ " ${built[*]} " != *" $target "* ]]; then

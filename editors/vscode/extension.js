@@ -2,12 +2,78 @@
 // instructions of a routine when its code lens is clicked, and starts
 // tsumiki-dap for a debugging session of type "tsumiki".
 const vscode = require('vscode');
-const { LanguageClient } = require('vscode-languageclient/node');
+const fs = require('fs');
+const path = require('path');
 
 let client;
 
+// The program a setting names: a path, or a name looked up on PATH as a
+// shell would.  Undefined when there is no such executable file.
+function find_program(name, search = process.env.PATH || '') {
+  const runnable = (file) => {
+    try {
+      fs.accessSync(file, fs.constants.X_OK);
+      return fs.statSync(file).isFile();
+    } catch {
+      return false;
+    }
+  };
+  if (name.includes('/') || name.includes(path.sep)) return runnable(name) ? name : undefined;
+  for (const dir of search.split(path.delimiter)) {
+    if (dir && runnable(path.join(dir, name))) return path.join(dir, name);
+  }
+  return undefined;
+}
+
+// The program of a setting, or undefined after telling the user plainly
+// which setting to change (the editor itself would only say that it could
+// not connect, or nothing at all).
+function program_of(setting, fallback) {
+  const name = vscode.workspace.getConfiguration('tsumiki').get(setting) || fallback;
+  const found = find_program(name);
+  if (!found) {
+    const open = 'Open Settings';
+    vscode.window
+      .showErrorMessage(
+        `tsumiki: cannot find the program ${name}. Build tsumiki, then put ${fallback} on PATH ` +
+          `or set "tsumiki.${setting}" to its path.`,
+        open)
+      .then((choice) => {
+        if (choice === open)
+          vscode.commands.executeCommand('workbench.action.openSettings', `tsumiki.${setting}`);
+      });
+  }
+  return found;
+}
+
+// F5 with no launch.json debugs the .tsu file in the editor, as the
+// package's initialConfigurations would; a launch configuration without a
+// program is refused with the reason.  (No provideDebugConfigurations: VS
+// Code would write its configurations into a new launch.json after the
+// package's, twice the same.)
+const configurations = {
+  resolveDebugConfiguration(folder, config) {
+    if (!config.type && !config.request && !config.name) {
+      const editor = vscode.window.activeTextEditor;
+      if (editor && editor.document.languageId === 'tsumiki') {
+        config.type = 'tsumiki';
+        config.request = 'launch';
+        config.name = 'Debug this tsumiki file';
+        config.program = '${file}';
+        config.stopOnEntry = true;
+      }
+    }
+    if (!config.program) {
+      vscode.window.showInformationMessage(
+        'tsumiki: open a .tsu file to debug it, or give "program" in the launch configuration.');
+      return undefined;
+    }
+    // Without the adapter the editor would start nothing and say nothing.
+    return program_of('debugger.path', 'tsumiki-dap') ? config : undefined;
+  }
+};
+
 function activate(context) {
-  const path = vscode.workspace.getConfiguration('tsumiki').get('server.path') || 'tsumiki-lsp';
   const output = vscode.window.createOutputChannel('tsumiki instructions');
   context.subscriptions.push(
     output,
@@ -16,22 +82,28 @@ function activate(context) {
       output.appendLine(`- ${name} -`);
       output.append(listing || '');
       output.show(true);
+    }),
+    vscode.debug.registerDebugConfigurationProvider('tsumiki', configurations),
+    vscode.debug.registerDebugAdapterDescriptorFactory('tsumiki', {
+      // Looked up at each session, so that a changed setting holds at once.
+      createDebugAdapterDescriptor: () => {
+        const name = vscode.workspace.getConfiguration('tsumiki').get('debugger.path') || 'tsumiki-dap';
+        return new vscode.DebugAdapterExecutable(find_program(name) || name, []);
+      }
     }));
+  const server = program_of('server.path', 'tsumiki-lsp');
+  if (!server) return;
+  const { LanguageClient } = require('vscode-languageclient/node');
   client = new LanguageClient(
     'tsumiki',
     'tsumiki',
-    { command: path, args: [] },
+    { command: server, args: [] },
     { documentSelector: [{ scheme: 'file', language: 'tsumiki' }, { scheme: 'untitled', language: 'tsumiki' }] });
   client.start();
-  const adapter = vscode.workspace.getConfiguration('tsumiki').get('debugger.path') || 'tsumiki-dap';
-  context.subscriptions.push(
-    vscode.debug.registerDebugAdapterDescriptorFactory('tsumiki', {
-      createDebugAdapterDescriptor: () => new vscode.DebugAdapterExecutable(adapter, [])
-    }));
 }
 
 function deactivate() {
   return client ? client.stop() : undefined;
 }
 
-module.exports = { activate, deactivate };
+module.exports = { activate, deactivate, find_program };

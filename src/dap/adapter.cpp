@@ -363,6 +363,10 @@ void Adapter::end_run(const Stop& stop) {
     // After a run-time error the run ends as tsumiki ends it, with its message.
     if (stop.exit_status != 0 && !stop.message.empty())
         out_.event("output", json{{"category", "stderr"}, {"output", trimmed(stop.message) + "\n"}});
+    // Editors keep the exit status to themselves: say it where the output is.
+    char said[256];
+    std::snprintf(said, sizeof said, msg_in(MSG_DBG_EXITED, Encoding::utf8), stop.exit_status);
+    out_.event("output", json{{"category", "console"}, {"output", std::string(said)}});
     out_.event("exited", json{{"exitCode", stop.exit_status}});
     out_.event("terminated");
     terminated_ = true;

@@ -200,9 +200,12 @@ json Views::cells(long long start, long long count) const {
     json list = json::array();
     for (long long i = start; i < end; ++i) {
         auto cell = static_cast<std::int32_t>(i);
-        list.push_back(json{{"name", "[" + std::to_string(i) + "]"},
+        // What the cell is goes in its name too: editors show a type only
+        // when asked (VS Code in a tooltip).
+        std::string what = cell_text(cell, frames);
+        list.push_back(json{{"name", "[" + std::to_string(i) + "] " + what},
                             {"value", std::to_string(session_.cell(cell))},
-                            {"type", cell_text(cell, frames)},
+                            {"type", what},
                             {"variablesReference", 0}});
     }
     return list;

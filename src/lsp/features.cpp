@@ -47,12 +47,14 @@ json name_range(const Document& doc, const Declaration& d) {
     return range_json(doc, at, shifted(at, d.name.size()));
 }
 
-// The whole of a declaration: a routine to past its closing ";" or ".".
+// The whole of a declaration: a routine to past its closing ";" or ".";
+// one that an error left unfinished, to the end of the text (an editor
+// wants the whole to hold the name).
 json full_range(const Document& doc, const Declaration& d) {
     if (is_routine(d) && d.code_first >= 0)
         return range_json(
             doc, doc.name_pos[static_cast<std::size_t>(&d - doc.compiled.declarations.data())],
-            shifted(d.end, 1));
+            d.code_last < 0 ? SOURCE_END : shifted(d.end, 1));
     return name_range(doc, d);
 }
 

@@ -117,7 +117,7 @@ examples=/usr/share/doc/tsumiki/examples
     --stdin "$examples/stats.in" --expect "$examples/stats.out" || fail "installed example"
 [ "$(/usr/bin/tsumiki-inspect --version)" = "tsumiki-inspect $version" ] || fail "tsumiki-inspect --version"
 printf 'b 13\nr\np x\nq\n' | /usr/bin/tsumiki-inspect debug --utf8 "$examples/stats.tsu" "$examples/stats.in" \
-    | grep -qx 'x = 3' || fail "installed tsumiki-inspect debug"
+    | grep -x 'x = 3' >/dev/null || fail "installed tsumiki-inspect debug"
 [ "$(/usr/bin/tsumiki-dap --version)" = "tsumiki-dap $version" ] || fail "tsumiki-dap --version"
 if [ -x /usr/bin/tsumiki-judge ]; then
     # The installed judge grades an installed example on its own data.

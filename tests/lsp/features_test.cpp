@@ -201,6 +201,19 @@ TEST(Features, SymbolsNestAsDeclared) {
     EXPECT_EQ(s[0]["children"][2]["range"], range(2, 9, 6, 4));
 }
 
+// A routine cut short by an error still holds its name and its
+// declarations: editors refuse a symbol whose whole does not hold its name.
+TEST(Features, SymbolsOfAnUnfinishedRoutineRunToTheEnd) {
+    open("program broken;\nvar total;\nprocedure p;\nbegin\n  total := totl\nend;\nbegin\nend.\n");
+    json s = call("textDocument/documentSymbol", {{"textDocument", {{"uri", URI}}}})["result"];
+    ASSERT_EQ(s.size(), 1u);
+    EXPECT_EQ(s[0]["selectionRange"], range(0, 8, 0, 14));
+    EXPECT_EQ(s[0]["range"], range(0, 8, 8, 0));
+    ASSERT_EQ(s[0]["children"].size(), 2u);
+    EXPECT_EQ(s[0]["children"][1]["name"], "p");
+    EXPECT_EQ(s[0]["children"][1]["range"], range(2, 10, 8, 0));
+}
+
 TEST(Features, ChangesRecompileAndCloseClears) {
     open("program p;\nbegin\n  write(q)\nend.\n");
     auto notify = [](const std::string& method, json params) {

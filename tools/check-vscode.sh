@@ -1,0 +1,65 @@
+#!/usr/bin/env bash
+# Checks the VS Code extension by hand, in a real VS Code served to the
+# system's Chromium by code-server, as a learner would use it: highlighting,
+# an error in Problems, a hover, then a debugging session of examples/nested.tsu
+# (breakpoint, steps, step back, variables, output and exit status), a
+# run-time error and a program's input from launch.json.  Not run by CI.
+#
+#   tools/check-vscode.sh CODE_SERVER [SHOTS_DIR]
+#
+# CODE_SERVER is a code-server 4.100.3 installed by hand, outside the
+# repository (npm install --prefix DIR code-server@4.100.3; its native
+# modules build with libkrb5-dev; where GitHub cannot be reached, its
+# ripgrep download fails: link Debian's /usr/bin/rg in its place).  Needs the ci preset's build of
+# tsumiki-lsp and tsumiki-dap, and npm to fetch the extension's dependency,
+# @vscode/vsce and playwright-core (pinned by tests/web/package-lock.json).
+# Leaves a screenshot of each step in SHOTS_DIR (default
+# build/vscode-check/shots) and exits 1 if a step did not show what it should.
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+code_server="${1:?usage: tools/check-vscode.sh CODE_SERVER [SHOTS_DIR]}"
+work="$root/build/vscode-check"
+shots="${2:-$work/shots}"
+build="$root/build/ci"
+for program in tsumiki-lsp tsumiki-dap; do
+  [ -x "$build/$program" ] || { echo "check-vscode: build $build/$program first" >&2; exit 2; }
+done
+rm -rf "$work/extension" "$work/data" "$work/extensions" "$work/folder"
+mkdir -p "$work" "$shots" "$work/data/User" "$work/folder"
+
+# The extension as a .vsix, with its one dependency.
+cp -r "$root/editors/vscode" "$work/extension"
+(cd "$work/extension" &&
+   npm install --no-save --no-audit --no-fund --loglevel=error vscode-languageclient@9.0.1 &&
+   npx --yes @vscode/vsce@3 package --allow-missing-repository --skip-license -o "$work/tsumiki.vsix" >/dev/null)
+"$code_server" --user-data-dir "$work/data" --extensions-dir "$work/extensions" \
+  --install-extension "$work/tsumiki.vsix" >/dev/null
+cat > "$work/data/User/settings.json" <<EOF
+{
+  "security.workspace.trust.enabled": false,
+  "workbench.startupEditor": "none",
+  "tsumiki.server.path": "$build/tsumiki-lsp",
+  "tsumiki.debugger.path": "$build/tsumiki-dap"
+}
+EOF
+cp "$root/examples/nested.tsu" "$root/examples/stats.tsu" "$work/folder/"
+printf 'program broken;\nvar total;\nbegin\n  total := 0;\n  total := totl + 1;\n  write(total)\nend.\n' \
+  > "$work/folder/broken.tsu"
+printf 'program crash;\nvar x, y;\nbegin\n  x := 1;\n  y := 0;\n  write(x);\n  x := x div y;\n  write(x)\nend.\n' \
+  > "$work/folder/crash.tsu"
+
+cp "$root/tests/web/package.json" "$root/tests/web/package-lock.json" "$work/"
+[ -d "$work/node_modules/playwright-core" ] ||
+  PLAYWRIGHT_SKIP_BROWSER_DOWNLOAD=1 npm ci --prefix "$work" --no-audit --no-fund --loglevel=error
+
+port="${PORT:-8722}"
+"$code_server" --auth none --bind-addr "127.0.0.1:$port" --user-data-dir "$work/data" \
+  --extensions-dir "$work/extensions" --disable-telemetry --disable-update-check \
+  --disable-workspace-trust "$work/folder" >"$work/code-server.log" 2>&1 &
+server=$!
+trap 'kill "$server"' EXIT
+for _ in $(seq 50); do
+  curl -s -o /dev/null "http://127.0.0.1:$port/" && break
+  sleep 0.2
+done
+node "$root/tools/check-vscode.mjs" "$work/node_modules" "http://127.0.0.1:$port/" "$work/folder" "$shots"
