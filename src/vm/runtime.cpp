@@ -1,6 +1,7 @@
 #include "vm/runtime.hpp"
 
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "diag/diag.hpp"
@@ -22,14 +23,50 @@ std::size_t in_length = 0;
 bool in_ended = false;
 Reader in_from;
 
-// The events of the run so far; the numbers read while they are kept
-// (ok, value), from the event numbered read_base; and the replay.
+// The events of the run so far; the numbers read while they are kept,
+// and the replay.
 std::uint64_t events = 0;
-struct Read {
-    bool ok;
-    std::int32_t value;
+
+// The numbers read while they are kept, in blocks that never move: a run
+// that reads a million numbers on the optimising tier keeps 4 MB, written
+// once.  Only the last can be a read that failed (the tier stops there).
+class KeptReads {
+  public:
+    std::size_t size() const { return size_; }
+    void push(bool ok, std::int32_t value) {
+        std::size_t block = size_ / BLOCK;
+        if (block == blocks_.size())
+            blocks_.push_back(std::make_unique_for_overwrite<std::int32_t[]>(BLOCK));
+        blocks_[block][size_ % BLOCK] = value;
+        if (!ok) failed_ = size_;
+        ++size_;
+    }
+    // The read numbered k: false when it failed, else its number in value.
+    bool get(std::size_t k, std::int32_t& value) const {
+        if (k >= size_ || k == failed_) return false;
+        value = blocks_[k / BLOCK][k % BLOCK];
+        return true;
+    }
+    // Forgets the reads from the one numbered n on.
+    void truncate(std::size_t n) {
+        if (n >= size_) return;
+        size_ = n;
+        if (failed_ >= n) failed_ = NONE;
+    }
+    void clear() {
+        blocks_.clear();
+        size_ = 0;
+        failed_ = NONE;
+    }
+
+  private:
+    static constexpr std::size_t BLOCK = std::size_t{1} << 18;
+    static constexpr std::size_t NONE = ~std::size_t{0};
+    std::vector<std::unique_ptr<std::int32_t[]>> blocks_;
+    std::size_t size_ = 0;
+    std::size_t failed_ = NONE;
 };
-std::vector<Read> reads;
+KeptReads reads;
 bool keeping = false;
 bool replaying = false;
 std::uint64_t replay_end = 0;     // the first event not replayed
@@ -80,7 +117,7 @@ IoMark io_mark() {
 }
 
 void keep_reads(IoMark from) {
-    reads.resize(from.reads);
+    reads.truncate(from.reads);
     keeping = true;
 }
 
@@ -88,7 +125,7 @@ void replay_io(IoMark from, IoMark to, std::exception_ptr ended) {
     events = from.events;
     replay_end = to.events;
     replay_read = from.reads;
-    reads.resize(to.reads);
+    reads.truncate(to.reads);
     replay_ended = std::move(ended);
     replaying = events < replay_end || replay_ended != nullptr;
     keeping = false;
@@ -202,13 +239,11 @@ bool scan_number(std::int32_t& cell);
 
 bool read_number(std::int32_t& cell) {
     if (replayed()) {
-        const Read& r = reads[replay_read++];
-        if (r.ok) cell = r.value;
-        return r.ok;
+        return reads.get(replay_read++, cell);
     }
     ++events;
     bool ok = scan_number(cell);
-    if (keeping) reads.push_back(Read{ok, cell});
+    if (keeping) reads.push(ok, cell);
     return ok;
 }
 
