@@ -186,8 +186,10 @@ class Function {
     int make_binary(NodeKind kind, int left, int right);
     bool refers(int n, int var) const;
     bool lazy(int n) const;
-    // Puts value n into dest (a variable's register when var >= 0).
-    void compute_into(const x86::Gp& dest, int n, int var = -1);
+    // Puts value n into dest (a variable's register when var >= 0).  dest
+    // is a copy: it may be a node's register, and nodes move as others
+    // are made.
+    void compute_into(x86::Gp dest, int n, int var = -1);
     // The value n in a register that may be read, or an operand.
     x86::Gp reg_of(int n);
     Operand operand_of(int n);

@@ -85,7 +85,7 @@ bool Function::lazy(int n) const {
     }
 }
 
-void Function::compute_into(const x86::Gp& dest, int n, int var) {
+void Function::compute_into(x86::Gp dest, int n, int var) {
     const Node x = at(n);
     switch (x.kind) {
     case N_CONST:
@@ -260,16 +260,17 @@ void Function::move_into(const std::vector<int>& to, std::size_t from) {
 // --- making values (constants folded, offsets kept as x + k) ---
 
 int Function::make_binary(NodeKind kind, int left, int right) {
-    const Node& l = at(left);
-    const Node& r = at(right);
+    // Copies: a node made below may move every node.
+    const Node l = at(left);
+    const Node r = at(right);
     if (l.kind == N_CONST && r.kind == N_CONST) {
         std::int64_t a = l.k, b = r.k;
         return constant(wrap(kind == N_ADD ? a + b : kind == N_SUB ? a - b : a * b));
     }
     if (kind == N_SUB && r.kind == N_CONST) return make_binary(N_ADD, left, constant(wrap(-std::int64_t{r.k})));
     if (kind == N_ADD && l.kind == N_CONST) std::swap(left, right);
-    const Node& ll = at(left);
-    const Node& rr = at(right);
+    const Node ll = at(left);
+    const Node rr = at(right);
     if (kind == N_ADD && rr.kind == N_CONST) {
         if (rr.k == 0) return left;
         if (ll.kind == N_ADD && at(ll.right).kind == N_CONST)
