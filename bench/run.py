@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Times tsumiki's two engines against the baseline, Lua 5.4, LuaJIT and C.
+"""Times tsumiki's engines against the baseline, Lua 5.4, LuaJIT and C.
 
     bench/run.py [--runs N] [--only NAME[,NAME...]] [--impls IMPL[,IMPL...]]
                  [--clock cpu|wall] [--no-build]
@@ -12,8 +12,11 @@ output, and only when all agree times them: N rounds (default 5), each
 running every program once under every implementation, the implementations
 in a different order each round.
 
-The implementations: tsumiki with its default engine (the native tier where
-it is built), tsumiki with TSUMIKI_ENGINE=interpreter, the baseline, Lua
+The implementations: tsumiki with its default engine (the tiered engine
+where the native and optimising tiers are built), tsumiki with
+TSUMIKI_ENGINE=native (the native tier alone), with
+TSUMIKI_ENGINE=optimising (the speculating tier from the start), with
+TSUMIKI_ENGINE=interpreter, the baseline, Lua
 5.4, LuaJIT with its JIT off and on, and the C twins (-O2).  The first table
 gives each one's median in seconds and its ratio to tsumiki (above 1:
 tsumiki is faster), with the geometric means last; the second the ratios
@@ -49,9 +52,12 @@ PROGRAMS = os.path.join(BENCH, "programs")
 
 # Every benchmark, in the order of the table.
 NAMES = ["loops", "fib", "tak", "sieve", "sort", "gcd", "nested", "matrix", "write", "read"]
-NATIVE, INTERP, BASELINE, LUA, LUAJIT_INTERP, LUAJIT, C = (
-    "tsumiki", "tsumiki -interp", "baseline", "lua5.4", "luajit -joff", "luajit", "C -O2")
-IMPLEMENTATIONS = [NATIVE, INTERP, BASELINE, LUA, LUAJIT_INTERP, LUAJIT, C]
+DEFAULT, NATIVE, OPT, INTERP, BASELINE, LUA, LUAJIT_INTERP, LUAJIT, C = (
+    "tsumiki", "tsumiki -native", "tsumiki -opt", "tsumiki -interp", "baseline", "lua5.4",
+    "luajit -joff", "luajit", "C -O2")
+IMPLEMENTATIONS = [DEFAULT, NATIVE, OPT, INTERP, BASELINE, LUA, LUAJIT_INTERP, LUAJIT, C]
+# The programs that compute rather than read or write.
+COMPUTING = [name for name in NAMES if name not in ("read", "write")]
 
 
 def say(text):
@@ -108,18 +114,24 @@ def source(name, suffix):
     return os.path.join(PROGRAMS, name + suffix)
 
 
-# Every implementation runs with this environment; only the interpreter's
-# adds its engine choice, so that tsumiki's default engine is the one timed.
+# Every implementation runs with this environment; only tsumiki's other
+# engines add their choice, so that its default engine is the one timed.
 CLEAN_ENV = {k: v for k, v in os.environ.items() if k != "TSUMIKI_ENGINE"}
+NATIVE_ENV = dict(CLEAN_ENV, TSUMIKI_ENGINE="native")
 INTERP_ENV = dict(CLEAN_ENV, TSUMIKI_ENGINE="interpreter")
+OPT_ENV = dict(CLEAN_ENV, TSUMIKI_ENGINE="optimising")
 
 
 def command(impl, name):
     """The command line and environment that run benchmark name under impl."""
-    if impl == NATIVE:
+    if impl == DEFAULT:
         return [os.path.join(BUILD, "tsumiki"), source(name, ".tsu")], CLEAN_ENV
+    if impl == NATIVE:
+        return [os.path.join(BUILD, "tsumiki"), source(name, ".tsu")], NATIVE_ENV
     if impl == INTERP:
         return [os.path.join(BUILD, "tsumiki"), source(name, ".tsu")], INTERP_ENV
+    if impl == OPT:
+        return [os.path.join(BUILD, "tsumiki"), source(name, ".tsu")], OPT_ENV
     if impl == BASELINE:
         return [os.path.join(TOOLS, "tsumiki-baseline"), os.path.join(DATA, name + ".lst")], CLEAN_ENV
     if impl == LUA:
@@ -174,7 +186,12 @@ def machine():
             model = line.split(":", 1)[1].strip()
     c_compiler = cache("CMAKE_C_COMPILER") or "cc"
     cxx_compiler = cache("CMAKE_CXX_COMPILER") or "c++"
-    engine = "native" if cache("TSUMIKI_NATIVE") == "ON" else "interpreter (no native tier built)"
+    if cache("TSUMIKI_NATIVE") != "ON":
+        engine = "the interpreter (no native tier built)"
+    elif cache("TSUMIKI_OPTIMISING") != "ON":
+        engine = "the native tier (no optimising tier built)"
+    else:
+        engine = "tiered"
     return (f"Machine: {platform.system()} {platform.machine()}, nproc {os.cpu_count()}, "
             f"lscpu model name \"{model}\". tsumiki built by {first_line([cxx_compiler, '--version'])} "
             f"(Release), its default engine {engine}; C twins by {first_line([c_compiler, '--version'])} "
@@ -210,9 +227,10 @@ def times_table(names, impls, medians):
 
 # The ratios the targets are stated in: the time of the first divided by the
 # time of the second, so that above 1 the second is faster.
-RATIOS = [(LUAJIT, NATIVE), (C, NATIVE), (LUAJIT_INTERP, NATIVE), (LUA, NATIVE),
-          (BASELINE, INTERP), (LUA, INTERP)]
-SHORT = {NATIVE: "native", INTERP: "interp"}
+RATIOS = [(LUAJIT, DEFAULT), (C, DEFAULT), (LUAJIT_INTERP, DEFAULT), (LUA, DEFAULT),
+          (BASELINE, DEFAULT), (NATIVE, DEFAULT), (LUAJIT, OPT), (C, OPT), (BASELINE, INTERP),
+          (LUA, INTERP)]
+SHORT = {DEFAULT: "default", NATIVE: "native", OPT: "opt", INTERP: "interp"}
 
 
 def ratio(medians, names, over, under):
@@ -238,25 +256,37 @@ def targets(names, impls, medians):
     """The issue's targets, each with its figure and whether it was met."""
     out = []
 
-    def mean_target(what, over, under, bound):
+    def mean_target(what, over, under, bound, among=None):
         if over in impls and under in impls:
-            _, mean = ratio(medians, names, over, under)
+            _, mean = ratio(medians, among or names, over, under)
             verdict = "met" if mean >= bound else "NOT met"
             out.append(f"- {what}: {over} / {SHORT[under]} = {mean:.2f} "
                        f"(needs {'above' if bound == 1 else 'at least'} {bound:.2f}): {verdict}")
 
-    def every_target(what, over, under):
-        if over in impls and under in impls:
-            per, _ = ratio(medians, names, over, under)
-            losses = [f"{name} {per[name]:.2f}" for name in names if per[name] <= 1]
+    def every_target(what, over, under, among=None):
+        among = among or names
+        if over in impls and under in impls and among:
+            per, _ = ratio(medians, among, over, under)
+            losses = [f"{name} {per[name]:.2f}" for name in among if per[name] <= 1]
             verdict = "met" if not losses else "NOT met (" + ", ".join(losses) + ")"
-            out.append(f"- {what}: {sum(1 for n in names if per[n] > 1)} of {len(names)} "
+            out.append(f"- {what}: {sum(1 for n in among if per[n] > 1)} of {len(among)} "
                        f"programs, lowest {over} / {SHORT[under]} {min(per.values()):.2f}: {verdict}")
 
-    mean_target("native faster than LuaJIT with its JIT on, geometric mean", LUAJIT, NATIVE, 1)
-    mean_target("native within 3x of the C twins, geometric mean", C, NATIVE, 1 / 3)
-    every_target("native faster than LuaJIT's interpreter on every program", LUAJIT_INTERP, NATIVE)
-    every_target("native faster than Lua 5.4 on every program", LUA, NATIVE)
+    computing = [name for name in names if name in COMPUTING]
+    if computing:
+        every_target("default engine faster than LuaJIT with its JIT on, every computing program",
+                     LUAJIT, DEFAULT, computing)
+        mean_target("default engine within 2x of the C twins, computing programs' geometric mean",
+                    C, DEFAULT, 0.5, computing)
+    every_target("default engine faster than LuaJIT's interpreter on every program", LUAJIT_INTERP, DEFAULT)
+    every_target("default engine faster than Lua 5.4 on every program", LUA, DEFAULT)
+    every_target("default engine faster than the baseline on every program", BASELINE, DEFAULT)
+    mean_target("default engine faster than LuaJIT with its JIT on, geometric mean", LUAJIT, DEFAULT, 1)
+    if computing:
+        every_target("optimising faster than LuaJIT with its JIT on, every computing program",
+                     LUAJIT, OPT, computing)
+        mean_target("optimising within 2x of the C twins, computing programs' geometric mean",
+                    C, OPT, 0.5, computing)
     mean_target("interpreter at least 3x the baseline, geometric mean", BASELINE, INTERP, 3)
     mean_target("interpreter ahead of Lua 5.4, geometric mean", LUA, INTERP, 1)
     return "\n".join(out)
@@ -325,7 +355,9 @@ def main():
     if ratios:
         print()
         print("The ratios of the targets: the time of the first over the time of the second "
-              "(native: tsumiki's default engine; interp: TSUMIKI_ENGINE=interpreter).")
+              "(default: tsumiki's default engine; native: TSUMIKI_ENGINE=native; "
+              "opt: TSUMIKI_ENGINE=optimising; "
+              "interp: TSUMIKI_ENGINE=interpreter).")
         print()
         print(ratios)
         print()

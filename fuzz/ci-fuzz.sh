@@ -4,11 +4,12 @@
 # end-to-end tests, fuzzes for FUZZ_SECONDS (default 120) and fails on the
 # first crash, sanitizer report, leak or hang, and when a target's resident
 # memory keeps growing (rss_watch.py).  Where they are built, the time is
-# shared with the harness that runs the native tier against the interpreter
-# (native_harness.cpp, which also fails on any difference between the two
-# engines) and the language server's (lsp_harness.cpp).  The input that
-# failed is left in the build directory as crash-*, leak-* or timeout-*;
-# replay it with `build/fuzz-ci/fuzz/tsumiki_fuzz FILE`.
+# shared with the harness that runs every engine against the plain loop
+# (native_harness.cpp: the fast loop, the native tier and the optimising
+# tier; it also fails on any difference between them) and the language
+# server's (lsp_harness.cpp).  The input that failed is left in the build
+# directory as crash-*, leak-* or timeout-*; replay it with
+# `build/fuzz-ci/fuzz/tsumiki_fuzz FILE`.
 #
 #   fuzz/ci-fuzz.sh [BUILD_DIR]
 #

@@ -1,10 +1,19 @@
-// libFuzzer harness for the native tier: compiles one fuzz input (as
-// fuzz/harness.cpp reads it: a source text, optionally a Ctrl-Z byte and the
-// bytes `read` finds) and runs it on the interpreter and on the native tier;
-// any difference in what a caller can see aborts.
+// libFuzzer harness for the engines against each other: compiles one fuzz
+// input (as fuzz/harness.cpp reads it: a source text, optionally a Ctrl-Z
+// byte and the bytes `read` finds) and runs it on the plain loop, the fast
+// loop, the native tier and, where they are built, the optimising tier and
+// the tiered engine (set to move every run up at the first loop head or
+// routine start it can after a few, the native tier running up to there); any
+// difference in what a caller can see aborts.
 //
-// The interpreter runs first, with the instruction budget; a run that does
-// not end within it is left out, since the native tier has no budget.
+// The plain loop runs first, with the instruction budget; a run that does
+// not end within it is left out, since the other engines have no budget.
+// What a caller can see: the output, how the run ended, its message and
+// instruction, the registers, and the cells: every cell after a run-time
+// error (the dump shows them all), those up to t after HLT (the optimising
+// tier keeps what lies above in registers or nowhere; the other engines
+// leave every cell as the plain loop does, and are held to all of them).
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -28,6 +37,7 @@ struct Seen {
     RunEnd end;
     std::string message;
     std::int32_t pc, p, b, t;
+    Instruction ir;
     std::vector<std::int32_t> cells;
 };
 
@@ -46,18 +56,34 @@ Seen run_on(Engine engine, std::string_view input, std::uint64_t budget) {
     seen.p = p;
     seen.b = b;
     seen.t = t;
+    seen.ir = ir;
     seen.cells.assign(s, s + STACK_SIZE);
     return seen;
 }
 
-[[noreturn]] void differ(const char* what, const Seen& i, const Seen& n) {
+[[noreturn]] void differ(const char* engine, const char* what, const Seen& i, const Seen& n) {
     std::fprintf(stderr,
-                 "native tier differs from the interpreter in %s\n"
-                 "interpreter: end %d pc %d p %d b %d t %d, %zu bytes\n"
-                 "native:      end %d pc %d p %d b %d t %d, %zu bytes\n",
-                 what, static_cast<int>(i.end), i.pc, i.p, i.b, i.t, i.out.size(),
+                 "%s differs from the plain loop in %s\n"
+                 "plain loop: end %d pc %d p %d b %d t %d, %zu bytes\n"
+                 "%-11s end %d pc %d p %d b %d t %d, %zu bytes\n",
+                 engine, what, static_cast<int>(i.end), i.pc, i.p, i.b, i.t, i.out.size(), engine,
                  static_cast<int>(n.end), n.pc, n.p, n.b, n.t, n.out.size());
     std::abort();
+}
+
+// Aborts unless `n` shows what `i` shows; `all_cells`: every cell, even
+// above t after HLT.
+void compare(const char* engine, const Seen& i, const Seen& n, bool all_cells) {
+    if (i.out != n.out) differ(engine, "the output", i, n);
+    if (i.end != n.end || i.message != n.message || i.pc != n.pc) differ(engine, "the end", i, n);
+    if (i.p != n.p || i.b != n.b || i.t != n.t || i.ir.op != n.ir.op || i.ir.l != n.ir.l ||
+        i.ir.a != n.ir.a)
+        differ(engine, "the registers", i, n);
+    std::size_t cells = i.cells.size();
+    if (!all_cells && i.end == RunEnd::halted)
+        cells = i.t < 0 ? 0 : std::min(cells, static_cast<std::size_t>(i.t) + 1);
+    for (std::size_t c = 0; c < cells; ++c)
+        if (i.cells[c] != n.cells[c]) differ(engine, "the stack", i, n);
 }
 
 } // namespace
@@ -80,14 +106,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     compile_options.stack_bytes = 0;
     if (compile_text(source, compile_options).error != ErrorKind::none) return 0;
 
-    Seen by_interpreter = run_on(Engine::interpreter, input, FUZZ_INSTRUCTION_BUDGET);
-    if (by_interpreter.end == RunEnd::budget_spent) return 0;
-    Seen native = run_on(Engine::native, input, 0);
-    const Seen& i = by_interpreter;
-    const Seen& n = native;
-    if (i.out != n.out) differ("the output", i, n);
-    if (i.end != n.end || i.message != n.message || i.pc != n.pc) differ("the end", i, n);
-    if (i.p != n.p || i.b != n.b || i.t != n.t) differ("the registers", i, n);
-    if (i.cells != n.cells) differ("the stack", i, n);
+    // With a budget the run is watched: the plain loop.  Without one the
+    // interpreter engine runs the fast loop.
+    Seen plain = run_on(Engine::interpreter, input, FUZZ_INSTRUCTION_BUDGET);
+    if (plain.end == RunEnd::budget_spent) return 0;
+    compare("fast loop", plain, run_on(Engine::interpreter, input, 0), true);
+    compare("native", plain, run_on(Engine::native, input, 0), true);
+#if TSUMIKI_OPTIMISING
+    compare("optimising", plain, run_on(Engine::optimising, input, 0), false);
+    // Up at the first, second, ... loop head or routine start it can,
+    // after as many as the input's length says (the first is the main
+    // program's start).
+    tier_settings = TierSettings{static_cast<int>(size % 16), 0, 0, 200, true};
+    compare("tiered", plain, run_on(Engine::tiered, input, 0), false);
+#endif
     return 0;
 }

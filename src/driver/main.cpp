@@ -8,9 +8,10 @@
 //
 // Its messages and the read prompt are written in the encoding that
 // TSUMIKI_ENCODING names, the build's default when it is unset or empty.
-// The environment variable TSUMIKI_ENGINE chooses the machine: `native`
-// (the default; the interpreter where no native tier was built or can run)
-// or `interpreter`.
+// The environment variable TSUMIKI_ENGINE chooses the machine: `tiered`
+// (the default: the native tier, then the optimising tier for a run that
+// goes on; the interpreter where no native tier was built or can run),
+// `native`, `optimising` or `interpreter`.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>

@@ -8,11 +8,11 @@
 //   check  compiles only; an error also shows where in the source it was
 //          found, and a hint for the usual slips (driver/hints.hpp); a
 //          program that compiles gets its warnings (parser/warnings.hpp)
-//   run    compiles and runs, exactly as tsumiki does (--engine=native or
-//          --engine=interpreter chooses the machine; without it,
-//          TSUMIKI_ENGINE does, as for tsumiki); with --check, a checked
-//          run (vm/check.hpp) that stops at the first index outside its
-//          bounds or read of a local not given a value, and shows where
+//   run    compiles and runs, exactly as tsumiki does (--engine=NAME,
+//          with a name TSUMIKI_ENGINE takes, chooses the machine; without
+//          it, TSUMIKI_ENGINE does, as for tsumiki); with --check, a
+//          checked run (vm/check.hpp) that stops at the first index outside
+//          its bounds or read of a local not given a value, and shows where
 //   debug  compiles and debugs the program in the manner of gdb, its
 //          commands read from standard input (inspect/debugger.hpp); a
 //          second file is the program's input; with --check, the session
@@ -165,10 +165,9 @@ Request read_command_line(int argc, char** argv) {
             } else if (is(a, "--check")) {
                 trace_option = false;
                 request.check_option = a;
-            } else if (is(a, "--engine=native") || is(a, "--engine=interpreter")) {
+            } else if (std::strncmp(a, "--engine=", 9) == 0 && engine_named(a + 9, request.engine)) {
                 trace_option = false;
                 request.engine_option = a;
-                request.engine = is(a, "--engine=native") ? Engine::native : Engine::interpreter;
             } else {
                 usage_error(MSG_I_UNKNOWN_OPTION, a);
             }
@@ -204,7 +203,9 @@ Request read_command_line(int argc, char** argv) {
     const bool debugging = request.command == Command::debug;
     const char* misplaced = request.native_option != nullptr && !listing   ? request.native_option
                             : request.source_option != nullptr && !listing ? request.source_option
-                            : request.engine_option != nullptr && !running ? request.engine_option
+                            : request.engine_option != nullptr && !running &&
+                                      !(listing && request.native_option != nullptr)
+                                ? request.engine_option
                             : request.check_option != nullptr && !running && !debugging
                                 ? request.check_option
                                                                            : nullptr;
@@ -213,6 +214,9 @@ Request read_command_line(int argc, char** argv) {
         std::printf(msg(MSG_I_HINT), program_name);
         std::exit(1);
     }
+    // The interpreter makes no machine code to list.
+    if (listing && request.engine_option != nullptr && request.engine == Engine::interpreter)
+        usage_error(MSG_I_NO_MACHINE_CODE, request.engine_option);
     if (other_count == 0) usage_error(MSG_I_NO_SOURCE, "");
     // debug takes the program's input as a second file.
     int files = request.command == Command::debug ? 2 : 1;
@@ -276,7 +280,6 @@ Compiled compile(const Request& request, const TraceSwitches& traces) {
     finish_process("", 1);
 }
 
-#if TSUMIKI_NATIVE
 // Every line of `text`, indented under an instruction of the listing.
 void print_indented(const std::string& text) {
     std::size_t from = 0;
@@ -287,7 +290,6 @@ void print_indented(const std::string& text) {
         from = end + 1;
     }
 }
-#endif
 
 // The listing with, under each instruction, the machine instructions the
 // native tier makes for it, and before and after them the code that enters
@@ -315,6 +317,23 @@ void list_with_native(bool with_source) {
     // Nothing to show: no native tier here, or an empty store.
     list_code();
     text_printf("%s", msg(MSG_I_NO_NATIVE));
+}
+
+// The listing (with the source lines, for --source), then the machine code
+// the optimising tier makes of the whole program, routine by routine.
+void list_with_optimised(bool with_source, const std::string& source) {
+    if (with_source)
+        list_code_with_source(source);
+    else
+        list_code();
+    std::string why;
+    std::string text = list_optimised(why);
+    if (text.empty()) {
+        text_printf("%s", msg(MSG_I_NO_OPTIMISED));
+        return;
+    }
+    text_printf("%s", msg(MSG_I_OPTIMISED));
+    print_indented(text);
 }
 
 // Runs the compiled program as tsumiki does, with the run trace if asked.
@@ -362,7 +381,12 @@ int main(int argc, char** argv) {
         const bool with_source =
             request.source_option != nullptr && read_source(request.path, source);
         if (with_source) begin_source_listing(source);
-        if (request.native_option != nullptr)
+        // --native shows the machine code of the engine --engine names:
+        // the native tier's by default, or the optimising tier's.
+        const Engine shown = request.engine_option != nullptr ? request.engine : Engine::native;
+        if (request.native_option != nullptr && shown == Engine::optimising) {
+            list_with_optimised(with_source, source);
+        } else if (request.native_option != nullptr)
             list_with_native(with_source);
         else if (with_source)
             list_code_with_source(source);

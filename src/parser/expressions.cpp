@@ -149,5 +149,11 @@ void emit_name(Opcode op, const char* name, int L) {
 void emit_name_at(SourcePos where, Opcode op, const char* name, int L) {
     std::int32_t offset = get_offset(name);
     std::int32_t level = get_level(name);
-    emit_at(where, op, L - level, offset);
+    int i = emit_at(where, op, L - level, offset);
+    if (op == LDA) note_cells(i, cells_of(name));
+}
+
+std::int32_t cells_of(const char* name) {
+    const SymbolEntry& e = symtab[newest_entry(name)];
+    return e.kind == SYM_ARRAY ? e.size : 1;
 }

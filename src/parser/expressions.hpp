@@ -27,5 +27,9 @@ void parse_index(int d, int L, const char* array);
 // Emits `op` (LOD, STR or LDA) for the cell of a name, from a block of
 // level L: the level difference and the name's offset, looked up offset
 // first.  The _at form places it at `where` in the source (vm/code.hpp).
+// An LDA gets the cells of what it addresses noted (note_cells).
 void emit_name(Opcode op, const char* name, int L);
 void emit_name_at(SourcePos where, Opcode op, const char* name, int L);
+
+// The cells of a declared name: an array's elements, or 1.
+std::int32_t cells_of(const char* name);

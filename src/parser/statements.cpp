@@ -133,7 +133,8 @@ void read_statement(int d, int L) {
     if (kind == SYM_PROC || kind == SYM_FUNC) syntax_error(MSG_READ_NOT_VARIABLE);
     note_access(NameAccess::write);
     SourcePos name_at = token_pos;
-    emit(kind == SYM_REF ? LOD : LDA, L - level, offset);
+    int address = emit(kind == SYM_REF ? LOD : LDA, L - level, offset);
+    if (kind != SYM_REF) note_cells(address, cells_of(token.text));
     Token name = token;
     next_token(d + 1);
     if (token.kind == WD_L_BRAC) {

@@ -14,6 +14,17 @@ int last_emitted = -1;
 StatementSpan statement_spans[STATEMENT_MAX];
 int statement_count = 0;
 
+namespace {
+
+// Per instruction, the cells noted for it and the LDA they were noted for.
+struct CellsNote {
+    Instruction lda;
+    std::int32_t cells;
+};
+CellsNote cells_notes[CODE_MAX];
+
+} // namespace
+
 int generate_code(Opcode op, std::int32_t l, std::int32_t a) {
     trace_emit(MSG_T_EMIT, cx, mnemonic(op), l, a);
     if (cx >= CODE_MAX) syntax_error(MSG_CODE_TOO_LARGE);
@@ -39,6 +50,18 @@ int emit_at(SourcePos where, Opcode op, std::int32_t l, std::int32_t a) {
     return i;
 }
 
+void note_cells(int i, std::int32_t cells) {
+    if (i >= 0 && i < cx) cells_notes[i] = CellsNote{code[i], cells};
+}
+
+std::int32_t cells_at(int i) {
+    if (i < 0 || i >= cx) return 0;
+    const CellsNote& n = cells_notes[i];
+    const Instruction& in = code[i];
+    if (in.op != LDA || n.lda.op != LDA || n.lda.l != in.l || n.lda.a != in.a) return 0;
+    return n.cells;
+}
+
 void note_statement(SourcePos begin, int first) {
     if (!positions_on || cx <= first || statement_count >= STATEMENT_MAX) return;
     statement_spans[statement_count++] = StatementSpan{begin, previous_token_end, first, cx - 1};
@@ -49,6 +72,7 @@ void reset_code() {
     // Entries past cx were never written.
     std::memset(code, 0, sizeof code[0] * static_cast<std::size_t>(cx));
     std::memset(code_pos, 0, sizeof code_pos[0] * static_cast<std::size_t>(cx));
+    std::memset(cells_notes, 0, sizeof cells_notes[0] * static_cast<std::size_t>(cx));
     cx = 0;
     last_emitted = -1;
 }

@@ -180,5 +180,15 @@ inline int emit(Opcode op, std::int32_t l, std::int32_t a) {
 // Appends an instruction that belongs to the construct at `where`.
 int emit_at(SourcePos where, Opcode op, std::int32_t l, std::int32_t a);
 
+// What the compiler knows of an LDA that the instruction does not say: the
+// cells of the variable or array whose address it takes (1 for a
+// variable).  The optimising tier checks an index against them.  The parser
+// notes them right after it emits the LDA.
+void note_cells(int i, std::int32_t cells);
+
+// The cells noted for instruction i; 0 when none were, or when the
+// instruction is no longer the LDA they were noted for.
+std::int32_t cells_at(int i);
+
 // Empties the store.
 void reset_code();

@@ -1,24 +1,62 @@
 // The engine choice: which machine runs the code store.  The native tier
-// (vm/native.hpp) where it is built and can run, the interpreter
-// (vm/machine.hpp) everywhere else.
+// (vm/native.hpp) and the optimising tier (vm/speculation.hpp) where they
+// are built and can run, the interpreter (vm/machine.hpp) everywhere else.
 #pragma once
 
-// `standard` and `native` both mean native code where it can run;
-// `interpreter` always runs the interpreter.
-enum class Engine { standard, interpreter, native };
+#include <string>
+
+// `standard` (no name) and `tiered` start on the native tier and move a
+// run that goes on long up to the optimising tier (below); `native` stays
+// on the native tier; `optimising` compiles the whole program with the
+// optimising tier before it runs, and goes back to the exact tiers when a
+// guard fails; `interpreter` always runs the interpreter.  Where the
+// optimising tier is not built, the standard engine is the native tier.
+enum class Engine { standard, interpreter, native, optimising, tiered };
+
+struct TierSettings {
+    int first_loops = 50'000;
+    int loops_per_instruction = 500;
+    int loops_between_looks = 10'000; // once the compilation has started
+    int most_looks = 1 << 30;         // looks that find no fit before it stops looking
+    bool wait = false; // wait for the compilation at the first look (for the tests)
+};
+// The tiered engine's counts: the tests set them low, to move every run
+// up as soon as it can.
+extern TierSettings tier_settings;
 
 // The environment variable with which a user names the engine of tsumiki.
 inline constexpr const char* ENGINE_VARIABLE = "TSUMIKI_ENGINE";
 
-// Whether `name` names an engine, and which: "native" or "interpreter"; no
-// name at all (nullptr) is the standard engine.
+// Whether `name` names an engine, and which: "tiered", "optimising",
+// "native" or "interpreter"; no name at all (nullptr) is the standard
+// engine.
+//
+// The tiered engine runs the native tier, which counts the loop heads it
+// passes, and the routine starts.  After first_loops plus
+// loops_per_instruction per instruction of the store (a run that long has paid for a compilation
+// several times over), another thread compiles the program with the
+// optimising tier while the native tier goes on.  At the first loop head
+// or routine start after that where the frames are as the code makes them
+// (vm/speculation.hpp: loop_head_fits), the run moves up: the optimising
+// tier goes on from there, and back to the native tier from there,
+// exactly, if a guard fails; it is not tried again.  A run that ends first
+// waits for the compilation to end.
 bool engine_named(const char* name, Engine& engine);
 
 // Runs the code store on `engine` from the registers and the stack as a
 // run starts them, with the run's settings (run_machine, vm/run.hpp, does
-// both: every front end runs a program through it).  The native tier
-// runs what it can: a `watched` run (with a trace, a budget, a stop flag
-// or a pulse) looks at every instruction, and a place without executable
-// memory has none; those, and every run of a build without the tier, run
-// on the interpreter, without a word.
+// both: every front end runs a program through it).  The native and
+// optimising tiers run what they can: a `watched` run (with a trace, a
+// budget, a stop flag or a pulse) looks at every instruction, and a place
+// without executable memory has none; those, and every run of a build
+// without the tiers, run on the interpreter, without a word.  The
+// optimising tier falls back on the native tier for whatever it does not
+// compile.
 void run_on_engine(Engine engine, bool watched);
+
+// What the optimising tier makes of the code store, for the listing: the
+// machine code of every routine's functions, the instructions of the store
+// they come from as comments.  Empty when it makes nothing (a build without
+// the tier, no executable memory, a program it leaves to the exact tiers),
+// and `why` then says why, in the tier's own words.
+std::string list_optimised(std::string& why);

@@ -41,14 +41,13 @@
 // its last instruction); otherwise its first instruction runs alone, and
 // the loop goes on at the step that starts at the next one.
 //
-// The traced build runs the plain loop of vm/traced.cpp instead.
+// The traced build runs the plain loop of vm/traced.cpp wherever a run is
+// watched, and this loop where it is not.
 #include "diag/trace.hpp"
 #include "vm/dispatch.hpp"
 #include "vm/effects.hpp"
 #include "vm/machine.hpp"
 #include "vm/runtime.hpp"
-
-#if !TSUMIKI_TRACE
 
 namespace {
 
@@ -504,14 +503,13 @@ void run_fast() {
 #pragma GCC diagnostic pop
 #endif
 
-void interpret_from_here() {
+void interpret_fast_from_here() {
     run_fast();
 }
 
-#else
-
 void interpret_from_here() {
-    interpret_traced();
+    if constexpr (trace_built)
+        interpret_traced();
+    else
+        run_fast();
 }
-
-#endif

@@ -44,6 +44,10 @@ void interpret();
 // for its header and t within 0 to STACK_OVERFLOW-1, as before any fetch.
 void interpret_from_here();
 
+// interpret_from_here on the fast loop, in either build: the run of a
+// traced build that no one watches.
+void interpret_fast_from_here();
+
 // interpret_from_here one instruction at a time, with the trace hooks, the
 // budget and the stop flag of the traced build, which always runs this.
 // The other build's tests compare its fast loop with this one.

@@ -6,7 +6,10 @@
 #include "vm/native.hpp"
 
 #include <asmjit/x86.h>
+#include <chrono>
 #include <cstddef>
+#include <cstdio>
+#include <cstdlib>
 #include <cstdint>
 #include <exception>
 #include <string>
@@ -69,7 +72,7 @@ class NativeCode {
     }
 
     // Translates the code store; false when anything failed.
-    bool make(Logger* logger, NativeListing* listing) {
+    bool make(Logger* logger, NativeListing* listing, bool polls = false) {
         CodeHolder holder;
         if (holder.init(Environment::host()) != kErrorOk) return false;
         if (logger != nullptr) holder.setLogger(logger);
@@ -81,6 +84,7 @@ class NativeCode {
         x86::Assembler as(&holder);
         Translator tr(as);
         tr.named = listing != nullptr;
+        tr.polls = polls;
         tr.exit = tr.named ? as.newNamedLabel("leave") : as.newLabel();
         tr.hand_over_at_ecx = tr.named ? as.newNamedLabel("hand_over_at_ecx") : as.newLabel();
         tr.mark_runs();
@@ -137,14 +141,38 @@ class NativeCode {
 
 using namespace native_tier;
 
-bool run_native() {
+namespace {
+
+// Whether the hook of the run under way still wants its calls.
+bool polling = false;
+
+// Runs the machine code from p, b and t until it stops for good; with a
+// hook, through its calls at the loop heads.  Whatever the run leaves to
+// the interpreter, the interpreter does, as run_native says.
+bool run_from_here(const LoopHeadHook* hook) {
     if (cx == 0) return false;
-    NativeState state{p, b, t};
+    NativeState state{p, b, t, hook != nullptr ? hook->first : 0};
     std::int32_t reason;
     {
         NativeCode native;
-        if (!native.make(nullptr, nullptr)) return false;
-        reason = native.run(state);
+        auto started = std::chrono::steady_clock::now();
+        if (!native.make(nullptr, nullptr, hook != nullptr)) return false;
+        if (std::getenv("TSUMIKI_DEBUG_TIER") != nullptr) {
+            auto took = std::chrono::duration_cast<std::chrono::microseconds>(
+                std::chrono::steady_clock::now() - started);
+            std::fprintf(stderr, "native: translated %d instructions in %lld us\n", cx,
+                         static_cast<long long>(took.count()));
+        }
+        polling = hook != nullptr;
+        for (;;) {
+            reason = native.run(state);
+            if (reason != EXIT_LOOP_HEAD) break;
+            p = state.p;
+            b = state.b;
+            t = state.t;
+            if (hook->at_loop_head(hook->context)) return true;
+            state = NativeState{p, b, t, polling ? hook->every : INT32_MAX};
+        }
     }
     // A run-time service that ended the run leaves the registers as the
     // interpreter does: as they were before the run.
@@ -163,6 +191,20 @@ bool run_native() {
     // GET at p failed, as the interpreter's does: it pushed the cell it
     // could not fill.
     fail_at(state.p, std::int64_t{state.t} + 1, state.b, MSG_NO_NUMBER);
+}
+
+} // namespace
+
+bool run_native() {
+    return run_from_here(nullptr);
+}
+
+bool run_native(const LoopHeadHook& hook) {
+    return run_from_here(&hook);
+}
+
+void stop_polls() {
+    polling = false;
 }
 
 NativeListing list_native() {

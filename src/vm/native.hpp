@@ -24,6 +24,22 @@
 // thrown after the machine code has returned.
 bool run_native();
 
+// The tiered engine's look at a run: the machine code counts the loop heads
+// and routine starts (the instruction after ENT) it passes, and when
+// `first`, then `every` more, have gone by, it stops at the next with p, b,
+// t and every cell exact and calls at_loop_head.  That
+// returns true when the run is over (another tier ran it to its end), or
+// false to go on with the machine code from p, b and t as they are then,
+// its countdown `every` again (or never again, after a call of stop_polls).
+struct LoopHeadHook {
+    std::int32_t first;
+    std::int32_t every;
+    bool (*at_loop_head)(void* context);
+    void* context;
+};
+bool run_native(const LoopHeadHook& hook);
+void stop_polls();
+
 // The machine instructions made for the code store: the entry sequence,
 // then per instruction of the store those made for it, then the shared
 // exits.  Empty when no machine code could be made.

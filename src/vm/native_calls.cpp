@@ -132,7 +132,14 @@ void Translator::prologue() {
     as.mov(TABLE, x86::rdx);
     as.movsxd(T, x86::dword_ptr(STATE, offsetof(NativeState, t)));
     as.movsxd(B, x86::dword_ptr(STATE, offsetof(NativeState, b)));
-    as.jmp(entry[0]);
+    if (!polls) {
+        as.jmp(entry[0]);
+        return;
+    }
+    // With polls a run may go on at a loop head it left: at p, through the
+    // table (an instruction inside a run hands over at once).
+    as.movsxd(x86::rcx, x86::dword_ptr(STATE, offsetof(NativeState, p)));
+    as.jmp(x86::ptr(TABLE, x86::rcx, 3));
 }
 
 void Translator::exits() {
@@ -142,6 +149,13 @@ void Translator::exits() {
         if (bail_delta[i] != 0) as.lea(T, x86::ptr(T, static_cast<std::int32_t>(bail_delta[i])));
         as.mov(x86::esi, i);
         as.xor_(x86::eax, x86::eax);
+        as.jmp(exit);
+    }
+    for (int i = 0; i < cx; ++i) {
+        if (!poll_exit[i].isValid()) continue;
+        as.bind(poll_exit[i]);
+        as.mov(x86::esi, i);
+        as.mov(x86::eax, EXIT_LOOP_HEAD);
         as.jmp(exit);
     }
     as.bind(hand_over_at_ecx); // a return to an instruction inside a run

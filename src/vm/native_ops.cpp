@@ -34,14 +34,8 @@ bool holds(std::int32_t k, std::int32_t l, std::int32_t r) {
     }
 }
 
-// Division by a constant d (2 <= |d| < 2^31) as a multiplication: q is
-// (n * magic) >> (32 + shift), plus one when n is negative, negated for a
-// negative d.  The magic number and shift are those of the usual method
-// for 32-bit signed division; as a 64-bit product nothing overflows.
-struct Magic {
-    std::int64_t multiplier;
-    int shift;
-};
+} // namespace
+
 Magic magic_for(std::int32_t d) {
     const std::uint32_t two31 = 0x80000000u;
     std::uint32_t ad = d < 0 ? 0u - static_cast<std::uint32_t>(d) : static_cast<std::uint32_t>(d);
@@ -68,8 +62,6 @@ Magic magic_for(std::int32_t d) {
     } while (q1 < delta || (q1 == delta && r1 == 0));
     return {static_cast<std::int64_t>(q2) + 1, p - 32};
 }
-
-} // namespace
 
 // --- addresses ---
 

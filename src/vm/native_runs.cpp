@@ -105,6 +105,23 @@ void Translator::mark_runs() {
     bail_delta.assign(static_cast<std::size_t>(cx), 0);
     for (int i = 0; i < cx; ++i)
         if (starts[i]) entry[i] = new_label("run_", i);
+    loop_head.assign(static_cast<std::size_t>(cx), false);
+    poll_exit.assign(static_cast<std::size_t>(cx), Label{});
+    if (!polls) return;
+    for (int i = 0; i < cx; ++i) {
+        const Instruction& in = code[i];
+        if ((in.op == UJP || in.op == FJP) && in_code(in.a) && in.a <= i) loop_head[in.a] = true;
+        if (in.op == ENT && i + 1 < cx) loop_head[i + 1] = true; // a routine's start
+    }
+}
+
+// At a run's start (a loop head, or a routine's start after its ENT) t is
+// T and every push is stored: the exit hands over with the registers exact.
+void Translator::poll(int i) {
+    poll_exit[i] = new_label("loop_head_", i);
+    comment("the tiers' countdown");
+    as.sub(x86::dword_ptr(STATE, offsetof(NativeState, countdown)), 1);
+    as.jl(poll_exit[i]);
 }
 
 // --- t and the known cells ---
@@ -322,6 +339,7 @@ void Translator::instruction(int i) {
         forget();
         as.bind(entry[i]);
         delta_at = 0;
+        if (loop_head[i]) poll(i);
         test_run(i);
     }
     if (dead) return;

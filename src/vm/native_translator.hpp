@@ -27,6 +27,7 @@ struct NativeState {
     std::int32_t p;
     std::int32_t b;
     std::int32_t t;
+    std::int32_t countdown; // loop heads left before EXIT_LOOP_HEAD (with polls only)
 };
 
 // Why the machine code returned.
@@ -34,6 +35,7 @@ enum NativeExit : std::int32_t {
     EXIT_HAND_OVER = 0, // the interpreter goes on at p
     EXIT_NO_NUMBER = 1, // GET at p found no number (its cell was s[t+1])
     EXIT_ENDED = 2,     // a run-time service ended the run (native.cpp: pending_end)
+    EXIT_LOOP_HEAD = 3, // the countdown ran out at p, a loop head or routine start (with polls only)
 };
 
 // The run-time services the machine code calls (native.cpp): write v, and
@@ -57,6 +59,17 @@ inline constexpr int POOL_SIZE = 6;
 
 // Whether x is the index of an instruction in the store.
 bool in_code(std::int32_t x);
+
+// Division by a constant d (2 <= |d| < 2^31) as a multiplication: q is
+// (n * multiplier) >> (32 + shift), plus one when n is negative, negated
+// for a negative d.  The multiplier and shift are those of the usual
+// method for 32-bit signed division; as a 64-bit product nothing
+// overflows.  (The optimising tier divides so too.)
+struct Magic {
+    std::int64_t multiplier;
+    int shift;
+};
+Magic magic_for(std::int32_t d);
 
 // A cell near the top of the stack as the translator knows it: only in
 // memory, or (also) in a register of the pool, or known to hold a constant.
@@ -102,6 +115,12 @@ struct Translator {
     Label exit;                           // leave with p in esi and the reason in eax
     Label hand_over_at_ecx;               // hand over at the instruction in ecx
     bool named = false;                   // labels with names, for the listing
+    // With polls, every loop head (the target of a jump from itself or
+    // further on) and every routine's start after its ENT counts the
+    // countdown down first, and leaves at zero.
+    bool polls = false;
+    std::vector<bool> loop_head;
+    std::vector<Label> poll_exit;
 
     std::int64_t delta = 0;         // t = T + delta
     std::int64_t delta_at = 0;      // the delta before the instruction being translated
@@ -126,6 +145,8 @@ struct Translator {
     }
     // Marks the instructions that start a run and makes their labels.
     void mark_runs();
+    // The countdown at loop head i (with polls).
+    void poll(int i);
     // The tests at the start of the run from instruction i.
     void test_run(int i);
     // Whether deferred pushes may wait past the instruction.

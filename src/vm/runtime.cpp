@@ -1,6 +1,8 @@
 #include "vm/runtime.hpp"
 
 #include <cstring>
+#include <memory>
+#include <vector>
 
 #include "diag/diag.hpp"
 #include "diag/trace.hpp"
@@ -21,6 +23,73 @@ std::size_t in_length = 0;
 bool in_ended = false;
 Reader in_from;
 
+// The events of the run so far; the numbers read while they are kept,
+// and the replay.
+std::uint64_t events = 0;
+
+// The numbers read while they are kept, in blocks that never move: a run
+// that reads a million numbers on the optimising tier keeps 4 MB, written
+// once.  Only the last can be a read that failed (the tier stops there).
+class KeptReads {
+  public:
+    std::size_t size() const { return size_; }
+    void push(bool ok, std::int32_t value) {
+        std::size_t block = size_ / BLOCK;
+        if (block == blocks_.size())
+            blocks_.push_back(std::make_unique_for_overwrite<std::int32_t[]>(BLOCK));
+        blocks_[block][size_ % BLOCK] = value;
+        if (!ok) failed_ = size_;
+        ++size_;
+    }
+    // The read numbered k: false when it failed, else its number in value.
+    bool get(std::size_t k, std::int32_t& value) const {
+        if (k >= size_ || k == failed_) return false;
+        value = blocks_[k / BLOCK][k % BLOCK];
+        return true;
+    }
+    // Forgets the reads from the one numbered n on.
+    void truncate(std::size_t n) {
+        if (n >= size_) return;
+        size_ = n;
+        if (failed_ >= n) failed_ = NONE;
+    }
+    void clear() {
+        blocks_.clear();
+        size_ = 0;
+        failed_ = NONE;
+    }
+
+  private:
+    static constexpr std::size_t BLOCK = std::size_t{1} << 18;
+    static constexpr std::size_t NONE = ~std::size_t{0};
+    std::vector<std::unique_ptr<std::int32_t[]>> blocks_;
+    std::size_t size_ = 0;
+    std::size_t failed_ = NONE;
+};
+KeptReads reads;
+bool keeping = false;
+bool replaying = false;
+std::uint64_t replay_end = 0;     // the first event not replayed
+std::size_t replay_read = 0;      // the next kept read to give back
+std::exception_ptr replay_ended;  // what ends the run at event replay_end
+
+// Whether this event is replayed (counted and answered from the log)
+// rather than made.  At the end of the replay an ending is thrown again.
+bool replayed() {
+    if (!replaying) return false;
+    if (events < replay_end) {
+        ++events;
+        return true;
+    }
+    replaying = false;
+    if (replay_ended) {
+        std::exception_ptr ended = replay_ended;
+        replay_ended = nullptr;
+        std::rethrow_exception(ended);
+    }
+    return false;
+}
+
 std::uint32_t u32(std::int32_t v) {
     return static_cast<std::uint32_t>(v);
 }
@@ -39,6 +108,37 @@ void begin_io(Writer out, Reader in, bool by_line) {
     in_from = in;
     in_next = in_length = 0;
     in_ended = false;
+    end_io_log();
+    events = 0;
+}
+
+IoMark io_mark() {
+    return IoMark{events, reads.size()};
+}
+
+void keep_reads(IoMark from) {
+    reads.truncate(from.reads);
+    keeping = true;
+}
+
+void replay_io(IoMark from, IoMark to, std::exception_ptr ended) {
+    events = from.events;
+    replay_end = to.events;
+    replay_read = from.reads;
+    reads.truncate(to.reads);
+    replay_ended = std::move(ended);
+    replaying = events < replay_end || replay_ended != nullptr;
+    keeping = false;
+}
+
+bool replaying_io() {
+    return replaying;
+}
+
+void end_io_log() {
+    keeping = replaying = false;
+    reads.clear();
+    replay_ended = nullptr;
 }
 
 void end_io() {
@@ -64,6 +164,8 @@ void put_bytes(const char* bytes, std::size_t n) {
 }
 
 void put_prompt() {
+    if (replayed()) return;
+    ++events;
     const char* prompt = msg(MSG_PROMPT);
     put_bytes(prompt, std::strlen(prompt));
 }
@@ -75,6 +177,8 @@ void write_number(std::int32_t v) {
                                     "25262728293031323334353637383940414243444546474849"
                                     "50515253545556575859606162636465666768697071727374"
                                     "75767778798081828384858687888990919293949596979899";
+    if (replayed()) return;
+    ++events;
     char buf[16];
     char* const end = buf + sizeof buf;
     char* q = end;
@@ -128,9 +232,24 @@ bool is_blank(int c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
+// read_number's "%d", made on the input.
+bool scan_number(std::int32_t& cell);
+
 } // namespace
 
 bool read_number(std::int32_t& cell) {
+    if (replayed()) {
+        return reads.get(replay_read++, cell);
+    }
+    ++events;
+    bool ok = scan_number(cell);
+    if (keeping) reads.push(ok, cell);
+    return ok;
+}
+
+namespace {
+
+bool scan_number(std::int32_t& cell) {
     // Each loop runs through the buffer and looks further only when it has
     // used the buffer up.
     int c;
@@ -162,6 +281,8 @@ bool read_number(std::int32_t& cell) {
     cell = static_cast<std::int32_t>(negative ? 0u - value : value);
     return true;
 }
+
+} // namespace
 
 std::size_t input_held() {
     return in_length - in_next;

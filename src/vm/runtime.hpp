@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <exception>
 
 #include "diag/stream.hpp"
 #include "vm/code.hpp"
@@ -39,6 +40,38 @@ void flush_output();
 // or a character that can't start one, or a sign without a digit after it);
 // the cell is then left as it was.
 bool read_number(std::int32_t& cell);
+
+// --- Speculation and replay ---
+//
+// Every call of write_number, put_prompt and read_number is one event of
+// the run, counted from its start.  While the optimising tier runs, the
+// numbers read are also kept.  When its speculation fails, the exact
+// tiers run again from the checkpoint it started at and make the same
+// events again: those already made are replayed, not made, so that no
+// byte is written twice and every number comes back as it was read; the
+// event during which a writer or a reader ended the run ends it again
+// there, with the same exception.
+
+// Where the services stand: the events made and the numbers kept.
+struct IoMark {
+    std::uint64_t events;
+    std::size_t reads;
+};
+IoMark io_mark();
+
+// Keeps the numbers read from now on (until end_io_log), from `from`.
+void keep_reads(IoMark from);
+
+// Replays the events from `from` to `to`: after them, the run goes on
+// with the real writer and reader; `ended`, when not null, is what ended
+// the run during event `to`, thrown when the exact tier makes it.
+void replay_io(IoMark from, IoMark to, std::exception_ptr ended);
+
+// Whether a replay is still under way (events left to replay).
+bool replaying_io();
+
+// Stops keeping and replaying (the end of a run, or of its speculation).
+void end_io_log();
 
 // The bytes taken from the run's reader that no GET has used yet.  A
 // debugging session that goes back to an earlier read forgets them, and

@@ -1,0 +1,610 @@
+// The optimising translator's frames: the functions of a routine, the
+// frames a function knows (its own and those of the calls it inlines),
+// where each variable lives, the cells of the stack and their shadow,
+// calls of other functions, inlined calls, the resume points at which a
+// frame of the exact tiers is entered, and the end of a frame.
+#include <cstring>
+
+#include "vm/machine.hpp"
+#include "vm/optimiser_translator.hpp"
+
+namespace optimising {
+
+Function::Function(x86::Compiler& cc, Plan& plan, int routine, bool resume, bool named)
+    : cc_(cc), plan_(plan), sh_(plan.sh), root_(routine), resume_(resume), named_(named) {}
+
+// --- frames ---
+
+FrameRef Function::frame_of(int inst, std::int32_t l) const {
+    FrameRef f;
+    f.instance = inst;
+    f.routine = instances_[static_cast<std::size_t>(inst)].routine;
+    for (; l > 0 && f.routine > 0; --l) {
+        if (f.instance >= 0) {
+            f = instances_[static_cast<std::size_t>(f.instance)].parent;
+        } else {
+            ++f.outside;
+            f.routine = plan_.routine(f.routine).parent;
+        }
+    }
+    return f;
+}
+
+Base Function::base_of(const FrameRef& f) {
+    Base base;
+    if (f.routine == 0) return base; // the main program's frame starts at 0
+    if (f.instance >= 0) {
+        base.add = instances_[static_cast<std::size_t>(f.instance)].offset;
+        if (root_ != 0) {
+            base.reg = b_;
+            base.has_reg = true;
+        }
+        return base;
+    }
+    base.reg = outer(f.outside);
+    base.has_reg = true;
+    return base;
+}
+
+bool Function::exact(const FrameRef& f) const {
+    if (f.routine == 0) return true;
+    return f.instance >= 0 && instances_[static_cast<std::size_t>(f.instance)].exact;
+}
+
+int Function::var_of(const FrameRef& f, std::int32_t a) const {
+    if (f.instance < 0) return -1;
+    const Instance& I = instances_[static_cast<std::size_t>(f.instance)];
+    if (a < 0 || static_cast<std::size_t>(a) >= I.vars.size()) return -1;
+    return I.vars[static_cast<std::size_t>(a)];
+}
+
+void Function::at_prologue(const std::function<void()>& emit) {
+    BaseNode* here = cc_.setCursor(prologue_);
+    emit();
+    prologue_ = cc_.cursor();
+    cc_.setCursor(here);
+}
+
+x86::Gp Function::outer(int links) {
+    while (static_cast<int>(outer_.size()) < links) {
+        x86::Gp from = outer_.empty() ? b_ : outer_.back();
+        x86::Gp link = new64("link");
+        at_prologue([&] { cc_.movsxd(link, x86::dword_ptr(s_, from, 2)); });
+        outer_.push_back(link);
+    }
+    return outer_[static_cast<std::size_t>(links - 1)];
+}
+
+x86::Gp Function::shadow() {
+    if (!shadow_.isValid()) {
+        shadow_ = new64("shadow");
+        at_prologue([&] {
+            cc_.mov(shadow_, reinterpret_cast<std::uintptr_t>(speculation.shadow));
+        });
+    }
+    return shadow_;
+}
+
+int Function::make_instance(int routine, std::int32_t offset, const FrameRef& parent, bool exact) {
+    const Routine& ro = plan_.routine(routine);
+    Instance I;
+    I.routine = routine;
+    I.offset = offset;
+    I.parent = parent;
+    I.exact = exact;
+    I.stack_base = stack_.size();
+    I.vars.assign(static_cast<std::size_t>(ro.frame) + 1, -1);
+    I.bound.assign(static_cast<std::size_t>(ro.frame) + 1, -1);
+    int index = static_cast<int>(instances_.size());
+    for (std::int32_t a = 3; a <= ro.frame; ++a) {
+        Var v;
+        v.instance = index;
+        v.offset = a;
+        v.memory = plan_.memory[static_cast<std::size_t>(routine)][static_cast<std::size_t>(a)];
+        if (!v.memory) {
+            char name[32];
+            std::snprintf(name, sizeof name, "r%d_%d", routine, a);
+            v.reg = new32(name);
+        }
+        I.vars[static_cast<std::size_t>(a)] = static_cast<int>(vars_.size());
+        vars_.push_back(v);
+    }
+    deepest_ = std::max(deepest_, offset + ro.deepest);
+    instances_.push_back(std::move(I));
+    return index;
+}
+
+// --- cells ---
+
+namespace {
+
+// The register that indexes a cell, from a frame's base and an index.
+struct Index {
+    x86::Gp reg;
+    bool has = false;
+};
+
+} // namespace
+
+static Index combine(x86::Compiler& cc, const Base& base, const x86::Gp* index) {
+    Index ix;
+    if (base.has_reg && index != nullptr) {
+        ix.reg = cc.newInt64();
+        cc.lea(ix.reg, x86::ptr(base.reg, *index));
+        ix.has = true;
+    } else if (base.has_reg) {
+        ix.reg = base.reg;
+        ix.has = true;
+    } else if (index != nullptr) {
+        ix.reg = *index;
+        ix.has = true;
+    }
+    return ix;
+}
+
+x86::Mem Function::cell(const Base& base, std::int32_t a, const x86::Gp* index, bool byte_of_shadow) {
+    Index ix = combine(cc_, base, index);
+    std::int32_t disp = base.add + a;
+    if (byte_of_shadow)
+        return ix.has ? x86::byte_ptr(shadow(), ix.reg, 0, disp) : x86::byte_ptr(shadow(), disp);
+    return ix.has ? x86::dword_ptr(s_, ix.reg, 2, disp * 4) : x86::dword_ptr(s_, disp * 4);
+}
+
+x86::Gp Function::load_cell(const Base& base, std::int32_t a, const x86::Gp* index, bool check) {
+    Index ix = combine(cc_, base, index);
+    std::int32_t disp = base.add + a;
+    if (check) {
+        x86::Gp sh = shadow();
+        cc_.cmp(ix.has ? x86::byte_ptr(sh, ix.reg, 0, disp) : x86::byte_ptr(sh, disp), 0);
+        fail_if(x86::CondCode::kE, GUARD_UNSET);
+    }
+    x86::Gp t = new32();
+    cc_.mov(t, ix.has ? x86::dword_ptr(s_, ix.reg, 2, disp * 4) : x86::dword_ptr(s_, disp * 4));
+    return t;
+}
+
+void Function::store_cell(const Base& base, std::int32_t a, const x86::Gp* index, int value,
+                          bool mark) {
+    Operand v = operand_of(value);
+    Index ix = combine(cc_, base, index);
+    std::int32_t disp = base.add + a;
+    x86::Mem to = ix.has ? x86::dword_ptr(s_, ix.reg, 2, disp * 4) : x86::dword_ptr(s_, disp * 4);
+    cc_.emit(x86::Inst::kIdMov, to, v);
+    if (mark) {
+        x86::Gp sh = shadow();
+        cc_.mov(ix.has ? x86::byte_ptr(sh, ix.reg, 0, disp) : x86::byte_ptr(sh, disp), 1);
+    }
+}
+
+// A new frame's cells that a read may reach before they are set: their
+// shadow says so.
+void Function::clear_shadow(int inst) {
+    const Instance& I = instances_[static_cast<std::size_t>(inst)];
+    const Routine& ro = plan_.routine(I.routine);
+    Base base = base_of(FrameRef{inst, 0, I.routine});
+    auto unset = [&](std::int32_t a) {
+        std::uint8_t f = ro.cells[static_cast<std::size_t>(a)];
+        return plan_.memory[static_cast<std::size_t>(I.routine)][static_cast<std::size_t>(a)] &&
+               (f & CELL_PARAMETER) == 0 && (f & (CELL_ARRAY | CELL_ESCAPES | CELL_UNSET)) != 0;
+    };
+    for (std::int32_t a = 3; a <= ro.frame;) {
+        if (!unset(a)) {
+            ++a;
+            continue;
+        }
+        std::int32_t end = a;
+        while (end <= ro.frame && unset(end))
+            ++end;
+        std::int32_t n = end - a;
+        if (n <= 16) {
+            for (std::int32_t k = a; k < end; ++k)
+                cc_.mov(cell(base, k, nullptr, true), 0);
+        } else {
+            x86::Gp to = new64();
+            cc_.lea(to, cell(base, a, nullptr, true));
+            InvokeNode* call = nullptr;
+            cc_.invoke(&call, imm(reinterpret_cast<std::uintptr_t>(&std::memset)),
+                       FuncSignatureT<void*, void*, int, std::size_t>(CallConvId::kHost));
+            call->setArg(0, to);
+            call->setArg(1, imm(0));
+            call->setArg(2, imm(n));
+        }
+        a = end;
+    }
+}
+
+// --- the function ---
+
+void Function::translate() {
+    begin_function();
+    translate_instance(0);
+    if (falls_) throw Decline{"a routine that runs off its end"};
+    end_function();
+}
+
+void Function::begin_function() {
+    const Routine& ro = plan_.routine(root_);
+    func_ = resume_ ? plan_.resume_func[static_cast<std::size_t>(root_)]
+                    : plan_.normal_func[static_cast<std::size_t>(root_)];
+    cc_.addFunc(func_);
+    if (named_) {
+        std::string heading = std::string(resume_ ? "; resume" : "; normal") + " function of routine " +
+                              std::to_string(root_) + " (instruction " + std::to_string(ro.entry) + ")";
+        cc_.comment(heading.c_str());
+    }
+    s_ = new64("s");
+    if (root_ != 0) {
+        b_ = new64("b");
+        func_->setArg(0, b_);
+    }
+    x86::Gp entry;
+    if (resume_) {
+        entry = new32("entry");
+        func_->setArg(1, entry);
+    }
+    cc_.mov(s_, reinterpret_cast<std::uintptr_t>(s));
+    prologue_ = cc_.cursor();
+    Label body = cc_.newLabel();
+    cc_.bind(body);
+
+    FrameRef parent;
+    parent.instance = -1;
+    parent.outside = 1;
+    parent.routine = ro.parent < 0 ? 0 : ro.parent;
+    make_instance(root_, 0, parent, resume_);
+    Instance& root = instances_[0];
+    root.stack_base = 0;
+
+    if (resume_) {
+        for (int at : resume_points(sh_, root_)) {
+            ResumePoint p;
+            p.at = at;
+            p.label = cc_.newLabel();
+            point_at_[at] = points_.size();
+            points_.push_back(p);
+        }
+        for (std::size_t k = 0; k < points_.size(); ++k) {
+            if (k + 1 == points_.size()) {
+                cc_.jmp(points_[k].label);
+            } else {
+                cc_.cmp(entry, static_cast<std::int32_t>(k));
+                cc_.je(points_[k].label);
+            }
+        }
+        return;
+    }
+    // A call: the parameters from the registers, past the fifth from their
+    // cells; those that live in their cells go there.
+    int fn = ro.function ? 1 : 0;
+    int params = ro.args - fn;
+    Base base = base_of(FrameRef{0, 0, root_});
+    for (int k = 0; k < params; ++k) {
+        std::int32_t a = 3 + fn + k;
+        const Var& v = vars_[static_cast<std::size_t>(instances_[0].vars[static_cast<std::size_t>(a)])];
+        if (k < REGISTER_ARGS) {
+            if (!v.memory) {
+                func_->setArg(static_cast<std::size_t>(1 + k), v.reg);
+            } else {
+                x86::Gp t = new32();
+                func_->setArg(static_cast<std::size_t>(1 + k), t);
+                store_cell(base, a, nullptr, temp(t), true);
+            }
+        } else if (!v.memory) {
+            cc_.mov(v.reg, cell(base, a, nullptr, false));
+        } else {
+            cc_.mov(cell(base, a, nullptr, true), 1);
+        }
+    }
+    clear_shadow(0);
+}
+
+void Function::stack_guard() {
+    std::int32_t room = (STACK_OVERFLOW - 1) - deepest_;
+    at_prologue([&] {
+        if (root_ == 0) {
+            if (room < 0) fail(GUARD_STACK);
+            return;
+        }
+        if (room < 0) {
+            fail(GUARD_STACK);
+            return;
+        }
+        cc_.cmp(b_, room);
+        fail_if(x86::CondCode::kG, GUARD_STACK);
+    });
+}
+
+void Function::end_function() {
+    if (resume_) resume_entries();
+    stack_guard();
+    x86::Gp zero = new32();
+    for (int g = GUARD_NONE + 1; g < GUARD_COUNT; ++g) {
+        if (!bail_[g].isValid()) continue;
+        cc_.bind(bail_[g]);
+        InvokeNode* call = nullptr;
+        cc_.invoke(&call, plan_.stub, FuncSignatureT<void, std::int32_t>(CallConvId::kHost));
+        call->setArg(0, imm(g));
+        cc_.xor_(zero, zero);
+        cc_.ret(zero);
+    }
+    if (bail_service_.isValid()) {
+        cc_.bind(bail_service_);
+        InvokeNode* call = nullptr;
+        cc_.invoke(&call, plan_.stub, FuncSignatureT<void, std::int32_t>(CallConvId::kHost));
+        call->setArg(0, imm(GUARD_NONE)); // the service said which
+        cc_.xor_(zero, zero);
+        cc_.ret(zero);
+    }
+    cc_.endFunc();
+}
+
+// The entries of a resume function: the root frame's variables and the
+// stack above it from their cells, then on at the resume point.
+void Function::resume_entries() {
+    const Routine& ro = plan_.routine(root_);
+    Base base = base_of(FrameRef{0, 0, root_});
+    for (ResumePoint& p : points_) {
+        if (!p.bound) throw Decline{"a resume point never reached"};
+        cc_.bind(p.label);
+        if (named_) cc_.comment(("; resume at " + std::to_string(p.at)).c_str());
+        for (int v : instances_[0].vars) {
+            if (v < 0 || vars_[static_cast<std::size_t>(v)].memory) continue;
+            const Var& var = vars_[static_cast<std::size_t>(v)];
+            cc_.mov(var.reg, cell(base, var.offset, nullptr, false));
+        }
+        if (sh_.slot_count(p.at) != static_cast<int>(p.slots.size()))
+            throw Decline{"a resume point with another stack"};
+        for (std::size_t k = 0; k < p.slots.size(); ++k) {
+            const Node x = at(p.slots[k]);
+            std::int32_t a = ro.frame + 1 + static_cast<std::int32_t>(k);
+            if (x.kind == N_HEADER) continue;
+            if (x.kind == N_ADDR) {
+                // The offset into its object: the address less the object's first cell.
+                x86::Gp o = at(x.left).reg;
+                Base object = base_of(x.frame);
+                cc_.mov(o, cell(base, a, nullptr, false));
+                cc_.sub(o, object.add + x.a);
+                if (object.has_reg) cc_.sub(o, object.reg.r32());
+                continue;
+            }
+            cc_.mov(x.reg, cell(base, a, nullptr, false));
+        }
+        cc_.jmp(label_of(0, p.at));
+    }
+}
+
+// --- a frame's code ---
+
+void Function::translate_instance(int inst) {
+    const Routine& ro = plan_.routine(instances_[static_cast<std::size_t>(inst)].routine);
+    std::unordered_map<int, bool> target;
+    for (int i : ro.code) {
+        Opcode op = code[i].op;
+        if (i > ro.ent && (op == UJP || op == FJP)) target[code[i].a] = true;
+    }
+    Label done;
+    falls_ = true;
+    for (int i : ro.code) {
+        if (i <= ro.ent) continue;
+        std::size_t base = instances_[static_cast<std::size_t>(inst)].stack_base;
+        auto point = point_at_.end();
+        if (resume_ && inst == 0) point = point_at_.find(i);
+        bool is_point = point != point_at_.end();
+        if (is_point || target.count(i) != 0) {
+            if (!falls_) stack_.resize(base);
+            if (is_point) {
+                ResumePoint& p = points_[point->second];
+                if (stack_.size() != base) {
+                    if (!falls_) throw Decline{"a resume point only jumped to"};
+                    p.slots = canonical(base);
+                }
+                p.bound = true;
+            } else if (stack_.size() != base) {
+                throw Decline{"a jump target with cells pushed"};
+            }
+            cc_.bind(label_of(inst, i));
+            falls_ = true;
+        } else if (!falls_) {
+            continue; // code after a jump that is always taken
+        }
+        comment(i);
+        Opcode op = code[i].op;
+        step(inst, i);
+        if (op == RET || op == FRT || op == HLT) {
+            if (inst != 0 && i != ro.code.back()) {
+                if (!done.isValid()) done = cc_.newLabel();
+                cc_.jmp(done);
+            }
+            falls_ = false;
+        }
+    }
+    if (done.isValid()) cc_.bind(done);
+}
+
+void Function::end_of(int inst, int i) {
+    const Instruction& in = code[i];
+    Instance& I = instances_[static_cast<std::size_t>(inst)];
+    int result = -1;
+    if (in.op == FRT) {
+        int v = I.vars[3];
+        const Var& var = vars_[static_cast<std::size_t>(v)];
+        if (!var.memory) {
+            Node n;
+            n.kind = N_VAR;
+            n.var = v;
+            n.reg = var.reg;
+            result = node(n);
+        } else {
+            bool check = (sh_.places[static_cast<std::size_t>(i)].flags & PLACE_UNSET_READ) != 0 &&
+                         !I.exact;
+            result = temp(load_cell(base_of(FrameRef{inst, 0, I.routine}), 3, nullptr, check));
+        }
+    }
+    if (inst != 0) {
+        instances_[static_cast<std::size_t>(inst)].result = result;
+        return;
+    }
+    if (in.op == HLT) {
+        // The main program's variables go back to their cells.
+        for (int v : I.vars) {
+            if (v < 0 || vars_[static_cast<std::size_t>(v)].memory) continue;
+            const Var& var = vars_[static_cast<std::size_t>(v)];
+            cc_.mov(cell(Base{}, var.offset, nullptr, false), var.reg);
+        }
+    }
+    x86::Gp r;
+    if (result >= 0) {
+        r = reg_of(result);
+    } else {
+        r = new32();
+        cc_.xor_(r, r);
+    }
+    cc_.ret(r);
+}
+
+// --- calls ---
+
+void Function::call(int inst, int i) {
+    int callee = sh_.places[static_cast<std::size_t>(i)].callee;
+    if (plan_.inlined[static_cast<std::size_t>(callee)]) {
+        inline_call(inst, i, callee);
+        return;
+    }
+    settle();
+    const Routine& ce = plan_.routine(callee);
+    int n = code[i].l;
+    int fn = ce.function ? 1 : 0;
+    int params = n - fn;
+    std::vector<int> args(static_cast<std::size_t>(params));
+    for (int k = params - 1; k >= 0; --k)
+        args[static_cast<std::size_t>(k)] = pop();
+    int header = -1;
+    for (int k = 0; k < 3 + fn; ++k)
+        header = pop();
+    FrameRef link = at(header).frame;
+    // The callee's frame: at t-n-2, as CUP makes it.
+    std::int32_t offset = instances_[static_cast<std::size_t>(inst)].offset +
+                          sh_.places[static_cast<std::size_t>(i)].depth - n - 2;
+    x86::Gp b = new64("callee_b");
+    if (root_ != 0)
+        cc_.lea(b, x86::ptr(b_, offset));
+    else
+        cc_.mov(b, offset);
+    // Its static link in its first cell.
+    Base lb = base_of(link);
+    x86::Gp lv = new32();
+    if (lb.has_reg)
+        cc_.lea(lv, x86::ptr(lb.reg, lb.add));
+    else
+        cc_.mov(lv, lb.add);
+    cc_.mov(x86::dword_ptr(s_, b, 2), lv);
+    // The arguments: addresses as numbers, past the fifth into their cells.
+    std::vector<Operand> values;
+    for (int k = 0; k < params; ++k) {
+        int arg = args[static_cast<std::size_t>(k)];
+        Operand v;
+        if (at(arg).kind == N_ADDR) {
+            x86::Gp t = new32();
+            compute_into(t, arg);
+            v = t;
+        } else {
+            v = operand_of(arg);
+        }
+        if (k < REGISTER_ARGS)
+            values.push_back(v);
+        else
+            cc_.emit(x86::Inst::kIdMov, x86::dword_ptr(s_, b, 2, (3 + fn + k) * 4), v);
+    }
+    FuncSignatureBuilder sig(CallConvId::kHost);
+    normal_signature(plan_, callee, sig);
+    InvokeNode* node = nullptr;
+    cc_.invoke(&node, plan_.normal[static_cast<std::size_t>(callee)], sig);
+    node->setArg(0, b);
+    for (std::size_t k = 0; k < values.size(); ++k) {
+        if (values[k].isImm())
+            node->setArg(1 + k, values[k].as<Imm>());
+        else
+            node->setArg(1 + k, values[k].as<x86::Gp>());
+    }
+    x86::Gp r = new32();
+    node->setRet(0, r);
+    if (fn) push(temp(r));
+}
+
+void Function::inline_call(int inst, int i, int callee) {
+    settle();
+    const Routine& ce = plan_.routine(callee);
+    int n = code[i].l;
+    int fn = ce.function ? 1 : 0;
+    int params = n - fn;
+    std::vector<int> args(static_cast<std::size_t>(params));
+    for (int k = params - 1; k >= 0; --k)
+        args[static_cast<std::size_t>(k)] = pop();
+    int header = -1;
+    for (int k = 0; k < 3 + fn; ++k)
+        header = pop();
+    FrameRef link = at(header).frame;
+    std::int32_t offset = instances_[static_cast<std::size_t>(inst)].offset +
+                          sh_.places[static_cast<std::size_t>(i)].depth - n - 2;
+    int J = make_instance(callee, offset, link, false);
+    if (named_) cc_.comment(("; inlined routine " + std::to_string(callee)).c_str());
+    bind_parameters(J, args);
+    if (plan_.needs_link[static_cast<std::size_t>(callee)]) {
+        Base lb = base_of(link);
+        x86::Gp lv = new32();
+        if (lb.has_reg)
+            cc_.lea(lv, x86::ptr(lb.reg, lb.add));
+        else
+            cc_.mov(lv, lb.add);
+        cc_.mov(cell(base_of(FrameRef{J, 0, callee}), 0, nullptr, false), lv);
+    }
+    clear_shadow(J);
+    translate_instance(J);
+    falls_ = true;
+    if (fn) push(instances_[static_cast<std::size_t>(J)].result);
+}
+
+void Function::bind_parameters(int callee_inst, std::vector<int>& args) {
+    Instance& J = instances_[static_cast<std::size_t>(callee_inst)];
+    const Routine& ce = plan_.routine(J.routine);
+    int fn = ce.function ? 1 : 0;
+    Base base = base_of(FrameRef{callee_inst, 0, J.routine});
+    for (std::size_t k = 0; k < args.size(); ++k) {
+        std::int32_t a = 3 + fn + static_cast<std::int32_t>(k);
+        int arg = args[k];
+        int v = instances_[static_cast<std::size_t>(callee_inst)].vars[static_cast<std::size_t>(a)];
+        const Var var = vars_[static_cast<std::size_t>(v)];
+        bool reference = (ce.cells[static_cast<std::size_t>(a)] & CELL_REFERENCE) != 0;
+        if (reference && !var.memory) {
+            // The parameter stands for the address itself.
+            if (at(arg).kind == N_ADDR && at(at(arg).left).kind != N_CONST) checked_offset(arg);
+            instances_[static_cast<std::size_t>(callee_inst)].bound[static_cast<std::size_t>(a)] = arg;
+            continue;
+        }
+        if (!var.memory) {
+            compute_into(var.reg, arg, v);
+            continue;
+        }
+        if (at(arg).kind == N_ADDR) {
+            x86::Gp t = new32();
+            compute_into(t, arg);
+            arg = temp(t);
+        }
+        store_cell(base, a, nullptr, arg, true);
+    }
+}
+
+// --- resume points ---
+
+} // namespace optimising
+
+std::vector<int> resume_points(const Shape& shape, int r) {
+    const Routine& ro = shape.routines[static_cast<std::size_t>(r)];
+    std::vector<int> points{ro.ent + 1};
+    for (int i : ro.code) {
+        if (i <= ro.ent + 1) continue;
+        if ((shape.places[static_cast<std::size_t>(i)].flags & (PLACE_LOOP_HEAD | PLACE_RETURN_SITE)) != 0)
+            points.push_back(i);
+    }
+    return points;
+}

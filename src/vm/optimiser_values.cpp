@@ -1,0 +1,292 @@
+// The optimising translator's stack of values: what each pushed cell
+// holds as far as the translator knows it (a constant, a register, a
+// variable not read yet, an operation not computed yet, an address), and
+// how such a value gets into a register: computed into its destination
+// where it can be (x := x + 1 is one add), else into a temporary.
+#include <utility>
+
+#include "vm/optimiser_translator.hpp"
+
+namespace optimising {
+
+namespace {
+
+std::int32_t wrap(std::int64_t v) {
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(static_cast<std::uint64_t>(v)));
+}
+
+x86::CondCode condition(std::int32_t k) {
+    using C = x86::CondCode;
+    static const C conditions[] = {C::kE, C::kNE, C::kG, C::kGE, C::kL, C::kLE};
+    return conditions[k - COP_EQ];
+}
+
+} // namespace
+
+int Function::node(const Node& n) {
+    nodes_.push_back(n);
+    return static_cast<int>(nodes_.size()) - 1;
+}
+
+int Function::constant(std::int32_t k) {
+    Node n;
+    n.kind = N_CONST;
+    n.k = k;
+    return node(n);
+}
+
+int Function::temp(const x86::Gp& reg) {
+    Node n;
+    n.kind = N_TEMP;
+    n.reg = reg;
+    return node(n);
+}
+
+int Function::pop() {
+    if (stack_.empty()) throw Decline{"a pop of an empty stack"};
+    int n = stack_.back();
+    stack_.pop_back();
+    return n;
+}
+
+x86::Gp Function::new32(const char* name) {
+    return name != nullptr && named_ ? cc_.newInt32(name) : cc_.newInt32();
+}
+
+x86::Gp Function::new64(const char* name) {
+    return name != nullptr && named_ ? cc_.newInt64(name) : cc_.newInt64();
+}
+
+bool Function::refers(int n, int var) const {
+    const Node& x = at(n);
+    switch (x.kind) {
+    case N_VAR: return x.var == var;
+    case N_ADD:
+    case N_SUB:
+    case N_MUL:
+    case N_COND: return refers(x.left, var) || refers(x.right, var);
+    case N_NEG: return refers(x.left, var);
+    case N_ADDR: return refers(x.left, var);
+    default: return false;
+    }
+}
+
+bool Function::lazy(int n) const {
+    const Node& x = at(n);
+    switch (x.kind) {
+    case N_VAR:
+    case N_ADD:
+    case N_SUB:
+    case N_MUL:
+    case N_NEG:
+    case N_COND: return true;
+    case N_ADDR: return lazy(x.left);
+    default: return false;
+    }
+}
+
+void Function::compute_into(x86::Gp dest, int n, int var) {
+    const Node x = at(n);
+    switch (x.kind) {
+    case N_CONST:
+        if (x.k == 0)
+            cc_.xor_(dest, dest);
+        else
+            cc_.mov(dest, x.k);
+        return;
+    case N_TEMP:
+    case N_REF:
+        if (x.reg.id() != dest.id()) cc_.mov(dest, x.reg);
+        return;
+    case N_VAR: {
+        const Var& v = vars_[static_cast<std::size_t>(x.var)];
+        if (v.reg.id() != dest.id()) cc_.mov(dest, v.reg);
+        return;
+    }
+    case N_ADD:
+    case N_SUB:
+    case N_MUL: {
+        int left = x.left, right = x.right;
+        // a + x or a * x into x: the other operand first.
+        if (var >= 0 && x.kind != N_SUB && at(right).kind == N_VAR && at(right).var == var &&
+            !refers(left, var))
+            std::swap(left, right);
+        if (var >= 0 && refers(right, var)) {
+            x86::Gp t = temp_of(n);
+            cc_.mov(dest, t);
+            return;
+        }
+        // A constant left of + or *: on the right instead.
+        if (x.kind != N_SUB && at(left).kind == N_CONST && at(right).kind != N_CONST &&
+            !(var >= 0 && refers(right, var)))
+            std::swap(left, right);
+        compute_into(dest, left, var);
+        const Node& r = at(right);
+        if (r.kind == N_CONST) {
+            if (x.kind == N_ADD) cc_.add(dest, r.k);
+            if (x.kind == N_SUB) cc_.sub(dest, r.k);
+            if (x.kind == N_MUL) cc_.imul(dest, dest, r.k);
+            return;
+        }
+        x86::Gp rr = reg_of(right);
+        if (x.kind == N_ADD) cc_.add(dest, rr);
+        if (x.kind == N_SUB) cc_.sub(dest, rr);
+        if (x.kind == N_MUL) cc_.imul(dest, rr);
+        return;
+    }
+    case N_NEG:
+        compute_into(dest, x.left, var);
+        cc_.neg(dest);
+        return;
+    case N_COND: {
+        int left = x.left, right = x.right;
+        x86::CondCode cond = condition(x.k);
+        if (at(left).kind == N_CONST) {
+            std::swap(left, right);
+            cond = x86::reverseCond(cond);
+        }
+        x86::Gp l = reg_of(left);
+        Operand r = operand_of(right);
+        x86::Gp t = new32();
+        cc_.xor_(t, t);
+        cc_.emit(x86::Inst::kIdCmp, l, r);
+        cc_.set(cond, t.r8());
+        cc_.mov(dest, t);
+        return;
+    }
+    case N_ADDR: {
+        // The address as a number: the object's first cell plus the offset.
+        Base base = base_of(x.frame);
+        std::int32_t disp = base.add + x.a;
+        const Node& off = at(x.left);
+        if (off.kind == N_CONST) {
+            // Past a failed guard the code is never run: offset 0 stands in.
+            if (off.k < 0 || off.k >= x.cells)
+                fail(GUARD_BOUNDS);
+            else
+                disp += off.k;
+            if (base.has_reg)
+                cc_.lea(dest, x86::ptr(base.reg, disp));
+            else
+                cc_.mov(dest, disp);
+            return;
+        }
+        x86::Gp o = checked_offset(n);
+        if (base.has_reg)
+            cc_.lea(dest, x86::ptr(base.reg, o.r64(), 0, disp));
+        else
+            cc_.lea(dest, x86::ptr(o.r64(), disp));
+        return;
+    }
+    case N_HEADER: throw Decline{"a frame header used as a value"};
+    }
+}
+
+x86::Gp Function::reg_of(int n) {
+    const Node& x = at(n);
+    if (x.kind == N_TEMP || x.kind == N_REF) return x.reg;
+    if (x.kind == N_VAR) return vars_[static_cast<std::size_t>(x.var)].reg;
+    return temp_of(n);
+}
+
+Operand Function::operand_of(int n) {
+    const Node& x = at(n);
+    if (x.kind == N_CONST) return imm(x.k);
+    return reg_of(n);
+}
+
+x86::Gp Function::temp_of(int n) {
+    x86::Gp t = new32();
+    compute_into(t, n);
+    return t;
+}
+
+void Function::settle(int var) {
+    for (int& e : stack_) {
+        bool waits = var < 0 ? lazy(e) : refers(e, var);
+        if (!waits) continue;
+        const Node& x = at(e);
+        if (x.kind == N_ADDR) {
+            Node copy = x;
+            copy.left = temp(temp_of(x.left));
+            e = node(copy);
+        } else {
+            e = temp(temp_of(e));
+        }
+    }
+}
+
+std::vector<int> Function::canonical(std::size_t from) {
+    std::vector<int> slots;
+    for (std::size_t k = from; k < stack_.size(); ++k) {
+        int e = stack_[k];
+        Node x = at(e);
+        Node c = x;
+        if (x.kind == N_HEADER) {
+            slots.push_back(e);
+            continue;
+        }
+        if (x.kind == N_ADDR) {
+            x86::Gp o = new32("slot_offset");
+            compute_into(o, x.left);
+            c.left = temp(o);
+            c.checked = x.checked;
+        } else {
+            c.kind = x.kind == N_REF ? N_REF : N_TEMP;
+            c.reg = new32("slot");
+            compute_into(c.reg, e);
+        }
+        int cn = node(c);
+        stack_[k] = cn;
+        slots.push_back(cn);
+    }
+    return slots;
+}
+
+void Function::move_into(const std::vector<int>& to, std::size_t from) {
+    if (stack_.size() - from != to.size()) throw Decline{"a resume point with another stack"};
+    for (std::size_t k = 0; k < to.size(); ++k) {
+        const Node& t = at(to[k]);
+        int e = stack_[from + k];
+        if (t.kind == N_HEADER) continue;
+        if (t.kind == N_ADDR)
+            compute_into(at(t.left).reg, at(e).left);
+        else
+            compute_into(t.reg, e);
+        stack_[from + k] = to[k];
+    }
+}
+
+// --- making values (constants folded, offsets kept as x + k) ---
+
+int Function::make_binary(NodeKind kind, int left, int right) {
+    // Copies: a node made below may move every node.
+    const Node l = at(left);
+    const Node r = at(right);
+    if (l.kind == N_CONST && r.kind == N_CONST) {
+        std::int64_t a = l.k, b = r.k;
+        return constant(wrap(kind == N_ADD ? a + b : kind == N_SUB ? a - b : a * b));
+    }
+    if (kind == N_SUB && r.kind == N_CONST) return make_binary(N_ADD, left, constant(wrap(-std::int64_t{r.k})));
+    if (kind == N_ADD && l.kind == N_CONST) std::swap(left, right);
+    const Node ll = at(left);
+    const Node rr = at(right);
+    if (kind == N_ADD && rr.kind == N_CONST) {
+        if (rr.k == 0) return left;
+        if (ll.kind == N_ADD && at(ll.right).kind == N_CONST)
+            return make_binary(N_ADD, ll.left,
+                               constant(wrap(std::int64_t{at(ll.right).k} + rr.k)));
+    }
+    // c - (d - x) is x + (c - d): how an element's offset is computed.
+    if (kind == N_SUB && ll.kind == N_CONST && rr.kind == N_SUB && at(rr.left).kind == N_CONST)
+        return make_binary(N_ADD, rr.right, constant(wrap(std::int64_t{ll.k} - at(rr.left).k)));
+    if (kind == N_MUL && rr.kind == N_CONST && rr.k == 1) return left;
+    if (kind == N_MUL && ll.kind == N_CONST && ll.k == 1) return right;
+    Node n;
+    n.kind = kind;
+    n.left = left;
+    n.right = right;
+    return node(n);
+}
+
+} // namespace optimising

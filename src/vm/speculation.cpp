@@ -1,0 +1,215 @@
+// The checkpoint, the runs of the optimising tier from it, the returns
+// into frames of the exact tiers, and the way back when a guard fails.
+#include "vm/speculation.hpp"
+
+#include <algorithm>
+#include <cstring>
+#include <exception>
+#include <vector>
+
+#include "vm/effects.hpp"
+#include "vm/machine.hpp"
+#include "vm/runtime.hpp"
+
+SpeculationStats speculation_stats;
+
+void reset_speculation_stats() {
+    speculation_stats = SpeculationStats{};
+}
+
+namespace {
+
+// What a writer or a reader threw inside a service, for the replay.
+std::exception_ptr service_ended;
+
+// The machine at the checkpoint.
+struct Checkpoint {
+    std::int32_t cells[STACK_SIZE + 1]; // the spare cell below s[0], then the stack
+    std::int32_t p, b, t, ir_pc;
+    Instruction ir;
+    IoMark io;
+};
+Checkpoint checkpoint;
+
+void take_checkpoint() {
+    std::memcpy(checkpoint.cells, s - 1, sizeof checkpoint.cells);
+    checkpoint.p = p;
+    checkpoint.b = b;
+    checkpoint.t = t;
+    checkpoint.ir = ir;
+    checkpoint.ir_pc = ir_pc;
+    checkpoint.io = io_mark();
+}
+
+void back_to_checkpoint() {
+    std::memcpy(s - 1, checkpoint.cells, sizeof checkpoint.cells);
+    p = checkpoint.p;
+    b = checkpoint.b;
+    t = checkpoint.t;
+    ir = checkpoint.ir;
+    ir_pc = checkpoint.ir_pc;
+}
+
+} // namespace
+
+extern "C" std::int32_t speculation_put(std::int32_t v) noexcept {
+    try {
+        write_number(v);
+        return GUARD_NONE;
+    } catch (...) {
+        service_ended = std::current_exception();
+        speculation.guard = GUARD_ENDED;
+        return GUARD_ENDED;
+    }
+}
+
+extern "C" std::int32_t speculation_get(std::int32_t* cell) noexcept {
+    try {
+        put_prompt();
+        if (read_number(*cell)) return GUARD_NONE;
+        speculation.guard = GUARD_READ;
+        return GUARD_READ;
+    } catch (...) {
+        service_ended = std::current_exception();
+        speculation.guard = GUARD_ENDED;
+        return GUARD_ENDED;
+    }
+}
+
+int resume_entry(const Shape& shape, int r, std::int32_t at) {
+    const Routine& ro = shape.routines[static_cast<std::size_t>(r)];
+    if (at == ro.entry) return 0;
+    std::vector<int> points = resume_points(shape, r);
+    auto found = std::find(points.begin(), points.end(), at);
+    return found == points.end() ? -1 : static_cast<int>(found - points.begin());
+}
+
+bool frames_fit(const Shape& shape) {
+    // The program's start: nothing but the cleared stack.
+    return p == 0 && b == 0 && t == 0 && shape.ok;
+}
+
+namespace {
+
+bool is_place(std::int32_t at, const Shape& shape) {
+    return at >= 0 && at < static_cast<std::int32_t>(shape.places.size());
+}
+
+// Whether the frame at `base`, of routine r, has its var parameters'
+// addresses below it.
+bool references_below(const Shape& shape, int r, std::int32_t base) {
+    const Routine& ro = shape.routines[static_cast<std::size_t>(r)];
+    for (std::size_t a = 0; a < ro.cells.size(); ++a) {
+        if ((ro.cells[a] & CELL_REFERENCE) == 0) continue;
+        std::int32_t to = s[base + static_cast<std::int32_t>(a)];
+        if (to < 0 || to >= base) return false;
+    }
+    return true;
+}
+
+} // namespace
+
+bool loop_head_fits(const Shape& shape) {
+    if (!shape.ok || !is_place(p, shape)) return false;
+    const Place& at = shape.places[static_cast<std::size_t>(p)];
+    if (at.routine < 0 || (at.flags & PLACE_AFTER_ENT) == 0 || shape.slot_count(p) != 0) return false;
+    int r = at.routine;
+    const Routine& top = shape.routines[static_cast<std::size_t>(r)];
+    if (t - b != at.depth || at.depth != top.frame || resume_entry(shape, r, p) < 0) return false;
+    // The frames, top to bottom: their bases and routines.
+    struct Frame {
+        std::int32_t base;
+        int routine;
+    };
+    std::vector<Frame> frames{{b, r}};
+    std::int32_t base = b;
+    while (r != 0) {
+        const Routine& ro = shape.routines[static_cast<std::size_t>(r)];
+        if (base < 3 || base + ro.frame >= STACK_SIZE) return false;
+        std::int32_t to = s[base + 2], below = s[base + 1];
+        if (!is_place(to, shape) || to < 1 || !shape.is_return_site(to)) return false;
+        const Place& site = shape.places[static_cast<std::size_t>(to)];
+        if (shape.places[static_cast<std::size_t>(to - 1)].callee != r) return false;
+        int caller = site.routine;
+        if (caller < 0 || below < 0 || below >= base) return false;
+        const Routine& co = shape.routines[static_cast<std::size_t>(caller)];
+        // The stack of the caller as it stands after the return.
+        std::int32_t after = ro.function ? base : base - 1;
+        if ((site.flags & PLACE_AFTER_ENT) == 0 || site.depth != after - below) return false;
+        if (resume_entry(shape, caller, to) < 0) return false;
+        const Slot* slots = shape.slots_at(to);
+        for (int k = 0; k < shape.slot_count(to); ++k) {
+            std::int32_t held = s[below + co.frame + 1 + k];
+            if (slots[k].kind == SLOT_REFERENCE && (held < 0 || held >= below)) return false;
+        }
+        base = below;
+        r = caller;
+        frames.push_back(Frame{base, r});
+    }
+    if (base != 0 || s[0] != 0 || s[1] != 0 || s[2] != 0) return false;
+    // The static links and the var parameters: each link a frame further
+    // down of the routine's parent.
+    static int routine_at[STACK_SIZE]; // per frame base: its routine + 1, else 0
+    bool fit = true;
+    for (const Frame& f : frames)
+        routine_at[f.base] = f.routine + 1;
+    for (std::size_t f = 0; f + 1 < frames.size() && fit; ++f) {
+        const Routine& ro = shape.routines[static_cast<std::size_t>(frames[f].routine)];
+        std::int32_t link = s[frames[f].base];
+        fit = references_below(shape, frames[f].routine, frames[f].base) && link >= 0 &&
+              link < frames[f].base && routine_at[link] == std::max(ro.parent, 0) + 1;
+    }
+    for (const Frame& f : frames)
+        routine_at[f.base] = 0;
+    return fit;
+}
+
+bool speculate(const OptimisedProgram& program, const Shape& shape) {
+    take_checkpoint();
+    keep_reads(checkpoint.io);
+    std::fill(std::begin(speculation.shadow), std::end(speculation.shadow), std::uint8_t{1});
+    speculation.guard = GUARD_NONE;
+    ++speculation_stats.entered;
+    int r = shape.places[static_cast<std::size_t>(p)].routine;
+    int entry = resume_entry(shape, r, p);
+    std::int64_t frame = b;
+    for (;;) {
+        std::int32_t value = program.resume(r, frame, entry);
+        if (speculation.guard != GUARD_NONE) break;
+        if (r == 0) {
+            // HLT, with the main program's cells written back.
+            const Routine& main = shape.routines[0];
+            end_io_log();
+            halt_at(main.exit, main.frame, 0);
+            return true;
+        }
+        // The routine returned into a frame of the exact tiers: RET or FRT
+        // as they would make it, then on in the caller at its return site.
+        ++speculation_stats.returns;
+        const Routine& ro = shape.routines[static_cast<std::size_t>(r)];
+        if (ro.function) s[frame] = value;
+        std::int32_t to = s[frame + 2];
+        std::int32_t caller = s[frame + 1];
+        t = static_cast<std::int32_t>(ro.function ? frame : frame - 1);
+        p = to;
+        b = caller;
+        frame = caller;
+        r = shape.places[static_cast<std::size_t>(to)].routine;
+        entry = resume_entry(shape, r, to);
+    }
+    // A guard failed: back to the checkpoint; the exact tiers replay the
+    // events since, and an end that a writer or reader made happens again.
+    Guard g = static_cast<Guard>(speculation.guard);
+    ++speculation_stats.failed[g];
+    IoMark now = io_mark();
+    std::exception_ptr ended;
+    if (g == GUARD_ENDED) {
+        --now.events; // the event that ended it is made again, and ends it again
+        ended = service_ended;
+        service_ended = nullptr;
+    }
+    back_to_checkpoint();
+    replay_io(checkpoint.io, now, ended);
+    speculation.guard = GUARD_NONE;
+    return false;
+}

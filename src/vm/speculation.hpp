@@ -1,0 +1,64 @@
+// Running the optimising tier (vm/optimiser.hpp) exactly: from a
+// checkpoint, and back to it when a guard fails.
+//
+// A run enters the tier at a resume point of the frame on top of the
+// stack, after checking that every frame there is as the code makes it
+// (links, return addresses, var parameters' addresses, addresses waiting
+// on the stack).  The checkpoint is the machine as it was then: every
+// cell, the registers, and the events of its input and output so far.
+// The tier then runs that frame, and each frame of the exact tiers below
+// it as the one above returns, until HLT.  When a guard fails, the
+// machine goes back to the checkpoint and the exact tiers run on from
+// there, replaying the output already written and the input already read
+// (vm/runtime.hpp): whatever the tier did is done again, exactly, and the
+// run goes on as if the tier had never run.  The worst case: a guard that
+// fails at the end of a long stretch, which then runs twice.
+//
+// Built only with TSUMIKI_OPTIMISING.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "vm/optimiser.hpp"
+#include "vm/shape.hpp"
+
+// How the tier's runs went, since the last reset_speculation_stats: for
+// the tests and the listing.
+struct SpeculationStats {
+    int entered = 0;              // times a run entered the tier
+    int refused = 0;              // times the frames on the stack were not as the code makes them
+    int failed[GUARD_COUNT] = {}; // runs of the tier a guard ended, per guard
+    int returns = 0;              // returns to frames of the exact tiers
+    bool declined = false;        // the tier did not compile the program
+    std::string why;              // and why
+};
+extern SpeculationStats speculation_stats;
+void reset_speculation_stats();
+
+// Whether the frames of the run at p, b and t are as the code makes them:
+// the tier may enter here.
+bool frames_fit(const Shape& shape);
+
+// Whether a run may move up to the tier here, in the middle: p a loop head
+// or the start of a routine, nothing pushed above the top frame, and every
+// frame below as the code makes it: each return address a return site of
+// the call that made the frame, each dynamic link the frame below with the
+// stack there as deep as the return site says, each static link a frame
+// of the routine's parent, and each var parameter's address (and each such
+// address waiting on the stack) below its frame.  (The header of a call
+// half made waits in its cells: the tier's CUP writes it again.)  The tier
+// then runs the top frame, and each below from its return site.
+bool loop_head_fits(const Shape& shape);
+
+// Runs the tier from the machine as it is (p at a resume point of the top
+// frame, or at the start of its routine, its frames checked).  True when
+// the run reached HLT: the registers, ir and the main program's cells are
+// then as the exact tiers leave them and the output has gone out.  False
+// when a guard failed: the machine is back at the checkpoint, the replay
+// of the input and output set up, for the exact tiers to go on.
+bool speculate(const OptimisedProgram& program, const Shape& shape);
+
+// The resume point of routine r that instruction p is (its start, from
+// the first instruction of the routine), or -1.
+int resume_entry(const Shape& shape, int r, std::int32_t p);

@@ -1,0 +1,475 @@
+// The optimising tier against the exact tiers: every program of the
+// end-to-end tests and a program for every
+// guard, forced to fail where the run is hot.  Whatever a caller can see
+// must be the same: the output bytes, how the run ended, the message, the
+// instruction, and the registers and cells: all of them after an error,
+// those up to t after HLT (a run the tier finishes shows no other cell).
+//
+// Linked with the traced build: its plain loop, with an instruction
+// budget, is the reference, and leaves out endless programs.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <random>
+#include <sstream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "driver/api.hpp"
+#include "vm/code.hpp"
+#include "vm/machine.hpp"
+#include "vm/speculation.hpp"
+
+namespace {
+
+constexpr std::uint64_t BUDGET = 3'000'000;
+
+struct Seen {
+    std::string out;
+    RunEnd end = RunEnd::halted;
+    std::string message;
+    std::int32_t pc = 0, p = 0, b = 0, t = 0;
+    Instruction ir{};
+    std::vector<std::int32_t> cells;
+};
+
+// A writer that takes `room` bytes and refuses the rest.
+struct Limited {
+    std::string bytes;
+    std::size_t room;
+};
+bool write_limited(void* context, const char* bytes, std::size_t n) {
+    auto* to = static_cast<Limited*>(context);
+    if (n > to->room - to->bytes.size()) return false;
+    to->bytes.append(bytes, n);
+    return true;
+}
+
+// A writer onto a descriptor (a device), as the process's own would write.
+bool write_descriptor(void* context, const char* bytes, std::size_t n) {
+    int fd = static_cast<int>(reinterpret_cast<std::intptr_t>(context));
+    while (n > 0) {
+        ssize_t k = ::write(fd, bytes, n);
+        if (k <= 0) return false;
+        bytes += k;
+        n -= static_cast<std::size_t>(k);
+    }
+    return true;
+}
+
+// The writer of a run: the limited sink, or descriptor `fd` when it is not -1.
+int writer_fd = -1;
+
+Seen run_on(Engine engine, std::string_view input, std::uint64_t budget = 0,
+            std::size_t room = std::size_t{1} << 30) {
+    Limited sink{{}, room};
+    RunOptions options;
+    options.encoding = Encoding::utf8;
+    options.input = view_reader(input);
+    options.output = writer_fd == -1
+                         ? Writer{write_limited, &sink}
+                         : Writer{write_descriptor, reinterpret_cast<void*>(std::intptr_t{writer_fd})};
+    options.engine = engine;
+    options.budget = budget;
+    RunResult r = run_program(options);
+    Seen seen;
+    seen.out = sink.bytes;
+    seen.end = r.end;
+    seen.message = r.message;
+    seen.pc = r.pc;
+    seen.p = p;
+    seen.b = b;
+    seen.t = t;
+    seen.ir = ir;
+    seen.cells.assign(s, s + STACK_SIZE);
+    return seen;
+}
+
+const char* engine_name(Engine e) {
+    switch (e) {
+    case Engine::standard: return "standard";
+    case Engine::tiered: return "tiered";
+    case Engine::interpreter: return "interpreter";
+    case Engine::native: return "native";
+    case Engine::optimising: return "optimising";
+    }
+    return "?";
+}
+
+// Whether `other` shows what `exact` shows; a failure says where not.
+bool agree(const Seen& exact, const Seen& other, const char* what) {
+    bool registers = exact.end == RunEnd::halted || exact.end == RunEnd::runtime_error;
+    std::size_t cells = exact.end == RunEnd::halted
+                            ? static_cast<std::size_t>(std::clamp(exact.t + 1, 0, STACK_SIZE))
+                            : exact.cells.size();
+    bool same = exact.out == other.out && exact.end == other.end &&
+                exact.message == other.message && exact.pc == other.pc &&
+                (!registers || (exact.p == other.p && exact.b == other.b && exact.t == other.t &&
+                                exact.ir.op == other.ir.op && exact.ir.l == other.ir.l &&
+                                exact.ir.a == other.ir.a)) &&
+                std::equal(exact.cells.begin(), exact.cells.begin() + static_cast<long>(cells),
+                           other.cells.begin());
+    EXPECT_TRUE(same) << what << "\nexact: end " << static_cast<int>(exact.end) << " pc "
+                      << exact.pc << " p " << exact.p << " b " << exact.b << " t " << exact.t
+                      << " " << exact.message << exact.out.size() << " bytes\nother: end "
+                      << static_cast<int>(other.end) << " pc " << other.pc << " p " << other.p
+                      << " b " << other.b << " t " << other.t << " " << other.message
+                      << other.out.size() << " bytes";
+    return same;
+}
+
+// Programs the optimising tier declined (not of the compiler's usual
+// shape), and programs it ran.
+int declined = 0;
+int entered = 0;
+// Runs the tiered engine moved up to the optimising tier, and those of
+// them that went on in frames the exact tiers made.
+int moved_up = 0;
+int returned = 0;
+
+// The tiered engine looks at every loop head and routine start from the
+// first_loops-th on (each test sets it), and waits for its compilation.
+[[maybe_unused]] const bool eager = [] {
+    tier_settings = TierSettings{0, 0, 0, 200, true};
+    return true;
+}();
+
+// Compiles `source` and runs it on the plain loop and on every engine;
+// false when the program did not compile or did not end within the budget.
+bool all_agree(const std::string& source, const std::string& input, const std::string& what,
+               std::size_t room = std::size_t{1} << 30) {
+    CompileOptions options;
+    options.encoding = Encoding::utf8;
+    if (compile_text(source, options).error != ErrorKind::none) return false;
+    Seen exact = run_on(Engine::interpreter, input, BUDGET, room);
+    if (exact.end == RunEnd::budget_spent) return false;
+    for (Engine e : {Engine::interpreter, Engine::native, Engine::optimising, Engine::standard}) {
+        reset_speculation_stats();
+        Seen other = run_on(e, input, 0, room);
+        if (e == Engine::optimising) {
+            declined += speculation_stats.declined ? 1 : 0;
+            entered += speculation_stats.entered > 0 ? 1 : 0;
+        }
+        if (!agree(exact, other, (what + " on " + engine_name(e)).c_str())) return true;
+    }
+    // The tiered engine, moving up at the first, second, ... loop head or
+    // routine start that allows it (the first is the main program's start).
+    for (int first : {0, 1, 2, 3, 5, 8, 13, 40}) {
+        tier_settings.first_loops = first;
+        reset_speculation_stats();
+        Seen other = run_on(Engine::tiered, input, 0, room);
+        moved_up += speculation_stats.entered > 0 ? 1 : 0;
+        returned += speculation_stats.returns > 0 ? 1 : 0;
+        if (!agree(exact, other, (what + " on tiered from " + std::to_string(first)).c_str()))
+            return true;
+    }
+    return true;
+}
+
+// The programs and inputs of the end-to-end tests (the sections of their
+// files, split as split-file splits them).
+std::map<std::string, std::string> e2e_files() {
+    std::map<std::string, std::string> files;
+    namespace fs = std::filesystem;
+    for (const auto& entry :
+         fs::recursive_directory_iterator(std::string(TSUMIKI_SOURCE_DIR) + "/tests/e2e")) {
+        if (entry.path().extension() != ".test") continue;
+        std::ifstream in(entry.path(), std::ios::binary);
+        std::stringstream text;
+        text << in.rdbuf();
+        std::string all = text.str();
+        std::string name;
+        std::size_t at = 0;
+        std::string prefix = entry.path().string() + ":";
+        while (at < all.size()) {
+            std::size_t end = all.find('\n', at);
+            if (end == std::string::npos) end = all.size();
+            std::string line = all.substr(at, end - at);
+            if (line.rfind("#--- ", 0) == 0) {
+                name = prefix + line.substr(5);
+                files[name];
+            } else if (!name.empty()) {
+                files[name] += line + "\n";
+            }
+            at = end + 1;
+        }
+    }
+    return files;
+}
+
+} // namespace
+
+TEST(Speculation, EveryEndToEndProgramRunsAsOnTheExactTiers) {
+    auto files = e2e_files();
+    int compared = 0;
+    for (const auto& [name, text] : files) {
+        if (name.size() < 4 || name.compare(name.size() - 4, 4, ".tsu") != 0) continue;
+        std::string stem = name.substr(0, name.size() - 4);
+        auto input = files.find(stem + ".in");
+        if (all_agree(text, input == files.end() ? "" : input->second, name)) ++compared;
+    }
+    // A few are hostile on purpose (a main program that calls itself, more
+    // arguments than parameters, arrays with no cells or too many): left
+    // to the exact tiers.
+    EXPECT_GT(compared, 100);
+    EXPECT_GT(entered, 100);
+    EXPECT_LT(declined, 12);
+    EXPECT_GT(moved_up, 350);
+    EXPECT_GT(returned, 100);
+}
+
+namespace {
+
+// Runs `source` on the fast loop (the reference, for programs too long for
+// the plain loop), the native tier and the optimising tier; true when all
+// agree and the optimising tier's runs ended as `expected` says: that
+// guard failed once, or none (GUARD_NONE).
+void guard_fails(const std::string& source, const std::string& input, Guard expected,
+                 std::size_t room = std::size_t{1} << 30) {
+    CompileOptions options;
+    options.encoding = Encoding::utf8;
+    ASSERT_EQ(compile_text(source, options).error, ErrorKind::none);
+    Seen exact = run_on(Engine::interpreter, input, 0, room);
+    agree(exact, run_on(Engine::native, input, 0, room), "native");
+    reset_speculation_stats();
+    Seen optimised = run_on(Engine::optimising, input, 0, room);
+    agree(exact, optimised, "optimising");
+    EXPECT_FALSE(speculation_stats.declined) << speculation_stats.why;
+    EXPECT_EQ(speculation_stats.entered, 1);
+    for (int g = GUARD_NONE + 1; g < GUARD_COUNT; ++g)
+        EXPECT_EQ(speculation_stats.failed[g], g == expected ? 1 : 0) << guard_name(static_cast<Guard>(g));
+    // Moved up in the middle, the same guard fails, and the native tier
+    // goes on from where the run moved up.
+    for (int first : {0, 3, 1000}) {
+        tier_settings.first_loops = first;
+        reset_speculation_stats();
+        agree(exact, run_on(Engine::tiered, input, 0, room), "tiered");
+        EXPECT_EQ(speculation_stats.entered, 1);
+        for (int g = GUARD_NONE + 1; g < GUARD_COUNT; ++g)
+            EXPECT_EQ(speculation_stats.failed[g], g == expected ? 1 : 0)
+                << "tiered from " << first << ": " << guard_name(static_cast<Guard>(g));
+    }
+}
+
+} // namespace
+
+// An index outside its array on the millionth time round a loop: the cell
+// it reaches is another variable's, as the exact tiers make it.
+TEST(Speculation, AnIndexOutOfBoundsOnTheMillionthIteration) {
+    guard_fails(R"(program p;
+var i, s, a[0..9], b;
+begin
+  i := 0; s := 0; b := 5;
+  while i < 1000000 do
+  begin
+    a[i - i div 10 * 10] := i;
+    s := s + a[i - i div 10 * 10];
+    if i - i div 250000 * 250000 = 0 then write(s);
+    if i = 999999 then a[i - 999989] := 42;
+    i := i + 1
+  end;
+  write(s);
+  write(b)
+end.
+)",
+                "", GUARD_BOUNDS);
+}
+
+// A var parameter aimed at the loop variable: no guard, the variable lives
+// in its cell.  Aimed at it through an index past its array: the bounds.
+TEST(Speculation, AVarParameterAimedAtALoopVariable) {
+    const char* program = R"(program p;
+var k, a[1..3], i, s;
+procedure bump(var x);
+begin x := x + 1 end;
+begin
+  read(k);
+  i := 0; s := 0;
+  while i < 200000 do
+  begin
+    s := s + i;
+    bump(i);
+    if i = 199990 then bump(a[k])
+  end;
+  write(s);
+  write(i)
+end.
+)";
+    guard_fails(program, "3", GUARD_NONE);
+    guard_fails(program, "4", GUARD_BOUNDS); // a[4] is the cell of i
+    guard_fails(program, "0", GUARD_BOUNDS); // a[0] that of k
+}
+
+// The loop's own variable stepped only through a var parameter, two frames
+// down, and a division by zero late in the loop: after the guard fails, the
+// replay makes the same output and stops with the same cells.
+TEST(Speculation, ALoopVariableSteppedThroughAVarParameter) {
+    guard_fails(R"(program p;
+var i, s, d;
+procedure step(var x, by);
+  procedure again(var y, n);
+  begin
+    if n > 1 then again(y, n - 1) else y := y + by
+  end;
+begin again(x, 2) end;
+begin
+  read(d);
+  i := 0; s := 0;
+  while i < 300000 do
+  begin
+    s := s + i;
+    if i - i div 100000 * 100000 = 0 then write(s);
+    step(i, 1);
+    if i = 299999 then s := s div d
+  end;
+  write(s);
+  write(i)
+end.
+)",
+                "0", GUARD_DIVISION);
+}
+
+// A division by zero thirty calls deep, after a thousand calls that were not.
+TEST(Speculation, ADivisionByZeroDeepInARecursion) {
+    guard_fails(R"(program p;
+var i, s;
+function f(n, d);
+begin
+  if n = 0 then f := 100 div (d - 30)
+  else f := f(n - 1, d) + 1
+end;
+begin
+  i := 0; s := 0;
+  while i < 1000 do
+  begin
+    s := s + f(20, 35);
+    i := i + 1
+  end;
+  write(s);
+  write(f(30, 30))
+end.
+)",
+                "", GUARD_DIVISION);
+}
+
+// Deeper and deeper recursion from a loop, until the stack is full.
+TEST(Speculation, AStackOverflowInAHotLoop) {
+    guard_fails(R"(program p;
+var i;
+function depth(n);
+begin
+  if n = 0 then depth := 0 else depth := depth(n - 1) + 1
+end;
+begin
+  i := 0;
+  while i < 400 do
+  begin
+    write(depth(i));
+    i := i + 1
+  end
+end.
+)",
+                "", GUARD_STACK);
+}
+
+// A read that finds no number, after a long loop and a read that did.
+TEST(Speculation, AFailedReadAfterHotCode) {
+    guard_fails(R"(program p;
+var i, s, x;
+begin
+  read(x);
+  i := 0; s := 0;
+  while i < 300000 do
+  begin
+    s := s + i * x;
+    i := i + 1
+  end;
+  write(s);
+  read(x);
+  write(x)
+end.
+)",
+                "7", GUARD_READ);
+}
+
+// The writer takes the first buffers of a long loop's output, then no more.
+TEST(Speculation, OutputToAFullDeviceDuringAHotLoop) {
+    guard_fails(R"(program p;
+var i;
+begin
+  i := 0;
+  while i < 100000 do
+  begin
+    write(i * 7);
+    i := i + 1
+  end
+end.
+)",
+                "", GUARD_ENDED, 150000);
+}
+
+// The same loop writing to a full device: the first buffer of output is
+// refused, and every engine ends with the same message, registers and cells.
+TEST(Speculation, OutputToDevFullDuringAHotLoop) {
+    writer_fd = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
+    ASSERT_NE(writer_fd, -1) << "no /dev/full";
+    guard_fails(R"(program p;
+var i, s;
+begin
+  i := 0; s := 0;
+  while i < 100000 do
+  begin
+    s := s + i;
+    write(i * 7);
+    i := i + 1
+  end;
+  write(s)
+end.
+)",
+                "", GUARD_ENDED);
+    ::close(writer_fd);
+    writer_fd = -1;
+}
+
+// A function whose result is set on one path only, inlined in a loop: the
+// run that takes the other path returns what the cell held before.
+TEST(Speculation, AReadOfACellWithNoValueYet) {
+    guard_fails(R"(program p;
+var i, s;
+function pick(n);
+begin
+  if n > 0 then pick := n
+end;
+begin
+  i := 10000; s := 0;
+  while i >= 0 do
+  begin
+    s := s + pick(i);
+    i := i - 1
+  end;
+  write(s)
+end.
+)",
+                "", GUARD_UNSET);
+}
+
+// Constant indices far outside their array, up to the ends of the
+// numbers: the guard fails where the translator would otherwise have to
+// add the index to the array's first cell.
+TEST(Speculation, ConstantIndicesFarOutsideTheirArray) {
+    for (const char* index : {"2147483647", "-2147483647", "10", "-1", "1000"}) {
+        std::string source = std::string("program p;\nvar a[0..9], b;\nbegin\n  b := 1;\n  write(b);\n"
+                                         "  write(a[") +
+                             index + "]);\n  a[" + index + "] := 5;\n  write(b)\nend.\n";
+        EXPECT_TRUE(all_agree(source, "", index)) << index;
+    }
+}
