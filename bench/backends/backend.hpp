@@ -1,0 +1,32 @@
+// A backend of the experiment: compiles a Program (program.hpp) in this
+// process to a callable main routine (runtime.hpp).
+#pragma once
+#include <memory>
+#include <string>
+
+#include "program.hpp"
+#include "runtime.hpp"
+
+namespace backends {
+
+struct Compiled {
+    MainFn main = nullptr;
+    std::shared_ptr<void> owner; // keeps the code alive
+};
+
+class Backend {
+public:
+    virtual ~Backend() = default;
+    virtual std::string name() const = 0;
+    // Builds the program's functions through the backend's API, optimises
+    // them and makes machine code; throws std::runtime_error on a failure.
+    virtual Compiled compile(const Program& p) = 0;
+};
+
+// LLVM's ORC LLJIT, the standard pass pipeline at -O`level` (1 or 2) and
+// the code generator at the matching level.
+std::unique_ptr<Backend> make_llvm(int level);
+// libgccjit at -O`level`.
+std::unique_ptr<Backend> make_gccjit(int level);
+
+} // namespace backends

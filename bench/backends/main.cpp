@@ -1,0 +1,160 @@
+// Measures the backends in one process: for each program and backend, the
+// compile time (building the IR, optimising, making machine code that can
+// be called) and the run time of the compiled main routine, medians with
+// std::chrono::steady_clock, each run's output checked against the
+// program's expected bytes.  Prints a Markdown table.
+//
+//   tsumiki-backends [--bench DIR] [--runs N] [--statements N] [--only PROGRAM]
+//   tsumiki-backends --faults     the guard programs must fail their guards
+//   tsumiki-backends --source N   prints the straight-line program's source
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "backend.hpp"
+
+using namespace backends;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double ms_since(Clock::time_point t0) {
+    return std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
+}
+
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    std::size_t n = v.size();
+    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+
+struct Options {
+    std::string bench = "bench/programs";
+    int runs = 5;
+    int statements = 1000;
+    std::string only;
+};
+
+std::vector<std::unique_ptr<Backend>> all_backends() {
+    std::vector<std::unique_ptr<Backend>> v;
+    v.push_back(make_llvm(1));
+    v.push_back(make_llvm(2));
+    v.push_back(make_gccjit(1));
+    v.push_back(make_gccjit(2));
+    return v;
+}
+
+// One row: compiles `runs` times, runs the last code `runs` times; false
+// when any run's output or guard was wrong.
+bool measure(Backend& be, const Program& p, int runs, bool run_it) {
+    std::vector<double> compile, run;
+    Compiled code;
+    for (int k = 0; k < runs; ++k) {
+        auto t0 = Clock::now();
+        code = be.compile(p);
+        compile.push_back(ms_since(t0));
+    }
+    bool ok = true;
+    Run r;
+    for (int k = 0; k < (run_it ? runs : 1); ++k) {
+        auto t0 = Clock::now();
+        std::int32_t guard = run_compiled(code.main, r, p.input);
+        run.push_back(ms_since(t0));
+        if (guard != 0 || r.output != p.expected) ok = false;
+    }
+    std::printf("| %s | %s | %.2f | %.2f | %.2f | %s |\n", p.name.c_str(), be.name().c_str(), median(compile),
+                *std::min_element(compile.begin(), compile.end()), median(run), ok ? "ok" : "WRONG");
+    std::fflush(stdout);
+    return ok;
+}
+
+bool faults() {
+    bool ok = true;
+    auto backends = all_backends();
+    struct Case {
+        Program p;
+        Guard g;
+    };
+    std::vector<Case> cases;
+    cases.push_back({index_fault_program(), GUARD_INDEX});
+    cases.push_back({stack_fault_program(), GUARD_STACK});
+    Program reads = straight_program(10);
+    reads.input = "3\n5\n"; // one number short
+    reads.expected = "";
+    cases.push_back({reads, GUARD_SERVICE});
+    for (auto& be : backends) {
+        for (const Case& c : cases) {
+            Run r;
+            std::int32_t guard = run_compiled(be->compile(c.p).main, r, c.p.input);
+            bool right = guard == c.g && r.output == c.p.expected;
+            std::printf("%s %s: guard %d, %zu bytes written: %s\n", be->name().c_str(), c.p.name.c_str(), guard,
+                        r.output.size(), right ? "ok" : "WRONG");
+            ok = ok && right;
+        }
+    }
+    return ok;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    Options o;
+    for (int k = 1; k < argc; ++k) {
+        auto arg = [&] {
+            if (k + 1 >= argc) {
+                std::fprintf(stderr, "%s needs a value\n", argv[k]);
+                std::exit(2);
+            }
+            return std::string(argv[++k]);
+        };
+        if (!std::strcmp(argv[k], "--bench"))
+            o.bench = arg();
+        else if (!std::strcmp(argv[k], "--runs"))
+            o.runs = std::max(1, std::atoi(arg().c_str()));
+        else if (!std::strcmp(argv[k], "--statements"))
+            o.statements = std::max(1, std::atoi(arg().c_str()));
+        else if (!std::strcmp(argv[k], "--only"))
+            o.only = arg();
+        else if (!std::strcmp(argv[k], "--source")) {
+            std::fputs(straight_source(std::max(1, std::atoi(arg().c_str()))).c_str(), stdout);
+            return 0;
+        } else if (!std::strcmp(argv[k], "--faults")) {
+            try {
+                return faults() ? 0 : 1;
+            } catch (const std::exception& e) {
+                std::fprintf(stderr, "%s\n", e.what());
+                return 1;
+            }
+        } else {
+            std::fprintf(stderr, "usage: %s [--bench DIR] [--runs N] [--statements N] [--only PROGRAM] | "
+                                 "--faults | --source N\n", argv[0]);
+            return 2;
+        }
+    }
+    try {
+        auto t0 = Clock::now();
+        auto backends = all_backends();
+        std::printf("backends set up (LLVM's targets and two LLJITs) in %.2f ms\n\n", ms_since(t0));
+        std::vector<Program> programs = {loops_program(o.bench), matrix_program(o.bench), fib_program(o.bench),
+                                         straight_program(o.statements)};
+        std::printf("| program | backend | compile ms (median) | compile ms (min) | run ms (median) | output |\n");
+        std::printf("|---|---|---:|---:|---:|---|\n");
+        bool ok = true;
+        for (const Program& p : programs) {
+            if (!o.only.empty() && p.name != o.only) continue;
+            for (auto& be : backends)
+                ok = measure(*be, p, o.runs, p.name != "straight") && ok;
+        }
+        return ok ? 0 : 1;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "%s\n", e.what());
+        return 1;
+    }
+}
