@@ -4,6 +4,7 @@
 // block that calls the exit service.  Optimised with the new pass
 // manager's default pipeline, compiled by ORC's LLJIT.
 #include <atomic>
+#include <cstdlib>
 #include <stdexcept>
 
 #include <llvm/ExecutionEngine/Orc/ExecutionUtils.h>
@@ -306,6 +307,8 @@ public:
         raw_string_ostream os(problems);
         if (verifyModule(*module, &os)) throw std::runtime_error("bad IR: " + os.str());
         optimise(*module);
+        // BACKENDS_DUMP_IR=1 shows the optimised IR on stderr.
+        if (const char* dump = std::getenv("BACKENDS_DUMP_IR"); dump && *dump == '1') module->print(errs(), nullptr);
 
         // A library of its own for each compilation, so that the names of
         // one program never meet another's.
@@ -330,7 +333,13 @@ private:
         FunctionAnalysisManager fam;
         CGSCCAnalysisManager cgam;
         ModuleAnalysisManager mam;
-        PassBuilder pb(tm_.get());
+        // As a C compiler sets them: unrolling and the vectorisers at -O2,
+        // none of them at -O1.
+        PipelineTuningOptions tuning;
+        tuning.LoopUnrolling = level_ >= 2;
+        tuning.LoopVectorization = level_ >= 2;
+        tuning.SLPVectorization = level_ >= 2;
+        PassBuilder pb(tm_.get(), tuning);
         pb.registerModuleAnalyses(mam);
         pb.registerCGSCCAnalyses(cgam);
         pb.registerFunctionAnalyses(fam);
