@@ -1,14 +1,16 @@
 // Measures the backends in one process: for each program and backend, the
 // compile time (building the IR, optimising, making machine code that can
-// be called) and the run time of the compiled main routine, medians with
-// std::chrono::steady_clock, each run's output checked against the
-// program's expected bytes.  Prints a Markdown table.
+// be called) and the run time of the compiled main routine, medians of
+// std::chrono::steady_clock's time and of the CPU time (getrusage, the
+// children's included), each run's output checked against the program's
+// expected bytes.  Prints a Markdown table.
 //
 //   tsumiki-backends [--bench DIR] [--runs N] [--statements N] [--only PROGRAM]
 //   tsumiki-backends --faults     the guard programs must fail their guards
 //   tsumiki-backends --source N   prints the straight-line program's source
 #include <algorithm>
 #include <chrono>
+#include <sys/resource.h>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -27,6 +29,18 @@ using Clock = std::chrono::steady_clock;
 
 double ms_since(Clock::time_point t0) {
     return std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
+}
+
+// CPU time of this process and of the children it waited for (libgccjit
+// runs the assembler and the linker as processes), in ms.
+double cpu_ms() {
+    double ms = 0;
+    for (int who : {RUSAGE_SELF, RUSAGE_CHILDREN}) {
+        rusage u{};
+        getrusage(who, &u);
+        ms += (u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1e3 + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e3;
+    }
+    return ms;
 }
 
 double median(std::vector<double> v) {
@@ -54,23 +68,28 @@ std::vector<std::unique_ptr<Backend>> all_backends() {
 // One row: compiles `runs` times, runs the last code `runs` times; false
 // when any run's output or guard was wrong.
 bool measure(Backend& be, const Program& p, int runs, bool run_it) {
-    std::vector<double> compile, run;
+    std::vector<double> compile, compile_cpu, run, run_cpu;
     Compiled code;
     for (int k = 0; k < runs; ++k) {
+        double c0 = cpu_ms();
         auto t0 = Clock::now();
         code = be.compile(p);
         compile.push_back(ms_since(t0));
+        compile_cpu.push_back(cpu_ms() - c0);
     }
     bool ok = true;
     Run r;
     for (int k = 0; k < (run_it ? runs : 1); ++k) {
+        double c0 = cpu_ms();
         auto t0 = Clock::now();
         std::int32_t guard = run_compiled(code.main, r, p.input);
         run.push_back(ms_since(t0));
+        run_cpu.push_back(cpu_ms() - c0);
         if (guard != 0 || r.output != p.expected) ok = false;
     }
-    std::printf("| %s | %s | %.2f | %.2f | %.2f | %s |\n", p.name.c_str(), be.name().c_str(), median(compile),
-                *std::min_element(compile.begin(), compile.end()), median(run), ok ? "ok" : "WRONG");
+    std::printf("| %s | %s | %.1f | %.1f | %.1f | %.2f | %.2f | %s |\n", p.name.c_str(), be.name().c_str(),
+                median(compile), *std::min_element(compile.begin(), compile.end()), median(compile_cpu),
+                median(run), median(run_cpu), ok ? "ok" : "WRONG");
     std::fflush(stdout);
     return ok;
 }
@@ -144,8 +163,8 @@ int main(int argc, char** argv) {
         std::printf("backends set up (LLVM's targets and two LLJITs) in %.2f ms\n\n", ms_since(t0));
         std::vector<Program> programs = {loops_program(o.bench), matrix_program(o.bench), fib_program(o.bench),
                                          straight_program(o.statements)};
-        std::printf("| program | backend | compile ms (median) | compile ms (min) | run ms (median) | output |\n");
-        std::printf("|---|---|---:|---:|---:|---|\n");
+        std::printf("| program | backend | compile ms | compile ms (min) | compile CPU ms | run ms | run CPU ms | output |\n");
+        std::printf("|---|---|---:|---:|---:|---:|---:|---|\n");
         bool ok = true;
         for (const Program& p : programs) {
             if (!o.only.empty() && p.name != o.only) continue;
