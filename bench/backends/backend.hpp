@@ -12,6 +12,10 @@ namespace backends {
 struct Compiled {
     MainFn main = nullptr;
     std::shared_ptr<void> owner; // keeps the code alive
+    // Wall time in ms of building the IR, of optimising it and of making
+    // machine code (libgccjit does the last two in one call: all in
+    // `codegen`).
+    double build_ms = 0, optimise_ms = 0, codegen_ms = 0;
 };
 
 class Backend {

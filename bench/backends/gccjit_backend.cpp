@@ -4,6 +4,7 @@
 // in memory by gcc_jit_context_compile at -O1 or -O2.
 #include <libgccjit.h>
 
+#include <chrono>
 #include <cstdio>
 #include <stdexcept>
 
@@ -328,11 +329,15 @@ public:
     std::string name() const override { return "libgccjit -O" + std::to_string(level_); }
 
     Compiled compile(const Program& p) override {
+        using Clock = std::chrono::steady_clock;
+        auto t0 = Clock::now();
         gcc_jit_context* c = gcc_jit_context_acquire();
         gcc_jit_context_set_int_option(c, GCC_JIT_INT_OPTION_OPTIMIZATION_LEVEL, level_);
         gcc_jit_context_add_command_line_option(c, "-fwrapv");
         Emitter(p, c).emit();
+        auto t1 = Clock::now();
         gcc_jit_result* result = gcc_jit_context_compile(c);
+        auto t2 = Clock::now();
         if (!result) {
             const char* why = gcc_jit_context_get_first_error(c);
             std::string message = why ? why : "unknown error";
@@ -341,6 +346,8 @@ public:
         }
         gcc_jit_context_release(c);
         Compiled out;
+        out.build_ms = std::chrono::duration<double, std::milli>(t1 - t0).count();
+        out.codegen_ms = std::chrono::duration<double, std::milli>(t2 - t1).count();
         out.main = reinterpret_cast<MainFn>(gcc_jit_result_get_code(result, "program_main"));
         out.owner = std::shared_ptr<void>(result, [](void* r) {
             gcc_jit_result_release(static_cast<gcc_jit_result*>(r));

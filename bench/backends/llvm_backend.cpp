@@ -4,6 +4,7 @@
 // block that calls the exit service.  Optimised with the new pass
 // manager's default pipeline, compiled by ORC's LLJIT.
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <stdexcept>
 
@@ -298,6 +299,11 @@ public:
     std::string name() const override { return "LLVM ORC -O" + std::to_string(level_); }
 
     Compiled compile(const Program& p) override {
+        using Clock = std::chrono::steady_clock;
+        auto ms = [](Clock::time_point a, Clock::time_point b) {
+            return std::chrono::duration<double, std::milli>(b - a).count();
+        };
+        auto t0 = Clock::now();
         auto context = std::make_unique<LLVMContext>();
         auto module = std::make_unique<Module>(p.name, *context);
         module->setDataLayout(jit_->getDataLayout());
@@ -306,7 +312,9 @@ public:
         std::string problems;
         raw_string_ostream os(problems);
         if (verifyModule(*module, &os)) throw std::runtime_error("bad IR: " + os.str());
+        auto t1 = Clock::now();
         optimise(*module);
+        auto t2 = Clock::now();
         // BACKENDS_DUMP_IR=1 shows the optimised IR on stderr.
         if (const char* dump = std::getenv("BACKENDS_DUMP_IR"); dump && *dump == '1') module->print(errs(), nullptr);
 
@@ -324,6 +332,9 @@ public:
         auto symbol = take(jit_->lookup(lib, "program_main"), "lookup");
         Compiled c;
         c.main = reinterpret_cast<MainFn>(symbol.getAddress());
+        c.build_ms = ms(t0, t1);
+        c.optimise_ms = ms(t1, t2);
+        c.codegen_ms = ms(t2, Clock::now());
         return c; // the code lives as long as the LLJIT
     }
 

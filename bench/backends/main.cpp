@@ -8,6 +8,7 @@
 //   tsumiki-backends [--bench DIR] [--runs N] [--statements N] [--only PROGRAM]
 //   tsumiki-backends --faults     the guard programs must fail their guards
 //   tsumiki-backends --source N   prints the straight-line program's source
+//   tsumiki-backends --chain-source N   the same for its chained form
 #include <algorithm>
 #include <chrono>
 #include <sys/resource.h>
@@ -68,7 +69,7 @@ std::vector<std::unique_ptr<Backend>> all_backends() {
 // One row: compiles `runs` times, runs the last code `runs` times; false
 // when any run's output or guard was wrong.
 bool measure(Backend& be, const Program& p, int runs, bool run_it) {
-    std::vector<double> compile, compile_cpu, run, run_cpu;
+    std::vector<double> compile, compile_cpu, run, run_cpu, build, optimise, codegen;
     Compiled code;
     for (int k = 0; k < runs; ++k) {
         double c0 = cpu_ms();
@@ -76,6 +77,9 @@ bool measure(Backend& be, const Program& p, int runs, bool run_it) {
         code = be.compile(p);
         compile.push_back(ms_since(t0));
         compile_cpu.push_back(cpu_ms() - c0);
+        build.push_back(code.build_ms);
+        optimise.push_back(code.optimise_ms);
+        codegen.push_back(code.codegen_ms);
     }
     bool ok = true;
     Run r;
@@ -87,9 +91,10 @@ bool measure(Backend& be, const Program& p, int runs, bool run_it) {
         run_cpu.push_back(cpu_ms() - c0);
         if (guard != 0 || r.output != p.expected) ok = false;
     }
-    std::printf("| %s | %s | %.1f | %.1f | %.1f | %.2f | %.2f | %s |\n", p.name.c_str(), be.name().c_str(),
-                median(compile), *std::min_element(compile.begin(), compile.end()), median(compile_cpu),
-                median(run), median(run_cpu), ok ? "ok" : "WRONG");
+    std::printf("| %s | %s | %.1f | %.1f | %.1f | %.1f / %.1f / %.1f | %.2f | %.2f | %s |\n", p.name.c_str(),
+                be.name().c_str(), median(compile), *std::min_element(compile.begin(), compile.end()),
+                median(compile_cpu), median(build), median(optimise), median(codegen), median(run), median(run_cpu),
+                ok ? "ok" : "WRONG");
     std::fflush(stdout);
     return ok;
 }
@@ -144,6 +149,9 @@ int main(int argc, char** argv) {
         else if (!std::strcmp(argv[k], "--source")) {
             std::fputs(straight_source(std::max(1, std::atoi(arg().c_str()))).c_str(), stdout);
             return 0;
+        } else if (!std::strcmp(argv[k], "--chain-source")) {
+            std::fputs(straight_source(std::max(1, std::atoi(arg().c_str())), true).c_str(), stdout);
+            return 0;
         } else if (!std::strcmp(argv[k], "--faults")) {
             try {
                 return faults() ? 0 : 1;
@@ -153,7 +161,7 @@ int main(int argc, char** argv) {
             }
         } else {
             std::fprintf(stderr, "usage: %s [--bench DIR] [--runs N] [--statements N] [--only PROGRAM] | "
-                                 "--faults | --source N\n", argv[0]);
+                                 "--faults | --source N | --chain-source N\n", argv[0]);
             return 2;
         }
     }
@@ -162,14 +170,14 @@ int main(int argc, char** argv) {
         auto backends = all_backends();
         std::printf("backends set up (LLVM's targets and two LLJITs) in %.2f ms\n\n", ms_since(t0));
         std::vector<Program> programs = {loops_program(o.bench), matrix_program(o.bench), fib_program(o.bench),
-                                         straight_program(o.statements)};
-        std::printf("| program | backend | compile ms | compile ms (min) | compile CPU ms | run ms | run CPU ms | output |\n");
-        std::printf("|---|---|---:|---:|---:|---:|---:|---|\n");
+                                         straight_program(o.statements), straight_program(o.statements, true)};
+        std::printf("| program | backend | compile ms | compile ms (min) | compile CPU ms | build / optimise / codegen ms | run ms | run CPU ms | output |\n");
+        std::printf("|---|---|---:|---:|---:|---:|---:|---:|---|\n");
         bool ok = true;
         for (const Program& p : programs) {
             if (!o.only.empty() && p.name != o.only) continue;
             for (auto& be : backends)
-                ok = measure(*be, p, o.runs, p.name != "straight") && ok;
+                ok = measure(*be, p, o.runs, p.name != "straight" && p.name != "chain") && ok;
         }
         return ok ? 0 : 1;
     } catch (const std::exception& e) {

@@ -271,9 +271,9 @@ std::int32_t straight_constant(int k) { return 2 + k % 97; }
 
 } // namespace
 
-Program straight_program(int statements) {
+Program straight_program(int statements, bool chain) {
     Program p;
-    p.name = "straight";
+    p.name = chain ? "chain" : "straight";
     p.input = "3\n5\n7\n";
     Builder b(p);
     enum { a, bb, c, d };
@@ -284,8 +284,15 @@ Program straight_program(int statements) {
     std::uint32_t expect = 0;
     for (int k = 0; k < statements; ++k) {
         std::int32_t K = straight_constant(k);
-        body.push_back(b.assign(d, b.add(b.sub(b.add(b.v(d), b.mul(b.v(a), b.c(K))), b.v(bb)), b.v(c))));
-        expect = expect + 3u * static_cast<std::uint32_t>(K) - 5u + 7u;
+        if (chain) {
+            // d := d * a + K - b * c
+            body.push_back(b.assign(d, b.sub(b.add(b.mul(b.v(d), b.v(a)), b.c(K)), b.mul(b.v(bb), b.v(c)))));
+            expect = expect * 3u + static_cast<std::uint32_t>(K) - 35u;
+        } else {
+            // d := d + a * K - b + c
+            body.push_back(b.assign(d, b.add(b.sub(b.add(b.v(d), b.mul(b.v(a), b.c(K))), b.v(bb)), b.v(c))));
+            expect = expect + 3u * static_cast<std::uint32_t>(K) - 5u + 7u;
+        }
     }
     body.push_back(b.write(b.v(d)));
     b.body(m, std::move(body));
@@ -293,10 +300,12 @@ Program straight_program(int statements) {
     return p;
 }
 
-std::string straight_source(int statements) {
+std::string straight_source(int statements, bool chain) {
     std::string s = "program straight;\nvar a, b, c, d;\nbegin\n  read(a);\n  read(b);\n  read(c);\n  d := 0;\n";
-    for (int k = 0; k < statements; ++k)
-        s += "  d := d + a * " + std::to_string(straight_constant(k)) + " - b + c;\n";
+    for (int k = 0; k < statements; ++k) {
+        std::string K = std::to_string(straight_constant(k));
+        s += chain ? "  d := d * a + " + K + " - b * c;\n" : "  d := d + a * " + K + " - b + c;\n";
+    }
     s += "  write(d)\nend.\n";
     return s;
 }

@@ -79,11 +79,13 @@ struct Program {
 // The programs of the experiment: bench/programs' loops, matrix and fib,
 // and `straight`, a main program of `statements` statements
 // `d := d + a * K - b + c` (ten stack instructions each) after reading a,
-// b and c.  `bench_dir` is bench/programs, where the expected outputs are.
+// b and c, or with `chain`, statements `d := d * a + K - b * c`, which no
+// reassociation can fold into a few.  `bench_dir` is bench/programs,
+// where the expected outputs are.
 Program loops_program(const std::string& bench_dir);
 Program matrix_program(const std::string& bench_dir);
 Program fib_program(const std::string& bench_dir);
-Program straight_program(int statements);
+Program straight_program(int statements, bool chain = false);
 
 // Programs that must fail a guard: an index past its array on the last
 // round of a long loop, and a recursion too deep for the stack.  Their
@@ -91,8 +93,7 @@ Program straight_program(int statements);
 Program index_fault_program();
 Program stack_fault_program();
 
-// The same program as source text of the language (for the straight-line
-// program, which bench/programs does not have).
-std::string straight_source(int statements);
+// The straight-line program as source text of the language.
+std::string straight_source(int statements, bool chain = false);
 
 } // namespace backends

@@ -93,14 +93,15 @@ def main():
             c = f"{twin(os.path.join(a.twins, 'bench-c-' + name), a.runs) - null_twin:.1f}"
         print(f"| {name} | {count} | {compile_ms:.2f} | {cpu:.1f} | {estimate:.1f} | {c} |")
         sys.stdout.flush()
-    with tempfile.TemporaryDirectory() as d:
-        source = os.path.join(d, "straight.tsu")
-        with open(source, "wb") as f:
-            f.write(subprocess.run([a.backends, "--source", str(a.statements)], check=True,
-                                   capture_output=True).stdout)
-        count, compile_ms, cpu = tier(a.tsumiki, source, b"3\n5\n7\n", None, a.runs)
-        print(f"| straight | {count} | {compile_ms:.2f} | {cpu:.1f} | | |")
-
+    for name, option in [("straight", "--source"), ("chain", "--chain-source")]:
+        with tempfile.TemporaryDirectory() as d:
+            source = os.path.join(d, name + ".tsu")
+            with open(source, "wb") as f:
+                f.write(subprocess.run([a.backends, option, str(a.statements)], check=True,
+                                       capture_output=True).stdout)
+            count, compile_ms, cpu = tier(a.tsumiki, source, b"3\n5\n7\n", None, a.runs)
+            print(f"| {name} | {count} | {compile_ms:.2f} | {cpu:.1f} | | |")
+            sys.stdout.flush()
 
 if __name__ == "__main__":
     main()
