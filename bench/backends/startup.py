@@ -4,8 +4,10 @@
     bench/backends/startup.py build/backends [--runs 50]
 
 Runs null-plain, null-llvm and null-gccjit (the same empty main, the last
-two linked with libLLVM-14 and libgccjit) `runs` times each, interleaved,
-and prints the median wall and CPU time of each in ms.
+two linked with libLLVM-14 and libgccjit), and tsumiki-backends with
+libLLVM-14 and with LLVM's static libraries (both with libgccjit), doing
+nothing but print one line, `runs` times each, interleaved, and prints the
+median wall and CPU time of each in ms.
 """
 import argparse
 import os
@@ -19,13 +21,16 @@ def main():
     ap.add_argument("build")
     ap.add_argument("--runs", type=int, default=50)
     a = ap.parse_args()
-    names = ["null-plain", "null-llvm", "null-gccjit"]
+    names = ["null-plain", "null-llvm", "null-gccjit", "tsumiki-backends", "tsumiki-backends-static"]
     wall = {n: [] for n in names}
     cpu = {n: [] for n in names}
     for _ in range(a.runs):
         for n in names:
+            argv = [os.path.join(a.build, n)]
+            if n.startswith("tsumiki"):
+                argv += ["--source", "1"]
             t0 = time.monotonic()
-            proc = subprocess.Popen([os.path.join(a.build, n)])
+            proc = subprocess.Popen(argv, stdout=subprocess.DEVNULL)
             _, _, usage = os.wait4(proc.pid, 0)
             wall[n].append((time.monotonic() - t0) * 1000)
             cpu[n].append((usage.ru_utime + usage.ru_stime) * 1000)
