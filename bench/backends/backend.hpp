@@ -27,10 +27,17 @@ public:
     virtual Compiled compile(const Program& p) = 0;
 };
 
+// How the main routine is made.  Plain: its arrays are locals of its own,
+// and it starts only at its beginning.  Resumable, as the tiered engine
+// needs it: its arrays live in the machine's stack (where addresses reach
+// them), and it can start at the head of any of its loops, its variables
+// taken from the stack.
+enum class Form { Plain, Resumable };
+
 // LLVM's ORC LLJIT, the standard pass pipeline at -O`level` (1 or 2) and
 // the code generator at the matching level.
-std::unique_ptr<Backend> make_llvm(int level);
+std::unique_ptr<Backend> make_llvm(int level, Form form);
 // libgccjit at -O`level`.
-std::unique_ptr<Backend> make_gccjit(int level);
+std::unique_ptr<Backend> make_gccjit(int level, Form form);
 
 } // namespace backends

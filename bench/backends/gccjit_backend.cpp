@@ -1,7 +1,8 @@
 // The program through libgccjit's C API: every variable a local of type
 // int, arrays as locals of array type, -fwrapv so that + - * wrap, and
-// each guard a branch to a block that calls the exit service.  Compiled
-// in memory by gcc_jit_context_compile at -O1 or -O2.
+// each guard a branch to a block that calls the exit service; the
+// resumable form as in llvm_backend.cpp.  Compiled by
+// gcc_jit_context_compile at -O1 or -O2.
 #include <libgccjit.h>
 
 #include <chrono>
@@ -23,7 +24,8 @@ std::string numbered(const char* prefix, std::size_t k) {
 
 class Emitter {
 public:
-    Emitter(const Program& p, gcc_jit_context* c) : p_(p), c_(c) {}
+    Emitter(const Program& p, Form form, gcc_jit_context* c)
+        : p_(p), resumable_(form == Form::Resumable), c_(c) {}
 
     void emit() {
         int_ = gcc_jit_context_get_int_type(c_, 4, 1);
@@ -40,7 +42,12 @@ public:
             const Routine& rt = p_.routines[r];
             std::vector<gcc_jit_param*> params;
             params.push_back(gcc_jit_context_new_param(c_, nullptr, ptr_, "run"));
-            if (r != 0) params.push_back(gcc_jit_context_new_param(c_, nullptr, int_, "b"));
+            if (r == 0) {
+                params.push_back(gcc_jit_context_new_param(c_, nullptr, gcc_jit_type_get_pointer(int_), "stack"));
+                params.push_back(gcc_jit_context_new_param(c_, nullptr, int_, "entry"));
+            } else {
+                params.push_back(gcc_jit_context_new_param(c_, nullptr, int_, "b"));
+            }
             for (int k = 0; k < rt.params; ++k)
                 params.push_back(gcc_jit_context_new_param(c_, nullptr, int_, numbered("p", k).c_str()));
             fns_.push_back(gcc_jit_context_new_function(
@@ -70,6 +77,9 @@ private:
         at_ = new_block();
         run_ = gcc_jit_param_as_rvalue(gcc_jit_function_get_param(fn_, 0));
         base_ = r != 0 ? gcc_jit_param_as_rvalue(gcc_jit_function_get_param(fn_, 1)) : nullptr;
+        stack_ = r == 0 ? gcc_jit_param_as_rvalue(gcc_jit_function_get_param(fn_, 1)) : nullptr;
+        gcc_jit_rvalue* start = r == 0 ? gcc_jit_param_as_rvalue(gcc_jit_function_get_param(fn_, 2)) : nullptr;
+        bool resumable = resumable_ && r == 0;
         vars_.clear();
         for (int v = 0; v < rt.vars; ++v) {
             auto* l = gcc_jit_function_new_local(fn_, nullptr, int_, numbered("v", v).c_str());
@@ -79,18 +89,48 @@ private:
             vars_.push_back(l);
         }
         arrays_.clear();
+        cells_.clear();
+        std::int32_t cell = LINK_CELLS + rt.vars;
         for (std::size_t a = 0; a < rt.arrays.size(); ++a) {
-            auto* ty = gcc_jit_context_new_array_type(c_, nullptr, int_, rt.arrays[a].size);
-            auto* cells = gcc_jit_function_new_local(fn_, nullptr, ty, numbered("a", a).c_str());
-            arrays_.push_back(cells);
-            zero(cells, rt.arrays[a].size);
+            if (resumable) {
+                arrays_.push_back(nullptr);
+            } else {
+                auto* ty = gcc_jit_context_new_array_type(c_, nullptr, int_, rt.arrays[a].size);
+                auto* cells = gcc_jit_function_new_local(fn_, nullptr, ty, numbered("a", a).c_str());
+                arrays_.push_back(cells);
+                zero(cells, rt.arrays[a].size);
+            }
+            cells_.push_back(cell);
+            cell += rt.arrays[a].size;
         }
         if (r != 0) {
             std::int32_t room = STACK_CELLS - 1 - rt.frame_cells() - 4;
             guard(gcc_jit_context_new_comparison(c_, nullptr, GCC_JIT_COMPARISON_LE, base_, constant(room)),
                   GUARD_STACK);
         }
+        gcc_jit_block* entry = at_;
+        gcc_jit_block* begin = new_block();
+        at_ = begin;
+        heads_.clear();
         block(rt.body);
+        if (resumable) {
+            // Entry k: the variables from the frame, then the k-th loop's head.
+            std::vector<gcc_jit_case*> cases;
+            for (std::size_t k = 0; k < heads_.size(); ++k) {
+                gcc_jit_block* resume = new_block();
+                for (int v = 0; v < rt.vars; ++v)
+                    gcc_jit_block_add_assignment(
+                        resume, nullptr, vars_[static_cast<std::size_t>(v)],
+                        rv(gcc_jit_context_new_array_access(c_, nullptr, stack_, constant(LINK_CELLS + v))));
+                gcc_jit_block_end_with_jump(resume, nullptr, heads_[k]);
+                gcc_jit_rvalue* key = constant(static_cast<std::int32_t>(k + 1));
+                cases.push_back(gcc_jit_context_new_case(c_, key, key, resume));
+            }
+            gcc_jit_block_end_with_switch(entry, nullptr, start, begin, static_cast<int>(cases.size()),
+                                          cases.data());
+        } else {
+            gcc_jit_block_end_with_jump(entry, nullptr, begin);
+        }
         gcc_jit_block_end_with_return(
             at_, nullptr, rt.result >= 0 ? rv(vars_[static_cast<std::size_t>(rt.result)]) : constant(0));
     }
@@ -148,6 +188,7 @@ private:
             auto* body = new_block();
             auto* done = new_block();
             gcc_jit_block_end_with_jump(at_, nullptr, head);
+            heads_.push_back(head);
             at_ = head;
             gcc_jit_rvalue* cond = condition(s.value);
             gcc_jit_block_end_with_conditional(at_, nullptr, cond, body, done);
@@ -190,6 +231,10 @@ private:
         guard(gcc_jit_context_new_comparison(c_, nullptr, GCC_JIT_COMPARISON_LT, u,
                                              gcc_jit_context_new_rvalue_from_int(c_, uint_, a.size)),
               GUARD_INDEX);
+        if (!arrays_[static_cast<std::size_t>(array)]) // in the stack
+            return gcc_jit_context_new_array_access(
+                c_, nullptr, stack_,
+                arith(GCC_JIT_BINARY_OP_PLUS, rv(o), constant(cells_[static_cast<std::size_t>(array)])));
         return gcc_jit_context_new_array_access(c_, nullptr, rv(arrays_[static_cast<std::size_t>(array)]), rv(o));
     }
 
@@ -303,6 +348,7 @@ private:
     }
 
     const Program& p_;
+    bool resumable_;
     gcc_jit_context* c_;
     gcc_jit_type* int_ = nullptr;
     gcc_jit_type* uint_ = nullptr;
@@ -318,15 +364,20 @@ private:
     gcc_jit_rvalue* run_ = nullptr;
     gcc_jit_rvalue* base_ = nullptr;
     std::vector<gcc_jit_lvalue*> vars_;
-    std::vector<gcc_jit_lvalue*> arrays_;
+    std::vector<gcc_jit_lvalue*> arrays_;  // null: the array is in the stack
+    std::vector<std::int32_t> cells_;      // each array's first cell in the frame
+    std::vector<gcc_jit_block*> heads_;    // the loops' heads, in the source's order
+    gcc_jit_rvalue* stack_ = nullptr;
     gcc_jit_block* bail_[GUARD_SERVICE + 1] = {};
 };
 
 class GccjitBackend : public Backend {
 public:
-    explicit GccjitBackend(int level) : level_(level) {}
+    GccjitBackend(int level, Form form) : level_(level), form_(form) {}
 
-    std::string name() const override { return "libgccjit -O" + std::to_string(level_); }
+    std::string name() const override {
+        return "libgccjit -O" + std::to_string(level_) + (form_ == Form::Resumable ? ", resumable" : "");
+    }
 
     Compiled compile(const Program& p) override {
         using Clock = std::chrono::steady_clock;
@@ -334,7 +385,7 @@ public:
         gcc_jit_context* c = gcc_jit_context_acquire();
         gcc_jit_context_set_int_option(c, GCC_JIT_INT_OPTION_OPTIMIZATION_LEVEL, level_);
         gcc_jit_context_add_command_line_option(c, "-fwrapv");
-        Emitter(p, c).emit();
+        Emitter(p, form_, c).emit();
         auto t1 = Clock::now();
         gcc_jit_result* result = gcc_jit_context_compile(c);
         auto t2 = Clock::now();
@@ -358,10 +409,13 @@ public:
 
 private:
     int level_;
+    Form form_;
 };
 
 } // namespace
 
-std::unique_ptr<Backend> make_gccjit(int level) { return std::make_unique<GccjitBackend>(level); }
+std::unique_ptr<Backend> make_gccjit(int level, Form form) {
+    return std::make_unique<GccjitBackend>(level, form);
+}
 
 } // namespace backends

@@ -1,8 +1,11 @@
 // The program as LLVM IR, built with IRBuilder: every variable an alloca
 // that the pass pipeline promotes to an SSA value, arrays as allocas of
 // their cells, + - * without nsw (they wrap), and each guard a branch to a
-// block that calls the exit service.  Optimised with the new pass
-// manager's default pipeline, compiled by ORC's LLJIT.
+// block that calls the exit service.  In the resumable form the main
+// routine's arrays are in the machine's stack and a switch on its entry
+// argument starts it at any loop head, its variables loaded from the
+// stack.  Optimised with the new pass manager's default pipeline,
+// compiled by ORC's LLJIT.
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -42,7 +45,8 @@ template <class T> T take(Expected<T> v, const std::string& what) {
 // Builds one module.
 class Emitter {
 public:
-    Emitter(const Program& p, LLVMContext& c, Module& m) : p_(p), c_(c), m_(m), b_(c) {}
+    Emitter(const Program& p, Form form, LLVMContext& c, Module& m)
+        : p_(p), resumable_(form == Form::Resumable), c_(c), m_(m), b_(c) {}
 
     void emit() {
         i32_ = Type::getInt32Ty(c_);
@@ -54,7 +58,12 @@ public:
             const Routine& rt = p_.routines[r];
             std::vector<Type*> params;
             params.push_back(ptr_);
-            if (r != 0) params.push_back(i32_); // b: the frame's base in the stack
+            if (r == 0) {
+                params.push_back(PointerType::getUnqual(i32_)); // the machine's stack
+                params.push_back(i32_);                         // where to start
+            } else {
+                params.push_back(i32_); // b: the frame's base in the stack
+            }
             for (int k = 0; k < rt.params; ++k)
                 params.push_back(i32_);
             auto* f = Function::Create(FunctionType::get(i32_, params, false),
@@ -85,16 +94,30 @@ private:
         auto arg = fn_->arg_begin();
         run_ = &*arg++;
         base_ = nullptr;
-        if (r != 0) base_ = &*arg++;
+        Value* stack = nullptr;
+        Value* start = nullptr;
+        if (r != 0) {
+            base_ = &*arg++;
+        } else {
+            stack = &*arg++;
+            start = &*arg++;
+        }
+        bool resumable = resumable_ && r == 0;
         vars_.clear();
         for (int v = 0; v < rt.vars; ++v)
             vars_.push_back(b_.CreateAlloca(i32_));
         arrays_.clear();
+        std::int32_t cell = LINK_CELLS + rt.vars;
         for (const Array& a : rt.arrays) {
-            auto* ty = ArrayType::get(i32_, static_cast<std::uint64_t>(a.size));
-            auto* cells = b_.CreateAlloca(ty);
-            b_.CreateMemSet(cells, b_.getInt8(0), static_cast<std::uint64_t>(a.size) * 4, MaybeAlign(4));
-            arrays_.push_back(cells);
+            if (resumable) {
+                arrays_.push_back(b_.CreateInBoundsGEP(i32_, stack, b_.getInt64(cell)));
+            } else {
+                auto* ty = ArrayType::get(i32_, static_cast<std::uint64_t>(a.size));
+                auto* cells = b_.CreateAlloca(ty);
+                b_.CreateMemSet(cells, b_.getInt8(0), static_cast<std::uint64_t>(a.size) * 4, MaybeAlign(4));
+                arrays_.push_back(b_.CreateInBoundsGEP(ty, cells, {b_.getInt64(0), b_.getInt64(0)}));
+            }
+            cell += a.size;
         }
         for (int v = 0; v < rt.vars; ++v)
             b_.CreateStore(v < rt.params ? static_cast<Value*>(&*arg++) : b_.getInt32(0),
@@ -105,7 +128,29 @@ private:
             std::int32_t room = STACK_CELLS - 1 - rt.frame_cells() - 4;
             guard(b_.CreateICmpSLE(base_, b_.getInt32(room)), GUARD_STACK);
         }
+        auto* first = b_.GetInsertBlock();
+        auto* begin = BasicBlock::Create(c_, "begin", fn_);
+        b_.SetInsertPoint(begin);
+        heads_.clear();
         block(rt.body);
+        auto* end = b_.GetInsertBlock();
+        b_.SetInsertPoint(first);
+        if (resumable) {
+            // Entry k: the variables from the frame, then the k-th loop's head.
+            auto* sw = b_.CreateSwitch(start, begin, static_cast<unsigned>(heads_.size()));
+            for (std::size_t k = 0; k < heads_.size(); ++k) {
+                auto* resume = BasicBlock::Create(c_, "resume", fn_);
+                b_.SetInsertPoint(resume);
+                for (int v = 0; v < rt.vars; ++v)
+                    b_.CreateStore(b_.CreateLoad(i32_, b_.CreateInBoundsGEP(i32_, stack, b_.getInt64(LINK_CELLS + v))),
+                                   vars_[static_cast<std::size_t>(v)]);
+                b_.CreateBr(heads_[k]);
+                sw->addCase(b_.getInt32(static_cast<std::uint32_t>(k + 1)), resume);
+            }
+        } else {
+            b_.CreateBr(begin);
+        }
+        b_.SetInsertPoint(end);
         if (rt.result >= 0)
             b_.CreateRet(b_.CreateLoad(i32_, vars_[static_cast<std::size_t>(rt.result)]));
         else
@@ -147,6 +192,7 @@ private:
             auto* head = BasicBlock::Create(c_, "while", fn_);
             auto* body = BasicBlock::Create(c_, "do", fn_);
             auto* done = BasicBlock::Create(c_, "done", fn_);
+            heads_.push_back(head);
             b_.CreateBr(head);
             b_.SetInsertPoint(head);
             b_.CreateCondBr(condition(s.value), body, done);
@@ -185,9 +231,8 @@ private:
         const Array& a = routine_->arrays[static_cast<std::size_t>(array)];
         Value* off = b_.CreateSub(expr(index), b_.getInt32(a.lo));
         guard(b_.CreateICmpULT(off, b_.getInt32(a.size)), GUARD_INDEX);
-        auto* cells = arrays_[static_cast<std::size_t>(array)];
-        return b_.CreateInBoundsGEP(cells->getAllocatedType(), cells,
-                                    {b_.getInt64(0), b_.CreateZExt(off, b_.getInt64Ty())});
+        return b_.CreateInBoundsGEP(i32_, arrays_[static_cast<std::size_t>(array)],
+                                    b_.CreateZExt(off, b_.getInt64Ty()));
     }
 
     Value* condition(int e) {
@@ -263,6 +308,7 @@ private:
     }
 
     const Program& p_;
+    bool resumable_;
     LLVMContext& c_;
     Module& m_;
     IRBuilder<> b_;
@@ -277,13 +323,14 @@ private:
     Value* run_ = nullptr;
     Value* base_ = nullptr;
     std::vector<AllocaInst*> vars_;
-    std::vector<AllocaInst*> arrays_;
+    std::vector<Value*> arrays_;      // the address of each array's first cell
+    std::vector<BasicBlock*> heads_;  // the loops' heads, in the source's order
     BasicBlock* bail_[GUARD_SERVICE + 1] = {};
 };
 
 class LlvmBackend : public Backend {
 public:
-    explicit LlvmBackend(int level) : level_(level) {
+    LlvmBackend(int level, Form form) : level_(level), form_(form) {
         static bool ready = [] {
             InitializeNativeTarget();
             InitializeNativeTargetAsmPrinter();
@@ -296,7 +343,9 @@ public:
         jit_ = take(orc::LLJITBuilder().setJITTargetMachineBuilder(std::move(jtmb)).create(), "LLJIT");
     }
 
-    std::string name() const override { return "LLVM ORC -O" + std::to_string(level_); }
+    std::string name() const override {
+        return "LLVM ORC -O" + std::to_string(level_) + (form_ == Form::Resumable ? ", resumable" : "");
+    }
 
     Compiled compile(const Program& p) override {
         using Clock = std::chrono::steady_clock;
@@ -308,7 +357,7 @@ public:
         auto module = std::make_unique<Module>(p.name, *context);
         module->setDataLayout(jit_->getDataLayout());
         module->setTargetTriple(tm_->getTargetTriple().str());
-        Emitter(p, *context, *module).emit();
+        Emitter(p, form_, *context, *module).emit();
         std::string problems;
         raw_string_ostream os(problems);
         if (verifyModule(*module, &os)) throw std::runtime_error("bad IR: " + os.str());
@@ -362,12 +411,13 @@ private:
     }
 
     int level_;
+    Form form_;
     std::unique_ptr<TargetMachine> tm_;
     std::unique_ptr<orc::LLJIT> jit_;
 };
 
 } // namespace
 
-std::unique_ptr<Backend> make_llvm(int level) { return std::make_unique<LlvmBackend>(level); }
+std::unique_ptr<Backend> make_llvm(int level, Form form) { return std::make_unique<LlvmBackend>(level, form); }
 
 } // namespace backends

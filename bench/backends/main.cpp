@@ -6,7 +6,8 @@
 // expected bytes.  Prints a Markdown table.
 //
 //   tsumiki-backends [--bench DIR] [--runs N] [--statements N] [--only PROGRAM]
-//   tsumiki-backends --faults     the guard programs must fail their guards
+//   tsumiki-backends --faults     the guard programs must fail their guards,
+//                                 and the resumable form start at loop heads
 //   tsumiki-backends --source N   prints the straight-line program's source
 //   tsumiki-backends --chain-source N   the same for its chained form
 #include <algorithm>
@@ -57,12 +58,12 @@ struct Options {
     std::string only;
 };
 
-std::vector<std::unique_ptr<Backend>> all_backends() {
+std::vector<std::unique_ptr<Backend>> all_backends(Form form) {
     std::vector<std::unique_ptr<Backend>> v;
-    v.push_back(make_llvm(1));
-    v.push_back(make_llvm(2));
-    v.push_back(make_gccjit(1));
-    v.push_back(make_gccjit(2));
+    v.push_back(make_llvm(1, form));
+    v.push_back(make_llvm(2, form));
+    v.push_back(make_gccjit(1, form));
+    v.push_back(make_gccjit(2, form));
     return v;
 }
 
@@ -85,6 +86,7 @@ bool measure(Backend& be, const Program& p, int runs, bool run_it) {
     Run r;
     for (int k = 0; k < (run_it ? runs : 1); ++k) {
         double c0 = cpu_ms();
+        clear_stack(r);
         auto t0 = Clock::now();
         std::int32_t guard = run_compiled(code.main, r, p.input);
         run.push_back(ms_since(t0));
@@ -99,28 +101,72 @@ bool measure(Backend& be, const Program& p, int runs, bool run_it) {
     return ok;
 }
 
-bool faults() {
-    bool ok = true;
-    auto backends = all_backends();
-    struct Case {
-        Program p;
-        Guard g;
-    };
-    std::vector<Case> cases;
-    cases.push_back({index_fault_program(), GUARD_INDEX});
-    cases.push_back({stack_fault_program(), GUARD_STACK});
+struct FaultCase {
+    Program p;
+    Guard g = GUARD_NONE;
+    std::int32_t entry = 0;
+    std::vector<std::pair<int, std::int32_t>> before; // stack cells set before the run
+    std::vector<std::pair<int, std::int32_t>> after;  // and what they must hold after it
+};
+
+std::vector<FaultCase> fault_cases() {
+    std::vector<FaultCase> cases;
+    cases.push_back({index_fault_program(), GUARD_INDEX, 0, {}, {}});
+    cases.push_back({stack_fault_program(), GUARD_STACK, 0, {}, {}});
     Program reads = straight_program(10);
     reads.input = "3\n5\n"; // one number short
     reads.expected = "";
-    cases.push_back({reads, GUARD_SERVICE});
-    for (auto& be : backends) {
-        for (const Case& c : cases) {
-            Run r;
-            std::int32_t guard = run_compiled(be->compile(c.p).main, r, c.p.input);
-            bool right = guard == c.g && r.output == c.p.expected;
-            std::printf("%s %s: guard %d, %zu bytes written: %s\n", be->name().c_str(), c.p.name.c_str(), guard,
-                        r.output.size(), right ? "ok" : "WRONG");
-            ok = ok && right;
+    cases.push_back({reads, GUARD_SERVICE, 0, {}, {}});
+    return cases;
+}
+
+// Starts at a loop head, with the variables (from cell 3) and the arrays
+// of the frame set in the stack: only the resumable form can.
+std::vector<FaultCase> resume_cases(const std::string& bench) {
+    std::vector<FaultCase> cases;
+    // loops at its outer loop with i = n: only the last write is left.
+    Program loops = loops_program(bench);
+    loops.expected = "12345\n";
+    cases.push_back({loops, GUARD_NONE, 1, {{3, 300}, {4, 300}, {7, 12345}}, {}});
+    // The index fault's last round: the index guard fails at once, after
+    // the round's stores to a[0..99] (cells 6 to 105) in the stack.
+    Program last = index_fault_program();
+    last.expected = "";
+    cases.push_back({last, GUARD_INDEX, 1, {{4, 1000000}, {6, -1}}, {{6, 1000000}, {105, 1000099}}});
+    // matrix at its trace loop (the 7th) on the last round, at its third
+    // row: a[26] is left to add, then the final sum a[0] + 14 a[13] + 27 a[26].
+    Program matrix = matrix_program(bench);
+    matrix.expected = "3\n42\n";
+    cases.push_back({matrix, GUARD_NONE, 7,
+                     {{3, 12}, {4, 2}, {8, 5999}, {9, 2}, {10 + 0, 1}, {10 + 13, 1}, {10 + 26, 1}},
+                     {{10 + 26, 1}}});
+    return cases;
+}
+
+bool check(Backend& be, const FaultCase& c) {
+    Run r;
+    Compiled code = be.compile(c.p);
+    clear_stack(r);
+    for (auto [cell, v] : c.before)
+        r.stack[cell] = v;
+    std::int32_t guard = run_compiled(code.main, r, c.p.input, c.entry);
+    bool right = guard == c.g && r.output == c.p.expected;
+    for (auto [cell, v] : c.after)
+        right = right && r.stack[cell] == v;
+    std::printf("%s %s from entry %d: guard %d, %zu bytes written: %s\n", be.name().c_str(), c.p.name.c_str(),
+                c.entry, guard, r.output.size(), right ? "ok" : "WRONG");
+    return right;
+}
+
+bool faults(const std::string& bench) {
+    bool ok = true;
+    for (Form form : {Form::Plain, Form::Resumable}) {
+        for (auto& be : all_backends(form)) {
+            for (const FaultCase& c : fault_cases())
+                ok = check(*be, c) && ok;
+            if (form == Form::Resumable)
+                for (const FaultCase& c : resume_cases(bench))
+                    ok = check(*be, c) && ok;
         }
     }
     return ok;
@@ -154,7 +200,7 @@ int main(int argc, char** argv) {
             return 0;
         } else if (!std::strcmp(argv[k], "--faults")) {
             try {
-                return faults() ? 0 : 1;
+                return faults(o.bench) ? 0 : 1;
             } catch (const std::exception& e) {
                 std::fprintf(stderr, "%s\n", e.what());
                 return 1;
@@ -167,8 +213,9 @@ int main(int argc, char** argv) {
     }
     try {
         auto t0 = Clock::now();
-        auto backends = all_backends();
-        std::printf("backends set up (LLVM's targets and two LLJITs) in %.2f ms\n\n", ms_since(t0));
+        auto backends = all_backends(Form::Plain);
+        auto resumable = all_backends(Form::Resumable);
+        std::printf("backends set up (LLVM's targets and four LLJITs) in %.2f ms\n\n", ms_since(t0));
         std::vector<Program> programs = {loops_program(o.bench), matrix_program(o.bench), fib_program(o.bench),
                                          straight_program(o.statements), straight_program(o.statements, true)};
         std::printf("| program | backend | compile ms | compile ms (min) | compile CPU ms | build / optimise / codegen ms | run ms | run CPU ms | output |\n");
@@ -176,8 +223,12 @@ int main(int argc, char** argv) {
         bool ok = true;
         for (const Program& p : programs) {
             if (!o.only.empty() && p.name != o.only) continue;
+            bool straight = p.name == "straight" || p.name == "chain";
             for (auto& be : backends)
-                ok = measure(*be, p, o.runs, p.name != "straight" && p.name != "chain") && ok;
+                ok = measure(*be, p, o.runs, !straight) && ok;
+            if (straight) continue;
+            for (auto& be : resumable)
+                ok = measure(*be, p, o.runs, true) && ok;
         }
         return ok ? 0 : 1;
     } catch (const std::exception& e) {

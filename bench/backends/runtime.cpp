@@ -3,8 +3,6 @@
 // destroy.
 #include "runtime.hpp"
 
-#include "program.hpp"
-
 #include <cstdlib>
 
 namespace backends {
@@ -27,11 +25,16 @@ extern "C" void service_bail(Run* run, std::int32_t guard) {
     std::longjmp(run->exit, 1);
 }
 
-std::int32_t run_compiled(MainFn main, Run& run, const std::string& input) {
+void clear_stack(Run& run) {
+    for (std::int32_t& cell : run.stack)
+        cell = 0;
+}
+
+std::int32_t run_compiled(MainFn main, Run& run, const std::string& input, std::int32_t entry) {
     run.output.clear();
     run.guard = 0;
     run.input = input.c_str();
-    if (setjmp(run.exit) == 0) main(&run);
+    if (setjmp(run.exit) == 0) main(&run, run.stack, entry);
     return run.guard;
 }
 

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <string>
 
+#include "program.hpp"
+
 namespace backends {
 
 struct Run {
@@ -15,6 +17,10 @@ struct Run {
     std::int32_t guard = 0;  // the guard that failed, 0 when none
     std::string output;      // what write wrote
     const char* input = "";  // what read takes, numbers one per line
+    // The machine's stack: the main routine's frame from cell 0 (links,
+    // variables, arrays), where the compiled code's arrays live and where
+    // it takes its variables from when it starts at a loop head.
+    std::int32_t stack[STACK_CELLS] = {};
 };
 
 extern "C" {
@@ -26,11 +32,15 @@ std::int32_t service_read(Run* run);
 [[noreturn]] void service_bail(Run* run, std::int32_t guard);
 }
 
-// The compiled main routine: takes the run, returns 0.
-using MainFn = std::int32_t (*)(Run*);
+// The compiled main routine: takes the run, the machine's stack and where
+// to start: 0 at its beginning, k at the head of its k-th loop (in the
+// order of the source) with its variables as the stack has them.
+using MainFn = std::int32_t (*)(Run*, std::int32_t* stack, std::int32_t entry);
 
-// Runs `main` on `run` (output cleared, input from `input`); returns the
-// guard that failed, or 0.
-std::int32_t run_compiled(MainFn main, Run& run, const std::string& input);
+// Runs `main` on `run` (output cleared, input from `input`) from `entry`;
+// returns the guard that failed, or 0.  The stack is left as it is: a
+// caller that starts at 0 clears it first (clear_stack).
+std::int32_t run_compiled(MainFn main, Run& run, const std::string& input, std::int32_t entry = 0);
+void clear_stack(Run& run);
 
 } // namespace backends
