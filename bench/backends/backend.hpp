@@ -31,8 +31,21 @@ public:
 // and it starts only at its beginning.  Resumable, as the tiered engine
 // needs it: its arrays live in the machine's stack (where addresses reach
 // them), and it can start at the head of any of its loops, its variables
-// taken from the stack.
-enum class Form { Plain, Resumable };
+// taken from the stack.  The other two have one of the resumable form's
+// traits each, to tell what each costs.
+enum class Form { Plain, Resumable, StackArrays, Entries };
+
+inline bool arrays_in_stack(Form f) { return f == Form::Resumable || f == Form::StackArrays; }
+inline bool entries_at_loops(Form f) { return f == Form::Resumable || f == Form::Entries; }
+// ", resumable" and so on: what a backend's name says of its form.
+inline const char* form_suffix(Form f) {
+    switch (f) {
+    case Form::Plain: return "";
+    case Form::Resumable: return ", resumable";
+    case Form::StackArrays: return ", arrays in the stack";
+    default: return ", entries at loops";
+    }
+}
 
 // LLVM's ORC LLJIT, the standard pass pipeline at -O`level` (1 or 2) and
 // the code generator at the matching level.

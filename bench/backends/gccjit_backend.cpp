@@ -25,7 +25,7 @@ std::string numbered(const char* prefix, std::size_t k) {
 class Emitter {
 public:
     Emitter(const Program& p, Form form, gcc_jit_context* c)
-        : p_(p), resumable_(form == Form::Resumable), c_(c) {}
+        : p_(p), form_(form), c_(c) {}
 
     void emit() {
         int_ = gcc_jit_context_get_int_type(c_, 4, 1);
@@ -79,7 +79,8 @@ private:
         base_ = r != 0 ? gcc_jit_param_as_rvalue(gcc_jit_function_get_param(fn_, 1)) : nullptr;
         stack_ = r == 0 ? gcc_jit_param_as_rvalue(gcc_jit_function_get_param(fn_, 1)) : nullptr;
         gcc_jit_rvalue* start = r == 0 ? gcc_jit_param_as_rvalue(gcc_jit_function_get_param(fn_, 2)) : nullptr;
-        bool resumable = resumable_ && r == 0;
+        bool in_stack = arrays_in_stack(form_) && r == 0;
+        bool entries = entries_at_loops(form_) && r == 0;
         vars_.clear();
         for (int v = 0; v < rt.vars; ++v) {
             auto* l = gcc_jit_function_new_local(fn_, nullptr, int_, numbered("v", v).c_str());
@@ -92,7 +93,7 @@ private:
         cells_.clear();
         std::int32_t cell = LINK_CELLS + rt.vars;
         for (std::size_t a = 0; a < rt.arrays.size(); ++a) {
-            if (resumable) {
+            if (in_stack) {
                 arrays_.push_back(nullptr);
             } else {
                 auto* ty = gcc_jit_context_new_array_type(c_, nullptr, int_, rt.arrays[a].size);
@@ -113,7 +114,7 @@ private:
         at_ = begin;
         heads_.clear();
         block(rt.body);
-        if (resumable) {
+        if (entries) {
             // Entry k: the variables from the frame, then the k-th loop's head.
             std::vector<gcc_jit_case*> cases;
             for (std::size_t k = 0; k < heads_.size(); ++k) {
@@ -348,7 +349,7 @@ private:
     }
 
     const Program& p_;
-    bool resumable_;
+    Form form_;
     gcc_jit_context* c_;
     gcc_jit_type* int_ = nullptr;
     gcc_jit_type* uint_ = nullptr;
@@ -376,7 +377,7 @@ public:
     GccjitBackend(int level, Form form) : level_(level), form_(form) {}
 
     std::string name() const override {
-        return "libgccjit -O" + std::to_string(level_) + (form_ == Form::Resumable ? ", resumable" : "");
+        return "libgccjit -O" + std::to_string(level_) + form_suffix(form_);
     }
 
     Compiled compile(const Program& p) override {

@@ -46,7 +46,7 @@ template <class T> T take(Expected<T> v, const std::string& what) {
 class Emitter {
 public:
     Emitter(const Program& p, Form form, LLVMContext& c, Module& m)
-        : p_(p), resumable_(form == Form::Resumable), c_(c), m_(m), b_(c) {}
+        : p_(p), form_(form), c_(c), m_(m), b_(c) {}
 
     void emit() {
         i32_ = Type::getInt32Ty(c_);
@@ -102,14 +102,15 @@ private:
             stack = &*arg++;
             start = &*arg++;
         }
-        bool resumable = resumable_ && r == 0;
+        bool in_stack = arrays_in_stack(form_) && r == 0;
+        bool entries = entries_at_loops(form_) && r == 0;
         vars_.clear();
         for (int v = 0; v < rt.vars; ++v)
             vars_.push_back(b_.CreateAlloca(i32_));
         arrays_.clear();
         std::int32_t cell = LINK_CELLS + rt.vars;
         for (const Array& a : rt.arrays) {
-            if (resumable) {
+            if (in_stack) {
                 arrays_.push_back(b_.CreateInBoundsGEP(i32_, stack, b_.getInt64(cell)));
             } else {
                 auto* ty = ArrayType::get(i32_, static_cast<std::uint64_t>(a.size));
@@ -135,7 +136,7 @@ private:
         block(rt.body);
         auto* end = b_.GetInsertBlock();
         b_.SetInsertPoint(first);
-        if (resumable) {
+        if (entries) {
             // Entry k: the variables from the frame, then the k-th loop's head.
             auto* sw = b_.CreateSwitch(start, begin, static_cast<unsigned>(heads_.size()));
             for (std::size_t k = 0; k < heads_.size(); ++k) {
@@ -308,7 +309,7 @@ private:
     }
 
     const Program& p_;
-    bool resumable_;
+    Form form_;
     LLVMContext& c_;
     Module& m_;
     IRBuilder<> b_;
@@ -344,7 +345,7 @@ public:
     }
 
     std::string name() const override {
-        return "LLVM ORC -O" + std::to_string(level_) + (form_ == Form::Resumable ? ", resumable" : "");
+        return "LLVM ORC -O" + std::to_string(level_) + form_suffix(form_);
     }
 
     Compiled compile(const Program& p) override {

@@ -5,7 +5,9 @@
 // children's included), each run's output checked against the program's
 // expected bytes.  Prints a Markdown table.
 //
-//   tsumiki-backends [--bench DIR] [--runs N] [--statements N] [--only PROGRAM]
+//   tsumiki-backends [--bench DIR] [--runs N] [--statements N] [--only PROGRAM] [--split]
+//       (--split: also the forms with arrays in the stack only, and with
+//       entries at loop heads only)
 //   tsumiki-backends --faults     the guard programs must fail their guards,
 //                                 and the resumable form start at loop heads
 //   tsumiki-backends --source N   prints the straight-line program's source
@@ -56,6 +58,7 @@ struct Options {
     int runs = 5;
     int statements = 990;
     std::string only;
+    bool split = false; // also the two forms with one trait of the resumable one each
 };
 
 std::vector<std::unique_ptr<Backend>> all_backends(Form form) {
@@ -192,6 +195,8 @@ int main(int argc, char** argv) {
             o.statements = std::max(1, std::atoi(arg().c_str()));
         else if (!std::strcmp(argv[k], "--only"))
             o.only = arg();
+        else if (!std::strcmp(argv[k], "--split"))
+            o.split = true;
         else if (!std::strcmp(argv[k], "--source")) {
             std::fputs(straight_source(std::max(1, std::atoi(arg().c_str()))).c_str(), stdout);
             return 0;
@@ -206,7 +211,7 @@ int main(int argc, char** argv) {
                 return 1;
             }
         } else {
-            std::fprintf(stderr, "usage: %s [--bench DIR] [--runs N] [--statements N] [--only PROGRAM] | "
+            std::fprintf(stderr, "usage: %s [--bench DIR] [--runs N] [--statements N] [--only PROGRAM] [--split] | "
                                  "--faults | --source N | --chain-source N\n", argv[0]);
             return 2;
         }
@@ -229,6 +234,10 @@ int main(int argc, char** argv) {
             if (straight) continue;
             for (auto& be : resumable)
                 ok = measure(*be, p, o.runs, true) && ok;
+            if (!o.split) continue;
+            for (Form form : {Form::StackArrays, Form::Entries})
+                for (auto& be : all_backends(form))
+                    ok = measure(*be, p, o.runs, true) && ok;
         }
         return ok ? 0 : 1;
     } catch (const std::exception& e) {
