@@ -35,8 +35,8 @@ class KeptReads {
     std::size_t size() const { return size_; }
     void push(bool ok, std::int32_t value) {
         std::size_t block = size_ / BLOCK;
-        if (block == blocks_.size())
-            blocks_.push_back(std::make_unique_for_overwrite<std::int32_t[]>(BLOCK));
+        if (block == blocks_.size()) // not cleared: each number is written before it is read
+            blocks_.push_back(std::unique_ptr<std::int32_t[]>(new std::int32_t[BLOCK]));
         blocks_[block][size_ % BLOCK] = value;
         if (!ok) failed_ = size_;
         ++size_;
