@@ -14,6 +14,7 @@
 #pragma once
 
 #include <asmjit/x86.h>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <unordered_map>
@@ -34,6 +35,15 @@ inline constexpr int REGISTER_ARGS = 5;
 // A routine is inlined at its calls when it cannot call itself and has at
 // most this many instructions, those it inlines included.
 inline constexpr int INLINE_LIMIT = 80;
+
+// The most virtual registers the translation of a program may make.  The
+// register allocator's work grows faster than their number where many are
+// live at once (a deep expression around many calls: each call a resume
+// point with every pending value in a register of its own); past this a
+// program of a few kilobytes took a minute and 400 MB to compile.  The
+// largest programs the compiler takes, written as people write them, make
+// a few thousand.
+inline constexpr std::size_t MOST_VALUES = 8192;
 
 // Thrown when the translator meets what it leaves to the exact tiers.
 struct Decline {
@@ -180,8 +190,10 @@ class Function {
     }
     int pop();
     const Node& at(int n) const { return nodes_[static_cast<std::size_t>(n)]; }
+    // A new virtual register; throws Decline past MOST_VALUES of them.
     x86::Gp new32(const char* name = nullptr);
     x86::Gp new64(const char* name = nullptr);
+    void too_many_values() const;
     // A binary operation's node, folded where its operands allow.
     int make_binary(NodeKind kind, int left, int right);
     bool refers(int n, int var) const;

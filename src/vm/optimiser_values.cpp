@@ -50,11 +50,18 @@ int Function::pop() {
 }
 
 x86::Gp Function::new32(const char* name) {
+    too_many_values();
     return name != nullptr && named_ ? cc_.newInt32(name) : cc_.newInt32();
 }
 
 x86::Gp Function::new64(const char* name) {
+    too_many_values();
     return name != nullptr && named_ ? cc_.newInt64(name) : cc_.newInt64();
+}
+
+void Function::too_many_values() const {
+    if (cc_.virtRegs().size() >= MOST_VALUES)
+        throw Decline{"more values than the tier compiles (a deep expression around many calls)"};
 }
 
 bool Function::refers(int n, int var) const {
