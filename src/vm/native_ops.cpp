@@ -6,35 +6,14 @@
 #include <cstdint>
 
 #include "vm/machine.hpp"
+#include "vm/native_compare.hpp"
 #include "vm/native_translator.hpp"
 
 namespace native_tier {
 
-namespace {
-
-std::int32_t wrap(std::int64_t v) {
-    return static_cast<std::int32_t>(static_cast<std::uint32_t>(static_cast<std::uint64_t>(v)));
-}
-
-// What a compare sub-code means as a condition on `left cmp right`.
-x86::CondCode condition(std::int32_t k) {
-    using C = x86::CondCode;
-    static const C conditions[] = {C::kE, C::kNE, C::kG, C::kGE, C::kL, C::kLE};
-    return conditions[k - COP_EQ];
-}
-
-bool holds(std::int32_t k, std::int32_t l, std::int32_t r) {
-    switch (k) {
-    case COP_EQ: return l == r;
-    case COP_NEQ: return l != r;
-    case COP_GT: return l > r;
-    case COP_GEQ: return l >= r;
-    case COP_LT: return l < r;
-    default: return l <= r;
-    }
-}
-
-} // namespace
+using native_compare::condition;
+using native_compare::holds;
+using native_compare::wrap;
 
 Magic magic_for(std::int32_t d) {
     const std::uint32_t two31 = 0x80000000u;

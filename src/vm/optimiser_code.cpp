@@ -8,31 +8,14 @@
 #include <string>
 
 #include "vm/machine.hpp"
+#include "vm/native_compare.hpp"
 #include "vm/native_translator.hpp"
 #include "vm/optimiser_translator.hpp"
 
 namespace optimising {
 
-namespace {
-
-x86::CondCode condition(std::int32_t k) {
-    using C = x86::CondCode;
-    static const C conditions[] = {C::kE, C::kNE, C::kG, C::kGE, C::kL, C::kLE};
-    return conditions[k - COP_EQ];
-}
-
-bool holds(std::int32_t k, std::int32_t l, std::int32_t r) {
-    switch (k) {
-    case COP_EQ: return l == r;
-    case COP_NEQ: return l != r;
-    case COP_GT: return l > r;
-    case COP_GEQ: return l >= r;
-    case COP_LT: return l < r;
-    default: return l <= r;
-    }
-}
-
-} // namespace
+using native_compare::condition;
+using native_compare::holds;
 
 void Function::comment(int i) {
     if (!named_) return;
@@ -87,7 +70,10 @@ void Function::step(int inst, int i) {
     }
     case CUP: call(inst, i); break;
     case UJP:
-        jump(inst, in.a);
+        if (auto r = rotated_.find(i); r != rotated_.end())
+            test_again(inst, in.a, r->second);
+        else
+            jump(inst, in.a);
         falls_ = false;
         break;
     case FJP: branch(inst, i); break;
@@ -385,6 +371,42 @@ void Function::jump(int inst, int to) {
     if (stack_.size() != instances_[static_cast<std::size_t>(inst)].stack_base)
         throw Decline{"a jump with cells pushed"};
     cc_.jmp(label_of(inst, to));
+}
+
+void Function::test_again(int inst, int head, int test) {
+    if (stack_.size() != instances_[static_cast<std::size_t>(inst)].stack_base)
+        throw Decline{"a jump with cells pushed"};
+    if (named_) {
+        char text[64];
+        std::snprintf(text, sizeof text, "; the test of %d to %d again", head, test);
+        cc_.comment(text);
+    }
+    for (int k = head; k < test; ++k)
+        step(inst, k);
+    const int c = pop();
+    const Node x = at(c);
+    Label body = label_of(inst, test + 1);
+    Label exit = label_of(inst, code[test].a);
+    if (x.kind == N_CONST) {
+        cc_.jmp(x.k != 0 ? body : exit);
+        return;
+    }
+    if (x.kind == N_COND) {
+        int left = x.left, right = x.right;
+        x86::CondCode cond = condition(x.k);
+        if (at(left).kind == N_CONST) {
+            std::swap(left, right);
+            cond = x86::reverseCond(cond);
+        }
+        x86::Gp l = reg_of(left);
+        cc_.emit(x86::Inst::kIdCmp, l, operand_of(right));
+        cc_.j(cond, body);
+    } else {
+        x86::Gp v = reg_of(c);
+        cc_.test(v, v);
+        cc_.jnz(body);
+    }
+    cc_.jmp(exit);
 }
 
 void Function::branch(int inst, int i) {

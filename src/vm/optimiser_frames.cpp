@@ -382,6 +382,22 @@ void Function::translate_instance(int inst) {
         Opcode op = code[i].op;
         if (i > ro.ent && (op == UJP || op == FJP)) target[code[i].a] = true;
     }
+    // A loop whose head computes a test and leaves it by FJP is turned
+    // over: its jump back tests again and goes on into the body, one jump
+    // a turn instead of two.  Its body's first instruction gets a label.
+    for (int i : ro.code) {
+        if (i <= ro.ent || code[i].op != UJP || code[i].a <= ro.ent || code[i].a >= i) continue;
+        int test = code[i].a;
+        while (test < i && (code[test].op == LOD || code[test].op == LDC || code[test].op == LDA ||
+                            code[test].op == OPR || code[test].op == COP || code[test].op == IND) &&
+               (test == code[i].a || (target.count(test) == 0 && point_at_.count(test) == 0)))
+            ++test;
+        if (test == code[i].a || test >= i || code[test].op != FJP || target.count(test) != 0 ||
+            point_at_.count(test) != 0 || code[test].a <= i)
+            continue;
+        rotated_[i] = test;
+        target[test + 1] = true;
+    }
     Label done;
     falls_ = true;
     for (int i : ro.code) {

@@ -179,6 +179,7 @@ class Function {
     std::vector<ResumePoint> points_;
     std::unordered_map<int, std::size_t> point_at_; // instruction -> index in points_
     bool falls_ = true; // the instruction being translated can be reached from the one before
+    std::unordered_map<int, int> rotated_; // a loop's UJP -> the FJP of its head's test
 
     // --- values (optimiser_values.cpp) ---
     int node(const Node& n);
@@ -248,6 +249,9 @@ class Function {
     void divide(int left, int right);
     void jump(int inst, int to);
     void branch(int inst, int i);
+    // The jump back of a loop whose head only tests (instructions head to
+    // the FJP `test`): the test again, into the body while it holds.
+    void test_again(int inst, int head, int test);
     void read_number(int inst, int i);
     void write_number(int inst, int i);
     void end_of(int inst, int i);

@@ -5,23 +5,13 @@
 // where it can be (x := x + 1 is one add), else into a temporary.
 #include <utility>
 
+#include "vm/native_compare.hpp"
 #include "vm/optimiser_translator.hpp"
 
 namespace optimising {
 
-namespace {
-
-std::int32_t wrap(std::int64_t v) {
-    return static_cast<std::int32_t>(static_cast<std::uint32_t>(static_cast<std::uint64_t>(v)));
-}
-
-x86::CondCode condition(std::int32_t k) {
-    using C = x86::CondCode;
-    static const C conditions[] = {C::kE, C::kNE, C::kG, C::kGE, C::kL, C::kLE};
-    return conditions[k - COP_EQ];
-}
-
-} // namespace
+using native_compare::condition;
+using native_compare::wrap;
 
 int Function::node(const Node& n) {
     nodes_.push_back(n);
@@ -114,6 +104,18 @@ void Function::compute_into(x86::Gp dest, int n, int var) {
     case N_SUB:
     case N_MUL: {
         int left = x.left, right = x.right;
+        // x + a + b into x as x + (a + b): the sum of the others is made
+        // while x is still being computed, so that a loop carrying x waits
+        // for one add a turn, not two (exact: the sums wrap).
+        if (var >= 0 && x.kind == N_ADD && at(left).kind == N_ADD && !refers(right, var)) {
+            const Node inner = at(left);
+            if (at(inner.left).kind == N_VAR && at(inner.left).var == var &&
+                !refers(inner.right, var)) {
+                const int rest = make_binary(N_ADD, inner.right, right);
+                compute_into(dest, make_binary(N_ADD, inner.left, rest), var);
+                return;
+            }
+        }
         // a + x or a * x into x: the other operand first.
         if (var >= 0 && x.kind != N_SUB && at(right).kind == N_VAR && at(right).var == var &&
             !refers(left, var))

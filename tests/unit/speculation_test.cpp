@@ -473,3 +473,79 @@ TEST(Speculation, ConstantIndicesFarOutsideTheirArray) {
         EXPECT_TRUE(all_agree(source, "", index)) << index;
     }
 }
+
+// A loop's jump back tests its condition again: an element read past its
+// array by that test, on the millionth turn, reaches the next variable.
+TEST(Speculation, AnIndexOutOfBoundsInTheTestOfALoopTurnedOver) {
+    guard_fails(R"(program p;
+var i, s, a[0..9], b;
+begin
+  i := 0; s := 0; b := -1;
+  while i < 10 do begin a[i] := i; i := i + 1 end;
+  i := 0;
+  while a[i - i div 10 * 10 + i div 1000000 * 10] <> -1 do
+  begin
+    s := s + i;
+    if i - i div 250000 * 250000 = 0 then write(s);
+    i := i + 1
+  end;
+  write(i);
+  write(s)
+end.
+)",
+                "", GUARD_BOUNDS);
+}
+
+// The same test divides by zero in its millionth turn: a run-time error
+// there, in the middle of the test, with the dump of the exact tiers.
+TEST(Speculation, ADivisionByZeroInTheTestOfALoopTurnedOver) {
+    guard_fails(R"(program p;
+var i, s;
+begin
+  i := 0; s := 0;
+  while 1000000 div (1000000 - i) + i > 0 do
+  begin
+    s := s + i * 3 + 1;
+    i := i + 1
+  end;
+  write(s)
+end.
+)",
+                "", GUARD_DIVISION);
+}
+
+// Loops turned over in every form of test (a variable in its cell, a
+// constant, a constant on the left, an expression, an inlined routine's
+// loop, a loop left at once) and sums kept as x + (a + b): the same
+// output, registers and cells on every engine, moved up at every point.
+TEST(Speculation, LoopsTurnedOverAndSumsRegrouped) {
+    EXPECT_TRUE(all_agree(R"(program p;
+var i, j, k, s, t, a[0..4];
+procedure bump(var x);
+begin x := x + 1 end;
+procedure count(n);
+var c;
+begin
+  c := n;
+  while c > 0 do begin s := s + c + 2147483000; c := c - 1 end
+end;
+begin
+  s := 2147483600; t := 0; i := 0;
+  while i < 50 do
+  begin
+    j := 0;
+    while j - 7 <> 0 do begin t := t + i * j + s; j := j + 1 end;
+    k := 0;
+    while 9 > k do begin k := k + 1; bump(k) end;
+    while 0 = 1 do s := 0;
+    count(i - i div 4 * 4);
+    while i < 0 do i := i + 1;
+    a[i - i div 5 * 5] := s + t + k;
+    bump(t);
+    i := i + 1
+  end;
+  write(s); write(t); write(a[0]); write(a[4])
+end.
+)",
+                          "", "turned over"));
+}
