@@ -77,8 +77,8 @@ bool run_optimising() {
     return true;
 }
 
-// The tiered engine's run: the compilation on its thread, and what the
-// loop heads find.
+// The tiered engine's run: the compilation (on the spot or on its thread),
+// and what the loop heads find.
 class Tiering {
   public:
     Tiering() : debug_(std::getenv("TSUMIKI_DEBUG_TIER") != nullptr) {}
@@ -97,13 +97,20 @@ class Tiering {
     bool look() {
         if (!started_) {
             started_ = true;
-            if (debug_) std::fprintf(stderr, "tier: compiling at %d\n", p);
-            compiler_ = std::thread([this] { compile(); });
-            if (!tier_settings.wait) return false;
+            const bool here = cx <= tier_settings.compile_here_up_to;
+            if (debug_)
+                std::fprintf(stderr, "tier: compiling at %d %s\n", p,
+                             here ? "here" : "on another thread");
+            if (here) {
+                compile();
+            } else {
+                compiler_ = std::thread([this] { compile(); });
+                if (!tier_settings.wait) return false;
+            }
         }
         if (!tier_settings.wait && !ready_.load(std::memory_order_acquire)) return false;
         if (!joined_) {
-            compiler_.join();
+            if (compiler_.joinable()) compiler_.join();
             joined_ = true;
             if (program_ == nullptr) {
                 speculation_stats.declined = true;
@@ -132,8 +139,8 @@ class Tiering {
         return done;
     }
 
-    // On the compiler's thread: reads the code store and the notes of the
-    // parser, which no one changes while the program runs.
+    // On the compiler's thread, or on the run's: reads the code store and
+    // the notes of the parser, which no one changes while the program runs.
     void compile() {
         auto started = std::chrono::steady_clock::now();
         shape_ = shape_of_code();

@@ -19,6 +19,11 @@ struct TierSettings {
     int loops_between_looks = 10'000; // once the compilation has started
     int most_looks = 1 << 30;         // looks that find no fit before it stops looking
     bool wait = false; // wait for the compilation at the first look (for the tests)
+    // A program of at most this many instructions is compiled on the spot,
+    // the native tier waiting: it compiles in a millisecond or two, and the
+    // native tier would spend that time going at less than half the speed
+    // on the other core.  A larger one is compiled on another thread.
+    int compile_here_up_to = 2'000;
 };
 // The tiered engine's counts: the tests set them low, to move every run
 // up as soon as it can.
@@ -34,8 +39,9 @@ inline constexpr const char* ENGINE_VARIABLE = "TSUMIKI_ENGINE";
 // The tiered engine runs the native tier, which counts the loop heads it
 // passes, and the routine starts.  After first_loops plus
 // loops_per_instruction per instruction of the store (a run that long has paid for a compilation
-// several times over), another thread compiles the program with the
-// optimising tier while the native tier goes on.  At the first loop head
+// several times over), the program is compiled with the optimising tier:
+// on the spot when it is small, else on another thread while the native
+// tier goes on.  At the first loop head
 // or routine start after that where the frames are as the code makes them
 // (vm/speculation.hpp: loop_head_fits), the run moves up: the optimising
 // tier goes on from there, and back to the native tier from there,

@@ -162,9 +162,11 @@ bool all_agree(const std::string& source, const std::string& input, const std::s
         if (!agree(exact, other, (what + " on " + engine_name(e)).c_str())) return true;
     }
     // The tiered engine, moving up at the first, second, ... loop head or
-    // routine start that allows it (the first is the main program's start).
+    // routine start that allows it (the first is the main program's start),
+    // compiling on the spot and on another thread in turn.
     for (int first : {0, 1, 2, 3, 5, 8, 13, 40}) {
         tier_settings.first_loops = first;
+        tier_settings.compile_here_up_to = first % 2 == 0 ? 1 << 30 : 0;
         reset_speculation_stats();
         Seen other = run_on(Engine::tiered, input, 0, room);
         moved_up += speculation_stats.entered > 0 ? 1 : 0;
@@ -249,8 +251,9 @@ void guard_fails(const std::string& source, const std::string& input, Guard expe
         EXPECT_EQ(speculation_stats.failed[g], g == expected ? 1 : 0) << guard_name(static_cast<Guard>(g));
     // Moved up in the middle, the same guard fails, and the native tier
     // goes on from where the run moved up.
-    for (int first : {0, 3, 1000}) {
+    for (int first : {0, 3, 1000, 1001}) {
         tier_settings.first_loops = first;
+        tier_settings.compile_here_up_to = first % 2 == 0 ? 1 << 30 : 0;
         reset_speculation_stats();
         agree(exact, run_on(Engine::tiered, input, 0, room), "tiered");
         EXPECT_EQ(speculation_stats.entered, 1);
