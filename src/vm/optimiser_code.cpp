@@ -384,28 +384,13 @@ void Function::test_again(int inst, int head, int test) {
     for (int k = head; k < test; ++k)
         step(inst, k);
     const int c = pop();
-    const Node x = at(c);
     Label body = label_of(inst, test + 1);
     Label exit = label_of(inst, code[test].a);
-    if (x.kind == N_CONST) {
-        cc_.jmp(x.k != 0 ? body : exit);
+    if (at(c).kind == N_CONST) {
+        cc_.jmp(at(c).k != 0 ? body : exit);
         return;
     }
-    if (x.kind == N_COND) {
-        int left = x.left, right = x.right;
-        x86::CondCode cond = condition(x.k);
-        if (at(left).kind == N_CONST) {
-            std::swap(left, right);
-            cond = x86::reverseCond(cond);
-        }
-        x86::Gp l = reg_of(left);
-        cc_.emit(x86::Inst::kIdCmp, l, operand_of(right));
-        cc_.j(cond, body);
-    } else {
-        x86::Gp v = reg_of(c);
-        cc_.test(v, v);
-        cc_.jnz(body);
-    }
+    jump_when(c, true, body);
     cc_.jmp(exit);
 }
 
@@ -413,15 +398,19 @@ void Function::branch(int inst, int i) {
     int c = pop();
     if (stack_.size() != instances_[static_cast<std::size_t>(inst)].stack_base)
         throw Decline{"a jump with cells pushed"};
-    const Node x = at(c);
     Label to = label_of(inst, code[i].a);
-    if (x.kind == N_CONST) {
-        if (x.k == 0) {
+    if (at(c).kind == N_CONST) {
+        if (at(c).k == 0) {
             cc_.jmp(to);
             falls_ = false;
         }
         return;
     }
+    jump_when(c, false, to);
+}
+
+void Function::jump_when(int c, bool when, Label to) {
+    const Node x = at(c);
     if (x.kind == N_COND) {
         int left = x.left, right = x.right;
         x86::CondCode cond = condition(x.k);
@@ -431,12 +420,15 @@ void Function::branch(int inst, int i) {
         }
         x86::Gp l = reg_of(left);
         cc_.emit(x86::Inst::kIdCmp, l, operand_of(right));
-        cc_.j(x86::negateCond(cond), to);
+        cc_.j(when ? cond : x86::negateCond(cond), to);
         return;
     }
     x86::Gp v = reg_of(c);
     cc_.test(v, v);
-    cc_.jz(to);
+    if (when)
+        cc_.jnz(to);
+    else
+        cc_.jz(to);
 }
 
 // --- read and write ---

@@ -252,6 +252,9 @@ class Function {
     // The jump back of a loop whose head only tests (instructions head to
     // the FJP `test`): the test again, into the body while it holds.
     void test_again(int inst, int head, int test);
+    // A jump to `to` when value c (a comparison, or a number other than 0)
+    // holds, if `when`; when it does not, if not.
+    void jump_when(int c, bool when, Label to);
     void read_number(int inst, int i);
     void write_number(int inst, int i);
     void end_of(int inst, int i);
