@@ -25,6 +25,7 @@ const char* guard_name(Guard g) {
     case GUARD_UNSET: return "unset";
     case GUARD_READ: return "read";
     case GUARD_ENDED: return "ended";
+    case GUARD_FRAME: return "frame";
     case GUARD_COUNT: break;
     }
     return "?";

@@ -41,6 +41,7 @@ enum Guard : std::int32_t {
     GUARD_UNSET,    // a read of a cell that has no value yet
     GUARD_READ,     // a read found no number
     GUARD_ENDED,    // the writer or the reader ended the run
+    GUARD_FRAME,    // a return found a frame of the exact tiers changed under the tier
     GUARD_COUNT
 };
 

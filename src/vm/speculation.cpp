@@ -107,6 +107,29 @@ bool references_below(const Shape& shape, int r, std::int32_t base) {
     return true;
 }
 
+// Whether the cells a return from the frame at `frame` into the exact
+// tiers' frame below trusts are as they were at the checkpoint, where
+// loop_head_fits found them sound: the frame's header, and the caller's
+// static link, var parameters and the addresses on its stack.  A var
+// parameter aimed past its array can write any cell below the tier's
+// frames, these too (then the exact tiers return elsewhere, or with
+// another link).
+bool frames_unchanged(const Shape& shape, std::int32_t frame) {
+    auto same = [](std::int32_t a) { return s[a] == checkpoint.cells[a + 1]; };
+    if (!same(frame) || !same(frame + 1) || !same(frame + 2)) return false;
+    const std::int32_t to = s[frame + 2], below = s[frame + 1];
+    const int caller = shape.places[static_cast<std::size_t>(to)].routine;
+    const Routine& co = shape.routines[static_cast<std::size_t>(caller)];
+    if (!same(below)) return false;
+    for (std::size_t a = 0; a < co.cells.size(); ++a)
+        if ((co.cells[a] & CELL_REFERENCE) != 0 && !same(below + static_cast<std::int32_t>(a)))
+            return false;
+    const Slot* slots = shape.slots_at(to);
+    for (int k = 0; k < shape.slot_count(to); ++k)
+        if (slots[k].kind == SLOT_REFERENCE && !same(below + co.frame + 1 + k)) return false;
+    return true;
+}
+
 } // namespace
 
 bool loop_head_fits(const Shape& shape) {
@@ -185,6 +208,10 @@ bool speculate(const OptimisedProgram& program, const Shape& shape) {
         }
         // The routine returned into a frame of the exact tiers: RET or FRT
         // as they would make it, then on in the caller at its return site.
+        if (!frames_unchanged(shape, static_cast<std::int32_t>(frame))) {
+            speculation.guard = GUARD_FRAME;
+            break;
+        }
         ++speculation_stats.returns;
         const Routine& ro = shape.routines[static_cast<std::size_t>(r)];
         if (ro.function) s[frame] = value;

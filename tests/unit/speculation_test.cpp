@@ -552,3 +552,28 @@ end.
 )",
                           "", "turned over"));
 }
+
+// A var parameter aimed past its array at the return address of a frame
+// the exact tiers made, written by the tier after it moved up in a routine
+// deeper down: the return must come back where the exact tiers go (one
+// instruction further, here), not where the frame pointed at the move.
+TEST(Speculation, AVarParameterPastItsArrayAimedAtAReturnAddress) {
+    EXPECT_TRUE(all_agree(R"(program nest;
+var g, a[0..4];
+procedure outer(k);
+  var v;
+  procedure inner(var w);
+    function f(x, var y);
+    begin y := y + x; f := g + v + k end;
+  begin w := f(1, a[7]); g := g + 1 end;
+begin v := 5; inner(a[k]); write(a[k]) end;
+begin
+  g := 1;
+  outer(3);
+  if g <> 2 then write(0) else write(g);
+  if a[2] >= 1 then write(a[2]);
+  if -g < +g then write(-(g div (0 - 2)))
+end.
+)",
+                          "", "a return address written"));
+}
