@@ -118,7 +118,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // after as many as the input's length says (the first is the main
     // program's start), compiled on the spot or on another thread as the
     // length says too.
-    tier_settings = TierSettings{static_cast<int>(size % 16), 0, 0, 200, true,
+    tier_settings = TierSettings{static_cast<int>(size % 16),     0, 0, 200, true,
                                  size / 16 % 2 == 0 ? 1 << 30 : 0};
     compare("tiered", plain, run_on(Engine::tiered, input, 0), false);
 #endif

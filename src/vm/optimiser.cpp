@@ -126,8 +126,8 @@ class Program : public OptimisedProgram {
             return false;
         enter_ = reinterpret_cast<Enter>(address + holder.labelOffsetFromBase(enter));
         for (FuncNode* f : resume)
-            resume_.push_back(reinterpret_cast<const void*>(address +
-                                                            holder.labelOffsetFromBase(f->label())));
+            resume_.push_back(
+                reinterpret_cast<const void*>(address + holder.labelOffsetFromBase(f->label())));
         return true;
     }
 

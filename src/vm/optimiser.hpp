@@ -50,9 +50,9 @@ const char* guard_name(Guard g);
 
 // What the machine code and the C++ around it share while the tier runs.
 struct SpeculationState {
-    void* native_stack;          // rsp at the entry, restored when a guard fails
-    std::int32_t guard;          // the guard that failed, GUARD_NONE while none did
-    std::uint8_t shadow[STACK_SIZE];   // per cell: 1 when it holds what the exact tiers would
+    void* native_stack;              // rsp at the entry, restored when a guard fails
+    std::int32_t guard;              // the guard that failed, GUARD_NONE while none did
+    std::uint8_t shadow[STACK_SIZE]; // per cell: 1 when it holds what the exact tiers would
 };
 extern SpeculationState speculation;
 

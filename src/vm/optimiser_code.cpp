@@ -89,8 +89,8 @@ void Function::step(int inst, int i) {
 void Function::load_variable(int inst, int i) {
     const Instruction& in = code[i];
     FrameRef f = frame_of(inst, in.l);
-    bool reference = (plan_.routine(f.routine).cells[static_cast<std::size_t>(in.a)] &
-                      CELL_REFERENCE) != 0;
+    bool reference =
+        (plan_.routine(f.routine).cells[static_cast<std::size_t>(in.a)] & CELL_REFERENCE) != 0;
     if (f.instance >= 0) {
         const Instance& I = instances_[static_cast<std::size_t>(f.instance)];
         int bound = I.bound[static_cast<std::size_t>(in.a)];
@@ -109,7 +109,8 @@ void Function::load_variable(int inst, int i) {
             return;
         }
     }
-    bool check = (sh_.places[static_cast<std::size_t>(i)].flags & PLACE_UNSET_READ) != 0 && !exact(f);
+    bool check =
+        (sh_.places[static_cast<std::size_t>(i)].flags & PLACE_UNSET_READ) != 0 && !exact(f);
     x86::Gp t = load_cell(base_of(f), in.a, nullptr, check);
     Node n;
     n.kind = reference ? N_REF : N_TEMP;
@@ -215,9 +216,10 @@ void Function::load_through(int inst, int i) {
     bool has_index = false, known = false;
     address_cell(n, base, a, index, has_index, known);
     // A cell of a frame made here, or of one nobody knows, may be unset.
-    bool check = !known || (!exact(x.frame) &&
-                            (x.cells > 1 || (sh_.places[static_cast<std::size_t>(i)].flags &
-                                             PLACE_UNSET_READ) != 0));
+    bool check =
+        !known ||
+        (!exact(x.frame) &&
+         (x.cells > 1 || (sh_.places[static_cast<std::size_t>(i)].flags & PLACE_UNSET_READ) != 0));
     push(temp(load_cell(base, a, has_index ? &index : nullptr, check)));
 }
 

@@ -67,8 +67,8 @@ Plan::Plan(const Shape& s) : sh(s) {
         if (known >= 0) return known != 0;
         if (q == r) return (known = 1) != 0;
         known = 0; // a cycle of calls is no way in
-        bool all = inlined[static_cast<std::size_t>(q)] &&
-                   !callers[static_cast<std::size_t>(q)].empty();
+        bool all =
+            inlined[static_cast<std::size_t>(q)] && !callers[static_cast<std::size_t>(q)].empty();
         for (int c : callers[static_cast<std::size_t>(q)])
             all = all && inside(c, r);
         known = all ? 1 : 0;
@@ -95,7 +95,8 @@ Plan::Plan(const Shape& s) : sh(s) {
             if (!inside(static_cast<int>(q), target)) {
                 std::int32_t cells = in.op == LDA ? cells_at(i) : 1;
                 for (std::int32_t k = 0; k < cells; ++k)
-                    memory[static_cast<std::size_t>(target)][static_cast<std::size_t>(in.a + k)] = true;
+                    memory[static_cast<std::size_t>(target)][static_cast<std::size_t>(in.a + k)] =
+                        true;
             }
         }
     }
@@ -103,7 +104,8 @@ Plan::Plan(const Shape& s) : sh(s) {
     // as a function of its own (its own link leads there, and on).
     for (std::size_t r = 1; r < n; ++r) {
         if (!has_normal(static_cast<int>(r))) continue;
-        for (int p = sh.routines[r].parent; p > 0; p = sh.routines[static_cast<std::size_t>(p)].parent)
+        for (int p = sh.routines[r].parent; p > 0;
+             p = sh.routines[static_cast<std::size_t>(p)].parent)
             needs_link[static_cast<std::size_t>(p)] = true;
     }
 }

@@ -56,17 +56,20 @@ struct Plan {
     explicit Plan(const Shape& s);
 
     const Shape& sh;
-    std::vector<bool> inlined;              // per routine: inlined at every call
-    std::vector<bool> called;               // per routine: some code calls it
-    std::vector<bool> needs_link;           // per routine: something walks its static link
-    std::vector<std::vector<bool>> memory;  // per routine and frame offset: lives in its cell
-    std::vector<Label> normal;              // per routine: its normal function, if any
+    std::vector<bool> inlined;             // per routine: inlined at every call
+    std::vector<bool> called;              // per routine: some code calls it
+    std::vector<bool> needs_link;          // per routine: something walks its static link
+    std::vector<std::vector<bool>> memory; // per routine and frame offset: lives in its cell
+    std::vector<Label> normal;             // per routine: its normal function, if any
     std::vector<FuncNode*> normal_func;
-    std::vector<FuncNode*> resume_func;     // per routine: its resume function
-    Label stub;                             // where a failed guard goes: leaves the tier
+    std::vector<FuncNode*> resume_func; // per routine: its resume function
+    Label stub;                         // where a failed guard goes: leaves the tier
 
     const Routine& routine(int r) const { return sh.routines[static_cast<std::size_t>(r)]; }
-    bool has_normal(int r) const { return r > 0 && called[static_cast<std::size_t>(r)] && !inlined[static_cast<std::size_t>(r)]; }
+    bool has_normal(int r) const {
+        return r > 0 && called[static_cast<std::size_t>(r)] &&
+               !inlined[static_cast<std::size_t>(r)];
+    }
 };
 
 // The signature of routine r's normal function: b and up to five parameters.
@@ -76,10 +79,10 @@ void normal_signature(const Plan& plan, int r, FuncSignatureBuilder& sig);
 
 // The value of a cell the translator pushed, as far as it knows it.
 enum NodeKind : std::uint8_t {
-    N_CONST,  // k
-    N_TEMP,   // in reg, which nothing else changes
-    N_VAR,    // the variable var, read when the value is used
-    N_ADD,    // left + right, and so on: not computed yet
+    N_CONST, // k
+    N_TEMP,  // in reg, which nothing else changes
+    N_VAR,   // the variable var, read when the value is used
+    N_ADD,   // left + right, and so on: not computed yet
     N_SUB,
     N_MUL,
     N_NEG,    // -left
@@ -104,24 +107,24 @@ struct Node {
     x86::Gp reg;
     int var = -1;
     int left = -1, right = -1;
-    FrameRef frame;          // ADDR, HEADER
-    std::int32_t a = 0;      // ADDR: the object's first cell
-    std::int32_t cells = 0;  // ADDR
-    bool checked = false;    // ADDR: its offset is known to lie in the object
+    FrameRef frame;         // ADDR, HEADER
+    std::int32_t a = 0;     // ADDR: the object's first cell
+    std::int32_t cells = 0; // ADDR
+    bool checked = false;   // ADDR: its offset is known to lie in the object
 };
 
 // A frame of the function: the root (the routine the function is for) or
 // that of an inlined call.
 struct Instance {
     int routine = 0;
-    std::int32_t offset = 0;      // its base is b + offset
-    FrameRef parent;              // the frame of its static link
-    bool exact = false;           // its cells hold what the exact tiers left there
-    std::vector<int> vars;        // per frame offset: its variable, or -1
-    std::vector<int> bound;       // per frame offset: the node a var parameter is bound to, or -1
+    std::int32_t offset = 0; // its base is b + offset
+    FrameRef parent;         // the frame of its static link
+    bool exact = false;      // its cells hold what the exact tiers left there
+    std::vector<int> vars;   // per frame offset: its variable, or -1
+    std::vector<int> bound;  // per frame offset: the node a var parameter is bound to, or -1
     std::unordered_map<int, Label> labels; // per instruction jumped to
-    std::size_t stack_base = 0;   // the translator's stack size where its slots begin
-    int result = -1;              // after its end: the node of a function's value
+    std::size_t stack_base = 0;            // the translator's stack size where its slots begin
+    int result = -1;                       // after its end: the node of a function's value
 };
 
 // A variable of an instance: in a register, or in its cell.
@@ -162,12 +165,12 @@ class Function {
     bool named_;
 
     FuncNode* func_ = nullptr;
-    x86::Gp b_;                  // the root frame's base (64 bits); none for the main program
-    x86::Gp s_;                  // the address of s[0]
-    x86::Gp shadow_;             // the address of speculation.shadow, once needed
-    std::vector<x86::Gp> outer_; // the frames 1, 2, ... links out from the root's, once needed
+    x86::Gp b_;                    // the root frame's base (64 bits); none for the main program
+    x86::Gp s_;                    // the address of s[0]
+    x86::Gp shadow_;               // the address of speculation.shadow, once needed
+    std::vector<x86::Gp> outer_;   // the frames 1, 2, ... links out from the root's, once needed
     BaseNode* prologue_ = nullptr; // where code for the whole function goes, as it is needed
-    std::int32_t deepest_ = 0;   // the highest t - b in the function, inlined calls included
+    std::int32_t deepest_ = 0;     // the highest t - b in the function, inlined calls included
     Label bail_[GUARD_COUNT];
     Label bail_service_;
     x86::Gp service_guard_;

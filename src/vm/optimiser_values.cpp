@@ -276,15 +276,15 @@ int Function::make_binary(NodeKind kind, int left, int right) {
         std::int64_t a = l.k, b = r.k;
         return constant(wrap(kind == N_ADD ? a + b : kind == N_SUB ? a - b : a * b));
     }
-    if (kind == N_SUB && r.kind == N_CONST) return make_binary(N_ADD, left, constant(wrap(-std::int64_t{r.k})));
+    if (kind == N_SUB && r.kind == N_CONST)
+        return make_binary(N_ADD, left, constant(wrap(-std::int64_t{r.k})));
     if (kind == N_ADD && l.kind == N_CONST) std::swap(left, right);
     const Node ll = at(left);
     const Node rr = at(right);
     if (kind == N_ADD && rr.kind == N_CONST) {
         if (rr.k == 0) return left;
         if (ll.kind == N_ADD && at(ll.right).kind == N_CONST)
-            return make_binary(N_ADD, ll.left,
-                               constant(wrap(std::int64_t{at(ll.right).k} + rr.k)));
+            return make_binary(N_ADD, ll.left, constant(wrap(std::int64_t{at(ll.right).k} + rr.k)));
     }
     // c - (d - x) is x + (c - d): how an element's offset is computed.
     if (kind == N_SUB && ll.kind == N_CONST && rr.kind == N_SUB && at(rr.left).kind == N_CONST)

@@ -42,16 +42,16 @@ enum CellFlag : std::uint8_t {
 };
 
 struct Routine {
-    int entry = 0;             // its first instruction, the CUP target (0: the main program)
-    int ent = -1;              // its ENT
-    int exit = -1;             // its RET, FRT or (the main program) HLT
-    std::int32_t frame = 0;    // ENT's operand: the offset of the frame's last cell
-    bool function = false;     // ends with FRT; offset 3 is its result
-    int args = 0;              // argument cells of a call (CUP's l, the result cell included)
-    int parent = -1;           // the routine whose block declares it; -1: the main program
-    int level = 0;             // 0 for the main program
-    std::int32_t deepest = 0;  // the highest t - b after any of its instructions
-    bool recursive = false;    // can call itself, directly or not
+    int entry = 0;                   // its first instruction, the CUP target (0: the main program)
+    int ent = -1;                    // its ENT
+    int exit = -1;                   // its RET, FRT or (the main program) HLT
+    std::int32_t frame = 0;          // ENT's operand: the offset of the frame's last cell
+    bool function = false;           // ends with FRT; offset 3 is its result
+    int args = 0;                    // argument cells of a call (CUP's l, the result cell included)
+    int parent = -1;                 // the routine whose block declares it; -1: the main program
+    int level = 0;                   // 0 for the main program
+    std::int32_t deepest = 0;        // the highest t - b after any of its instructions
+    bool recursive = false;          // can call itself, directly or not
     std::vector<std::uint8_t> cells; // per frame offset 0..frame: CellFlag bits
     std::vector<int> code;           // its instructions, in increasing order
 };
@@ -65,17 +65,17 @@ enum PlaceFlag : std::uint8_t {
 };
 
 struct Place {
-    int routine = -1;        // the routine it belongs to; -1: never reached
-    std::int32_t depth = 0;  // t - b before it
-    int slots = 0;           // its slots start here in Shape::slots (depth - frame of them)
-    int callee = -1;         // CUP: the routine it calls; MST: the routine its CUP calls
-    std::uint8_t flags = 0;  // PlaceFlag bits
+    int routine = -1;       // the routine it belongs to; -1: never reached
+    std::int32_t depth = 0; // t - b before it
+    int slots = 0;          // its slots start here in Shape::slots (depth - frame of them)
+    int callee = -1;        // CUP: the routine it calls; MST: the routine its CUP calls
+    std::uint8_t flags = 0; // PlaceFlag bits
 };
 
 struct Shape {
     bool ok = false;
-    const char* why = ""; // when not ok: what does not fit, for the listing and the tests
-    int failed_at = -1;   // and at which instruction, or -1
+    const char* why = "";          // when not ok: what does not fit, for the listing and the tests
+    int failed_at = -1;            // and at which instruction, or -1
     std::vector<Routine> routines; // the main program first
     std::vector<Place> places;     // per instruction of the store
     std::vector<Slot> slots;

@@ -135,7 +135,8 @@ bool frames_unchanged(const Shape& shape, std::int32_t frame) {
 bool loop_head_fits(const Shape& shape) {
     if (!shape.ok || !is_place(p, shape)) return false;
     const Place& at = shape.places[static_cast<std::size_t>(p)];
-    if (at.routine < 0 || (at.flags & PLACE_AFTER_ENT) == 0 || shape.slot_count(p) != 0) return false;
+    if (at.routine < 0 || (at.flags & PLACE_AFTER_ENT) == 0 || shape.slot_count(p) != 0)
+        return false;
     int r = at.routine;
     const Routine& top = shape.routines[static_cast<std::size_t>(r)];
     if (t - b != at.depth || at.depth != top.frame || resume_entry(shape, r, p) < 0) return false;

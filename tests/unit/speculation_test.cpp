@@ -75,9 +75,9 @@ Seen run_on(Engine engine, std::string_view input, std::uint64_t budget = 0,
     RunOptions options;
     options.encoding = Encoding::utf8;
     options.input = view_reader(input);
-    options.output = writer_fd == -1
-                         ? Writer{write_limited, &sink}
-                         : Writer{write_descriptor, reinterpret_cast<void*>(std::intptr_t{writer_fd})};
+    options.output = writer_fd == -1 ? Writer{write_limited, &sink}
+                                     : Writer{write_descriptor,
+                                              reinterpret_cast<void*>(std::intptr_t{writer_fd})};
     options.engine = engine;
     options.budget = budget;
     RunResult r = run_program(options);
@@ -119,8 +119,8 @@ bool agree(const Seen& exact, const Seen& other, const char* what) {
                 std::equal(exact.cells.begin(), exact.cells.begin() + static_cast<long>(cells),
                            other.cells.begin());
     EXPECT_TRUE(same) << what << "\nexact: end " << static_cast<int>(exact.end) << " pc "
-                      << exact.pc << " p " << exact.p << " b " << exact.b << " t " << exact.t
-                      << " " << exact.message << exact.out.size() << " bytes\nother: end "
+                      << exact.pc << " p " << exact.p << " b " << exact.b << " t " << exact.t << " "
+                      << exact.message << exact.out.size() << " bytes\nother: end "
                       << static_cast<int>(other.end) << " pc " << other.pc << " p " << other.p
                       << " b " << other.b << " t " << other.t << " " << other.message
                       << other.out.size() << " bytes";
@@ -248,7 +248,8 @@ void guard_fails(const std::string& source, const std::string& input, Guard expe
     EXPECT_FALSE(speculation_stats.declined) << speculation_stats.why;
     EXPECT_EQ(speculation_stats.entered, 1);
     for (int g = GUARD_NONE + 1; g < GUARD_COUNT; ++g)
-        EXPECT_EQ(speculation_stats.failed[g], g == expected ? 1 : 0) << guard_name(static_cast<Guard>(g));
+        EXPECT_EQ(speculation_stats.failed[g], g == expected ? 1 : 0)
+            << guard_name(static_cast<Guard>(g));
     // Moved up in the middle, the same guard fails, and the native tier
     // goes on from where the run moved up.
     for (int first : {0, 3, 1000, 1001}) {
@@ -470,9 +471,10 @@ end.
 // add the index to the array's first cell.
 TEST(Speculation, ConstantIndicesFarOutsideTheirArray) {
     for (const char* index : {"2147483647", "-2147483647", "10", "-1", "1000"}) {
-        std::string source = std::string("program p;\nvar a[0..9], b;\nbegin\n  b := 1;\n  write(b);\n"
-                                         "  write(a[") +
-                             index + "]);\n  a[" + index + "] := 5;\n  write(b)\nend.\n";
+        std::string source =
+            std::string("program p;\nvar a[0..9], b;\nbegin\n  b := 1;\n  write(b);\n"
+                        "  write(a[") +
+            index + "]);\n  a[" + index + "] := 5;\n  write(b)\nend.\n";
         EXPECT_TRUE(all_agree(source, "", index)) << index;
     }
 }
