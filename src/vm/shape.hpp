@@ -41,6 +41,19 @@ enum CellFlag : std::uint8_t {
     CELL_UNSET_NESTED = 64 // a nested routine may run before it has a value
 };
 
+// Whether a reference may aim at a cell with these flags.  The compiler
+// passes as a var argument only a variable or an element (the object an
+// LDA names, whose cells escape), never a frame's header, a var
+// parameter's own cell, a function's result or a cell pushed above a
+// frame.  The optimising tier keeps such cells in the stack, reads and
+// writes them only there, and holds everything else (headers, references,
+// the other variables) in registers or reads it once; it admits a run of
+// the exact tiers only when every reference aims at such a cell.  Its own
+// stores then reach nothing it trusts, and no write can change it.
+inline bool reference_may_reach(std::uint8_t flags) {
+    return (flags & (CELL_ARRAY | CELL_ESCAPES)) != 0 && (flags & CELL_REFERENCE) == 0;
+}
+
 struct Routine {
     int entry = 0;                   // its first instruction, the CUP target (0: the main program)
     int ent = -1;                    // its ENT

@@ -95,18 +95,6 @@ bool is_place(std::int32_t at, const Shape& shape) {
     return at >= 0 && at < static_cast<std::int32_t>(shape.places.size());
 }
 
-// Whether the frame at `base`, of routine r, has its var parameters'
-// addresses below it.
-bool references_below(const Shape& shape, int r, std::int32_t base) {
-    const Routine& ro = shape.routines[static_cast<std::size_t>(r)];
-    for (std::size_t a = 0; a < ro.cells.size(); ++a) {
-        if ((ro.cells[a] & CELL_REFERENCE) == 0) continue;
-        std::int32_t to = s[base + static_cast<std::int32_t>(a)];
-        if (to < 0 || to >= base) return false;
-    }
-    return true;
-}
-
 // Whether the cells a return from the frame at `frame` into the exact
 // tiers' frame below trusts are as they were at the checkpoint, where
 // loop_head_fits found them sound: the frame's header, and the caller's
@@ -146,6 +134,12 @@ bool loop_head_fits(const Shape& shape) {
         int routine;
     };
     std::vector<Frame> frames{{b, r}};
+    // The references held in frames and pushed above them, with the base
+    // of the frame that holds them.
+    struct Held {
+        std::int32_t to, holder;
+    };
+    std::vector<Held> held;
     std::int32_t base = b;
     while (r != 0) {
         const Routine& ro = shape.routines[static_cast<std::size_t>(r)];
@@ -162,10 +156,9 @@ bool loop_head_fits(const Shape& shape) {
         if ((site.flags & PLACE_AFTER_ENT) == 0 || site.depth != after - below) return false;
         if (resume_entry(shape, caller, to) < 0) return false;
         const Slot* slots = shape.slots_at(to);
-        for (int k = 0; k < shape.slot_count(to); ++k) {
-            std::int32_t held = s[below + co.frame + 1 + k];
-            if (slots[k].kind == SLOT_REFERENCE && (held < 0 || held >= below)) return false;
-        }
+        for (int k = 0; k < shape.slot_count(to); ++k)
+            if (slots[k].kind == SLOT_REFERENCE)
+                held.push_back(Held{s[below + co.frame + 1 + k], below});
         base = below;
         r = caller;
         frames.push_back(Frame{base, r});
@@ -180,11 +173,27 @@ bool loop_head_fits(const Shape& shape) {
     for (std::size_t f = 0; f + 1 < frames.size() && fit; ++f) {
         const Routine& ro = shape.routines[static_cast<std::size_t>(frames[f].routine)];
         std::int32_t link = s[frames[f].base];
-        fit = references_below(shape, frames[f].routine, frames[f].base) && link >= 0 &&
-              link < frames[f].base && routine_at[link] == std::max(ro.parent, 0) + 1;
+        fit = link >= 0 && link < frames[f].base && routine_at[link] == std::max(ro.parent, 0) + 1;
+        for (std::size_t a = 0; a < ro.cells.size(); ++a)
+            if ((ro.cells[a] & CELL_REFERENCE) != 0)
+                held.push_back(
+                    Held{s[frames[f].base + static_cast<std::int32_t>(a)], frames[f].base});
     }
     for (const Frame& f : frames)
         routine_at[f.base] = 0;
+    // Each reference aims where the compiler aims them (reference_may_reach):
+    // a variable or an element of a frame below the one that holds it.  One
+    // aimed past its array at a header, a reference or a variable the tier
+    // keeps in a register would let the tier's stores change what it trusts.
+    for (std::size_t k = 0; k < held.size() && fit; ++k) {
+        const Held h = held[k];
+        auto in = std::partition_point(frames.begin(), frames.end(),
+                                       [&](const Frame& f) { return f.base > h.to; });
+        if (h.to < 0 || h.to >= h.holder || in == frames.end()) return false;
+        const Routine& ro = shape.routines[static_cast<std::size_t>(in->routine)];
+        std::int32_t a = h.to - in->base;
+        fit = a >= 3 && a <= ro.frame && reference_may_reach(ro.cells[static_cast<std::size_t>(a)]);
+    }
     return fit;
 }
 

@@ -46,7 +46,9 @@ bool frames_fit(const Shape& shape);
 // the call that made the frame, each dynamic link the frame below with the
 // stack there as deep as the return site says, each static link a frame
 // of the routine's parent, and each var parameter's address (and each such
-// address waiting on the stack) below its frame.  (The header of a call
+// address waiting on the stack) that of a variable or an element of a
+// frame below its own (reference_may_reach), never of a header, another
+// reference or a cell the tier keeps in a register.  (The header of a call
 // half made waits in its cells: the tier's CUP writes it again.)  The tier
 // then runs the top frame, and each below from its return site.
 bool loop_head_fits(const Shape& shape);
