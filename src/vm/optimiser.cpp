@@ -26,6 +26,7 @@ const char* guard_name(Guard g) {
     case GUARD_READ: return "read";
     case GUARD_ENDED: return "ended";
     case GUARD_FRAME: return "frame";
+    case GUARD_ADDRESS: return "address";
     case GUARD_COUNT: break;
     }
     return "?";

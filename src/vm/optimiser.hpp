@@ -42,6 +42,7 @@ enum Guard : std::int32_t {
     GUARD_READ,     // a read found no number
     GUARD_ENDED,    // the writer or the reader ended the run
     GUARD_FRAME,    // a return found a frame of the exact tiers changed under the tier
+    GUARD_ADDRESS,  // a reference outside the stack
     GUARD_COUNT
 };
 

@@ -162,11 +162,18 @@ void Function::address_cell(int n, Base& base, std::int32_t& a, x86::Gp& index, 
     const Node x = at(n);
     has_index = false;
     if (x.kind == N_REF) {
+        // Every load and store through an address the run computed comes
+        // here: an object's offset is checked against the object below,
+        // and a reference, whoever made it, against the stack, whatever
+        // was admitted at the move up.  No store of the tier can reach
+        // outside the stack.
         base = Base{};
         a = 0;
         index = x.reg.r64();
         has_index = true;
         known_frame = false;
+        cc_.cmp(index, STACK_SIZE);
+        fail_if(x86::CondCode::kAE, GUARD_ADDRESS); // unsigned: below 0 too
         return;
     }
     known_frame = true;

@@ -239,7 +239,10 @@ std::vector<int> Function::canonical(std::size_t from) {
             x86::Gp o = new32("slot_offset");
             compute_into(o, x.left);
             c.left = temp(o);
-            c.checked = x.checked;
+            // A resume entry loads the offset from what the exact tiers
+            // left in the slot, which may lie outside the object: it is
+            // checked again where it is used.
+            c.checked = false;
         } else {
             c.kind = x.kind == N_REF ? N_REF : N_TEMP;
             c.reg = new32("slot");
