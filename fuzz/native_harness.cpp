@@ -6,6 +6,12 @@
 // routine start it can after a few, the native tier running up to there); any
 // difference in what a caller can see aborts.
 //
+// An input whose first byte is 0x01 instead makes a program with a wild
+// reference (wild_references.hpp) from its next five bytes: the cell the
+// reference is aimed at, the value written, before or after the hot loop
+// or both, the loop's turns, and whether the program is padded past what
+// the tiered engine compiles on the spot.
+//
 // The plain loop runs first, with the instruction budget; a run that does
 // not end within it is left out, since the other engines have no budget.
 // What a caller can see: the output, how the run ended, its message and
@@ -24,12 +30,27 @@
 
 #include "driver/api.hpp"
 #include "vm/machine.hpp"
+#include "wild_references.hpp"
 
 namespace {
 
 constexpr std::uint64_t FUZZ_INSTRUCTION_BUDGET = 100'000;
 
 constexpr unsigned char INPUT_SEPARATOR = 0x1A;
+constexpr unsigned char WILD_REFERENCE_MARK = 0x01;
+
+// The program with a wild reference that bytes 1 to 5 of an input say.
+std::string wild_reference_input(const std::uint8_t* data) {
+    static constexpr std::int32_t VALUES[8] = {0, 1, 8, 17, 28, 35, 2000000000, -1};
+    WildReference w;
+    w.index = data[1] % 48 - 4;
+    w.value = VALUES[data[2] % 8] + data[3] % 4;
+    w.before = data[4] % 3 != 1;
+    w.after = data[4] % 3 != 0;
+    w.padded = data[4] / 3 % 2 != 0;
+    w.turns = data[5] % 40;
+    return wild_reference_program(w);
+}
 
 // Everything a run leaves behind.
 struct Seen {
@@ -95,6 +116,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::size_t input_start = source_size < size ? source_size + 1 : size;
     std::string_view source(reinterpret_cast<const char*>(data), source_size);
     std::string_view input(reinterpret_cast<const char*>(data) + input_start, size - input_start);
+    std::string generated;
+    if (size >= 6 && data[0] == WILD_REFERENCE_MARK) {
+        generated = wild_reference_input(data);
+        source = generated;
+        input = {};
+    }
 
     CompileOptions compile_options;
     compile_options.encoding = Encoding::utf8;

@@ -28,6 +28,7 @@
 #include "vm/code.hpp"
 #include "vm/machine.hpp"
 #include "vm/speculation.hpp"
+#include "wild_references.hpp"
 
 namespace {
 
@@ -146,7 +147,8 @@ int returned = 0;
 // Compiles `source` and runs it on the plain loop and on every engine;
 // false when the program did not compile or did not end within the budget.
 bool all_agree(const std::string& source, const std::string& input, const std::string& what,
-               std::size_t room = std::size_t{1} << 30) {
+               std::size_t room = std::size_t{1} << 30,
+               const std::vector<int>& move_ups = {0, 1, 2, 3, 5, 8, 13, 40}) {
     CompileOptions options;
     options.encoding = Encoding::utf8;
     if (compile_text(source, options).error != ErrorKind::none) return false;
@@ -164,7 +166,7 @@ bool all_agree(const std::string& source, const std::string& input, const std::s
     // The tiered engine, moving up at the first, second, ... loop head or
     // routine start that allows it (the first is the main program's start),
     // compiling on the spot and on another thread in turn.
-    for (int first : {0, 1, 2, 3, 5, 8, 13, 40}) {
+    for (int first : move_ups) {
         tier_settings.first_loops = first;
         tier_settings.compile_here_up_to = first % 2 == 0 ? 1 << 30 : 0;
         reset_speculation_stats();
@@ -578,4 +580,40 @@ begin
 end.
 )",
                           "", "a return address written"));
+}
+
+// A var parameter aimed by an index past its array at every cell from the
+// main program's variables to past its own frame (static and dynamic
+// links, return addresses, a function's result, value and var parameters,
+// locals, elements, cells pushed for a call), written before or after a
+// hot loop with several values (a frame's base, 0, outside the stack):
+// every engine, moved up at every loop head and routine start in turn,
+// compiled on the spot and on the thread, shows what the exact tiers show.
+TEST(Speculation, AWildReferenceAtEveryCellBelowItsFrame) {
+    std::vector<int> everywhere;
+    for (int first = 0; first <= 16; ++first)
+        everywhere.push_back(first);
+    int compared = 0;
+    for (int index = -3; index <= 36; ++index) {
+        for (std::int32_t value : {0, 17, 2000000000}) {
+            for (bool before : {true, false}) {
+                WildReference w;
+                w.index = index;
+                w.value = value;
+                w.before = before;
+                w.after = !before;
+                w.padded = value == 17 && !before;
+                std::string what = "a[" + std::to_string(index) + "] (cell " +
+                                   std::to_string(wild_reference_cell(index)) + ") := " +
+                                   std::to_string(value) + (before ? " before" : " after") +
+                                   " the hot loop" + (w.padded ? ", padded" : "");
+                if (all_agree(wild_reference_program(w), "", what, std::size_t{1} << 30,
+                              everywhere))
+                    ++compared;
+                if (HasFailure()) return;
+            }
+        }
+    }
+    // A few end in an endless loop (a return address aimed back).
+    EXPECT_GT(compared, 220);
 }
