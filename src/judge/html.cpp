@@ -87,7 +87,8 @@ std::string text_block(std::string_view bytes, Encoding encoding) {
 
 // The bytes up to the last whole UTF-8 character within `n`.
 std::size_t char_boundary(const std::string& s, std::size_t n) {
-    while (n > 0 && n < s.size() && (static_cast<unsigned char>(s[n]) & 0xC0) == 0x80) --n;
+    while (n > 0 && n < s.size() && (static_cast<unsigned char>(s[n]) & 0xC0) == 0x80)
+        --n;
     return n;
 }
 
@@ -114,7 +115,8 @@ std::string line_cell(std::optional<std::string_view> line, std::optional<std::s
 // The expected and the actual output side by side, line by line, the
 // lines that differ (as the comparison sees them) marked.
 std::string comparison(std::string_view expected, std::string_view actual,
-                       std::uint64_t actual_bytes, const Settings& settings, const std::string& id) {
+                       std::uint64_t actual_bytes, const Settings& settings,
+                       const std::string& id) {
     auto want = raw_lines(expected);
     auto got = raw_lines(actual);
     auto want_seen = output_lines(expected, settings.ignore_trailing_space);
@@ -134,13 +136,15 @@ std::string comparison(std::string_view expected, std::string_view actual,
         if (differs && w && g) {
             std::string a = to_utf8(*w, settings.encoding), b = to_utf8(*g, settings.encoding);
             std::size_t same = 0;
-            while (same < a.size() && same < b.size() && a[same] == b[same]) ++same;
+            while (same < a.size() && same < b.size() && a[same] == b[same])
+                ++same;
             from = char_boundary(a, same);
         } else if (differs) {
             from = 0;
         }
         out += "<tr";
-        if (differs) out += first ? " class=\"differs\" id=\"" + id + "-first\"" : " class=\"differs\"";
+        if (differs)
+            out += first ? " class=\"differs\" id=\"" + id + "-first\"" : " class=\"differs\"";
         if (differs) first = false;
         out += "><td class=\"n\">" + number(i + 1) + "</td>" +
                line_cell(w, from, settings.encoding) + line_cell(g, from, settings.encoding) +
@@ -176,7 +180,8 @@ Source read_source(const std::string& path) {
         std::size_t end = rest.find('\n');
         std::string_view line = rest.substr(0, end);
         rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
-        while (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        while (!line.empty() && line.back() == '\r')
+            line.remove_suffix(1);
         source.lines.push_back(line);
     }
     return source;
@@ -235,7 +240,8 @@ std::string whole_source(const Source& source, std::size_t s, const std::string&
         }
         out += "</table>\n";
         if (bytes < source.bytes.size())
-            out += "<p class=\"cut\">" + e(say(MSG_J_HTML_SOURCE_CUT, {number(source.bytes.size())})) + "</p>\n";
+            out += "<p class=\"cut\">" +
+                   e(say(MSG_J_HTML_SOURCE_CUT, {number(source.bytes.size())})) + "</p>\n";
     }
     return out + "<p>" + link("results", e(text_of(MSG_J_HTML_BACK))) + "</p>\n</section>\n";
 }
@@ -261,16 +267,18 @@ std::string message_block(const Outcome& outcome) {
 
 std::string run_detail(const Judgement& j, std::size_t s, std::size_t c, const Outcome& outcome,
                        const TestCase* test, const Source& source, const Settings& settings) {
-    std::string out = "<section class=\"detail\" id=\"" + run_id(s, c) + "\">\n" +
-                      heading(j, s, c, outcome.verdict) + message_block(outcome) + "<p>" +
-                      e(say(MSG_J_HTML_STEPS, {number(outcome.steps), number(outcome.output_bytes)})) +
-                      "</p>\n";
+    std::string out =
+        "<section class=\"detail\" id=\"" + run_id(s, c) + "\">\n" +
+        heading(j, s, c, outcome.verdict) + message_block(outcome) + "<p>" +
+        e(say(MSG_J_HTML_STEPS, {number(outcome.steps), number(outcome.output_bytes)})) + "</p>\n";
     if (outcome.verdict == Verdict::AC) {
         out += "<p>" + e(text_of(MSG_J_HTML_AS_EXPECTED)) + " " +
                link("c" + number(c), e(text_of(MSG_J_HTML_CASE)) + " " + e(j.cases[c])) + "</p>\n";
     } else {
-        std::string_view input = test != nullptr ? std::string_view(test->input) : std::string_view();
-        std::string_view expected = test != nullptr ? std::string_view(test->expected) : std::string_view();
+        std::string_view input =
+            test != nullptr ? std::string_view(test->input) : std::string_view();
+        std::string_view expected =
+            test != nullptr ? std::string_view(test->expected) : std::string_view();
         out += "<div class=\"sides\">\n<div><h3>" + e(text_of(MSG_J_HTML_INPUT)) + "</h3>" +
                text_block(input, settings.encoding) + "</div>\n<div>" +
                comparison(expected, outcome.output, outcome.output_bytes, settings, run_id(s, c)) +
@@ -294,13 +302,15 @@ std::string compile_detail(const Judgement& j, std::size_t s, const Outcome& out
 std::string case_section(const Judgement& j, std::size_t c, const TestCase* test,
                          const Settings& settings) {
     std::string_view input = test != nullptr ? std::string_view(test->input) : std::string_view();
-    std::string_view expected = test != nullptr ? std::string_view(test->expected) : std::string_view();
-    return "<section class=\"case\" id=\"c" + number(c) + "\">\n<h2>" + e(text_of(MSG_J_HTML_CASE)) +
-           " " + e(j.cases[c]) + "</h2>\n<div class=\"sides\">\n<div><h3>" +
-           e(text_of(MSG_J_HTML_INPUT)) + "</h3>" + text_block(input, settings.encoding) +
-           "</div>\n<div><h3>" + e(text_of(MSG_J_HTML_EXPECTED)) + "</h3>" +
-           text_block(expected, settings.encoding) + "</div>\n</div>\n<p>" +
-           link("results", e(text_of(MSG_J_HTML_BACK))) + "</p>\n</section>\n";
+    std::string_view expected =
+        test != nullptr ? std::string_view(test->expected) : std::string_view();
+    return "<section class=\"case\" id=\"c" + number(c) + "\">\n<h2>" +
+           e(text_of(MSG_J_HTML_CASE)) + " " + e(j.cases[c]) +
+           "</h2>\n<div class=\"sides\">\n<div><h3>" + e(text_of(MSG_J_HTML_INPUT)) + "</h3>" +
+           text_block(input, settings.encoding) + "</div>\n<div><h3>" +
+           e(text_of(MSG_J_HTML_EXPECTED)) + "</h3>" + text_block(expected, settings.encoding) +
+           "</div>\n</div>\n<p>" + link("results", e(text_of(MSG_J_HTML_BACK))) +
+           "</p>\n</section>\n";
 }
 
 } // namespace
@@ -314,13 +324,17 @@ std::string html_report(const Judgement& j, const std::vector<TestCase>& cases,
         tests.push_back(found == cases.end() ? nullptr : &*found);
     }
     std::string title = e(text_of(MSG_J_HTML_TITLE));
-    std::string out = "<!DOCTYPE html>\n<html lang=\"ja\">\n<head>\n<meta charset=\"utf-8\">\n"
-                      "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
-                      "<title>" + title + "</title>\n<style>" + STYLE + "</style>\n</head>\n<body>\n"
-                      "<h1>" + title + "</h1>\n<p class=\"settings\">" +
-                      e(say(MSG_J_HTML_SETTINGS, {number(settings.steps), number(settings.output_limit)}) +
-                        text_of(settings.ignore_trailing_space ? MSG_J_HTML_TRAILING : MSG_J_HTML_EXACT)) +
-                      "</p>\n";
+    std::string out =
+        "<!DOCTYPE html>\n<html lang=\"ja\">\n<head>\n<meta charset=\"utf-8\">\n"
+        "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
+        "<title>" +
+        title + "</title>\n<style>" + STYLE +
+        "</style>\n</head>\n<body>\n"
+        "<h1>" +
+        title + "</h1>\n<p class=\"settings\">" +
+        e(say(MSG_J_HTML_SETTINGS, {number(settings.steps), number(settings.output_limit)}) +
+          text_of(settings.ignore_trailing_space ? MSG_J_HTML_TRAILING : MSG_J_HTML_EXACT)) +
+        "</p>\n";
 
     // The table.
     out += "<table class=\"results\" id=\"results\">\n<tr><th class=\"name\">" +
@@ -340,10 +354,11 @@ std::string html_report(const Judgement& j, const std::vector<TestCase>& cases,
             ++counts[static_cast<int>(outcome->verdict)];
             std::string target = outcome->verdict == Verdict::CE ? "ce" + number(s) : run_id(s, c);
             out += std::string("<td class=\"v\">") +
-                   link(target, verdict_name(outcome->verdict), verdict_name(outcome->verdict)) + "</td>";
+                   link(target, verdict_name(outcome->verdict), verdict_name(outcome->verdict)) +
+                   "</td>";
         }
-        out += "<td class=\"score\">" + number(score_of(j, s).accepted) + "/" + number(j.cases.size()) +
-               "</td></tr>\n";
+        out += "<td class=\"score\">" + number(score_of(j, s).accepted) + "/" +
+               number(j.cases.size()) + "</td></tr>\n";
     }
     out += "</table>\n<p class=\"summary\">" +
            e(say(MSG_J_SUMMARY, {number(j.submissions.size()), number(j.cases.size()),
@@ -368,6 +383,7 @@ std::string html_report(const Judgement& j, const std::vector<TestCase>& cases,
         }
         out += whole_source(source, s, j.submissions[s]);
     }
-    for (std::size_t c = 0; c < j.cases.size(); ++c) out += case_section(j, c, tests[c], settings);
+    for (std::size_t c = 0; c < j.cases.size(); ++c)
+        out += case_section(j, c, tests[c], settings);
     return out + "</body>\n</html>\n";
 }
