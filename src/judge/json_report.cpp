@@ -11,7 +11,7 @@ namespace {
 const char* const PROGRAM = "tsumiki-judge";
 
 // The fields of a record, in the order written.
-const char* const fields[] = {"submission", "case",    "verdict", "steps",
+const char* const fields[] = {"submission",   "case",    "verdict", "steps",
                               "output_bytes", "message", "line",    "column"};
 
 using Json = nlohmann::ordered_json;
@@ -22,11 +22,13 @@ bool read_record(const Json& value, JsonRecord& record) {
     for (const char* field : fields)
         if (!value.contains(field)) return false;
     const Json& verdict = value["verdict"];
-    auto count = [](const Json& v) { return v.is_number_unsigned() || (v.is_number_integer() && v.get<std::int64_t>() >= 0); };
+    auto count = [](const Json& v) {
+        return v.is_number_unsigned() || (v.is_number_integer() && v.get<std::int64_t>() >= 0);
+    };
     auto place = [&](const Json& v) { return count(v) && v.get<std::uint64_t>() <= 0x7FFFFFFF; };
     if (!value["submission"].is_string() || !value["case"].is_string() || !verdict.is_string() ||
-        !value["message"].is_string() || !count(value["steps"]) ||
-        !count(value["output_bytes"]) || !place(value["line"]) || !place(value["column"]) ||
+        !value["message"].is_string() || !count(value["steps"]) || !count(value["output_bytes"]) ||
+        !place(value["line"]) || !place(value["column"]) ||
         !verdict_named(verdict.get<std::string>(), record.outcome.verdict))
         return false;
     record.submission = value["submission"].get<std::string>();
@@ -78,7 +80,8 @@ bool read_json_report(const std::string& path, std::vector<JsonRecord>& records,
         record.line_number = number_in_file;
         Json value = Json::parse(line, nullptr, false);
         if (value.is_discarded() || !read_record(value, record)) {
-            error = say(MSG_J_BAD_RECORD, {PROGRAM, path, number(static_cast<unsigned>(number_in_file))});
+            error = say(MSG_J_BAD_RECORD,
+                        {PROGRAM, path, number(static_cast<unsigned>(number_in_file))});
             return false;
         }
         records.push_back(std::move(record));
