@@ -50,8 +50,8 @@ std::string junit_report(const Judgement& judgement) {
                                ", output_bytes: " + number(outcome->output_bytes);
             cases += ">\n      <" + std::string(element) +
                      attribute("type", verdict_name(outcome->verdict)) +
-                     attribute("message", message) + ">" + escape_text(text) + "</" +
-                     element + ">\n    </testcase>\n";
+                     attribute("message", message) + ">" + escape_text(text) + "</" + element +
+                     ">\n    </testcase>\n";
         }
         suites += "  <testsuite" + attribute("name", submission) +
                   attribute("tests", number(suite_tests)) +
