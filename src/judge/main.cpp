@@ -32,10 +32,11 @@ const char* const PROGRAM = "tsumiki-judge";
 }
 
 void print_help(const Settings& defaults) {
-    std::string text = say(MSG_J_USAGE, {PROGRAM}) + say(MSG_J_USAGE_MERGE, {PROGRAM}) +
-                       say(MSG_J_HELP_ABOUT, {}) + say(MSG_J_HELP_VERDICTS, {}) +
-                       say(MSG_J_HELP_OPTIONS, {number(defaults.steps), number(defaults.output_limit)}) +
-                       say(MSG_J_HELP_MERGE, {}) + say(MSG_J_HELP_END, {});
+    std::string text =
+        say(MSG_J_USAGE, {PROGRAM}) + say(MSG_J_USAGE_MERGE, {PROGRAM}) +
+        say(MSG_J_HELP_ABOUT, {}) + say(MSG_J_HELP_VERDICTS, {}) +
+        say(MSG_J_HELP_OPTIONS, {number(defaults.steps), number(defaults.output_limit)}) +
+        say(MSG_J_HELP_MERGE, {}) + say(MSG_J_HELP_END, {});
     std::fputs(text.c_str(), stdout);
 }
 
@@ -65,11 +66,13 @@ void write_reports(const CommandLine& line, Reports& reports, const Judgement& j
                   (line.colour == Colour::automatic && isatty(STDOUT_FILENO) != 0 &&
                    (std::getenv("NO_COLOR") == nullptr || std::getenv("NO_COLOR")[0] == '\0'));
     std::string table = table_report(judgement, colour);
-    if (std::fwrite(table.data(), 1, table.size(), stdout) != table.size() || std::fflush(stdout) != 0)
+    if (std::fwrite(table.data(), 1, table.size(), stdout) != table.size() ||
+        std::fflush(stdout) != 0)
         fail(msg_in(MSG_OUTPUT_FAILED, Encoding::utf8), 1);
     write_report(reports.json.get(), line.json, json_report(judgement));
     write_report(reports.junit.get(), line.junit, junit_report(judgement));
-    if (reports.html) write_report(reports.html.get(), line.html, html_report(judgement, cases, line.settings));
+    if (reports.html)
+        write_report(reports.html.get(), line.html, html_report(judgement, cases, line.settings));
 }
 
 std::vector<TestCase> cases_or_fail(const std::string& folder) {
@@ -98,7 +101,8 @@ int judge(CommandLine& line) {
     std::string error;
     if (!find_submissions(line.operands, judgement.submissions, error)) fail(error, 2);
     keep_share(judgement.submissions, line.shard, line.shards);
-    for (const TestCase& c : cases) judgement.cases.push_back(c.name);
+    for (const TestCase& c : cases)
+        judgement.cases.push_back(c.name);
     judgement.resize();
     Reports reports{open_report(line.json), open_report(line.junit), open_report(line.html)};
 
@@ -106,7 +110,8 @@ int judge(CommandLine& line) {
     std::vector<Work> work;
     for (std::size_t s = 0; s < judgement.submissions.size(); ++s) {
         Work w{s, {judgement.submissions[s], {}}};
-        for (std::size_t c = 0; c < cases.size(); ++c) w.task.cases.push_back(c);
+        for (std::size_t c = 0; c < cases.size(); ++c)
+            w.task.cases.push_back(c);
         work.push_back(std::move(w));
     }
     Progress progress{isatty(STDERR_FILENO) != 0, judgement.submissions.size() * cases.size()};
@@ -126,7 +131,8 @@ PoolEnd run_again(Judgement& merged, const std::vector<TestCase>& cases, const C
         Work w{s, {merged.submissions[s], {}}};
         for (std::size_t c = 0; c < merged.cases.size(); ++c) {
             const std::optional<Outcome>& outcome = merged.at(s, c);
-            if (!outcome || outcome->verdict == Verdict::AC || outcome->verdict == Verdict::CE) continue;
+            if (!outcome || outcome->verdict == Verdict::AC || outcome->verdict == Verdict::CE)
+                continue;
             for (std::size_t k = 0; k < cases.size(); ++k)
                 if (cases[k].name == merged.cases[c]) w.task.cases.push_back(k);
         }
@@ -137,11 +143,13 @@ PoolEnd run_again(Judgement& merged, const std::vector<TestCase>& cases, const C
     // the reports' cases.
     Judgement by_folder;
     by_folder.submissions = merged.submissions;
-    for (const TestCase& c : cases) by_folder.cases.push_back(c.name);
+    for (const TestCase& c : cases)
+        by_folder.cases.push_back(c.name);
     by_folder.resize();
     Settings settings = line.settings;
     settings.keep_output = true;
-    PoolEnd end = do_work(work, cases, settings, by_folder, Progress{isatty(STDERR_FILENO) != 0, total});
+    PoolEnd end =
+        do_work(work, cases, settings, by_folder, Progress{isatty(STDERR_FILENO) != 0, total});
     for (std::size_t s = 0; s < merged.submissions.size(); ++s) {
         for (std::size_t c = 0; c < merged.cases.size(); ++c) {
             std::optional<Outcome>& outcome = merged.at(s, c);
