@@ -25,8 +25,8 @@ struct Running {
     pid_t pid;
     int from; // the read end of its pipe
     const Work* work;
-    std::string pending;          // bytes of a record not yet whole
-    std::vector<bool> judged;     // per case of the task
+    std::string pending;      // bytes of a record not yet whole
+    std::vector<bool> judged; // per case of the task
 };
 
 using Clock = std::chrono::steady_clock;
@@ -51,8 +51,8 @@ class ProgressLine {
   private:
     void show() const {
         std::size_t percent = progress_.total == 0 ? 100 : done_ * 100 / progress_.total;
-        std::string text = number(done_) + "/" + number(progress_.total) + " (" +
-                           number(percent) + "%)";
+        std::string text =
+            number(done_) + "/" + number(progress_.total) + " (" + number(percent) + "%)";
         std::fprintf(stderr, "\r%s\x1b[K", say(MSG_J_PROGRESS, {text}).c_str());
         std::fflush(stderr);
     }
@@ -67,12 +67,14 @@ void catch_stops() {
     action.sa_handler = on_stop;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESETHAND; // a second Ctrl-C ends the judge at once
-    for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaction(s, &action, nullptr);
+    for (int s : {SIGINT, SIGTERM, SIGHUP})
+        sigaction(s, &action, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 }
 
 void release_stops() {
-    for (int s : {SIGINT, SIGTERM, SIGHUP}) std::signal(s, SIG_DFL);
+    for (int s : {SIGINT, SIGTERM, SIGHUP})
+        std::signal(s, SIG_DFL);
 }
 
 // Starts a worker for `work`, its records to come through a pipe.
@@ -91,7 +93,8 @@ bool start(const Work& work, const std::vector<TestCase>& cases, const Settings&
     if (pid == 0) {
         // The worker: default signals, nothing open but its pipe, standard
         // error, and /dev/null for standard input and output.
-        for (int s : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) std::signal(s, SIG_DFL);
+        for (int s : {SIGINT, SIGTERM, SIGHUP, SIGPIPE})
+            std::signal(s, SIG_DFL);
         int null = open("/dev/null", O_RDWR);
         if (null >= 0) {
             dup2(null, STDIN_FILENO);
@@ -103,7 +106,8 @@ bool start(const Work& work, const std::vector<TestCase>& cases, const Settings&
     }
     setpgid(pid, pid); // as the worker does itself: Ctrl-C reaches the judge alone
     close(pipe_ends[1]);
-    running.push_back(Running{pid, pipe_ends[0], &work, {}, std::vector<bool>(work.task.cases.size())});
+    running.push_back(
+        Running{pid, pipe_ends[0], &work, {}, std::vector<bool>(work.task.cases.size())});
     return true;
 }
 
@@ -133,7 +137,8 @@ void take_records(Running& worker, Judgement& judgement, ProgressLine& progress)
 void finish(Running& worker, int status, Judgement& judgement, ProgressLine& progress) {
     int signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
     bool compiled = false;
-    for (bool judged : worker.judged) compiled = compiled || judged;
+    for (bool judged : worker.judged)
+        compiled = compiled || judged;
     for (std::size_t i = 0; i < worker.judged.size(); ++i) {
         if (worker.judged[i]) continue;
         Outcome outcome;
@@ -149,7 +154,8 @@ void finish(Running& worker, int status, Judgement& judgement, ProgressLine& pro
 }
 
 void stop_all(std::vector<Running>& running) {
-    for (Running& worker : running) kill(-worker.pid, SIGKILL);
+    for (Running& worker : running)
+        kill(-worker.pid, SIGKILL);
     for (Running& worker : running) {
         kill(worker.pid, SIGKILL);
         while (waitpid(worker.pid, nullptr, 0) < 0 && errno == EINTR) {
@@ -187,7 +193,8 @@ PoolEnd do_work(const std::vector<Work>& work, const std::vector<TestCase>& case
         }
         line.refresh();
         std::vector<pollfd> fds;
-        for (const Running& worker : running) fds.push_back(pollfd{worker.from, POLLIN, 0});
+        for (const Running& worker : running)
+            fds.push_back(pollfd{worker.from, POLLIN, 0});
         int ready = poll(fds.data(), fds.size(), 100);
         if (ready < 0 && errno != EINTR) {
             end = PoolEnd::failed;
