@@ -49,9 +49,9 @@ void common_limits() {
 // sanitizers' reports and the end of a process need, and nothing that
 // opens, starts, signals or looks at anything else.
 const int allowed_calls[] = {
-    SYS_brk, SYS_mmap, SYS_munmap, SYS_mremap, SYS_madvise, SYS_mprotect,
-    SYS_exit, SYS_exit_group, SYS_rt_sigreturn, SYS_rt_sigprocmask, SYS_futex,
-    SYS_sched_yield, SYS_getpid, SYS_gettid, SYS_clock_gettime,
+    SYS_brk,      SYS_mmap,        SYS_munmap,     SYS_mremap,       SYS_madvise,
+    SYS_mprotect, SYS_exit,        SYS_exit_group, SYS_rt_sigreturn, SYS_rt_sigprocmask,
+    SYS_futex,    SYS_sched_yield, SYS_getpid,     SYS_gettid,       SYS_clock_gettime,
 };
 
 bool install_filter() {
