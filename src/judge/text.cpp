@@ -12,9 +12,11 @@ constexpr std::string_view REPLACEMENT = "\xEF\xBF\xBD"; // U+FFFD
 // The length of the UTF-8 sequence at the front of `s`, 0 if it is not one.
 std::size_t utf8_sequence(std::string_view s) {
     auto c = static_cast<unsigned char>(s[0]);
-    std::size_t n = c < 0x80 ? 1 : c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3
-                               : c >= 0xF0 && c <= 0xF4   ? 4
-                                                          : 0;
+    std::size_t n = c < 0x80                 ? 1
+                    : c >= 0xC2 && c <= 0xDF ? 2
+                    : c >= 0xE0 && c <= 0xEF ? 3
+                    : c >= 0xF0 && c <= 0xF4 ? 4
+                                             : 0;
     if (n == 0 || n > s.size()) return 0;
     for (std::size_t i = 1; i < n; ++i)
         if ((static_cast<unsigned char>(s[i]) & 0xC0) != 0x80) return 0;
@@ -29,7 +31,8 @@ std::size_t utf8_sequence(std::string_view s) {
 char32_t decode(std::string_view s, std::size_t n) {
     auto c = static_cast<unsigned char>(s[0]);
     char32_t code = n == 1 ? c : n == 2 ? c & 0x1F : n == 3 ? c & 0x0F : c & 0x07;
-    for (std::size_t i = 1; i < n; ++i) code = code << 6 | (static_cast<unsigned char>(s[i]) & 0x3F);
+    for (std::size_t i = 1; i < n; ++i)
+        code = code << 6 | (static_cast<unsigned char>(s[i]) & 0x3F);
     return code;
 }
 
@@ -171,6 +174,7 @@ std::size_t display_width(std::string_view utf8) {
 }
 
 std::string_view without_final_breaks(std::string_view text) {
-    while (!text.empty() && text.back() == '\n') text.remove_suffix(1);
+    while (!text.empty() && text.back() == '\n')
+        text.remove_suffix(1);
     return text;
 }
