@@ -184,7 +184,8 @@ void run_worker(const WorkerTask& task, const std::vector<TestCase>& cases,
     end_compile_limit();
     if (compiled.error != ErrorKind::none) {
         Outcome outcome = compile_error_outcome(compiled, settings.encoding);
-        for (std::size_t c : task.cases) send(to_judge, c, outcome);
+        for (std::size_t c : task.cases)
+            send(to_judge, c, outcome);
         _exit(0);
     }
     std::size_t bytes = offsetof(RunSlot, output) + settings.output_limit + 1;
