@@ -28,12 +28,12 @@ bool verdict_named(std::string_view name, Verdict& verdict);
 
 // How the judge judges.
 struct Settings {
-    std::uint64_t steps = 100'000'000;        // instructions one run may begin
-    std::uint64_t output_limit = 1'048'576;   // bytes one run may write
-    bool ignore_trailing_space = false;       // compare lines without their trailing blanks
-    Encoding encoding = default_encoding();   // of the prompts and messages, as tsumiki's
-    unsigned jobs = 1;                        // worker processes at once
-    bool keep_output = false;                 // send back what failed runs printed (the page)
+    std::uint64_t steps = 100'000'000;      // instructions one run may begin
+    std::uint64_t output_limit = 1'048'576; // bytes one run may write
+    bool ignore_trailing_space = false;     // compare lines without their trailing blanks
+    Encoding encoding = default_encoding(); // of the prompts and messages, as tsumiki's
+    unsigned jobs = 1;                      // worker processes at once
+    bool keep_output = false;               // send back what failed runs printed (the page)
 };
 
 // The most of what a run printed that the page shows.
