@@ -36,5 +36,4 @@ bool read_json_report(const std::string& path, std::vector<JsonRecord>& records,
 
 // The judgement the records make: submissions and cases in name order.
 // False with `error` when two records are of the same submission and case.
-bool judgement_of(const std::vector<JsonRecord>& records, Judgement& judgement,
-                  std::string& error);
+bool judgement_of(const std::vector<JsonRecord>& records, Judgement& judgement, std::string& error);
