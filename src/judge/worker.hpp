@@ -14,8 +14,8 @@
 
 // What one worker is to do.
 struct WorkerTask {
-    std::string path;                 // the submission
-    std::vector<std::size_t> cases;   // indexes into the cases, in order
+    std::string path;               // the submission
+    std::vector<std::size_t> cases; // indexes into the cases, in order
 };
 
 // In the new worker process: judges the task and ends the process, with
