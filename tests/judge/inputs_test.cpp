@@ -14,7 +14,8 @@ namespace {
 // A fresh folder under the test's temporary directory.
 struct Folder {
     fs::path path;
-    explicit Folder(const std::string& name) : path(fs::path(testing::TempDir()) / ("judge-" + name)) {
+    explicit Folder(const std::string& name)
+        : path(fs::path(testing::TempDir()) / ("judge-" + name)) {
         fs::remove_all(path);
         fs::create_directories(path);
     }
@@ -71,8 +72,10 @@ TEST(Submissions, FilesAndFoldersEachOnceInNameOrder) {
     std::vector<std::string> found;
     std::string error;
     std::string dir = f.path.string();
-    ASSERT_TRUE(find_submissions({dir + "/", dir + "/other.src", dir + "/./a.tsu"}, found, error)) << error;
-    EXPECT_EQ(found, (std::vector<std::string>{dir + "/a.tsu", dir + "/b.tsu", dir + "/other.src"}));
+    ASSERT_TRUE(find_submissions({dir + "/", dir + "/other.src", dir + "/./a.tsu"}, found, error))
+        << error;
+    EXPECT_EQ(found,
+              (std::vector<std::string>{dir + "/a.tsu", dir + "/b.tsu", dir + "/other.src"}));
     EXPECT_FALSE(find_submissions({dir + "/missing.tsu"}, found, error));
     EXPECT_EQ(error, "tsumiki-judge: 提出 " + dir + "/missing.tsu がありません\n");
 }
@@ -81,7 +84,8 @@ TEST(Shares, TogetherHoldEveryItemOnceInOrderAndDifferByOneAtMost) {
     for (std::size_t count : {0u, 1u, 5u, 7u, 400u}) {
         for (unsigned n : {1u, 2u, 3u, 8u}) {
             std::vector<std::string> all;
-            for (std::size_t i = 0; i < count; ++i) all.push_back("s" + std::to_string(1000 + i));
+            for (std::size_t i = 0; i < count; ++i)
+                all.push_back("s" + std::to_string(1000 + i));
             std::vector<std::string> joined;
             std::size_t smallest = count, largest = 0;
             for (unsigned k = 1; k <= n; ++k) {
