@@ -42,14 +42,15 @@ std::string written(const std::string& name, const std::string& text) {
 TEST(Table, SubmissionsByCasesScoresDetailsAndSummary) {
     Judgement j = sample();
     j.at(0, 1).reset(); // not judged: interrupted
-    EXPECT_EQ(table_report(j, false),
-              "提出         01   02   得点\n"
-              "class/a.tsu  AC   -    1/2\n"
-              "class/b.tsu  CE   CE   0/2\n"
-              "\n"
-              "class/b.tsu: CE 3行1列: 構文エラー: \"x\" & <y>\n"
-              "\n"
-              "提出2件、テストケース2件、実行4回: AC 1  WA 0  RE 0  CE 2  TLE 0  OLE 0 (未判定 1回)\n");
+    EXPECT_EQ(
+        table_report(j, false),
+        "提出         01   02   得点\n"
+        "class/a.tsu  AC   -    1/2\n"
+        "class/b.tsu  CE   CE   0/2\n"
+        "\n"
+        "class/b.tsu: CE 3行1列: 構文エラー: \"x\" & <y>\n"
+        "\n"
+        "提出2件、テストケース2件、実行4回: AC 1  WA 0  RE 0  CE 2  TLE 0  OLE 0 (未判定 1回)\n");
     std::string coloured = table_report(j, true);
     EXPECT_NE(coloured.find("\x1b[32mAC\x1b[0m"), std::string::npos);
     EXPECT_NE(coloured.find("\x1b[33mCE\x1b[0m"), std::string::npos);
@@ -58,8 +59,9 @@ TEST(Table, SubmissionsByCasesScoresDetailsAndSummary) {
 TEST(Json, OneRecordALineWithExactlyTheFieldsAndReadsBackTheSame) {
     Judgement j = sample();
     std::string json = json_report(j);
-    EXPECT_EQ(json.substr(0, json.find('\n')),
-              R"({"submission":"class/a.tsu","case":"01","verdict":"AC","steps":10,"output_bytes":2,"message":"","line":0,"column":0})");
+    EXPECT_EQ(
+        json.substr(0, json.find('\n')),
+        R"({"submission":"class/a.tsu","case":"01","verdict":"AC","steps":10,"output_bytes":2,"message":"","line":0,"column":0})");
     std::vector<JsonRecord> records;
     std::string error;
     ASSERT_TRUE(read_json_report(written("round.jsonl", json), records, error)) << error;
@@ -83,8 +85,11 @@ TEST(Json, AnythingButRecordsIsRefusedWithItsLine) {
     for (const char* line : bad) {
         std::vector<JsonRecord> records;
         std::string error;
-        EXPECT_FALSE(read_json_report(written("bad.jsonl", std::string("\n") + line + "\n"), records, error)) << line;
-        EXPECT_EQ(error, "tsumiki-judge: " + testing::TempDir() + "/judge-bad.jsonl の2行目は判定の記録ではありません\n");
+        EXPECT_FALSE(
+            read_json_report(written("bad.jsonl", std::string("\n") + line + "\n"), records, error))
+            << line;
+        EXPECT_EQ(error, "tsumiki-judge: " + testing::TempDir() +
+                             "/judge-bad.jsonl の2行目は判定の記録ではありません\n");
     }
     std::vector<JsonRecord> records;
     std::string error;
@@ -98,10 +103,14 @@ TEST(Json, AnythingButRecordsIsRefusedWithItsLine) {
 
 TEST(JUnit, SuitesPerSubmissionFailuresAndErrorsEscaped) {
     std::string xml = junit_report(sample());
-    EXPECT_NE(xml.find(R"(<testsuites name="tsumiki-judge" tests="4" failures="0" errors="3">)"), std::string::npos);
-    EXPECT_NE(xml.find(R"(<testsuite name="class/b.tsu" tests="2" failures="0" errors="2" skipped="0">)"),
+    EXPECT_NE(xml.find(R"(<testsuites name="tsumiki-judge" tests="4" failures="0" errors="3">)"),
               std::string::npos);
+    EXPECT_NE(
+        xml.find(R"(<testsuite name="class/b.tsu" tests="2" failures="0" errors="2" skipped="0">)"),
+        std::string::npos);
     EXPECT_NE(xml.find(R"(<testcase name="01" classname="class/a.tsu"/>)"), std::string::npos);
-    EXPECT_NE(xml.find(R"(<error type="CE" message="3行1列: 構文エラー: &quot;x&quot; &amp; &lt;y&gt;">)"),
-              std::string::npos);
+    EXPECT_NE(
+        xml.find(
+            R"(<error type="CE" message="3行1列: 構文エラー: &quot;x&quot; &amp; &lt;y&gt;">)"),
+        std::string::npos);
 }
