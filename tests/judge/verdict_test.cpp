@@ -16,7 +16,8 @@ Settings utf8_settings() {
     return settings;
 }
 
-RunReport ended(RunEnd end, std::string_view output, std::string message = "", std::int32_t pc = -1) {
+RunReport ended(RunEnd end, std::string_view output, std::string message = "",
+                std::int32_t pc = -1) {
     RunReport ending;
     ending.finished = true;
     ending.run.end = end;
@@ -45,13 +46,15 @@ TEST(Verdicts, OutputDecidesACOrWA) {
     EXPECT_EQ(wa.message, "1行目が違います: 期待「3」、出力「4」");
     EXPECT_EQ(wa.line, 0);
     settings.ignore_trailing_space = true;
-    EXPECT_EQ(judge_run(ended(RunEnd::halted, "3  \n\n"), test, settings, places).verdict, Verdict::AC);
+    EXPECT_EQ(judge_run(ended(RunEnd::halted, "3  \n\n"), test, settings, places).verdict,
+              Verdict::AC);
 }
 
 TEST(Verdicts, ARunTimeErrorIsREWithItsPlaceUnlessTheCaseExpectsIt) {
     Settings settings = utf8_settings();
     TestCase plain{"1", "", "1\n"};
-    Outcome re = judge_run(ended(RunEnd::runtime_error, "1\n", DIVISION, 2), plain, settings, places);
+    Outcome re =
+        judge_run(ended(RunEnd::runtime_error, "1\n", DIVISION, 2), plain, settings, places);
     EXPECT_EQ(re.verdict, Verdict::RE);
     EXPECT_EQ(re.message, "実行中にエラーがおきました: 0による除算がありました");
     EXPECT_EQ(re.line, 4);
@@ -59,7 +62,8 @@ TEST(Verdicts, ARunTimeErrorIsREWithItsPlaceUnlessTheCaseExpectsIt) {
     EXPECT_EQ(re.output_bytes, 2u + std::string(DIVISION).size()); // as tsumiki prints it
     // A model solution that stops with the error made this case.
     TestCase expects_error{"2", "", std::string("1\n") + DIVISION};
-    Outcome ac = judge_run(ended(RunEnd::runtime_error, "1\n", DIVISION, 2), expects_error, settings, places);
+    Outcome ac = judge_run(ended(RunEnd::runtime_error, "1\n", DIVISION, 2), expects_error,
+                           settings, places);
     EXPECT_EQ(ac.verdict, Verdict::AC);
     EXPECT_EQ(ac.line, 0);
 }
@@ -98,8 +102,9 @@ TEST(Verdicts, ThePrintedOutputIsKeptForThePageOnlyWhenNotAC) {
     settings.keep_output = true;
     TestCase test{"1", "", "1\n"};
     EXPECT_EQ(judge_run(ended(RunEnd::halted, "1\n"), test, settings, places).output, "");
-    EXPECT_EQ(judge_run(ended(RunEnd::runtime_error, "2\n", DIVISION), test, settings, places).output,
-              std::string("2\n") + DIVISION);
+    EXPECT_EQ(
+        judge_run(ended(RunEnd::runtime_error, "2\n", DIVISION), test, settings, places).output,
+        std::string("2\n") + DIVISION);
     settings.keep_output = false;
     EXPECT_EQ(judge_run(ended(RunEnd::halted, "2\n"), test, settings, places).output, "");
 }
