@@ -1,8 +1,6 @@
 #include "judge/html.hpp"
 
 #include <algorithm>
-#include <fstream>
-#include <iterator>
 #include <optional>
 
 #include "judge/compare.hpp"
@@ -13,7 +11,6 @@ namespace {
 
 // The most lines of an output, and of source, that the page shows.
 constexpr std::size_t SHOWN_LINES = 2000;
-constexpr std::size_t SHOWN_SOURCE_BYTES = 64 * 1024;
 // Lines of source shown around an error's line.
 constexpr int EXCERPT_LINES = 2;
 
@@ -159,7 +156,8 @@ std::string comparison(std::string_view expected, std::string_view actual,
 // A submission's source: its bytes and its lines, decoded for the page.
 struct Source {
     bool read = false;
-    std::string bytes;
+    std::string bytes;                   // the first SHOWN_SOURCE_BYTES of it
+    std::uint64_t size = 0;              // of the whole
     std::vector<std::string_view> lines; // without their line ends
     bool utf8 = true;
 
@@ -168,13 +166,15 @@ struct Source {
     }
 };
 
-Source read_source(const std::string& path) {
+// The source as its worker read it and sent it (judge/worker.hpp).
+Source source_of(const Judgement& j, std::size_t s) {
     Source source;
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return source;
-    source.bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    source.read = !in.bad();
-    source.utf8 = is_utf8(source.bytes);
+    if (s >= j.sources.size() || !j.sources[s].read) return source;
+    const SourceShown& shown = j.sources[s];
+    source.read = true;
+    source.bytes = shown.head;
+    source.size = shown.size;
+    source.utf8 = shown.utf8;
     std::string_view rest = source.bytes;
     while (!rest.empty()) {
         std::size_t end = rest.find('\n');
@@ -228,7 +228,7 @@ std::string excerpt(const Source& source, std::size_t s, int line, int column) {
 
 std::string whole_source(const Source& source, std::size_t s, const std::string& name) {
     std::string out = "<section class=\"source\" id=\"s" + number(s) + "\">\n<h2>" +
-                      e(text_of(MSG_J_HTML_SOURCE)) + ": " + e(name) + "</h2>\n";
+                      e(text_of(MSG_J_HTML_SOURCE)) + ": " + e(shown_name(name)) + "</h2>\n";
     if (!source.read) {
         out += "<p>" + e(text_of(MSG_J_HTML_NO_SOURCE)) + "</p>\n";
     } else {
@@ -239,16 +239,16 @@ std::string whole_source(const Source& source, std::size_t s, const std::string&
             bytes += source.lines[i].size() + 1;
         }
         out += "</table>\n";
-        if (bytes < source.bytes.size())
-            out += "<p class=\"cut\">" +
-                   e(say(MSG_J_HTML_SOURCE_CUT, {number(source.bytes.size())})) + "</p>\n";
+        if (bytes < source.size)
+            out += "<p class=\"cut\">" + e(say(MSG_J_HTML_SOURCE_CUT, {number(source.size)})) +
+                   "</p>\n";
     }
     return out + "<p>" + link("results", e(text_of(MSG_J_HTML_BACK))) + "</p>\n</section>\n";
 }
 
 std::string heading(const Judgement& j, std::size_t s, std::optional<std::size_t> c, Verdict v) {
-    std::string title = e(j.submissions[s]);
-    if (c) title += " / " + e(text_of(MSG_J_HTML_CASE)) + " " + e(j.cases[*c]);
+    std::string title = e(shown_name(j.submissions[s]));
+    if (c) title += " / " + e(text_of(MSG_J_HTML_CASE)) + " " + e(shown_name(j.cases[*c]));
     return "<h2>" + title + ": " + verdict_span(v) + "</h2>\n";
 }
 
@@ -272,8 +272,10 @@ std::string run_detail(const Judgement& j, std::size_t s, std::size_t c, const O
         heading(j, s, c, outcome.verdict) + message_block(outcome) + "<p>" +
         e(say(MSG_J_HTML_STEPS, {number(outcome.steps), number(outcome.output_bytes)})) + "</p>\n";
     if (outcome.verdict == Verdict::AC) {
-        out += "<p>" + e(text_of(MSG_J_HTML_AS_EXPECTED)) + " " +
-               link("c" + number(c), e(text_of(MSG_J_HTML_CASE)) + " " + e(j.cases[c])) + "</p>\n";
+        out +=
+            "<p>" + e(text_of(MSG_J_HTML_AS_EXPECTED)) + " " +
+            link("c" + number(c), e(text_of(MSG_J_HTML_CASE)) + " " + e(shown_name(j.cases[c]))) +
+            "</p>\n";
     } else {
         std::string_view input =
             test != nullptr ? std::string_view(test->input) : std::string_view();
@@ -305,7 +307,7 @@ std::string case_section(const Judgement& j, std::size_t c, const TestCase* test
     std::string_view expected =
         test != nullptr ? std::string_view(test->expected) : std::string_view();
     return "<section class=\"case\" id=\"c" + number(c) + "\">\n<h2>" +
-           e(text_of(MSG_J_HTML_CASE)) + " " + e(j.cases[c]) +
+           e(text_of(MSG_J_HTML_CASE)) + " " + e(shown_name(j.cases[c])) +
            "</h2>\n<div class=\"sides\">\n<div><h3>" + e(text_of(MSG_J_HTML_INPUT)) + "</h3>" +
            text_block(input, settings.encoding) + "</div>\n<div><h3>" +
            e(text_of(MSG_J_HTML_EXPECTED)) + "</h3>" + text_block(expected, settings.encoding) +
@@ -340,13 +342,14 @@ std::string html_report(const Judgement& j, const std::vector<TestCase>& cases,
     out += "<table class=\"results\" id=\"results\">\n<tr><th class=\"name\">" +
            e(text_of(MSG_J_SUBMISSION)) + "</th>";
     for (std::size_t c = 0; c < j.cases.size(); ++c)
-        out += "<th>" + link("c" + number(c), e(j.cases[c])) + "</th>";
+        out += "<th>" + link("c" + number(c), e(shown_name(j.cases[c]))) + "</th>";
     out += "<th>" + e(text_of(MSG_J_SCORE)) + "</th></tr>\n";
     std::size_t counts[VERDICT_COUNT] = {};
     for (std::size_t s = 0; s < j.submissions.size(); ++s) {
-        out += "<tr><th class=\"name\">" + link("s" + number(s), e(j.submissions[s])) + "</th>";
+        out += "<tr><th class=\"name\">" + link("s" + number(s), e(shown_name(j.submissions[s]))) +
+               "</th>";
         for (std::size_t c = 0; c < j.cases.size(); ++c) {
-            const std::optional<Outcome>& outcome = j.at(s, c);
+            const Outcome* outcome = j.find(s, c);
             if (!outcome) {
                 out += "<td>-</td>";
                 continue;
@@ -369,10 +372,10 @@ std::string html_report(const Judgement& j, const std::vector<TestCase>& cases,
 
     // The details, then the sources and the cases.
     for (std::size_t s = 0; s < j.submissions.size(); ++s) {
-        Source source = read_source(j.submissions[s]);
+        Source source = source_of(j, s);
         bool compile_error_shown = false;
         for (std::size_t c = 0; c < j.cases.size(); ++c) {
-            const std::optional<Outcome>& outcome = j.at(s, c);
+            const Outcome* outcome = j.find(s, c);
             if (!outcome) continue;
             if (outcome->verdict != Verdict::CE) {
                 out += run_detail(j, s, c, *outcome, tests[c], source, settings);

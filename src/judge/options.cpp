@@ -83,9 +83,9 @@ bool read_command_line(int argc, char** argv, CommandLine& line, std::string& er
             *flag = true;
             continue;
         }
-        static const char* const valued[] = {"--cases", "--steps", "--output-limit",
-                                             "--jobs",  "--shard", "--json",
-                                             "--junit", "--html",  "--color"};
+        static const char* const valued[] = {"--cases", "--steps",      "--output-limit", "--jobs",
+                                             "--shard", "--json",       "--junit",        "--html",
+                                             "--color", "--submissions"};
         bool known = false;
         for (const char* v : valued)
             known = known || name == v;
@@ -117,6 +117,9 @@ bool read_command_line(int argc, char** argv, CommandLine& line, std::string& er
         } else if (name == "--json" || name == "--junit" || name == "--html") {
             (name == "--json" ? line.json : name == "--junit" ? line.junit : line.html) = value;
             good = !value.empty();
+        } else if (name == "--submissions") {
+            line.folders.emplace_back(value);
+            good = line.merge && !value.empty();
         } else if (name == "--color") {
             good = value == "auto" || value == "always" || value == "never";
             line.colour = value == "always"  ? Colour::always
@@ -136,6 +139,10 @@ bool read_command_line(int argc, char** argv, CommandLine& line, std::string& er
         }
         if (!line.html.empty() && line.cases.empty()) {
             error = with_hint(say(MSG_J_MERGE_NEEDS_CASES, {PROGRAM}));
+            return false;
+        }
+        if (!line.html.empty() && line.folders.empty()) {
+            error = with_hint(say(MSG_J_MERGE_NEEDS_FOLDER, {PROGRAM}));
             return false;
         }
         return true;

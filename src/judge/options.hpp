@@ -23,6 +23,7 @@ struct CommandLine {
     unsigned shard = 1, shards = 1; // --shard K/N
     std::string json, junit, html;  // report files; empty: not asked for
     Colour colour = Colour::automatic;
+    std::vector<std::string> folders;  // merge --submissions: where it may read submissions
     std::vector<std::string> operands; // submissions, or merge's reports
 };
 

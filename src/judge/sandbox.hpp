@@ -12,6 +12,7 @@
 // those the machine needs: memory, writing to standard error, ending.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 // The address space of a worker and of its runs: room for the compiler's
@@ -25,6 +26,19 @@ inline constexpr unsigned COMPILE_CPU_SECONDS = 60;
 // Processor time a run may take: far more than its instruction budget can
 // use on any machine, so that only a fault of the judge itself meets it.
 unsigned run_cpu_seconds(std::uint64_t steps);
+
+// The wall-clock seconds a run may take before its worker kills it: twice
+// its processor time, so that only a run that waits (never one that
+// computes, on however loaded a machine) meets it.
+unsigned run_wall_seconds(std::uint64_t steps);
+
+// The wall-clock seconds a worker may take for a compile and `cases` runs
+// before the judge kills it, the back stop behind the runs' own deadlines.
+unsigned worker_wall_seconds(std::uint64_t steps, std::size_t cases);
+
+// Waits for the child `pid` to end, at most `seconds`; false when it did
+// not, and then it is killed and reaped.  `status` as waitpid gives it.
+bool wait_for(int pid, unsigned seconds, int& status);
 
 // In a new worker process: its own process group, the limits, and a soft
 // processor-time limit for the compile.

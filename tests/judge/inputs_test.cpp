@@ -4,6 +4,8 @@
 #include <filesystem>
 #include <fstream>
 #include <set>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "judge/inputs.hpp"
 
@@ -99,4 +101,31 @@ TEST(Shares, TogetherHoldEveryItemOnceInOrderAndDifferByOneAtMost) {
             EXPECT_LE(largest - smallest, 1u) << count << " in " << n;
         }
     }
+}
+
+// merge reads a record's submission only under a folder it was given.
+TEST(FolderHolding, OnlyUnderAGivenFolder) {
+    std::vector<std::string> folders = {"class/", "other"};
+    EXPECT_EQ(folder_holding("class/a.tsu", folders), "class/");
+    EXPECT_EQ(folder_holding("./class/sub/a.tsu", folders), "class/");
+    EXPECT_EQ(folder_holding("other/a.tsu", folders), "other");
+    EXPECT_EQ(folder_holding("class", folders), "");
+    EXPECT_EQ(folder_holding("classic/a.tsu", folders), "");
+    EXPECT_EQ(folder_holding("class/../teacher-secret.txt", folders), "");
+    EXPECT_EQ(folder_holding("class/x/../../a", folders), "");
+    EXPECT_EQ(folder_holding("/etc/passwd", folders), "");
+    EXPECT_EQ(folder_holding(std::string("class/a.tsu\0/../../x", 20), folders), "");
+    EXPECT_EQ(folder_holding("", folders), "");
+    EXPECT_EQ(folder_holding("class/a.tsu", {}), "");
+}
+
+// A case file that is a FIFO is refused at once, not waited on.
+TEST(ReadCases, AFifoIsRefused) {
+    Folder f("fifo-cases");
+    ASSERT_EQ(mkfifo((f.path / "1.out").c_str(), 0600), 0);
+    std::vector<TestCase> cases;
+    std::string error;
+    EXPECT_FALSE(read_cases(f.path.string(), cases, error));
+    EXPECT_NE(error.find("1.out"), std::string::npos) << error;
+    EXPECT_NE(error.find("通常のファイルではありません"), std::string::npos) << error;
 }

@@ -61,10 +61,31 @@ TEST(Sandbox, ProcessorTimeIsBounded) {
     if (pid == 0) {
         confine_run(1);
         volatile unsigned long spins = 0;
-        for (;;) spins = spins + 1;
+        for (;;)
+            spins = spins + 1;
     }
     int status = 0;
     waitpid(pid, &status, 0);
     ASSERT_TRUE(WIFSIGNALED(status));
     EXPECT_EQ(WTERMSIG(status), SIGXCPU);
+}
+
+// A child that waits for nothing is killed at its wall-clock deadline; one
+// that ends is waited for and its status given.
+TEST(WallClock, AWaitingChildIsKilledAtItsDeadline) {
+    std::fflush(nullptr);
+    pid_t waiting = fork();
+    if (waiting == 0) {
+        pause();
+        _exit(0);
+    }
+    int status = 0;
+    EXPECT_FALSE(wait_for(waiting, 1, status));
+    EXPECT_TRUE(WIFSIGNALED(status));
+    EXPECT_EQ(WTERMSIG(status), SIGKILL);
+    pid_t ending = fork();
+    if (ending == 0) _exit(7);
+    ASSERT_TRUE(wait_for(ending, 60, status));
+    EXPECT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 7);
 }
