@@ -1,11 +1,14 @@
 // The table, the JSON report read back, and the JUnit report.
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include "judge/pool.hpp"
 #include "judge/report_files.hpp"
 #include "judge/reports.hpp"
 #include "judge/text.hpp"
@@ -242,4 +245,74 @@ TEST(ReportFiles, SameFileThroughALinkOrAPath) {
     EXPECT_FALSE(same_file_as_any(written("same-b.tsu", "x"), {a}));
     EXPECT_TRUE(same_file_as_any("new/./r.jsonl", {"new/r.jsonl"}));
     EXPECT_FALSE(same_file_as_any("new/r.jsonl", {"new/r.xml"}));
+}
+
+namespace {
+
+std::string contents(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// The files beside `path` whose names start with its own and a ".".
+int temporaries_of(const std::string& path) {
+    int count = 0;
+    std::filesystem::path p(path);
+    for (const auto& entry : std::filesystem::directory_iterator(p.parent_path()))
+        if (entry.path().filename().string().rfind(p.filename().string() + ".", 0) == 0) ++count;
+    return count;
+}
+
+} // namespace
+
+// Ctrl-C, twice, while the reports are written: they are written whole and
+// renamed, and only then does the signal end the judge.
+TEST(Stops, ASignalDuringTheWritesWaitsForThem) {
+    std::string path = written("held.jsonl", "old\n");
+    std::fflush(nullptr);
+    pid_t child = fork();
+    if (child == 0) {
+        catch_stops();
+        ReportFile file;
+        file.path = path;
+        if (!open_report(file)) _exit(3);
+        remove_on_stop(file.temporary.c_str());
+        hold_stops();
+        kill(getpid(), SIGINT);
+        kill(getpid(), SIGINT);
+        if (!finish_report(file, "whole\n")) _exit(4);
+        release_stops();
+        _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status)) << status;
+    EXPECT_EQ(WTERMSIG(status), SIGINT);
+    EXPECT_EQ(contents(path), "whole\n");
+    EXPECT_EQ(temporaries_of(path), 0);
+}
+
+// A second Ctrl-C during the work ends the judge at once: the report stands
+// as it was and its temporary is gone.
+TEST(Stops, ASecondSignalDuringTheWorkLeavesTheOldReport) {
+    std::string path = written("second.jsonl", "old\n");
+    std::fflush(nullptr);
+    pid_t child = fork();
+    if (child == 0) {
+        catch_stops();
+        ReportFile file;
+        file.path = path;
+        if (!open_report(file)) _exit(3);
+        remove_on_stop(file.temporary.c_str());
+        kill(getpid(), SIGINT);
+        if (interrupting_signal() != SIGINT) _exit(5);
+        kill(getpid(), SIGINT);
+        _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status)) << status;
+    EXPECT_EQ(WTERMSIG(status), SIGINT);
+    EXPECT_EQ(contents(path), "old\n");
+    EXPECT_EQ(temporaries_of(path), 0);
 }
