@@ -11,6 +11,8 @@ namespace {
 
 // The most lines of an output, and of source, that the page shows.
 constexpr std::size_t SHOWN_LINES = 2000;
+// The most bytes of one line of an output that the page shows.
+constexpr std::size_t SHOWN_LINE_BYTES = 4096;
 // Lines of source shown around an error's line.
 constexpr int EXCERPT_LINES = 2;
 
@@ -98,6 +100,9 @@ std::string line_cell(std::optional<std::string_view> line, std::optional<std::s
     bool broken = !raw.empty() && raw.back() == '\n';
     if (broken) raw.remove_suffix(1);
     std::string text = to_utf8(raw, encoding);
+    // A line too long to show whole is cut, on a character's boundary.
+    bool cut = text.size() > SHOWN_LINE_BYTES;
+    if (cut) text.resize(char_boundary(text, SHOWN_LINE_BYTES));
     std::string out = "<td>";
     if (from) {
         std::size_t at = std::min(*from, text.size());
@@ -105,6 +110,7 @@ std::string line_cell(std::optional<std::string_view> line, std::optional<std::s
     } else {
         out += e(text);
     }
+    if (cut) out += "\xE2\x80\xA6"; // …
     if (!broken) out += " <span class=\"nobreak\">" + e(text_of(MSG_J_HTML_NO_BREAK)) + "</span>";
     return out + "</td>";
 }
@@ -114,6 +120,9 @@ std::string line_cell(std::optional<std::string_view> line, std::optional<std::s
 std::string comparison(std::string_view expected, std::string_view actual,
                        std::uint64_t actual_bytes, const Settings& settings,
                        const std::string& id) {
+    // Of the expected output, as much as of the actual one.
+    std::uint64_t expected_bytes = expected.size();
+    expected = expected.substr(0, SHOWN_OUTPUT_BYTES);
     auto want = raw_lines(expected);
     auto got = raw_lines(actual);
     auto want_seen = output_lines(expected, settings.ignore_trailing_space);
@@ -148,8 +157,9 @@ std::string comparison(std::string_view expected, std::string_view actual,
                "</tr>\n";
     }
     out += "</table>\n";
-    if (std::max(want.size(), got.size()) > SHOWN_LINES || actual_bytes > actual.size())
-        out += cut_note(std::max<std::uint64_t>(actual_bytes, expected.size()));
+    if (std::max(want.size(), got.size()) > SHOWN_LINES || actual_bytes > actual.size() ||
+        expected_bytes > expected.size())
+        out += cut_note(std::max<std::uint64_t>(actual_bytes, expected_bytes));
     return out;
 }
 
