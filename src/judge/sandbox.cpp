@@ -168,6 +168,10 @@ void confine_run(unsigned cpu_seconds) {
     filter_active = install_filter();
 }
 
+bool filter_this_thread() {
+    return install_filter();
+}
+
 bool run_filter_active() {
     return filter_active;
 }

@@ -1,8 +1,9 @@
 // What a submission may do to the machine it is judged on: the limits of
 // the processes that compile and run it.
 //
-// Every submission is compiled in a worker process of its own, and every
-// run of it in a run process forked from that worker, so that nothing a
+// Every submission is compiled in a worker process of its own (on a thread
+// under the runs' system-call filter), and every run of it in a run
+// process forked from that worker, so that nothing a
 // program does can reach another run or the judge.  Both kinds of process
 // die with their parent, leave no core file, may not grow a file, and have
 // a bounded address space (not under AddressSanitizer, which maps more
@@ -52,6 +53,11 @@ void end_compile_limit();
 // no descriptors but standard error, and the system-call filter (where the
 // kernel has one: elsewhere the rest still holds).
 void confine_run(unsigned cpu_seconds);
+
+// On a thread of the worker that compiles, before the compile: the same
+// system-call filter as a run's, for this thread alone (the worker's own
+// thread goes on to start the runs).  False where the kernel has none.
+bool filter_this_thread();
 
 // Whether the filter was put in place in this process.
 bool run_filter_active();

@@ -5,10 +5,12 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <pthread.h>
 #include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "driver/large_stack.hpp"
 #include "driver/user_file.hpp"
 #include "judge/sandbox.hpp"
 #include "judge/text.hpp"
@@ -142,6 +144,46 @@ bool get_text(const std::string& in, std::size_t& at, std::string& text) {
     return true;
 }
 
+// A compile on a thread of its own, under the runs' system-call filter.
+struct CompileJob {
+    const std::string* source;
+    CompileOptions options;
+    Compiled result;
+};
+
+void* compile_job(void* arg) {
+    auto* job = static_cast<CompileJob*>(arg);
+    if (!filter_this_thread()) job->options.stack_bytes = 0; // no filter here: stay as before
+    job->result = compile_text(*job->source, job->options);
+    return nullptr;
+}
+
+// Compiles the source as tsumiki does, nesting as deep as its large stack
+// allows, on a thread with that stack whose system calls the filter
+// bounds.  Where no such thread can be started, the compile runs on the
+// worker's own thread with the large stack of the library (unfiltered).
+Compiled compile_filtered(const std::string& source, Encoding encoding) {
+    CompileJob job{&source, {}, {}};
+    job.options.encoding = encoding;
+    job.options.positions = true;
+    for (std::size_t stack : {COMPILE_STACK_BYTES, COMPILE_STACK_BYTES / 8}) {
+        pthread_attr_t attr;
+        if (pthread_attr_init(&attr) != 0) break;
+        pthread_t thread;
+        // Below the stack's top: room for the thread's own start.
+        job.options.stack_bytes = stack - (std::size_t{1} << 20);
+        bool started = pthread_attr_setstacksize(&attr, stack) == 0 &&
+                       pthread_create(&thread, &attr, compile_job, &job) == 0;
+        pthread_attr_destroy(&attr);
+        if (!started) continue;
+        pthread_join(thread, nullptr);
+        return std::move(job.result);
+    }
+    job.options.stack_bytes = 0;
+    job.options.large_stack = true;
+    return compile_text(source, job.options);
+}
+
 // The index that marks a source record.
 constexpr std::uint32_t SOURCE_INDEX = 0xFFFFFFFF;
 
@@ -242,11 +284,7 @@ void run_worker(const WorkerTask& task, const std::vector<TestCase>& cases,
             send(to_judge, c, outcome);
         _exit(0);
     }
-    CompileOptions options;
-    options.encoding = settings.encoding;
-    options.positions = true;
-    options.large_stack = true; // nesting as deep as tsumiki allows
-    Compiled compiled = compile_text(source, options);
+    Compiled compiled = compile_filtered(source, settings.encoding);
     end_compile_limit();
     if (compiled.error != ErrorKind::none) {
         Outcome outcome = compile_error_outcome(compiled, settings.encoding);

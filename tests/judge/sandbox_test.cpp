@@ -4,6 +4,7 @@
 
 #include <csignal>
 #include <fcntl.h>
+#include <pthread.h>
 #include <stdexcept>
 #include <string>
 #include <sys/wait.h>
@@ -88,4 +89,32 @@ TEST(WallClock, AWaitingChildIsKilledAtItsDeadline) {
     ASSERT_TRUE(wait_for(ending, 60, status));
     EXPECT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 7);
+}
+
+namespace {
+
+void* open_filtered(void*) {
+    if (!filter_this_thread()) _exit(77);
+    int fd = open("/dev/null", O_RDONLY);
+    _exit(fd >= 0 ? 0 : 1);
+}
+
+} // namespace
+
+// The thread a worker compiles on is under the runs' filter: opening a file
+// there ends the worker.
+TEST(Sandbox, TheCompileThreadIsFilteredToo) {
+    std::fflush(nullptr);
+    pid_t pid = fork();
+    if (pid == 0) {
+        pthread_t thread;
+        if (pthread_create(&thread, nullptr, open_filtered, nullptr) != 0) _exit(2);
+        pthread_join(thread, nullptr);
+        _exit(3);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 77) GTEST_SKIP() << "no seccomp here";
+    ASSERT_TRUE(WIFSIGNALED(status)) << status;
+    EXPECT_EQ(WTERMSIG(status), SIGSYS);
 }
