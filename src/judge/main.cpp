@@ -69,7 +69,7 @@ void open_all(Reports& reports, const CommandLine& line, const std::vector<std::
     for (ReportFile* file : {&reports.json, &reports.junit, &reports.html}) {
         if (file->path.empty()) continue;
         if (!open_report(*file)) fail(say(MSG_J_REPORT_UNWRITABLE, {PROGRAM, file->path}), 2);
-        remove_on_stop(file->temporary.c_str());
+        if (!file->temporary.empty()) remove_on_stop(file->temporary.c_str());
     }
 }
 

@@ -8,9 +8,11 @@
 #include <string>
 #include <vector>
 
+// A path that names a device or a pipe already (/dev/stdout, a FIFO) is
+// written directly.
 struct ReportFile {
     std::string path;      // as given; empty: not asked for
-    std::string temporary; // PATH.XXXXXX, beside it, while open
+    std::string temporary; // PATH.XXXXXX, beside it, while open; empty when direct
     int fd = -1;
 };
 

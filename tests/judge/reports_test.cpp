@@ -316,3 +316,12 @@ TEST(Stops, ASecondSignalDuringTheWorkLeavesTheOldReport) {
     EXPECT_EQ(contents(path), "old\n");
     EXPECT_EQ(temporaries_of(path), 0);
 }
+
+// A report to a device is written directly: there is nothing to rename.
+TEST(ReportFiles, ADeviceIsWrittenDirectly) {
+    ReportFile file;
+    file.path = "/dev/null";
+    ASSERT_TRUE(open_report(file));
+    EXPECT_TRUE(file.temporary.empty());
+    EXPECT_TRUE(finish_report(file, "anything\n"));
+}
