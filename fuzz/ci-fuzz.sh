@@ -6,14 +6,15 @@
 # memory keeps growing (rss_watch.py).  Where they are built, the time is
 # shared with the harness that runs every engine against the plain loop
 # (native_harness.cpp: the fast loop, the native tier and the optimising
-# tier; it also fails on any difference between them) and the language
-# server's (lsp_harness.cpp).  The input that failed is left in the build
+# tier; it also fails on any difference between them), the language
+# server's (lsp_harness.cpp) and that of what tsumiki-judge merge reads
+# (merge_harness.cpp: JSON reports, one record a line).  The input that failed is left in the build
 # directory as crash-*, leak-* or timeout-*; replay it with
 # `build/fuzz-ci/fuzz/tsumiki_fuzz FILE`.
 #
 #   fuzz/ci-fuzz.sh [BUILD_DIR]
 #
-# FUZZ_TARGETS chooses among the targets (some of: plain native lsp;
+# FUZZ_TARGETS chooses among the targets (some of: plain native lsp merge;
 # default: every one built), which share FUZZ_SECONDS equally; so
 # `FUZZ_SECONDS=10800 fuzz/ci-fuzz.sh` gives each of three an hour.
 # FUZZ_WORK is where the corpus, the failing inputs and the logs go
@@ -41,6 +42,8 @@ built=(plain)
 grep -q '^TSUMIKI_NATIVE:BOOL=ON' "$build/CMakeCache.txt" && built+=(native)
 # Without the JSON library there is no language server to fuzz.
 cmake --build "$build" --target help | grep '^tsumiki_lsp_fuzz:' >/dev/null && built+=(lsp)
+# Nor a judge to fuzz the merge of.
+cmake --build "$build" --target help | grep '^tsumiki_merge_fuzz:' >/dev/null && built+=(merge)
 targets=()
 for target in ${FUZZ_TARGETS:-${built[*]}}; do
   if [[ " ${built[*]} " != *" $target "* ]]; then
@@ -55,6 +58,7 @@ binary() {
     plain) echo tsumiki_fuzz ;;
     native) echo tsumiki_native_fuzz ;;
     lsp) echo tsumiki_lsp_fuzz ;;
+    merge) echo tsumiki_merge_fuzz ;;
   esac
 }
 for target in "${targets[@]}"; do
@@ -63,7 +67,7 @@ done
 
 work="${FUZZ_WORK:-$build/fuzz-run}"
 rm -rf "$work"
-mkdir -p "$work/corpus" "$work/native-corpus" "$work/lsp-corpus" "$work/artifacts"
+mkdir -p "$work/corpus" "$work/native-corpus" "$work/lsp-corpus" "$work/merge-corpus" "$work/artifacts"
 "$here/make-seeds.sh" "$work/seeds"
 
 # -timeout: one input may take 10 s at most (the harness stops endless
@@ -89,6 +93,7 @@ for target in "${targets[@]}"; do
     plain) fuzz plain "$here/tsumiki.dict" "$work/corpus" "$work/seeds" ;;
     native) fuzz native "$here/tsumiki.dict" "$work/native-corpus" "$work/corpus" "$work/seeds" ;;
     lsp) fuzz lsp "$here/lsp.dict" "$work/lsp-corpus" "$here/lsp-seeds" ;;
+    merge) fuzz merge "$here/merge.dict" "$work/merge-corpus" "$here/merge-seeds" ;;
   esac | tee "$work/$target.log"
   summary+=("$(grep "^$target: " "$work/$target.log" | tail -n 1)")
 done

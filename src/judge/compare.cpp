@@ -36,7 +36,8 @@ std::vector<std::string_view> output_lines(std::string_view text, bool ignore_tr
         text.remove_prefix(length);
     }
     if (ignore_trailing_space)
-        while (!lines.empty() && lines.back().empty()) lines.pop_back();
+        while (!lines.empty() && lines.back().empty())
+            lines.pop_back();
     return lines;
 }
 

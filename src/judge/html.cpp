@@ -1,8 +1,6 @@
 #include "judge/html.hpp"
 
 #include <algorithm>
-#include <fstream>
-#include <iterator>
 #include <optional>
 
 #include "judge/compare.hpp"
@@ -13,7 +11,8 @@ namespace {
 
 // The most lines of an output, and of source, that the page shows.
 constexpr std::size_t SHOWN_LINES = 2000;
-constexpr std::size_t SHOWN_SOURCE_BYTES = 64 * 1024;
+// The most bytes of one line of an output that the page shows.
+constexpr std::size_t SHOWN_LINE_BYTES = 4096;
 // Lines of source shown around an error's line.
 constexpr int EXCERPT_LINES = 2;
 
@@ -87,7 +86,8 @@ std::string text_block(std::string_view bytes, Encoding encoding) {
 
 // The bytes up to the last whole UTF-8 character within `n`.
 std::size_t char_boundary(const std::string& s, std::size_t n) {
-    while (n > 0 && n < s.size() && (static_cast<unsigned char>(s[n]) & 0xC0) == 0x80) --n;
+    while (n > 0 && n < s.size() && (static_cast<unsigned char>(s[n]) & 0xC0) == 0x80)
+        --n;
     return n;
 }
 
@@ -100,6 +100,9 @@ std::string line_cell(std::optional<std::string_view> line, std::optional<std::s
     bool broken = !raw.empty() && raw.back() == '\n';
     if (broken) raw.remove_suffix(1);
     std::string text = to_utf8(raw, encoding);
+    // A line too long to show whole is cut, on a character's boundary.
+    bool cut = text.size() > SHOWN_LINE_BYTES;
+    if (cut) text.resize(char_boundary(text, SHOWN_LINE_BYTES));
     std::string out = "<td>";
     if (from) {
         std::size_t at = std::min(*from, text.size());
@@ -107,6 +110,7 @@ std::string line_cell(std::optional<std::string_view> line, std::optional<std::s
     } else {
         out += e(text);
     }
+    if (cut) out += "\xE2\x80\xA6"; // …
     if (!broken) out += " <span class=\"nobreak\">" + e(text_of(MSG_J_HTML_NO_BREAK)) + "</span>";
     return out + "</td>";
 }
@@ -114,7 +118,11 @@ std::string line_cell(std::optional<std::string_view> line, std::optional<std::s
 // The expected and the actual output side by side, line by line, the
 // lines that differ (as the comparison sees them) marked.
 std::string comparison(std::string_view expected, std::string_view actual,
-                       std::uint64_t actual_bytes, const Settings& settings, const std::string& id) {
+                       std::uint64_t actual_bytes, const Settings& settings,
+                       const std::string& id) {
+    // Of the expected output, as much as of the actual one.
+    std::uint64_t expected_bytes = expected.size();
+    expected = expected.substr(0, SHOWN_OUTPUT_BYTES);
     auto want = raw_lines(expected);
     auto got = raw_lines(actual);
     auto want_seen = output_lines(expected, settings.ignore_trailing_space);
@@ -134,28 +142,32 @@ std::string comparison(std::string_view expected, std::string_view actual,
         if (differs && w && g) {
             std::string a = to_utf8(*w, settings.encoding), b = to_utf8(*g, settings.encoding);
             std::size_t same = 0;
-            while (same < a.size() && same < b.size() && a[same] == b[same]) ++same;
+            while (same < a.size() && same < b.size() && a[same] == b[same])
+                ++same;
             from = char_boundary(a, same);
         } else if (differs) {
             from = 0;
         }
         out += "<tr";
-        if (differs) out += first ? " class=\"differs\" id=\"" + id + "-first\"" : " class=\"differs\"";
+        if (differs)
+            out += first ? " class=\"differs\" id=\"" + id + "-first\"" : " class=\"differs\"";
         if (differs) first = false;
         out += "><td class=\"n\">" + number(i + 1) + "</td>" +
                line_cell(w, from, settings.encoding) + line_cell(g, from, settings.encoding) +
                "</tr>\n";
     }
     out += "</table>\n";
-    if (std::max(want.size(), got.size()) > SHOWN_LINES || actual_bytes > actual.size())
-        out += cut_note(std::max<std::uint64_t>(actual_bytes, expected.size()));
+    if (std::max(want.size(), got.size()) > SHOWN_LINES || actual_bytes > actual.size() ||
+        expected_bytes > expected.size())
+        out += cut_note(std::max<std::uint64_t>(actual_bytes, expected_bytes));
     return out;
 }
 
 // A submission's source: its bytes and its lines, decoded for the page.
 struct Source {
     bool read = false;
-    std::string bytes;
+    std::string bytes;                   // the first SHOWN_SOURCE_BYTES of it
+    std::uint64_t size = 0;              // of the whole
     std::vector<std::string_view> lines; // without their line ends
     bool utf8 = true;
 
@@ -164,19 +176,22 @@ struct Source {
     }
 };
 
-Source read_source(const std::string& path) {
+// The source as its worker read it and sent it (judge/worker.hpp).
+Source source_of(const Judgement& j, std::size_t s) {
     Source source;
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return source;
-    source.bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    source.read = !in.bad();
-    source.utf8 = is_utf8(source.bytes);
+    if (s >= j.sources.size() || !j.sources[s].read) return source;
+    const SourceShown& shown = j.sources[s];
+    source.read = true;
+    source.bytes = shown.head;
+    source.size = shown.size;
+    source.utf8 = shown.utf8;
     std::string_view rest = source.bytes;
     while (!rest.empty()) {
         std::size_t end = rest.find('\n');
         std::string_view line = rest.substr(0, end);
         rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
-        while (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        while (!line.empty() && line.back() == '\r')
+            line.remove_suffix(1);
         source.lines.push_back(line);
     }
     return source;
@@ -223,7 +238,7 @@ std::string excerpt(const Source& source, std::size_t s, int line, int column) {
 
 std::string whole_source(const Source& source, std::size_t s, const std::string& name) {
     std::string out = "<section class=\"source\" id=\"s" + number(s) + "\">\n<h2>" +
-                      e(text_of(MSG_J_HTML_SOURCE)) + ": " + e(name) + "</h2>\n";
+                      e(text_of(MSG_J_HTML_SOURCE)) + ": " + e(shown_name(name)) + "</h2>\n";
     if (!source.read) {
         out += "<p>" + e(text_of(MSG_J_HTML_NO_SOURCE)) + "</p>\n";
     } else {
@@ -234,15 +249,16 @@ std::string whole_source(const Source& source, std::size_t s, const std::string&
             bytes += source.lines[i].size() + 1;
         }
         out += "</table>\n";
-        if (bytes < source.bytes.size())
-            out += "<p class=\"cut\">" + e(say(MSG_J_HTML_SOURCE_CUT, {number(source.bytes.size())})) + "</p>\n";
+        if (bytes < source.size)
+            out += "<p class=\"cut\">" + e(say(MSG_J_HTML_SOURCE_CUT, {number(source.size)})) +
+                   "</p>\n";
     }
     return out + "<p>" + link("results", e(text_of(MSG_J_HTML_BACK))) + "</p>\n</section>\n";
 }
 
 std::string heading(const Judgement& j, std::size_t s, std::optional<std::size_t> c, Verdict v) {
-    std::string title = e(j.submissions[s]);
-    if (c) title += " / " + e(text_of(MSG_J_HTML_CASE)) + " " + e(j.cases[*c]);
+    std::string title = e(shown_name(j.submissions[s]));
+    if (c) title += " / " + e(text_of(MSG_J_HTML_CASE)) + " " + e(shown_name(j.cases[*c]));
     return "<h2>" + title + ": " + verdict_span(v) + "</h2>\n";
 }
 
@@ -261,16 +277,20 @@ std::string message_block(const Outcome& outcome) {
 
 std::string run_detail(const Judgement& j, std::size_t s, std::size_t c, const Outcome& outcome,
                        const TestCase* test, const Source& source, const Settings& settings) {
-    std::string out = "<section class=\"detail\" id=\"" + run_id(s, c) + "\">\n" +
-                      heading(j, s, c, outcome.verdict) + message_block(outcome) + "<p>" +
-                      e(say(MSG_J_HTML_STEPS, {number(outcome.steps), number(outcome.output_bytes)})) +
-                      "</p>\n";
+    std::string out =
+        "<section class=\"detail\" id=\"" + run_id(s, c) + "\">\n" +
+        heading(j, s, c, outcome.verdict) + message_block(outcome) + "<p>" +
+        e(say(MSG_J_HTML_STEPS, {number(outcome.steps), number(outcome.output_bytes)})) + "</p>\n";
     if (outcome.verdict == Verdict::AC) {
-        out += "<p>" + e(text_of(MSG_J_HTML_AS_EXPECTED)) + " " +
-               link("c" + number(c), e(text_of(MSG_J_HTML_CASE)) + " " + e(j.cases[c])) + "</p>\n";
+        out +=
+            "<p>" + e(text_of(MSG_J_HTML_AS_EXPECTED)) + " " +
+            link("c" + number(c), e(text_of(MSG_J_HTML_CASE)) + " " + e(shown_name(j.cases[c]))) +
+            "</p>\n";
     } else {
-        std::string_view input = test != nullptr ? std::string_view(test->input) : std::string_view();
-        std::string_view expected = test != nullptr ? std::string_view(test->expected) : std::string_view();
+        std::string_view input =
+            test != nullptr ? std::string_view(test->input) : std::string_view();
+        std::string_view expected =
+            test != nullptr ? std::string_view(test->expected) : std::string_view();
         out += "<div class=\"sides\">\n<div><h3>" + e(text_of(MSG_J_HTML_INPUT)) + "</h3>" +
                text_block(input, settings.encoding) + "</div>\n<div>" +
                comparison(expected, outcome.output, outcome.output_bytes, settings, run_id(s, c)) +
@@ -294,13 +314,15 @@ std::string compile_detail(const Judgement& j, std::size_t s, const Outcome& out
 std::string case_section(const Judgement& j, std::size_t c, const TestCase* test,
                          const Settings& settings) {
     std::string_view input = test != nullptr ? std::string_view(test->input) : std::string_view();
-    std::string_view expected = test != nullptr ? std::string_view(test->expected) : std::string_view();
-    return "<section class=\"case\" id=\"c" + number(c) + "\">\n<h2>" + e(text_of(MSG_J_HTML_CASE)) +
-           " " + e(j.cases[c]) + "</h2>\n<div class=\"sides\">\n<div><h3>" +
-           e(text_of(MSG_J_HTML_INPUT)) + "</h3>" + text_block(input, settings.encoding) +
-           "</div>\n<div><h3>" + e(text_of(MSG_J_HTML_EXPECTED)) + "</h3>" +
-           text_block(expected, settings.encoding) + "</div>\n</div>\n<p>" +
-           link("results", e(text_of(MSG_J_HTML_BACK))) + "</p>\n</section>\n";
+    std::string_view expected =
+        test != nullptr ? std::string_view(test->expected) : std::string_view();
+    return "<section class=\"case\" id=\"c" + number(c) + "\">\n<h2>" +
+           e(text_of(MSG_J_HTML_CASE)) + " " + e(shown_name(j.cases[c])) +
+           "</h2>\n<div class=\"sides\">\n<div><h3>" + e(text_of(MSG_J_HTML_INPUT)) + "</h3>" +
+           text_block(input, settings.encoding) + "</div>\n<div><h3>" +
+           e(text_of(MSG_J_HTML_EXPECTED)) + "</h3>" + text_block(expected, settings.encoding) +
+           "</div>\n</div>\n<p>" + link("results", e(text_of(MSG_J_HTML_BACK))) +
+           "</p>\n</section>\n";
 }
 
 } // namespace
@@ -314,25 +336,30 @@ std::string html_report(const Judgement& j, const std::vector<TestCase>& cases,
         tests.push_back(found == cases.end() ? nullptr : &*found);
     }
     std::string title = e(text_of(MSG_J_HTML_TITLE));
-    std::string out = "<!DOCTYPE html>\n<html lang=\"ja\">\n<head>\n<meta charset=\"utf-8\">\n"
-                      "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
-                      "<title>" + title + "</title>\n<style>" + STYLE + "</style>\n</head>\n<body>\n"
-                      "<h1>" + title + "</h1>\n<p class=\"settings\">" +
-                      e(say(MSG_J_HTML_SETTINGS, {number(settings.steps), number(settings.output_limit)}) +
-                        text_of(settings.ignore_trailing_space ? MSG_J_HTML_TRAILING : MSG_J_HTML_EXACT)) +
-                      "</p>\n";
+    std::string out =
+        "<!DOCTYPE html>\n<html lang=\"ja\">\n<head>\n<meta charset=\"utf-8\">\n"
+        "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
+        "<title>" +
+        title + "</title>\n<style>" + STYLE +
+        "</style>\n</head>\n<body>\n"
+        "<h1>" +
+        title + "</h1>\n<p class=\"settings\">" +
+        e(say(MSG_J_HTML_SETTINGS, {number(settings.steps), number(settings.output_limit)}) +
+          text_of(settings.ignore_trailing_space ? MSG_J_HTML_TRAILING : MSG_J_HTML_EXACT)) +
+        "</p>\n";
 
     // The table.
     out += "<table class=\"results\" id=\"results\">\n<tr><th class=\"name\">" +
            e(text_of(MSG_J_SUBMISSION)) + "</th>";
     for (std::size_t c = 0; c < j.cases.size(); ++c)
-        out += "<th>" + link("c" + number(c), e(j.cases[c])) + "</th>";
+        out += "<th>" + link("c" + number(c), e(shown_name(j.cases[c]))) + "</th>";
     out += "<th>" + e(text_of(MSG_J_SCORE)) + "</th></tr>\n";
     std::size_t counts[VERDICT_COUNT] = {};
     for (std::size_t s = 0; s < j.submissions.size(); ++s) {
-        out += "<tr><th class=\"name\">" + link("s" + number(s), e(j.submissions[s])) + "</th>";
+        out += "<tr><th class=\"name\">" + link("s" + number(s), e(shown_name(j.submissions[s]))) +
+               "</th>";
         for (std::size_t c = 0; c < j.cases.size(); ++c) {
-            const std::optional<Outcome>& outcome = j.at(s, c);
+            const Outcome* outcome = j.find(s, c);
             if (!outcome) {
                 out += "<td>-</td>";
                 continue;
@@ -340,10 +367,11 @@ std::string html_report(const Judgement& j, const std::vector<TestCase>& cases,
             ++counts[static_cast<int>(outcome->verdict)];
             std::string target = outcome->verdict == Verdict::CE ? "ce" + number(s) : run_id(s, c);
             out += std::string("<td class=\"v\">") +
-                   link(target, verdict_name(outcome->verdict), verdict_name(outcome->verdict)) + "</td>";
+                   link(target, verdict_name(outcome->verdict), verdict_name(outcome->verdict)) +
+                   "</td>";
         }
-        out += "<td class=\"score\">" + number(score_of(j, s).accepted) + "/" + number(j.cases.size()) +
-               "</td></tr>\n";
+        out += "<td class=\"score\">" + number(score_of(j, s).accepted) + "/" +
+               number(j.cases.size()) + "</td></tr>\n";
     }
     out += "</table>\n<p class=\"summary\">" +
            e(say(MSG_J_SUMMARY, {number(j.submissions.size()), number(j.cases.size()),
@@ -354,10 +382,10 @@ std::string html_report(const Judgement& j, const std::vector<TestCase>& cases,
 
     // The details, then the sources and the cases.
     for (std::size_t s = 0; s < j.submissions.size(); ++s) {
-        Source source = read_source(j.submissions[s]);
+        Source source = source_of(j, s);
         bool compile_error_shown = false;
         for (std::size_t c = 0; c < j.cases.size(); ++c) {
-            const std::optional<Outcome>& outcome = j.at(s, c);
+            const Outcome* outcome = j.find(s, c);
             if (!outcome) continue;
             if (outcome->verdict != Verdict::CE) {
                 out += run_detail(j, s, c, *outcome, tests[c], source, settings);
@@ -368,6 +396,7 @@ std::string html_report(const Judgement& j, const std::vector<TestCase>& cases,
         }
         out += whole_source(source, s, j.submissions[s]);
     }
-    for (std::size_t c = 0; c < j.cases.size(); ++c) out += case_section(j, c, tests[c], settings);
+    for (std::size_t c = 0; c < j.cases.size(); ++c)
+        out += case_section(j, c, tests[c], settings);
     return out + "</body>\n</html>\n";
 }

@@ -2,12 +2,11 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <set>
 #include <system_error>
 
+#include "driver/user_file.hpp"
 #include "judge/text.hpp"
 
 namespace fs = std::filesystem;
@@ -15,13 +14,6 @@ namespace fs = std::filesystem;
 namespace {
 
 const char* const PROGRAM = "tsumiki-judge";
-
-bool read_file(const fs::path& path, std::string& bytes) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return !in.bad();
-}
 
 bool has_suffix(const std::string& name, const std::string& suffix) {
     return name.size() > suffix.size() &&
@@ -61,13 +53,17 @@ bool read_cases(const std::string& folder, std::vector<TestCase>& cases, std::st
         }
         TestCase c;
         c.name = name;
-        if (!read_file(base.string() + ".out", c.expected)) {
-            error = say(MSG_J_CASE_UNREADABLE, {PROGRAM, base.string() + ".out"});
-            return false;
-        }
-        if (files.first && !read_file(base.string() + ".in", c.input)) {
-            error = say(MSG_J_CASE_UNREADABLE, {PROGRAM, base.string() + ".in"});
-            return false;
+        // Each file opened once, a regular file inside the folder.
+        for (bool input : {false, true}) {
+            if (input && !files.first) continue;
+            std::string path = base.string() + (input ? ".in" : ".out");
+            FileRefusal refusal =
+                read_user_file(path, CASE_BYTES, input ? c.input : c.expected, folder);
+            if (refusal != FileRefusal::none) {
+                error =
+                    say(MSG_J_CASE_REFUSED, {PROGRAM, path, refusal_words(refusal, CASE_BYTES)});
+                return false;
+            }
         }
         cases.push_back(std::move(c));
     }
@@ -115,4 +111,26 @@ void keep_share(std::vector<std::string>& items, unsigned k, unsigned n) {
     std::size_t last = count * k / n;
     items = std::vector<std::string>(items.begin() + static_cast<std::ptrdiff_t>(first),
                                      items.begin() + static_cast<std::ptrdiff_t>(last));
+}
+
+std::string folder_holding(const std::string& submission, const std::vector<std::string>& folders) {
+    if (submission.empty() || submission[0] == '/' || submission.find('\0') != std::string::npos)
+        return {};
+    fs::path name(submission);
+    for (const fs::path& part : name)
+        if (part == "..") return {};
+    std::error_code failed;
+    fs::path here = fs::current_path(failed);
+    if (failed) return {};
+    std::string place = (here / name).lexically_normal().string();
+    for (const std::string& folder : folders) {
+        if (folder.empty() || folder.find('\0') != std::string::npos) continue;
+        std::string outer = (here / folder).lexically_normal().string();
+        while (outer.size() > 1 && outer.back() == '/')
+            outer.pop_back();
+        if (place.size() > outer.size() && place.compare(0, outer.size(), outer) == 0 &&
+            (place[outer.size()] == '/' || outer == "/"))
+            return folder;
+    }
+    return {};
 }

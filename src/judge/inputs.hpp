@@ -7,6 +7,7 @@
 // compared as unsigned.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -16,7 +17,11 @@ struct TestCase {
     std::string expected; // the bytes of NAME.out
 };
 
-// Reads every case of `folder`.  On failure returns false with the
+// The most bytes of a case's file the judge reads.
+inline constexpr std::size_t CASE_BYTES = std::size_t{256} << 20;
+
+// Reads every case of `folder`, each file opened once: a regular file of
+// at most CASE_BYTES, a link followed only inside the folder.  On failure returns false with the
 // problem said in `error` (a message for standard error): a folder or a
 // file that cannot be read, no case at all, or a NAME.in without its
 // NAME.out.
@@ -32,3 +37,9 @@ bool find_submissions(const std::vector<std::string>& arguments,
 // shares' sizes differ by one at most, and the N shares together hold every
 // item once.
 void keep_share(std::vector<std::string>& items, unsigned k, unsigned n);
+
+// For merge: the folder of `folders` (as given on the command line) that
+// a report's submission lies under, or "" when none does.  A name that is
+// empty, absolute, holds a NUL or a ".." is under none: merge reads only
+// what lies under a folder it was given.
+std::string folder_holding(const std::string& submission, const std::vector<std::string>& folders);

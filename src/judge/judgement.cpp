@@ -20,10 +20,32 @@ bool verdict_named(std::string_view name, Verdict& verdict) {
     return false;
 }
 
+bool cells_fit(std::size_t submissions, std::size_t cases) {
+    return cases == 0 || submissions <= MAX_CELLS / cases;
+}
+
+const Outcome* Judgement::find(std::size_t submission, std::size_t case_index) const {
+    auto found = outcomes_.find(key(submission, case_index));
+    return found == outcomes_.end() ? nullptr : &found->second;
+}
+
+Outcome* Judgement::find(std::size_t submission, std::size_t case_index) {
+    auto found = outcomes_.find(key(submission, case_index));
+    return found == outcomes_.end() ? nullptr : &found->second;
+}
+
+void Judgement::set(std::size_t submission, std::size_t case_index, Outcome outcome) {
+    outcomes_.insert_or_assign(key(submission, case_index), std::move(outcome));
+}
+
+void Judgement::erase(std::size_t submission, std::size_t case_index) {
+    outcomes_.erase(key(submission, case_index));
+}
+
 Score score_of(const Judgement& judgement, std::size_t submission) {
     Score score;
     for (std::size_t c = 0; c < judgement.cases.size(); ++c) {
-        const std::optional<Outcome>& outcome = judgement.at(submission, c);
+        const Outcome* outcome = judgement.find(submission, c);
         if (!outcome) continue;
         ++score.judged;
         if (outcome->verdict == Verdict::AC) ++score.accepted;

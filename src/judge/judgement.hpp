@@ -4,9 +4,9 @@
 #pragma once
 
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "diag/diag.hpp"
@@ -28,12 +28,12 @@ bool verdict_named(std::string_view name, Verdict& verdict);
 
 // How the judge judges.
 struct Settings {
-    std::uint64_t steps = 100'000'000;        // instructions one run may begin
-    std::uint64_t output_limit = 1'048'576;   // bytes one run may write
-    bool ignore_trailing_space = false;       // compare lines without their trailing blanks
-    Encoding encoding = default_encoding();   // of the prompts and messages, as tsumiki's
-    unsigned jobs = 1;                        // worker processes at once
-    bool keep_output = false;                 // send back what failed runs printed (the page)
+    std::uint64_t steps = 100'000'000;      // instructions one run may begin
+    std::uint64_t output_limit = 1'048'576; // bytes one run may write
+    bool ignore_trailing_space = false;     // compare lines without their trailing blanks
+    Encoding encoding = default_encoding(); // of the prompts and messages, as tsumiki's
+    unsigned jobs = 1;                      // worker processes at once
+    bool keep_output = false;               // send back what failed runs printed (the page)
 };
 
 // The most of what a run printed that the page shows.
@@ -53,20 +53,52 @@ struct Outcome {
     std::string output;
 };
 
+// What the page shows of a submission's source: what its worker read,
+// never the path read again.
+struct SourceShown {
+    bool read = false;      // the worker read it (else refused, or never judged)
+    std::uint64_t size = 0; // bytes of the whole file
+    bool utf8 = true;       // the whole file is UTF-8 (else shown as code page 932)
+    std::string head;       // its first SHOWN_SOURCE_BYTES bytes
+};
+inline constexpr std::size_t SHOWN_SOURCE_BYTES = 64 * 1024;
+
+// The most cells (submissions times cases) a judgement holds: the table
+// and the page show every one, judged or not.  4,194,304 is a class of
+// 2,048 on 2,048 cases; past it the judge refuses, saying so.
+inline constexpr std::uint64_t MAX_CELLS = std::uint64_t{1} << 22;
+
+// Whether a table of that many submissions and cases fits under MAX_CELLS.
+bool cells_fit(std::size_t submissions, std::size_t cases);
+
 // Every submission on every case, submissions and cases in name order.
+// Only the cells judged are held (a merged report may name thousands of
+// submissions and cases and few of their pairs).
 struct Judgement {
     std::vector<std::string> submissions;
     std::vector<std::string> cases;
-    // Row by row, one per submission and case; empty where nothing was
-    // judged (an interrupted run, or a case a merged report lacks).
-    std::vector<std::optional<Outcome>> outcomes;
+    // Per submission, filled only when the page is asked for.
+    std::vector<SourceShown> sources;
 
-    void resize() { outcomes.assign(submissions.size() * cases.size(), std::nullopt); }
-    std::optional<Outcome>& at(std::size_t submission, std::size_t case_index) {
-        return outcomes[submission * cases.size() + case_index];
+    // Forgets every outcome; sources as many as submissions.  The caller
+    // has checked cells_fit.
+    void resize() {
+        outcomes_.clear();
+        sources.assign(submissions.size(), SourceShown{});
     }
-    const std::optional<Outcome>& at(std::size_t submission, std::size_t case_index) const {
-        return outcomes[submission * cases.size() + case_index];
+    // The outcome, or null where nothing was judged (an interrupted run,
+    // or a case a merged report lacks).
+    const Outcome* find(std::size_t submission, std::size_t case_index) const;
+    Outcome* find(std::size_t submission, std::size_t case_index);
+    void set(std::size_t submission, std::size_t case_index, Outcome outcome);
+    void erase(std::size_t submission, std::size_t case_index);
+    std::size_t judged() const { return outcomes_.size(); }
+
+  private:
+    // Keyed by submission * cases.size() + case.
+    std::unordered_map<std::uint64_t, Outcome> outcomes_;
+    std::uint64_t key(std::size_t submission, std::size_t case_index) const {
+        return std::uint64_t{submission} * cases.size() + case_index;
     }
 };
 

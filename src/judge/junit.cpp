@@ -33,11 +33,11 @@ std::string junit_report(const Judgement& judgement) {
         std::string cases;
         std::size_t suite_tests = 0, suite_failures = 0, suite_errors = 0;
         for (std::size_t c = 0; c < judgement.cases.size(); ++c) {
-            const std::optional<Outcome>& outcome = judgement.at(s, c);
+            const Outcome* outcome = judgement.find(s, c);
             if (!outcome) continue;
             ++suite_tests;
-            cases += "    <testcase" + attribute("name", judgement.cases[c]) +
-                     attribute("classname", submission);
+            cases += "    <testcase" + attribute("name", shown_name(judgement.cases[c])) +
+                     attribute("classname", shown_name(submission));
             if (outcome->verdict == Verdict::AC) {
                 cases += "/>\n";
                 continue;
@@ -50,10 +50,10 @@ std::string junit_report(const Judgement& judgement) {
                                ", output_bytes: " + number(outcome->output_bytes);
             cases += ">\n      <" + std::string(element) +
                      attribute("type", verdict_name(outcome->verdict)) +
-                     attribute("message", message) + ">" + escape_text(text) + "</" +
-                     element + ">\n    </testcase>\n";
+                     attribute("message", message) + ">" + escape_text(text) + "</" + element +
+                     ">\n    </testcase>\n";
         }
-        suites += "  <testsuite" + attribute("name", submission) +
+        suites += "  <testsuite" + attribute("name", shown_name(submission)) +
                   attribute("tests", number(suite_tests)) +
                   attribute("failures", number(suite_failures)) +
                   attribute("errors", number(suite_errors)) + attribute("skipped", "0") + ">\n" +

@@ -11,13 +11,13 @@
 // was judged).
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <memory>
+#include <filesystem>
 #include <unistd.h>
 
 #include "judge/html.hpp"
 #include "judge/options.hpp"
 #include "judge/pool.hpp"
+#include "judge/report_files.hpp"
 #include "judge/reports.hpp"
 #include "judge/text.hpp"
 #include "version.hpp"
@@ -26,50 +26,76 @@ namespace {
 
 const char* const PROGRAM = "tsumiki-judge";
 
+void print_help(const Settings& defaults) {
+    std::string text =
+        say(MSG_J_USAGE, {PROGRAM}) + say(MSG_J_USAGE_MERGE, {PROGRAM}) +
+        say(MSG_J_HELP_ABOUT, {}) + say(MSG_J_HELP_VERDICTS, {}) +
+        say(MSG_J_HELP_OPTIONS, {number(defaults.steps), number(defaults.output_limit)}) +
+        say(MSG_J_HELP_MERGE, {}) + say(MSG_J_HELP_END, {});
+    std::fputs(text.c_str(), stdout);
+}
+
+// The report files: temporaries made before any work, renamed over the
+// reports once written (judge/report_files.hpp).  They stay in place (and
+// are not moved) while the signal handler may remove them.
+struct Reports {
+    ReportFile json, junit, html;
+};
+Reports* open_reports = nullptr;
+
 [[noreturn]] void fail(const std::string& complaint, int status) {
+    if (open_reports != nullptr)
+        for (ReportFile* file : {&open_reports->json, &open_reports->junit, &open_reports->html})
+            discard_report(*file);
     std::fputs(complaint.c_str(), stderr);
     std::exit(status);
 }
 
-void print_help(const Settings& defaults) {
-    std::string text = say(MSG_J_USAGE, {PROGRAM}) + say(MSG_J_USAGE_MERGE, {PROGRAM}) +
-                       say(MSG_J_HELP_ABOUT, {}) + say(MSG_J_HELP_VERDICTS, {}) +
-                       say(MSG_J_HELP_OPTIONS, {number(defaults.steps), number(defaults.output_limit)}) +
-                       say(MSG_J_HELP_MERGE, {}) + say(MSG_J_HELP_END, {});
-    std::fputs(text.c_str(), stdout);
+// Opens the reports asked for, refusing a path that is also a file the
+// judge reads (`inputs`: a submission or a case, say `--json=alice.tsu`
+// from a glob) or another report's.
+void open_all(Reports& reports, const CommandLine& line, const std::vector<std::string>& inputs) {
+    reports.json.path = line.json;
+    reports.junit.path = line.junit;
+    reports.html.path = line.html;
+    std::vector<std::string> taken = inputs;
+    for (ReportFile* file : {&reports.json, &reports.junit, &reports.html}) {
+        if (file->path.empty()) continue;
+        if (same_file_as_any(file->path, taken))
+            fail(say(MSG_J_REPORT_IS_INPUT, {PROGRAM, file->path}), 2);
+        taken.push_back(file->path);
+    }
+    open_reports = &reports;
+    for (ReportFile* file : {&reports.json, &reports.junit, &reports.html}) {
+        if (file->path.empty()) continue;
+        if (!open_report(*file)) fail(say(MSG_J_REPORT_UNWRITABLE, {PROGRAM, file->path}), 2);
+        if (!file->temporary.empty()) remove_on_stop(file->temporary.c_str());
+    }
 }
 
-// The report files, opened before any work so that a path that cannot be
-// written is a usage error, not a lost run.
-struct Reports {
-    std::unique_ptr<std::ofstream> json, junit, html;
-};
-
-std::unique_ptr<std::ofstream> open_report(const std::string& path) {
-    if (path.empty()) return nullptr;
-    auto file = std::make_unique<std::ofstream>(path, std::ios::binary | std::ios::trunc);
-    if (!*file) fail(say(MSG_J_REPORT_UNWRITABLE, {PROGRAM, path}), 2);
-    return file;
+void finish(ReportFile& file, const std::string& text) {
+    if (file.path.empty()) return;
+    if (!finish_report(file, text)) fail(say(MSG_J_REPORT_UNWRITABLE, {PROGRAM, file.path}), 1);
 }
 
-void write_report(std::ofstream* file, const std::string& path, const std::string& text) {
-    if (file == nullptr) return;
-    file->write(text.data(), static_cast<std::streamsize>(text.size()));
-    file->close();
-    if (!*file) fail(say(MSG_J_REPORT_UNWRITABLE, {PROGRAM, path}), 1);
-}
-
+// The report files, whole, with Ctrl-C held off until they are renamed;
+// then the table.
 void write_reports(const CommandLine& line, Reports& reports, const Judgement& judgement,
                    const std::vector<TestCase>& cases) {
+    hold_stops();
+    finish(reports.json, json_report(judgement));
+    finish(reports.junit, junit_report(judgement));
+    if (!reports.html.path.empty())
+        finish(reports.html, html_report(judgement, cases, line.settings));
+    open_reports = nullptr;
+    release_stops();
     bool colour = line.colour == Colour::always ||
                   (line.colour == Colour::automatic && isatty(STDOUT_FILENO) != 0 &&
                    (std::getenv("NO_COLOR") == nullptr || std::getenv("NO_COLOR")[0] == '\0'));
     std::string table = table_report(judgement, colour);
-    if (std::fwrite(table.data(), 1, table.size(), stdout) != table.size() || std::fflush(stdout) != 0)
+    if (std::fwrite(table.data(), 1, table.size(), stdout) != table.size() ||
+        std::fflush(stdout) != 0)
         fail(msg_in(MSG_OUTPUT_FAILED, Encoding::utf8), 1);
-    write_report(reports.json.get(), line.json, json_report(judgement));
-    write_report(reports.junit.get(), line.junit, junit_report(judgement));
-    if (reports.html) write_report(reports.html.get(), line.html, html_report(judgement, cases, line.settings));
 }
 
 std::vector<TestCase> cases_or_fail(const std::string& folder) {
@@ -77,6 +103,23 @@ std::vector<TestCase> cases_or_fail(const std::string& folder) {
     std::string error;
     if (!read_cases(folder, cases, error)) fail(error, 2);
     return cases;
+}
+
+// The files of the cases, as paths.
+void add_case_files(std::vector<std::string>& paths, const std::string& folder,
+                    const std::vector<TestCase>& cases) {
+    for (const TestCase& c : cases) {
+        std::string base = (std::filesystem::path(folder) / c.name).string();
+        paths.push_back(base + ".in");
+        paths.push_back(base + ".out");
+    }
+}
+
+void check_size(const Judgement& judgement) {
+    if (!cells_fit(judgement.submissions.size(), judgement.cases.size()))
+        fail(say(MSG_J_TOO_MANY_CELLS, {PROGRAM, number(judgement.submissions.size()),
+                                        number(judgement.cases.size()), number(MAX_CELLS)}),
+             2);
 }
 
 // The status for how the work ended, after saying why it did not finish.
@@ -93,20 +136,28 @@ int status_of(PoolEnd end) {
 }
 
 int judge(CommandLine& line) {
+    catch_stops();
     std::vector<TestCase> cases = cases_or_fail(line.cases);
     Judgement judgement;
     std::string error;
     if (!find_submissions(line.operands, judgement.submissions, error)) fail(error, 2);
     keep_share(judgement.submissions, line.shard, line.shards);
-    for (const TestCase& c : cases) judgement.cases.push_back(c.name);
+    for (const TestCase& c : cases)
+        judgement.cases.push_back(c.name);
+    check_size(judgement);
     judgement.resize();
-    Reports reports{open_report(line.json), open_report(line.junit), open_report(line.html)};
+    std::vector<std::string> inputs = judgement.submissions;
+    add_case_files(inputs, line.cases, cases);
+    Reports reports;
+    open_all(reports, line, inputs);
 
     line.settings.keep_output = !line.html.empty();
     std::vector<Work> work;
     for (std::size_t s = 0; s < judgement.submissions.size(); ++s) {
-        Work w{s, {judgement.submissions[s], {}}};
-        for (std::size_t c = 0; c < cases.size(); ++c) w.task.cases.push_back(c);
+        const std::string& path = judgement.submissions[s];
+        Work w{s, {path, folder_of(path), {}}};
+        for (std::size_t c = 0; c < cases.size(); ++c)
+            w.task.cases.push_back(c);
         work.push_back(std::move(w));
     }
     Progress progress{isatty(STDERR_FILENO) != 0, judgement.submissions.size() * cases.size()};
@@ -117,54 +168,72 @@ int judge(CommandLine& line) {
 
 // For the page: what the runs that were not AC printed, from running them
 // again (every run is the same again: its budget counts instructions, not
-// time).  A run that now ends otherwise than its report says is named on
-// standard error; the report's verdict stands.
+// time), and every submission's source as its worker reads it.  Only a
+// submission under a folder given with --submissions is read; of any other
+// the page shows the verdicts alone.  A run that now ends otherwise than
+// its report says is named on standard error; the report's verdict stands.
 PoolEnd run_again(Judgement& merged, const std::vector<TestCase>& cases, const CommandLine& line) {
+    // The folder's case of each of the reports' cases.
+    std::vector<std::size_t> folder_case(merged.cases.size(), cases.size());
+    for (std::size_t c = 0; c < merged.cases.size(); ++c)
+        for (std::size_t k = 0; k < cases.size(); ++k)
+            if (cases[k].name == merged.cases[c]) folder_case[c] = k;
     std::vector<Work> work;
     std::size_t total = 0;
     for (std::size_t s = 0; s < merged.submissions.size(); ++s) {
-        Work w{s, {merged.submissions[s], {}}};
+        const std::string& name = merged.submissions[s];
+        std::string folder = folder_holding(name, line.folders);
+        if (folder.empty()) {
+            std::fputs(say(MSG_J_NOT_UNDER_FOLDER, {PROGRAM, shown_name(name)}).c_str(), stderr);
+            continue;
+        }
+        Work w{s, {name, folder, {}}};
         for (std::size_t c = 0; c < merged.cases.size(); ++c) {
-            const std::optional<Outcome>& outcome = merged.at(s, c);
-            if (!outcome || outcome->verdict == Verdict::AC || outcome->verdict == Verdict::CE) continue;
-            for (std::size_t k = 0; k < cases.size(); ++k)
-                if (cases[k].name == merged.cases[c]) w.task.cases.push_back(k);
+            const Outcome* outcome = merged.find(s, c);
+            if (!outcome || outcome->verdict == Verdict::AC || outcome->verdict == Verdict::CE ||
+                folder_case[c] == cases.size())
+                continue;
+            w.task.cases.push_back(folder_case[c]);
         }
         total += w.task.cases.size();
-        if (!w.task.cases.empty()) work.push_back(std::move(w));
+        work.push_back(std::move(w));
     }
     // The worker speaks of the folder's cases; the judgement's columns are
     // the reports' cases.
     Judgement by_folder;
     by_folder.submissions = merged.submissions;
-    for (const TestCase& c : cases) by_folder.cases.push_back(c.name);
+    for (const TestCase& c : cases)
+        by_folder.cases.push_back(c.name);
+    check_size(by_folder);
     by_folder.resize();
     Settings settings = line.settings;
     settings.keep_output = true;
-    PoolEnd end = do_work(work, cases, settings, by_folder, Progress{isatty(STDERR_FILENO) != 0, total});
+    PoolEnd end =
+        do_work(work, cases, settings, by_folder, Progress{isatty(STDERR_FILENO) != 0, total});
+    merged.sources = std::move(by_folder.sources);
     for (std::size_t s = 0; s < merged.submissions.size(); ++s) {
         for (std::size_t c = 0; c < merged.cases.size(); ++c) {
-            std::optional<Outcome>& outcome = merged.at(s, c);
-            if (!outcome) continue;
-            for (std::size_t k = 0; k < cases.size(); ++k) {
-                const std::optional<Outcome>& now = by_folder.at(s, k);
-                if (cases[k].name != merged.cases[c] || !now) continue;
-                if (now->verdict != outcome->verdict || now->steps != outcome->steps ||
-                    now->output_bytes != outcome->output_bytes || now->message != outcome->message)
-                    std::fputs(say(MSG_J_RERUN_DIFFERS,
-                                   {PROGRAM, merged.submissions[s] + " " + merged.cases[c] + ": " +
-                                                 verdict_name(outcome->verdict) + " -> " +
-                                                 verdict_name(now->verdict)})
-                                   .c_str(),
-                               stderr);
-                outcome->output = now->output;
-            }
+            Outcome* outcome = merged.find(s, c);
+            if (!outcome || folder_case[c] == cases.size()) continue;
+            const Outcome* now = by_folder.find(s, folder_case[c]);
+            if (!now) continue;
+            if (now->verdict != outcome->verdict || now->steps != outcome->steps ||
+                now->output_bytes != outcome->output_bytes || now->message != outcome->message)
+                std::fputs(
+                    say(MSG_J_RERUN_DIFFERS, {PROGRAM, shown_name(merged.submissions[s]) + " " +
+                                                           shown_name(merged.cases[c]) + ": " +
+                                                           verdict_name(outcome->verdict) + " -> " +
+                                                           verdict_name(now->verdict)})
+                        .c_str(),
+                    stderr);
+            outcome->output = now->output;
         }
     }
     return end;
 }
 
 int merge(CommandLine& line) {
+    catch_stops();
     std::vector<JsonRecord> records;
     std::string error;
     for (const std::string& path : line.operands)
@@ -172,8 +241,15 @@ int merge(CommandLine& line) {
     Judgement merged;
     if (!judgement_of(records, merged, error)) fail(error, 2);
     std::vector<TestCase> cases;
-    if (!line.html.empty()) cases = cases_or_fail(line.cases);
-    Reports reports{open_report(line.json), open_report(line.junit), open_report(line.html)};
+    std::vector<std::string> inputs;
+    if (!line.html.empty()) {
+        cases = cases_or_fail(line.cases);
+        add_case_files(inputs, line.cases, cases);
+        for (const std::string& name : merged.submissions)
+            if (!folder_holding(name, line.folders).empty()) inputs.push_back(name);
+    }
+    Reports reports;
+    open_all(reports, line, inputs);
     PoolEnd end = PoolEnd::done;
     if (!line.html.empty()) end = run_again(merged, cases, line);
     write_reports(line, reports, merged, cases);

@@ -24,7 +24,8 @@ std::string escape(std::string_view text, bool attribute) {
         default:
             if (c < 0x20 || c == 0x7F) {
                 out += "\xEF\xBF\xBD";
-            } else if (c == 0xEF && i + 2 < utf8.size() && static_cast<unsigned char>(utf8[i + 1]) == 0xBF &&
+            } else if (c == 0xEF && i + 2 < utf8.size() &&
+                       static_cast<unsigned char>(utf8[i + 1]) == 0xBF &&
                        (static_cast<unsigned char>(utf8[i + 2]) == 0xBE ||
                         static_cast<unsigned char>(utf8[i + 2]) == 0xBF)) {
                 out += "\xEF\xBF\xBD"; // U+FFFE and U+FFFF

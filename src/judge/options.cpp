@@ -18,8 +18,8 @@ constexpr std::uint64_t MAX_JOBS = 1024;
 
 bool whole_number(std::string_view text, std::uint64_t low, std::uint64_t high, std::uint64_t& n) {
     auto [end, failed] = std::from_chars(text.data(), text.data() + text.size(), n);
-    return failed == std::errc() && end == text.data() + text.size() && !text.empty() &&
-           n >= low && n <= high;
+    return failed == std::errc() && end == text.data() + text.size() && !text.empty() && n >= low &&
+           n <= high;
 }
 
 bool shard_of(std::string_view text, unsigned& k, unsigned& n) {
@@ -71,8 +71,8 @@ bool read_command_line(int argc, char** argv, CommandLine& line, std::string& er
             has_value = true;
         }
         // The options without a value.
-        bool* flag = name == "--help" || name == "-h" ? &line.help
-                     : name == "--version"            ? &line.version
+        bool* flag = name == "--help" || name == "-h"    ? &line.help
+                     : name == "--version"               ? &line.version
                      : name == "--ignore-trailing-space" ? &line.settings.ignore_trailing_space
                                                          : nullptr;
         if (flag != nullptr) {
@@ -83,11 +83,12 @@ bool read_command_line(int argc, char** argv, CommandLine& line, std::string& er
             *flag = true;
             continue;
         }
-        static const char* const valued[] = {"--cases", "--steps", "--output-limit", "--jobs",
-                                             "--shard", "--json",  "--junit",        "--html",
-                                             "--color"};
+        static const char* const valued[] = {"--cases", "--steps",      "--output-limit", "--jobs",
+                                             "--shard", "--json",       "--junit",        "--html",
+                                             "--color", "--submissions"};
         bool known = false;
-        for (const char* v : valued) known = known || name == v;
+        for (const char* v : valued)
+            known = known || name == v;
         if (!known) {
             error = with_hint(say(MSG_J_UNKNOWN_OPTION, {PROGRAM, a}));
             return false;
@@ -116,9 +117,12 @@ bool read_command_line(int argc, char** argv, CommandLine& line, std::string& er
         } else if (name == "--json" || name == "--junit" || name == "--html") {
             (name == "--json" ? line.json : name == "--junit" ? line.junit : line.html) = value;
             good = !value.empty();
+        } else if (name == "--submissions") {
+            line.folders.emplace_back(value);
+            good = line.merge && !value.empty();
         } else if (name == "--color") {
             good = value == "auto" || value == "always" || value == "never";
-            line.colour = value == "always" ? Colour::always
+            line.colour = value == "always"  ? Colour::always
                           : value == "never" ? Colour::never
                                              : Colour::automatic;
         }
@@ -135,6 +139,10 @@ bool read_command_line(int argc, char** argv, CommandLine& line, std::string& er
         }
         if (!line.html.empty() && line.cases.empty()) {
             error = with_hint(say(MSG_J_MERGE_NEEDS_CASES, {PROGRAM}));
+            return false;
+        }
+        if (!line.html.empty() && line.folders.empty()) {
+            error = with_hint(say(MSG_J_MERGE_NEEDS_FOLDER, {PROGRAM}));
             return false;
         }
         return true;

@@ -18,11 +18,12 @@ struct CommandLine {
     bool merge = false;
     bool help = false;
     bool version = false;
-    std::string cases;            // --cases
-    Settings settings;            // --steps, --output-limit, --ignore-trailing-space, --jobs
+    std::string cases;              // --cases
+    Settings settings;              // --steps, --output-limit, --ignore-trailing-space, --jobs
     unsigned shard = 1, shards = 1; // --shard K/N
-    std::string json, junit, html; // report files; empty: not asked for
+    std::string json, junit, html;  // report files; empty: not asked for
     Colour colour = Colour::automatic;
+    std::vector<std::string> folders;  // merge --submissions: where it may read submissions
     std::vector<std::string> operands; // submissions, or merge's reports
 };
 

@@ -5,10 +5,12 @@
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
+#include <iterator>
 #include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "judge/sandbox.hpp"
 #include "judge/text.hpp"
 #include "judge/verdict.hpp"
 
@@ -16,20 +18,50 @@ namespace {
 
 volatile std::sig_atomic_t stop_signal = 0;
 
+// The reports' temporary files, removed when a second signal ends the
+// judge at once (unlink may be called from a handler).
+const char* temporaries[3] = {};
+volatile std::sig_atomic_t temporary_count = 0;
+
 extern "C" void on_stop(int signal) {
-    stop_signal = signal;
+    if (stop_signal == 0) {
+        stop_signal = signal;
+        return;
+    }
+    // A second one ends the judge at once (it is delivered again when this
+    // handler returns), leaving the reports as they were before.
+    for (int i = 0; i < temporary_count; ++i)
+        unlink(temporaries[i]);
+    struct sigaction action {};
+    action.sa_handler = SIG_DFL;
+    sigemptyset(&action.sa_mask);
+    sigaction(signal, &action, nullptr);
+    raise(signal);
 }
+
+constexpr int stops[] = {SIGINT, SIGTERM, SIGHUP};
+
+void mask_stops(int how) {
+    sigset_t set;
+    sigemptyset(&set);
+    for (int s : stops)
+        sigaddset(&set, s);
+    sigprocmask(how, &set, nullptr);
+}
+
+using Clock = std::chrono::steady_clock;
 
 // A worker at work.
 struct Running {
     pid_t pid;
     int from; // the read end of its pipe
     const Work* work;
-    std::string pending;          // bytes of a record not yet whole
-    std::vector<bool> judged;     // per case of the task
+    std::string pending;        // bytes of a record not yet whole
+    std::vector<bool> judged;   // per case of the task
+    unsigned wall_seconds;      // it may take
+    Clock::time_point deadline; // its start and wall_seconds
+    bool late = false;          // killed at its deadline
 };
-
-using Clock = std::chrono::steady_clock;
 
 class ProgressLine {
   public:
@@ -51,8 +83,8 @@ class ProgressLine {
   private:
     void show() const {
         std::size_t percent = progress_.total == 0 ? 100 : done_ * 100 / progress_.total;
-        std::string text = number(done_) + "/" + number(progress_.total) + " (" +
-                           number(percent) + "%)";
+        std::string text =
+            number(done_) + "/" + number(progress_.total) + " (" + number(percent) + "%)";
         std::fprintf(stderr, "\r%s\x1b[K", say(MSG_J_PROGRESS, {text}).c_str());
         std::fflush(stderr);
     }
@@ -61,19 +93,6 @@ class ProgressLine {
     std::size_t shown_ = 0;
     Clock::time_point last_{};
 };
-
-void catch_stops() {
-    struct sigaction action {};
-    action.sa_handler = on_stop;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESETHAND; // a second Ctrl-C ends the judge at once
-    for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaction(s, &action, nullptr);
-    std::signal(SIGPIPE, SIG_IGN);
-}
-
-void release_stops() {
-    for (int s : {SIGINT, SIGTERM, SIGHUP}) std::signal(s, SIG_DFL);
-}
 
 // Starts a worker for `work`, its records to come through a pipe.
 bool start(const Work& work, const std::vector<TestCase>& cases, const Settings& settings,
@@ -91,7 +110,8 @@ bool start(const Work& work, const std::vector<TestCase>& cases, const Settings&
     if (pid == 0) {
         // The worker: default signals, nothing open but its pipe, standard
         // error, and /dev/null for standard input and output.
-        for (int s : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) std::signal(s, SIG_DFL);
+        for (int s : {SIGINT, SIGTERM, SIGHUP, SIGPIPE})
+            std::signal(s, SIG_DFL);
         int null = open("/dev/null", O_RDWR);
         if (null >= 0) {
             dup2(null, STDIN_FILENO);
@@ -103,25 +123,42 @@ bool start(const Work& work, const std::vector<TestCase>& cases, const Settings&
     }
     setpgid(pid, pid); // as the worker does itself: Ctrl-C reaches the judge alone
     close(pipe_ends[1]);
-    running.push_back(Running{pid, pipe_ends[0], &work, {}, std::vector<bool>(work.task.cases.size())});
+    auto seconds = worker_wall_seconds(settings.steps, work.task.cases.size());
+    running.push_back(Running{pid,
+                              pipe_ends[0],
+                              &work,
+                              {},
+                              std::vector<bool>(work.task.cases.size()),
+                              seconds,
+                              Clock::now() + std::chrono::seconds(seconds)});
     return true;
 }
 
-// Takes every whole record the worker has sent.
+// Takes every whole record the worker has sent.  A worker that sends
+// what cannot be a record is stopped: its cases are judged by its end.
 void take_records(Running& worker, Judgement& judgement, ProgressLine& progress) {
     for (;;) {
-        std::uint32_t index = 0;
-        Outcome outcome;
+        Record record;
         bool broken = false;
-        if (!take_record(worker.pending, index, outcome, broken)) {
-            if (broken) worker.pending.clear();
+        if (!take_record(worker.pending, record, broken)) {
+            if (broken) {
+                worker.pending.clear();
+                kill(-worker.pid, SIGKILL);
+                kill(worker.pid, SIGKILL);
+            }
             return;
+        }
+        std::size_t submission = worker.work->submission;
+        if (record.is_source) {
+            if (submission < judgement.sources.size())
+                judgement.sources[submission] = std::move(record.source);
+            continue;
         }
         const std::vector<std::size_t>& task_cases = worker.work->task.cases;
         for (std::size_t i = 0; i < task_cases.size(); ++i) {
-            if (task_cases[i] != index || worker.judged[i]) continue;
+            if (task_cases[i] != record.case_index || worker.judged[i]) continue;
             worker.judged[i] = true;
-            judgement.at(worker.work->submission, index) = std::move(outcome);
+            judgement.set(submission, record.case_index, std::move(record.outcome));
             progress.count();
             break;
         }
@@ -133,23 +170,27 @@ void take_records(Running& worker, Judgement& judgement, ProgressLine& progress)
 void finish(Running& worker, int status, Judgement& judgement, ProgressLine& progress) {
     int signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
     bool compiled = false;
-    for (bool judged : worker.judged) compiled = compiled || judged;
+    for (bool judged : worker.judged)
+        compiled = compiled || judged;
     for (std::size_t i = 0; i < worker.judged.size(); ++i) {
         if (worker.judged[i]) continue;
         Outcome outcome;
-        if (compiled) {
+        if (worker.late) {
+            outcome = deadline_outcome(compiled, worker.wall_seconds);
+        } else if (compiled) {
             outcome.verdict = Verdict::RE;
             outcome.message = say(MSG_J_RUN_CRASHED, {number(static_cast<unsigned>(signal))});
         } else {
             outcome = compile_crash_outcome(signal, signal == SIGXCPU);
         }
-        judgement.at(worker.work->submission, worker.work->task.cases[i]) = std::move(outcome);
+        judgement.set(worker.work->submission, worker.work->task.cases[i], std::move(outcome));
         progress.count();
     }
 }
 
 void stop_all(std::vector<Running>& running) {
-    for (Running& worker : running) kill(-worker.pid, SIGKILL);
+    for (Running& worker : running)
+        kill(-worker.pid, SIGKILL);
     for (Running& worker : running) {
         kill(worker.pid, SIGKILL);
         while (waitpid(worker.pid, nullptr, 0) < 0 && errno == EINTR) {
@@ -165,9 +206,35 @@ int interrupting_signal() {
     return stop_signal;
 }
 
+void catch_stops() {
+    struct sigaction action {};
+    action.sa_handler = on_stop;
+    sigemptyset(&action.sa_mask);
+    for (int s : stops)
+        sigaction(s, &action, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+}
+
+void remove_on_stop(const char* path) {
+    if (temporary_count < static_cast<int>(std::size(temporaries))) {
+        temporaries[temporary_count] = path;
+        temporary_count = temporary_count + 1;
+    }
+}
+
+void hold_stops() {
+    mask_stops(SIG_BLOCK);
+}
+
+void release_stops() {
+    temporary_count = 0;
+    for (int s : stops)
+        std::signal(s, SIG_DFL);
+    mask_stops(SIG_UNBLOCK);
+}
+
 PoolEnd do_work(const std::vector<Work>& work, const std::vector<TestCase>& cases,
                 const Settings& settings, Judgement& judgement, const Progress& progress) {
-    catch_stops();
     ProgressLine line(progress);
     std::vector<Running> running;
     std::size_t next = 0;
@@ -187,11 +254,19 @@ PoolEnd do_work(const std::vector<Work>& work, const std::vector<TestCase>& case
         }
         line.refresh();
         std::vector<pollfd> fds;
-        for (const Running& worker : running) fds.push_back(pollfd{worker.from, POLLIN, 0});
+        for (const Running& worker : running)
+            fds.push_back(pollfd{worker.from, POLLIN, 0});
         int ready = poll(fds.data(), fds.size(), 100);
         if (ready < 0 && errno != EINTR) {
             end = PoolEnd::failed;
             break;
+        }
+        auto now = Clock::now();
+        for (Running& worker : running) {
+            if (worker.late || now < worker.deadline) continue;
+            worker.late = true; // its pipe ends now
+            kill(-worker.pid, SIGKILL);
+            kill(worker.pid, SIGKILL);
         }
         for (std::size_t i = running.size(); i-- > 0;) {
             if (fds[i].revents == 0) continue;
@@ -216,6 +291,5 @@ PoolEnd do_work(const std::vector<Work>& work, const std::vector<TestCase>& case
     }
     stop_all(running);
     line.clear();
-    release_stops();
     return end;
 }

@@ -25,12 +25,25 @@ struct Progress {
 
 enum class PoolEnd { done, interrupted, failed };
 
-// Does all the work, judgement.at(submission, case) filled in as records
-// arrive.  Interrupted (SIGINT, SIGTERM, SIGHUP), it stops every worker and
-// returns what was judged until then; `failed` when no worker could be
-// started at all.
+// Does all the work, judgement.set(submission, case, ...) filled in as
+// records arrive (and judgement.sources, when the page is asked for).
+// Interrupted (SIGINT, SIGTERM, SIGHUP: catch_stops), it stops every worker
+// and returns what was judged until then; `failed` when no worker could be
+// started at all.  A worker still at work at its wall-clock deadline
+// (judge/sandbox.hpp) is killed, its cases judged so.
 PoolEnd do_work(const std::vector<Work>& work, const std::vector<TestCase>& cases,
                 const Settings& settings, Judgement& judgement, const Progress& progress);
 
 // The signal that interrupted the work, 0 if none did.
 int interrupting_signal();
+
+// Ctrl-C and its kind, from the start to the end of the reports:
+//   catch_stops      the first signal is noted (the work stops, the reports
+//                    are written); a second one ends the judge at once,
+//                    removing the files given to remove_on_stop
+//   hold_stops       while the reports are written, a signal waits
+//   release_stops    the default again: a signal that waited ends the judge
+void catch_stops();
+void remove_on_stop(const char* path);
+void hold_stops();
+void release_stops();

@@ -12,7 +12,9 @@
 //          detail (judge/html.hpp)
 #pragma once
 
+#include <cstddef>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "judge/judgement.hpp"
@@ -29,12 +31,20 @@ struct JsonRecord {
     int line_number; // in the file, for complaints
 };
 
-// Reads a JSON report.  False with `error` (a message for standard error)
-// when the file cannot be read or a line is not a record of one.
+// The most bytes of a JSON report merge reads.
+inline constexpr std::size_t REPORT_BYTES = std::size_t{256} << 20;
+
+// Reads a JSON report, opened once: a regular file of at most
+// REPORT_BYTES.  False with `error` (a message for standard error) when the
+// file cannot be read or a line is not a record of one.
 bool read_json_report(const std::string& path, std::vector<JsonRecord>& records,
                       std::string& error);
 
+// The records of a report's bytes; `path` names it in complaints.
+bool parse_json_report(std::string_view bytes, const std::string& path,
+                       std::vector<JsonRecord>& records, std::string& error);
+
 // The judgement the records make: submissions and cases in name order.
-// False with `error` when two records are of the same submission and case.
-bool judgement_of(const std::vector<JsonRecord>& records, Judgement& judgement,
-                  std::string& error);
+// False with `error` when two records are of the same submission and case,
+// or when the table would hold more than MAX_CELLS.
+bool judgement_of(const std::vector<JsonRecord>& records, Judgement& judgement, std::string& error);

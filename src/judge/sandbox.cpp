@@ -1,15 +1,19 @@
 #include "judge/sandbox.hpp"
 
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <csignal>
 #include <cstddef>
+#include <ctime>
 #include <linux/audit.h>
 #include <linux/filter.h>
 #include <linux/seccomp.h>
+#include <poll.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -49,9 +53,9 @@ void common_limits() {
 // sanitizers' reports and the end of a process need, and nothing that
 // opens, starts, signals or looks at anything else.
 const int allowed_calls[] = {
-    SYS_brk, SYS_mmap, SYS_munmap, SYS_mremap, SYS_madvise, SYS_mprotect,
-    SYS_exit, SYS_exit_group, SYS_rt_sigreturn, SYS_rt_sigprocmask, SYS_futex,
-    SYS_sched_yield, SYS_getpid, SYS_gettid, SYS_clock_gettime,
+    SYS_brk,      SYS_mmap,        SYS_munmap,     SYS_mremap,       SYS_madvise,
+    SYS_mprotect, SYS_exit,        SYS_exit_group, SYS_rt_sigreturn, SYS_rt_sigprocmask,
+    SYS_futex,    SYS_sched_yield, SYS_getpid,     SYS_gettid,       SYS_clock_gettime,
 };
 
 bool install_filter() {
@@ -97,6 +101,52 @@ unsigned run_cpu_seconds(std::uint64_t steps) {
     return seconds > UINT_MAX / 2 ? UINT_MAX / 2 : static_cast<unsigned>(seconds);
 }
 
+unsigned run_wall_seconds(std::uint64_t steps) {
+    return 2 * run_cpu_seconds(steps);
+}
+
+unsigned worker_wall_seconds(std::uint64_t steps, std::size_t cases) {
+    std::uint64_t seconds = 2 * std::uint64_t{COMPILE_CPU_SECONDS} + 10 +
+                            std::uint64_t{cases} * (run_wall_seconds(steps) + 1);
+    return seconds > UINT_MAX / 2 ? UINT_MAX / 2 : static_cast<unsigned>(seconds);
+}
+
+bool wait_for(int pid, unsigned seconds, int& status) {
+    using Clock = std::chrono::steady_clock;
+    auto deadline = Clock::now() + std::chrono::seconds(seconds);
+    // A descriptor that becomes readable when the child ends (Linux 5.3);
+    // without one, a look every millisecond.
+#ifdef SYS_pidfd_open
+    long fd = syscall(SYS_pidfd_open, pid, 0);
+#else
+    long fd = -1;
+#endif
+    for (;;) {
+        pid_t ended = waitpid(pid, &status, WNOHANG);
+        if (ended == pid) break;
+        if (ended < 0 && errno != EINTR) break;
+        auto now = Clock::now();
+        if (now >= deadline) {
+            kill(pid, SIGKILL);
+            while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+            }
+            if (fd >= 0) close(static_cast<int>(fd));
+            return false;
+        }
+        auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count() + 1;
+        if (fd >= 0) {
+            pollfd ready{static_cast<int>(fd), POLLIN, 0};
+            poll(&ready, 1, static_cast<int>(std::min<long long>(left, 60'000)));
+        } else {
+            timespec pause{0, 1'000'000};
+            nanosleep(&pause, nullptr);
+        }
+    }
+    if (fd >= 0) close(static_cast<int>(fd));
+    return true;
+}
+
 void confine_worker() {
     setpgid(0, 0);
     common_limits();
@@ -116,6 +166,10 @@ void confine_run(unsigned cpu_seconds) {
     set_limit(RLIMIT_NOFILE, 0, 0);
     set_limit(RLIMIT_NPROC, 0, 0);
     filter_active = install_filter();
+}
+
+bool filter_this_thread() {
+    return install_filter();
 }
 
 bool run_filter_active() {

@@ -9,11 +9,6 @@ namespace {
 // The colour of each verdict (ANSI): green, red, magenta, yellow, blue, cyan.
 const char* const colours[VERDICT_COUNT] = {"32", "31", "35", "33", "34", "36"};
 
-// Names are shown with their control characters escaped.
-std::string shown(const std::string& name) {
-    return visible(to_utf8(name, Encoding::utf8), std::string::npos);
-}
-
 void pad(std::string& out, const std::string& text, std::size_t width) {
     out += text;
     std::size_t w = display_width(text);
@@ -39,13 +34,13 @@ std::string table_report(const Judgement& judgement, bool colour) {
     std::vector<std::string> names;
     std::size_t name_width = display_width(say(MSG_J_SUBMISSION, {}));
     for (const std::string& s : judgement.submissions) {
-        names.push_back(shown(s));
+        names.push_back(shown_name(s));
         name_width = std::max(name_width, display_width(names.back()));
     }
     std::vector<std::string> cases;
     std::vector<std::size_t> widths;
     for (const std::string& c : judgement.cases) {
-        cases.push_back(shown(c));
+        cases.push_back(shown_name(c));
         widths.push_back(std::max<std::size_t>(display_width(cases.back()), 3));
     }
 
@@ -62,7 +57,7 @@ std::string table_report(const Judgement& judgement, bool colour) {
         pad(out, names[s], name_width);
         for (std::size_t c = 0; c < cases.size(); ++c) {
             out += "  ";
-            const std::optional<Outcome>& outcome = judgement.at(s, c);
+            const Outcome* outcome = judgement.find(s, c);
             if (!outcome) {
                 pad(out, "-", widths[c]);
                 continue;
@@ -81,7 +76,7 @@ std::string table_report(const Judgement& judgement, bool colour) {
     for (std::size_t s = 0; s < names.size(); ++s) {
         bool compile_error_said = false;
         for (std::size_t c = 0; c < cases.size(); ++c) {
-            const std::optional<Outcome>& outcome = judgement.at(s, c);
+            const Outcome* outcome = judgement.find(s, c);
             if (!outcome || outcome->verdict == Verdict::AC) continue;
             if (outcome->verdict == Verdict::CE) {
                 if (compile_error_said) continue;

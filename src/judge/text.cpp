@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <cstdio>
 #include <iconv.h>
 #include <vector>
 
@@ -12,9 +13,11 @@ constexpr std::string_view REPLACEMENT = "\xEF\xBF\xBD"; // U+FFFD
 // The length of the UTF-8 sequence at the front of `s`, 0 if it is not one.
 std::size_t utf8_sequence(std::string_view s) {
     auto c = static_cast<unsigned char>(s[0]);
-    std::size_t n = c < 0x80 ? 1 : c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3
-                               : c >= 0xF0 && c <= 0xF4   ? 4
-                                                          : 0;
+    std::size_t n = c < 0x80                 ? 1
+                    : c >= 0xC2 && c <= 0xDF ? 2
+                    : c >= 0xE0 && c <= 0xEF ? 3
+                    : c >= 0xF0 && c <= 0xF4 ? 4
+                                             : 0;
     if (n == 0 || n > s.size()) return 0;
     for (std::size_t i = 1; i < n; ++i)
         if ((static_cast<unsigned char>(s[i]) & 0xC0) != 0x80) return 0;
@@ -29,7 +32,8 @@ std::size_t utf8_sequence(std::string_view s) {
 char32_t decode(std::string_view s, std::size_t n) {
     auto c = static_cast<unsigned char>(s[0]);
     char32_t code = n == 1 ? c : n == 2 ? c & 0x1F : n == 3 ? c & 0x0F : c & 0x07;
-    for (std::size_t i = 1; i < n; ++i) code = code << 6 | (static_cast<unsigned char>(s[i]) & 0x3F);
+    for (std::size_t i = 1; i < n; ++i)
+        code = code << 6 | (static_cast<unsigned char>(s[i]) & 0x3F);
     return code;
 }
 
@@ -73,6 +77,37 @@ std::string from_cp932(std::string_view s) {
         }
     }
     return out;
+}
+
+// Characters that show nothing, or reorder the text around them: the
+// bidi controls and marks, zero-width characters, the byte order mark,
+// soft hyphen, tags.
+bool invisible(char32_t c) {
+    return c == 0xAD || c == 0x61C || c == 0x180E || (c >= 0x200B && c <= 0x200F) ||
+           (c >= 0x2028 && c <= 0x202E) || (c >= 0x2060 && c <= 0x206F) || c == 0xFEFF ||
+           (c >= 0xFFF9 && c <= 0xFFFB) || (c >= 0xE0000 && c <= 0xE007F) ||
+           (c >= 0x80 && c <= 0x9F);
+}
+
+const char hex_digits[] = "0123456789abcdef";
+
+void hex_byte(std::string& out, unsigned char c) {
+    out += "\\x";
+    out += hex_digits[c >> 4];
+    out += hex_digits[c & 15];
+}
+
+void code_point(std::string& out, char32_t c) {
+    char text[16];
+    std::snprintf(text, sizeof text, "\\u{%04X}", static_cast<unsigned>(c));
+    out += text;
+}
+
+int hex_value(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
 }
 
 bool wide(char32_t c) {
@@ -146,10 +181,9 @@ std::string visible(std::string_view utf8, std::size_t max_chars) {
         } else if (c == '\r') {
             out += "\\r";
         } else if (c < 0x20 || c == 0x7F) {
-            static const char hex[] = "0123456789abcdef";
-            out += "\\x";
-            out += hex[c >> 4];
-            out += hex[c & 15];
+            hex_byte(out, c);
+        } else if (n > 1 && invisible(decode(utf8, n))) {
+            code_point(out, decode(utf8, n));
         } else {
             out.append(utf8.substr(0, n));
         }
@@ -171,6 +205,87 @@ std::size_t display_width(std::string_view utf8) {
 }
 
 std::string_view without_final_breaks(std::string_view text) {
-    while (!text.empty() && text.back() == '\n') text.remove_suffix(1);
+    while (!text.empty() && text.back() == '\n')
+        text.remove_suffix(1);
     return text;
+}
+
+std::string refusal_words(FileRefusal refusal, std::size_t limit) {
+    switch (refusal) {
+    case FileRefusal::none: break;
+    case FileRefusal::missing: return say(MSG_J_FILE_MISSING, {});
+    case FileRefusal::not_regular: return say(MSG_J_FILE_NOT_REGULAR, {});
+    case FileRefusal::too_large: return say(MSG_J_FILE_TOO_LARGE, {number(limit)});
+    case FileRefusal::outside: return say(MSG_J_FILE_OUTSIDE, {});
+    case FileRefusal::unreadable: break;
+    }
+    return say(MSG_J_FILE_UNREADABLE, {});
+}
+
+std::string name_for_json(std::string_view bytes) {
+    // First the pieces (a character, or an escaped byte), then each
+    // backslash doubled when what follows it starts with "x" or "\\".
+    std::string pieces;
+    std::vector<bool> literal_backslash;
+    while (!bytes.empty()) {
+        std::size_t n = utf8_sequence(bytes);
+        if (n == 0) {
+            hex_byte(pieces, static_cast<unsigned char>(bytes[0]));
+            literal_backslash.insert(literal_backslash.end(), 4, false);
+            n = 1;
+        } else {
+            pieces.append(bytes.substr(0, n));
+            literal_backslash.push_back(bytes[0] == '\\');
+            literal_backslash.insert(literal_backslash.end(), n - 1, false);
+        }
+        bytes.remove_prefix(n);
+    }
+    std::string out;
+    out.reserve(pieces.size());
+    for (std::size_t i = 0; i < pieces.size(); ++i) {
+        out += pieces[i];
+        if (literal_backslash[i] && i + 1 < pieces.size() &&
+            (pieces[i + 1] == 'x' || pieces[i + 1] == '\\'))
+            out += '\\';
+    }
+    return out;
+}
+
+std::string name_from_json(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\\' && i + 1 < text.size() && text[i + 1] == '\\') {
+            out += '\\';
+            ++i;
+        } else if (text[i] == '\\' && i + 3 < text.size() && text[i + 1] == 'x' &&
+                   hex_value(text[i + 2]) >= 0 && hex_value(text[i + 3]) >= 0) {
+            out += static_cast<char>(hex_value(text[i + 2]) * 16 + hex_value(text[i + 3]));
+            i += 3;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
+std::string shown_name(std::string_view bytes) {
+    std::string out;
+    out.reserve(bytes.size());
+    while (!bytes.empty()) {
+        std::size_t n = utf8_sequence(bytes);
+        auto c = static_cast<unsigned char>(bytes[0]);
+        if (n == 0 || c < 0x20 || c == 0x7F) {
+            hex_byte(out, c);
+            n = 1;
+        } else if (c == '\\') {
+            out += "\\\\";
+        } else if (n > 1 && invisible(decode(bytes, n))) {
+            code_point(out, decode(bytes, n));
+        } else {
+            out.append(bytes.substr(0, n));
+        }
+        bytes.remove_prefix(n);
+    }
+    return out;
 }

@@ -38,7 +38,7 @@ _tsumiki_judge() {
     COMPREPLY=()
     if [[ -z $options_end ]]; then
         case $prev in
-        --cases) _tsumiki_judge_files "$cur"; return ;;
+        --cases | --submissions) _tsumiki_judge_files "$cur"; return ;;
         --json | --junit | --html)
             local IFS=$'\n'
             compopt -o filenames 2>/dev/null
@@ -50,8 +50,9 @@ _tsumiki_judge() {
         if [[ $cur == -* ]]; then
             local options='--cases --steps --output-limit --ignore-trailing-space --jobs --shard
                            --json --junit --html --color --help --version'
-            [[ -n $merge ]] && options='--cases --steps --output-limit --ignore-trailing-space
-                                        --jobs --json --junit --html --color --help'
+            [[ -n $merge ]] && options='--cases --submissions --steps --output-limit
+                                        --ignore-trailing-space --jobs --json --junit --html
+                                        --color --help'
             COMPREPLY=($(compgen -W "$options" -- "$cur"))
             return
         fi

@@ -21,11 +21,14 @@ Outcome judge_run(const RunReport& ending, const TestCase& test, const Settings&
     Outcome outcome;
     // What tsumiki would have printed: the output, then an error's message.
     std::string printed(ending.output);
-    if (!ending.finished) {
+    if (ending.wall_limit) {
+        outcome.verdict = Verdict::TLE;
+        outcome.message = say(MSG_J_RUN_WALL, {number(ending.wall_seconds)});
+    } else if (!ending.finished) {
         outcome.verdict = ending.cpu_limit ? Verdict::TLE : Verdict::RE;
-        outcome.message = ending.cpu_limit
-                              ? say(MSG_J_RUN_CPU, {number(ending.cpu_seconds)})
-                              : say(MSG_J_RUN_CRASHED, {number(static_cast<unsigned>(ending.signal))});
+        outcome.message = ending.cpu_limit ? say(MSG_J_RUN_CPU, {number(ending.cpu_seconds)})
+                                           : say(MSG_J_RUN_CRASHED,
+                                                 {number(static_cast<unsigned>(ending.signal))});
     } else if (ending.over_limit) {
         outcome.verdict = Verdict::OLE;
         outcome.message = say(MSG_J_OLE, {number(settings.output_limit)});
@@ -47,8 +50,7 @@ Outcome judge_run(const RunReport& ending, const TestCase& test, const Settings&
         bool expected = same_output(test.expected, printed, settings.ignore_trailing_space);
         outcome.verdict = expected ? Verdict::AC : Verdict::RE;
         if (!expected) {
-            outcome.message =
-                to_utf8(without_final_breaks(ending.run.message), settings.encoding);
+            outcome.message = to_utf8(without_final_breaks(ending.run.message), settings.encoding);
             place(outcome, ending.run.pc, code_pos);
         }
     }
@@ -75,7 +77,22 @@ Outcome compile_error_outcome(const Compiled& compiled, Encoding encoding) {
 Outcome compile_crash_outcome(int signal, bool cpu_limit) {
     Outcome outcome;
     outcome.verdict = Verdict::CE;
-    outcome.message = cpu_limit ? say(MSG_J_COMPILE_CPU, {number(COMPILE_CPU_SECONDS)})
-                                : say(MSG_J_COMPILE_CRASHED, {number(static_cast<unsigned>(signal))});
+    outcome.message = cpu_limit
+                          ? say(MSG_J_COMPILE_CPU, {number(COMPILE_CPU_SECONDS)})
+                          : say(MSG_J_COMPILE_CRASHED, {number(static_cast<unsigned>(signal))});
+    return outcome;
+}
+
+Outcome refused_outcome(FileRefusal refusal, std::size_t limit) {
+    Outcome outcome;
+    outcome.verdict = Verdict::CE;
+    outcome.message = say(MSG_J_SOURCE_REFUSED, {refusal_words(refusal, limit)});
+    return outcome;
+}
+
+Outcome deadline_outcome(bool compiled, unsigned seconds) {
+    Outcome outcome;
+    outcome.verdict = compiled ? Verdict::TLE : Verdict::CE;
+    outcome.message = say(compiled ? MSG_J_RUN_WALL : MSG_J_COMPILE_WALL, {number(seconds)});
     return outcome;
 }

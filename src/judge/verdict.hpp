@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "driver/api.hpp"
+#include "driver/user_file.hpp"
 #include "judge/inputs.hpp"
 #include "judge/judgement.hpp"
 
@@ -22,6 +23,8 @@ struct RunReport {
     int signal = 0;          // the signal that ended an unfinished run
     bool cpu_limit = false;  // that signal was the processor-time limit's
     unsigned cpu_seconds = 0;
+    bool wall_limit = false; // killed at its wall-clock deadline
+    unsigned wall_seconds = 0;
 };
 
 // The outcome of a run on its case.  `code_pos` places the instructions
@@ -35,3 +38,11 @@ Outcome compile_error_outcome(const Compiled& compiled, Encoding encoding);
 
 // The outcome (CE) of a submission whose compile ended by a signal.
 Outcome compile_crash_outcome(int signal, bool cpu_limit);
+
+// The outcome (CE) of a submission its worker would not read: not a
+// regular file, larger than `limit`, a link out of its folder...
+Outcome refused_outcome(FileRefusal refusal, std::size_t limit);
+
+// The outcome of a case left unjudged when its worker was stopped at its
+// wall-clock deadline: CE when nothing was judged (the compile), else TLE.
+Outcome deadline_outcome(bool compiled, unsigned seconds);

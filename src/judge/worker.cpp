@@ -4,11 +4,16 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
+#include <pthread.h>
 #include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "driver/large_stack.hpp"
+#include "driver/user_file.hpp"
 #include "judge/sandbox.hpp"
+#include "judge/text.hpp"
 #include "judge/verdict.hpp"
 
 namespace {
@@ -93,20 +98,21 @@ Outcome judge_case(RunSlot* slot, const TestCase& test, const Settings& settings
     if (pid == 0) run_case(slot, test.input, settings);
     RunReport ending;
     ending.cpu_seconds = cpu_seconds;
+    ending.wall_seconds = run_wall_seconds(settings.steps);
     int status = 0;
-    if (pid > 0) {
-        while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-        }
-    }
-    ending.finished = pid > 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0 && slot->finished;
+    bool in_time = pid > 0 && wait_for(pid, ending.wall_seconds, status);
+    ending.wall_limit = pid > 0 && !in_time;
+    ending.finished = in_time && WIFEXITED(status) && WEXITSTATUS(status) == 0 && slot->finished;
     if (!ending.finished) {
-        ending.signal = pid > 0 && WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+        ending.signal = in_time && WIFSIGNALED(status) ? WTERMSIG(status) : 0;
         ending.cpu_limit = ending.signal == SIGXCPU;
     }
+    // The slot's bytes are the run's: trusted only within their bounds.
     ending.run.end = slot->end;
     ending.run.pc = slot->pc;
     ending.run.steps = slot->steps;
-    ending.run.message.assign(slot->message, slot->message_size);
+    ending.run.message.assign(slot->message,
+                              std::min<std::size_t>(slot->message_size, sizeof slot->message));
     ending.over_limit = slot->over_limit;
     std::uint64_t size = std::min<std::uint64_t>(slot->output_size, settings.output_limit);
     ending.output = std::string_view(slot->output, static_cast<std::size_t>(size));
@@ -124,6 +130,12 @@ template <class T> bool get(const std::string& in, std::size_t& at, T& value) {
     return true;
 }
 
+void put_text(std::string& out, const std::string& text) {
+    auto size = static_cast<std::uint32_t>(text.size());
+    put(out, &size, sizeof size);
+    out += text;
+}
+
 bool get_text(const std::string& in, std::size_t& at, std::string& text) {
     std::uint32_t size = 0;
     if (!get(in, at, size) || in.size() - at < size) return false;
@@ -132,43 +144,118 @@ bool get_text(const std::string& in, std::size_t& at, std::string& text) {
     return true;
 }
 
+// A compile on a thread of its own, under the runs' system-call filter.
+struct CompileJob {
+    const std::string* source;
+    CompileOptions options;
+    Compiled result;
+};
+
+void* compile_job(void* arg) {
+    auto* job = static_cast<CompileJob*>(arg);
+    if (!filter_this_thread()) job->options.stack_bytes = 0; // no filter here: stay as before
+    job->result = compile_text(*job->source, job->options);
+    return nullptr;
+}
+
+// Compiles the source as tsumiki does, nesting as deep as its large stack
+// allows, on a thread with that stack whose system calls the filter
+// bounds.  Where no such thread can be started, the compile runs on the
+// worker's own thread with the large stack of the library (unfiltered).
+Compiled compile_filtered(const std::string& source, Encoding encoding) {
+    CompileJob job{&source, {}, {}};
+    job.options.encoding = encoding;
+    job.options.positions = true;
+    for (std::size_t stack : {COMPILE_STACK_BYTES, COMPILE_STACK_BYTES / 8}) {
+        pthread_attr_t attr;
+        if (pthread_attr_init(&attr) != 0) break;
+        pthread_t thread;
+        // Below the stack's top: room for the thread's own start.
+        job.options.stack_bytes = stack - (std::size_t{1} << 20);
+        bool started = pthread_attr_setstacksize(&attr, stack) == 0 &&
+                       pthread_create(&thread, &attr, compile_job, &job) == 0;
+        pthread_attr_destroy(&attr);
+        if (!started) continue;
+        pthread_join(thread, nullptr);
+        return std::move(job.result);
+    }
+    job.options.stack_bytes = 0;
+    job.options.large_stack = true;
+    return compile_text(source, job.options);
+}
+
+// The index that marks a source record.
+constexpr std::uint32_t SOURCE_INDEX = 0xFFFFFFFF;
+
 } // namespace
+
+std::string folder_of(const std::string& submission) {
+    std::string parent = std::filesystem::path(submission).parent_path().string();
+    return parent.empty() ? "." : parent;
+}
 
 void append_record(std::string& out, std::uint32_t case_index, const Outcome& outcome) {
     std::string body;
     auto verdict = static_cast<std::uint8_t>(outcome.verdict);
-    auto text = [&](const std::string& s) {
-        auto size = static_cast<std::uint32_t>(s.size());
-        put(body, &size, sizeof size);
-        body += s;
-    };
     put(body, &case_index, sizeof case_index);
     put(body, &verdict, sizeof verdict);
     put(body, &outcome.steps, sizeof outcome.steps);
     put(body, &outcome.output_bytes, sizeof outcome.output_bytes);
     put(body, &outcome.line, sizeof outcome.line);
     put(body, &outcome.column, sizeof outcome.column);
-    text(outcome.message);
-    text(outcome.output);
+    put_text(body, outcome.message);
+    put_text(body, outcome.output);
     auto size = static_cast<std::uint32_t>(body.size());
     put(out, &size, sizeof size);
     out += body;
 }
 
-bool take_record(std::string& in, std::uint32_t& case_index, Outcome& outcome, bool& broken) {
+void append_source_record(std::string& out, const SourceShown& source) {
+    std::string body;
+    std::uint32_t index = SOURCE_INDEX;
+    std::uint8_t flags = (source.read ? 1 : 0) | (source.utf8 ? 2 : 0);
+    put(body, &index, sizeof index);
+    put(body, &flags, sizeof flags);
+    put(body, &source.size, sizeof source.size);
+    put_text(body, source.head);
+    auto size = static_cast<std::uint32_t>(body.size());
+    put(out, &size, sizeof size);
+    out += body;
+}
+
+bool take_record(std::string& in, Record& record, bool& broken) {
     std::size_t at = 0;
     std::uint32_t size = 0;
     broken = false;
-    if (!get(in, at, size) || in.size() - at < size) return false;
+    if (!get(in, at, size)) return false;
+    if (size > MAX_RECORD_BYTES) {
+        broken = true;
+        return false;
+    }
+    if (in.size() - at < size) return false;
     std::string body = in.substr(at, size);
     in.erase(0, at + size);
     std::size_t b = 0;
+    if (!get(body, b, record.case_index)) {
+        broken = true;
+        return false;
+    }
+    record.is_source = record.case_index == SOURCE_INDEX;
+    if (record.is_source) {
+        std::uint8_t flags = 0;
+        broken = !(get(body, b, flags) && flags < 4 && get(body, b, record.source.size) &&
+                   get_text(body, b, record.source.head) && b == body.size() &&
+                   record.source.head.size() <= SHOWN_SOURCE_BYTES);
+        record.source.read = (flags & 1) != 0;
+        record.source.utf8 = (flags & 2) != 0;
+        return !broken;
+    }
     std::uint8_t verdict = 0;
-    broken = !(get(body, b, case_index) && get(body, b, verdict) && verdict < VERDICT_COUNT &&
-               get(body, b, outcome.steps) && get(body, b, outcome.output_bytes) &&
-               get(body, b, outcome.line) && get(body, b, outcome.column) &&
-               get_text(body, b, outcome.message) && get_text(body, b, outcome.output) &&
-               b == body.size());
+    Outcome& outcome = record.outcome;
+    broken = !(get(body, b, verdict) && verdict < VERDICT_COUNT && get(body, b, outcome.steps) &&
+               get(body, b, outcome.output_bytes) && get(body, b, outcome.line) &&
+               get(body, b, outcome.column) && get_text(body, b, outcome.message) &&
+               get_text(body, b, outcome.output) && b == body.size());
     outcome.verdict = static_cast<Verdict>(verdict);
     return !broken;
 }
@@ -176,15 +263,33 @@ bool take_record(std::string& in, std::uint32_t& case_index, Outcome& outcome, b
 void run_worker(const WorkerTask& task, const std::vector<TestCase>& cases,
                 const Settings& settings, int to_judge) {
     confine_worker();
-    CompileOptions options;
-    options.encoding = settings.encoding;
-    options.positions = true;
-    options.large_stack = true; // nesting as deep as tsumiki allows
-    Compiled compiled = compile_file(task.path.c_str(), options);
+    // The submission is read once, here: a regular file of bounded size,
+    // inside its folder.  The page shows what was read.
+    std::string source;
+    FileRefusal refusal = read_user_file(task.path, SUBMISSION_BYTES, source, task.folder);
+    if (settings.keep_output) {
+        SourceShown shown;
+        shown.read = refusal == FileRefusal::none;
+        shown.size = source.size();
+        shown.utf8 = is_utf8(source);
+        shown.head = source.substr(0, SHOWN_SOURCE_BYTES);
+        std::string record;
+        append_source_record(record, shown);
+        send_all(to_judge, record);
+    }
+    if (task.cases.empty()) _exit(0); // the source was all it was for
+    if (refusal != FileRefusal::none) {
+        Outcome outcome = refused_outcome(refusal, SUBMISSION_BYTES);
+        for (std::size_t c : task.cases)
+            send(to_judge, c, outcome);
+        _exit(0);
+    }
+    Compiled compiled = compile_filtered(source, settings.encoding);
     end_compile_limit();
     if (compiled.error != ErrorKind::none) {
         Outcome outcome = compile_error_outcome(compiled, settings.encoding);
-        for (std::size_t c : task.cases) send(to_judge, c, outcome);
+        for (std::size_t c : task.cases)
+            send(to_judge, c, outcome);
         _exit(0);
     }
     std::size_t bytes = offsetof(RunSlot, output) + settings.output_limit + 1;

@@ -23,7 +23,8 @@ tsumiki-judge --i	--ignore-trailing-space
 tsumiki-judge --s	--shard --steps
 tsumiki-judge m	merge
 tsumiki-judge merge 	cases class old.json r.jsonl
-tsumiki-judge merge --s	--steps
+tsumiki-judge merge --s	--steps --submissions
+tsumiki-judge merge --submissions 	cases class
 tsumiki-judge --cases cases -- -	-p.tsu'
 
 run_cases() {

@@ -4,6 +4,8 @@
 #include <filesystem>
 #include <fstream>
 #include <set>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "judge/inputs.hpp"
 
@@ -14,7 +16,8 @@ namespace {
 // A fresh folder under the test's temporary directory.
 struct Folder {
     fs::path path;
-    explicit Folder(const std::string& name) : path(fs::path(testing::TempDir()) / ("judge-" + name)) {
+    explicit Folder(const std::string& name)
+        : path(fs::path(testing::TempDir()) / ("judge-" + name)) {
         fs::remove_all(path);
         fs::create_directories(path);
     }
@@ -71,8 +74,10 @@ TEST(Submissions, FilesAndFoldersEachOnceInNameOrder) {
     std::vector<std::string> found;
     std::string error;
     std::string dir = f.path.string();
-    ASSERT_TRUE(find_submissions({dir + "/", dir + "/other.src", dir + "/./a.tsu"}, found, error)) << error;
-    EXPECT_EQ(found, (std::vector<std::string>{dir + "/a.tsu", dir + "/b.tsu", dir + "/other.src"}));
+    ASSERT_TRUE(find_submissions({dir + "/", dir + "/other.src", dir + "/./a.tsu"}, found, error))
+        << error;
+    EXPECT_EQ(found,
+              (std::vector<std::string>{dir + "/a.tsu", dir + "/b.tsu", dir + "/other.src"}));
     EXPECT_FALSE(find_submissions({dir + "/missing.tsu"}, found, error));
     EXPECT_EQ(error, "tsumiki-judge: 提出 " + dir + "/missing.tsu がありません\n");
 }
@@ -81,7 +86,8 @@ TEST(Shares, TogetherHoldEveryItemOnceInOrderAndDifferByOneAtMost) {
     for (std::size_t count : {0u, 1u, 5u, 7u, 400u}) {
         for (unsigned n : {1u, 2u, 3u, 8u}) {
             std::vector<std::string> all;
-            for (std::size_t i = 0; i < count; ++i) all.push_back("s" + std::to_string(1000 + i));
+            for (std::size_t i = 0; i < count; ++i)
+                all.push_back("s" + std::to_string(1000 + i));
             std::vector<std::string> joined;
             std::size_t smallest = count, largest = 0;
             for (unsigned k = 1; k <= n; ++k) {
@@ -95,4 +101,31 @@ TEST(Shares, TogetherHoldEveryItemOnceInOrderAndDifferByOneAtMost) {
             EXPECT_LE(largest - smallest, 1u) << count << " in " << n;
         }
     }
+}
+
+// merge reads a record's submission only under a folder it was given.
+TEST(FolderHolding, OnlyUnderAGivenFolder) {
+    std::vector<std::string> folders = {"class/", "other"};
+    EXPECT_EQ(folder_holding("class/a.tsu", folders), "class/");
+    EXPECT_EQ(folder_holding("./class/sub/a.tsu", folders), "class/");
+    EXPECT_EQ(folder_holding("other/a.tsu", folders), "other");
+    EXPECT_EQ(folder_holding("class", folders), "");
+    EXPECT_EQ(folder_holding("classic/a.tsu", folders), "");
+    EXPECT_EQ(folder_holding("class/../teacher-secret.txt", folders), "");
+    EXPECT_EQ(folder_holding("class/x/../../a", folders), "");
+    EXPECT_EQ(folder_holding("/etc/passwd", folders), "");
+    EXPECT_EQ(folder_holding(std::string("class/a.tsu\0/../../x", 20), folders), "");
+    EXPECT_EQ(folder_holding("", folders), "");
+    EXPECT_EQ(folder_holding("class/a.tsu", {}), "");
+}
+
+// A case file that is a FIFO is refused at once, not waited on.
+TEST(ReadCases, AFifoIsRefused) {
+    Folder f("fifo-cases");
+    ASSERT_EQ(mkfifo((f.path / "1.out").c_str(), 0600), 0);
+    std::vector<TestCase> cases;
+    std::string error;
+    EXPECT_FALSE(read_cases(f.path.string(), cases, error));
+    EXPECT_NE(error.find("1.out"), std::string::npos) << error;
+    EXPECT_NE(error.find("通常のファイルではありません"), std::string::npos) << error;
 }

@@ -4,6 +4,7 @@
 
 #include <csignal>
 #include <fcntl.h>
+#include <pthread.h>
 #include <stdexcept>
 #include <string>
 #include <sys/wait.h>
@@ -61,10 +62,59 @@ TEST(Sandbox, ProcessorTimeIsBounded) {
     if (pid == 0) {
         confine_run(1);
         volatile unsigned long spins = 0;
-        for (;;) spins = spins + 1;
+        for (;;)
+            spins = spins + 1;
     }
     int status = 0;
     waitpid(pid, &status, 0);
     ASSERT_TRUE(WIFSIGNALED(status));
     EXPECT_EQ(WTERMSIG(status), SIGXCPU);
+}
+
+// A child that waits for nothing is killed at its wall-clock deadline; one
+// that ends is waited for and its status given.
+TEST(WallClock, AWaitingChildIsKilledAtItsDeadline) {
+    std::fflush(nullptr);
+    pid_t waiting = fork();
+    if (waiting == 0) {
+        pause();
+        _exit(0);
+    }
+    int status = 0;
+    EXPECT_FALSE(wait_for(waiting, 1, status));
+    EXPECT_TRUE(WIFSIGNALED(status));
+    EXPECT_EQ(WTERMSIG(status), SIGKILL);
+    pid_t ending = fork();
+    if (ending == 0) _exit(7);
+    ASSERT_TRUE(wait_for(ending, 60, status));
+    EXPECT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 7);
+}
+
+namespace {
+
+void* open_filtered(void*) {
+    if (!filter_this_thread()) _exit(77);
+    int fd = open("/dev/null", O_RDONLY);
+    _exit(fd >= 0 ? 0 : 1);
+}
+
+} // namespace
+
+// The thread a worker compiles on is under the runs' filter: opening a file
+// there ends the worker.
+TEST(Sandbox, TheCompileThreadIsFilteredToo) {
+    std::fflush(nullptr);
+    pid_t pid = fork();
+    if (pid == 0) {
+        pthread_t thread;
+        if (pthread_create(&thread, nullptr, open_filtered, nullptr) != 0) _exit(2);
+        pthread_join(thread, nullptr);
+        _exit(3);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 77) GTEST_SKIP() << "no seccomp here";
+    ASSERT_TRUE(WIFSIGNALED(status)) << status;
+    EXPECT_EQ(WTERMSIG(status), SIGSYS);
 }

@@ -16,7 +16,8 @@ Settings utf8_settings() {
     return settings;
 }
 
-RunReport ended(RunEnd end, std::string_view output, std::string message = "", std::int32_t pc = -1) {
+RunReport ended(RunEnd end, std::string_view output, std::string message = "",
+                std::int32_t pc = -1) {
     RunReport ending;
     ending.finished = true;
     ending.run.end = end;
@@ -45,13 +46,15 @@ TEST(Verdicts, OutputDecidesACOrWA) {
     EXPECT_EQ(wa.message, "1行目が違います: 期待「3」、出力「4」");
     EXPECT_EQ(wa.line, 0);
     settings.ignore_trailing_space = true;
-    EXPECT_EQ(judge_run(ended(RunEnd::halted, "3  \n\n"), test, settings, places).verdict, Verdict::AC);
+    EXPECT_EQ(judge_run(ended(RunEnd::halted, "3  \n\n"), test, settings, places).verdict,
+              Verdict::AC);
 }
 
 TEST(Verdicts, ARunTimeErrorIsREWithItsPlaceUnlessTheCaseExpectsIt) {
     Settings settings = utf8_settings();
     TestCase plain{"1", "", "1\n"};
-    Outcome re = judge_run(ended(RunEnd::runtime_error, "1\n", DIVISION, 2), plain, settings, places);
+    Outcome re =
+        judge_run(ended(RunEnd::runtime_error, "1\n", DIVISION, 2), plain, settings, places);
     EXPECT_EQ(re.verdict, Verdict::RE);
     EXPECT_EQ(re.message, "実行中にエラーがおきました: 0による除算がありました");
     EXPECT_EQ(re.line, 4);
@@ -59,7 +62,8 @@ TEST(Verdicts, ARunTimeErrorIsREWithItsPlaceUnlessTheCaseExpectsIt) {
     EXPECT_EQ(re.output_bytes, 2u + std::string(DIVISION).size()); // as tsumiki prints it
     // A model solution that stops with the error made this case.
     TestCase expects_error{"2", "", std::string("1\n") + DIVISION};
-    Outcome ac = judge_run(ended(RunEnd::runtime_error, "1\n", DIVISION, 2), expects_error, settings, places);
+    Outcome ac = judge_run(ended(RunEnd::runtime_error, "1\n", DIVISION, 2), expects_error,
+                           settings, places);
     EXPECT_EQ(ac.verdict, Verdict::AC);
     EXPECT_EQ(ac.line, 0);
 }
@@ -98,8 +102,9 @@ TEST(Verdicts, ThePrintedOutputIsKeptForThePageOnlyWhenNotAC) {
     settings.keep_output = true;
     TestCase test{"1", "", "1\n"};
     EXPECT_EQ(judge_run(ended(RunEnd::halted, "1\n"), test, settings, places).output, "");
-    EXPECT_EQ(judge_run(ended(RunEnd::runtime_error, "2\n", DIVISION), test, settings, places).output,
-              std::string("2\n") + DIVISION);
+    EXPECT_EQ(
+        judge_run(ended(RunEnd::runtime_error, "2\n", DIVISION), test, settings, places).output,
+        std::string("2\n") + DIVISION);
     settings.keep_output = false;
     EXPECT_EQ(judge_run(ended(RunEnd::halted, "2\n"), test, settings, places).output, "");
 }
@@ -134,28 +139,56 @@ TEST(Records, TravelWholeAndOnlyWhole) {
     append_record(pipe, 9, sent);
     append_record(pipe, 10, Outcome{});
     std::string part = pipe.substr(0, 10);
-    std::uint32_t index = 0;
-    Outcome got;
+    Record got;
     bool broken = true;
-    EXPECT_FALSE(take_record(part, index, got, broken));
+    EXPECT_FALSE(take_record(part, got, broken));
     EXPECT_FALSE(broken);
-    ASSERT_TRUE(take_record(pipe, index, got, broken));
-    EXPECT_EQ(index, 9u);
-    EXPECT_EQ(got.verdict, Verdict::OLE);
-    EXPECT_EQ(got.steps, sent.steps);
-    EXPECT_EQ(got.output_bytes, 7u);
-    EXPECT_EQ(got.message, sent.message);
-    EXPECT_EQ(got.line, 3);
-    EXPECT_EQ(got.column, 4);
-    EXPECT_EQ(got.output, sent.output);
-    ASSERT_TRUE(take_record(pipe, index, got, broken));
-    EXPECT_EQ(index, 10u);
-    EXPECT_EQ(got.verdict, Verdict::AC);
+    ASSERT_TRUE(take_record(pipe, got, broken));
+    EXPECT_FALSE(got.is_source);
+    EXPECT_EQ(got.case_index, 9u);
+    EXPECT_EQ(got.outcome.verdict, Verdict::OLE);
+    EXPECT_EQ(got.outcome.steps, sent.steps);
+    EXPECT_EQ(got.outcome.output_bytes, 7u);
+    EXPECT_EQ(got.outcome.message, sent.message);
+    EXPECT_EQ(got.outcome.line, 3);
+    EXPECT_EQ(got.outcome.column, 4);
+    EXPECT_EQ(got.outcome.output, sent.output);
+    ASSERT_TRUE(take_record(pipe, got, broken));
+    EXPECT_EQ(got.case_index, 10u);
+    EXPECT_EQ(got.outcome.verdict, Verdict::AC);
     EXPECT_TRUE(pipe.empty());
     // A record whose verdict is none.
     std::string bad;
     append_record(bad, 1, sent);
     bad[8] = 9;
-    EXPECT_FALSE(take_record(bad, index, got, broken));
+    EXPECT_FALSE(take_record(bad, got, broken));
+    EXPECT_TRUE(broken);
+}
+
+TEST(Records, TheSourceAsTheWorkerReadIt) {
+    SourceShown sent;
+    sent.read = true;
+    sent.size = 1u << 20;
+    sent.utf8 = false;
+    sent.head = std::string("program\0p;", 10);
+    std::string pipe;
+    append_source_record(pipe, sent);
+    Record got;
+    bool broken = true;
+    ASSERT_TRUE(take_record(pipe, got, broken));
+    EXPECT_TRUE(got.is_source);
+    EXPECT_TRUE(got.source.read);
+    EXPECT_FALSE(got.source.utf8);
+    EXPECT_EQ(got.source.size, sent.size);
+    EXPECT_EQ(got.source.head, sent.head);
+}
+
+// A size no worker sends is broken at once, not waited for: what the
+// judge holds of a worker's bytes is bounded.
+TEST(Records, AHugeSizeIsBrokenNotAwaited) {
+    std::string pipe("\xff\xff\xff\x7f", 4);
+    Record got;
+    bool broken = false;
+    EXPECT_FALSE(take_record(pipe, got, broken));
     EXPECT_TRUE(broken);
 }
