@@ -9,7 +9,6 @@
 #include <iterator>
 #include <sstream>
 
-
 namespace {
 
 constexpr int THREAD_ID = 1;
@@ -111,18 +110,31 @@ void Adapter::handle(const json& request) {
             return out_.respond(request);
         }
         if (command == "terminate") return disconnect(request, true);
-        if (command == "attach") return out_.fail(request, "tsumiki-dap starts the program: use launch");
-        static const char* const known[] = {"setBreakpoints", "setInstructionBreakpoints",
-                                             "setExceptionBreakpoints", "configurationDone",
-                                             "continue", "next", "stepIn", "stepOut", "stepBack",
-                                             "reverseContinue", "stackTrace", "scopes", "variables",
-                                             "evaluate", "disassemble"};
+        if (command == "attach")
+            return out_.fail(request, "tsumiki-dap starts the program: use launch");
+        static const char* const known[] = {"setBreakpoints",
+                                            "setInstructionBreakpoints",
+                                            "setExceptionBreakpoints",
+                                            "configurationDone",
+                                            "continue",
+                                            "next",
+                                            "stepIn",
+                                            "stepOut",
+                                            "stepBack",
+                                            "reverseContinue",
+                                            "stackTrace",
+                                            "scopes",
+                                            "variables",
+                                            "evaluate",
+                                            "disassemble"};
         if (std::find(std::begin(known), std::end(known), command) == std::end(known))
             return out_.fail(request, "unknown request: " + command);
         if (!launched_) return out_.fail(request, LAUNCH_FIRST);
         if (command == "setBreakpoints") return set_breakpoints(request, arguments);
-        if (command == "setInstructionBreakpoints") return set_instruction_breakpoints(request, arguments);
-        if (command == "setExceptionBreakpoints") return out_.respond(request, {{"breakpoints", json::array()}});
+        if (command == "setInstructionBreakpoints")
+            return set_instruction_breakpoints(request, arguments);
+        if (command == "setExceptionBreakpoints")
+            return out_.respond(request, {{"breakpoints", json::array()}});
         if (command == "configurationDone") return configuration_done(request);
         if (command == "stackTrace") return stack_trace(request, arguments);
         if (command == "scopes") return scopes(request, arguments);
@@ -203,7 +215,8 @@ void Adapter::launch(const json& request, const json& arguments) {
 void Adapter::set_breakpoints(const json& request, const json& arguments) {
     std::string path;
     const json source = arguments.value("source", json::object());
-    bool ours = !source.is_object() || !string_field(source, "path", path) || same_file(path, path_);
+    bool ours =
+        !source.is_object() || !string_field(source, "path", path) || same_file(path, path_);
     for (int number : line_breakpoints_)
         session_.delete_breakpoint(number);
     line_breakpoints_.clear();
@@ -220,11 +233,12 @@ void Adapter::set_breakpoints(const json& request, const json& arguments) {
         std::optional<Breakpoint> made;
         if (ours && !no_debug_) made = session_.break_at_line(views_.line_in(line));
         if (!made) {
-            list.push_back(json{{"verified", false},
-                                {"line", line},
-                                {"message", !ours       ? "not the program being debugged"
-                                            : no_debug_ ? "the program runs without debugging"
-                                                        : "no statement starts on this line or after it"}});
+            list.push_back(
+                json{{"verified", false},
+                     {"line", line},
+                     {"message", !ours       ? "not the program being debugged"
+                                 : no_debug_ ? "the program runs without debugging"
+                                             : "no statement starts on this line or after it"}});
             continue;
         }
         line_breakpoints_.push_back(made->number);
@@ -314,12 +328,11 @@ void Adapter::report(const Stop& stop) {
                  "dropped as the program runs");
     json body{{"threadId", THREAD_ID}, {"allThreadsStopped", true}};
     switch (stop.reason) {
-    case StopReason::entry:
-        body["reason"] = "entry";
-        break;
+    case StopReason::entry: body["reason"] = "entry"; break;
     case StopReason::breakpoint: {
-        bool by_instruction = std::find(instruction_breakpoints_.begin(), instruction_breakpoints_.end(),
-                                        stop.breakpoint) != instruction_breakpoints_.end();
+        bool by_instruction =
+            std::find(instruction_breakpoints_.begin(), instruction_breakpoints_.end(),
+                      stop.breakpoint) != instruction_breakpoints_.end();
         body["reason"] = by_instruction ? "instruction breakpoint" : "breakpoint";
         body["hitBreakpointIds"] = json::array({stop.breakpoint});
         break;
@@ -329,11 +342,8 @@ void Adapter::report(const Stop& stop) {
         body["description"] = "run-time error";
         body["text"] = trimmed(stop.message);
         break;
-    case StopReason::paused:
-        body["reason"] = "pause";
-        break;
-    case StopReason::exited:
-        return end_run(stop);
+    case StopReason::paused: body["reason"] = "pause"; break;
+    case StopReason::exited: return end_run(stop);
     case StopReason::refused: {
         std::string why = message_text(stop.refusal);
         complain(why);
@@ -352,9 +362,7 @@ void Adapter::report(const Stop& stop) {
         body["text"] = trimmed(stop.message);
         break;
     case StopReason::budget:
-    case StopReason::step:
-        body["reason"] = "step";
-        break;
+    case StopReason::step: body["reason"] = "step"; break;
     }
     out_.event("stopped", std::move(body));
 }
@@ -362,7 +370,8 @@ void Adapter::report(const Stop& stop) {
 void Adapter::end_run(const Stop& stop) {
     // After a run-time error the run ends as tsumiki ends it, with its message.
     if (stop.exit_status != 0 && !stop.message.empty())
-        out_.event("output", json{{"category", "stderr"}, {"output", trimmed(stop.message) + "\n"}});
+        out_.event("output",
+                   json{{"category", "stderr"}, {"output", trimmed(stop.message) + "\n"}});
     // Editors keep the exit status to themselves: say it where the output is.
     char said[256];
     std::snprintf(said, sizeof said, msg_in(MSG_DBG_EXITED, Encoding::utf8), stop.exit_status);
@@ -398,7 +407,9 @@ void Adapter::scopes(const json& request, const json& arguments) {
 void Adapter::variables(const json& request, const json& arguments) {
     json body;
     if (!views_.variables(arguments.at("variablesReference").get<long long>(), arguments, body))
-        return out_.fail(request, "no such variables: variables are gone once the program has moved; ask scopes again");
+        return out_.fail(
+            request,
+            "no such variables: variables are gone once the program has moved; ask scopes again");
     out_.respond(request, std::move(body));
 }
 
@@ -407,7 +418,8 @@ void Adapter::evaluate(const json& request, const json& arguments) {
     int frame = 0;
     if (!frame_argument(request, arguments, frame)) return;
     json body;
-    if (!views_.evaluate(expression, frame, body)) return out_.fail(request, body.get<std::string>());
+    if (!views_.evaluate(expression, frame, body))
+        return out_.fail(request, body.get<std::string>());
     out_.respond(request, std::move(body));
 }
 
@@ -417,7 +429,8 @@ void Adapter::disassemble(const json& request, const json& arguments) {
     if (!number_text(reference, first))
         return out_.fail(request, "a memory reference is an instruction's number");
     first += arguments.value("offset", 0LL) + arguments.value("instructionOffset", 0LL);
-    out_.respond(request, views_.disassemble(first, arguments.at("instructionCount").get<long long>()));
+    out_.respond(request,
+                 views_.disassemble(first, arguments.at("instructionCount").get<long long>()));
 }
 
 void Adapter::disconnect(const json& request, bool terminate) {
