@@ -22,7 +22,7 @@
 #include "debug/session.hpp"
 
 class Adapter {
-public:
+  public:
     explicit Adapter(Channel& out) : out_(out), views_(session_) {}
 
     void handle(const json& request);
@@ -35,7 +35,7 @@ public:
     // After disconnect: the process may end.
     bool done() const { return done_; }
 
-private:
+  private:
     void initialize(const json& request, const json& arguments);
     void launch(const json& request, const json& arguments);
     void set_breakpoints(const json& request, const json& arguments);
@@ -72,7 +72,7 @@ private:
     std::vector<int> line_breakpoints_;
     std::vector<int> instruction_breakpoints_;
 
-    std::mutex motion_mutex_; // guards the two below
+    std::mutex motion_mutex_;    // guards the two below
     bool moving_ = false;        // a motion is under way
     bool pending_pause_ = false; // a pause came while none was: the next motion stops at once
 };
