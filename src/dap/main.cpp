@@ -55,7 +55,8 @@ struct Queue {
 };
 
 bool write_stdout(const std::string& bytes) {
-    return std::fwrite(bytes.data(), 1, bytes.size(), stdout) == bytes.size() && std::fflush(stdout) == 0;
+    return std::fwrite(bytes.data(), 1, bytes.size(), stdout) == bytes.size() &&
+           std::fflush(stdout) == 0;
 }
 
 // Reads every message; a pause, a terminate or a disconnect also stops the
@@ -94,8 +95,9 @@ int main(int argc, char** argv) {
             std::printf("tsumiki-dap %s\n", tsumiki_version);
             return 0;
         }
-        std::fprintf(stderr, "usage: tsumiki-dap   (a debug adapter: the editor starts it and speaks "
-                             "the Debug Adapter Protocol on its standard input and output)\n");
+        std::fprintf(stderr,
+                     "usage: tsumiki-dap   (a debug adapter: the editor starts it and speaks "
+                     "the Debug Adapter Protocol on its standard input and output)\n");
         return arg == "--help" ? 0 : 2;
     }
     // A client that goes away shows as a failed write, not a signal.
