@@ -25,7 +25,7 @@ extern "C" void on_interrupt(int) {
 
 struct Debugger {
     DebugView view;
-    int list_from = 0;    // where the next plain list starts; 0: around the current line
+    int list_from = 0; // where the next plain list starts; 0: around the current line
     bool quit = false;
 };
 
@@ -156,12 +156,14 @@ void do_break(Debugger& d, std::string_view args) {
         long long last = static_cast<long long>(session.program().code.size()) - 1;
         if (!read_number(args.substr(1), number)) {
             std::printf("%s", msg(MSG_DBG_BREAK_WHAT));
-        } else if (std::optional<Breakpoint> made = number >= 0 && number <= last
-                                                         ? session.break_at_instruction(static_cast<std::int32_t>(number))
-                                                         : std::nullopt) {
+        } else if (std::optional<Breakpoint> made =
+                       number >= 0 && number <= last
+                           ? session.break_at_instruction(static_cast<std::int32_t>(number))
+                           : std::nullopt) {
             show_breakpoint_made(d.view, *made, 0);
         } else {
-            std::printf(msg(MSG_DBG_BREAK_NO_INSTRUCTION), static_cast<int>(number), static_cast<int>(last));
+            std::printf(msg(MSG_DBG_BREAK_NO_INSTRUCTION), static_cast<int>(number),
+                        static_cast<int>(last));
         }
         return;
     }
@@ -435,7 +437,8 @@ int run_debugger(const char* path, const char* input_path, bool check) {
             std::string source;
             std::optional<std::string_view> text;
             if (read_source(path, source)) text = source;
-            std::string out = show_place(path, compiled.where, MSG_I_POSITION, text, current_encoding());
+            std::string out =
+                show_place(path, compiled.where, MSG_I_POSITION, text, current_encoding());
             if (text)
                 out += hint_for(source, compiled.error, compiled.error_text, compiled.where,
                                 current_encoding());
