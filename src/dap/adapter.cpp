@@ -69,6 +69,13 @@ void Adapter::complain(const std::string& what) {
     out_.event("output", json{{"category", "console"}, {"output", "tsumiki-dap: " + what + "\n"}});
 }
 
+void Adapter::refuse(const json& message, const std::string& why) {
+    if (message.is_object() && message.value("type", json()) == "request")
+        out_.fail(message, why);
+    else
+        complain(why);
+}
+
 void Adapter::interrupt() {
     std::lock_guard<std::mutex> lock(motion_mutex_);
     if (moving_)

@@ -29,6 +29,9 @@ class Adapter {
     // A frame that could not be read, or a body that is no request: said
     // on the console, and the conversation goes on.
     void complain(const std::string& what);
+    // A message not to be handled: a request is answered with `why` as its
+    // failure, anything else complained of.  Safe from any thread.
+    void refuse(const json& message, const std::string& why);
     // Pause: stops the motion under way, if any, before its next
     // instruction.  Safe from any thread.
     void interrupt();

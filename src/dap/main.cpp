@@ -29,8 +29,9 @@ namespace {
 // A message read, or what went wrong reading it.
 struct Incoming {
     json message;
-    std::string problem; // a frame that could not be used
-    bool end = false;    // the input has ended
+    std::string problem;   // a frame that could not be used
+    bool too_deep = false; // `message` lacks its parts nested too deep
+    bool end = false;      // the input has ended
 };
 
 struct Queue {
@@ -73,8 +74,9 @@ void read_messages(Queue& queue, Adapter& adapter) {
         } else if (status == FrameStatus::too_large) {
             item.problem = "a message longer than the adapter takes";
         } else {
-            item.message = json::parse(body, nullptr, false);
-            if (item.message.is_discarded()) item.problem = "a message that is not JSON";
+            BodyStatus parsed = parse_body(body, item.message);
+            if (parsed == BodyStatus::not_json) item.problem = "a message that is not JSON";
+            item.too_deep = parsed == BodyStatus::too_deep;
             std::string command = command_of(item.message);
             if (command == "pause" || command == "terminate" || command == "disconnect")
                 adapter.interrupt();
@@ -113,6 +115,8 @@ int main(int argc, char** argv) {
         if (item.end) break;
         if (!item.problem.empty())
             adapter->complain(item.problem);
+        else if (item.too_deep)
+            adapter->refuse(item.message, "the message " + too_deep_text());
         else
             adapter->handle(item.message);
         if (adapter->done() || out.broken()) break;

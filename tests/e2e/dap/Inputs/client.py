@@ -8,6 +8,8 @@ Each line of SCRIPT is one step:
                    response if it is a request with a seq
   WAIT EVENT       waits for that event
   RAW text         the text as a message body, framed; does not wait
+  DEEP n text      the text with its "@" replaced by n "[" and n "]", framed;
+                   waits for the response if it is a request with a seq
   BYTES text       the text sent as it is, unframed (Python escapes allowed)
   SLEEP seconds    lets the adapter run
   # ...            ignored
@@ -124,6 +126,12 @@ def main():
             client.until(lambda m: m.get("type") == "event" and m.get("event") == rest)
         elif word == "RAW":
             client.send(frame(rest.encode("utf-8")))
+        elif word == "DEEP":
+            n, _, text = rest.partition(" ")
+            client.send(frame(text.replace("@", "[" * int(n) + "]" * int(n)).encode("utf-8")))
+            shallow = json.loads(text.replace("@", "0"))
+            if shallow.get("type") == "request" and isinstance(shallow.get("seq"), int):
+                client.until(lambda m: m.get("type") == "response" and m.get("request_seq") == shallow["seq"])
         elif word == "BYTES":
             client.send(rest.encode("utf-8").decode("unicode_escape").encode("latin-1"))
         elif word == "SLEEP":
