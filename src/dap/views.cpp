@@ -3,6 +3,7 @@
 #include "dap/views.hpp"
 
 #include <algorithm>
+#include <climits>
 #include <cstdio>
 
 namespace {
@@ -63,7 +64,7 @@ json Views::stack_trace(const json& arguments) const {
     long long total = static_cast<long long>(frames.size());
     long long start = std::clamp(int_field(arguments, "startFrame", 0), 0LL, total);
     long long levels = int_field(arguments, "levels", 0);
-    long long end = levels > 0 ? std::min(total, start + levels) : total;
+    long long end = levels > 0 && levels < total - start ? start + levels : total;
     json list = json::array();
     for (long long i = start; i < end; ++i) {
         const Frame& f = frames[static_cast<std::size_t>(i)];
@@ -174,8 +175,8 @@ json Views::elements(const NameValue& array, long long start, long long count) c
         session_.program().declarations[static_cast<std::size_t>(array.declaration)];
     long long length = array_length(d);
     start = std::clamp(start, 0LL, length);
-    long long end =
-        count > 0 ? std::min(length, start + count) : std::min(length, start + CHILDREN_MAX);
+    long long end = count > 0 && count < length - start ? start + count
+                                                        : std::min(length, start + CHILDREN_MAX);
     json list = json::array();
     for (long long i = start; i < end; ++i) {
         std::int64_t index = d.low + i;
@@ -193,8 +194,8 @@ json Views::cells(long long start, long long count) const {
     long long top = session_.registers().t;
     long long length = top < 0 ? 0 : top + 1;
     start = std::clamp(start, 0LL, length);
-    long long end =
-        count > 0 ? std::min(length, start + count) : std::min(length, start + CHILDREN_MAX);
+    long long end = count > 0 && count < length - start ? start + count
+                                                        : std::min(length, start + CHILDREN_MAX);
     json list = json::array();
     for (long long i = start; i < end; ++i) {
         auto cell = static_cast<std::int32_t>(i);
@@ -285,7 +286,8 @@ json Views::disassemble(long long first, long long count) const {
     long long size = static_cast<long long>(map.code.size());
     json list = json::array();
     count = std::clamp(count, 0LL, CHILDREN_MAX);
-    for (long long i = 0; i < count; ++i) {
+    // Up to the last address there is a number for.
+    for (long long i = 0; i < count && first <= LLONG_MAX - i; ++i) {
         long long at = first + i;
         if (at < 0 || at >= size) {
             list.push_back(json{{"address", std::to_string(at)},
