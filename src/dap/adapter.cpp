@@ -107,6 +107,19 @@ void Adapter::complain(const std::string& what) {
     out_.event("output", json{{"category", "console"}, {"output", "tsumiki-dap: " + what + "\n"}});
 }
 
+void Adapter::take(FrameStatus status, const std::string& body) {
+    if (status == FrameStatus::bad_header)
+        return complain("a header without a valid Content-Length");
+    if (status == FrameStatus::too_large)
+        return complain("a message longer than the adapter takes");
+    if (status != FrameStatus::message) return;
+    json message;
+    BodyStatus parsed = parse_body(body, message);
+    if (parsed == BodyStatus::not_json) return complain("a message that is not JSON");
+    if (parsed == BodyStatus::too_deep) return refuse(message, "the message " + too_deep_text());
+    handle(message);
+}
+
 void Adapter::refuse(const json& message, const std::string& why) {
     if (message.is_object() && message.value("type", json()) == "request")
         out_.fail(message, why);
@@ -372,7 +385,7 @@ void Adapter::run(Motion motion) {
         if (pending_pause_) session_.pause();
         pending_pause_ = false;
     }
-    Stop stop = session_.run(motion);
+    Stop stop = session_.run(motion, motion_budget_);
     {
         std::lock_guard<std::mutex> lock(motion_mutex_);
         moving_ = false;

@@ -20,11 +20,18 @@
 #include "dap/channel.hpp"
 #include "dap/views.hpp"
 #include "debug/session.hpp"
+#include "lsp/transport.hpp"
 
 class Adapter {
   public:
-    explicit Adapter(Channel& out) : out_(out), views_(session_) {}
+    // `motion_budget`, for the fuzz target: every motion stops after that
+    // many instructions, as a step does (0: none).
+    explicit Adapter(Channel& out, std::uint64_t motion_budget = 0)
+        : out_(out), views_(session_), motion_budget_(motion_budget) {}
 
+    // One frame as next_frame() read it: parsed and handled, refused (too
+    // deep) or complained of.
+    void take(FrameStatus status, const std::string& body);
     void handle(const json& request);
     // A frame that could not be read, or a body that is no request: said
     // on the console, and the conversation goes on.
@@ -71,6 +78,7 @@ class Adapter {
     bool done_ = false;
     bool lines_from_1_ = true;
     bool columns_from_1_ = true;
+    std::uint64_t motion_budget_;
     std::string path_;
     std::vector<int> line_breakpoints_;
     std::vector<int> instruction_breakpoints_;
