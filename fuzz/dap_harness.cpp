@@ -1,5 +1,6 @@
 // libFuzzer harness for the debug adapter's message handling: each input
-// is read as a stream of framed messages by a fresh adapter, whose
+// is read as a stream of framed messages by a fresh adapter, and, whole, as
+// one message body by an adapter stopped at the start of a.tsu; the
 // answers go nowhere.  The programs a launch may name are written at start
 // into a folder of the harness's own, which each input runs in (a.tsu,
 // loop.tsu, crash.tsu, in.txt; libFuzzer's own paths stay relative to
@@ -80,6 +81,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::string body;
     for (FrameStatus s; (s = next_frame(in, body)) != FrameStatus::end && !adapter.done();)
         adapter.take(s, body);
+
+    // The whole input as one request, where every request can be answered:
+    // a mutation need not keep a frame's length.
+    Adapter stopped(out, MOTION_BUDGET);
+    for (
+        const char* request :
+        {R"({"type":"request","seq":1,"command":"initialize"})",
+         R"({"type":"request","seq":2,"command":"launch","arguments":{"program":"a.tsu","input":"3","stopOnEntry":true}})",
+         R"({"type":"request","seq":3,"command":"configurationDone"})",
+         R"({"type":"request","seq":4,"command":"next"})"})
+        stopped.take(FrameStatus::message, request);
+    stopped.take(FrameStatus::message, std::string(reinterpret_cast<const char*>(data), size));
     if (fchdir(started_fd) != 0) std::abort();
     return 0;
 }
