@@ -7,14 +7,15 @@
 # shared with the harness that runs every engine against the plain loop
 # (native_harness.cpp: the fast loop, the native tier and the optimising
 # tier; it also fails on any difference between them), the language
-# server's (lsp_harness.cpp) and that of what tsumiki-judge merge reads
-# (merge_harness.cpp: JSON reports, one record a line).  The input that failed is left in the build
+# server's (lsp_harness.cpp), that of what tsumiki-judge merge reads
+# (merge_harness.cpp: JSON reports, one record a line) and the debug
+# adapter's (dap_harness.cpp).  The input that failed is left in the build
 # directory as crash-*, leak-* or timeout-*; replay it with
 # `build/fuzz-ci/fuzz/tsumiki_fuzz FILE`.
 #
 #   fuzz/ci-fuzz.sh [BUILD_DIR]
 #
-# FUZZ_TARGETS chooses among the targets (some of: plain native lsp merge;
+# FUZZ_TARGETS chooses among the targets (some of: plain native lsp merge dap;
 # default: every one built), which share FUZZ_SECONDS equally; so
 # `FUZZ_SECONDS=10800 fuzz/ci-fuzz.sh` gives each of three an hour.
 # FUZZ_WORK is where the corpus, the failing inputs and the logs go
@@ -44,6 +45,7 @@ grep -q '^TSUMIKI_NATIVE:BOOL=ON' "$build/CMakeCache.txt" && built+=(native)
 cmake --build "$build" --target help | grep '^tsumiki_lsp_fuzz:' >/dev/null && built+=(lsp)
 # Nor a judge to fuzz the merge of.
 cmake --build "$build" --target help | grep '^tsumiki_merge_fuzz:' >/dev/null && built+=(merge)
+cmake --build "$build" --target help | grep '^tsumiki_dap_fuzz:' >/dev/null && built+=(dap)
 targets=()
 for target in ${FUZZ_TARGETS:-${built[*]}}; do
   if [[ " ${built[*]} " != *" $target "* ]]; then
@@ -59,6 +61,7 @@ binary() {
     native) echo tsumiki_native_fuzz ;;
     lsp) echo tsumiki_lsp_fuzz ;;
     merge) echo tsumiki_merge_fuzz ;;
+    dap) echo tsumiki_dap_fuzz ;;
   esac
 }
 for target in "${targets[@]}"; do
@@ -67,20 +70,21 @@ done
 
 work="${FUZZ_WORK:-$build/fuzz-run}"
 rm -rf "$work"
-mkdir -p "$work/corpus" "$work/native-corpus" "$work/lsp-corpus" "$work/merge-corpus" "$work/artifacts"
+mkdir -p "$work/corpus" "$work/native-corpus" "$work/lsp-corpus" "$work/merge-corpus" \
+  "$work/dap-corpus" "$work/artifacts"
 "$here/make-seeds.sh" "$work/seeds"
 
 # -timeout: one input may take 10 s at most (the harness stops endless
 # loops after a fixed number of instructions, so only a hang in the
 # compiler or the machine itself gets there).
-# The memory watch allows the language server's target twice the growth per
-# input of the others while its corpus fills: its inputs are larger, and it
-# grew 145 to 195 bytes per input in the second half of a sound session of
-# 40 to 60 s.
+# The memory watch allows the protocol targets twice the growth per input
+# of the others while their corpus fills: their inputs are larger, and the
+# language server's grew 145 to 195 bytes per input in the second half of a
+# sound session of 40 to 60 s.
 fuzz() {
   local target=$1 dict=$2 growth=256
   shift 2
-  [ "$target" != lsp ] || growth=512
+  [ "$target" != lsp ] && [ "$target" != dap ] || growth=512
   python3 "$here/rss_watch.py" --name "$target" --max-growth "$growth" \
     --samples "$work/$target.rss" -- \
     "$build/fuzz/$(binary "$target")" \
@@ -94,6 +98,7 @@ for target in "${targets[@]}"; do
     native) fuzz native "$here/tsumiki.dict" "$work/native-corpus" "$work/corpus" "$work/seeds" ;;
     lsp) fuzz lsp "$here/lsp.dict" "$work/lsp-corpus" "$here/lsp-seeds" ;;
     merge) fuzz merge "$here/merge.dict" "$work/merge-corpus" "$here/merge-seeds" ;;
+    dap) fuzz dap "$here/dap.dict" "$work/dap-corpus" "$here/dap-seeds" ;;
   esac | tee "$work/$target.log"
   summary+=("$(grep "^$target: " "$work/$target.log" | tail -n 1)")
 done

@@ -4,7 +4,7 @@
 #
 #   fuzz/long-session.sh TARGET SECONDS [BUILD_DIR]
 #
-# TARGET is plain, native or lsp.  The build and the session are
+# TARGET is plain, native, lsp, merge or dap.  The build and the session are
 # ci-fuzz.sh's (same options, memory watched the same way; default build
 # folder build/fuzz-ci); the whole log goes to BUILD_DIR/long-TARGET.log and
 # the corpus and failing inputs to BUILD_DIR/long-TARGET/.  At the end it
@@ -16,7 +16,7 @@ set -uo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 root="$(dirname "$here")"
 if [ "$#" -lt 2 ] || [[ ! $2 =~ ^[0-9]+$ ]]; then
-  echo "usage: fuzz/long-session.sh plain|native|lsp SECONDS [BUILD_DIR]" >&2
+  echo "usage: fuzz/long-session.sh plain|native|lsp|merge|dap SECONDS [BUILD_DIR]" >&2
   exit 2
 fi
 target=$1 seconds=$2

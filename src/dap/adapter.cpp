@@ -3,16 +3,62 @@
 
 #include <algorithm>
 #include <charconv>
+#include <climits>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <iterator>
-#include <sstream>
+#include <stdexcept>
 
+#include "driver/user_file.hpp"
 
 namespace {
 
 constexpr int THREAD_ID = 1;
+
+// The largest program and input file the adapter reads: as large a source
+// as tsumiki itself reads.
+constexpr std::size_t PROGRAM_BYTES_MAX = std::size_t{64} << 20;
+constexpr std::size_t INPUT_BYTES_MAX = std::size_t{64} << 20;
+
+// Line numbers a client may name, either way it counts them.
+constexpr long long LINE_MAX_ASKED = 1'000'000'000;
+
+// A number in the arguments that is no whole number in the range the
+// request takes: answered as malformed, as the library's own type errors.
+struct BadNumber : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+// A whole number within [low, high]; anything else (a fraction, a string,
+// a number out of range) throws BadNumber naming `what`.
+long long integer_value(const json& value, const char* what, long long low, long long high) {
+    if (value.is_number_unsigned()) {
+        auto n = value.get<unsigned long long>();
+        if (high >= 0 && n <= static_cast<unsigned long long>(high) &&
+            static_cast<long long>(n) >= low)
+            return static_cast<long long>(n);
+    } else if (value.is_number_integer()) {
+        auto n = value.get<long long>();
+        if (n >= low && n <= high) return n;
+    }
+    throw BadNumber(std::string(what) + " is a whole number from " + std::to_string(low) + " to " +
+                    std::to_string(high));
+}
+
+// The same for a field, `fallback` when it is missing.
+long long integer_field(const json& arguments, const char* key, long long fallback, long long low,
+                        long long high) {
+    auto it = arguments.find(key);
+    if (it == arguments.end() || it->is_null()) return fallback;
+    return integer_value(*it, key, low, high);
+}
+
+// a + b, false when it does not fit.
+bool add_checked(long long a, long long b, long long& sum) {
+    if ((b > 0 && a > LLONG_MAX - b) || (b < 0 && a < LLONG_MIN - b)) return false;
+    sum = a + b;
+    return true;
+}
 
 // A field of the arguments of a given type; false when it is missing.  One
 // of another type throws, and the request is answered as malformed.
@@ -33,15 +79,6 @@ bool number_text(const std::string& text, long long& value) {
     const char* end = text.data() + text.size();
     auto [ptr, ec] = std::from_chars(text.data(), end, value);
     return ec == std::errc() && ptr == end && !text.empty();
-}
-
-bool read_file(const std::string& path, std::string& text) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    std::ostringstream all;
-    all << in.rdbuf();
-    text = all.str();
-    return !in.bad();
 }
 
 bool same_file(const std::string& a, const std::string& b) {
@@ -68,6 +105,26 @@ constexpr const char* CONFIGURE_FIRST = "configurationDone comes first";
 
 void Adapter::complain(const std::string& what) {
     out_.event("output", json{{"category", "console"}, {"output", "tsumiki-dap: " + what + "\n"}});
+}
+
+void Adapter::take(FrameStatus status, const std::string& body) {
+    if (status == FrameStatus::bad_header)
+        return complain("a header without a valid Content-Length");
+    if (status == FrameStatus::too_large)
+        return complain("a message longer than the adapter takes");
+    if (status != FrameStatus::message) return;
+    json message;
+    BodyStatus parsed = parse_body(body, message);
+    if (parsed == BodyStatus::not_json) return complain("a message that is not JSON");
+    if (parsed == BodyStatus::too_deep) return refuse(message, "the message " + too_deep_text());
+    handle(message);
+}
+
+void Adapter::refuse(const json& message, const std::string& why) {
+    if (message.is_object() && message.value("type", json()) == "request")
+        out_.fail(message, why);
+    else
+        complain(why);
 }
 
 void Adapter::interrupt() {
@@ -111,18 +168,31 @@ void Adapter::handle(const json& request) {
             return out_.respond(request);
         }
         if (command == "terminate") return disconnect(request, true);
-        if (command == "attach") return out_.fail(request, "tsumiki-dap starts the program: use launch");
-        static const char* const known[] = {"setBreakpoints", "setInstructionBreakpoints",
-                                             "setExceptionBreakpoints", "configurationDone",
-                                             "continue", "next", "stepIn", "stepOut", "stepBack",
-                                             "reverseContinue", "stackTrace", "scopes", "variables",
-                                             "evaluate", "disassemble"};
+        if (command == "attach")
+            return out_.fail(request, "tsumiki-dap starts the program: use launch");
+        static const char* const known[] = {"setBreakpoints",
+                                            "setInstructionBreakpoints",
+                                            "setExceptionBreakpoints",
+                                            "configurationDone",
+                                            "continue",
+                                            "next",
+                                            "stepIn",
+                                            "stepOut",
+                                            "stepBack",
+                                            "reverseContinue",
+                                            "stackTrace",
+                                            "scopes",
+                                            "variables",
+                                            "evaluate",
+                                            "disassemble"};
         if (std::find(std::begin(known), std::end(known), command) == std::end(known))
             return out_.fail(request, "unknown request: " + command);
         if (!launched_) return out_.fail(request, LAUNCH_FIRST);
         if (command == "setBreakpoints") return set_breakpoints(request, arguments);
-        if (command == "setInstructionBreakpoints") return set_instruction_breakpoints(request, arguments);
-        if (command == "setExceptionBreakpoints") return out_.respond(request, {{"breakpoints", json::array()}});
+        if (command == "setInstructionBreakpoints")
+            return set_instruction_breakpoints(request, arguments);
+        if (command == "setExceptionBreakpoints")
+            return out_.respond(request, {{"breakpoints", json::array()}});
         if (command == "configurationDone") return configuration_done(request);
         if (command == "stackTrace") return stack_trace(request, arguments);
         if (command == "scopes") return scopes(request, arguments);
@@ -139,6 +209,8 @@ void Adapter::handle(const json& request) {
             return motion(request, instruction ? Motion::reverse_stepi : Motion::reverse_next);
         return motion(request, Motion::reverse_continue);
     } catch (const json::exception& e) {
+        out_.fail(request, std::string("malformed arguments: ") + e.what());
+    } catch (const BadNumber& e) {
         out_.fail(request, std::string("malformed arguments: ") + e.what());
     }
 }
@@ -173,14 +245,22 @@ void Adapter::launch(const json& request, const json& arguments) {
     bool has_input = string_field(arguments, "input", options.input);
     if (string_field(arguments, "inputFile", input_file)) {
         if (has_input) return out_.fail(request, "give \"input\" or \"inputFile\", not both");
-        if (!read_file(input_file, options.input))
-            return out_.fail(request, "cannot read the input file " + input_file);
+        FileRefusal refusal = read_user_file(input_file, INPUT_BYTES_MAX, options.input);
+        if (refusal != FileRefusal::none)
+            return out_.fail(request, "the input file " + input_file + " " +
+                                          refusal_text(refusal, INPUT_BYTES_MAX));
     }
     stop_on_entry_ = bool_field(arguments, "stopOnEntry");
     no_debug_ = bool_field(arguments, "noDebug");
     options.check = bool_field(arguments, "check");
     options.output = Writer{write_output, this};
-    Compiled compiled = session_.open_file(path.c_str(), options);
+    // Read once, and only a regular file: a FIFO would wait for ever.
+    std::string source;
+    FileRefusal refusal = read_user_file(path, PROGRAM_BYTES_MAX, source);
+    if (refusal != FileRefusal::none)
+        return out_.fail(request,
+                         "the program " + path + " " + refusal_text(refusal, PROGRAM_BYTES_MAX));
+    Compiled compiled = session_.open_text(source, options);
     if (compiled.error != ErrorKind::none) {
         std::string where;
         if (compiled.where.line > 0)
@@ -203,28 +283,31 @@ void Adapter::launch(const json& request, const json& arguments) {
 void Adapter::set_breakpoints(const json& request, const json& arguments) {
     std::string path;
     const json source = arguments.value("source", json::object());
-    bool ours = !source.is_object() || !string_field(source, "path", path) || same_file(path, path_);
+    bool ours =
+        !source.is_object() || !string_field(source, "path", path) || same_file(path, path_);
     for (int number : line_breakpoints_)
         session_.delete_breakpoint(number);
     line_breakpoints_.clear();
     std::vector<int> lines;
     if (auto it = arguments.find("breakpoints"); it != arguments.end() && !it->is_null()) {
         for (const json& bp : *it)
-            lines.push_back(bp.at("line").get<int>());
+            lines.push_back(
+                static_cast<int>(integer_value(bp.at("line"), "line", 0, LINE_MAX_ASKED)));
     } else if (auto at = arguments.find("lines"); at != arguments.end() && !at->is_null()) {
         for (const json& line : *at)
-            lines.push_back(line.get<int>());
+            lines.push_back(static_cast<int>(integer_value(line, "line", 0, LINE_MAX_ASKED)));
     }
     json list = json::array();
     for (int line : lines) {
         std::optional<Breakpoint> made;
         if (ours && !no_debug_) made = session_.break_at_line(views_.line_in(line));
         if (!made) {
-            list.push_back(json{{"verified", false},
-                                {"line", line},
-                                {"message", !ours       ? "not the program being debugged"
-                                            : no_debug_ ? "the program runs without debugging"
-                                                        : "no statement starts on this line or after it"}});
+            list.push_back(
+                json{{"verified", false},
+                     {"line", line},
+                     {"message", !ours       ? "not the program being debugged"
+                                 : no_debug_ ? "the program runs without debugging"
+                                             : "no statement starts on this line or after it"}});
             continue;
         }
         line_breakpoints_.push_back(made->number);
@@ -245,15 +328,19 @@ void Adapter::set_instruction_breakpoints(const json& request, const json& argum
     for (const json& bp : arguments.at("breakpoints")) {
         std::string reference = bp.at("instructionReference").get<std::string>();
         long long pc = 0;
-        long long offset = bp.value("offset", 0LL);
+        long long offset = integer_field(bp, "offset", 0, LLONG_MIN, LLONG_MAX);
         std::optional<Breakpoint> made;
         bool number = number_text(reference, pc);
-        if (number && !no_debug_ && pc + offset >= 0 && pc + offset <= INT32_MAX)
-            made = session_.break_at_instruction(static_cast<std::int32_t>(pc + offset));
+        long long at = 0;
+        bool fits = number && add_checked(pc, offset, at);
+        if (fits && !no_debug_ && at >= 0 && at <= INT32_MAX)
+            made = session_.break_at_instruction(static_cast<std::int32_t>(at));
         if (!made) {
-            list.push_back(json{{"verified", false},
-                                {"message", number ? "no instruction " + std::to_string(pc + offset)
-                                                   : "an instruction reference is its number"}});
+            std::string what =
+                !number ? "an instruction reference is its number"
+                : fits  ? "no instruction " + std::to_string(at)
+                        : "no instruction " + reference + " + (" + std::to_string(offset) + ")";
+            list.push_back(json{{"verified", false}, {"message", what}});
             continue;
         }
         instruction_breakpoints_.push_back(made->number);
@@ -298,7 +385,7 @@ void Adapter::run(Motion motion) {
         if (pending_pause_) session_.pause();
         pending_pause_ = false;
     }
-    Stop stop = session_.run(motion);
+    Stop stop = session_.run(motion, motion_budget_);
     {
         std::lock_guard<std::mutex> lock(motion_mutex_);
         moving_ = false;
@@ -314,12 +401,11 @@ void Adapter::report(const Stop& stop) {
                  "dropped as the program runs");
     json body{{"threadId", THREAD_ID}, {"allThreadsStopped", true}};
     switch (stop.reason) {
-    case StopReason::entry:
-        body["reason"] = "entry";
-        break;
+    case StopReason::entry: body["reason"] = "entry"; break;
     case StopReason::breakpoint: {
-        bool by_instruction = std::find(instruction_breakpoints_.begin(), instruction_breakpoints_.end(),
-                                        stop.breakpoint) != instruction_breakpoints_.end();
+        bool by_instruction =
+            std::find(instruction_breakpoints_.begin(), instruction_breakpoints_.end(),
+                      stop.breakpoint) != instruction_breakpoints_.end();
         body["reason"] = by_instruction ? "instruction breakpoint" : "breakpoint";
         body["hitBreakpointIds"] = json::array({stop.breakpoint});
         break;
@@ -329,11 +415,8 @@ void Adapter::report(const Stop& stop) {
         body["description"] = "run-time error";
         body["text"] = trimmed(stop.message);
         break;
-    case StopReason::paused:
-        body["reason"] = "pause";
-        break;
-    case StopReason::exited:
-        return end_run(stop);
+    case StopReason::paused: body["reason"] = "pause"; break;
+    case StopReason::exited: return end_run(stop);
     case StopReason::refused: {
         std::string why = message_text(stop.refusal);
         complain(why);
@@ -352,9 +435,7 @@ void Adapter::report(const Stop& stop) {
         body["text"] = trimmed(stop.message);
         break;
     case StopReason::budget:
-    case StopReason::step:
-        body["reason"] = "step";
-        break;
+    case StopReason::step: body["reason"] = "step"; break;
     }
     out_.event("stopped", std::move(body));
 }
@@ -362,7 +443,8 @@ void Adapter::report(const Stop& stop) {
 void Adapter::end_run(const Stop& stop) {
     // After a run-time error the run ends as tsumiki ends it, with its message.
     if (stop.exit_status != 0 && !stop.message.empty())
-        out_.event("output", json{{"category", "stderr"}, {"output", trimmed(stop.message) + "\n"}});
+        out_.event("output",
+                   json{{"category", "stderr"}, {"output", trimmed(stop.message) + "\n"}});
     // Editors keep the exit status to themselves: say it where the output is.
     char said[256];
     std::snprintf(said, sizeof said, msg_in(MSG_DBG_EXITED, Encoding::utf8), stop.exit_status);
@@ -379,9 +461,12 @@ bool Adapter::write_output(void* context, const char* bytes, std::size_t n) {
 }
 
 bool Adapter::frame_argument(const json& request, const json& arguments, int& frame) {
-    frame = arguments.value("frameId", 0);
-    if (frame >= 0 && frame < static_cast<int>(session_.frames().size())) return true;
-    out_.fail(request, "no frame " + std::to_string(frame) + " (stackTrace lists them)");
+    long long asked = integer_field(arguments, "frameId", 0, LLONG_MIN, LLONG_MAX);
+    if (asked >= 0 && asked < static_cast<long long>(session_.frames().size())) {
+        frame = static_cast<int>(asked);
+        return true;
+    }
+    out_.fail(request, "no frame " + std::to_string(asked) + " (stackTrace lists them)");
     return false;
 }
 
@@ -397,8 +482,12 @@ void Adapter::scopes(const json& request, const json& arguments) {
 
 void Adapter::variables(const json& request, const json& arguments) {
     json body;
-    if (!views_.variables(arguments.at("variablesReference").get<long long>(), arguments, body))
-        return out_.fail(request, "no such variables: variables are gone once the program has moved; ask scopes again");
+    if (!views_.variables(integer_value(arguments.at("variablesReference"), "variablesReference",
+                                        LLONG_MIN, LLONG_MAX),
+                          arguments, body))
+        return out_.fail(
+            request,
+            "no such variables: variables are gone once the program has moved; ask scopes again");
     out_.respond(request, std::move(body));
 }
 
@@ -407,7 +496,8 @@ void Adapter::evaluate(const json& request, const json& arguments) {
     int frame = 0;
     if (!frame_argument(request, arguments, frame)) return;
     json body;
-    if (!views_.evaluate(expression, frame, body)) return out_.fail(request, body.get<std::string>());
+    if (!views_.evaluate(expression, frame, body))
+        return out_.fail(request, body.get<std::string>());
     out_.respond(request, std::move(body));
 }
 
@@ -416,8 +506,15 @@ void Adapter::disassemble(const json& request, const json& arguments) {
     std::string reference = arguments.at("memoryReference").get<std::string>();
     if (!number_text(reference, first))
         return out_.fail(request, "a memory reference is an instruction's number");
-    first += arguments.value("offset", 0LL) + arguments.value("instructionOffset", 0LL);
-    out_.respond(request, views_.disassemble(first, arguments.at("instructionCount").get<long long>()));
+    long long offset = integer_field(arguments, "offset", 0, LLONG_MIN, LLONG_MAX);
+    long long instruction_offset =
+        integer_field(arguments, "instructionOffset", 0, LLONG_MIN, LLONG_MAX);
+    long long count =
+        integer_value(arguments.at("instructionCount"), "instructionCount", 0, LLONG_MAX);
+    if (!add_checked(first, offset, first) || !add_checked(first, instruction_offset, first))
+        return out_.fail(request, "no instruction " + reference + " + (" + std::to_string(offset) +
+                                      ") + (" + std::to_string(instruction_offset) + ")");
+    out_.respond(request, views_.disassemble(first, count));
 }
 
 void Adapter::disconnect(const json& request, bool terminate) {

@@ -20,22 +20,32 @@
 #include "dap/channel.hpp"
 #include "dap/views.hpp"
 #include "debug/session.hpp"
+#include "lsp/transport.hpp"
 
 class Adapter {
-public:
-    explicit Adapter(Channel& out) : out_(out), views_(session_) {}
+  public:
+    // `motion_budget`, for the fuzz target: every motion stops after that
+    // many instructions, as a step does (0: none).
+    explicit Adapter(Channel& out, std::uint64_t motion_budget = 0)
+        : out_(out), views_(session_), motion_budget_(motion_budget) {}
 
+    // One frame as next_frame() read it: parsed and handled, refused (too
+    // deep) or complained of.
+    void take(FrameStatus status, const std::string& body);
     void handle(const json& request);
     // A frame that could not be read, or a body that is no request: said
     // on the console, and the conversation goes on.
     void complain(const std::string& what);
+    // A message not to be handled: a request is answered with `why` as its
+    // failure, anything else complained of.  Safe from any thread.
+    void refuse(const json& message, const std::string& why);
     // Pause: stops the motion under way, if any, before its next
     // instruction.  Safe from any thread.
     void interrupt();
     // After disconnect: the process may end.
     bool done() const { return done_; }
 
-private:
+  private:
     void initialize(const json& request, const json& arguments);
     void launch(const json& request, const json& arguments);
     void set_breakpoints(const json& request, const json& arguments);
@@ -68,11 +78,12 @@ private:
     bool done_ = false;
     bool lines_from_1_ = true;
     bool columns_from_1_ = true;
+    std::uint64_t motion_budget_;
     std::string path_;
     std::vector<int> line_breakpoints_;
     std::vector<int> instruction_breakpoints_;
 
-    std::mutex motion_mutex_; // guards the two below
+    std::mutex motion_mutex_;    // guards the two below
     bool moving_ = false;        // a motion is under way
     bool pending_pause_ = false; // a pause came while none was: the next motion stops at once
 };

@@ -26,36 +26,56 @@
 
 namespace {
 
-// A message read, or what went wrong reading it.
+// What waits to be answered while the program runs: at most this many
+// messages and bytes of them.  A request past either is refused at once
+// (a client that floods the adapter would otherwise grow it without
+// bound); when nothing waits, any one message is taken.  Pause,
+// terminate and disconnect stop the run, so that the queue drains: they
+// have a few places of their own past the bound.
+constexpr std::size_t QUEUE_MESSAGES_MAX = 1024;
+constexpr std::size_t QUEUE_BYTES_MAX = std::size_t{16} << 20;
+constexpr std::size_t QUEUE_CONTROL_EXTRA = 16;
+
+// A frame read, or the end of the input.
 struct Incoming {
-    json message;
-    std::string problem; // a frame that could not be used
-    bool end = false;    // the input has ended
+    FrameStatus status = FrameStatus::end;
+    std::string body;
 };
 
 struct Queue {
     std::mutex mutex;
     std::condition_variable ready;
-    std::deque<Incoming> items;
+    std::deque<Incoming> items; // written by the reader, taken by the main thread
+    std::size_t bytes = 0;      // of the bodies in `items`
 
-    void push(Incoming item) {
+    // False, and nothing queued, when it would pass the bound.
+    bool push(Incoming item, bool control) {
         {
             std::lock_guard<std::mutex> lock(mutex);
+            std::size_t size = item.body.size();
+            bool empty = items.empty();
+            bool fits = items.size() < QUEUE_MESSAGES_MAX && bytes + size <= QUEUE_BYTES_MAX;
+            bool extra = control && items.size() < QUEUE_MESSAGES_MAX + QUEUE_CONTROL_EXTRA;
+            if (!empty && !fits && !extra && item.status != FrameStatus::end) return false;
+            bytes += size;
             items.push_back(std::move(item));
         }
         ready.notify_one();
+        return true;
     }
     Incoming pop() {
         std::unique_lock<std::mutex> lock(mutex);
         ready.wait(lock, [this] { return !items.empty(); });
         Incoming item = std::move(items.front());
         items.pop_front();
+        bytes -= item.body.size();
         return item;
     }
 };
 
 bool write_stdout(const std::string& bytes) {
-    return std::fwrite(bytes.data(), 1, bytes.size(), stdout) == bytes.size() && std::fflush(stdout) == 0;
+    return std::fwrite(bytes.data(), 1, bytes.size(), stdout) == bytes.size() &&
+           std::fflush(stdout) == 0;
 }
 
 // Reads every message; a pause, a terminate or a disconnect also stops the
@@ -66,23 +86,20 @@ void read_messages(Queue& queue, Adapter& adapter) {
     for (;;) {
         FrameStatus status = next_frame(in, body);
         if (status == FrameStatus::end) break;
-        Incoming item;
-        if (status == FrameStatus::bad_header) {
-            item.problem = "a header without a valid Content-Length";
-        } else if (status == FrameStatus::too_large) {
-            item.problem = "a message longer than the adapter takes";
-        } else {
-            item.message = json::parse(body, nullptr, false);
-            if (item.message.is_discarded()) item.problem = "a message that is not JSON";
-            std::string command = command_of(item.message);
-            if (command == "pause" || command == "terminate" || command == "disconnect")
-                adapter.interrupt();
-        }
-        queue.push(std::move(item));
+        // Parsed here for its command, and again when it is handled: what
+        // waits is its text, not the larger value.
+        json message;
+        if (status == FrameStatus::message) parse_body(body, message);
+        std::string command = command_of(message);
+        bool control = command == "pause" || command == "terminate" || command == "disconnect";
+        if (control) adapter.interrupt();
+        if (!queue.push(Incoming{status, body}, control))
+            adapter.refuse(message, "the adapter is busy: more than " +
+                                        std::to_string(QUEUE_MESSAGES_MAX) + " messages or " +
+                                        std::to_string(QUEUE_BYTES_MAX) +
+                                        " bytes wait while the program runs");
     }
-    Incoming end;
-    end.end = true;
-    queue.push(std::move(end));
+    queue.push(Incoming{}, true);
 }
 
 } // namespace
@@ -94,8 +111,9 @@ int main(int argc, char** argv) {
             std::printf("tsumiki-dap %s\n", tsumiki_version);
             return 0;
         }
-        std::fprintf(stderr, "usage: tsumiki-dap   (a debug adapter: the editor starts it and speaks "
-                             "the Debug Adapter Protocol on its standard input and output)\n");
+        std::fprintf(stderr,
+                     "usage: tsumiki-dap   (a debug adapter: the editor starts it and speaks "
+                     "the Debug Adapter Protocol on its standard input and output)\n");
         return arg == "--help" ? 0 : 2;
     }
     // A client that goes away shows as a failed write, not a signal.
@@ -108,11 +126,8 @@ int main(int argc, char** argv) {
     std::thread(read_messages, std::ref(*queue), std::ref(*adapter)).detach();
     for (;;) {
         Incoming item = queue->pop();
-        if (item.end) break;
-        if (!item.problem.empty())
-            adapter->complain(item.problem);
-        else
-            adapter->handle(item.message);
+        if (item.status == FrameStatus::end) break;
+        adapter->take(item.status, item.body);
         if (adapter->done() || out.broken()) break;
     }
     int status = adapter->done() ? 0 : 1;

@@ -3,6 +3,7 @@
 #include "dap/views.hpp"
 
 #include <algorithm>
+#include <climits>
 #include <cstdio>
 
 namespace {
@@ -33,7 +34,8 @@ std::string message_text(Msg id, const std::string& argument) {
 }
 
 std::string Views::instruction_text(const Instruction& in) {
-    return std::string(mnemonic(in.op)) + "(" + std::to_string(in.l) + "," + std::to_string(in.a) + ")";
+    return std::string(mnemonic(in.op)) + "(" + std::to_string(in.l) + "," + std::to_string(in.a) +
+           ")";
 }
 
 void Views::set_origin(bool lines_from_1, bool columns_from_1, std::string path) {
@@ -62,7 +64,7 @@ json Views::stack_trace(const json& arguments) const {
     long long total = static_cast<long long>(frames.size());
     long long start = std::clamp(int_field(arguments, "startFrame", 0), 0LL, total);
     long long levels = int_field(arguments, "levels", 0);
-    long long end = levels > 0 ? std::min(total, start + levels) : total;
+    long long end = levels > 0 && levels < total - start ? start + levels : total;
     json list = json::array();
     for (long long i = start; i < end; ++i) {
         const Frame& f = frames[static_cast<std::size_t>(i)];
@@ -113,23 +115,17 @@ std::string Views::cell_text(std::int32_t cell, const std::vector<Frame>& frames
         return "frame " + std::to_string(frame) + " (" + routine_name(routine) + ")";
     };
     switch (l.role) {
-    case CellRole::static_link:
-        return "static link of " + frame_name(l.frame);
-    case CellRole::dynamic_link:
-        return "dynamic link of " + frame_name(l.frame);
-    case CellRole::return_address:
-        return "return address of " + frame_name(l.frame);
+    case CellRole::static_link: return "static link of " + frame_name(l.frame);
+    case CellRole::dynamic_link: return "dynamic link of " + frame_name(l.frame);
+    case CellRole::return_address: return "return address of " + frame_name(l.frame);
     case CellRole::result:
         return "result of " + routine_name(l.declaration) + " in " + frame_name(l.frame);
-    case CellRole::variable:
-        return routine_name(l.declaration) + " in " + frame_name(l.frame);
+    case CellRole::variable: return routine_name(l.declaration) + " in " + frame_name(l.frame);
     case CellRole::element:
         return routine_name(l.declaration) + "[" + std::to_string(l.index) + "] in " +
                frame_name(l.frame);
-    case CellRole::temporary:
-        return "temporary";
-    case CellRole::unused:
-        break;
+    case CellRole::temporary: return "temporary";
+    case CellRole::unused: break;
     }
     return "unused";
 }
@@ -148,11 +144,11 @@ json Views::variable(const NameValue& name, const std::vector<Frame>& frames, bo
     const auto& decls = session_.program().declarations;
     const Declaration& d = decls[static_cast<std::size_t>(name.declaration)];
     json v{{"name", name.result ? d.name + " (result)" : d.name}, {"variablesReference", 0}};
-    std::string type = name.result              ? "function result"
-                       : d.kind == SYM_ARRAY    ? "array"
-                       : d.kind == SYM_REF      ? "var parameter"
-                       : d.parameter            ? "value parameter"
-                                                : "variable";
+    std::string type = name.result           ? "function result"
+                       : d.kind == SYM_ARRAY ? "array"
+                       : d.kind == SYM_REF   ? "var parameter"
+                       : d.parameter         ? "value parameter"
+                                             : "variable";
     if (enclosing) type += " of " + routine_name(name.owner) + " (enclosing)";
     if (name.shadowed) type += ", hidden by a nearer name";
     v["type"] = type;
@@ -175,10 +171,12 @@ json Views::variable(const NameValue& name, const std::vector<Frame>& frames, bo
 }
 
 json Views::elements(const NameValue& array, long long start, long long count) const {
-    const Declaration& d = session_.program().declarations[static_cast<std::size_t>(array.declaration)];
+    const Declaration& d =
+        session_.program().declarations[static_cast<std::size_t>(array.declaration)];
     long long length = array_length(d);
     start = std::clamp(start, 0LL, length);
-    long long end = count > 0 ? std::min(length, start + count) : std::min(length, start + CHILDREN_MAX);
+    long long end = count > 0 && count < length - start ? start + count
+                                                        : std::min(length, start + CHILDREN_MAX);
     json list = json::array();
     for (long long i = start; i < end; ++i) {
         std::int64_t index = d.low + i;
@@ -196,7 +194,8 @@ json Views::cells(long long start, long long count) const {
     long long top = session_.registers().t;
     long long length = top < 0 ? 0 : top + 1;
     start = std::clamp(start, 0LL, length);
-    long long end = count > 0 ? std::min(length, start + count) : std::min(length, start + CHILDREN_MAX);
+    long long end = count > 0 && count < length - start ? start + count
+                                                        : std::min(length, start + CHILDREN_MAX);
     json list = json::array();
     for (long long i = start; i < end; ++i) {
         auto cell = static_cast<std::int32_t>(i);
@@ -228,21 +227,24 @@ bool Views::variables(long long reference, const json& arguments, json& body) {
             list.push_back(variable(name, frames, s.enclosing));
         break;
     }
-    case RefKind::array:
-        list = elements(ref.name, start, count);
-        break;
+    case RefKind::array: list = elements(ref.name, start, count); break;
     case RefKind::machine: {
         Registers r = session_.registers();
-        std::string next = r.p >= 0 && r.p < static_cast<std::int32_t>(session_.program().code.size())
-                               ? instruction_text(session_.program().code[static_cast<std::size_t>(r.p)])
-                               : "?";
+        std::string next =
+            r.p >= 0 && r.p < static_cast<std::int32_t>(session_.program().code.size())
+                ? instruction_text(session_.program().code[static_cast<std::size_t>(r.p)])
+                : "?";
         list.push_back(json{{"name", "p"},
                             {"value", std::to_string(r.p)},
                             {"type", "next instruction: " + next},
                             {"variablesReference", 0}});
-        list.push_back(json{{"name", "b"}, {"value", std::to_string(r.b)}, {"type", "frame base"},
+        list.push_back(json{{"name", "b"},
+                            {"value", std::to_string(r.b)},
+                            {"type", "frame base"},
                             {"variablesReference", 0}});
-        list.push_back(json{{"name", "t"}, {"value", std::to_string(r.t)}, {"type", "top of the stack"},
+        list.push_back(json{{"name", "t"},
+                            {"value", std::to_string(r.t)},
+                            {"type", "top of the stack"},
                             {"variablesReference", 0}});
         long long length = r.t < 0 ? 0 : static_cast<long long>(r.t) + 1;
         list.push_back(json{{"name", "cells"},
@@ -251,9 +253,7 @@ bool Views::variables(long long reference, const json& arguments, json& body) {
                             {"variablesReference", add(Ref{RefKind::cells, ref.frame, 0})}});
         break;
     }
-    case RefKind::cells:
-        list = cells(start, count);
-        break;
+    case RefKind::cells: list = cells(start, count); break;
     }
     body = json{{"variables", std::move(list)}};
     return true;
@@ -274,7 +274,9 @@ bool Views::evaluate(const std::string& expression, int frame, json& body) {
         return true;
     }
     json v = variable(e.name, frames, e.name.enclosing);
-    body = json{{"result", v["value"]}, {"type", v["type"]}, {"variablesReference", v["variablesReference"]}};
+    body = json{{"result", v["value"]},
+                {"type", v["type"]},
+                {"variablesReference", v["variablesReference"]}};
     if (v.contains("indexedVariables")) body["indexedVariables"] = v["indexedVariables"];
     return true;
 }
@@ -284,7 +286,8 @@ json Views::disassemble(long long first, long long count) const {
     long long size = static_cast<long long>(map.code.size());
     json list = json::array();
     count = std::clamp(count, 0LL, CHILDREN_MAX);
-    for (long long i = 0; i < count; ++i) {
+    // Up to the last address there is a number for.
+    for (long long i = 0; i < count && first <= LLONG_MAX - i; ++i) {
         long long at = first + i;
         if (at < 0 || at >= size) {
             list.push_back(json{{"address", std::to_string(at)},

@@ -1,6 +1,9 @@
 #include "inspect/debugger.hpp"
 
+#include <algorithm>
 #include <atomic>
+#include <charconv>
+#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <optional>
@@ -9,6 +12,7 @@
 
 #include "driver/hints.hpp"
 #include "driver/place.hpp"
+#include "driver/user_file.hpp"
 #include "inspect/debug_show.hpp"
 #include "inspect/line_input.hpp"
 
@@ -25,7 +29,7 @@ extern "C" void on_interrupt(int) {
 
 struct Debugger {
     DebugView view;
-    int list_from = 0;    // where the next plain list starts; 0: around the current line
+    int list_from = 0; // where the next plain list starts; 0: around the current line
     bool quit = false;
 };
 
@@ -46,27 +50,45 @@ std::string_view trimmed(std::string_view text) {
     return text;
 }
 
-// A whole decimal number; false for anything else.
-bool read_number(std::string_view text, long long& value) {
+enum class NumberText {
+    ok,
+    none,      // not a whole decimal number
+    too_large, // one past what 64 bits hold
+};
+
+// A whole decimal number, read as 64 bits.
+NumberText read_number(std::string_view text, long long& value) {
     text = trimmed(text);
-    if (text.empty() || text.size() > 18) return false;
-    bool negative = text.front() == '-';
-    if (negative) text.remove_prefix(1);
-    if (text.empty()) return false;
-    value = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') return false;
-        value = value * 10 + (c - '0');
+    if (text.empty() || text.front() == '+') return NumberText::none;
+    const char* end = text.data() + text.size();
+    long long n = 0;
+    auto [ptr, error] = std::from_chars(text.data(), end, n);
+    if (ptr != end) return NumberText::none;
+    if (error == std::errc::result_out_of_range) return NumberText::too_large;
+    if (error != std::errc()) return NumberText::none;
+    value = n;
+    return NumberText::ok;
+}
+
+// A number argument; otherwise says why not: `otherwise` (with the text
+// for its %s, if it has one), or that the number is out of range.
+bool number_argument(std::string_view text, long long& value, Msg otherwise) {
+    std::string shown(trimmed(text));
+    switch (read_number(text, value)) {
+    case NumberText::ok: return true;
+    case NumberText::too_large: std::printf(msg(MSG_DBG_NUMBER_RANGE), shown.c_str()); return false;
+    case NumberText::none: break;
     }
-    if (negative) value = -value;
-    return true;
+    std::printf(msg(otherwise), shown.c_str());
+    return false;
 }
 
 // The count of a step command: 1 when none is given.
 bool read_count(std::string_view args, long long& count) {
     count = 1;
     if (trimmed(args).empty()) return true;
-    if (read_number(args, count) && count >= 1) return true;
+    if (!number_argument(args, count, MSG_DBG_BAD_NUMBER)) return false;
+    if (count >= 1) return true;
     std::printf(msg(MSG_DBG_BAD_NUMBER), std::string(trimmed(args)).c_str());
     return false;
 }
@@ -154,14 +176,14 @@ void do_break(Debugger& d, std::string_view args) {
     long long number;
     if (!args.empty() && args.front() == '*') {
         long long last = static_cast<long long>(session.program().code.size()) - 1;
-        if (!read_number(args.substr(1), number)) {
-            std::printf("%s", msg(MSG_DBG_BREAK_WHAT));
-        } else if (std::optional<Breakpoint> made = number >= 0 && number <= last
-                                                         ? session.break_at_instruction(static_cast<std::int32_t>(number))
-                                                         : std::nullopt) {
+        if (!number_argument(args.substr(1), number, MSG_DBG_BREAK_WHAT)) return;
+        if (std::optional<Breakpoint> made =
+                number >= 0 && number <= last
+                    ? session.break_at_instruction(static_cast<std::int32_t>(number))
+                    : std::nullopt) {
             show_breakpoint_made(d.view, *made, 0);
         } else {
-            std::printf(msg(MSG_DBG_BREAK_NO_INSTRUCTION), static_cast<int>(number), static_cast<int>(last));
+            std::printf(msg(MSG_DBG_BREAK_NO_INSTRUCTION), number, last);
         }
         return;
     }
@@ -178,7 +200,8 @@ void do_break(Debugger& d, std::string_view args) {
             show_breakpoint_made(d.view, *made, 0);
         return;
     }
-    if (!read_number(args, number) || number < 1 || number > 1'000'000'000) {
+    if (!number_argument(args, number, MSG_DBG_BREAK_WHAT)) return;
+    if (number < 1 || number > 1'000'000'000) {
         std::printf("%s", msg(MSG_DBG_BREAK_WHAT));
         return;
     }
@@ -199,11 +222,10 @@ void do_delete(Debugger& d, std::string_view args) {
         std::size_t end = args.find_first_of(" \t");
         std::string_view word = args.substr(0, end);
         long long number;
-        if (!read_number(word, number)) {
-            std::printf(msg(MSG_DBG_BAD_NUMBER), std::string(word).c_str());
-        } else if (number < 1 || number > 1'000'000'000 ||
-                   !d.view.session.delete_breakpoint(static_cast<int>(number))) {
-            std::printf(msg(MSG_DBG_NO_BREAKPOINT), static_cast<int>(number));
+        if (number_argument(word, number, MSG_DBG_BAD_NUMBER) &&
+            (number < 1 || number > 1'000'000'000 ||
+             !d.view.session.delete_breakpoint(static_cast<int>(number)))) {
+            std::printf(msg(MSG_DBG_NO_BREAKPOINT), number);
         }
         args = end == std::string_view::npos ? std::string_view{} : trimmed(args.substr(end));
     }
@@ -218,7 +240,7 @@ void select_frame(Debugger& d, long long frame) {
     if (!stopped(d)) return;
     long long count = static_cast<long long>(d.view.session.frames().size());
     if (frame < 0 || frame >= count) {
-        std::printf(msg(MSG_DBG_NOT_A_FRAME), static_cast<int>(frame), static_cast<int>(count - 1));
+        std::printf(msg(MSG_DBG_NOT_A_FRAME), frame, static_cast<int>(count - 1));
         return;
     }
     d.view.frame = static_cast<int>(frame);
@@ -229,16 +251,20 @@ void select_frame(Debugger& d, long long frame) {
 
 void do_frame(Debugger& d, std::string_view args) {
     long long frame = d.view.frame;
-    if (!trimmed(args).empty() && !read_number(args, frame)) {
-        std::printf(msg(MSG_DBG_BAD_NUMBER), std::string(trimmed(args)).c_str());
-        return;
-    }
+    if (!trimmed(args).empty() && !number_argument(args, frame, MSG_DBG_BAD_NUMBER)) return;
     select_frame(d, frame);
 }
 
 template <int direction> void do_up_down(Debugger& d, std::string_view args) {
     long long count;
-    if (read_count(args, count)) select_frame(d, d.view.frame + direction * count);
+    if (!read_count(args, count)) return;
+    // The frame is never negative: only upwards can the sum overflow.
+    long long step = direction * count;
+    if (step > 0 && d.view.frame > LLONG_MAX - step) {
+        std::printf(msg(MSG_DBG_NUMBER_RANGE), std::string(trimmed(args)).c_str());
+        return;
+    }
+    select_frame(d, d.view.frame + step);
 }
 
 void do_print(Debugger& d, std::string_view args) {
@@ -278,17 +304,24 @@ void do_x(Debugger& d, std::string_view args) {
     long long count = -1;
     if (!args.empty() && args.front() == '/') {
         std::size_t end = args.find_first_of(" \t");
-        if (!read_number(args.substr(1, end == std::string_view::npos ? end : end - 1), count) ||
-            count < 1) {
+        if (!number_argument(args.substr(1, end == std::string_view::npos ? end : end - 1), count,
+                             MSG_DBG_X_WHAT))
+            return;
+        if (count < 1) {
             std::printf("%s", msg(MSG_DBG_X_WHAT));
             return;
         }
+        // No more cells than the stack has.
+        count = std::min(count, static_cast<long long>(STACK_SIZE));
         args = end == std::string_view::npos ? std::string_view{} : trimmed(args.substr(end));
     }
     long long from = 0;
     if (args.empty()) {
         if (count < 0) count = d.view.session.registers().t + 1;
-    } else if (!read_number(args, from)) {
+    } else if (NumberText read = read_number(args, from); read == NumberText::too_large) {
+        std::printf(msg(MSG_DBG_NUMBER_RANGE), std::string(args).c_str());
+        return;
+    } else if (read == NumberText::none) {
         Evaluation e = d.view.session.evaluate(args, d.view.frame);
         if (!e.ok) {
             std::printf(msg(e.error), e.argument.c_str());
@@ -314,10 +347,7 @@ void do_list(Debugger& d, std::string_view args) {
     long long line;
     int from;
     if (!trimmed(args).empty()) {
-        if (!read_number(args, line)) {
-            std::printf(msg(MSG_DBG_BAD_NUMBER), std::string(trimmed(args)).c_str());
-            return;
-        }
+        if (!number_argument(args, line, MSG_DBG_BAD_NUMBER)) return;
         from = static_cast<int>(line < 6 ? 1 : line > 1'000'000'000 ? 1'000'000'000 : line - 5);
     } else if (d.list_from > 0) {
         from = d.list_from;
@@ -403,16 +433,26 @@ const CommandEntry* execute(Debugger& d, std::string_view line) {
     return command;
 }
 
-bool read_input_file(const char* path, std::string& text) {
-    std::FILE* f = std::fopen(path, "rb");
-    if (f == nullptr) return false;
-    char buffer[1 << 14];
-    std::size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0)
-        text.append(buffer, n);
-    bool ok = std::ferror(f) == 0;
-    std::fclose(f);
-    return ok;
+// The largest program and input file the debugger reads: as large a
+// source as tsumiki itself reads.
+constexpr std::size_t USER_FILE_MAX = std::size_t{64} << 20;
+
+// Reads a file the user named, once; false with the reason said when it is
+// no regular file of at most USER_FILE_MAX bytes.
+bool read_named_file(const char* path, std::string& text) {
+    FileRefusal refusal = read_user_file(path, USER_FILE_MAX, text);
+    switch (refusal) {
+    case FileRefusal::none: return true;
+    case FileRefusal::not_regular: std::printf(msg(MSG_I_NOT_REGULAR), path); return false;
+    case FileRefusal::too_large:
+        std::printf(msg(MSG_I_TOO_LARGE), path, USER_FILE_MAX);
+        return false;
+    case FileRefusal::missing:
+    case FileRefusal::outside:
+    case FileRefusal::unreadable: break;
+    }
+    std::printf(msg(MSG_OPEN_FAILED), path);
+    return false;
 }
 
 } // namespace
@@ -423,24 +463,18 @@ int run_debugger(const char* path, const char* input_path, bool check) {
     options.encoding = current_encoding();
     options.output = program_output_writer();
     options.large_stack = true;
-    if (input_path != nullptr && !read_input_file(input_path, options.input)) {
-        std::printf(msg(MSG_OPEN_FAILED), input_path);
-        return 1;
-    }
+    if (input_path != nullptr && !read_named_file(input_path, options.input)) return 1;
+    std::string source;
+    if (!read_named_file(path, source)) return 1;
     static DebugSession session;
-    Compiled compiled = session.open_file(path, options);
+    Compiled compiled = session.open_text(source, options);
     if (compiled.error != ErrorKind::none) {
         std::fwrite(compiled.message.data(), 1, compiled.message.size(), stdout);
-        if (compiled.error != ErrorKind::open) {
-            std::string source;
-            std::optional<std::string_view> text;
-            if (read_source(path, source)) text = source;
-            std::string out = show_place(path, compiled.where, MSG_I_POSITION, text, current_encoding());
-            if (text)
-                out += hint_for(source, compiled.error, compiled.error_text, compiled.where,
-                                current_encoding());
-            std::fwrite(out.data(), 1, out.size(), stdout);
-        }
+        std::string out =
+            show_place(path, compiled.where, MSG_I_POSITION, source, current_encoding());
+        out += hint_for(source, compiled.error, compiled.error_text, compiled.where,
+                        current_encoding());
+        std::fwrite(out.data(), 1, out.size(), stdout);
         return 1;
     }
 

@@ -162,14 +162,20 @@ std::string request(const json& id, const std::string& method, const json& param
 } // namespace
 
 std::string handle_message(std::string_view body) {
-    json message = json::parse(body, nullptr, false);
-    if (message.is_discarded())
+    json message;
+    BodyStatus status = parse_body(body, message);
+    if (status == BodyStatus::not_json)
         return error_response(nullptr, PARSE_ERROR, "the message is not JSON");
     if (!message.is_object())
         return error_response(nullptr, INVALID_REQUEST, "a message is an object");
     auto method = message.find("method");
     auto id = message.find("id");
     bool has_id = id != message.end() && (id->is_number_integer() || id->is_string());
+    // Answered even as a notification: it may have been meant as a request
+    // whose id was too deep to keep.
+    if (status == BodyStatus::too_deep)
+        return error_response(has_id ? *id : json(nullptr), INVALID_REQUEST,
+                              "the message " + too_deep_text());
     if (method == message.end() || !method->is_string()) {
         // A response to a request of ours (none are sent), or no message.
         if (message.contains("result") || message.contains("error")) return "";

@@ -111,3 +111,23 @@ std::string frame(std::string_view body) {
     out.append(body);
     return out;
 }
+
+BodyStatus parse_body(std::string_view body, nlohmann::json& message) {
+    using nlohmann::json;
+    bool too_deep = false;
+    // `depth` counts the arrays and objects around the one that opens.
+    json::parser_callback_t keep = [&too_deep](int depth, json::parse_event_t event, json&) {
+        bool opens =
+            event == json::parse_event_t::object_start || event == json::parse_event_t::array_start;
+        if (!opens || depth < JSON_DEPTH_MAX) return true;
+        too_deep = true;
+        return false;
+    };
+    message = json::parse(body, keep, false);
+    if (message.is_discarded()) return BodyStatus::not_json;
+    return too_deep ? BodyStatus::too_deep : BodyStatus::ok;
+}
+
+std::string too_deep_text() {
+    return "nests deeper than " + std::to_string(JSON_DEPTH_MAX) + " levels of arrays and objects";
+}

@@ -76,4 +76,43 @@ TEST(Transport, FramesCountBytes) {
     EXPECT_EQ(content_length("Content-Lengths: 1"), -1);
 }
 
+std::string nested(int depth, const std::string& inner = "0") {
+    return std::string(static_cast<std::size_t>(depth), '[') + inner +
+           std::string(static_cast<std::size_t>(depth), ']');
+}
+
+TEST(Transport, BodiesNestAtMostTheLimit) {
+    nlohmann::json message;
+    // The message is one level: its arguments hold 62 more, 64 in all.
+    std::string at_limit = R"({"arguments":{"x":)" + nested(JSON_DEPTH_MAX - 2) + R"(},"seq":1})";
+    ASSERT_EQ(parse_body(at_limit, message), BodyStatus::ok);
+    EXPECT_EQ(message.dump(), at_limit);
+
+    std::string past = R"({"seq":2,"arguments":{"x":)" + nested(JSON_DEPTH_MAX - 1) + R"(,"y":1}})";
+    ASSERT_EQ(parse_body(past, message), BodyStatus::too_deep);
+    // What lies above the limit is kept, to answer the message by.
+    EXPECT_EQ(message.dump(),
+              R"({"arguments":{"x":)" + nested(JSON_DEPTH_MAX - 3, "[]") + R"(,"y":1},"seq":2})");
+}
+
+TEST(Transport, DeepBodiesAreNeverBuilt) {
+    // A million levels: neither parsed nor copied nor freed recursively.
+    nlohmann::json message;
+    std::string deep = R"({"seq":3,"command":"x","arguments":{"a":)" + nested(1000000) + "}}";
+    ASSERT_EQ(parse_body(deep, message), BodyStatus::too_deep);
+    EXPECT_EQ(message["seq"], 3);
+    nlohmann::json copy = message;
+    EXPECT_EQ(copy["command"], "x");
+    // Not closed: no JSON, however deep.
+    EXPECT_EQ(parse_body(std::string(1000000, '{'), message), BodyStatus::not_json);
+    EXPECT_EQ(parse_body("", message), BodyStatus::not_json);
+}
+
+TEST(Transport, BracketsInStringsAreNotNesting) {
+    nlohmann::json message;
+    std::string text = R"({"a":")" + std::string(1000, '[') + R"(\"]"})";
+    ASSERT_EQ(parse_body(text, message), BodyStatus::ok);
+    EXPECT_EQ(message["a"].get<std::string>().size(), 1002u);
+}
+
 } // namespace

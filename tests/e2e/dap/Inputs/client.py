@@ -7,7 +7,15 @@ Each line of SCRIPT is one step:
   {...}            a whole message as written, framed; waits for the
                    response if it is a request with a seq
   WAIT EVENT       waits for that event
+  FLOOD n COMMAND [ARGS]
+                   n requests at once, without waiting: their responses are
+                   not printed but counted, for TALLY
+  TALLY            waits for every response to the FLOOD's requests, then
+                   prints how many of each kind came ("N x {...}", without
+                   request_seq), in the order of their text
   RAW text         the text as a message body, framed; does not wait
+  DEEP n text      the text with its "@" replaced by n "[" and n "]", framed;
+                   waits for the response if it is a request with a seq
   BYTES text       the text sent as it is, unframed (Python escapes allowed)
   SLEEP seconds    lets the adapter run
   # ...            ignored
@@ -58,6 +66,8 @@ class Client:
         threading.Thread(target=read_frames, args=(self.proc.stdout, self.messages), daemon=True).start()
         self.seq = 0
         self.last_seq = 0
+        self.flooding = set()  # the seqs of the FLOOD's requests not yet answered
+        self.tally = {}
 
     def send(self, data):
         self.proc.stdin.write(data)
@@ -72,6 +82,11 @@ class Client:
             print("bad seq: %r" % seq)
         else:
             self.last_seq = seq
+        if message.get("type") == "response" and message.get("request_seq") in self.flooding:
+            self.flooding.discard(message.pop("request_seq"))
+            key = json.dumps(message, sort_keys=True, ensure_ascii=False, separators=(",", ":"))
+            self.tally[key] = self.tally.get(key, 0) + 1
+            return
         print(json.dumps(message, sort_keys=True, ensure_ascii=False, separators=(",", ":")))
 
     def until(self, done):
@@ -122,8 +137,32 @@ def main():
         word, _, rest = line.partition(" ")
         if word == "WAIT":
             client.until(lambda m: m.get("type") == "event" and m.get("event") == rest)
+        elif word == "FLOOD":
+            n, _, rest = rest.partition(" ")
+            command, _, args = rest.partition(" ")
+            data = b""
+            for _ in range(int(n)):
+                client.seq += 1
+                client.flooding.add(client.seq)
+                request = {"type": "request", "command": command, "seq": client.seq}
+                if args:
+                    request["arguments"] = json.loads(args)
+                data += frame(json.dumps(request).encode("utf-8"))
+            client.send(data)
+        elif word == "TALLY":
+            if client.flooding:
+                client.until(lambda m: not client.flooding)
+            for key in sorted(client.tally):
+                print("%d x %s" % (client.tally[key], key))
+            client.tally = {}
         elif word == "RAW":
             client.send(frame(rest.encode("utf-8")))
+        elif word == "DEEP":
+            n, _, text = rest.partition(" ")
+            client.send(frame(text.replace("@", "[" * int(n) + "]" * int(n)).encode("utf-8")))
+            shallow = json.loads(text.replace("@", "0"))
+            if shallow.get("type") == "request" and isinstance(shallow.get("seq"), int):
+                client.until(lambda m: m.get("type") == "response" and m.get("request_seq") == shallow["seq"])
         elif word == "BYTES":
             client.send(rest.encode("utf-8").decode("unicode_escape").encode("latin-1"))
         elif word == "SLEEP":

@@ -9,6 +9,7 @@ Each line of SCRIPT is one message to send:
   RAW text         the text as a message body, framed
   BYTES text       the text sent as it is, unframed (Python escapes allowed)
   FILL n           a frame of n bytes "x"
+  DEEP n text      the text, framed, with its "@" replaced by n "[" and n "]"
   # ...            ignored
 The server's messages are printed one per line, as they came (after checking
 each frame's Content-Length), then "exit N" with its exit status.
@@ -49,6 +50,9 @@ def main():
             continue
         if line.startswith("RAW "):
             out += frame(line[4:].encode("utf-8"))
+        elif line.startswith("DEEP "):
+            n, _, text = line[5:].partition(" ")
+            out += frame(text.replace("@", "[" * int(n) + "]" * int(n)).encode("utf-8"))
         elif line.startswith("FILL "):
             out += frame(b"x" * int(line[5:]))
         elif line.startswith("BYTES "):
