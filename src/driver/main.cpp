@@ -76,9 +76,8 @@ int main(int argc, char** argv) {
     if (argc < 2) finish_process(format_message(msg(MSG_USAGE), name), 1);
     if (std::strcmp(argv[1], "--help") == 0) {
         const char* encoding_name = default_encoding() == Encoding::utf8 ? "utf-8" : "sjis";
-        finish_process(format_message(msg(MSG_USAGE), name) +
-                           format_message(msg(MSG_HELP), encoding_name),
-                       0);
+        finish_process(
+            format_message(msg(MSG_USAGE), name) + format_message(msg(MSG_HELP), encoding_name), 0);
     }
     if (std::strcmp(argv[1], "--version") == 0)
         finish_process(format_message(msg(MSG_VERSION), tsumiki_version), 0);

@@ -53,11 +53,8 @@ struct CommandName {
 };
 
 const CommandName commands[] = {
-    {"list", Command::list},
-    {"trace", Command::trace},
-    {"check", Command::check},
-    {"run", Command::run},
-    {"debug", Command::debug},
+    {"list", Command::list}, {"trace", Command::trace}, {"check", Command::check},
+    {"run", Command::run},   {"debug", Command::debug},
 };
 
 // What the command line asks for.
@@ -65,7 +62,7 @@ struct Request {
     Command command = Command::none;
     const char* command_text = nullptr;
     const char* path = nullptr;
-    const char* input_path = nullptr; // debug: the program's input
+    const char* input_path = nullptr;    // debug: the program's input
     TraceSwitches traces;                // the trace options given
     const char* trace_option = nullptr;  // the first of them, for an error
     const char* native_option = nullptr; // list --native
@@ -165,7 +162,8 @@ Request read_command_line(int argc, char** argv) {
             } else if (is(a, "--check")) {
                 trace_option = false;
                 request.check_option = a;
-            } else if (std::strncmp(a, "--engine=", 9) == 0 && engine_named(a + 9, request.engine)) {
+            } else if (std::strncmp(a, "--engine=", 9) == 0 &&
+                       engine_named(a + 9, request.engine)) {
                 trace_option = false;
                 request.engine_option = a;
             } else {
@@ -204,11 +202,11 @@ Request read_command_line(int argc, char** argv) {
     const char* misplaced = request.native_option != nullptr && !listing   ? request.native_option
                             : request.source_option != nullptr && !listing ? request.source_option
                             : request.engine_option != nullptr && !running &&
-                                      !(listing && request.native_option != nullptr)
+                                    !(listing && request.native_option != nullptr)
                                 ? request.engine_option
                             : request.check_option != nullptr && !running && !debugging
                                 ? request.check_option
-                                                                           : nullptr;
+                                : nullptr;
     if (misplaced != nullptr) {
         std::printf(msg(MSG_I_OPTION_NOT_HERE), program_name, misplaced, request.command_text);
         std::printf(msg(MSG_I_HINT), program_name);
@@ -404,7 +402,9 @@ int main(int argc, char** argv) {
     case Command::run:
         run(request, compile(request, TraceSwitches{}), false, request.engine);
         break;
-    case Command::debug: finish_process("", run_debugger(request.path, request.input_path, request.check_option != nullptr));
+    case Command::debug:
+        finish_process(
+            "", run_debugger(request.path, request.input_path, request.check_option != nullptr));
     case Command::none: break;
     }
     finish_process("", 0);
