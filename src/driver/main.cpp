@@ -7,7 +7,9 @@
 // error (driver/hints.hpp); standard output is the same either way.
 //
 // Its messages and the read prompt are written in the encoding that
-// TSUMIKI_ENCODING names, the build's default when it is unset or empty.
+// TSUMIKI_ENCODING names.  When it is unset or empty: UTF-8 when standard
+// output is a terminal whose locale is UTF-8 (driver/terminal.hpp), else the
+// build's default, which a pipe or a file always gets.
 // The environment variable TSUMIKI_ENGINE chooses the machine: `tiered`
 // (the default: the native tier, then the optimising tier for a run that
 // goes on; the interpreter where no native tier was built or can run),
@@ -24,6 +26,7 @@
 #include "driver/api.hpp"
 #include "driver/hints.hpp"
 #include "driver/place.hpp"
+#include "driver/terminal.hpp"
 #include "version.hpp"
 
 namespace {
@@ -69,8 +72,12 @@ std::string run_error_place(const char* path, const Compiled& compiled, std::int
 int main(int argc, char** argv) {
     Encoding encoding = default_encoding();
     const char* asked = std::getenv(ENCODING_VARIABLE);
-    if (asked != nullptr && asked[0] != '\0' && !encoding_named(asked, encoding))
-        finish_process(format_message(msg(MSG_BAD_ENCODING), asked), 1);
+    if (asked != nullptr && asked[0] != '\0') {
+        if (!encoding_named(asked, encoding))
+            finish_process(format_message(msg(MSG_BAD_ENCODING), asked), 1);
+    } else if (utf8_terminal(STDOUT_FILENO)) {
+        encoding = Encoding::utf8;
+    }
     set_encoding(encoding);
     const char* name = argc > 0 && argv[0] != nullptr ? argv[0] : "tsumiki";
     if (argc < 2) finish_process(format_message(msg(MSG_USAGE), name), 1);
