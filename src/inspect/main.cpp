@@ -7,7 +7,9 @@
 //   trace  compiles and runs with the trace hooks printing
 //   check  compiles only; an error also shows where in the source it was
 //          found, and a hint for the usual slips (driver/hints.hpp); a
-//          program that compiles gets its warnings (parser/warnings.hpp)
+//          program that compiles gets its warnings (parser/warnings.hpp),
+//          and when standard error is a terminal a line there saying that
+//          no error was found
 //   run    compiles and runs, exactly as tsumiki does (--engine=NAME,
 //          with a name TSUMIKI_ENGINE takes, chooses the machine; without
 //          it, TSUMIKI_ENGINE does, as for tsumiki); with --check, a
@@ -31,6 +33,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+
+#include <unistd.h>
 
 #include "diag/diag.hpp"
 #include "diag/trace.hpp"
@@ -398,7 +402,19 @@ int main(int argc, char** argv) {
         run(request, compile(request, on), on.run, Engine::interpreter);
         break;
     }
-    case Command::check: compile(request, TraceSwitches{}); break;
+    case Command::check: {
+        const Compiled compiled = compile(request, TraceSwitches{});
+        // Silence is success for a script; a person at a terminal is told.
+        if (isatty(STDERR_FILENO) != 0) {
+            std::fflush(stdout);
+            if (compiled.warnings.empty())
+                std::fprintf(stderr, msg(MSG_I_CHECK_CLEAN), request.path);
+            else
+                std::fprintf(stderr, msg(MSG_I_CHECK_CLEAN_WARNINGS), request.path,
+                             static_cast<int>(compiled.warnings.size()));
+        }
+        break;
+    }
     case Command::run:
         run(request, compile(request, TraceSwitches{}), false, request.engine);
         break;
