@@ -217,6 +217,5 @@ RunResult run_program(const RunOptions& options);
 // error instead and ends with status 1; end_output_failed does only that.
 // `note`, once standard output is written, goes to standard error (a
 // terminal's view of where an error was found).
-[[noreturn]] void finish_process(const std::string& text, int status,
-                                 std::string_view note = {});
+[[noreturn]] void finish_process(const std::string& text, int status, std::string_view note = {});
 [[noreturn]] void end_output_failed();
