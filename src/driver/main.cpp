@@ -55,16 +55,19 @@ std::string compile_error_place(const char* path, const Compiled& failed, Encodi
            hint_for(source, again.error, again.error_text, again.where, encoding);
 }
 
-// Where the instruction `pc`, which failed at run time, was compiled from.
-std::string run_error_place(const char* path, const Compiled& compiled, std::int32_t pc,
+// Where the run failed: the instruction that failed, or for a stack
+// overflow the call that made the innermost frame; and the run's hint.
+std::string run_error_place(const char* path, const Compiled& compiled, const RunResult& run,
                             Encoding encoding) {
+    const std::int32_t pc = run.call_pc >= 0 ? run.call_pc : run.pc;
     std::string source;
     Compiled again;
     if (pc < 0 || pc >= compiled.code_size || !compile_again(path, encoding, source, again) ||
         again.error != ErrorKind::none || again.code_size != compiled.code_size)
         return "";
     return show_place(path, again.code_pos[static_cast<std::size_t>(pc)], MSG_I_RUN_POSITION,
-                      source, encoding);
+                      source, encoding) +
+           run_hint(run, encoding);
 }
 
 } // namespace
@@ -111,7 +114,7 @@ int main(int argc, char** argv) {
     case RunEnd::halted: finish_process("", 0);
     case RunEnd::runtime_error:
         finish_process(run.message, 1,
-                       terminal ? run_error_place(argv[1], compiled, run.pc, encoding) : "");
+                       terminal ? run_error_place(argv[1], compiled, run, encoding) : "");
     case RunEnd::output_failed:
     case RunEnd::budget_spent:
     case RunEnd::stopped:

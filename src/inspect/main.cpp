@@ -340,7 +340,7 @@ void list_with_optimised(bool with_source, const std::string& source) {
 
 // Runs the compiled program as tsumiki does, with the run trace if asked.
 // A run-time error is followed by the place in the source of the
-// instruction that failed.
+// instruction that failed (of the call, for a stack overflow) and its hint.
 void run(const Request& request, const Compiled& compiled, bool trace, Engine engine) {
     RunOptions options;
     options.encoding = current_encoding();
@@ -350,12 +350,17 @@ void run(const Request& request, const Compiled& compiled, bool trace, Engine en
     RunResult result = run_program(options);
     switch (result.end) {
     case RunEnd::halted: return;
-    case RunEnd::runtime_error:
+    case RunEnd::runtime_error: {
         std::fwrite(result.message.data(), 1, result.message.size(), stdout);
-        if (result.pc >= 0 && static_cast<std::size_t>(result.pc) < compiled.code_pos.size())
-            show_location(request.path, compiled.code_pos[static_cast<std::size_t>(result.pc)],
+        // A stack overflow is shown at the call that made the innermost frame.
+        const std::int32_t pc = result.call_pc >= 0 ? result.call_pc : result.pc;
+        if (pc >= 0 && static_cast<std::size_t>(pc) < compiled.code_pos.size())
+            show_location(request.path, compiled.code_pos[static_cast<std::size_t>(pc)],
                           MSG_I_RUN_POSITION);
+        const std::string hint = run_hint(result, current_encoding());
+        std::fwrite(hint.data(), 1, hint.size(), stdout);
         finish_process("", 1);
+    }
     case RunEnd::check_failed:
         std::fwrite(result.message.data(), 1, result.message.size(), stdout);
         show_location(request.path, result.where, MSG_I_CHECK_POSITION);
