@@ -153,6 +153,28 @@ Compiled compile_file(const char* path, const CompileOptions& options) {
     return compile(options);
 }
 
+namespace {
+
+// After a stack overflow: the routine frames from b down the dynamic links,
+// each made by the CUP just before its return address.  The walk trusts no
+// cell: it stops at a link that does not lead down the stack or a return
+// address that follows no CUP.
+void record_calls(RunResult& result) {
+    std::int32_t frame = b;
+    while (frame > 0 && frame < STACK_SIZE - 2 && result.call_depth < STACK_SIZE) {
+        const std::int32_t back = s[frame + 2];
+        if (back < 1 || back > cx || code[back - 1].op != CUP) break;
+        if (result.call_pc < 0) result.call_pc = back - 1;
+        if (code[back - 1].a == code[result.call_pc].a) ++result.recursion_depth;
+        ++result.call_depth;
+        const std::int32_t link = s[frame + 1];
+        if (link < 0 || link >= frame) break;
+        frame = link;
+    }
+}
+
+} // namespace
+
 RunResult run_program(const RunOptions& options) {
     set_encoding(options.encoding);
     RunSetup setup;
@@ -184,6 +206,7 @@ RunResult run_program(const RunOptions& options) {
             result.where = check_stop.point.where;
         } else {
             result.message = fatal_message(ending.fatal, options.encoding);
+            if (ending.fatal.text == MSG_STACK_OVERFLOW) record_calls(result);
         }
     }
     result.pc = ir_pc;

@@ -204,6 +204,14 @@ struct RunResult {
     // (with a budget, a stop flag, a pulse or the run trace, or on
     // Engine::interpreter); 0 elsewhere.
     std::uint64_t steps = 0;
+    // A stack overflow: the CUP that made the innermost routine frame, whose
+    // place in the source is the call that overflowed (-1 when the stack
+    // overflowed in the main program); the routine frames on the stack,
+    // found by their dynamic links; and how many of them belong to the
+    // routine that CUP called (2 or more: a recursion that went on).
+    std::int32_t call_pc = -1;
+    int call_depth = 0;
+    int recursion_depth = 0;
 };
 
 // Runs the program compiled last, from instruction 0 on a cleared stack.
@@ -217,6 +225,5 @@ RunResult run_program(const RunOptions& options);
 // error instead and ends with status 1; end_output_failed does only that.
 // `note`, once standard output is written, goes to standard error (a
 // terminal's view of where an error was found).
-[[noreturn]] void finish_process(const std::string& text, int status,
-                                 std::string_view note = {});
+[[noreturn]] void finish_process(const std::string& text, int status, std::string_view note = {});
 [[noreturn]] void end_output_failed();

@@ -1,6 +1,7 @@
 #include "driver/hints.hpp"
 
 #include <cstddef>
+#include <string>
 
 namespace {
 
@@ -144,4 +145,10 @@ std::string hint_for(std::string_view source, ErrorKind kind, Msg text, SourcePo
         follows_line_break(read, i))
         return msg_in(MSG_HINT_MISSING_SEMI, encoding);
     return "";
+}
+
+std::string run_hint(const RunResult& run, Encoding encoding) {
+    if (run.end != RunEnd::runtime_error || run.call_pc < 0 || run.recursion_depth < 2) return "";
+    return format_message(msg_in(MSG_HINT_ENDLESS_RECURSION, encoding),
+                          std::to_string(run.call_depth).c_str());
 }

@@ -11,7 +11,8 @@
 //     looking past it);
 //   - the name that was not declared, which the message itself leaves out;
 //   - a ";" probably missing at the end of the line before a statement that
-//     the compiler took for the end of the block.
+//     the compiler took for the end of the block;
+//   - after a run: a stack overflow in a recursion that may never end.
 //
 // A hint is worked out from the source text, the error's message and its
 // place alone: the compiler knows nothing of them, and standard output never
@@ -29,3 +30,8 @@
 // hint applies.
 std::string hint_for(std::string_view source, ErrorKind kind, Msg text, SourcePos where,
                      Encoding encoding);
+
+// The hint for a run that ended with a stack overflow in a recursion (a
+// routine called again while its frames still fill the stack), with the
+// depth of calls at the overflow; empty for any other run.
+std::string run_hint(const RunResult& run, Encoding encoding);

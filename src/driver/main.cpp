@@ -7,7 +7,9 @@
 // error (driver/hints.hpp); standard output is the same either way.
 //
 // Its messages and the read prompt are written in the encoding that
-// TSUMIKI_ENCODING names, the build's default when it is unset or empty.
+// TSUMIKI_ENCODING names.  When it is unset or empty: UTF-8 when standard
+// output is a terminal whose locale is UTF-8 (driver/terminal.hpp), else the
+// build's default, which a pipe or a file always gets.
 // The environment variable TSUMIKI_ENGINE chooses the machine: `tiered`
 // (the default: the native tier, then the optimising tier for a run that
 // goes on; the interpreter where no native tier was built or can run),
@@ -24,6 +26,7 @@
 #include "driver/api.hpp"
 #include "driver/hints.hpp"
 #include "driver/place.hpp"
+#include "driver/terminal.hpp"
 #include "version.hpp"
 
 namespace {
@@ -52,16 +55,19 @@ std::string compile_error_place(const char* path, const Compiled& failed, Encodi
            hint_for(source, again.error, again.error_text, again.where, encoding);
 }
 
-// Where the instruction `pc`, which failed at run time, was compiled from.
-std::string run_error_place(const char* path, const Compiled& compiled, std::int32_t pc,
+// Where the run failed: the instruction that failed, or for a stack
+// overflow the call that made the innermost frame; and the run's hint.
+std::string run_error_place(const char* path, const Compiled& compiled, const RunResult& run,
                             Encoding encoding) {
+    const std::int32_t pc = run.call_pc >= 0 ? run.call_pc : run.pc;
     std::string source;
     Compiled again;
     if (pc < 0 || pc >= compiled.code_size || !compile_again(path, encoding, source, again) ||
         again.error != ErrorKind::none || again.code_size != compiled.code_size)
         return "";
     return show_place(path, again.code_pos[static_cast<std::size_t>(pc)], MSG_I_RUN_POSITION,
-                      source, encoding);
+                      source, encoding) +
+           run_hint(run, encoding);
 }
 
 } // namespace
@@ -69,16 +75,19 @@ std::string run_error_place(const char* path, const Compiled& compiled, std::int
 int main(int argc, char** argv) {
     Encoding encoding = default_encoding();
     const char* asked = std::getenv(ENCODING_VARIABLE);
-    if (asked != nullptr && asked[0] != '\0' && !encoding_named(asked, encoding))
-        finish_process(format_message(msg(MSG_BAD_ENCODING), asked), 1);
+    if (asked != nullptr && asked[0] != '\0') {
+        if (!encoding_named(asked, encoding))
+            finish_process(format_message(msg(MSG_BAD_ENCODING), asked), 1);
+    } else if (utf8_terminal(STDOUT_FILENO)) {
+        encoding = Encoding::utf8;
+    }
     set_encoding(encoding);
     const char* name = argc > 0 && argv[0] != nullptr ? argv[0] : "tsumiki";
     if (argc < 2) finish_process(format_message(msg(MSG_USAGE), name), 1);
     if (std::strcmp(argv[1], "--help") == 0) {
         const char* encoding_name = default_encoding() == Encoding::utf8 ? "utf-8" : "sjis";
-        finish_process(format_message(msg(MSG_USAGE), name) +
-                           format_message(msg(MSG_HELP), encoding_name),
-                       0);
+        finish_process(
+            format_message(msg(MSG_USAGE), name) + format_message(msg(MSG_HELP), encoding_name), 0);
     }
     if (std::strcmp(argv[1], "--version") == 0)
         finish_process(format_message(msg(MSG_VERSION), tsumiki_version), 0);
@@ -105,7 +114,7 @@ int main(int argc, char** argv) {
     case RunEnd::halted: finish_process("", 0);
     case RunEnd::runtime_error:
         finish_process(run.message, 1,
-                       terminal ? run_error_place(argv[1], compiled, run.pc, encoding) : "");
+                       terminal ? run_error_place(argv[1], compiled, run, encoding) : "");
     case RunEnd::output_failed:
     case RunEnd::budget_spent:
     case RunEnd::stopped:

@@ -7,7 +7,9 @@
 //   trace  compiles and runs with the trace hooks printing
 //   check  compiles only; an error also shows where in the source it was
 //          found, and a hint for the usual slips (driver/hints.hpp); a
-//          program that compiles gets its warnings (parser/warnings.hpp)
+//          program that compiles gets its warnings (parser/warnings.hpp),
+//          and when standard error is a terminal a line there saying that
+//          no error was found
 //   run    compiles and runs, exactly as tsumiki does (--engine=NAME,
 //          with a name TSUMIKI_ENGINE takes, chooses the machine; without
 //          it, TSUMIKI_ENGINE does, as for tsumiki); with --check, a
@@ -31,6 +33,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+
+#include <unistd.h>
 
 #include "diag/diag.hpp"
 #include "diag/trace.hpp"
@@ -336,7 +340,7 @@ void list_with_optimised(bool with_source, const std::string& source) {
 
 // Runs the compiled program as tsumiki does, with the run trace if asked.
 // A run-time error is followed by the place in the source of the
-// instruction that failed.
+// instruction that failed (of the call, for a stack overflow) and its hint.
 void run(const Request& request, const Compiled& compiled, bool trace, Engine engine) {
     RunOptions options;
     options.encoding = current_encoding();
@@ -346,12 +350,17 @@ void run(const Request& request, const Compiled& compiled, bool trace, Engine en
     RunResult result = run_program(options);
     switch (result.end) {
     case RunEnd::halted: return;
-    case RunEnd::runtime_error:
+    case RunEnd::runtime_error: {
         std::fwrite(result.message.data(), 1, result.message.size(), stdout);
-        if (result.pc >= 0 && static_cast<std::size_t>(result.pc) < compiled.code_pos.size())
-            show_location(request.path, compiled.code_pos[static_cast<std::size_t>(result.pc)],
+        // A stack overflow is shown at the call that made the innermost frame.
+        const std::int32_t pc = result.call_pc >= 0 ? result.call_pc : result.pc;
+        if (pc >= 0 && static_cast<std::size_t>(pc) < compiled.code_pos.size())
+            show_location(request.path, compiled.code_pos[static_cast<std::size_t>(pc)],
                           MSG_I_RUN_POSITION);
+        const std::string hint = run_hint(result, current_encoding());
+        std::fwrite(hint.data(), 1, hint.size(), stdout);
         finish_process("", 1);
+    }
     case RunEnd::check_failed:
         std::fwrite(result.message.data(), 1, result.message.size(), stdout);
         show_location(request.path, result.where, MSG_I_CHECK_POSITION);
@@ -398,7 +407,19 @@ int main(int argc, char** argv) {
         run(request, compile(request, on), on.run, Engine::interpreter);
         break;
     }
-    case Command::check: compile(request, TraceSwitches{}); break;
+    case Command::check: {
+        const Compiled compiled = compile(request, TraceSwitches{});
+        // Silence is success for a script; a person at a terminal is told.
+        if (isatty(STDERR_FILENO) != 0) {
+            std::fflush(stdout);
+            if (compiled.warnings.empty())
+                std::fprintf(stderr, msg(MSG_I_CHECK_CLEAN), request.path);
+            else
+                std::fprintf(stderr, msg(MSG_I_CHECK_CLEAN_WARNINGS), request.path,
+                             static_cast<int>(compiled.warnings.size()));
+        }
+        break;
+    }
     case Command::run:
         run(request, compile(request, TraceSwitches{}), false, request.engine);
         break;

@@ -88,6 +88,59 @@ TEST(Interface, RunTimeErrorsComeBackWithTheFailingInstruction) {
     EXPECT_EQ(run_with("", 1000).result.steps, 7u);
 }
 
+TEST(Interface, AStackOverflowComesBackWithTheCallThatMadeTheInnermostFrame) {
+    ASSERT_EQ(compile_text("program p;\n"
+                           "procedure r(n);\n"
+                           "begin\n"
+                           "  r(n + 1)\n"
+                           "end;\n"
+                           "begin\n"
+                           "  r(1)\n"
+                           "end.\n",
+                           utf8_options())
+                  .error,
+              ErrorKind::none);
+    Ran ran = run_with("");
+    EXPECT_EQ(ran.result.end, RunEnd::runtime_error);
+    EXPECT_EQ(ran.result.message, "実行中にエラーがおきました: スタックオーバフロー\n");
+    // 0 UJP, 1 UJP, 2 ENT, 3 MST, 4 LOD, 5 LDC, 6 OPR, 7 CUP, 8 RET: the
+    // recursive call, not the main program's at 11.
+    EXPECT_EQ(ran.result.call_pc, 7);
+    // The main program's frame takes cells 0 to 2 and each frame of r four
+    // more: the 249th call's MST takes t to 998, after 248 frames.
+    EXPECT_EQ(ran.result.call_depth, 248);
+    EXPECT_EQ(ran.result.recursion_depth, 248);
+
+    // One call of a routine whose frame does not fit: the call, no recursion.
+    ASSERT_EQ(compile_text("program p;\n"
+                           "procedure big;\n"
+                           "var room[1..2000];\n"
+                           "begin\n"
+                           "  room[1] := 1\n"
+                           "end;\n"
+                           "begin\n"
+                           "  write(1);\n"
+                           "  big\n"
+                           "end.\n",
+                           utf8_options())
+                  .error,
+              ErrorKind::none);
+    ran = run_with("");
+    EXPECT_EQ(ran.result.end, RunEnd::runtime_error);
+    EXPECT_GE(ran.result.call_pc, 0);
+    EXPECT_EQ(ran.result.call_depth, 1);
+    EXPECT_EQ(ran.result.recursion_depth, 1);
+
+    // Any other error records no call.
+    ASSERT_EQ(compile_text("program p;\nprocedure q;\nbegin write(1 div 0) end;\nbegin q end.\n",
+                           utf8_options())
+                  .error,
+              ErrorKind::none);
+    ran = run_with("");
+    EXPECT_EQ(ran.result.call_pc, -1);
+    EXPECT_EQ(ran.result.call_depth, 0);
+}
+
 TEST(Interface, StepsCountEveryInstructionBegunHaltIncluded) {
     ASSERT_EQ(compile_text(COUNTDOWN, utf8_options()).error, ErrorKind::none);
     // UJP ENT LDA GET STO, then per turn LOD LDC COP FJP LOD PUT LOD LDC

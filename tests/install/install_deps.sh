@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Checks tools/install-deps against stand-ins for dpkg, apt-get and sudo
-# that install nothing: --build asks for exactly what building tsumiki with
+# that install nothing: --build asks for exactly what building every program with
 # its native tier needs (README command 1 runs it on a fresh machine), no
 # argument asks for that and everything else, nothing is asked for when
 # everything is there, and any other argument is refused.
@@ -37,7 +37,7 @@ asked() {
     return $status
 }
 
-build="g++ cmake ninja-build libasmjit-dev libc-bin"
+build="g++ cmake ninja-build libasmjit-dev libc-bin nlohmann-json3-dev pkg-config libedit-dev"
 got=$(asked --build) || fail "--build failed"
 want="apt-get update -qq
 apt-get install -y -qq $build"

@@ -37,6 +37,7 @@ SLIPS = {
     "hostile/arrays.test:last-cell.tsu": ["3:14", "3:29"],
     "hostile/arrays.test:past-last.tsu": ["3:14"],
     "hostile/corrupt.test:static-far.tsu": ["5:33"],
+    "inspect/check_terminal.test:warned.tsu": ["3:10", "8:9", "8:15"],
     "inspect/run_errors.test:div.tsu": ["6:19"],
     "inspect/run_errors.test:wild_read.tsu": ["5:9"],
     "inspect/run_errors.test:wild_store.tsu": ["5:5"],
