@@ -85,10 +85,12 @@ inline constexpr OpcodeEffect opcode_effects[OPCODE_COUNT] = {
     {"if s[t] = 0 then p := a; t := t-1", "pop the top; jump to instruction a if it was 0 (false)",
      "一番上を取り出し、0 (偽) なら命令 a へ飛ぶ"},
     {"t := b-1; p := s[b+2]; b := s[b+1]",
-     "return from a procedure: drop its frame, go back to the return address and the caller's frame",
+     "return from a procedure: drop its frame, go back to the return address and the caller's "
+     "frame",
      "手続きから戻る: フレームを捨て、戻り番地と呼び出し元のフレームへ戻る"},
     {"s[t+1] := base(l); s[t+2] := b; t := t+a",
-     "start a call: the static link (the frame l links out) and the dynamic link (b) go above the top, "
+     "start a call: the static link (the frame l links out) and the dynamic link (b) go above the "
+     "top, "
      "which grows by a (the return address's cell is the third)",
      "呼び出しの準備: 静的リンク (l 回たどったフレーム) と動的リンク (b) を上に置き、t を a 増やす "
      "(3 番目のセルは戻り番地用)"},
@@ -102,9 +104,11 @@ inline constexpr OpcodeEffect opcode_effects[OPCODE_COUNT] = {
     {"t := t+1; s[t] := base(l)+a",
      "push the address of cell a of the frame l static links out (for a var parameter)",
      "静的リンクを l 回たどったフレームのセル a の番地を積む (var 引数のため)"},
-    {"s[t] := s[s[t]+a]", "replace the address on top with the value of the cell it points to (plus a)",
+    {"s[t] := s[s[t]+a]",
+     "replace the address on top with the value of the cell it points to (plus a)",
      "一番上の番地 (+a) が指すセルの値で置き換える"},
-    {"s[s[t-1]] := s[t]; t := t-2", "store the top into the cell whose address lies below it; pop both",
+    {"s[s[t-1]] := s[t]; t := t-2",
+     "store the top into the cell whose address lies below it; pop both",
      "一番上の値を、その下の番地が指すセルに入れ、両方を取り出す"},
     {"s[b] := s[b+3]; t := b; p := s[b+2]; b := s[b+1]",
      "return from a function: its result goes where its frame began, then back to the caller",
