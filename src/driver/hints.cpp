@@ -81,6 +81,11 @@ const LookAlike look_alikes[] = {
     {"\xEF\xBC\x94", "\x82\x53", "4"}, {"\xEF\xBC\x95", "\x82\x54", "5"},
     {"\xEF\xBC\x96", "\x82\x55", "6"}, {"\xEF\xBC\x97", "\x82\x56", "7"},
     {"\xEF\xBC\x98", "\x82\x57", "8"}, {"\xEF\xBC\x99", "\x82\x58", "9"},
+    {"\xEF\xBC\x8B", "\x81\x7B", "+"}, {"\xEF\xBC\x8D", "\x81\x7C", "-"},
+    {"\xEF\xBC\x8A", "\x81\x96", "*"}, {"\xEF\xBC\x9C", "\x81\x83", "<"},
+    {"\xEF\xBC\x9E", "\x81\x84", ">"}, {"\xEF\xBC\x8C", "\x81\x43", ","},
+    {"\xEF\xBC\x8E", "\x81\x44", "."}, {"\xEF\xBC\xBB", "\x81\x6D", "["},
+    {"\xEF\xBC\xBD", "\x81\x6E", "]"},
 };
 
 const LookAlike* look_alike_at(std::string_view text, std::size_t i) {
@@ -114,6 +119,82 @@ bool follows_line_break(std::string_view text, std::size_t i) {
     return line_break && i > 0 && text[i - 1] != ';';
 }
 
+// The offset just past the token before text[i], blanks skipped; 0 when
+// only blanks come before it.
+std::size_t end_of_previous(std::string_view text, std::size_t i) {
+    while (i > 0 && is_blank(text[i - 1]))
+        --i;
+    return i;
+}
+
+// The line and column of the byte at `offset`, counted as the reader counts
+// (the inverse of offset_of), as "LINE:COLUMN".
+std::string place_of(std::string_view text, std::size_t offset) {
+    int line = 1;
+    int column = 1;
+    for (std::size_t i = 0; i < offset && i < text.size(); ++i) {
+        if (text[i] == '\r') continue;
+        if (text[i] == '\n') {
+            ++line;
+            column = 1;
+        } else {
+            ++column;
+        }
+    }
+    return std::to_string(line) + ":" + std::to_string(column);
+}
+
+// The name of the routine called with an argument list whose first
+// argument, or one after a ",", is the single variable (perhaps an array
+// element) that ends just before text[i]; empty when text[i] does not
+// follow such an argument.  Nothing but a var parameter stops the parser
+// there: a value parameter takes the whole expression.
+std::string_view callee_of_variable_argument(std::string_view text, std::size_t i) {
+    std::size_t k = end_of_previous(text, i);
+    if (k > 0 && text[k - 1] == ']') { // an element: back to its "["
+        int depth = 0;
+        while (k > 0) {
+            --k;
+            if (text[k] == ']') ++depth;
+            if (text[k] == '[' && --depth == 0) break;
+        }
+        if (depth != 0) return {};
+        k = end_of_previous(text, k);
+    }
+    const std::size_t name_end = k;
+    while (k > 0 && (is_letter(text[k - 1]) || is_digit(text[k - 1])))
+        --k;
+    if (k == name_end || !is_letter(text[k])) return {};
+    // Back over the arguments before it to the "(" of the list.
+    k = end_of_previous(text, k);
+    int depth = 0;
+    while (k > 0) {
+        const char c = text[k - 1];
+        if (c == ';') return {};
+        if (c == ')' || c == ']') ++depth;
+        if (c == '(' || c == '[') {
+            if (depth == 0) break;
+            --depth;
+        }
+        --k;
+    }
+    if (k == 0 || text[k - 1] != '(') return {};
+    std::size_t end = end_of_previous(text, k - 1);
+    std::size_t start = end;
+    while (start > 0 && (is_letter(text[start - 1]) || is_digit(text[start - 1])))
+        --start;
+    std::string_view callee = text.substr(start, end - start);
+    if (callee.empty() || !is_letter(callee[0]) || callee == "read" || callee == "write") return {};
+    return callee;
+}
+
+// Whether text[i] starts an operator that would go on an expression.
+bool starts_operator(std::string_view text, std::size_t i) {
+    const char c = text[i];
+    return c == '+' || c == '-' || c == '*' || c == '=' || c == '<' || c == '>' ||
+           word_at(text, i) == "div";
+}
+
 bool is_undeclared(Msg text) {
     return text == MSG_UNDECLARED_AS || text == MSG_UNDECLARED_RR || text == MSG_UNDECLARED_K ||
            text == MSG_UNDECLARED_L || text == MSG_UNDECLARED_A || text == MSG_UNDECLARED_I;
@@ -144,6 +225,19 @@ std::string hint_for(std::string_view source, ErrorKind kind, Msg text, SourcePo
     if ((text == MSG_NO_BLOCK_END || text == MSG_NO_END) && starts_statement(word) &&
         follows_line_break(read, i))
         return msg_in(MSG_HINT_MISSING_SEMI, encoding);
+    if (text == MSG_NO_BECOM && read[i] == '=') return msg_in(MSG_HINT_ASSIGN, encoding);
+    if (word == "else" && end_of_previous(read, i) > 0 && read[end_of_previous(read, i) - 1] == ';')
+        return msg_in(MSG_HINT_SEMI_BEFORE_ELSE, encoding);
+    if ((text == MSG_NO_SEMI_AFTER_VARS || text == MSG_NO_SEMI_AFTER_HEADING) &&
+        follows_line_break(read, i))
+        return format_message(msg_in(MSG_HINT_DECLARATION_SEMI, encoding),
+                              place_of(read, end_of_previous(read, i)).c_str());
+    if (text == MSG_NO_RPAREN && starts_operator(read, i)) {
+        std::string_view callee = callee_of_variable_argument(read, i);
+        if (!callee.empty())
+            return format_message(msg_in(MSG_HINT_VAR_ARGUMENT, encoding),
+                                  std::string(callee).c_str());
+    }
     return "";
 }
 

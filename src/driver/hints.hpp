@@ -5,13 +5,19 @@
 //
 //   - a byte-order mark at the start of a UTF-8 file;
 //   - a full-width character that looks like one of the language's own (the
-//     ideographic space, "；", "：", "＝", "（", "）", "０" to "９"), in a
-//     UTF-8 or a Shift_JIS source;
+//     ideographic space, "；", "：", "＝", "（", "）", "０" to "９", "＋",
+//     "－", "＊", "＜", "＞", "，", "．", "［", "］"), in a UTF-8 or a
+//     Shift_JIS source;
 //   - no line break after the final "." (the end of the file is read while
 //     looking past it);
 //   - the name that was not declared, which the message itself leaves out;
 //   - a ";" probably missing at the end of the line before a statement that
 //     the compiler took for the end of the block;
+//   - "=" where ":=" is meant;
+//   - a ";" before "else", which ended the "if";
+//   - a ";" missing after a declaration (the variables, a heading), the
+//     error found on the next line: the end of the line before, by place;
+//   - an expression given for a var parameter (only a variable can be);
 //   - after a run: a stack overflow in a recursion that may never end.
 //
 // A hint is worked out from the source text, the error's message and its

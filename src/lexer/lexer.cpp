@@ -83,7 +83,13 @@ Token get_token(int depth) {
     if (positions_on) previous_token_end = ch_pos;
     while (ch == ' ')
         next_char();
-    if (positions_on) token_pos = ch_pos;
+    if (positions_on) {
+        token_pos = ch_pos;
+        if (token_pos.line != token_indent_line) {
+            token_indent_line = token_pos.line;
+            token_line_indent = token_pos.column;
+        }
+    }
 
     Token tok{};
     if (is_letter(ch)) {

@@ -99,6 +99,8 @@ void open_source_stream(std::FILE* stream) {
         ch_pos = SourcePos{1, 0};
         ch_ends_line = false;
         token_pos = SourcePos{1, 1};
+        token_line_indent = 1;
+        token_indent_line = 0;
     }
     next_char();
 }

@@ -55,3 +55,8 @@ inline bool ch_ends_line = false;
 inline SourcePos token_pos = {1, 1};
 // Where the token before that one ends: just past its last character.
 inline SourcePos previous_token_end = {1, 1};
+// The column of the first token on token_pos's line (its indentation, a
+// tab counting one), and that line; for the warning of a body that is
+// indented as if it went on (parser/warnings.hpp).
+inline int token_line_indent = 1;
+inline int token_indent_line = 0;

@@ -8,6 +8,7 @@
 #include "lexer/lexer.hpp"
 #include "lexer/reader.hpp"
 #include "parser/statements.hpp"
+#include "parser/warnings.hpp"
 #include "symtab/names.hpp"
 #include "vm/check.hpp"
 #include "vm/code.hpp"
@@ -74,8 +75,10 @@ void parse_block(SymbolKind kind, int level, const char* owner) {
     bool ok = true;
     do {
         next_token(level + 1);
+        warn_misleading_indentation(token_pos, token_line_indent);
         if (!parse_statement(level + 1, level)) ok = false;
     } while (token.kind == WD_SEMI);
+    forget_unbraced_bodies();
     if (token.kind != WD_END) syntax_error(MSG_NO_BLOCK_END);
     next_token(level + 1);
     if (!ok) syntax_error(MSG_STATEMENT_FAILED);

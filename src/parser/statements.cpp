@@ -7,6 +7,7 @@
 #include "parser/blocks.hpp"
 #include "parser/calls.hpp"
 #include "parser/expressions.hpp"
+#include "parser/warnings.hpp"
 #include "symtab/names.hpp"
 #include "symtab/symtab.hpp"
 #include "vm/code.hpp"
@@ -76,8 +77,10 @@ void function_result_assignment(int d, int L) {
 void compound_statement(int d, int L) {
     do {
         next_token(d + 1);
+        warn_misleading_indentation(token_pos, token_line_indent);
         parse_statement(d + 1, L);
     } while (token.kind == WD_SEMI);
+    forget_unbraced_bodies();
     if (token.kind != WD_END) syntax_error(MSG_NO_END);
     next_token(d + 1);
 }
@@ -85,20 +88,30 @@ void compound_statement(int d, int L) {
 // "if" condition "then" statement [ "else" statement ]
 void if_statement(int d, int L) {
     SourcePos at = token_pos;
+    const int indent = token_line_indent;
     next_token(d + 1);
     parse_condition(d + 1, L);
     if (token.kind != WD_THEN) syntax_error(MSG_NO_THEN);
     int false_jump = emit_at(at, FJP, 0, 0);
     next_token(d + 1);
+    const SourcePos body = token_pos;
+    const bool braced = token.kind == WD_BEGIN;
     parse_statement(d + 1, L);
     if (token.kind == WD_ELSE) {
+        forget_unbraced_bodies();
+        const SourcePos else_at = token_pos;
+        const int else_indent = token_line_indent;
         int jump_over_else = emit_at(at, UJP, 0, 0);
         backpatch(false_jump);
         next_token(d + 1);
+        const SourcePos else_body = token_pos;
+        const bool else_braced = token.kind == WD_BEGIN;
         parse_statement(d + 1, L);
         backpatch(jump_over_else);
+        if (!else_braced) note_unbraced_body("else", else_indent, else_at.line, else_body);
     } else {
         backpatch(false_jump);
+        if (!braced) note_unbraced_body("if", indent, at.line, body);
     }
 }
 
@@ -106,12 +119,16 @@ void if_statement(int d, int L) {
 void while_statement(int d, int L) {
     int loop_start = last_emitted + 1;
     SourcePos at = token_pos;
+    const int indent = token_line_indent;
     next_token(d + 1);
     parse_condition(d + 1, L);
     int exit_jump = emit_at(at, FJP, 0, 0);
     if (token.kind != WD_DO) syntax_error(MSG_NO_DO);
     next_token(d + 1);
+    const SourcePos body = token_pos;
+    const bool braced = token.kind == WD_BEGIN;
     parse_statement(d + 1, L);
+    if (!braced) note_unbraced_body("while", indent, at.line, body);
     emit_at(at, UJP, 0, loop_start);
     backpatch(exit_jump);
 }

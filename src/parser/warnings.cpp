@@ -12,6 +12,22 @@ std::vector<WarningRecord> warning_records;
 
 namespace {
 
+struct UnbracedBody {
+    const char* keyword;
+    int guard_indent;
+    int guard_line;
+    SourcePos body;
+};
+
+// The bodies without begin and end that end where the statement just
+// parsed ends, innermost first.  Written by note_unbraced_body, emptied
+// before each statement of a sequence and after the sequence.
+std::vector<UnbracedBody> unbraced_bodies;
+
+} // namespace
+
+namespace {
+
 // A message-table format filled in with its arguments.
 std::string format_text(const char* format, ...) {
     std::va_list args;
@@ -108,6 +124,27 @@ void warn_constant_index(const SymbolEntry& array, int first, SourcePos at) {
         format_text(msg(MSG_W_INDEX_OUTSIDE), index, array.name, array.low, high));
 }
 
+void note_unbraced_body(const char* keyword, int guard_indent, int guard_line, SourcePos body) {
+    if (warnings_on)
+        unbraced_bodies.push_back(UnbracedBody{keyword, guard_indent, guard_line, body});
+}
+
+void warn_misleading_indentation(SourcePos next, int next_indent) {
+    for (const UnbracedBody& u : unbraced_bodies) {
+        if (u.body.line > u.guard_line && u.body.column > u.guard_indent &&
+            next.line > u.body.line && next.column == next_indent && next.column == u.body.column) {
+            add(next, MSG_W_MISLEADING_INDENT,
+                format_text(msg(MSG_W_MISLEADING_INDENT), u.keyword, u.keyword, u.keyword));
+            break;
+        }
+    }
+    unbraced_bodies.clear();
+}
+
+void forget_unbraced_bodies() {
+    unbraced_bodies.clear();
+}
+
 void finish_warnings() {
     const std::size_t n = name_records.size();
     std::vector<const NameUseRecord*> first_read(n, nullptr);
@@ -140,4 +177,5 @@ void finish_warnings() {
 
 void reset_warnings() {
     warning_records.clear();
+    unbraced_bodies.clear();
 }

@@ -85,15 +85,20 @@ inline constexpr OpcodeEffect opcode_effects[OPCODE_COUNT] = {
     {"if s[t] = 0 then p := a; t := t-1", "pop the top; jump to instruction a if it was 0 (false)",
      "一番上を取り出し、0 (偽) なら命令 a へ飛ぶ"},
     {"t := b-1; p := s[b+2]; b := s[b+1]",
-     "return from a procedure: drop its frame, go back to the return address and the caller's frame",
+     "return from a procedure: drop its frame, go back to the return address and the caller's "
+     "frame",
      "手続きから戻る: フレームを捨て、戻り番地と呼び出し元のフレームへ戻る"},
     {"s[t+1] := base(l); s[t+2] := b; t := t+a",
-     "start a call: the static link (the frame l links out) and the dynamic link (b) go above the top, "
-     "which grows by a (the return address's cell is the third)",
-     "呼び出しの準備: 静的リンク (l 回たどったフレーム) と動的リンク (b) を上に置き、t を a 増やす "
-     "(3 番目のセルは戻り番地用)"},
-    {"t := b+a", "make the frame a cells long: room for the routine's variables",
-     "フレームを a セルの長さにする: 手続きの変数の場所"},
+     "start a call: the static link (the frame l links out) and the dynamic link (b) go above "
+     "the top, which grows by a: 3 for a procedure (the return address's cell is the third), "
+     "4 for a function (its result's cell is the fourth)",
+     "呼び出しの準備: 静的リンク (l 回たどったフレーム) と動的リンク (b) を上に置き、"
+     "t を a 増やす: 手続きなら 3 (3 番目のセルは戻り番地用)、関数なら 4 (4 番目のセルは結果用)"},
+    {"t := b+a",
+     "make the frame reach cell b+a, so a+1 cells long: the three links' cells, "
+     "a function's result, the parameters and the routine's variables",
+     "フレームをセル b+a まで、a+1 セルの長さにする: "
+     "リンクの 3 セル、関数の結果、引数、手続きの変数の場所"},
     {"stop", "end the run", "実行を終える"},
     {"t := t+1; s[t] := the next number of the input",
      "push a number read from standard input (after the prompt)",
@@ -102,16 +107,21 @@ inline constexpr OpcodeEffect opcode_effects[OPCODE_COUNT] = {
     {"t := t+1; s[t] := base(l)+a",
      "push the address of cell a of the frame l static links out (for a var parameter)",
      "静的リンクを l 回たどったフレームのセル a の番地を積む (var 引数のため)"},
-    {"s[t] := s[s[t]+a]", "replace the address on top with the value of the cell it points to (plus a)",
+    {"s[t] := s[s[t]+a]",
+     "replace the address on top with the value of the cell it points to (plus a)",
      "一番上の番地 (+a) が指すセルの値で置き換える"},
-    {"s[s[t-1]] := s[t]; t := t-2", "store the top into the cell whose address lies below it; pop both",
+    {"s[s[t-1]] := s[t]; t := t-2",
+     "store the top into the cell whose address lies below it; pop both",
      "一番上の値を、その下の番地が指すセルに入れ、両方を取り出す"},
     {"s[b] := s[b+3]; t := b; p := s[b+2]; b := s[b+1]",
      "return from a function: its result goes where its frame began, then back to the caller",
      "関数から戻る: 結果をフレームの先頭に置き、呼び出し元へ戻る"},
     {"s[t-l] := p; b := t-l-2; p := a",
-     "call routine a with l arguments: store the return address, the new frame starts at the links",
-     "引数 l 個で命令 a の手続きを呼ぶ: 戻り番地を入れ、リンクの所から新しいフレームを始める"},
+     "call routine a; l counts the cells above the return address's: the arguments, "
+     "and for a function its result's cell too (square(7) is CUP 2,1); "
+     "store the return address, the new frame starts at the links",
+     "命令 a の手続きを呼ぶ; l は戻り番地のセルより上のセルの数: 引数と、関数ならその結果のセル "
+     "(square(7) は CUP 2,1); 戻り番地を入れ、リンクの所から新しいフレームを始める"},
 };
 
 // The mnemonic of any op byte; "???" for one outside the instruction set.

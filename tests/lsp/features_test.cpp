@@ -79,7 +79,8 @@ const char* const SHADOW = "program p;\n"
 TEST(Features, ErrorsAreDiagnosedAtTheirToken) {
     json d = open("program p;\nvar abc;\nbegin\n  abc = 2\nend.\n");
     ASSERT_EQ(d.size(), 1u);
-    EXPECT_EQ(d[0]["message"], "構文エラー: :=がありません");
+    EXPECT_EQ(d[0]["message"],
+              "構文エラー: :=がありません\nヒント: 代入は := です。= は値を比べるときに使います");
     EXPECT_EQ(d[0]["source"], "tsumiki");
     EXPECT_EQ(d[0]["severity"], 1);
     EXPECT_EQ(d[0]["range"], range(3, 6, 3, 7));
@@ -127,7 +128,7 @@ TEST(Features, DiagnosticsCarryTheHintOnALineOfItsOwn) {
               "字句エラー: ファイルの終り\n"
               "ヒント: 最後のピリオドのあとに改行がありません。ピリオドのあとで改行して下さい");
     // No hint applies: the message alone.
-    EXPECT_EQ(message("program p;\nvar abc;\nbegin\n  abc = 2\nend.\n"),
+    EXPECT_EQ(message("program p;\nvar abc;\nbegin\n  abc 2\nend.\n"),
               "構文エラー: :=がありません");
 }
 

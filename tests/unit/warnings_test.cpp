@@ -169,3 +169,48 @@ TEST(Warnings, InTheOrderOfTheSourceAndOnlyWhenAsked) {
     EXPECT_EQ(c.warnings[0].text, MSG_W_NO_RESULT);
     EXPECT_EQ(c.warnings[0].message.substr(0, 6), "\x8a\xd6\x90\x94 f");
 }
+
+TEST(Warnings, AStatementIndentedAsIfInAnUnbracedBody) {
+    // while, if and else, each with the statement after its body at the
+    // body's column, first on its line.
+    EXPECT_EQ(warnings(with("", "  while i < 3 do\n    i := i + 1;\n    write(i)")),
+              (std::vector<std::string>{
+                  "6:5 while の本体は前の文だけですが、この文も同じ字下げで while の中にある"
+                  "ように見えます。両方を while の本体にするなら begin と end で囲んで下さい"}));
+    EXPECT_EQ(places(with("", "  if i = 0 then\n    i := 1;\n    write(i)")), Places{"6:5"});
+    EXPECT_EQ(places(with("", "  if i = 0 then\n    i := 1\n  else\n    i := 2;\n    write(i)")),
+              Places{"8:5"});
+    // Tabs count one column each, and the innermost body is the one named.
+    EXPECT_EQ(
+        warnings(with("", "\twhile i < 3 do\n\t\tif i = 1 then\n\t\t\ti := 5;\n\t\t\twrite(i)"))
+            .front()
+            .substr(0, 7),
+        "7:4 if ");
+    // In a routine's block and in a compound statement.
+    EXPECT_EQ(
+        places(with("procedure q;\nbegin\n  while i < 3 do\n    i := i + 1;\n    write(i)\n"
+                    "end;\n",
+                    "  begin\n    if x = 1 then\n      x := 2;\n      write(x)\n  end;\n  q")),
+        (Places{"7:5", "13:7"}));
+}
+
+TEST(Warnings, NoIndentationWarningWhereTheLayoutSaysWhatTheCodeDoes) {
+    // The next statement back at the keyword's column, a body in begin and
+    // end, a body on the keyword's line, the next statement not first on
+    // its line, an if whose then-body is followed by else.
+    EXPECT_EQ(places(with("", "  while i < 3 do\n    i := i + 1;\n  write(i)")), Places{});
+    EXPECT_EQ(places(with("", "  while i < 3 do begin\n    i := i + 1;\n    write(i)\n  end")),
+              Places{});
+    EXPECT_EQ(places(with("", "  while i < 3 do i := i + 1;\n  write(i)")), Places{});
+    EXPECT_EQ(places(with("", "  if i = 0 then\n    i := 1; write(i)")), Places{});
+    EXPECT_EQ(places(with("", "  if i = 0 then\n    i := 1\n  else i := 2;\n  write(i)")),
+              Places{});
+    // A body no deeper than the keyword's line.
+    EXPECT_EQ(places(with("", "  while i < 3 do\n  i := i + 1;\n  write(i)")), Places{});
+    // The then-branch of an if with else does not end the statement.
+    EXPECT_EQ(
+        places(with(
+            "", "  read(i);\n  if i = 0 then\n    if x = 0 then\n      x := 1\n    else x := 2\n"
+                "  else\n    y := 1;\n  write(y)")),
+        Places{});
+}
