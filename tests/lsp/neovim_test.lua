@@ -62,7 +62,8 @@ local function main()
     check(d.lnum == 3 and d.col == 8, ('the diagnostic at 3:8, not %d:%d'):format(d.lnum, d.col))
     check(d.end_lnum == 3 and d.end_col == 9, 'the diagnostic ends after the "="')
     check(d.source == 'tsumiki', 'its source is tsumiki')
-    check(d.message == '構文エラー: :=がありません', 'its message: ' .. tostring(d.message))
+    check(d.message == '構文エラー: :=がありません\nヒント: 代入は := です。= は値を比べるときに使います',
+      'its message and its hint: ' .. tostring(d.message))
     check(d.severity == vim.diagnostic.severity.ERROR, 'it is an error')
   end
 
