@@ -143,8 +143,12 @@ std::string arguments(const DebugView& view, const std::vector<Frame>& frames, i
         if (!v.in_stack) {
             text += "?";
         } else if (d.kind == SYM_REF) {
-            text += "@" + std::to_string(v.value) + ": " +
-                    (v.target_in_stack ? std::to_string(v.target_value) : "?");
+            // Appended piece by piece: a literal put before a temporary
+            // string trips g++ 12's -Wrestrict at -O3 (a false alarm).
+            text += "@";
+            text += std::to_string(v.value);
+            text += ": ";
+            text += v.target_in_stack ? std::to_string(v.target_value) : "?";
         } else {
             text += std::to_string(v.value);
         }
