@@ -61,8 +61,11 @@ std::string frame_name(const DebugView& view, const std::vector<Frame>& frames, 
 }
 
 // What a cell is, in words.
-std::string label_text(const DebugView& view, const std::vector<Frame>& frames, const CellLabel& l) {
-    auto routine = [&] { return l.frame >= 0 ? frame_name(view, frames, l.frame) : std::string("?"); };
+std::string label_text(const DebugView& view, const std::vector<Frame>& frames,
+                       const CellLabel& l) {
+    auto routine = [&] {
+        return l.frame >= 0 ? frame_name(view, frames, l.frame) : std::string("?");
+    };
     switch (l.role) {
     case CellRole::static_link: return format(MSG_DBG_LABEL_STATIC, l.frame, routine().c_str());
     case CellRole::dynamic_link: return format(MSG_DBG_LABEL_DYNAMIC, l.frame, routine().c_str());
@@ -140,8 +143,12 @@ std::string arguments(const DebugView& view, const std::vector<Frame>& frames, i
         if (!v.in_stack) {
             text += "?";
         } else if (d.kind == SYM_REF) {
-            text += "@" + std::to_string(v.value) + ": " +
-                    (v.target_in_stack ? std::to_string(v.target_value) : "?");
+            // Appended piece by piece: a literal put before a temporary
+            // string trips g++ 12's -Wrestrict at -O3 (a false alarm).
+            text += "@";
+            text += std::to_string(v.value);
+            text += ": ";
+            text += v.target_in_stack ? std::to_string(v.target_value) : "?";
         } else {
             text += std::to_string(v.value);
         }
@@ -228,8 +235,7 @@ void show_stop(DebugView& view, const Stop& stop, bool instruction_motion) {
         std::fputs(stop.message.c_str(), stdout);
         Place place = view.session.place(stop.error_pc);
         std::printf(msg(MSG_DBG_ERROR_PLACE), file_name(view), place.pos.line, place.pos.column);
-        print_source_line(source_line(map, place.pos.line), place.pos.line,
-                         place.pos.column);
+        print_source_line(source_line(map, place.pos.line), place.pos.line, place.pos.column);
         show_instruction(view, stop.pc);
         view.shown = now;
         return;
@@ -275,9 +281,11 @@ void show_backtrace(const DebugView& view) {
         const Frame& f = frames[k];
         int frame = static_cast<int>(k);
         std::printf(msg(MSG_DBG_BACKTRACE), frame, frame_name(view, frames, frame).c_str(),
-                    arguments(view, frames, frame).c_str(), file_name(view), f.place.pos.line, f.base);
+                    arguments(view, frames, frame).c_str(), file_name(view), f.place.pos.line,
+                    f.base);
     }
-    if (!frames.empty() && frames.back().base != 0) std::printf("%s", msg(MSG_DBG_BACKTRACE_BROKEN));
+    if (!frames.empty() && frames.back().base != 0)
+        std::printf("%s", msg(MSG_DBG_BACKTRACE_BROKEN));
 }
 
 void show_names(const DebugView& view, bool arguments_only) {
@@ -293,7 +301,8 @@ void show_names(const DebugView& view, bool arguments_only) {
             if (scope.enclosing && !heading) {
                 std::string routine = name_of(view, scope.routine);
                 if (scope.base >= 0)
-                    std::printf(msg(MSG_DBG_ENCLOSING), routine.c_str(), static_cast<int>(scope.base));
+                    std::printf(msg(MSG_DBG_ENCLOSING), routine.c_str(),
+                                static_cast<int>(scope.base));
                 else
                     std::printf(msg(MSG_DBG_ENCLOSING_LOST), routine.c_str());
                 heading = true;
@@ -346,7 +355,8 @@ void show_cells(const DebugView& view, std::int64_t from, std::int64_t count) {
     const ProgramMap& map = view.session.program();
     for (std::int64_t c = from; c < from + count && c < STACK_SIZE; ++c) {
         CellLabel l = label_cell(map, frames, c);
-        std::printf(msg(MSG_DBG_CELL), 3, static_cast<int>(c), view.session.cell(static_cast<std::int32_t>(c)),
+        std::printf(msg(MSG_DBG_CELL), 3, static_cast<int>(c),
+                    view.session.cell(static_cast<std::int32_t>(c)),
                     label_text(view, frames, l).c_str());
     }
 }
@@ -370,9 +380,11 @@ void show_value(const DebugView& view, std::string_view text) {
         std::printf(msg(MSG_DBG_NAME_VALUE), name.c_str(), value.c_str());
         return;
     }
-    std::string where = e.in_stack ? "s[" + std::to_string(e.cell) + "]: " +
-                                         label_text(view, frames, label_cell(view.session.program(), frames, e.cell))
-                                   : format(MSG_DBG_OUTSIDE_STACK);
+    std::string where =
+        e.in_stack
+            ? "s[" + std::to_string(e.cell) + "]: " +
+                  label_text(view, frames, label_cell(view.session.program(), frames, e.cell))
+            : format(MSG_DBG_OUTSIDE_STACK);
     std::string note = format(MSG_DBG_OUT_OF_BOUNDS, d.low, d.high, where.c_str());
     std::printf(msg(MSG_DBG_NAME_VALUE_NOTE), name.c_str(), value.c_str(), note.c_str());
 }
@@ -395,13 +407,14 @@ int show_lines(const DebugView& view, int from, int to) {
             current = frames[static_cast<std::size_t>(view.frame)].place.pos.line;
     }
     for (int line = from; line <= to; ++line)
-        std::printf(msg(MSG_DBG_LIST_LINE), line == current ? "=>" : "  ", line_number_width(to), line,
-                    printable_line(source_line(map, line), current_encoding()).c_str());
+        std::printf(msg(MSG_DBG_LIST_LINE), line == current ? "=>" : "  ", line_number_width(to),
+                    line, printable_line(source_line(map, line), current_encoding()).c_str());
     return to;
 }
 
 void show_breakpoint_made(const DebugView& view, const Breakpoint& made, int asked_line) {
-    if (asked_line > 0 && made.line != asked_line) std::printf(msg(MSG_DBG_BREAK_MOVED), asked_line);
+    if (asked_line > 0 && made.line != asked_line)
+        std::printf(msg(MSG_DBG_BREAK_MOVED), asked_line);
     int line = made.line > 0 ? made.line : view.session.place(made.pc).pos.line;
     std::printf(msg(MSG_DBG_BREAK_AT), made.number, file_name(view), line, made.pc);
 }
