@@ -270,7 +270,16 @@ std::string message_block(const Outcome& outcome) {
             place = say(MSG_J_PLACE, {number(static_cast<unsigned>(outcome.line)),
                                       number(static_cast<unsigned>(outcome.column))}) +
                     ": ";
-        out += "<p class=\"message\">" + e(place + outcome.message) + "</p>\n";
+        // A hint stands on a line of its own in the message.
+        std::string_view message = outcome.message;
+        std::size_t cut = message.find('\n');
+        out += "<p class=\"message\">" + e(place + std::string(message.substr(0, cut)));
+        while (cut != std::string_view::npos) {
+            message.remove_prefix(cut + 1);
+            cut = message.find('\n');
+            out += "<br>" + e(std::string(message.substr(0, cut)));
+        }
+        out += "</p>\n";
     }
     return out;
 }

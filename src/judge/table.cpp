@@ -85,10 +85,17 @@ std::string table_report(const Judgement& judgement, bool colour) {
             } else {
                 details += names[s] + " " + cases[c] + ": ";
             }
-            std::string message = outcome->message;
-            std::replace(message.begin(), message.end(), '\n', ' ');
+            // The message's first line follows the verdict; a hint, on a
+            // line of its own in the message, goes under it, indented.
+            std::string_view message = outcome->message;
+            std::size_t cut = message.find('\n');
             details += painted(outcome->verdict, colour) + " " + where(*outcome) +
-                       visible(message, std::string::npos) + "\n";
+                       visible(message.substr(0, cut), std::string::npos) + "\n";
+            while (cut != std::string_view::npos) {
+                message.remove_prefix(cut + 1);
+                cut = message.find('\n');
+                details += "    " + visible(message.substr(0, cut), std::string::npos) + "\n";
+            }
         }
     }
     if (!details.empty()) out += "\n" + details;

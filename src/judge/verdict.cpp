@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "driver/hints.hpp"
 #include "judge/compare.hpp"
 #include "judge/sandbox.hpp"
 #include "judge/text.hpp"
@@ -12,6 +13,12 @@ void place(Outcome& outcome, std::int32_t pc, const std::vector<SourcePos>& code
     if (pc < 0 || static_cast<std::size_t>(pc) >= code_pos.size()) return;
     outcome.line = code_pos[static_cast<std::size_t>(pc)].line;
     outcome.column = code_pos[static_cast<std::size_t>(pc)].column;
+}
+
+// A hint goes under the message, on a line of its own.
+void add_hint(Outcome& outcome, const std::string& hint) {
+    std::string_view line = without_final_breaks(hint);
+    if (!line.empty()) outcome.message += "\n" + std::string(line);
 }
 
 } // namespace
@@ -51,7 +58,8 @@ Outcome judge_run(const RunReport& ending, const TestCase& test, const Settings&
         outcome.verdict = expected ? Verdict::AC : Verdict::RE;
         if (!expected) {
             outcome.message = to_utf8(without_final_breaks(ending.run.message), settings.encoding);
-            place(outcome, ending.run.pc, code_pos);
+            place(outcome, ending.run.call_pc >= 0 ? ending.run.call_pc : ending.run.pc, code_pos);
+            add_hint(outcome, run_hint(ending.run, Encoding::utf8));
         }
     }
     outcome.steps = ending.finished ? ending.run.steps : 0;
@@ -63,13 +71,16 @@ Outcome judge_run(const RunReport& ending, const TestCase& test, const Settings&
     return outcome;
 }
 
-Outcome compile_error_outcome(const Compiled& compiled, Encoding encoding) {
+Outcome compile_error_outcome(const Compiled& compiled, std::string_view source,
+                              Encoding encoding) {
     Outcome outcome;
     outcome.verdict = Verdict::CE;
     outcome.message = to_utf8(without_final_breaks(compiled.message), encoding);
     if (compiled.error != ErrorKind::open) {
         outcome.line = compiled.where.line;
         outcome.column = compiled.where.column;
+        add_hint(outcome, hint_for(source, compiled.error, compiled.error_text, compiled.where,
+                                   Encoding::utf8));
     }
     return outcome;
 }

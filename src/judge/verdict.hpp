@@ -28,13 +28,16 @@ struct RunReport {
 };
 
 // The outcome of a run on its case.  `code_pos` places the instructions
-// in the source.  The printed output is kept in the outcome when asked
-// for and the verdict is not AC.
+// in the source; a stack overflow is placed at the call that overflowed,
+// with the hint for a recursion that may never end.  The printed output is kept in the outcome when
+// asked for and the verdict is not AC.
 Outcome judge_run(const RunReport& ending, const TestCase& test, const Settings& settings,
                   const std::vector<SourcePos>& code_pos);
 
-// The outcome (CE) of every case of a submission that did not compile.
-Outcome compile_error_outcome(const Compiled& compiled, Encoding encoding);
+// The outcome (CE) of every case of a submission that did not compile
+// from `source`: the message, and on a line of its own the hint for it
+// (the undeclared name, say), as tsumiki-inspect check shows them.
+Outcome compile_error_outcome(const Compiled& compiled, std::string_view source, Encoding encoding);
 
 // The outcome (CE) of a submission whose compile ended by a signal.
 Outcome compile_crash_outcome(int signal, bool cpu_limit);

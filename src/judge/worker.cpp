@@ -25,6 +25,9 @@ struct RunSlot {
     bool over_limit;
     RunEnd end;
     std::int32_t pc;
+    std::int32_t call_pc; // a stack overflow's call, and how deep the calls went
+    std::int32_t call_depth;
+    std::int32_t recursion_depth;
     std::uint64_t steps;
     std::uint32_t message_size;
     char message[1024];
@@ -65,6 +68,9 @@ bool write_to_slot(void* context, const char* bytes, std::size_t n) {
     RunResult result = run_program(options);
     slot->end = result.end;
     slot->pc = result.pc;
+    slot->call_pc = result.call_pc;
+    slot->call_depth = result.call_depth;
+    slot->recursion_depth = result.recursion_depth;
     slot->steps = result.steps;
     std::size_t size = std::min(result.message.size(), sizeof slot->message);
     std::memcpy(slot->message, result.message.data(), size);
@@ -110,6 +116,9 @@ Outcome judge_case(RunSlot* slot, const TestCase& test, const Settings& settings
     // The slot's bytes are the run's: trusted only within their bounds.
     ending.run.end = slot->end;
     ending.run.pc = slot->pc;
+    ending.run.call_pc = slot->call_pc;
+    ending.run.call_depth = slot->call_depth;
+    ending.run.recursion_depth = slot->recursion_depth;
     ending.run.steps = slot->steps;
     ending.run.message.assign(slot->message,
                               std::min<std::size_t>(slot->message_size, sizeof slot->message));
@@ -287,7 +296,7 @@ void run_worker(const WorkerTask& task, const std::vector<TestCase>& cases,
     Compiled compiled = compile_filtered(source, settings.encoding);
     end_compile_limit();
     if (compiled.error != ErrorKind::none) {
-        Outcome outcome = compile_error_outcome(compiled, settings.encoding);
+        Outcome outcome = compile_error_outcome(compiled, source, settings.encoding);
         for (std::size_t c : task.cases)
             send(to_judge, c, outcome);
         _exit(0);

@@ -68,6 +68,29 @@ TEST(Verdicts, ARunTimeErrorIsREWithItsPlaceUnlessTheCaseExpectsIt) {
     EXPECT_EQ(ac.line, 0);
 }
 
+TEST(Verdicts, AStackOverflowInARecursionIsPlacedAtTheCallWithAHint) {
+    Settings settings = utf8_settings();
+    TestCase test{"1", "", "1\n"};
+    RunReport overflow = ended(RunEnd::runtime_error, "",
+                               "実行中にエラーがおきました: "
+                               "スタックオーバフロー\n",
+                               2);
+    overflow.run.call_pc = 1;
+    overflow.run.call_depth = 248;
+    overflow.run.recursion_depth = 247;
+    Outcome re = judge_run(overflow, test, settings, places);
+    EXPECT_EQ(re.message, "実行中にエラーがおきました: スタックオーバフロー\n"
+                          "ヒント: 再帰呼び出しが終わらないのかもしれません。"
+                          "スタックがあふれたとき、呼び出しの深さは 248 でした");
+    EXPECT_EQ(re.line, 2); // the call's place, not the instruction's
+    EXPECT_EQ(re.column, 3);
+    // Not a recursion: the place of the call, no hint.
+    overflow.run.recursion_depth = 0;
+    re = judge_run(overflow, test, settings, places);
+    EXPECT_EQ(re.message, "実行中にエラーがおきました: スタックオーバフロー");
+    EXPECT_EQ(re.line, 2);
+}
+
 TEST(Verdicts, BudgetOutputLimitAndSignals) {
     Settings settings = utf8_settings();
     TestCase test{"1", "", "1\n"};
@@ -113,14 +136,16 @@ TEST(Verdicts, CompileErrorsTakeTheCompilersMessageAndPlace) {
     CompileOptions options;
     options.encoding = Encoding::utf8;
     Compiled compiled = compile_text("program p;\nbegin x := 1 end.\n", options);
-    Outcome ce = compile_error_outcome(compiled, Encoding::utf8);
+    Outcome ce = compile_error_outcome(compiled, "program p;\nbegin x := 1 end.\n", Encoding::utf8);
     EXPECT_EQ(ce.verdict, Verdict::CE);
-    EXPECT_EQ(ce.message, "構文エラー: 宣言されていない識別子の使用(k)");
+    // The message as tsumiki prints it, and under it the hint that names x.
+    EXPECT_EQ(ce.message, "構文エラー: 宣言されていない識別子の使用(k)\n"
+                          "ヒント: 宣言されていない名前: x");
     EXPECT_EQ(ce.line, 2);
     EXPECT_EQ(ce.column, 7);
     options.encoding = Encoding::cp932;
     Compiled missing = compile_file("/nonexistent/a.tsu", options);
-    Outcome open = compile_error_outcome(missing, Encoding::cp932);
+    Outcome open = compile_error_outcome(missing, "", Encoding::cp932);
     EXPECT_EQ(open.message, "ファイル/nonexistent/a.tsuがオープンできません\n"
                             "ファイル /nonexistent/a.tsu がオープンできません");
     EXPECT_EQ(open.line, 0);
