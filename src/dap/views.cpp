@@ -8,6 +8,16 @@
 
 namespace {
 
+// "[i]": an element's or a cell's index, as a name.  Built by appending:
+// g++ 12 at -O3 takes a literal put before a temporary string for an
+// overlapping copy (-Wrestrict).
+std::string bracketed(long long i) {
+    std::string text = "[";
+    text += std::to_string(i);
+    text += ']';
+    return text;
+}
+
 // A whole-number field of the arguments, or `fallback` when it is missing
 // or of another type.
 long long int_field(const json& arguments, const char* key, long long fallback) {
@@ -132,7 +142,8 @@ std::string Views::cell_text(std::int32_t cell, const std::vector<Frame>& frames
 
 // A var parameter's value: the address it holds, what is there and its value.
 std::string Views::var_target(const NameValue& name, const std::vector<Frame>& frames) const {
-    std::string text = "@" + std::to_string(name.value);
+    std::string text = "@";
+    text += std::to_string(name.value);
     if (!name.target_in_stack) return text + " (outside the stack)";
     if (name.target.role == CellRole::variable || name.target.role == CellRole::element ||
         name.target.role == CellRole::result)
@@ -182,7 +193,7 @@ json Views::elements(const NameValue& array, long long start, long long count) c
         std::int64_t index = d.low + i;
         std::int32_t value = 0;
         bool ok = element_value(array, d, index, value);
-        list.push_back(json{{"name", "[" + std::to_string(index) + "]"},
+        list.push_back(json{{"name", bracketed(index)},
                             {"value", ok ? std::to_string(value) : "(outside the stack)"},
                             {"variablesReference", 0}});
     }
@@ -202,7 +213,7 @@ json Views::cells(long long start, long long count) const {
         // What the cell is goes in its name too: editors show a type only
         // when asked (VS Code in a tooltip).
         std::string what = cell_text(cell, frames);
-        list.push_back(json{{"name", "[" + std::to_string(i) + "] " + what},
+        list.push_back(json{{"name", bracketed(i) + " " + what},
                             {"value", std::to_string(session_.cell(cell))},
                             {"type", what},
                             {"variablesReference", 0}});

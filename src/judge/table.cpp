@@ -100,14 +100,17 @@ std::string table_report(const Judgement& judgement, bool colour) {
     }
     if (!details.empty()) out += "\n" + details;
 
-    out += "\n" + say(MSG_J_SUMMARY, {number(names.size()), number(cases.size()),
-                                      number(names.size() * cases.size())});
+    out += '\n';
+    out += say(MSG_J_SUMMARY,
+               {number(names.size()), number(cases.size()), number(names.size() * cases.size())});
     for (int v = 0; v < VERDICT_COUNT; ++v) {
         if (v > 0) out += "  ";
         out += painted(static_cast<Verdict>(v), colour) + " " + number(counts[v]);
     }
-    if (judged < names.size() * cases.size())
-        out += " " + say(MSG_J_NOT_JUDGED, {number(names.size() * cases.size() - judged)});
+    if (judged < names.size() * cases.size()) {
+        out += ' ';
+        out += say(MSG_J_NOT_JUDGED, {number(names.size() * cases.size() - judged)});
+    }
     out += "\n";
     return out;
 }

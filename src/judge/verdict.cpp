@@ -18,7 +18,9 @@ void place(Outcome& outcome, std::int32_t pc, const std::vector<SourcePos>& code
 // A hint goes under the message, on a line of its own.
 void add_hint(Outcome& outcome, const std::string& hint) {
     std::string_view line = without_final_breaks(hint);
-    if (!line.empty()) outcome.message += "\n" + std::string(line);
+    if (line.empty()) return;
+    outcome.message += '\n';
+    outcome.message += line;
 }
 
 } // namespace
