@@ -15,8 +15,9 @@
 //   tsu_nesting_message()    sets it to that of a program nested too deeply
 //   tsu_message()            the last error's text (empty without one)
 //   tsu_line(), tsu_column() where the last error was found; 0 when unknown
-//   tsu_hint()               the hint for the last compile error, as
-//                            tsumiki-inspect check gives it (empty if none)
+//   tsu_hint()               the hint for the last error, as tsumiki-inspect
+//                            check gives it (a run's: an endless recursion);
+//                            empty if none
 //   tsu_warnings()           the warnings of the program compiled last, one
 //                            "LINE:COLUMN: 警告: TEXT" line each
 #include <emscripten/emscripten.h>
@@ -188,11 +189,13 @@ EMSCRIPTEN_KEEPALIVE int tsu_run(const char* input, std::size_t n, int trace, in
     send_trace_batch();
     last_message = result.message;
     last_where = SourcePos{};
-    if (result.end == RunEnd::runtime_error && result.pc >= 0 &&
-        static_cast<std::size_t>(result.pc) < last_code_pos.size())
-        last_where = last_code_pos[static_cast<std::size_t>(result.pc)];
+    // A stack overflow is placed at the call that overflowed.
+    const std::int32_t pc = result.call_pc >= 0 ? result.call_pc : result.pc;
+    if (result.end == RunEnd::runtime_error && pc >= 0 &&
+        static_cast<std::size_t>(pc) < last_code_pos.size())
+        last_where = last_code_pos[static_cast<std::size_t>(pc)];
     if (result.end == RunEnd::check_failed) last_where = result.where;
-    last_hint.clear();
+    last_hint = run_hint(result, Encoding::utf8);
     return static_cast<int>(result.end);
 }
 

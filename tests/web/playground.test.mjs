@@ -154,14 +154,21 @@ await check('a syntax error is shown and marked at its line and column', async (
 await check('the error box gives the line, the column and the hint that check gives', async () => {
   await typeProgram('program p;\nvar x;\nbegin\n  x := 1;\n  y := 2\nend.\n');
   await runAndWait();
-  assert.equal(await text('#error-message'), '構文エラー: 宣言されていない識別子の使用(k)\n\n');
+  // The message without the empty line that ends it on standard output.
+  assert.equal(await text('#error-message'), '構文エラー: 宣言されていない識別子の使用(k)');
   assert.equal(await text('#error-place'), '5行 3列 / line 5, column 3');
-  assert.equal(await text('#error-hint'), 'ヒント: 宣言されていない名前: y\n');
+  assert.equal(await text('#error-hint'), 'ヒント: 宣言されていない名前: y');
   // A run-time error has its place but no hint.
   await typeProgram('program p;\nvar x;\nbegin\n  x := 0;\n  write(1 div x)\nend.\n');
   await runAndWait();
   assert.equal(await text('#error-place'), '5行 11列 / line 5, column 11');
   assert.equal(await text('#error-hint'), '');
+  // An endless recursion: the overflow at its call, and the hint.
+  await typeProgram('program p;\nprocedure f(x);\nbegin\n  f(x - 1)\nend;\nbegin\n  f(3)\nend.\n');
+  await runAndWait();
+  assert.equal(await text('#error-message'), '実行中にエラーがおきました: スタックオーバフロー');
+  assert.equal(await text('#error-place'), '4行 3列 / line 4, column 3');
+  assert.match(await text('#error-hint'), /^ヒント: 再帰呼び出しが終わらないのかもしれません。スタックがあふれたとき、呼び出しの深さは \d+ でした$/);
 });
 
 await check('a program that compiles shows its warnings, and a correct one none', async () => {
@@ -181,7 +188,7 @@ await check('the check stops at the first index outside its bounds, and leaves a
   await typeProgram('program p;\nvar a[1..5], i;\nbegin\n  i := 1;\n  while i <= 6 do\n  begin\n    a[i] := i;\n    i := i + 1\n  end;\n  write(i)\nend.\n');
   await page.check('#check-on');
   await runAndWait();
-  assert.equal(await text('#error-message'), '検査で実行を止めました: 添字 6 は配列 a[1..5] の範囲の外です\n');
+  assert.equal(await text('#error-message'), '検査で実行を止めました: 添字 6 は配列 a[1..5] の範囲の外です');
   assert.deepEqual(await markPlace(), { line: 7, column: 7, text: 'i' });
   assert.match(await text('#status'), /^検査で止めました/);
   await page.uncheck('#check-on');
@@ -234,7 +241,7 @@ await check('a run-time error keeps the output and marks its statement', async (
 await check('a read past the end of the input ends the run with its error', async () => {
   await typeProgram('program p;\nvar x;\nbegin\n  read(x);\n  read(x)\nend.\n', '5');
   await runAndWait();
-  assert.equal(await text('#error-message'), '実行中にエラーがおきました: 数が読み込めませんでした\n');
+  assert.equal(await text('#error-message'), '実行中にエラーがおきました: 数が読み込めませんでした');
 });
 
 await check('a program nested too deeply is an error marked at its place, and the page goes on', async () => {
@@ -247,7 +254,7 @@ await check('a program nested too deeply is an error marked at its place, and th
   for (const [depth, at] of [[667, '1'], [3000, '('], [200000, '(']]) {
     await typeProgram(`program p;\nvar x;\nbegin\n  x := ${'('.repeat(depth)}1${')'.repeat(depth)}\nend.\n`);
     await runAndWait();
-    assert.equal(await text('#error-message'), '構文エラー: 入れ子が深すぎます\n');
+    assert.equal(await text('#error-message'), '構文エラー: 入れ子が深すぎます');
     const mark = await markPlace();
     assert.equal(mark.line, 4);
     assert.equal(mark.text, at);
@@ -255,7 +262,7 @@ await check('a program nested too deeply is an error marked at its place, and th
   // Statements nest by the same measure.
   await typeProgram(`program p;\nvar x;\nbegin\n${'  if 1 = 1 then\n'.repeat(3000)}  x := 1\nend.\n`);
   await runAndWait();
-  assert.equal(await text('#error-message'), '構文エラー: 入れ子が深すぎます\n');
+  assert.equal(await text('#error-message'), '構文エラー: 入れ子が深すぎます');
   // (CodeMirror draws only the lines in view, so the mark's line number
   // cannot be read off the page here: its text is, the condition's first token.)
   assert.equal((await markPlace()).text, '1');
@@ -659,7 +666,7 @@ await check('output follows the history, and a read past the input stops before 
   const d = await drawing();
   assert.equal(d.reason, 'error');
   assert.equal(d.line, 7);
-  assert.equal(await text('#error'), '実行中にエラーがおきました: 数が読み込めませんでした\n');
+  assert.equal(await text('#error'), '実行中にエラーがおきました: 数が読み込めませんでした');
   await press('continue');
   assert.equal((await drawing()).reason, 'exited');
   assert.equal(await page.$eval('#step', (b) => b.disabled), true);

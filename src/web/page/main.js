@@ -252,12 +252,13 @@ function setRunning(on) {
 }
 
 // The error's message, then where it was found and the hint for it, as
-// tsumiki-inspect check gives them.
+// tsumiki-inspect check gives them.  The line breaks that end a message
+// (a compile error's is followed by an empty line) are not shown.
 function showError(message, where) {
-  $('error-message').textContent = message;
+  $('error-message').textContent = message.replace(/\n+$/, '');
   $('error-place').textContent =
     where.line > 0 ? `${where.line}行 ${where.column}列 / line ${where.line}, column ${where.column}` : '';
-  $('error-hint').textContent = where.hint ?? '';
+  $('error-hint').textContent = (where.hint ?? '').replace(/\n+$/, '');
   errorBox.hidden = false;
   if (where.line > 0) {
     editor.dispatch({
