@@ -276,9 +276,17 @@ Compiled compile(const Request& request, const TraceSwitches& traces) {
         if (out == stderr) std::fflush(stderr);
         return compiled;
     }
-    std::fwrite(compiled.message.data(), 1, compiled.message.size(), stdout);
-    if (request.command == Command::check && compiled.error != ErrorKind::open)
+    if (request.command == Command::check && compiled.error != ErrorKind::open) {
+        // The message, then on the next line where it was found: without
+        // the empty line that ends some messages on standard output.
+        std::string_view message = compiled.message;
+        while (message.size() > 1 && message.substr(message.size() - 2) == "\n\n")
+            message.remove_suffix(1);
+        std::fwrite(message.data(), 1, message.size(), stdout);
         show_location(request.path, compiled.where, MSG_I_POSITION, &compiled);
+    } else {
+        std::fwrite(compiled.message.data(), 1, compiled.message.size(), stdout);
+    }
     finish_process("", 1);
 }
 
