@@ -31,8 +31,8 @@ struct Pulse {
 
 // What a run is given.
 struct RunSetup {
-    Writer output{}; // PUT's lines and GET's prompts
-    Reader input{};  // GET's bytes
+    Writer output{};      // PUT's lines and GET's prompts
+    Reader input{};       // GET's bytes
     bool by_line = false; // deliver every line as PUT writes it
     // The run trace (traced build only), to trace_out.
     bool trace = false;
