@@ -69,9 +69,9 @@ class KeptReads {
 KeptReads reads;
 bool keeping = false;
 bool replaying = false;
-std::uint64_t replay_end = 0;     // the first event not replayed
-std::size_t replay_read = 0;      // the next kept read to give back
-std::exception_ptr replay_ended;  // what ends the run at event replay_end
+std::uint64_t replay_end = 0;    // the first event not replayed
+std::size_t replay_read = 0;     // the next kept read to give back
+std::exception_ptr replay_ended; // what ends the run at event replay_end
 
 // Whether this event is replayed (counted and answered from the log)
 // rather than made.  At the end of the replay an ending is thrown again.
