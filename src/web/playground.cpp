@@ -22,16 +22,16 @@
 #include <emscripten/emscripten.h>
 
 #include <cstddef>
-#include <cstdio>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "debug/program.hpp"
 #include "driver/api.hpp"
-#include "program_json.hpp"
 #include "driver/hints.hpp"
+#include "program_json.hpp"
 #include "vm/code.hpp"
 #include "vm/listing.hpp"
 
@@ -54,7 +54,7 @@ SourcePos last_where{};
 std::vector<SourcePos> last_code_pos; // per instruction of the last program
 ProgramMap last_map;                  // the last program, for tsu_program
 std::string last_json;
-std::string last_source;              // the last program's text
+std::string last_source; // the last program's text
 std::string last_hint;
 std::string last_warnings;
 
