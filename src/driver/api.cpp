@@ -15,6 +15,7 @@
 #include "vm/engine.hpp"
 #include "vm/machine.hpp"
 #include "vm/run.hpp"
+#include "vm/runtime.hpp"
 
 namespace {
 
@@ -189,6 +190,7 @@ RunResult run_program(const RunOptions& options) {
     setup.stop = options.stop;
     setup.check = options.check;
     setup.pulse = options.pulse;
+    setup.echo = options.echo;
     setup.engine = options.engine;
     RunEnding ending = run_machine(setup);
 
@@ -216,6 +218,10 @@ RunResult run_program(const RunOptions& options) {
     if (trace_built && (watched || options.engine == Engine::interpreter))
         result.steps = instructions_run;
     return result;
+}
+
+std::vector<std::int32_t> numbers_read(std::string_view input, std::size_t most) {
+    return numbers_in(input, most);
 }
 
 void end_output_failed() {

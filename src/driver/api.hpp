@@ -167,6 +167,10 @@ struct RunOptions {
     // that holds text back to send it on while the run goes on
     // (vm/run.hpp).
     Pulse pulse{};
+    // Told the number each read takes, after its prompt has gone to
+    // `output` (vm/run.hpp): a page shows it there, as a terminal shows
+    // what is typed.  The output itself stays as it is.
+    ReadEcho echo{};
     // A checked run (vm/check.hpp; traced core): stops before the first
     // index outside its array's declared bounds, the first read of a
     // routine's local variable or element not given a value since the
@@ -218,6 +222,12 @@ struct RunResult {
 // Everything written before the end has been delivered to the output
 // writer when it returns.
 RunResult run_program(const RunOptions& options);
+
+// The numbers that the reads of a run given `input` take, in order, up to
+// the first read that finds none, and at most `most` of them: the k-th read
+// of any program run on `input` takes the k-th number, or ends the run.
+// For a report that shows each number after its read's prompt.
+std::vector<std::int32_t> numbers_read(std::string_view input, std::size_t most);
 
 // For command-line front ends: writes `text` to standard output after what
 // is there already and ends the process with `status`.  When standard

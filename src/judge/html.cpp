@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <optional>
 
+#include "driver/api.hpp"
 #include "judge/compare.hpp"
 #include "judge/markup.hpp"
 #include "judge/text.hpp"
@@ -43,6 +44,8 @@ table.source td.n { color: #888; text-align: right; }
 tr.error td { background: #fff0f0; }
 tr.error mark { background: #ffb3b3; }
 .message { font-weight: bold; }
+.echo::after { content: attr(data-echo) "\A"; color: #1f5fbf; font-style: italic;
+  text-decoration: underline dotted; }
 )";
 
 std::string text_of(Msg m) {
@@ -75,11 +78,65 @@ std::string cut_note(std::uint64_t whole) {
     return "<p class=\"cut\">" + e(say(MSG_J_HTML_CUT, {number(whole)})) + "</p>";
 }
 
-// An input or an output as it is, in a <pre>.
-std::string text_block(std::string_view bytes, Encoding encoding) {
+// The numbers a case's reads take, shown after each read's prompt in an
+// output as a terminal echoes what is typed: the prompt can only come from
+// a read, so the k-th prompt of an output is the k-th read's.  The echo is
+// drawn by the style from the element's data-echo, so that the text of the
+// output (what a copy takes) stays the output's bytes.
+class Echoes {
+  public:
+    // For outputs of at most SHOWN_OUTPUT_BYTES in `encoding`.
+    Echoes(std::string_view input, Encoding encoding)
+        : numbers_(numbers_read(
+              input,
+              SHOWN_OUTPUT_BYTES / std::string_view(msg_in(MSG_PROMPT, encoding)).size() + 1)) {}
+
+    // Takes the prompts of the next piece of the output (UTF-8): a line,
+    // or the whole.
+    void next(std::string_view text) {
+        first_ = read_;
+        ends_.clear();
+        const std::string_view prompt = msg_in(MSG_PROMPT, Encoding::utf8);
+        for (std::size_t found = text.find(prompt); found != std::string_view::npos;
+             found = text.find(prompt, found + prompt.size()))
+            ends_.push_back(found + prompt.size());
+        read_ += ends_.size();
+    }
+
+    // [begin, end) of that piece, escaped, with the echo after each of its
+    // prompts that ends in (begin, end].
+    std::string shown(std::string_view text, std::size_t begin, std::size_t end) const {
+        std::string out;
+        for (std::size_t i = 0; i < ends_.size(); ++i) {
+            if (ends_[i] <= begin || ends_[i] > end) continue;
+            out += escape_text(text.substr(begin, ends_[i] - begin)) + echo(first_ + i);
+            begin = ends_[i];
+        }
+        return out + escape_text(text.substr(begin, end - begin));
+    }
+
+  private:
+    // The echo of read k, if it took a number.
+    std::string echo(std::size_t k) const {
+        if (k >= numbers_.size()) return {};
+        return "<span class=\"echo\" data-echo=\"" + std::to_string(numbers_[k]) + "\" title=\"" +
+               escape_markup(text_of(MSG_J_HTML_INPUT)) + "\"></span>";
+    }
+
+    std::vector<std::int32_t> numbers_;
+    std::size_t read_ = 0;          // the read whose prompt comes next
+    std::size_t first_ = 0;         // the read of the piece's first prompt
+    std::vector<std::size_t> ends_; // where the piece's prompts end
+};
+
+// An input or an output as it is, in a <pre>; an output with `echoes`.
+std::string text_block(std::string_view bytes, Encoding encoding, Echoes* echoes = nullptr) {
     if (bytes.empty()) return "<pre class=\"empty\">" + e(text_of(MSG_J_HTML_EMPTY)) + "</pre>";
     std::string shown(bytes.substr(0, SHOWN_OUTPUT_BYTES));
-    std::string out = "<pre>" + e(to_utf8(shown, encoding)) + "</pre>";
+    std::string text = to_utf8(shown, encoding);
+    if (echoes != nullptr) echoes->next(text);
+    std::string out =
+        "<pre>" + (echoes != nullptr ? echoes->shown(text, 0, text.size()) : e(text)) + "</pre>";
     if (bytes.size() > shown.size()) out += cut_note(bytes.size());
     return out;
 }
@@ -91,10 +148,10 @@ std::size_t char_boundary(const std::string& s, std::size_t n) {
     return n;
 }
 
-// One side of a compared line: its text, from `from` marked, and a note
-// where it has no line break.
+// One side of a compared line: its text, from `from` marked, the number
+// read after each prompt, and a note where it has no line break.
 std::string line_cell(std::optional<std::string_view> line, std::optional<std::size_t> from,
-                      Encoding encoding) {
+                      Encoding encoding, Echoes& echoes) {
     if (!line) return "<td></td>";
     std::string_view raw = *line;
     bool broken = !raw.empty() && raw.back() == '\n';
@@ -102,13 +159,14 @@ std::string line_cell(std::optional<std::string_view> line, std::optional<std::s
     std::string text = to_utf8(raw, encoding);
     // A line too long to show whole is cut, on a character's boundary.
     bool cut = text.size() > SHOWN_LINE_BYTES;
-    if (cut) text.resize(char_boundary(text, SHOWN_LINE_BYTES));
+    std::size_t shown = cut ? char_boundary(text, SHOWN_LINE_BYTES) : text.size();
+    echoes.next(text);
     std::string out = "<td>";
     if (from) {
-        std::size_t at = std::min(*from, text.size());
-        out += e(text.substr(0, at)) + "<mark>" + e(text.substr(at)) + "</mark>";
+        std::size_t at = std::min(*from, shown);
+        out += echoes.shown(text, 0, at) + "<mark>" + echoes.shown(text, at, shown) + "</mark>";
     } else {
-        out += e(text);
+        out += echoes.shown(text, 0, shown);
     }
     if (cut) out += "\xE2\x80\xA6"; // …
     if (!broken) out += " <span class=\"nobreak\">" + e(text_of(MSG_J_HTML_NO_BREAK)) + "</span>";
@@ -116,8 +174,9 @@ std::string line_cell(std::optional<std::string_view> line, std::optional<std::s
 }
 
 // The expected and the actual output side by side, line by line, the
-// lines that differ (as the comparison sees them) marked.
-std::string comparison(std::string_view expected, std::string_view actual,
+// lines that differ (as the comparison sees them) marked, and the number
+// each read took from `input` after its prompt.
+std::string comparison(std::string_view input, std::string_view expected, std::string_view actual,
                        std::uint64_t actual_bytes, const Settings& settings,
                        const std::string& id) {
     // Of the expected output, as much as of the actual one.
@@ -134,6 +193,8 @@ std::string comparison(std::string_view expected, std::string_view actual,
     auto at = [](const std::vector<std::string_view>& v, std::size_t i) {
         return i < v.size() ? std::optional<std::string_view>(v[i]) : std::nullopt;
     };
+    Echoes expected_echoes(input, settings.encoding);
+    Echoes actual_echoes = expected_echoes;
     bool first = true;
     for (std::size_t i = 0; i < rows; ++i) {
         auto w = at(want, i), g = at(got, i);
@@ -153,8 +214,8 @@ std::string comparison(std::string_view expected, std::string_view actual,
             out += first ? " class=\"differs\" id=\"" + id + "-first\"" : " class=\"differs\"";
         if (differs) first = false;
         out += "><td class=\"n\">" + number(i + 1) + "</td>" +
-               line_cell(w, from, settings.encoding) + line_cell(g, from, settings.encoding) +
-               "</tr>\n";
+               line_cell(w, from, settings.encoding, expected_echoes) +
+               line_cell(g, from, settings.encoding, actual_echoes) + "</tr>\n";
     }
     out += "</table>\n";
     if (std::max(want.size(), got.size()) > SHOWN_LINES || actual_bytes > actual.size() ||
@@ -302,7 +363,8 @@ std::string run_detail(const Judgement& j, std::size_t s, std::size_t c, const O
             test != nullptr ? std::string_view(test->expected) : std::string_view();
         out += "<div class=\"sides\">\n<div><h3>" + e(text_of(MSG_J_HTML_INPUT)) + "</h3>" +
                text_block(input, settings.encoding) + "</div>\n<div>" +
-               comparison(expected, outcome.output, outcome.output_bytes, settings, run_id(s, c)) +
+               comparison(input, expected, outcome.output, outcome.output_bytes, settings,
+                          run_id(s, c)) +
                "</div>\n</div>\n";
         if (outcome.line > 0)
             out += "<h3>" + e(text_of(MSG_J_HTML_SOURCE)) + "</h3>\n" +
@@ -325,13 +387,14 @@ std::string case_section(const Judgement& j, std::size_t c, const TestCase* test
     std::string_view input = test != nullptr ? std::string_view(test->input) : std::string_view();
     std::string_view expected =
         test != nullptr ? std::string_view(test->expected) : std::string_view();
+    Echoes echoes(input, settings.encoding);
     return "<section class=\"case\" id=\"c" + number(c) + "\">\n<h2>" +
            e(text_of(MSG_J_HTML_CASE)) + " " + e(shown_name(j.cases[c])) +
            "</h2>\n<div class=\"sides\">\n<div><h3>" + e(text_of(MSG_J_HTML_INPUT)) + "</h3>" +
            text_block(input, settings.encoding) + "</div>\n<div><h3>" +
-           e(text_of(MSG_J_HTML_EXPECTED)) + "</h3>" + text_block(expected, settings.encoding) +
-           "</div>\n</div>\n<p>" + link("results", e(text_of(MSG_J_HTML_BACK))) +
-           "</p>\n</section>\n";
+           e(text_of(MSG_J_HTML_EXPECTED)) + "</h3>" +
+           text_block(expected, settings.encoding, &echoes) + "</div>\n</div>\n<p>" +
+           link("results", e(text_of(MSG_J_HTML_BACK))) + "</p>\n</section>\n";
 }
 
 } // namespace

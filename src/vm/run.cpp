@@ -12,6 +12,7 @@ namespace {
 void begin_run(const RunSetup& setup) {
     reset_machine();
     begin_io(setup.output, setup.input, setup.by_line);
+    echo_reads(setup.echo);
     if constexpr (trace_built) {
         trace_on = TraceSwitches{};
         trace_on.run = setup.trace;

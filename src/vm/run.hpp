@@ -29,10 +29,20 @@ struct Pulse {
     std::uint64_t every = 0;
 };
 
+// A call told the number each GET took, once the output written before it
+// (the prompt) has been delivered: for a front end that shows the number
+// after its prompt, as a terminal echoes what is typed.  Not called for a
+// read that finds no number.  An exception it throws ends the run and
+// reaches the caller, as one from the reader does.
+struct ReadEcho {
+    void (*call)(void* context, std::int32_t number) = nullptr;
+    void* context = nullptr;
+};
+
 // What a run is given.
 struct RunSetup {
-    Writer output{}; // PUT's lines and GET's prompts
-    Reader input{};  // GET's bytes
+    Writer output{};      // PUT's lines and GET's prompts
+    Reader input{};       // GET's bytes
     bool by_line = false; // deliver every line as PUT writes it
     // The run trace (traced build only), to trace_out.
     bool trace = false;
@@ -45,6 +55,7 @@ struct RunSetup {
     // The checked run (vm/check.hpp; traced build only), on the plain loop.
     bool check = false;
     Pulse pulse{};
+    ReadEcho echo{};
     Engine engine = Engine::standard;
 };
 

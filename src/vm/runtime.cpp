@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <memory>
+#include <string_view>
 #include <vector>
 
 #include "diag/diag.hpp"
@@ -15,13 +16,21 @@ std::size_t out_length = 0;
 bool out_by_line = false;
 Writer out_to;
 
-// Standard input of GET, read in blocks.  The end of input, once seen,
-// stays seen for the rest of the run.
-unsigned char in_buffer[1 << 16];
-std::size_t in_next = 0;
-std::size_t in_length = 0;
-bool in_ended = false;
-Reader in_from;
+// Standard input of GET, read in blocks: bytes[next, length) are read
+// and not used yet.  The end of input, once seen, stays seen for the rest
+// of the run.  peek() is the next character without taking it, or EOF.
+struct RunInput {
+    unsigned char bytes[1 << 16];
+    std::size_t next = 0;
+    std::size_t length = 0;
+    bool ended = false;
+    Reader from;
+    int peek();
+};
+RunInput run_input;
+
+// The number each GET took is told to it (RunSetup::echo).
+ReadEcho echo;
 
 // The events of the run so far; the numbers read while they are kept,
 // and the replay.
@@ -69,9 +78,9 @@ class KeptReads {
 KeptReads reads;
 bool keeping = false;
 bool replaying = false;
-std::uint64_t replay_end = 0;     // the first event not replayed
-std::size_t replay_read = 0;      // the next kept read to give back
-std::exception_ptr replay_ended;  // what ends the run at event replay_end
+std::uint64_t replay_end = 0;    // the first event not replayed
+std::size_t replay_read = 0;     // the next kept read to give back
+std::exception_ptr replay_ended; // what ends the run at event replay_end
 
 // Whether this event is replayed (counted and answered from the log)
 // rather than made.  At the end of the replay an ending is thrown again.
@@ -101,13 +110,14 @@ void deliver(const char* bytes, std::size_t n) {
 
 } // namespace
 
-void begin_io(Writer out, Reader in, bool by_line) {
+void begin_io(Writer out, Reader input, bool by_line) {
     out_to = out;
     out_length = 0;
     out_by_line = by_line;
-    in_from = in;
-    in_next = in_length = 0;
-    in_ended = false;
+    run_input.from = input;
+    run_input.next = run_input.length = 0;
+    run_input.ended = false;
+    echo = ReadEcho{};
     end_io_log();
     events = 0;
 }
@@ -207,22 +217,29 @@ void write_number(std::int32_t v) {
 
 namespace {
 
-// The next input character without taking it, or EOF.
-int peek_input() {
-    if (in_next < in_length) return in_buffer[in_next];
-    if (in_ended) return EOF;
+int RunInput::peek() {
+    if (next < length) return bytes[next];
+    if (ended) return EOF;
     // The read may wait: whatever was written so far must be visible, the
     // traces on standard output included.
     flush_output();
     if (!flush_bytes(text_out)) end_run(FatalKind::output_failed, MSG_OUTPUT_FAILED);
-    in_next = 0;
-    in_length = read_bytes(in_from, reinterpret_cast<char*>(in_buffer), sizeof in_buffer);
-    if (in_length == 0) {
-        in_ended = true;
+    next = 0;
+    length = read_bytes(from, reinterpret_cast<char*>(bytes), sizeof bytes);
+    if (length == 0) {
+        ended = true;
         return EOF;
     }
-    return in_buffer[0];
+    return bytes[0];
 }
+
+// The whole input at once, as numbers_in reads it.
+struct TextInput {
+    const unsigned char* bytes;
+    std::size_t next;
+    std::size_t length;
+    int peek() const { return next < length ? bytes[next] : EOF; }
+};
 
 bool is_digit(int c) {
     return c >= '0' && c <= '9';
@@ -232,8 +249,8 @@ bool is_blank(int c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
-// read_number's "%d", made on the input.
-bool scan_number(std::int32_t& cell);
+// read_number's "%d", made on an input with the members of RunInput.
+template <class Input> bool scan_number(Input& in, std::int32_t& cell);
 
 } // namespace
 
@@ -242,41 +259,60 @@ bool read_number(std::int32_t& cell) {
         return reads.get(replay_read++, cell);
     }
     ++events;
-    bool ok = scan_number(cell);
+    bool ok = scan_number(run_input, cell);
+    // Told before the number is kept: an exception from the echo ends the
+    // read as one from the reader would.
+    if (ok && echo.call != nullptr) {
+        flush_output();
+        echo.call(echo.context, cell);
+    }
     if (keeping) reads.push(ok, cell);
     return ok;
 }
 
+void echo_reads(ReadEcho to) {
+    echo = to;
+}
+
+std::vector<std::int32_t> numbers_in(std::string_view input, std::size_t most) {
+    TextInput text{reinterpret_cast<const unsigned char*>(input.data()), 0, input.size()};
+    std::vector<std::int32_t> numbers;
+    std::int32_t number = 0;
+    while (numbers.size() < most && scan_number(text, number))
+        numbers.push_back(number);
+    return numbers;
+}
+
 namespace {
 
-bool scan_number(std::int32_t& cell) {
+template <class Input> bool scan_number(Input& in, std::int32_t& cell) {
     // Each loop runs through the buffer and looks further only when it has
     // used the buffer up.
     int c;
     for (;;) {
-        std::size_t k = in_next;
-        while (k < in_length && is_blank(in_buffer[k]))
+        std::size_t k = in.next;
+        while (k < in.length && is_blank(in.bytes[k]))
             ++k;
-        in_next = k;
-        c = peek_input();
+        in.next = k;
+        c = in.peek();
         if (!is_blank(c)) break;
     }
     bool negative = false;
     if (c == '+' || c == '-') {
         negative = c == '-';
-        ++in_next;
-        c = peek_input();
+        ++in.next;
+        c = in.peek();
     }
     if (!is_digit(c)) return false;
     std::uint32_t value = 0;
     for (;;) {
-        std::size_t k = in_next;
-        while (k < in_length && is_digit(in_buffer[k])) {
-            value = value * 10u + static_cast<std::uint32_t>(in_buffer[k] - '0');
+        std::size_t k = in.next;
+        while (k < in.length && is_digit(in.bytes[k])) {
+            value = value * 10u + static_cast<std::uint32_t>(in.bytes[k] - '0');
             ++k;
         }
-        in_next = k;
-        if (!is_digit(peek_input())) break;
+        in.next = k;
+        if (!is_digit(in.peek())) break;
     }
     cell = static_cast<std::int32_t>(negative ? 0u - value : value);
     return true;
@@ -285,12 +321,12 @@ bool scan_number(std::int32_t& cell) {
 } // namespace
 
 std::size_t input_held() {
-    return in_length - in_next;
+    return run_input.length - run_input.next;
 }
 
 void forget_held_input() {
-    in_next = in_length = 0;
-    in_ended = false;
+    run_input.next = run_input.length = 0;
+    run_input.ended = false;
 }
 
 // Prints the registers, the stack frame by frame and the instruction.

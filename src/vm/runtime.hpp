@@ -12,9 +12,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <exception>
+#include <string_view>
+#include <vector>
 
 #include "diag/stream.hpp"
 #include "vm/code.hpp"
+#include "vm/run.hpp"
 
 // Starts a run's input and output; `by_line` delivers every line at once.
 void begin_io(Writer out, Reader in, bool by_line);
@@ -22,6 +25,10 @@ void begin_io(Writer out, Reader in, bool by_line);
 // Ends them: what the output buffer still holds is dropped, and the
 // writer and reader are forgotten (the caller's may not outlive the run).
 void end_io();
+
+// Tells `echo` the number each read_number of the run begun last takes
+// (begin_io forgets it).
+void echo_reads(ReadEcho echo);
 
 // Appends bytes to the output buffer.
 void put_bytes(const char* bytes, std::size_t n);
@@ -40,6 +47,11 @@ void flush_output();
 // or a character that can't start one, or a sign without a digit after it);
 // the cell is then left as it was.
 bool read_number(std::int32_t& cell);
+
+// The numbers that the reads of a run given `input` take, in order, as
+// read_number reads them: up to the first read that would find none, and
+// at most `most` of them.
+std::vector<std::int32_t> numbers_in(std::string_view input, std::size_t most);
 
 // --- Speculation and replay ---
 //

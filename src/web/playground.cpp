@@ -11,7 +11,10 @@
 //                            not 0 (vm/check.hpp); the RunEnd.  Every
 //                            PULSE_EVERY instructions the trace held back
 //                            goes out and the worker is called
-//                            (Module.onPulse) to send what it holds.
+//                            (Module.onPulse) to send what it holds.  The
+//                            number each read takes goes to the worker
+//                            (Module.onEcho) right after its prompt's text,
+//                            for the page to show it there.
 //   tsu_nesting_message()    sets it to that of a program nested too deeply
 //   tsu_message()            the last error's text (empty without one)
 //   tsu_line(), tsu_column() where the last error was found; 0 when unknown
@@ -88,6 +91,10 @@ constexpr std::uint64_t PULSE_EVERY = 10000;
 EM_JS(void, send_text, (int pane, const char* bytes, std::size_t n),
       { Module.onText(pane, HEAPU8.subarray(bytes, bytes + n)); });
 
+// Hands the number a read took to the worker, after the output before it
+// (worker.js: Module.onEcho).
+EM_JS(void, send_echo, (std::int32_t number), { Module.onEcho(number); });
+
 // Lets the worker send on the text it holds back (worker.js: Module.onPulse).
 EM_JS(void, pulse_worker, (), { Module.onPulse(); });
 
@@ -100,6 +107,10 @@ bool write_pane(void* context, const char* bytes, std::size_t n) {
 
 Writer pane_writer(Pane pane) {
     return Writer{write_pane, reinterpret_cast<void*>(static_cast<std::intptr_t>(pane))};
+}
+
+void echo_read(void*, std::int32_t number) {
+    send_echo(number);
 }
 
 void send_trace_batch() {
@@ -183,6 +194,7 @@ EMSCRIPTEN_KEEPALIVE int tsu_run(const char* input, std::size_t n, int trace, in
     options.trace_out = Writer{write_trace, nullptr};
     options.check = check != 0;
     options.pulse = Pulse{pulse, nullptr, PULSE_EVERY};
+    options.echo = ReadEcho{echo_read, nullptr};
     trace_lines = 0;
     trace_batch.clear();
     RunResult result = run_program(options);

@@ -377,3 +377,84 @@ TEST(Interface, CheckedRunStopsOnlyWhenAskedAndNoted) {
     EXPECT_EQ(unnoted.result.end, RunEnd::halted);
     EXPECT_EQ(unnoted.out, "40\n");
 }
+
+namespace {
+
+// The output with each number echoed, as "[N]", where the echo came.
+void echo_into(void* context, std::int32_t number) {
+    *static_cast<std::string*>(context) += "[" + std::to_string(number) + "]";
+}
+
+const char* const READ_THREE = "program p;\nvar x, y, z;\nbegin\n  read(x); read(y);\n"
+                               "  write(x + y); read(z); write(z)\nend.\n";
+
+} // namespace
+
+TEST(Interface, TheEchoGetsEachNumberReadRightAfterItsPrompt) {
+    ASSERT_EQ(compile_text(READ_THREE, utf8_options()).error, ErrorKind::none);
+    const std::string prompt = "数を入力して下さい>";
+    for (Engine engine : {Engine::standard, Engine::interpreter, Engine::native, Engine::optimising,
+                          Engine::tiered}) {
+        SCOPED_TRACE(static_cast<int>(engine));
+        for (bool by_line : {false, true}) {
+            std::string out, plain;
+            std::string_view input = " 5\n-3 +7 x";
+            RunOptions options;
+            options.encoding = Encoding::utf8;
+            options.input = view_reader(input);
+            options.output = string_writer(out);
+            options.output_by_line = by_line;
+            options.echo = ReadEcho{echo_into, &out};
+            options.engine = engine;
+            EXPECT_EQ(run_program(options).end, RunEnd::halted);
+            EXPECT_EQ(out, prompt + "[5]" + prompt + "[-3]2\n" + prompt + "[7]7\n");
+            // The output itself is the same without the echo.
+            input = " 5\n-3 +7 x";
+            options.output = string_writer(plain);
+            options.echo = ReadEcho{};
+            EXPECT_EQ(run_program(options).end, RunEnd::halted);
+            EXPECT_EQ(plain, prompt + prompt + "2\n" + prompt + "7\n");
+        }
+    }
+    // A read that finds no number is not echoed: the run ends there.
+    std::string out;
+    std::string_view input = "1 2";
+    RunOptions options;
+    options.encoding = Encoding::utf8;
+    options.input = view_reader(input);
+    options.output = string_writer(out);
+    options.echo = ReadEcho{echo_into, &out};
+    EXPECT_EQ(run_program(options).end, RunEnd::runtime_error);
+    EXPECT_EQ(out, prompt + "[1]" + prompt + "[2]3\n" + prompt);
+}
+
+TEST(Interface, NumbersReadAreTheNumbersTheMachinesReadsTake) {
+    EXPECT_EQ(numbers_read("  5\n-3\t+7\r\n x 9", 100), (std::vector<std::int32_t>{5, -3, 7}));
+    EXPECT_EQ(numbers_read("12-3+4", 100), (std::vector<std::int32_t>{12, -3, 4}));
+    EXPECT_EQ(numbers_read("1 2 3 4", 2), (std::vector<std::int32_t>{1, 2}));
+    EXPECT_EQ(numbers_read("4294967301 -2147483649", 100),
+              (std::vector<std::int32_t>{5, 2147483647}));
+    for (std::string_view none : {"", "   \n", "-", "+ 1", "x1", "--1"})
+        EXPECT_EQ(numbers_read(none, 100), std::vector<std::int32_t>{}) << none;
+    EXPECT_EQ(numbers_read(std::string_view("7\0 8", 4), 100), std::vector<std::int32_t>{7});
+
+    // The machine's reads take the same numbers, whatever the input.
+    ASSERT_EQ(compile_text("program p;\nvar x;\nbegin\n  while 0 = 0 do begin read(x); "
+                           "write(x) end\nend.\n",
+                           utf8_options())
+                  .error,
+              ErrorKind::none);
+    for (std::string_view text :
+         {"1 2 3", " -0 +00012\n\n99x", "3 - 4", "\v\f5\t6", "99999999999999999999 1", ""}) {
+        std::string out, expected;
+        std::string_view input = text;
+        RunOptions options;
+        options.encoding = Encoding::utf8;
+        options.input = view_reader(input);
+        options.output = string_writer(out);
+        EXPECT_EQ(run_program(options).end, RunEnd::runtime_error);
+        for (std::int32_t n : numbers_read(text, 100))
+            expected += "数を入力して下さい>" + std::to_string(n) + "\n";
+        EXPECT_EQ(out, expected + "数を入力して下さい>") << text;
+    }
+}

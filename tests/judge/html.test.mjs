@@ -85,6 +85,22 @@ try {
     assert.equal(await detail.locator('#r2-0-first').count(), 1);
   });
 
+  await check('each number read is drawn after its prompt, and the text stays the output', async () => {
+    await page.goto(`${url}#r2-0`);
+    const rows = page.locator('#r2-0 table.compare tr');
+    const actual = rows.nth(1).locator('td:nth-child(3)');
+    assert.equal(await actual.textContent(), '数を入力して下さい>3');
+    assert.equal(await actual.evaluate((td) => td.innerText), '数を入力して下さい>3');
+    const echo = actual.locator('span.echo');
+    assert.equal(await echo.getAttribute('data-echo'), '3');
+    assert.equal(await echo.getAttribute('title'), '入力');
+    assert.equal(await echo.evaluate((e) => getComputedStyle(e, '::after').fontStyle), 'italic');
+    // The number and a line break are drawn: the row is two lines high.
+    const [echoed, plain] = await Promise.all([rows.nth(1), rows.nth(2)].map((r) => r.boundingBox()));
+    assert.ok(echoed.height > 1.5 * plain.height, `${echoed.height} against ${plain.height}`);
+    assert.equal(await page.locator('#r2-0 td:nth-child(2) span.echo[data-echo="3"]').count(), 1);
+  });
+
   await check('an RE cell shows the error at its line in the source', async () => {
     await page.click('a[href="#results"]:visible');
     assert.deepEqual(await detailShown(), []);

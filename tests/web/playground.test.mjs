@@ -244,6 +244,50 @@ await check('a read past the end of the input ends the run with its error', asyn
   assert.equal(await text('#error-message'), '実行中にエラーがおきました: 数が読み込めませんでした');
 });
 
+await check('each number read is shown after its prompt, marked as input, and the output text stays as it is', async () => {
+  const prompt = '数を入力して下さい>';
+  const source = 'program p;\nvar x, y;\nbegin\n  read(x);\n  read(y);\n  write(x + y)\nend.\n';
+  await typeProgram(source, '5\n10');
+  await runAndWait();
+  const output = `${prompt}${prompt}15\n`;
+  assert.equal(await text('#output'), output);
+  assert.equal(await page.$eval('#output', (e) => e.innerText), output);
+  // A copy of the whole pane takes what it takes of a pane of the output's
+  // text alone (a selection leaves out a block's last line break).
+  const [copied, copiedPlain] = await page.evaluate((plain) => {
+    const pane = document.getElementById('output');
+    const bare = pane.cloneNode(false);
+    bare.id = '';
+    bare.textContent = plain;
+    pane.after(bare);
+    const selection = getSelection();
+    const taken = [pane, bare].map((e) => {
+      selection.selectAllChildren(e);
+      return selection.toString();
+    });
+    selection.removeAllRanges();
+    bare.remove();
+    return taken;
+  }, output);
+  assert.equal(copied, copiedPlain);
+  assert.ok(copied.startsWith(`${prompt}${prompt}15`), copied);
+  const echoes = await page.$$eval('#output span.echo', (spans, before) => spans.map((s) => {
+    const drawn = getComputedStyle(s, '::after');
+    return [s.dataset.echo, s.title, s.previousSibling.textContent.endsWith(before), drawn.fontStyle, drawn.color !== getComputedStyle(s.parentElement).color];
+  }), prompt);
+  assert.deepEqual(echoes, [['5', '入力 / input', true, 'italic', true], ['10', '入力 / input', true, 'italic', true]]);
+  // Each number ends its line: the second prompt is drawn below the first.
+  const [first, second] = await page.$$eval('#output span.echo', (spans) => spans.map((s) => s.getBoundingClientRect().top));
+  assert.ok(second > first, `${second} against ${first}`);
+
+  // A read that finds no number shows its prompt and no echo.
+  await typeProgram(source, '5');
+  await runAndWait();
+  assert.equal(await text('#output'), `${prompt}${prompt}`);
+  assert.deepEqual(await page.$$eval('#output span.echo', (spans) => spans.map((s) => s.dataset.echo)), ['5']);
+  assert.match(await text('#error-message'), /数が読み込めませんでした/);
+});
+
 await check('a program nested too deeply is an error marked at its place, and the page goes on', async () => {
   // 666 pairs of parentheses are as deep as the page lets a program nest
   // (the browser's own stack would run out at about 2,000).

@@ -272,14 +272,47 @@ function showError(message, where) {
 // page lay itself out once per line.
 const DRAW_MS = 40;
 const incoming = { output: '', listing: '', trace: '' };
+let incomingEchoes = []; // [at, number] in incoming.output
 let drawTimer = null;
+
+// The number a read took, after its prompt, as a terminal echoes what is
+// typed: drawn by the style from data-echo, in a style of its own and with
+// a line break, so that the pane's text (what a copy takes) stays the
+// program's output.
+function echoMark(number) {
+  const mark = document.createElement('span');
+  mark.className = 'echo';
+  mark.dataset.echo = String(number);
+  mark.title = '入力 / input';
+  return mark;
+}
+
+// The output's text with the echoes in their places.
+function outputPieces(text, echoes) {
+  const pieces = [];
+  let from = 0;
+  for (const [at, number] of echoes) {
+    if (at > from) pieces.push(text.slice(from, at));
+    pieces.push(echoMark(number));
+    from = at;
+  }
+  if (from < text.length) pieces.push(text.slice(from));
+  return pieces;
+}
 
 function draw() {
   clearTimeout(drawTimer);
   drawTimer = null;
   for (const name of Object.keys(incoming)) {
-    if (incoming[name] === '') continue;
-    panes[name].append(incoming[name]);
+    if (name === 'output') {
+      if (incoming.output === '' && incomingEchoes.length === 0) continue;
+      panes.output.append(...outputPieces(incoming.output, incomingEchoes));
+      incomingEchoes = [];
+    } else if (incoming[name] === '') {
+      continue;
+    } else {
+      panes[name].append(incoming[name]);
+    }
     incoming[name] = '';
     if (name === 'output') panes.output.scrollTop = panes.output.scrollHeight;
   }
@@ -292,6 +325,7 @@ function fromWorker(message) {
     return;
   }
   if (message.type === 'text') {
+    for (const [at, number] of message.echoes ?? []) incomingEchoes.push([incoming.output.length + at, number]);
     incoming[message.pane] += message.text;
     if (drawTimer === null) drawTimer = setTimeout(draw, DRAW_MS);
     return;

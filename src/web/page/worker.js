@@ -5,7 +5,9 @@
 //                 {type: 'run', source, input, trace, check}
 //                 the debugger's (debugger.js)
 // To the page:    {type: 'ready'}
-//                 {type: 'text', pane, text}  output or trace, as it comes
+//                 {type: 'text', pane, text, echoes}  output or trace, as it
+//                                   comes; for the output, the number each read
+//                                   took, [at, number], `at` counted in `text`
 //                 {type: 'program', program}  the compiled program, for the listing
 //                 {type: 'done', phase, end, message, line, column, hint, warnings, ms}
 importScripts('tsumiki.js', 'debugger.js');
@@ -30,15 +32,18 @@ let tsumiki = null;
 let tooDeep = ''; // the compiler's message for nesting too deep
 let decoders = [];
 let pending = ['', '', ''];
+let pendingEchoes = []; // the output's, as [at, number], `at` in pending[0]
 let held = false; // whether pending has text
 let kept = [0, 0, 0]; // characters of each pane so far
 let lastSent = -Infinity;
 
 function send() {
   PANES.forEach((pane, i) => {
-    if (pending[i] !== '') postMessage({ type: 'text', pane, text: pending[i] });
+    const echoes = i === 0 ? pendingEchoes : [];
+    if (pending[i] !== '' || echoes.length > 0) postMessage({ type: 'text', pane, text: pending[i], echoes });
     pending[i] = '';
   });
+  pendingEchoes = [];
   held = false;
   lastSent = performance.now();
 }
@@ -55,6 +60,20 @@ function onText(pane, bytes) {
     if (kept[pane] > PANE_MAX) text = text.slice(0, text.length - (kept[pane] - PANE_MAX)) + CUT;
     pending[pane] += text;
     held ||= text !== '';
+  }
+  sendWhenDue();
+}
+
+// Called by the module with the number a read took, right after the text
+// of its prompt: the page shows it there (main.js).  It counts against the
+// output's characters as its digits and a line break would; one that does
+// not fit is left out, and the cut is the output's own.
+function onEcho(number) {
+  const size = String(number).length + 1;
+  if (kept[0] + size <= PANE_MAX) {
+    kept[0] += size;
+    pendingEchoes.push([pending[0].length, number]);
+    held = true;
   }
   sendWhenDue();
 }
@@ -97,6 +116,7 @@ function run({ source, input, trace, check }) {
   const started = performance.now();
   decoders = PANES.map(() => new TextDecoder());
   kept = [0, 0, 0];
+  pendingEchoes = [];
   let error;
   try {
     error = withBytes(source, (at, n) => tsumiki._tsu_compile(at, n));
@@ -129,6 +149,7 @@ function run({ source, input, trace, check }) {
 async function init(request) {
   tsumiki = await createTsumiki({
     onText,
+    onEcho,
     onPulse,
     instantiateWasm(imports, receive) {
       WebAssembly.instantiate(request.module, imports).then((instance) => receive(instance));
