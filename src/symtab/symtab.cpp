@@ -135,6 +135,7 @@ void ReRegist(const char* name, int position, SymbolKind passing) {
     if (position < 0 || position >= PARAM_MAX) syntax_error(MSG_TOO_MANY_PARAMS);
     e.param_kinds[position] = passing;
     note_param_kind(e, position, passing);
+    if (position >= e.param_count) e.param_count = position + 1;
     if (watching()) {
         WatchEvent event{};
         event.kind = WATCH_PASSING;
@@ -143,7 +144,6 @@ void ReRegist(const char* name, int position, SymbolKind passing) {
         event.symbol = passing;
         send_event(event);
     }
-    if (position >= e.param_count) e.param_count = position + 1;
 }
 
 std::int32_t get_array_low(const char* name) {

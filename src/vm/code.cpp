@@ -30,10 +30,11 @@ int generate_code_at(SourcePos where, Opcode op, std::int32_t l, std::int32_t a)
     if (cx >= CODE_MAX) syntax_error(MSG_CODE_TOO_LARGE);
     code[cx] = Instruction{op, l, a};
     if (positions_on) code_pos[cx] = where;
+    const int i = cx++;
     if (watching()) {
         WatchEvent event{};
         event.kind = WATCH_EMIT;
-        event.index = cx;
+        event.index = i;
         event.op = op;
         event.l = l;
         event.a = a;
@@ -47,7 +48,7 @@ int generate_code_at(SourcePos where, Opcode op, std::int32_t l, std::int32_t a)
         event.last = before ? ch_pos : previous_token_end;
         send_event(event);
     }
-    return cx++;
+    return i;
 }
 
 } // namespace
