@@ -19,6 +19,8 @@
 //          commands read from standard input (inspect/debugger.hpp); a
 //          second file is the program's input; with --check, the session
 //          is a checked run and stops where run --check would
+//   compile  steps through the compile, forwards and backwards, its
+//          commands read from standard input (inspect/compile_stepper.hpp)
 //
 // It is built from the same sources as tsumiki, with the trace hooks
 // compiled in, and writes UTF-8 unless told to write Shift_JIS (by --sjis
@@ -41,6 +43,7 @@
 #include "driver/api.hpp"
 #include "driver/hints.hpp"
 #include "driver/place.hpp"
+#include "inspect/compile_stepper.hpp"
 #include "inspect/debugger.hpp"
 #include "version.hpp"
 #include "vm/code.hpp"
@@ -49,7 +52,7 @@
 
 namespace {
 
-enum class Command { none, list, trace, check, run, debug };
+enum class Command { none, list, trace, check, run, debug, compile };
 
 struct CommandName {
     const char* name;
@@ -58,7 +61,7 @@ struct CommandName {
 
 const CommandName commands[] = {
     {"list", Command::list}, {"trace", Command::trace}, {"check", Command::check},
-    {"run", Command::run},   {"debug", Command::debug},
+    {"run", Command::run},   {"debug", Command::debug}, {"compile", Command::compile},
 };
 
 // What the command line asks for.
@@ -434,6 +437,7 @@ int main(int argc, char** argv) {
     case Command::debug:
         finish_process(
             "", run_debugger(request.path, request.input_path, request.check_option != nullptr));
+    case Command::compile: finish_process("", run_compile_stepper(request.path));
     case Command::none: break;
     }
     finish_process("", 0);

@@ -36,7 +36,7 @@ _tsumiki_inspect() {
         esac
         COMPREPLY=($(compgen -W "$options" -- "$cur"))
     elif [[ -z $command ]]; then
-        COMPREPLY=($(compgen -W 'list trace check run debug' -- "$cur"))
+        COMPREPLY=($(compgen -W 'list trace check run debug compile' -- "$cur"))
     elif [[ -z $file || ( $command == debug && -z $input ) ]]; then
         # The source: .tsu files; debug's input: any file.
         local pattern=tsu

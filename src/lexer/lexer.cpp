@@ -162,5 +162,20 @@ Token get_token(int depth) {
         }
     }
     trace_lex(MSG_T_LEX_TOKEN, static_cast<int>(tok.kind), token_names[tok.kind]);
+    if (watching()) {
+        WatchEvent event{};
+        event.kind = WATCH_TOKEN;
+        set_event_token(event, tok);
+        send_event(event);
+    }
     return tok;
+}
+
+void set_event_token(WatchEvent& event, const Token& tok) {
+    event.token = tok.kind;
+    set_event_text(event, tok.text);
+    event.value = tok.value;
+    event.first = token_pos;
+    // The lexer stops at the character after the token.
+    event.last = ch_pos;
 }

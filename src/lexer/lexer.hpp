@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+#include "diag/watch.hpp"
+
 // The 34 token codes.
 enum TokenKind : unsigned char {
     WD_ID,      // identifier: a letter, then letters and digits; not a keyword
@@ -68,6 +70,11 @@ extern Token token;
 // Reads the next token from the current character on.  The depth only
 // indents the lexer trace.
 Token get_token(int depth);
+
+// Fills an event's token fields (kind, text, value) from `tok`, and its
+// place from where the lexer stands: the token read last, from its first
+// character to just past its last.
+void set_event_token(WatchEvent& event, const Token& tok);
 
 // Reads the next token into the current token.
 inline void next_token(int depth) {

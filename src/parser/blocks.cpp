@@ -26,6 +26,29 @@ void check_depth(int depth) {
     }
 }
 
+void send_routine_event(WatchKind kind, ParseRoutine routine) {
+    WatchEvent event{};
+    event.kind = kind;
+    event.routine = routine;
+    set_event_token(event, token);
+    send_event(event);
+}
+
+namespace {
+
+// A block's scope opened (WATCH_SCOPE) or a routine's closed (WATCH_CLOSE),
+// with the live entries before it or left by it.
+void watch_scope(WatchKind kind, int level) {
+    if (!watching()) return;
+    WatchEvent event{};
+    event.kind = kind;
+    event.level = level;
+    event.entry = sym_count;
+    send_event(event);
+}
+
+} // namespace
+
 int frame_header_size(SymbolKind kind) {
     switch (kind) {
     case SYM_PROC: return 3;
@@ -37,6 +60,7 @@ int frame_header_size(SymbolKind kind) {
 // program = "program" identifier block "."
 void parse_program() {
     trace_parse(MSG_T_PROGRAM);
+    watch_routine(WATCH_ENTER, ROUTINE_PROGRAM);
     next_token(0);
     if (token.kind != WD_PROG) syntax_error(MSG_NO_PROGRAM);
     next_token(0);
@@ -48,12 +72,15 @@ void parse_program() {
     parse_block(SYM_PROC, 0, nullptr);
     if (token.kind != WD_PERIOD) syntax_error(MSG_NO_PERIOD);
     note_routine_end(name.text, emit(HLT, 0, 0));
+    watch_routine(WATCH_LEAVE, ROUTINE_PROGRAM);
 }
 
 // block = [ params ] ";" [ vardecls ] { routine } "begin" statement { ";" statement } "end"
 void parse_block(SymbolKind kind, int level, const char* owner) {
     check_depth(level);
     trace_parse(MSG_T_BLOCK, level, "");
+    watch_routine(WATCH_ENTER, ROUTINE_BLOCK);
+    watch_scope(WATCH_SCOPE, level);
     int header = frame_header_size(kind);
     int jump_over_routines = emit(UJP, 0, 0);
 
@@ -83,6 +110,7 @@ void parse_block(SymbolKind kind, int level, const char* owner) {
     next_token(level + 1);
     if (!ok) syntax_error(MSG_STATEMENT_FAILED);
     trace_parse(MSG_T_BLOCK_END, level, "");
+    watch_routine(WATCH_LEAVE, ROUTINE_BLOCK);
 }
 
 // params = "(" formal { "," formal } ")",  formal = identifier | "var" identifier
@@ -91,7 +119,11 @@ void parse_block(SymbolKind kind, int level, const char* owner) {
 // owner, a reference parameter after: the owner is found by name, so the
 // order matters when a parameter bears the routine's own name.
 int parse_params(int level, std::int32_t offset, const char* owner) {
-    if (token.kind != WD_L_PAREN) return 0;
+    watch_routine(WATCH_ENTER, ROUTINE_PARAMS);
+    if (token.kind != WD_L_PAREN) {
+        watch_routine(WATCH_LEAVE, ROUTINE_PARAMS);
+        return 0;
+    }
     int n = 0;
     do {
         next_token(level + 1);
@@ -116,6 +148,7 @@ int parse_params(int level, std::int32_t offset, const char* owner) {
     } while (token.kind == WD_COM);
     if (token.kind != WD_R_PAREN) syntax_error(MSG_NO_PARAMS_RPAREN);
     next_token(level + 1);
+    watch_routine(WATCH_LEAVE, ROUTINE_PARAMS);
     return n;
 }
 
@@ -143,8 +176,10 @@ std::int64_t reserve_cells(std::int64_t offset, std::int64_t count) {
 // "]" ]
 std::int32_t sregist_vardecls(int level, std::int32_t offset) {
     trace_parse(MSG_T_VARDECLS, level, "");
+    watch_routine(WATCH_ENTER, ROUTINE_VARDECLS);
     if (token.kind != WD_VAR) {
         trace_parse(MSG_T_VARDECLS_END, level, "");
+        watch_routine(WATCH_LEAVE, ROUTINE_VARDECLS);
         return 0;
     }
     std::int64_t next = offset; // the first free offset
@@ -179,6 +214,7 @@ std::int32_t sregist_vardecls(int level, std::int32_t offset) {
     if (token.kind != WD_SEMI) syntax_error(MSG_NO_SEMI_AFTER_VARS);
     next_token(1);
     trace_parse(MSG_T_VARDECLS_END, level, "");
+    watch_routine(WATCH_LEAVE, ROUTINE_VARDECLS);
     // The last cell fits, so the count does too.
     return static_cast<std::int32_t>(next - offset);
 }
@@ -186,6 +222,7 @@ std::int32_t sregist_vardecls(int level, std::int32_t offset) {
 // routine = ( "procedure" | "function" ) identifier block ";"
 void parse_proc_func(int level) {
     trace_parse(MSG_T_PROC_FUNC);
+    watch_routine(WATCH_ENTER, ROUTINE_PROC_FUNC);
     while (token.kind == WD_PROC || token.kind == WD_FUNC) {
         SymbolKind kind = token.kind == WD_PROC ? SYM_PROC : SYM_FUNC;
         next_token(0);
@@ -203,10 +240,12 @@ void parse_proc_func(int level) {
         parse_block(kind, level + 1, name.text);
         current_routine = outer_routine;
         sym_count = saved;
+        watch_scope(WATCH_CLOSE, level + 1);
         if (kind == SYM_FUNC) note_check(cx, CHECK_RESULT, name.text, name_at);
         int last = emit(kind == SYM_PROC ? RET : FRT, 0, 0);
         note_routine_end(name.text, last);
         if (token.kind != WD_SEMI) syntax_error(MSG_NO_SEMI);
         next_token(0);
     }
+    watch_routine(WATCH_LEAVE, ROUTINE_PROC_FUNC);
 }

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 
+#include "diag/watch.hpp"
 #include "symtab/symtab.hpp"
 
 // Compiles the whole source into the code store.
@@ -31,6 +32,14 @@ void parse_proc_func(int level);
 // The symbol-table entry of the routine (or the program) whose block is
 // being compiled.  Written by parse_program and parse_proc_func.
 extern int current_routine;
+
+// Sends the event of a grammar routine entered (WATCH_ENTER) or left
+// (WATCH_LEAVE), at the current token, when the compile is watched
+// (diag/watch.hpp).  A routine ended by an error sends no WATCH_LEAVE.
+void send_routine_event(WatchKind kind, ParseRoutine routine);
+inline void watch_routine(WatchKind kind, ParseRoutine routine) {
+    if (watching()) send_routine_event(kind, routine);
+}
 
 // Cells below a block's first parameter: 3 for SYM_PROC, 4 for SYM_FUNC.
 int frame_header_size(SymbolKind kind);

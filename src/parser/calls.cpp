@@ -4,6 +4,7 @@
 #include "diag/trace.hpp"
 #include "lexer/lexer.hpp"
 #include "lexer/reader.hpp"
+#include "parser/blocks.hpp"
 #include "parser/expressions.hpp"
 #include "parser/warnings.hpp"
 #include "symtab/names.hpp"
@@ -46,6 +47,7 @@ void reference_argument(int d, int L) {
 void parse_call(SymbolKind kind, int d, int L) {
     const bool is_function = kind == SYM_FUNC;
     trace_parse(is_function ? MSG_T_FUNC_NAME : MSG_T_PROC_NAME, d + 1, "");
+    watch_routine(WATCH_ENTER, ROUTINE_CALL);
     SourcePos at = token_pos;
     emit_at(at, MST, L - get_level(token.text), is_function ? 4 : 3);
     Token callee = token;
@@ -75,4 +77,5 @@ void parse_call(SymbolKind kind, int d, int L) {
         syntax_error(MSG_TOO_FEW_ARGUMENTS);
     }
     emit_at(at, CUP, is_function ? n + 1 : n, get_code_adr(callee.text));
+    watch_routine(WATCH_LEAVE, ROUTINE_CALL);
 }

@@ -17,6 +17,7 @@
 // missing operator is reported after it.
 bool parse_condition(int d, int L) {
     trace_parse(MSG_T_CONDITION, d, "");
+    watch_routine(WATCH_ENTER, ROUTINE_CONDITION);
     parse_expression(d + 1, L);
     TokenKind relation = token.kind;
     SourcePos at = token_pos;
@@ -32,6 +33,7 @@ bool parse_condition(int d, int L) {
     default: syntax_error(MSG_NO_RELOP);
     }
     trace_parse(MSG_T_CONDITION_END, d, "");
+    watch_routine(WATCH_LEAVE, ROUTINE_CONDITION);
     return true;
 }
 
@@ -39,6 +41,7 @@ bool parse_condition(int d, int L) {
 bool parse_expression(int d, int L) {
     check_depth(d);
     trace_parse(MSG_T_EXPRESSION, d, "");
+    watch_routine(WATCH_ENTER, ROUTINE_EXPRESSION);
     TokenKind sign = token.kind;
     SourcePos sign_at = token_pos;
     if (sign == WD_PLUS || sign == WD_MIN) next_token(d + 1);
@@ -52,12 +55,14 @@ bool parse_expression(int d, int L) {
         emit_at(at, OPR, 0, op == WD_PLUS ? OPR_ADD : OPR_SUB);
     }
     trace_parse(MSG_T_EXPRESSION_END, d, "");
+    watch_routine(WATCH_LEAVE, ROUTINE_EXPRESSION);
     return true;
 }
 
 // term = factor { ( "*" | "div" ) factor }
 bool parse_term(int d, int L) {
     trace_parse(MSG_T_TERM, d, "");
+    watch_routine(WATCH_ENTER, ROUTINE_TERM);
     parse_factor(d + 1, L);
     while (token.kind == WD_TIM || token.kind == WD_DIV) {
         TokenKind op = token.kind;
@@ -67,6 +72,7 @@ bool parse_term(int d, int L) {
         emit_at(at, OPR, 0, op == WD_TIM ? OPR_MUL : OPR_DIV);
     }
     trace_parse(MSG_T_TERM_END, d, "");
+    watch_routine(WATCH_LEAVE, ROUTINE_TERM);
     return true;
 }
 
@@ -74,6 +80,7 @@ bool parse_term(int d, int L) {
 //        | number | "(" expression ")"
 bool parse_factor(int d, int L) {
     trace_parse(MSG_T_FACTOR, d, "");
+    watch_routine(WATCH_ENTER, ROUTINE_FACTOR);
     switch (token.kind) {
     case WD_ID:
         switch (get_kind(token.text)) {
@@ -122,10 +129,12 @@ bool parse_factor(int d, int L) {
     default: syntax_error(MSG_NO_FACTOR);
     }
     trace_parse(MSG_T_FACTOR_END, d, "");
+    watch_routine(WATCH_LEAVE, ROUTINE_FACTOR);
     return true;
 }
 
 void parse_index(int d, int L, const char* array) {
+    watch_routine(WATCH_ENTER, ROUTINE_INDEX);
     next_token(d + 1);
     const int first = cx;
     const SourcePos at = token_pos;
@@ -140,6 +149,7 @@ void parse_index(int d, int L, const char* array) {
                                          static_cast<std::uint32_t>(entry.size) - 1u));
     emit(OPR, 0, OPR_SUB);
     emit(OPR, 0, OPR_SUB);
+    watch_routine(WATCH_LEAVE, ROUTINE_INDEX);
 }
 
 void emit_name(Opcode op, const char* name, int L) {

@@ -182,6 +182,7 @@ void write_statement(int d, int L) {
 bool parse_statement(int d, int L) {
     check_depth(d);
     trace_parse(MSG_T_STATEMENT, d, "");
+    watch_routine(WATCH_ENTER, ROUTINE_STATEMENT);
     SourcePos begin = token_pos;
     int first = cx;
     bool compound = token.kind == WD_BEGIN;
@@ -204,5 +205,6 @@ bool parse_statement(int d, int L) {
     }
     if (!compound) note_statement(begin, first);
     trace_parse(MSG_T_STATEMENT_END, d, "");
+    watch_routine(WATCH_LEAVE, ROUTINE_STATEMENT);
     return true;
 }

@@ -5,6 +5,7 @@
 #include "diag/diag.hpp"
 #include "diag/stream.hpp"
 #include "diag/trace.hpp"
+#include "diag/watch.hpp"
 #include "lexer/reader.hpp"
 
 Instruction code[CODE_MAX];
@@ -23,18 +24,51 @@ struct CellsNote {
 };
 CellsNote cells_notes[CODE_MAX];
 
-} // namespace
-
-int generate_code(Opcode op, std::int32_t l, std::int32_t a) {
+// Appends `op l,a`, compiled for the construct at `where`.
+int generate_code_at(SourcePos where, Opcode op, std::int32_t l, std::int32_t a) {
     trace_emit(MSG_T_EMIT, cx, mnemonic(op), l, a);
     if (cx >= CODE_MAX) syntax_error(MSG_CODE_TOO_LARGE);
     code[cx] = Instruction{op, l, a};
-    if (positions_on) code_pos[cx] = token_pos;
-    return cx++;
+    if (positions_on) code_pos[cx] = where;
+    const int i = cx++;
+    if (watching()) {
+        WatchEvent event{};
+        event.kind = WATCH_EMIT;
+        event.index = i;
+        event.op = op;
+        event.l = l;
+        event.a = a;
+        // From the construct's start to the end of what the parser has
+        // read of it: the token before the current one, or the current one
+        // when the construct begins there.
+        event.first = where;
+        bool before =
+            previous_token_end.line < where.line ||
+            (previous_token_end.line == where.line && previous_token_end.column <= where.column);
+        event.last = before ? ch_pos : previous_token_end;
+        send_event(event);
+    }
+    return i;
+}
+
+} // namespace
+
+int generate_code(Opcode op, std::int32_t l, std::int32_t a) {
+    return generate_code_at(token_pos, op, l, a);
 }
 
 void backpatch(int i) {
-    if (i >= 0 && i < cx) code[i].a = cx;
+    if (i < 0 || i >= cx) return;
+    const std::int32_t old_a = code[i].a;
+    code[i].a = cx;
+    if (watching()) {
+        WatchEvent event{};
+        event.kind = WATCH_BACKPATCH;
+        event.index = i;
+        event.a = cx;
+        event.old_a = old_a;
+        send_event(event);
+    }
 }
 
 void list_code() {
@@ -45,9 +79,8 @@ void list_code() {
 }
 
 int emit_at(SourcePos where, Opcode op, std::int32_t l, std::int32_t a) {
-    int i = emit(op, l, a);
-    if (positions_on) code_pos[i] = where;
-    return i;
+    last_emitted = generate_code_at(where, op, l, a);
+    return last_emitted;
 }
 
 void note_cells(int i, std::int32_t cells) {
