@@ -26,10 +26,10 @@ static_assert(CODE_MAX <= 32767 && STACK_SIZE <= 32767);
 
 // What an instruction did beyond its cells.
 enum StepFlag : std::uint8_t {
-    STEP_IO = 1,       // GET or PUT: an IoRecord follows
-    STEP_CALL = 2,     // a CUP that made a frame
-    STEP_RETURN = 4,   // a RET or FRT that left one
-    STEP_ENDED = 8,    // the run ended with it (HLT, or a run-time error)
+    STEP_IO = 1,     // GET or PUT: an IoRecord follows
+    STEP_CALL = 2,   // a CUP that made a frame
+    STEP_RETURN = 4, // a RET or FRT that left one
+    STEP_ENDED = 8,  // the run ended with it (HLT, or a run-time error)
 };
 
 struct StepRecord {
@@ -54,7 +54,7 @@ struct IoRecord {
 // chunks of 16384, so that a record costs no allocation of its own and a
 // chunk emptied at either end is kept for the next one needed.
 template <class T> class RecordLog {
-public:
+  public:
     static constexpr std::size_t CHUNK = std::size_t{1} << 14;
 
     std::size_t size() const { return size_; }
@@ -95,7 +95,7 @@ public:
         head_ = size_ = 0;
     }
 
-private:
+  private:
     T& at(std::size_t k) { return chunks_[k / CHUNK][k % CHUNK]; }
     std::unique_ptr<T[]> new_chunk() {
         if (spare_) return std::move(spare_);
@@ -112,7 +112,7 @@ private:
 inline constexpr std::size_t HISTORY_BYTES_DEFAULT = std::size_t{64} << 20;
 
 class History {
-public:
+  public:
     explicit History(std::size_t limit = HISTORY_BYTES_DEFAULT) : limit_(limit) {}
 
     // Starts the record of an instruction about to run on these registers.
@@ -156,7 +156,7 @@ public:
     std::size_t limit() const { return limit_; }
     void clear();
 
-private:
+  private:
     std::size_t limit_;
     RecordLog<StepRecord> steps_;
     RecordLog<CellRecord> cells_;

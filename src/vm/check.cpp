@@ -96,8 +96,7 @@ void check_step(std::int32_t pc, std::int64_t sp, std::int64_t bp) {
     case GET: set_cell(sp + 1, false); break;
     case LOD: {
         std::int64_t frame = bp;
-        if (point.kind == CHECK_VARIABLE && frame_base(bp, in.l, frame) &&
-            is_unset(frame + in.a))
+        if (point.kind == CHECK_VARIABLE && frame_base(bp, in.l, frame) && is_unset(frame + in.a))
             stop(pc, sp, bp, MSG_C_UNSET, 0, s[frame + in.a]);
         set_cell(sp + 1, false);
         break;
@@ -124,8 +123,7 @@ void check_step(std::int32_t pc, std::int64_t sp, std::int64_t bp) {
     case COP:
         if (point.kind == CHECK_INDEX && in_stack(sp)) {
             std::int32_t index = s[sp];
-            if (index < point.low || index > point.high)
-                stop(pc, sp, bp, MSG_C_INDEX, index, 0);
+            if (index < point.low || index > point.high) stop(pc, sp, bp, MSG_C_INDEX, index, 0);
             last_index = index;
         }
         set_cell(in.op == OPR && in.a == OPR_NEG ? sp : sp - 1, false);

@@ -83,8 +83,7 @@ Plan::Plan(const Shape& s) : sh(s) {
         const Routine& ro = sh.routines[r];
         memory[r].assign(ro.cells.size(), false);
         for (std::size_t a = 0; a < ro.cells.size(); ++a)
-            memory[r][a] =
-                reference_may_reach(ro.cells[a]) || (ro.cells[a] & CELL_UNSET) != 0;
+            memory[r][a] = reference_may_reach(ro.cells[a]) || (ro.cells[a] & CELL_UNSET) != 0;
     }
     for (std::size_t q = 0; q < n; ++q) {
         for (int i : sh.routines[q].code) {

@@ -385,7 +385,9 @@ class Assigned {
     bool has(std::int32_t a) const {
         return (words_[static_cast<std::size_t>(a) / 64] >> (a % 64) & 1u) != 0;
     }
-    void set(std::int32_t a) { words_[static_cast<std::size_t>(a) / 64] |= std::uint64_t{1} << (a % 64); }
+    void set(std::int32_t a) {
+        words_[static_cast<std::size_t>(a) / 64] |= std::uint64_t{1} << (a % 64);
+    }
     // This and `other`; whether anything changed.
     bool meet(const Assigned& other) {
         bool changed = false;
@@ -447,7 +449,8 @@ void mark_unset_reads(Shape& sh, int r) {
         int n = sh.slot_count(i);
         const Slot* slots = sh.slots_at(i);
         if (in.op == STR && in.l == 0 && tracked(in.a)) out.set(in.a);
-        if (in.op == STO && n >= 2 && own_scalar(slots[n - 2]) >= 0) out.set(own_scalar(slots[n - 2]));
+        if (in.op == STO && n >= 2 && own_scalar(slots[n - 2]) >= 0)
+            out.set(own_scalar(slots[n - 2]));
         switch (in.op) {
         case UJP: flow(in.a, out); break;
         case FJP:
@@ -468,7 +471,8 @@ void mark_unset_reads(Shape& sh, int r) {
         const Slot* slots = sh.slots_at(i);
         std::int32_t read = -1;
         if (in.op == LOD && in.l == 0 && tracked(in.a)) read = in.a;
-        if (in.op == IND && n >= 1 && own_scalar(slots[n - 1]) >= 0) read = own_scalar(slots[n - 1]);
+        if (in.op == IND && n >= 1 && own_scalar(slots[n - 1]) >= 0)
+            read = own_scalar(slots[n - 1]);
         if (in.op == FRT) read = 3;
         if (read >= 0 && !set.has(read)) {
             sh.places[static_cast<std::size_t>(i)].flags |= PLACE_UNSET_READ;
@@ -505,7 +509,8 @@ void mark_nested_unset_reads(Shape& sh) {
                 }
             }
             if (target <= 0 || target == static_cast<int>(r)) continue;
-            std::uint8_t& f = sh.routines[static_cast<std::size_t>(target)].cells[static_cast<std::size_t>(a)];
+            std::uint8_t& f =
+                sh.routines[static_cast<std::size_t>(target)].cells[static_cast<std::size_t>(a)];
             if ((f & CELL_UNSET_NESTED) != 0) {
                 sh.places[static_cast<std::size_t>(i)].flags |= PLACE_UNSET_READ;
                 f |= CELL_UNSET;
