@@ -123,8 +123,9 @@ try {
     await page.click('#results tr:nth-child(5) td:nth-child(2) a');
     assert.deepEqual(await detailShown(), ['ce3']);
     const detail = page.locator('#ce3');
-    assert.equal(await detail.locator('.message').textContent(),
-      '5行3列: 構文エラー: ブロックのおわりのendがありません');
+    // The message, and after a line break the hint.
+    assert.equal(await detail.locator('.message').innerHTML(),
+      '5行3列: 構文エラー: ブロックのおわりのendがありません<br>ヒント: 前の行の終りにセミコロン(;)が抜けていませんか');
     assert.equal(await detail.locator('tr.error mark').textContent(), 'w');
     await detail.locator('a[href="#s3"]').click();
     assert.deepEqual(await detailShown(), ['s3']);

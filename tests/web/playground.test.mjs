@@ -801,7 +801,9 @@ await check('Debug on a program that does not compile shows its error, and the p
   await page.click('#debug');
   await page.waitForFunction(() => document.body.dataset.debug === 'off' && document.body.dataset.state === 'done');
   // The whole box: the message, then where the parser went too deep (no hint).
-  assert.equal(await text('#error'), '構文エラー: 入れ子が深すぎます\n4行 675列 / line 4, column 675');
+  assert.equal(await text('#error-message'), '構文エラー: 入れ子が深すぎます');
+  assert.equal(await text('#error-place'), '4行 675列 / line 4, column 675');
+  assert.equal(await text('#error-hint'), '');
   await page.selectOption('#examples', 'hello');
   await page.click('#debug');
   await stopped();
