@@ -37,7 +37,7 @@ int weigh(const Plan& plan, std::vector<int>& weight, std::vector<bool>& inlined
 
 } // namespace
 
-Plan::Plan(const Shape& s) : sh(s) {
+Plan::Plan(const Shape& shape) : sh(shape) {
     std::size_t n = sh.routines.size();
     inlined.assign(n, false);
     called.assign(n, false);
@@ -53,7 +53,7 @@ Plan::Plan(const Shape& s) : sh(s) {
     // Who calls whom.
     std::vector<std::vector<int>> callers(n);
     for (int i = 0; i < cx; ++i) {
-        const Place& at = sh.places[static_cast<std::size_t>(i)];
+        const InstructionShape& at = sh.places[static_cast<std::size_t>(i)];
         if (at.routine >= 0 && code[i].op == CUP && at.callee >= 0) {
             called[static_cast<std::size_t>(at.callee)] = true;
             callers[static_cast<std::size_t>(at.callee)].push_back(at.routine);

@@ -35,7 +35,7 @@ class Walker {
     // Walks every routine the main program reaches; false at the first
     // thing that does not fit.
     bool walk() {
-        sh_.places.assign(static_cast<std::size_t>(cx), Place{});
+        sh_.places.assign(static_cast<std::size_t>(cx), InstructionShape{});
         routine_at_.assign(static_cast<std::size_t>(cx), -1);
         Routine main;
         main.entry = 0;
@@ -64,7 +64,7 @@ class Walker {
     // recorded; false when it differs or i belongs to another routine.
     bool arrive(int r, int i, const State& st, std::vector<std::pair<int, State>>& work) {
         if (!in_code(i)) return fail(i, "a jump out of the store");
-        Place& at = sh_.places[static_cast<std::size_t>(i)];
+        InstructionShape& at = sh_.places[static_cast<std::size_t>(i)];
         if (at.routine == -1) {
             at.routine = r;
             at.depth = st.depth;
@@ -354,7 +354,7 @@ void mark_recursion(Shape& sh) {
     std::size_t n = sh.routines.size();
     std::vector<std::vector<int>> calls(n);
     for (int i = 0; i < cx; ++i) {
-        const Place& at = sh.places[static_cast<std::size_t>(i)];
+        const InstructionShape& at = sh.places[static_cast<std::size_t>(i)];
         if (at.routine >= 0 && code[i].op == CUP && at.callee >= 0)
             calls[static_cast<std::size_t>(at.routine)].push_back(at.callee);
     }
@@ -522,7 +522,7 @@ void mark_nested_unset_reads(Shape& sh) {
 } // namespace
 
 int Shape::slot_count(int i) const {
-    const Place& at = places[static_cast<std::size_t>(i)];
+    const InstructionShape& at = places[static_cast<std::size_t>(i)];
     if ((at.flags & PLACE_AFTER_ENT) == 0) return 0;
     return at.depth - routines[static_cast<std::size_t>(at.routine)].frame;
 }

@@ -77,7 +77,7 @@ enum PlaceFlag : std::uint8_t {
     PLACE_AFTER_ENT = 8,   // the frame is made: the cells above it are slots
 };
 
-struct Place {
+struct InstructionShape {
     int routine = -1;       // the routine it belongs to; -1: never reached
     std::int32_t depth = 0; // t - b before it
     int slots = 0;          // its slots start here in Shape::slots (depth - frame of them)
@@ -90,7 +90,7 @@ struct Shape {
     const char* why = "";          // when not ok: what does not fit, for the listing and the tests
     int failed_at = -1;            // and at which instruction, or -1
     std::vector<Routine> routines; // the main program first
-    std::vector<Place> places;     // per instruction of the store
+    std::vector<InstructionShape> places;     // per instruction of the store
     std::vector<Slot> slots;
 
     // The slots above the frame before instruction i (depth - frame of them).

@@ -122,7 +122,7 @@ bool frames_unchanged(const Shape& shape, std::int32_t frame) {
 
 bool loop_head_fits(const Shape& shape) {
     if (!shape.ok || !is_place(p, shape)) return false;
-    const Place& at = shape.places[static_cast<std::size_t>(p)];
+    const InstructionShape& at = shape.places[static_cast<std::size_t>(p)];
     if (at.routine < 0 || (at.flags & PLACE_AFTER_ENT) == 0 || shape.slot_count(p) != 0)
         return false;
     int r = at.routine;
@@ -146,7 +146,7 @@ bool loop_head_fits(const Shape& shape) {
         if (base < 3 || base + ro.frame >= STACK_SIZE) return false;
         std::int32_t to = s[base + 2], below = s[base + 1];
         if (!is_place(to, shape) || to < 1 || !shape.is_return_site(to)) return false;
-        const Place& site = shape.places[static_cast<std::size_t>(to)];
+        const InstructionShape& site = shape.places[static_cast<std::size_t>(to)];
         if (shape.places[static_cast<std::size_t>(to - 1)].callee != r) return false;
         int caller = site.routine;
         if (caller < 0 || below < 0 || below >= base) return false;
