@@ -97,13 +97,14 @@ json Views::scopes(int frame) {
     json list = json::array();
     std::vector<Scope> scopes = session_.scopes(frame);
     for (std::size_t i = 0; i < scopes.size(); ++i) {
-        const Scope& s = scopes[i];
-        std::string name = s.enclosing ? routine_name(s.routine) + " (enclosing)" : "Locals";
+        const Scope& shown = scopes[i];
+        std::string name =
+            shown.enclosing ? routine_name(shown.routine) + " (enclosing)" : "Locals";
         json scope{{"name", name},
                    {"variablesReference", add(Ref{RefKind::scope, frame, static_cast<int>(i)})},
-                   {"namedVariables", s.names.size()},
+                   {"namedVariables", shown.names.size()},
                    {"expensive", false}};
-        if (!s.enclosing) scope["presentationHint"] = "locals";
+        if (!shown.enclosing) scope["presentationHint"] = "locals";
         list.push_back(std::move(scope));
     }
     list.push_back(json{{"name", "Machine"},
@@ -233,9 +234,9 @@ bool Views::variables(long long reference, const json& arguments, json& body) {
         std::vector<Frame> frames = session_.frames();
         std::vector<Scope> scopes = session_.scopes(ref.frame);
         if (ref.scope >= static_cast<int>(scopes.size())) break;
-        const Scope& s = scopes[static_cast<std::size_t>(ref.scope)];
-        for (const NameValue& name : s.names)
-            list.push_back(variable(name, frames, s.enclosing));
+        const Scope& shown = scopes[static_cast<std::size_t>(ref.scope)];
+        for (const NameValue& name : shown.names)
+            list.push_back(variable(name, frames, shown.enclosing));
         break;
     }
     case RefKind::array: list = elements(ref.name, start, count); break;

@@ -116,9 +116,9 @@ class History {
     explicit History(std::size_t limit = HISTORY_BYTES_DEFAULT) : limit_(limit) {}
 
     // Starts the record of an instruction about to run on these registers.
-    void begin(std::int32_t p, std::int64_t t, std::int64_t b) {
-        steps_.push_back(StepRecord{static_cast<std::int16_t>(p), static_cast<std::int16_t>(t),
-                                    static_cast<std::int16_t>(b), 0, 0});
+    void begin(std::int32_t pc, std::int64_t top, std::int64_t base) {
+        steps_.push_back(StepRecord{static_cast<std::int16_t>(pc), static_cast<std::int16_t>(top),
+                                    static_cast<std::int16_t>(base), 0, 0});
     }
     // The instruction is about to write `cell`, which still holds its old
     // value.

@@ -155,17 +155,17 @@ void check_step(std::int32_t pc, std::int64_t sp, std::int64_t bp) {
 
 std::string check_message(Encoding encoding) {
     const CheckStop& c = check_stop;
-    const CheckPoint& p = c.point;
+    const CheckPoint& point = c.point;
     char text[512];
     const char* format = msg_in(c.text, encoding);
     switch (c.text) {
     case MSG_C_INDEX:
-        std::snprintf(text, sizeof text, format, c.index, p.name, p.low, p.high);
+        std::snprintf(text, sizeof text, format, c.index, point.name, point.low, point.high);
         break;
     case MSG_C_UNSET_ELEMENT:
-        std::snprintf(text, sizeof text, format, p.name, c.index, c.value);
+        std::snprintf(text, sizeof text, format, point.name, c.index, c.value);
         break;
-    default: std::snprintf(text, sizeof text, format, p.name, c.value); break;
+    default: std::snprintf(text, sizeof text, format, point.name, c.value); break;
     }
     return text;
 }

@@ -1,8 +1,10 @@
 // The effect of each instruction, stated once: small routines over the
 // stack that both loops of the interpreter (vm/traced.cpp, one instruction
 // at a time, and vm/interpreter.cpp, the fast loop) run, with t and b held
-// in their own locals.  t and b are 64 bits wide there: their values stay
-// within a few cells of the stack, so indexing needs no widening.
+// in their own locals, passed here as `top` and `base` (named apart from
+// the machine's registers, which they stand for).  They are 64 bits wide
+// there: their values stay within a few cells of the stack, so indexing
+// needs no widening.
 //
 // A routine that can fail returns the message of its run-time error, or
 // NO_FAULT; it has then done exactly what the instruction does before it
@@ -53,8 +55,8 @@ inline std::int64_t clamp_top(std::int64_t v) {
 
 // A frame base b the loops accept: a stack index with room for the frame's
 // header (static link, dynamic link, return address, result) above it.
-inline bool frame_fits(std::int64_t b) {
-    return b >= 0 && b <= STACK_SIZE - 4;
+inline bool frame_fits(std::int64_t base) {
+    return base >= 0 && base <= STACK_SIZE - 4;
 }
 
 // The binary operations of OPR (sub-codes 1 to 4) and COP (1 to 6).
@@ -95,10 +97,10 @@ inline std::int32_t binary(Binary k, std::int32_t l, std::int32_t r) {
 // base(l) seen from frame b: l static links out.  A frame that links to
 // itself ends base()'s walk, and following its link again changes nothing,
 // so the walk simply goes on; false when a link lies outside the stack.
-inline bool frame_base(std::int64_t b, std::int32_t l, std::int64_t& frame) {
-    std::int64_t x = b;
+inline bool frame_base(std::int64_t base, std::int32_t l, std::int64_t& frame) {
+    std::int64_t x = base;
     if (l > 0) {
-        x = s[x]; // b itself is always a stack index
+        x = s[x]; // base itself is always a stack index
         for (--l; l > 0; --l) {
             if (!in_stack(x)) return false;
             x = s[x];
@@ -109,87 +111,88 @@ inline bool frame_base(std::int64_t b, std::int32_t l, std::int64_t& frame) {
 }
 
 // LDC 0,n: push n.
-template <class W = Unwatched> inline void do_ldc(std::int64_t& t, std::int32_t n, W w = {}) {
-    w.write(t + 1);
-    s[++t] = n;
+template <class W = Unwatched> inline void do_ldc(std::int64_t& top, std::int32_t n, W w = {}) {
+    w.write(top + 1);
+    s[++top] = n;
 }
 
 // LOD l,a with frame = base(l): push s[frame+a].
 template <class W = Unwatched>
-inline Msg do_lod(std::int64_t& t, std::int64_t frame, std::int32_t a, W w = {}) {
+inline Msg do_lod(std::int64_t& top, std::int64_t frame, std::int32_t a, W w = {}) {
     std::int64_t address = frame + a;
     if (!in_stack(address)) return MSG_BAD_ADDRESS;
     w.read(address);
-    w.write(t + 1);
-    s[t + 1] = s[address];
-    ++t;
+    w.write(top + 1);
+    s[top + 1] = s[address];
+    ++top;
     return NO_FAULT;
 }
 
 // STR l,a with frame = base(l): s[frame+a] := s[t]; pop.
 template <class W = Unwatched>
-inline Msg do_str(std::int64_t& t, std::int64_t frame, std::int32_t a, W w = {}) {
+inline Msg do_str(std::int64_t& top, std::int64_t frame, std::int32_t a, W w = {}) {
     std::int64_t address = frame + a;
     if (!in_stack(address)) return MSG_BAD_ADDRESS;
     w.write(address);
-    s[address] = s[t--];
+    s[address] = s[top--];
     return NO_FAULT;
 }
 
 // LDA l,a with frame = base(l): push frame+a.
 template <class W = Unwatched>
-inline void do_lda(std::int64_t& t, std::int64_t frame, std::int32_t a, W w = {}) {
-    w.write(t + 1);
-    s[++t] = i32(u32(static_cast<std::int32_t>(frame)) + u32(a));
+inline void do_lda(std::int64_t& top, std::int64_t frame, std::int32_t a, W w = {}) {
+    w.write(top + 1);
+    s[++top] = i32(u32(static_cast<std::int32_t>(frame)) + u32(a));
 }
 
 // OPR 0,k or COP 0,k for a binary operation k: the two top cells make one.
-template <class W = Unwatched> inline Msg do_binary(std::int64_t& t, Binary k, W w = {}) {
-    std::int32_t r = s[t];
+template <class W = Unwatched> inline Msg do_binary(std::int64_t& top, Binary k, W w = {}) {
+    std::int32_t r = s[top];
     if (binary_fails(k, r)) return MSG_DIVISION_BY_ZERO;
-    w.write(t - 1);
-    s[t - 1] = binary(k, s[t - 1], r);
-    --t;
+    w.write(top - 1);
+    s[top - 1] = binary(k, s[top - 1], r);
+    --top;
     return NO_FAULT;
 }
 
 // OPR 0,5: negate the top cell.
-template <class W = Unwatched> inline void do_neg(std::int64_t t, W w = {}) {
-    w.write(t);
-    s[t] = i32(0u - u32(s[t]));
+template <class W = Unwatched> inline void do_neg(std::int64_t top, W w = {}) {
+    w.write(top);
+    s[top] = i32(0u - u32(s[top]));
 }
 
 // FJP 0,x: pop; whether the jump is taken.
-inline bool do_fjp(std::int64_t& t) {
-    return s[t--] == 0;
+inline bool do_fjp(std::int64_t& top) {
+    return s[top--] == 0;
 }
 
 // MST l,a with link = base(l): the static and dynamic links of the frame
 // the call will make, then t rises by a.
 template <class W = Unwatched>
-inline void do_mst(std::int64_t& t, std::int64_t b, std::int64_t link, std::int32_t a, W w = {}) {
-    w.write(t + 1);
-    s[t + 1] = static_cast<std::int32_t>(link);
-    w.write(t + 2);
-    s[t + 2] = static_cast<std::int32_t>(b);
-    t = clamp_top(t + a);
+inline void do_mst(std::int64_t& top, std::int64_t base, std::int64_t link, std::int32_t a,
+                   W w = {}) {
+    w.write(top + 1);
+    s[top + 1] = static_cast<std::int32_t>(link);
+    w.write(top + 2);
+    s[top + 2] = static_cast<std::int32_t>(base);
+    top = clamp_top(top + a);
 }
 
 // CUP n,x at code index pc: the return address goes to s[t-n], the new
 // frame starts two cells below it.  (The loop then goes to x.)
 template <class W = Unwatched>
-inline Msg do_cup(std::int64_t t, std::int64_t& b, std::int32_t n, std::int32_t pc, W w = {}) {
-    std::int64_t cell = t - n;
+inline Msg do_cup(std::int64_t top, std::int64_t& base, std::int32_t n, std::int32_t pc, W w = {}) {
+    std::int64_t cell = top - n;
     if (cell < 2 || cell > STACK_SIZE - 2) return MSG_BAD_ADDRESS;
     w.write(cell);
     s[cell] = pc + 1;
-    b = cell - 2;
+    base = cell - 2;
     return NO_FAULT;
 }
 
 // ENT 0,m: t := b+m.
-inline void do_ent(std::int64_t& t, std::int64_t b, std::int32_t m) {
-    t = clamp_top(b + m);
+inline void do_ent(std::int64_t& top, std::int64_t base, std::int32_t m) {
+    top = clamp_top(base + m);
 }
 
 // RET 0,0 (function false) and FRT 0,0 (true, which first moves the result
@@ -198,54 +201,54 @@ inline void do_ent(std::int64_t& t, std::int64_t b, std::int32_t m) {
 // address outside the code store or a link that is not a frame base fails
 // with b unchanged.
 template <class W = Unwatched>
-inline Msg do_return(std::int64_t& t, std::int64_t& b, bool function, std::int32_t code_end,
+inline Msg do_return(std::int64_t& top, std::int64_t& base, bool function, std::int32_t code_end,
                      std::int32_t& to, W w = {}) {
     if (function) {
-        w.read(b + 3);
-        w.write(b);
-        s[b] = s[b + 3];
+        w.read(base + 3);
+        w.write(base);
+        s[base] = s[base + 3];
     }
-    std::int32_t ret = s[b + 2];
-    std::int32_t link = s[b + 1];
-    t = function ? b : b - 1;
+    std::int32_t ret = s[base + 2];
+    std::int32_t link = s[base + 1];
+    top = function ? base : base - 1;
     if (u32(ret) >= u32(code_end)) return MSG_BAD_CODE_ADDRESS;
     if (!frame_fits(link)) return MSG_BAD_ADDRESS;
-    b = link;
+    base = link;
     to = ret;
     return NO_FAULT;
 }
 
 // GET 0,0: push a number read after the prompt; the cell keeps its old
 // value when none could be read, and the run then fails.
-template <class W = Unwatched> inline Msg do_get(std::int64_t& t, W w = {}) {
-    ++t;
-    w.write(t);
+template <class W = Unwatched> inline Msg do_get(std::int64_t& top, W w = {}) {
+    ++top;
+    w.write(top);
     put_prompt();
-    return read_number(s[t]) ? NO_FAULT : MSG_NO_NUMBER;
+    return read_number(s[top]) ? NO_FAULT : MSG_NO_NUMBER;
 }
 
 // PUT 0,0: write s[t] as a line; pop.
-inline void do_put(std::int64_t& t) {
-    write_number(s[t--]);
+inline void do_put(std::int64_t& top) {
+    write_number(s[top--]);
 }
 
 // IND 0,a: s[t] := s[s[t]+a].
-template <class W = Unwatched> inline Msg do_ind(std::int64_t t, std::int32_t a, W w = {}) {
-    std::int64_t address = std::int64_t{s[t]} + a;
+template <class W = Unwatched> inline Msg do_ind(std::int64_t top, std::int32_t a, W w = {}) {
+    std::int64_t address = std::int64_t{s[top]} + a;
     if (!in_stack(address)) return MSG_BAD_ADDRESS;
     w.read(address);
-    w.write(t);
-    s[t] = s[address];
+    w.write(top);
+    s[top] = s[address];
     return NO_FAULT;
 }
 
 // STO 0,0: s[s[t-1]] := s[t]; pop both.
-template <class W = Unwatched> inline Msg do_sto(std::int64_t& t, W w = {}) {
-    std::int32_t address = s[t - 1];
+template <class W = Unwatched> inline Msg do_sto(std::int64_t& top, W w = {}) {
+    std::int32_t address = s[top - 1];
     if (!in_stack(address)) return MSG_BAD_ADDRESS;
     w.write(address);
-    s[address] = s[t];
-    t -= 2;
+    s[address] = s[top];
+    top -= 2;
     return NO_FAULT;
 }
 
@@ -258,29 +261,30 @@ template <class W = Unwatched> inline Msg do_sto(std::int64_t& t, W w = {}) {
 // Registers a caller set that no instruction could start from: b not a
 // frame base, t outside the stack, p not in the store.  Nothing was
 // fetched: ir stays as it was.
-void check_entry(std::int32_t pc, std::int64_t t, std::int64_t b);
+void check_entry(std::int32_t pc, std::int64_t top, std::int64_t base);
 
 // Instruction pc failed with `fault`; p is past it.
-[[noreturn]] void fail_at(std::int32_t pc, std::int64_t t, std::int64_t b, Msg fault);
+[[noreturn]] void fail_at(std::int32_t pc, std::int64_t top, std::int64_t base, Msg fault);
 
 // The test before fetching instruction `next` failed; instruction `last`
 // ran last.
-[[noreturn]] void fail_test(std::int32_t next, std::int32_t last, std::int64_t t, std::int64_t b);
+[[noreturn]] void fail_test(std::int32_t next, std::int32_t last, std::int64_t top,
+                            std::int64_t base);
 
 // Instruction pc jumped (or ran on) outside the code store: the test of t
 // first, then the fetch fails with p at the end of the store.
-[[noreturn]] void fail_off_end(std::int32_t pc, std::int64_t t, std::int64_t b);
+[[noreturn]] void fail_off_end(std::int32_t pc, std::int64_t top, std::int64_t base);
 
 // The traced build's budget (FatalKind::budget_spent), stop flag
 // (FatalKind::stopped) or check (FatalKind::check_failed, vm/check.hpp)
 // ended the run before the fetch of instruction `next`; instruction `last`
 // ran last (-1: none), or, for the check, is `next`, the one it stopped.
-[[noreturn]] void stop_before(std::int32_t next, std::int32_t last, std::int64_t t, std::int64_t b,
-                              FatalKind why);
+[[noreturn]] void stop_before(std::int32_t next, std::int32_t last, std::int64_t top,
+                              std::int64_t base, FatalKind why);
 
 // Not an end: the traced build's pulse before the fetch of instruction
 // `next`, with the registers back and the output written so far delivered.
-void pulse_at(std::int32_t next, std::int64_t t, std::int64_t b);
+void pulse_at(std::int32_t next, std::int64_t top, std::int64_t base);
 
 // HLT at pc: the registers go back and the run ends normally.
-void halt_at(std::int32_t pc, std::int64_t t, std::int64_t b);
+void halt_at(std::int32_t pc, std::int64_t top, std::int64_t base);

@@ -53,7 +53,7 @@ struct Decline {
 // --- the plan (optimiser_plan.cpp) ---
 
 struct Plan {
-    explicit Plan(const Shape& s);
+    explicit Plan(const Shape& shape);
 
     const Shape& sh;
     std::vector<bool> inlined;             // per routine: inlined at every call
