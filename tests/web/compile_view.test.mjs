@@ -165,6 +165,23 @@ export async function compileViewChecks({ page, check, open, base64url, examples
     assert.equal((await view()).step, walk.stops.at(-2).step);
   });
 
+  // How quickly the view answers, as a figure for the log, never an
+  // assertion on time: the largest example's compile, from its end back to
+  // the start along the slider.
+  await check('the Compile view records how quickly it follows the slider', async () => {
+    await openAt(source('sort'), 100000);
+    const last = Number(await page.evaluate(() => document.body.dataset.compileStep));
+    const started = Date.now();
+    for (let k = 1; k <= 20; k++) {
+      await answered(() => page.$eval('#compile-history', (slider, s) => {
+        slider.value = String(s);
+        slider.dispatchEvent(new Event('input'));
+      }, Math.round(last * (1 - k / 20))));
+    }
+    assert.equal((await view()).step, 0);
+    console.log(`     sort.tsu, ${last} steps: 20 slider moves drawn in ${Date.now() - started} ms`);
+  });
+
   await check('a program that does not compile is recorded up to its error', async () => {
     await openAt('program p;\nvar x;\nbegin\n  x := y\nend.\n', 1000);
     const v = await view();

@@ -347,9 +347,11 @@ export class CompileView {
     this.drawCode(state);
     const atEnd = state.step === state.last;
     const failed = this.opened && this.opened.error !== 0;
+    // A compile of more events than the record keeps is shown up to there.
+    const cut = this.opened?.truncated ? [' (記録はここまでです)', ' (the record stops here)'] : ['', ''];
     this.page.showStatus(
-      `コンパイルの段階 ${state.step} / ${state.last}${atEnd ? (failed ? ' (エラーで終わりました)' : ' (終わり)') : ''}`,
-      `compile step ${state.step} of ${state.last}${atEnd ? (failed ? ' (ended by an error)' : ' (the end)') : ''}`,
+      `コンパイルの段階 ${state.step} / ${state.last}${atEnd ? (failed ? ' (エラーで終わりました)' : cut[0] || ' (終わり)') : ''}`,
+      `compile step ${state.step} of ${state.last}${atEnd ? (failed ? ' (ended by an error)' : cut[1] || ' (the end)') : ''}`,
       'compiling');
     document.body.dataset.compileStep = state.step;
     // How many states have come: one more after every answer, for whoever
