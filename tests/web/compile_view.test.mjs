@@ -7,7 +7,7 @@ import assert from 'node:assert/strict';
 import { readFileSync } from 'node:fs';
 import { join } from 'node:path';
 
-export async function compileViewChecks({ page, check, open, base64url, examplesDir, answersPath }) {
+export async function compileViewChecks({ page, check, open, base64url, examplesDir, answersPath, screenshotDir }) {
   const walks = answersPath ? JSON.parse(readFileSync(answersPath, 'utf8')) : [];
   const source = (name) => readFileSync(join(examplesDir, `${name}.tsu`), 'utf8');
   const answers = () => page.evaluate(() => Number(document.body.dataset.compileAnswers ?? 0));
@@ -180,6 +180,27 @@ export async function compileViewChecks({ page, check, open, base64url, examples
     }
     assert.equal((await view()).step, 0);
     console.log(`     sort.tsu, ${last} steps: 20 slider moves drawn in ${Date.now() - started} ms`);
+  });
+
+  await check('the Compile view fits the screen: beside the program at 1366 pixels, below it at 390', async () => {
+    const sideways = () => page.evaluate(() => document.documentElement.scrollWidth - document.documentElement.clientWidth);
+    try {
+      for (const [width, height] of [[1366, 768], [390, 844]]) {
+        await page.setViewportSize({ width, height });
+        await openAt(source('sort'), 474);
+        assert.equal(await sideways(), 0, `nothing scrolls sideways at ${width}`);
+        const program = await page.locator('#editor').boundingBox();
+        const panes = await Promise.all(['#rules', '#symbols', '#code-store'].map((id) => page.locator(id).boundingBox()));
+        for (const box of panes) {
+          assert.ok(box.x >= 0 && box.x + box.width <= width && box.height >= 60, `a pane within ${width} pixels`);
+          if (width > 800) assert.ok(box.x >= program.x + program.width, 'right of the program');
+          else assert.ok(box.y >= program.y + program.height, 'below the program');
+        }
+        if (screenshotDir) await page.screenshot({ path: join(screenshotDir, `compile-view-${width}.png`), fullPage: width < 800 });
+      }
+    } finally {
+      await page.setViewportSize({ width: 1280, height: 800 });
+    }
   });
 
   await check('a program that does not compile is recorded up to its error', async () => {

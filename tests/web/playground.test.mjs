@@ -822,7 +822,7 @@ await check('the whole site stays under 1 MB, and the page links to the guide to
   assert.match(await text('h2:has-text("static chain")'), /static chain/);
 });
 
-await compileViewChecks({ page, check, open, base64url, examplesDir, answersPath: compileAnswersPath });
+await compileViewChecks({ page, check, open, base64url, examplesDir, answersPath: compileAnswersPath, screenshotDir: artifacts });
 
 await check('nothing was fetched from elsewhere and the page raised no error', async () => {
   assert.deepEqual(foreign, []);
