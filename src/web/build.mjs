@@ -55,7 +55,7 @@ await esbuild.build({
   logLevel: 'warning',
 });
 
-for (const file of ['index.html', 'start.js', 'style.css', 'worker.js', 'debugger.js'])
+for (const file of ['index.html', 'start.js', 'style.css', 'worker.js', 'debugger.js', 'compiler.js'])
   copyFileSync(join(pageDir, file), join(siteDir, file));
 
 writeFileSync(join(siteDir, 'machine.html'), `<!doctype html>

@@ -2,18 +2,21 @@
 // playwright-core, loads the built site from a local server and is used as
 // a learner would use it.
 //
-//   node playground.test.mjs NODE_MODULES SITE_DIR EXAMPLES_DIR SCREENSHOT [ANSWERS]
+//   node playground.test.mjs NODE_MODULES SITE_DIR EXAMPLES_DIR SCREENSHOT [ANSWERS [COMPILE_ANSWERS]]
 //
 // ANSWERS is what terminal.mjs wrote: the terminal debugger's stops for the
-// walks the page takes through the examples (without it, those are skipped).
+// walks the page takes through the examples (without it, those are skipped);
+// COMPILE_ANSWERS what compile_terminal.mjs wrote, the same for the Compile
+// view (compile_view.test.mjs).
 import assert from 'node:assert/strict';
 import { existsSync, mkdirSync, mkdtempSync, readFileSync, readdirSync, rmSync, statSync } from 'node:fs';
 import { createServer } from 'node:http';
 import { createRequire } from 'node:module';
 import { tmpdir } from 'node:os';
 import { extname, join, normalize } from 'node:path';
+import { compileViewChecks } from './compile_view.test.mjs';
 
-const [modulesDir, siteDir, examplesDir, screenshotPath, answersPath] = process.argv.slice(2);
+const [modulesDir, siteDir, examplesDir, screenshotPath, answersPath, compileAnswersPath] = process.argv.slice(2);
 const { chromium } = createRequire(join(modulesDir, 'package.json'))('playwright-core');
 
 const TYPES = {
@@ -82,7 +85,7 @@ page.on('request', (request) => {
 async function open(fragment = '') {
   await page.goto('about:blank'); // a new fragment alone would not load the page again
   await page.goto(`${origin}index.html${fragment}`);
-  await page.waitForFunction(() => ['ready', 'done', 'running', 'debugging', 'debug-ended'].includes(document.body.dataset.state));
+  await page.waitForFunction(() => ['ready', 'done', 'running', 'debugging', 'debug-ended', 'compiling'].includes(document.body.dataset.state));
 }
 
 async function runAndWait() {
@@ -820,6 +823,8 @@ await check('the whole site stays under 1 MB, and the page links to the guide to
   await page.goto(href);
   assert.match(await text('h2:has-text("static chain")'), /static chain/);
 });
+
+await compileViewChecks({ page, check, open, base64url, examplesDir, answersPath: compileAnswersPath, screenshotDir: artifacts });
 
 await check('nothing was fetched from elsewhere and the page raised no error', async () => {
   assert.deepEqual(foreign, []);

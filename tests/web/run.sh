@@ -4,8 +4,9 @@
 #
 #   tests/web/run.sh [SITE_DIR]
 #
-# The debugger's drawing is held against the terminal debugger's answers,
-# so the native tsumiki-inspect must be built too (by the ci preset, or
+# The debugger's drawing and the Compile view are held against the
+# terminal's answers (tsumiki-inspect debug and compile), so the native
+# tsumiki-inspect must be built too (by the ci preset, or
 # named by TSUMIKI_INSPECT).
 #
 # playwright-core (pinned by package-lock.json) drives /usr/bin/chromium;
@@ -27,5 +28,8 @@ if [ ! -x "$inspect" ]; then
   exit 2
 fi
 answers="$root/build/wasm/terminal-stops.json"
+compile_answers="$root/build/wasm/terminal-compile.json"
 node "$here/terminal.mjs" "$inspect" "$root/examples" "$answers"
-node "$here/playground.test.mjs" "$modules/node_modules" "$site" "$root/examples" "$root/build/wasm/screenshot.png" "$answers"
+node "$here/compile_terminal.mjs" "$inspect" "$root/examples" "$compile_answers"
+node "$here/playground.test.mjs" "$modules/node_modules" "$site" "$root/examples" "$root/build/wasm/screenshot.png" \
+  "$answers" "$compile_answers"

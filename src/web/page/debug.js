@@ -105,6 +105,7 @@ export class Debugger {
 
   async start() {
     if (this.page.busy() && !this.active) return;
+    this.page.leaveCompile();
     // A session under way ends first (its worker too, if it is moving).
     if (this.active) this.page.stop();
     this.active = true;

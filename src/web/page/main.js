@@ -6,7 +6,8 @@
 // `#code=...&input=...` (base64url of the UTF-8 text), and the breakpoints,
 // `&break=5,12,*40` (source lines; `*N` instruction N); `&run` there runs
 // the program as soon as the page has loaded, `&debug` starts the debugger
-// on it (debug.js).
+// on it (debug.js), `&compile&step=N` opens the Compile view at step N of
+// its compile (compile.js).
 import { defaultKeymap, history, historyKeymap, indentWithTab } from '@codemirror/commands';
 import { HighlightStyle, StreamLanguage, syntaxHighlighting } from '@codemirror/language';
 import { EditorState, StateEffect, StateField } from '@codemirror/state';
@@ -22,6 +23,7 @@ import {
 } from '@codemirror/view';
 import { tags } from '@lezer/highlight';
 import examples from 'examples';
+import { CompileView, compileMarks } from './compile.js';
 import { Debugger } from './debug.js';
 import { drawListing, hues, linkListing, markCurrentInstruction, markInstructionBreakpoints } from './listing.js';
 import { breakpointLines, breakpointsChanged, debugMarks, setBreakpoints, showHues, showLinked } from './marks.js';
@@ -141,7 +143,7 @@ function keepFragment() {
     const code = encodeText(editor.state.doc.toString());
     const breaks = [...breakpointLines(editor.state), ...[...debuggerUI.pcBreakpoints].sort((x, y) => x - y).map((pc) => `*${pc}`)];
     const breakPart = breaks.length > 0 ? `&break=${breaks.join(',')}` : '';
-    window.history.replaceState(null, '', `#code=${code}&input=${encodeText(input.value)}${breakPart}`);
+    window.history.replaceState(null, '', `#code=${code}&input=${encodeText(input.value)}${breakPart}${compileView.fragment()}`);
   }, 200);
 }
 
@@ -160,10 +162,12 @@ const editor = new EditorView({
       syntaxHighlighting(highlighting),
       errorMarkField,
       debugMarks,
+      compileMarks,
       EditorView.updateListener.of((update) => {
         if (update.docChanged) {
           keepFragment();
           programShown = null; // the listing no longer matches the text
+          if (compileView.active) leaveCompile(); // nor does the compile's record
         }
         if (breakpointsChanged(update)) debuggerUI.breakpointsChanged();
       }),
@@ -232,6 +236,7 @@ function startWorker(made = new Worker('worker.js')) {
     startWorker();
     setRunning(false);
     debuggerUI.end();
+    leaveCompile();
     showError(`${event.message}`, { line: 0, column: 0, hint: '' });
     showStatus('実行できませんでした', 'could not run', 'done');
   };
@@ -249,6 +254,7 @@ function setRunning(on) {
   running = on;
   $('run').disabled = on;
   $('stop').disabled = !on && !debuggerUI.active;
+  compileView.enable();
 }
 
 // The error's message, then where it was found and the hint for it, as
@@ -319,6 +325,7 @@ function draw() {
 }
 
 function fromWorker(message) {
+  if (compileView.fromWorker(message)) return;
   if (debuggerUI.fromWorker(message)) return;
   if (message.type === 'program') {
     setProgram(message.program);
@@ -350,6 +357,7 @@ function fromWorker(message) {
 async function run() {
   if (running) return;
   if (debuggerUI.active) stop();
+  leaveCompile();
   draw();
   for (const pane of Object.values(panes)) pane.textContent = '';
   errorBox.hidden = true;
@@ -387,6 +395,24 @@ function stop() {
   showStatus('停止しました', 'stopped', 'stopped');
 }
 
+// The Compile view takes the place of the stack and the output; Run and
+// Debug go back to them.
+function enterCompile() {
+  if (debuggerUI.active) stop();
+  errorBox.hidden = true;
+  editor.dispatch({ effects: setErrorMark.of(null) });
+  document.body.dataset.view = 'compile';
+  document.querySelector('.compiler').hidden = false;
+}
+
+function leaveCompile() {
+  if (document.body.dataset.view !== 'compile') return;
+  compileView.end();
+  document.body.dataset.view = 'run';
+  document.querySelector('.compiler').hidden = true;
+  keepFragment();
+}
+
 const debuggerUI = new Debugger({
   editor,
   input,
@@ -397,6 +423,7 @@ const debuggerUI = new Debugger({
   busy: () => running,
   stop: () => stop(),
   keepFragment,
+  leaveCompile: () => leaveCompile(),
   showStatus,
   showError,
   hideError: () => {
@@ -414,6 +441,22 @@ const debuggerUI = new Debugger({
     editor.dispatch({ effects: setErrorMark.of(null) });
     $('stop').disabled = false;
   },
+});
+
+const compileView = new CompileView({
+  editor,
+  worker: () => worker,
+  restartWorker: () => startWorker(),
+  workerReady: () => workerReady,
+  busy: () => running,
+  keepFragment,
+  showStatus,
+  showError,
+  hideError: () => {
+    errorBox.hidden = true;
+  },
+  enterCompile,
+  leaveCompile,
 });
 
 const menu = $('examples');
@@ -448,7 +491,9 @@ async function start() {
   $('run').disabled = false;
   showStatus('準備完了', 'ready', 'ready');
   debuggerUI.enable();
-  if (fragment.has('debug')) debuggerUI.start();
+  compileView.enable();
+  if (fragment.has('compile')) compileView.start(Number(fragment.get('step') ?? 0) || 0);
+  else if (fragment.has('debug')) debuggerUI.start();
   else if (fragment.has('run')) run();
 }
 

@@ -3,14 +3,14 @@
 //
 // From the page:  {type: 'init', module}  the compiled WebAssembly module
 //                 {type: 'run', source, input, trace, check}
-//                 the debugger's (debugger.js)
+//                 the debugger's (debugger.js), the Compile view's (compiler.js)
 // To the page:    {type: 'ready'}
 //                 {type: 'text', pane, text, echoes}  output or trace, as it
 //                                   comes; for the output, the number each read
 //                                   took, [at, number], `at` counted in `text`
 //                 {type: 'program', program}  the compiled program, for the listing
 //                 {type: 'done', phase, end, message, line, column, hint, warnings, ms}
-importScripts('tsumiki.js', 'debugger.js');
+importScripts('tsumiki.js', 'debugger.js', 'compiler.js');
 
 const PANES = ['output', 'listing', 'trace'];
 
@@ -164,5 +164,5 @@ async function init(request) {
 onmessage = (event) => {
   if (event.data.type === 'init') init(event.data);
   else if (event.data.type === 'run') run(event.data);
-  else debugMessage(event.data);
+  else if (!compileMessage(event.data)) debugMessage(event.data);
 };
