@@ -6,6 +6,7 @@
 
 #include "driver/large_stack.hpp"
 #include "driver/reset.hpp"
+#include "lexer/lexer.hpp"
 #include "lexer/reader.hpp"
 #include "parser/blocks.hpp"
 #include "parser/warnings.hpp"
@@ -218,6 +219,22 @@ RunResult run_program(const RunOptions& options) {
     if (trace_built && (watched || options.engine == Engine::interpreter))
         result.steps = instructions_run;
     return result;
+}
+
+const char* run_end_name(RunEnd end) {
+    switch (end) {
+    case RunEnd::halted: return "halted";
+    case RunEnd::runtime_error: return "runtime_error";
+    case RunEnd::budget_spent: return "budget_spent";
+    case RunEnd::stopped: return "stopped";
+    case RunEnd::output_failed: return "output_failed";
+    case RunEnd::check_failed: return "check_failed";
+    }
+    return "unknown";
+}
+
+std::span<const char* const> language_keywords() {
+    return keywords;
 }
 
 std::vector<std::int32_t> numbers_read(std::string_view input, std::size_t most) {

@@ -24,6 +24,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -217,6 +218,14 @@ struct RunResult {
     int call_depth = 0;
     int recursion_depth = 0;
 };
+
+// An ending's name as written above ("halted", "runtime_error", ...): what
+// a front end that is not C++ keys its texts by (the playground's page).
+const char* run_end_name(RunEnd end);
+
+// The language's keywords, in the lexer's order: the one list the language
+// server, the page's editor and the editors' grammars follow.
+std::span<const char* const> language_keywords();
 
 // Runs the program compiled last, from instruction 0 on a cleared stack.
 // Everything written before the end has been delivered to the output

@@ -18,10 +18,7 @@ bool in_word(char c) {
 }
 
 bool is_keyword(std::string_view w) {
-    static constexpr std::string_view keywords[] = {
-        "program", "var", "begin",     "end",      "if",  "then", "else",
-        "while",   "do",  "procedure", "function", "div", "read", "write"};
-    for (std::string_view k : keywords)
+    for (std::string_view k : language_keywords())
         if (w == k) return true;
     return false;
 }

@@ -8,7 +8,8 @@
 //   tsu_program()            the program compiled last, as JSON (program_json.hpp)
 //   tsu_run(input, n, trace, check)
 //                            runs it with that input, checked if `check` is
-//                            not 0 (vm/check.hpp); the RunEnd.  Every
+//                            not 0 (vm/check.hpp); the RunEnd's name
+//                            (run_end_name: "halted", ...).  Every
 //                            PULSE_EVERY instructions the trace held back
 //                            goes out and the worker is called
 //                            (Module.onPulse) to send what it holds.  The
@@ -183,7 +184,7 @@ EMSCRIPTEN_KEEPALIVE const char* tsu_program() {
     return last_json.c_str();
 }
 
-EMSCRIPTEN_KEEPALIVE int tsu_run(const char* input, std::size_t n, int trace, int check) {
+EMSCRIPTEN_KEEPALIVE const char* tsu_run(const char* input, std::size_t n, int trace, int check) {
     std::string_view rest(input, n);
     RunOptions options;
     options.encoding = Encoding::utf8;
@@ -208,7 +209,7 @@ EMSCRIPTEN_KEEPALIVE int tsu_run(const char* input, std::size_t n, int trace, in
         last_where = last_code_pos[static_cast<std::size_t>(pc)];
     if (result.end == RunEnd::check_failed) last_where = result.where;
     last_hint = run_hint(result, Encoding::utf8);
-    return static_cast<int>(result.end);
+    return run_end_name(result.end);
 }
 
 // Sets the last message to the compiler's for a program nested too deeply,

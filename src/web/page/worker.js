@@ -10,6 +10,7 @@
 //                                   took, [at, number], `at` counted in `text`
 //                 {type: 'program', program}  the compiled program, for the listing
 //                 {type: 'done', phase, end, message, line, column, hint, warnings, ms}
+//                   (end: how the run ended, by the library's name for it)
 importScripts('tsumiki.js', 'debugger.js', 'compiler.js');
 
 const PANES = ['output', 'listing', 'trace'];
@@ -137,7 +138,7 @@ function run({ source, input, trace, check }) {
   const warnings = text(tsumiki._tsu_warnings());
   // The whole program, for its listing, before the run starts.
   postMessage({ type: 'program', program: moduleJson(tsumiki._tsu_program()) });
-  const end = withBytes(input, (at, n) => tsumiki._tsu_run(at, n, trace ? 1 : 0, check ? 1 : 0));
+  const end = text(withBytes(input, (at, n) => tsumiki._tsu_run(at, n, trace ? 1 : 0, check ? 1 : 0)));
   PANES.forEach((pane, i) => {
     if (kept[i] <= PANE_MAX) pending[i] += decoders[i].decode();
   });
