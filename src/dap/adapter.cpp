@@ -154,65 +154,95 @@ void Adapter::handle(const json& request) {
         arguments = *it;
     }
     try {
-        if (command == "initialize") return initialize(request, arguments);
-        if (command == "disconnect") return disconnect(request, false);
-        if (!initialized_) return out_.fail(request, INITIALIZE_FIRST);
-        if (command == "launch") return launch(request, arguments);
-        if (command == "threads")
-            return out_.respond(request, {{"threads", {{{"id", THREAD_ID}, {"name", "main"}}}}});
-        if (command == "pause") {
-            {
-                std::lock_guard<std::mutex> lock(motion_mutex_);
-                pending_pause_ = false;
-            }
-            return out_.respond(request);
-        }
-        if (command == "terminate") return disconnect(request, true);
-        if (command == "attach")
-            return out_.fail(request, "tsumiki-dap starts the program: use launch");
-        static const char* const known[] = {"setBreakpoints",
-                                            "setInstructionBreakpoints",
-                                            "setExceptionBreakpoints",
-                                            "configurationDone",
-                                            "continue",
-                                            "next",
-                                            "stepIn",
-                                            "stepOut",
-                                            "stepBack",
-                                            "reverseContinue",
-                                            "stackTrace",
-                                            "scopes",
-                                            "variables",
-                                            "evaluate",
-                                            "disassemble"};
-        if (std::find(std::begin(known), std::end(known), command) == std::end(known))
+        auto kinds = requests();
+        auto kind = std::find_if(kinds.begin(), kinds.end(),
+                                 [&](const Request& r) { return command == r.command; });
+        if (kind == kinds.end()) {
+            if (!initialized_) return out_.fail(request, INITIALIZE_FIRST);
             return out_.fail(request, "unknown request: " + command);
-        if (!launched_) return out_.fail(request, LAUNCH_FIRST);
-        if (command == "setBreakpoints") return set_breakpoints(request, arguments);
-        if (command == "setInstructionBreakpoints")
-            return set_instruction_breakpoints(request, arguments);
-        if (command == "setExceptionBreakpoints")
-            return out_.respond(request, {{"breakpoints", json::array()}});
-        if (command == "configurationDone") return configuration_done(request);
-        if (command == "stackTrace") return stack_trace(request, arguments);
-        if (command == "scopes") return scopes(request, arguments);
-        if (command == "variables") return variables(request, arguments);
-        if (command == "evaluate") return evaluate(request, arguments);
-        if (command == "disassemble") return disassemble(request, arguments);
-        // The motions.
-        bool instruction = arguments.value("granularity", json()) == "instruction";
-        if (command == "continue") return motion(request, Motion::cont);
-        if (command == "next") return motion(request, instruction ? Motion::stepi : Motion::next);
-        if (command == "stepIn") return motion(request, instruction ? Motion::stepi : Motion::step);
-        if (command == "stepOut") return motion(request, Motion::finish);
-        if (command == "stepBack")
-            return motion(request, instruction ? Motion::reverse_stepi : Motion::reverse_next);
-        return motion(request, Motion::reverse_continue);
+        }
+        if (kind->needs != Needs::nothing && !initialized_)
+            return out_.fail(request, INITIALIZE_FIRST);
+        if (kind->needs == Needs::launch && !launched_) return out_.fail(request, LAUNCH_FIRST);
+        kind->handler(*this, request, arguments);
     } catch (const json::exception& e) {
         out_.fail(request, std::string("malformed arguments: ") + e.what());
     } catch (const BadNumber& e) {
         out_.fail(request, std::string("malformed arguments: ") + e.what());
     }
+}
+
+std::span<const Adapter::Request> Adapter::requests() {
+    using A = Adapter;
+    using J = const json&;
+    // A step "by instruction" when the client asks for that granularity.
+    static auto by_instruction = [](J arguments) {
+        return arguments.value("granularity", json()) == "instruction";
+    };
+    static const Request table[] = {
+        {"initialize", [](A& a, J r, J args) { a.initialize(r, args); }, Needs::nothing, nullptr},
+        {"disconnect", [](A& a, J r, J) { a.disconnect(r, false); }, Needs::nothing, nullptr},
+        {"launch", [](A& a, J r, J args) { a.launch(r, args); }, Needs::initialize, nullptr},
+        {"threads",
+         [](A& a, J r, J) {
+             a.out_.respond(r, {{"threads", {{{"id", THREAD_ID}, {"name", "main"}}}}});
+         },
+         Needs::initialize, nullptr},
+        {"pause",
+         [](A& a, J r, J) {
+             {
+                 std::lock_guard<std::mutex> lock(a.motion_mutex_);
+                 a.pending_pause_ = false;
+             }
+             a.out_.respond(r);
+         },
+         Needs::initialize, nullptr},
+        {"terminate", [](A& a, J r, J) { a.disconnect(r, true); }, Needs::initialize,
+         "supportsTerminateRequest"},
+        {"attach",
+         [](A& a, J r, J) { a.out_.fail(r, "tsumiki-dap starts the program: use launch"); },
+         Needs::initialize, nullptr},
+        {"setBreakpoints", [](A& a, J r, J args) { a.set_breakpoints(r, args); }, Needs::launch,
+         nullptr},
+        {"setInstructionBreakpoints",
+         [](A& a, J r, J args) { a.set_instruction_breakpoints(r, args); }, Needs::launch,
+         "supportsInstructionBreakpoints"},
+        {"setExceptionBreakpoints",
+         [](A& a, J r, J) {
+             a.out_.respond(r, {{"breakpoints", json::array()}});
+         },
+         Needs::launch, nullptr},
+        {"configurationDone", [](A& a, J r, J) { a.configuration_done(r); }, Needs::launch,
+         "supportsConfigurationDoneRequest"},
+        {"stackTrace", [](A& a, J r, J args) { a.stack_trace(r, args); }, Needs::launch, nullptr},
+        {"scopes", [](A& a, J r, J args) { a.scopes(r, args); }, Needs::launch, nullptr},
+        {"variables", [](A& a, J r, J args) { a.variables(r, args); }, Needs::launch, nullptr},
+        {"evaluate", [](A& a, J r, J args) { a.evaluate(r, args); }, Needs::launch,
+         "supportsEvaluateForHovers"},
+        {"disassemble", [](A& a, J r, J args) { a.disassemble(r, args); }, Needs::launch,
+         "supportsDisassembleRequest"},
+        // The motions.
+        {"continue", [](A& a, J r, J) { a.motion(r, Motion::cont); }, Needs::launch, nullptr},
+        {"next",
+         [](A& a, J r, J args) {
+             a.motion(r, by_instruction(args) ? Motion::stepi : Motion::next);
+         },
+         Needs::launch, "supportsSteppingGranularity"},
+        {"stepIn",
+         [](A& a, J r, J args) {
+             a.motion(r, by_instruction(args) ? Motion::stepi : Motion::step);
+         },
+         Needs::launch, nullptr},
+        {"stepOut", [](A& a, J r, J) { a.motion(r, Motion::finish); }, Needs::launch, nullptr},
+        {"stepBack",
+         [](A& a, J r, J args) {
+             a.motion(r, by_instruction(args) ? Motion::reverse_stepi : Motion::reverse_next);
+         },
+         Needs::launch, "supportsStepBack"},
+        {"reverseContinue", [](A& a, J r, J) { a.motion(r, Motion::reverse_continue); },
+         Needs::launch, nullptr},
+    };
+    return table;
 }
 
 void Adapter::initialize(const json& request, const json& arguments) {
@@ -221,15 +251,13 @@ void Adapter::initialize(const json& request, const json& arguments) {
     bool lines_from_1 = arguments.value("linesStartAt1", json(true)) != json(false);
     bool columns_from_1 = arguments.value("columnsStartAt1", json(true)) != json(false);
     views_.set_origin(lines_from_1, columns_from_1, "");
-    out_.respond(request, json{{"supportsConfigurationDoneRequest", true},
-                               {"supportsStepBack", true},
-                               {"supportsEvaluateForHovers", true},
-                               {"supportsInstructionBreakpoints", true},
-                               {"supportsDisassembleRequest", true},
-                               {"supportsSteppingGranularity", true},
-                               {"supportsTerminateRequest", true},
-                               {"supportsRestartRequest", false},
-                               {"exceptionBreakpointFilters", json::array()}});
+    // What the table's requests announce; restart is not one of them, and
+    // no exception breakpoints are offered.
+    json capabilities{{"supportsRestartRequest", false},
+                      {"exceptionBreakpointFilters", json::array()}};
+    for (const Request& r : requests())
+        if (r.capability != nullptr) capabilities[r.capability] = true;
+    out_.respond(request, capabilities);
     lines_from_1_ = lines_from_1;
     columns_from_1_ = columns_from_1;
 }

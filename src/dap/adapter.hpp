@@ -14,6 +14,7 @@
 #pragma once
 
 #include <mutex>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -44,6 +45,21 @@ class Adapter {
     void interrupt();
     // After disconnect: the process may end.
     bool done() const { return done_; }
+
+    // What a request needs done before it can be handled.
+    enum class Needs : unsigned char { nothing, initialize, launch };
+
+    // One request the adapter answers: every command, its handler, what it
+    // needs first and the capability initialize announces for it, in one
+    // table (requests()), which handle() dispatches by and initialize()
+    // builds its answer from.
+    struct Request {
+        const char* command;
+        void (*handler)(Adapter& adapter, const json& request, const json& arguments);
+        Needs needs;
+        const char* capability; // announced as true; nullptr: none of its own
+    };
+    static std::span<const Request> requests();
 
   private:
     void initialize(const json& request, const json& arguments);
