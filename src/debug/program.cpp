@@ -65,7 +65,8 @@ ProgramMap map_program(const Compiled& compiled, std::string source) {
         const StatementSpan& st = map.statements[k];
         for (int i = std::max(st.first, 0); i <= st.last && i < n; ++i)
             map.statement_of[static_cast<std::size_t>(i)] = static_cast<int>(k);
-        if (st.first >= 0 && st.first < n) map.starts_statement[static_cast<std::size_t>(st.first)] = true;
+        if (st.first >= 0 && st.first < n)
+            map.starts_statement[static_cast<std::size_t>(st.first)] = true;
     }
     return map;
 }
