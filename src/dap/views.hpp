@@ -15,7 +15,7 @@
 #include "debug/session.hpp"
 
 class Views {
-public:
+  public:
     explicit Views(const DebugSession& session) : session_(session) {}
 
     // Where the protocol counts lines and columns from (1 unless the
@@ -38,7 +38,7 @@ public:
     // One instruction as the listing writes it: "LOD(1,3)".
     static std::string instruction_text(const Instruction& in);
 
-private:
+  private:
     enum class RefKind : unsigned char { scope, array, machine, cells };
     struct Ref {
         RefKind kind;
