@@ -47,6 +47,11 @@ void watch_scope(WatchKind kind, int level) {
     send_event(event);
 }
 
+// The range of the "end" that closed the block compiled last: its RET or
+// FRT computes nothing else.  Written by parse_block while positions are
+// counted.
+SourceRange block_end{};
+
 } // namespace
 
 int frame_header_size(SymbolKind kind) {
@@ -92,6 +97,8 @@ void parse_block(SymbolKind kind, int level, const char* owner) {
     if (token.kind != WD_BEGIN) syntax_error(MSG_NO_BEGIN);
 
     backpatch(jump_over_routines);
+    // It jumps to the "begin", where the ENT makes the frame.
+    set_range(jump_over_routines, range_from(token_pos));
     // The offset of the frame's last cell; sregist_vardecls keeps it in range.
     switch (kind) {
     case SYM_PROC: emit(ENT, 0, params + cells + 2); break;
@@ -107,6 +114,7 @@ void parse_block(SymbolKind kind, int level, const char* owner) {
     } while (token.kind == WD_SEMI);
     forget_unbraced_bodies();
     if (token.kind != WD_END) syntax_error(MSG_NO_BLOCK_END);
+    if (positions_on) block_end = range_from(token_pos);
     next_token(level + 1);
     if (!ok) syntax_error(MSG_STATEMENT_FAILED);
     trace_parse(MSG_T_BLOCK_END, level, "");
@@ -243,6 +251,7 @@ void parse_proc_func(int level) {
         watch_scope(WATCH_CLOSE, level + 1);
         if (kind == SYM_FUNC) note_check(cx, CHECK_RESULT, name.text, name_at);
         int last = emit(kind == SYM_PROC ? RET : FRT, 0, 0);
+        set_range(last, block_end);
         note_routine_end(name.text, last);
         if (token.kind != WD_SEMI) syntax_error(MSG_NO_SEMI);
         next_token(0);
