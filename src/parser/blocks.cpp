@@ -68,20 +68,21 @@ void parse_program() {
     watch_routine(WATCH_ENTER, ROUTINE_PROGRAM);
     next_token(0);
     if (token.kind != WD_PROG) syntax_error(MSG_NO_PROGRAM);
+    const SourcePos heading = token_pos;
     next_token(0);
     if (token.kind != WD_ID) syntax_error(MSG_NO_PROGRAM_NAME);
     regist_proc(token.text, 0, 0);
     current_routine = sym_count;
     Token name = token;
     next_token(0);
-    parse_block(SYM_PROC, 0, nullptr);
+    parse_block(SYM_PROC, 0, nullptr, heading);
     if (token.kind != WD_PERIOD) syntax_error(MSG_NO_PERIOD);
     note_routine_end(name.text, emit(HLT, 0, 0));
     watch_routine(WATCH_LEAVE, ROUTINE_PROGRAM);
 }
 
 // block = [ params ] ";" [ vardecls ] { routine } "begin" statement { ";" statement } "end"
-void parse_block(SymbolKind kind, int level, const char* owner) {
+void parse_block(SymbolKind kind, int level, const char* owner, SourcePos heading) {
     check_depth(level);
     trace_parse(MSG_T_BLOCK, level, "");
     watch_routine(WATCH_ENTER, ROUTINE_BLOCK);
@@ -91,14 +92,14 @@ void parse_block(SymbolKind kind, int level, const char* owner) {
 
     int params = parse_params(level, header, owner);
     if (token.kind != WD_SEMI) syntax_error(MSG_NO_SEMI_AFTER_HEADING);
+    // The jump starts the block: its range is the heading, to its ";".
+    set_range(jump_over_routines, SourceRange{heading, range_from(token_pos).last});
     next_token(level + 1);
     std::int32_t cells = sregist_vardecls(level, header + params);
     parse_proc_func(level);
     if (token.kind != WD_BEGIN) syntax_error(MSG_NO_BEGIN);
 
     backpatch(jump_over_routines);
-    // It jumps to the "begin", where the ENT makes the frame.
-    set_range(jump_over_routines, range_from(token_pos));
     // The offset of the frame's last cell; sregist_vardecls keeps it in range.
     switch (kind) {
     case SYM_PROC: emit(ENT, 0, params + cells + 2); break;
@@ -233,6 +234,7 @@ void parse_proc_func(int level) {
     watch_routine(WATCH_ENTER, ROUTINE_PROC_FUNC);
     while (token.kind == WD_PROC || token.kind == WD_FUNC) {
         SymbolKind kind = token.kind == WD_PROC ? SYM_PROC : SYM_FUNC;
+        const SourcePos heading = token_pos;
         next_token(0);
         if (token.kind != WD_ID) syntax_error(MSG_NO_ROUTINE_NAME);
         if (kind == SYM_PROC)
@@ -245,7 +247,7 @@ void parse_proc_func(int level) {
         int saved = sym_count;
         int outer_routine = current_routine;
         current_routine = sym_count;
-        parse_block(kind, level + 1, name.text);
+        parse_block(kind, level + 1, name.text, heading);
         current_routine = outer_routine;
         sym_count = saved;
         watch_scope(WATCH_CLOSE, level + 1);

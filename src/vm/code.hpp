@@ -146,8 +146,9 @@ extern SourcePos code_pos[CODE_MAX];
 // name or number for the instruction that loads it, both operands and the
 // operator for an operator's, the whole call for MST and CUP, the whole
 // statement for the store or output that ends one, the keyword and the
-// condition for the jumps of an if or while.  Written only while positions
-// are counted, like code_pos.
+// condition for the jumps of an if or while, the heading for a block's
+// jump over its routines, "begin" for its ENT, "end" for its RET or FRT.
+// Written only while positions are counted, like code_pos.
 extern SourceRange code_range[CODE_MAX];
 
 // A statement that compiled to at least one instruction, other than a

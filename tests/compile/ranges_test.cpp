@@ -100,7 +100,7 @@ TEST(CodeRanges, StepThroughAnAssignmentLightsEachSubexpression) {
     ASSERT_EQ(c.error, ErrorKind::none) << c.message;
     ASSERT_EQ(c.code_range.size(), static_cast<std::size_t>(c.code_size));
     const std::vector<std::string> expected{
-        "UJP begin",
+        "UJP program p;",
         "ENT begin",
         "LDC 0",
         "STR total := 0",
@@ -134,6 +134,9 @@ TEST(CodeRanges, ElementsCallsJumpsAndReads) {
     Compiled c = compile(session, source);
     ASSERT_EQ(c.error, ErrorKind::none) << c.message;
     const int f = first_on_line(c, 4) + 1; // past f's ENT
+    EXPECT_EQ(listed(c, source, 0, 2),
+              (std::vector<std::string>{"UJP program q;", "UJP function f(x);", "ENT begin"}));
+    EXPECT_EQ(listed(c, source, f + 6, f + 7), (std::vector<std::string>{"FRT end", "ENT begin"}));
     EXPECT_EQ(listed(c, source, f, f + 5),
               (std::vector<std::string>{"LOD x", "LDC 1", "OPR x + 1", "LOD x", "OPR (x + 1) * x",
                                         "STR f := (x + 1) * x"}));
