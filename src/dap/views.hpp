@@ -24,6 +24,10 @@ class Views {
     int line_out(int line) const { return lines_from_1_ ? line : line - 1; }
     int line_in(int line) const { return lines_from_1_ ? line : line + 1; }
     json source() const;
+    // Sets line, column, endLine and endColumn of `object` to where the
+    // instruction of `place` stands: the range it computes, or its place
+    // when it has no range.
+    void put_place(json& object, const Place& place) const;
 
     void clear() { refs_.clear(); }
 
