@@ -32,7 +32,8 @@ std::string program_json(const ProgramMap& map) {
     std::string out = "{";
     json_key(out, "code");
     json_list(out, map.code, [&](const Instruction& i) {
-        out += '[' + std::to_string(i.op) + ',' + std::to_string(i.l) + ',' + std::to_string(i.a) + ']';
+        out += '[' + std::to_string(i.op) + ',' + std::to_string(i.l) + ',' + std::to_string(i.a) +
+               ']';
     });
     out += ',';
     json_key(out, "line");
@@ -59,8 +60,9 @@ std::string program_json(const ProgramMap& map) {
         json_string(out, kind_name(d.kind));
         out += ',';
         json_bool(out, d.parameter);
-        for (std::int64_t n : {std::int64_t{d.level}, std::int64_t{d.offset}, std::int64_t{d.low},
-                               std::int64_t{d.high}, std::int64_t{d.parent}, std::int64_t{d.pos.line}}) {
+        for (std::int64_t n :
+             {std::int64_t{d.level}, std::int64_t{d.offset}, std::int64_t{d.low},
+              std::int64_t{d.high}, std::int64_t{d.parent}, std::int64_t{d.pos.line}}) {
             out += ',';
             json_number(out, n);
         }
