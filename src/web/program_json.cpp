@@ -39,6 +39,12 @@ std::string program_json(const ProgramMap& map) {
     json_key(out, "line");
     json_list(out, map.code_pos, [&](const SourcePos& pos) { json_number(out, pos.line); });
     out += ',';
+    json_key(out, "range");
+    json_list(out, map.code_range, [&](const SourceRange& r) {
+        out += '[' + std::to_string(r.first.line) + ',' + std::to_string(r.first.column) + ',' +
+               std::to_string(r.last.line) + ',' + std::to_string(r.last.column) + ']';
+    });
+    out += ',';
     json_key(out, "statementOf");
     json_list(out, map.statement_of, [&](int s) { json_number(out, s); });
     out += ',';
