@@ -69,6 +69,22 @@ std::string Views::routine_name(int routine) const {
     return decls[static_cast<std::size_t>(routine)].name;
 }
 
+void Views::put_place(json& object, const Place& place) const {
+    const int from = columns_from_1_ ? 0 : 1;
+    const SourceRange& range = place.range;
+    if (range.first.line <= 0) {
+        object["line"] = line_out(place.pos.line);
+        object["column"] = place.pos.column - from;
+        return;
+    }
+    // The range's end is just past its last character, as the protocol's
+    // end column is.
+    object["line"] = line_out(range.first.line);
+    object["column"] = range.first.column - from;
+    object["endLine"] = line_out(range.last.line);
+    object["endColumn"] = range.last.column - from;
+}
+
 json Views::stack_trace(const json& arguments) const {
     std::vector<Frame> frames = session_.frames();
     long long total = static_cast<long long>(frames.size());
@@ -84,8 +100,7 @@ json Views::stack_trace(const json& arguments) const {
                    {"column", 0},
                    {"instructionPointerReference", std::to_string(f.pc)}};
         if (f.place.pos.line > 0) {
-            frame["line"] = line_out(f.place.pos.line);
-            frame["column"] = columns_from_1_ ? f.place.pos.column : f.place.pos.column - 1;
+            put_place(frame, f.place);
             frame["source"] = source();
         }
         list.push_back(std::move(frame));
@@ -314,8 +329,7 @@ json Views::disassemble(long long first, long long count) const {
         if (place.routine >= 0) in["symbol"] = routine_name(place.routine);
         if (place.pos.line > 0) {
             in["location"] = source();
-            in["line"] = line_out(place.pos.line);
-            in["column"] = columns_from_1_ ? place.pos.column : place.pos.column - 1;
+            put_place(in, place);
         }
         list.push_back(std::move(in));
     }

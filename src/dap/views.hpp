@@ -15,7 +15,7 @@
 #include "debug/session.hpp"
 
 class Views {
-public:
+  public:
     explicit Views(const DebugSession& session) : session_(session) {}
 
     // Where the protocol counts lines and columns from (1 unless the
@@ -24,6 +24,10 @@ public:
     int line_out(int line) const { return lines_from_1_ ? line : line - 1; }
     int line_in(int line) const { return lines_from_1_ ? line : line + 1; }
     json source() const;
+    // Sets line, column, endLine and endColumn of `object` to where the
+    // instruction of `place` stands: the range it computes, or its place
+    // when it has no range.
+    void put_place(json& object, const Place& place) const;
 
     void clear() { refs_.clear(); }
 
@@ -38,7 +42,7 @@ public:
     // One instruction as the listing writes it: "LOD(1,3)".
     static std::string instruction_text(const Instruction& in);
 
-private:
+  private:
     enum class RefKind : unsigned char { scope, array, machine, cells };
     struct Ref {
         RefKind kind;

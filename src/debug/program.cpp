@@ -31,10 +31,12 @@ ProgramMap map_program(const Compiled& compiled, std::string source) {
     map.lines = split_lines(map.source);
     map.declarations = compiled.declarations;
     map.code_pos = compiled.code_pos;
+    map.code_range = compiled.code_range;
     map.statements = compiled.statements;
     map.code.assign(code, code + compiled.code_size);
     const int n = compiled.code_size;
     map.code_pos.resize(static_cast<std::size_t>(n), SourcePos{0, 0});
+    map.code_range.resize(static_cast<std::size_t>(n), SourceRange{});
     map.routine_of.assign(static_cast<std::size_t>(n), -1);
     map.statement_of.assign(static_cast<std::size_t>(n), -1);
     map.starts_statement.assign(static_cast<std::size_t>(n), false);
@@ -65,7 +67,8 @@ ProgramMap map_program(const Compiled& compiled, std::string source) {
         const StatementSpan& st = map.statements[k];
         for (int i = std::max(st.first, 0); i <= st.last && i < n; ++i)
             map.statement_of[static_cast<std::size_t>(i)] = static_cast<int>(k);
-        if (st.first >= 0 && st.first < n) map.starts_statement[static_cast<std::size_t>(st.first)] = true;
+        if (st.first >= 0 && st.first < n)
+            map.starts_statement[static_cast<std::size_t>(st.first)] = true;
     }
     return map;
 }
@@ -81,6 +84,7 @@ Place place_of(const ProgramMap& map, std::int32_t pc) {
     if (pc < 0 || static_cast<std::size_t>(pc) >= map.code.size()) return place;
     auto i = static_cast<std::size_t>(pc);
     place.pos = map.code_pos[i];
+    place.range = map.code_range[i];
     place.statement = map.statement_of[i];
     place.routine = map.routine_of[i];
     if (place.statement >= 0) {

@@ -15,9 +15,10 @@
 // Where an instruction stands in the source, as a debugger shows it.
 struct Place {
     std::int32_t pc = -1;
-    SourcePos pos{};    // of the instruction's construct (0:0 unknown)
-    int statement = -1; // the innermost statement it belongs to, or -1
-    int routine = -1;   // the innermost routine (a declaration) it belongs to
+    SourcePos pos{};     // of the instruction's construct (0:0 unknown)
+    SourceRange range{}; // the stretch of source it computes (0:0 unknown)
+    int statement = -1;  // the innermost statement it belongs to, or -1
+    int routine = -1;    // the innermost routine (a declaration) it belongs to
     // The statement's text on its first line, or the source line when the
     // instruction belongs to no statement.
     std::string text;
@@ -30,6 +31,7 @@ struct ProgramMap {
     std::vector<std::string> lines;
     std::vector<Declaration> declarations; // declarations[0] is the program
     std::vector<SourcePos> code_pos;
+    std::vector<SourceRange> code_range;
     std::vector<StatementSpan> statements;
     std::vector<Instruction> code;
     // Per instruction: the innermost routine (declaration index) and

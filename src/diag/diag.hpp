@@ -27,6 +27,13 @@ struct SourcePos {
     int column;
 };
 
+// A stretch of the source: from its first character to just past its last
+// (on the last character's line).
+struct SourceRange {
+    SourcePos first;
+    SourcePos last;
+};
+
 // The encoding this build writes unless told otherwise.
 Encoding default_encoding();
 

@@ -106,6 +106,7 @@ Compiled compile(const CompileOptions& options) {
     result.code_size = cx;
     if (options.positions) {
         result.code_pos.assign(code_pos, code_pos + cx);
+        result.code_range.assign(code_range, code_range + cx);
         result.statements.assign(statement_spans, statement_spans + statement_count);
     }
     if (options.names) {

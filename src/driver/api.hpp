@@ -130,6 +130,9 @@ struct Compiled {
     // Per instruction, the place in the source of the construct it was
     // compiled for (positions on).
     std::vector<SourcePos> code_pos;
+    // Per instruction, the stretch of source it computes (code_range in
+    // vm/code.hpp; positions on).
+    std::vector<SourceRange> code_range;
     // The statements compiled, as recorded in statement_spans (positions
     // on).
     std::vector<StatementSpan> statements;

@@ -1,5 +1,6 @@
 #include "driver/place.hpp"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <filesystem>
@@ -157,6 +158,42 @@ std::string show_line(std::string_view line, int number, int column, Encoding en
     else
         append(out, msg_in(MSG_I_SOURCE_LINE, encoding), width, number, shown.c_str());
     if (column > 0) append(out, msg_in(MSG_I_CARET, encoding), width, "", lead.c_str());
+    return out;
+}
+
+std::string show_range(std::string_view source, SourceRange range, Encoding encoding) {
+    std::string out;
+    const SourcePos first = range.first;
+    const SourcePos last = range.last;
+    if (first.line < 1 || first.column < 1 || last.line < first.line) return out;
+    for (int number = first.line; number <= last.line; ++number) {
+        std::string line;
+        if (!line_of(source, number, line)) return out;
+        // The part marked: from the range's first character, or the line's
+        // first one that is not blank, to just past the range or the line.
+        std::size_t from = number == first.line ? static_cast<std::size_t>(first.column - 1)
+                                                : line.find_first_not_of(" \t");
+        std::size_t to = number == last.line
+                             ? static_cast<std::size_t>(std::max(last.column - 1, 0))
+                             : line.size();
+        if (from == std::string::npos || from >= to) continue;
+        if (to > line.size()) return out; // the file has changed since it was compiled
+        std::string lead;
+        std::string marks(number == first.line ? "^" : "~");
+        for (std::size_t i = 0; i < to;) {
+            auto c = static_cast<unsigned char>(line[i]);
+            std::size_t length = is_control(c) ? 0 : char_length(line, i, encoding);
+            if (i < from)
+                lead += c == '\t' ? '\t' : ' ';
+            else if (i > from)
+                marks += '~';
+            i += length == 0 ? 1 : length;
+        }
+        const int width = line_number_width(last.line);
+        append(out, msg_in(MSG_I_SOURCE_LINE, encoding), width, number,
+               printable_line(line, encoding).c_str());
+        append(out, msg_in(MSG_I_RANGE_MARKS, encoding), width, "", lead.c_str(), marks.c_str());
+    }
     return out;
 }
 

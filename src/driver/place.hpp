@@ -38,6 +38,16 @@ std::string show_warning(const char* name, SourcePos where, const std::string& t
 // when the column lies past the end of the line (the file has changed).
 std::string show_line(std::string_view line, int number, int column, Encoding encoding);
 
+// The lines of the source `source` that `range` covers, each shown as
+// above with marks under the part of it in the range: "^" under its first
+// character, "~" under the rest.
+//
+//      5 |   total := total + k * 2;
+//        |                    ^~~~~
+//
+// Nothing when the range lies outside the source (the file has changed).
+std::string show_range(std::string_view source, SourceRange range, Encoding encoding);
+
 // A source line as it is shown: "?" for a byte that is no character of
 // `encoding` and for a control character but the tab.
 std::string printable_line(std::string_view line, Encoding encoding);

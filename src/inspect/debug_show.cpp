@@ -175,6 +175,17 @@ void show_line_of(const DebugView& view, std::int32_t pc) {
     print_source_line(source_line(map, line), line, column);
 }
 
+// The source an instruction computes, marked under its lines; false, with
+// nothing shown, when the instruction has no range.
+bool show_range_of(const DebugView& view, std::int32_t pc) {
+    const SourceRange range = view.session.place(pc).range;
+    if (range.first.line <= 0) return false;
+    std::string shown = show_range(view.session.program().source, range, current_encoding());
+    if (shown.empty()) return false;
+    std::fwrite(shown.data(), 1, shown.size(), stdout);
+    return true;
+}
+
 void show_instruction(const DebugView& view, std::int32_t pc) {
     const auto& code = view.session.program().code;
     if (pc < 0 || static_cast<std::size_t>(pc) >= code.size()) return;
@@ -270,7 +281,8 @@ void show_stop(DebugView& view, const Stop& stop, bool instruction_motion) {
         std::printf(msg(MSG_DBG_FRAME), frame_name(view, frames, 0).c_str(),
                     arguments(view, frames, 0).c_str(), file_name(view), f.place.pos.line);
     }
-    show_line_of(view, stop.pc);
+    // A step by instruction shows what the instruction computes.
+    if (!instruction_motion || !show_range_of(view, stop.pc)) show_line_of(view, stop.pc);
     if (instruction_motion || !at_statement) show_instruction(view, stop.pc);
     view.shown = now;
 }

@@ -47,6 +47,11 @@ void watch_scope(WatchKind kind, int level) {
     send_event(event);
 }
 
+// The range of the "end" that closed the block compiled last: its RET or
+// FRT computes nothing else.  Written by parse_block while positions are
+// counted.
+SourceRange block_end{};
+
 } // namespace
 
 int frame_header_size(SymbolKind kind) {
@@ -63,20 +68,21 @@ void parse_program() {
     watch_routine(WATCH_ENTER, ROUTINE_PROGRAM);
     next_token(0);
     if (token.kind != WD_PROG) syntax_error(MSG_NO_PROGRAM);
+    const SourcePos heading = token_pos;
     next_token(0);
     if (token.kind != WD_ID) syntax_error(MSG_NO_PROGRAM_NAME);
     regist_proc(token.text, 0, 0);
     current_routine = sym_count;
     Token name = token;
     next_token(0);
-    parse_block(SYM_PROC, 0, nullptr);
+    parse_block(SYM_PROC, 0, nullptr, heading);
     if (token.kind != WD_PERIOD) syntax_error(MSG_NO_PERIOD);
     note_routine_end(name.text, emit(HLT, 0, 0));
     watch_routine(WATCH_LEAVE, ROUTINE_PROGRAM);
 }
 
 // block = [ params ] ";" [ vardecls ] { routine } "begin" statement { ";" statement } "end"
-void parse_block(SymbolKind kind, int level, const char* owner) {
+void parse_block(SymbolKind kind, int level, const char* owner, SourcePos heading) {
     check_depth(level);
     trace_parse(MSG_T_BLOCK, level, "");
     watch_routine(WATCH_ENTER, ROUTINE_BLOCK);
@@ -86,6 +92,8 @@ void parse_block(SymbolKind kind, int level, const char* owner) {
 
     int params = parse_params(level, header, owner);
     if (token.kind != WD_SEMI) syntax_error(MSG_NO_SEMI_AFTER_HEADING);
+    // The jump starts the block: its range is the heading, to its ";".
+    set_range(jump_over_routines, SourceRange{heading, range_from(token_pos).last});
     next_token(level + 1);
     std::int32_t cells = sregist_vardecls(level, header + params);
     parse_proc_func(level);
@@ -107,6 +115,7 @@ void parse_block(SymbolKind kind, int level, const char* owner) {
     } while (token.kind == WD_SEMI);
     forget_unbraced_bodies();
     if (token.kind != WD_END) syntax_error(MSG_NO_BLOCK_END);
+    if (positions_on) block_end = range_from(token_pos);
     next_token(level + 1);
     if (!ok) syntax_error(MSG_STATEMENT_FAILED);
     trace_parse(MSG_T_BLOCK_END, level, "");
@@ -225,6 +234,7 @@ void parse_proc_func(int level) {
     watch_routine(WATCH_ENTER, ROUTINE_PROC_FUNC);
     while (token.kind == WD_PROC || token.kind == WD_FUNC) {
         SymbolKind kind = token.kind == WD_PROC ? SYM_PROC : SYM_FUNC;
+        const SourcePos heading = token_pos;
         next_token(0);
         if (token.kind != WD_ID) syntax_error(MSG_NO_ROUTINE_NAME);
         if (kind == SYM_PROC)
@@ -237,12 +247,13 @@ void parse_proc_func(int level) {
         int saved = sym_count;
         int outer_routine = current_routine;
         current_routine = sym_count;
-        parse_block(kind, level + 1, name.text);
+        parse_block(kind, level + 1, name.text, heading);
         current_routine = outer_routine;
         sym_count = saved;
         watch_scope(WATCH_CLOSE, level + 1);
         if (kind == SYM_FUNC) note_check(cx, CHECK_RESULT, name.text, name_at);
         int last = emit(kind == SYM_PROC ? RET : FRT, 0, 0);
+        set_range(last, block_end);
         note_routine_end(name.text, last);
         if (token.kind != WD_SEMI) syntax_error(MSG_NO_SEMI);
         next_token(0);

@@ -17,8 +17,10 @@
 void parse_program();
 
 // Compiles one block of the given kind (SYM_PROC or SYM_FUNC) at a level;
-// `owner` names the routine whose parameters are being declared, or is null.
-void parse_block(SymbolKind kind, int level, const char* owner);
+// `owner` names the routine whose parameters are being declared, or is null;
+// `heading` is where its heading ("program", "procedure" or "function")
+// begins.
+void parse_block(SymbolKind kind, int level, const char* owner, SourcePos heading);
 
 // The formal parameter list, if any; returns the number of parameters.
 int parse_params(int level, std::int32_t offset, const char* owner);

@@ -22,13 +22,14 @@ void reference_argument(int d, int L) {
     // A routine name has no cell whose address could be passed.
     if (kind == SYM_PROC || kind == SYM_FUNC) syntax_error(MSG_REF_NOT_VARIABLE);
     note_access(NameAccess::address);
+    const SourcePos name_at = token_pos;
     emit_name(kind == SYM_REF ? LOD : LDA, token.text, L);
     if (get_kind(token.text) == SYM_ARRAY) {
         Token name = token;
         emit(LDC, 0, get_array_low(name.text));
         next_token(d + 1);
         if (token.kind != WD_L_BRAC) syntax_error(MSG_BAD_ID);
-        parse_index(d, L, name.text);
+        parse_index(d, L, name.text, name_at);
     } else {
         next_token(d + 1);
     }
@@ -49,7 +50,7 @@ void parse_call(SymbolKind kind, int d, int L) {
     trace_parse(is_function ? MSG_T_FUNC_NAME : MSG_T_PROC_NAME, d + 1, "");
     watch_routine(WATCH_ENTER, ROUTINE_CALL);
     SourcePos at = token_pos;
-    emit_at(at, MST, L - get_level(token.text), is_function ? 4 : 3);
+    const int start = emit_at(at, MST, L - get_level(token.text), is_function ? 4 : 3);
     Token callee = token;
     const int entry = newest_entry(callee.text);
     const int params = symtab[entry].param_count;
@@ -77,5 +78,6 @@ void parse_call(SymbolKind kind, int d, int L) {
         syntax_error(MSG_TOO_FEW_ARGUMENTS);
     }
     emit_at(at, CUP, is_function ? n + 1 : n, get_code_adr(callee.text));
+    set_range(start, range_from(at)); // the whole call, now that it is read
     watch_routine(WATCH_LEAVE, ROUTINE_CALL);
 }

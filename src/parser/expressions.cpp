@@ -18,18 +18,19 @@
 bool parse_condition(int d, int L) {
     trace_parse(MSG_T_CONDITION, d, "");
     watch_routine(WATCH_ENTER, ROUTINE_CONDITION);
+    const SourcePos first = token_pos;
     parse_expression(d + 1, L);
     TokenKind relation = token.kind;
     SourcePos at = token_pos;
     next_token(d + 1);
     parse_expression(d + 1, L);
     switch (relation) {
-    case WD_EQ: emit_at(at, COP, 0, COP_EQ); break;
-    case WD_NEQ: emit_at(at, COP, 0, COP_NEQ); break;
-    case WD_GT: emit_at(at, COP, 0, COP_GT); break;
-    case WD_GEQ: emit_at(at, COP, 0, COP_GEQ); break;
-    case WD_LT: emit_at(at, COP, 0, COP_LT); break;
-    case WD_LEQ: emit_at(at, COP, 0, COP_LEQ); break;
+    case WD_EQ: emit_from(at, first, COP, 0, COP_EQ); break;
+    case WD_NEQ: emit_from(at, first, COP, 0, COP_NEQ); break;
+    case WD_GT: emit_from(at, first, COP, 0, COP_GT); break;
+    case WD_GEQ: emit_from(at, first, COP, 0, COP_GEQ); break;
+    case WD_LT: emit_from(at, first, COP, 0, COP_LT); break;
+    case WD_LEQ: emit_from(at, first, COP, 0, COP_LEQ); break;
     default: syntax_error(MSG_NO_RELOP);
     }
     trace_parse(MSG_T_CONDITION_END, d, "");
@@ -43,6 +44,7 @@ bool parse_expression(int d, int L) {
     trace_parse(MSG_T_EXPRESSION, d, "");
     watch_routine(WATCH_ENTER, ROUTINE_EXPRESSION);
     TokenKind sign = token.kind;
+    const SourcePos first = token_pos;
     SourcePos sign_at = token_pos;
     if (sign == WD_PLUS || sign == WD_MIN) next_token(d + 1);
     parse_term(d + 1, L);
@@ -52,7 +54,7 @@ bool parse_expression(int d, int L) {
         SourcePos at = token_pos;
         next_token(d + 1);
         parse_term(d + 1, L);
-        emit_at(at, OPR, 0, op == WD_PLUS ? OPR_ADD : OPR_SUB);
+        emit_from(at, first, OPR, 0, op == WD_PLUS ? OPR_ADD : OPR_SUB);
     }
     trace_parse(MSG_T_EXPRESSION_END, d, "");
     watch_routine(WATCH_LEAVE, ROUTINE_EXPRESSION);
@@ -63,13 +65,14 @@ bool parse_expression(int d, int L) {
 bool parse_term(int d, int L) {
     trace_parse(MSG_T_TERM, d, "");
     watch_routine(WATCH_ENTER, ROUTINE_TERM);
+    const SourcePos first = token_pos;
     parse_factor(d + 1, L);
     while (token.kind == WD_TIM || token.kind == WD_DIV) {
         TokenKind op = token.kind;
         SourcePos at = token_pos;
         next_token(d + 1);
         parse_factor(d + 1, L);
-        emit_at(at, OPR, 0, op == WD_TIM ? OPR_MUL : OPR_DIV);
+        emit_from(at, first, OPR, 0, op == WD_TIM ? OPR_MUL : OPR_DIV);
     }
     trace_parse(MSG_T_TERM_END, d, "");
     watch_routine(WATCH_LEAVE, ROUTINE_TERM);
@@ -107,7 +110,7 @@ bool parse_factor(int d, int L) {
             emit(LDC, 0, get_array_low(name.text));
             next_token(d + 1);
             if (token.kind != WD_L_BRAC) syntax_error(MSG_BAD_ID);
-            parse_index(d, L, name.text);
+            parse_index(d, L, name.text, name_at);
             note_check(cx, CHECK_ELEMENT, name.text, name_at);
             emit_at(name_at, IND, 0, 0);
             break;
@@ -133,7 +136,7 @@ bool parse_factor(int d, int L) {
     return true;
 }
 
-void parse_index(int d, int L, const char* array) {
+void parse_index(int d, int L, const char* array, SourcePos name_at) {
     watch_routine(WATCH_ENTER, ROUTINE_INDEX);
     next_token(d + 1);
     const int first = cx;
@@ -147,8 +150,8 @@ void parse_index(int d, int L, const char* array) {
     note_check(cx, CHECK_INDEX, array, at, entry.low,
                static_cast<std::int32_t>(static_cast<std::uint32_t>(entry.low) +
                                          static_cast<std::uint32_t>(entry.size) - 1u));
-    emit(OPR, 0, OPR_SUB);
-    emit(OPR, 0, OPR_SUB);
+    emit_from(token_pos, name_at, OPR, 0, OPR_SUB);
+    emit_from(token_pos, name_at, OPR, 0, OPR_SUB);
     watch_routine(WATCH_LEAVE, ROUTINE_INDEX);
 }
 

@@ -22,7 +22,8 @@ bool parse_factor(int d, int L);
 // The rest of an element's address of `array`, from the "[" on: the array's
 // first-element address and its low bound are already on the stack.
 //   "[" expression "]"   emits: index; OPR 0,2; OPR 0,2
-void parse_index(int d, int L, const char* array);
+// The two subtractions' range is the element, from the name at `name_at`.
+void parse_index(int d, int L, const char* array, SourcePos name_at);
 
 // Emits `op` (LOD, STR or LDA) for the cell of a name, from a block of
 // level L: the level difference and the name's offset, looked up offset

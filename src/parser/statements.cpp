@@ -53,7 +53,7 @@ void array_assignment(int d, int L) {
     emit(LDC, 0, get_array_low(name.text));
     next_token(d + 1);
     if (token.kind != WD_L_BRAC) syntax_error(MSG_NO_LBRAC);
-    parse_index(d, L, name.text);
+    parse_index(d, L, name.text, at);
     compile_becomes(d, L);
     emit_at(at, STO, 0, 0);
 }
@@ -93,6 +93,7 @@ void if_statement(int d, int L) {
     parse_condition(d + 1, L);
     if (token.kind != WD_THEN) syntax_error(MSG_NO_THEN);
     int false_jump = emit_at(at, FJP, 0, 0);
+    const SourceRange heading = range_from(at); // "if" and the condition
     next_token(d + 1);
     const SourcePos body = token_pos;
     const bool braced = token.kind == WD_BEGIN;
@@ -102,6 +103,7 @@ void if_statement(int d, int L) {
         const SourcePos else_at = token_pos;
         const int else_indent = token_line_indent;
         int jump_over_else = emit_at(at, UJP, 0, 0);
+        set_range(jump_over_else, heading);
         backpatch(false_jump);
         next_token(d + 1);
         const SourcePos else_body = token_pos;
@@ -123,13 +125,14 @@ void while_statement(int d, int L) {
     next_token(d + 1);
     parse_condition(d + 1, L);
     int exit_jump = emit_at(at, FJP, 0, 0);
+    const SourceRange heading = range_from(at); // "while" and the condition
     if (token.kind != WD_DO) syntax_error(MSG_NO_DO);
     next_token(d + 1);
     const SourcePos body = token_pos;
     const bool braced = token.kind == WD_BEGIN;
     parse_statement(d + 1, L);
     if (!braced) note_unbraced_body("while", indent, at.line, body);
-    emit_at(at, UJP, 0, loop_start);
+    set_range(emit_at(at, UJP, 0, loop_start), heading);
     backpatch(exit_jump);
 }
 
@@ -156,13 +159,14 @@ void read_statement(int d, int L) {
     next_token(d + 1);
     if (token.kind == WD_L_BRAC) {
         if (kind != SYM_ARRAY) syntax_error(MSG_INDEX_NOT_ARRAY);
-        emit(LDC, 0, get_array_low(name.text));
-        parse_index(d, L, name.text);
+        set_range(emit(LDC, 0, get_array_low(name.text)), range_from(name_at));
+        parse_index(d, L, name.text, name_at);
     }
+    const SourceRange target = range_from(name_at); // the name or element read into
     if (token.kind != WD_R_PAREN) syntax_error(MSG_NO_RPAREN);
     next_token(d + 1);
     emit_at(read_at, GET, 0, 0);
-    emit_at(name_at, STO, 0, 0);
+    set_range(emit_at(name_at, STO, 0, 0), target);
 }
 
 // "write" "(" expression ")"

@@ -10,6 +10,7 @@
 
 Instruction code[CODE_MAX];
 SourcePos code_pos[CODE_MAX];
+SourceRange code_range[CODE_MAX];
 int cx = 0;
 int last_emitted = -1;
 StatementSpan statement_spans[STATEMENT_MAX];
@@ -24,37 +25,56 @@ struct CellsNote {
 };
 CellsNote cells_notes[CODE_MAX];
 
-// Appends `op l,a`, compiled for the construct at `where`.
-int generate_code_at(SourcePos where, Opcode op, std::int32_t l, std::int32_t a) {
+// Whether `a` stands at or before `b`.
+bool not_after(SourcePos a, SourcePos b) {
+    return a.line < b.line || (a.line == b.line && a.column <= b.column);
+}
+
+// Tells the watcher that instruction i was emitted, for the range given
+// (only when watching()).
+void send_emit(int i, SourceRange range) {
+    WatchEvent event{};
+    event.kind = WATCH_EMIT;
+    event.index = i;
+    event.op = code[i].op;
+    event.l = code[i].l;
+    event.a = code[i].a;
+    event.first = range.first;
+    event.last = range.last;
+    send_event(event);
+}
+
+// Appends `op l,a`, compiled for the construct at `where` whose range
+// begins at `first`.
+int generate_code_at(SourcePos where, SourcePos first, Opcode op, std::int32_t l, std::int32_t a) {
     trace_emit(MSG_T_EMIT, cx, mnemonic(op), l, a);
     if (cx >= CODE_MAX) syntax_error(MSG_CODE_TOO_LARGE);
     code[cx] = Instruction{op, l, a};
-    if (positions_on) code_pos[cx] = where;
-    const int i = cx++;
-    if (watching()) {
-        WatchEvent event{};
-        event.kind = WATCH_EMIT;
-        event.index = i;
-        event.op = op;
-        event.l = l;
-        event.a = a;
-        // From the construct's start to the end of what the parser has
-        // read of it: the token before the current one, or the current one
-        // when the construct begins there.
-        event.first = where;
-        bool before =
-            previous_token_end.line < where.line ||
-            (previous_token_end.line == where.line && previous_token_end.column <= where.column);
-        event.last = before ? ch_pos : previous_token_end;
-        send_event(event);
+    if (positions_on) {
+        code_pos[cx] = where;
+        code_range[cx] = range_from(first);
     }
+    const int i = cx++;
+    if (watching()) send_emit(i, positions_on ? code_range[i] : range_from(first));
     return i;
 }
 
 } // namespace
 
+SourceRange range_from(SourcePos first) {
+    // The lexer stands just past the current token; previous_token_end is
+    // just past the one before it.
+    if (not_after(previous_token_end, first)) return SourceRange{first, ch_pos};
+    return SourceRange{first, previous_token_end};
+}
+
+void set_range(int i, SourceRange range) {
+    if (!positions_on || i < 0 || i >= cx) return;
+    code_range[i] = range;
+}
+
 int generate_code(Opcode op, std::int32_t l, std::int32_t a) {
-    return generate_code_at(token_pos, op, l, a);
+    return generate_code_at(token_pos, token_pos, op, l, a);
 }
 
 void backpatch(int i) {
@@ -79,7 +99,12 @@ void list_code() {
 }
 
 int emit_at(SourcePos where, Opcode op, std::int32_t l, std::int32_t a) {
-    last_emitted = generate_code_at(where, op, l, a);
+    last_emitted = generate_code_at(where, where, op, l, a);
+    return last_emitted;
+}
+
+int emit_from(SourcePos where, SourcePos first, Opcode op, std::int32_t l, std::int32_t a) {
+    last_emitted = generate_code_at(where, first, op, l, a);
     return last_emitted;
 }
 
@@ -105,6 +130,7 @@ void reset_code() {
     // Entries past cx were never written.
     std::memset(code, 0, sizeof code[0] * static_cast<std::size_t>(cx));
     std::memset(code_pos, 0, sizeof code_pos[0] * static_cast<std::size_t>(cx));
+    std::memset(code_range, 0, sizeof code_range[0] * static_cast<std::size_t>(cx));
     std::memset(cells_notes, 0, sizeof cells_notes[0] * static_cast<std::size_t>(cx));
     cx = 0;
     last_emitted = -1;

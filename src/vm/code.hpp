@@ -142,6 +142,15 @@ extern int cx;
 // counted (lexer/reader.hpp).
 extern SourcePos code_pos[CODE_MAX];
 
+// Per instruction, the stretch of source it computes, token to token: a
+// name or number for the instruction that loads it, both operands and the
+// operator for an operator's, the whole call for MST and CUP, the whole
+// statement for the store or output that ends one, the keyword and the
+// condition for the jumps of an if or while, the heading for a block's
+// jump over its routines, "begin" for its ENT, "end" for its RET or FRT.
+// Written only while positions are counted, like code_pos.
+extern SourceRange code_range[CODE_MAX];
+
 // A statement that compiled to at least one instruction, other than a
 // compound one ("begin ... end": the statements inside it are where one
 // steps): where it stands in the source, from its first character to just
@@ -187,8 +196,24 @@ inline int emit(Opcode op, std::int32_t l, std::int32_t a) {
     return last_emitted;
 }
 
-// Appends an instruction that belongs to the construct at `where`.
+// Appends an instruction that belongs to the construct at `where`; its
+// range runs from there to the end of what the parser has read of the
+// construct (range_from).
 int emit_at(SourcePos where, Opcode op, std::int32_t l, std::int32_t a);
+
+// The same, for an instruction whose range begins earlier, at `first`: an
+// operator's, which begins with its left operand.
+int emit_from(SourcePos where, SourcePos first, Opcode op, std::int32_t l, std::int32_t a);
+
+// The stretch from `first` to the end of the last token the parser has
+// read, or of the current token when the construct begins there.  Only
+// meaningful while positions are counted.
+SourceRange range_from(SourcePos first);
+
+// Gives instruction i another range, once the parser knows where its
+// construct ends (a call's MST) or for a construct of several parts (the
+// jumps of an if or while).  Nothing while positions are not counted.
+void set_range(int i, SourceRange range);
 
 // What the compiler knows of an LDA that the instruction does not say: the
 // cells of the variable or array whose address it takes (1 for a

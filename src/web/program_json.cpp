@@ -32,11 +32,18 @@ std::string program_json(const ProgramMap& map) {
     std::string out = "{";
     json_key(out, "code");
     json_list(out, map.code, [&](const Instruction& i) {
-        out += '[' + std::to_string(i.op) + ',' + std::to_string(i.l) + ',' + std::to_string(i.a) + ']';
+        out += '[' + std::to_string(i.op) + ',' + std::to_string(i.l) + ',' + std::to_string(i.a) +
+               ']';
     });
     out += ',';
     json_key(out, "line");
     json_list(out, map.code_pos, [&](const SourcePos& pos) { json_number(out, pos.line); });
+    out += ',';
+    json_key(out, "range");
+    json_list(out, map.code_range, [&](const SourceRange& r) {
+        out += '[' + std::to_string(r.first.line) + ',' + std::to_string(r.first.column) + ',' +
+               std::to_string(r.last.line) + ',' + std::to_string(r.last.column) + ']';
+    });
     out += ',';
     json_key(out, "statementOf");
     json_list(out, map.statement_of, [&](int s) { json_number(out, s); });
@@ -59,8 +66,9 @@ std::string program_json(const ProgramMap& map) {
         json_string(out, kind_name(d.kind));
         out += ',';
         json_bool(out, d.parameter);
-        for (std::int64_t n : {std::int64_t{d.level}, std::int64_t{d.offset}, std::int64_t{d.low},
-                               std::int64_t{d.high}, std::int64_t{d.parent}, std::int64_t{d.pos.line}}) {
+        for (std::int64_t n :
+             {std::int64_t{d.level}, std::int64_t{d.offset}, std::int64_t{d.low},
+              std::int64_t{d.high}, std::int64_t{d.parent}, std::int64_t{d.pos.line}}) {
             out += ',';
             json_number(out, n);
         }

@@ -5,6 +5,9 @@
 //
 //   {"code": [[op, l, a], ...],          per instruction
 //    "line": [line, ...],                 of its construct; 0 unknown
+//    "range": [[line, column, endLine, endColumn], ...],
+//                                         the source it computes, the end
+//                                         just past it; 0s unknown
 //    "statementOf": [s, ...],             innermost statement, -1 none
 //    "routineOf": [d, ...],               innermost routine, -1 none
 //    "statements": [[line, column, endLine, endColumn, first, last], ...],

@@ -1,13 +1,16 @@
 #!/usr/bin/env python3
-"""Checks that each program of the guide to the machine compiles to the
-listing the guide shows beside it, so that the guide follows the compiler,
-and that what the guide says of the call instructions holds in every one
-of those listings.
+"""Checks that each program of a guide (the guide to the machine, the
+guide to the compiler) compiles to the listing the guide shows beside it,
+so that the guide follows the compiler, and that what the guide to the
+machine says of the call instructions holds in every one of those
+listings.
 
     machine_listings.py TSUMIKI_INSPECT GUIDE
 
 In the guide a program is a fenced block starting with "program"; the next
-fenced block after "Its listing:" is its listing, "i: OPC(l,a)" per line.
+fenced block after "Its listing:" is its listing, "i: OPC(l,a)" per line,
+each line possibly followed by a note after " ; ".  A listing anywhere
+else, after no program, is a failure: it would go unchecked.
 
 What the guide says, and how it is checked against each compiled program
 (its declarations read from the source, its blocks from the listing):
@@ -17,7 +20,8 @@ What the guide says, and how it is checked against each compiled program
   - `ENT 0,a`: the frame is a+1 cells: three links, a function's result,
     the parameters and the variables (an array's every element).
 
-The guide must keep saying so: each of STATEMENTS must be in it.
+The guide to the machine must keep saying so: each of its STATEMENTS must
+be in it.
 """
 import re
 import subprocess
@@ -25,11 +29,13 @@ import sys
 import tempfile
 from pathlib import Path
 
-STATEMENTS = [
-    "`MST l,3` calls a\nprocedure, `MST l,4` a function",
-    "`square(7)` is `CUP 2,1`",
-    "so a+1 cells long",
-]
+STATEMENTS = {
+    "machine.md": [
+        "`MST l,3` calls a\nprocedure, `MST l,4` a function",
+        "`square(7)` is `CUP 2,1`",
+        "so a+1 cells long",
+    ],
+}
 
 TOKEN = re.compile(r"\d+|\w+|\.\.|:=|\S")
 
@@ -148,14 +154,17 @@ def check_calls(name, source, code):
 
 inspect, guide = sys.argv[1], Path(sys.argv[2])
 text = guide.read_text(encoding="utf-8")
-failures = [f"{guide} no longer says: {s!r}" for s in STATEMENTS if s not in text]
+failures = [f"{guide} no longer says: {s!r}" for s in STATEMENTS.get(guide.name, []) if s not in text]
 blocks = re.findall(r"```\n(.*?)```", text, re.S)
 differ = 0
 checked = 0
+LISTED = re.compile(r"^\d+: [A-Z]{3}\(", re.M)
 for k, block in enumerate(blocks):
+    if LISTED.search(block) and (k == 0 or not blocks[k - 1].startswith("program")):
+        failures.append(f"{guide}: a listing after no program: {block.splitlines()[0]!r}")
     if not block.startswith("program") or k + 1 >= len(blocks):
         continue
-    shown = [line for line in blocks[k + 1].splitlines() if re.match(r"^\d+: ", line)]
+    shown = [re.sub(r" +; .*$", "", line) for line in blocks[k + 1].splitlines() if re.match(r"^\d+: ", line)]
     with tempfile.NamedTemporaryFile("w", suffix=".tsu", delete=False) as f:
         f.write(block)
         path = f.name

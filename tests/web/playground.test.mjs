@@ -574,6 +574,26 @@ await check('a step back leaves the drawing exactly as it was', async () => {
   assert.deepEqual(await drawing(), first);
 });
 
+// The part of the source marked as what the current instruction computes.
+function markedRange() {
+  return page.evaluate(() => [...document.querySelectorAll('.current-range')].map((m) => m.textContent).join(''));
+}
+
+await check('each instruction marks the part of the source it computes', async () => {
+  const source = 'program sum;\nvar total, k;\nbegin\n  total := 0; k := 3;\n  total := total + k * 2;\n  write(total)\nend.\n';
+  await debugProgram(source, '', '&break=5');
+  await press('continue');
+  const marked = [await markedRange()];
+  for (let i = 0; i < 5; ++i) {
+    await press('stepi');
+    marked.push(await markedRange());
+  }
+  assert.deepEqual(marked, ['total', 'k', '2', 'k * 2', 'total + k * 2', 'total := total + k * 2']);
+  assert.equal(await page.$eval('.current-range', (m) => m.dataset.range), '5,3,5,25');
+  await press('backi');
+  assert.equal(await markedRange(), 'total + k * 2');
+});
+
 await check('a breakpoint set in the gutter stops Continue, and goes into the share link', async () => {
   await typeProgram(nested);
   // Line 6 ("begin") has no statement of its own: the breakpoint moves to 7.
@@ -814,13 +834,18 @@ await check('Debug on a program that does not compile shows its error, and the p
   assert.equal((await drawing()).output, readFileSync(join(examplesDir, 'hello.out'), 'utf8'));
 });
 
-await check('the whole site stays under 1 MB, and the page links to the guide to the machine', async () => {
+await check('the whole site stays under 1 MB, and the page links to the guides to the machine and the compiler', async () => {
   const bytes = readdirSync(siteDir).reduce((sum, file) => sum + statSync(join(siteDir, file)).size, 0);
   console.log(`     the site: ${bytes} bytes`);
   assert.ok(bytes < 1000000, `${bytes} bytes`);
   await open();
   const href = await page.$eval('.machine a.help', (a) => a.href);
   await page.goto(href);
+  assert.match(await text('h2:has-text("static chain")'), /static chain/);
+  await open();
+  await page.goto(await page.$eval('.inside a.help', (a) => a.href));
+  assert.match(await text('h2:has-text("token contract")'), /The token contract/);
+  await page.goto(await page.$eval('a[href="machine.html"]', (a) => a.href));
   assert.match(await text('h2:has-text("static chain")'), /static chain/);
 });
 

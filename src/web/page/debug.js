@@ -209,7 +209,9 @@ export class Debugger {
     const line = this.program && pc >= 0 && pc < this.program.code.length ? this.program.line[pc] : 0;
     const statement = this.program && pc < this.program.code.length ? this.program.statementOf[pc] : -1;
     const statementLine = statement >= 0 ? this.program.statements[statement][0] : line;
-    showCurrentLine(this.page.editor, statementLine > 0 ? { line: statementLine, error: state.reason === 'error' } : null);
+    // The instruction about to run is marked on what it computes.
+    const range = line > 0 && this.program.range ? this.program.range[pc] : null;
+    showCurrentLine(this.page.editor, statementLine > 0 ? { line: statementLine, error: state.reason === 'error', range } : null);
     markCurrentInstruction(this.page.listing, state.ended ? null : pc);
     this.stack.draw(this.program, state);
     this.slider.min = state.oldest;

@@ -87,7 +87,34 @@ const breakpointGutter = [
   }),
 ];
 
-// The current statement's line, {line} or null.
+// Where in a line of the document a column of the compiler stands: the
+// compiler counts bytes of UTF-8, the editor UTF-16 code units.
+function offsetInLine(text, column) {
+  let bytes = 0;
+  let offset = 0;
+  for (const c of text) {
+    if (bytes >= column - 1) break;
+    const code = c.codePointAt(0);
+    bytes += code < 0x80 ? 1 : code < 0x800 ? 2 : code < 0x10000 ? 3 : 4;
+    offset += c.length;
+  }
+  return offset;
+}
+
+// The stretch [line, column, endLine, endColumn] (the end just past it) as
+// editor positions, or null when it lies outside the document.
+function rangePositions(doc, range) {
+  const [line, column, endLine, endColumn] = range;
+  if (!(line >= 1 && endLine >= line && endLine <= doc.lines && column >= 1 && endColumn >= 1)) return null;
+  const first = doc.line(line);
+  const last = doc.line(endLine);
+  const from = first.from + offsetInLine(first.text, column);
+  const to = last.from + offsetInLine(last.text, endColumn);
+  return from < to ? { from, to } : null;
+}
+
+// The current statement's line, {line} or null; with `range`, the
+// stretch of source the current instruction computes is marked in it.
 const setCurrent = StateEffect.define();
 const currentField = StateField.define({
   create: () => Decoration.none,
@@ -98,7 +125,11 @@ const currentField = StateField.define({
       const doc = transaction.state.doc;
       if (where === null || where.line < 1 || where.line > doc.lines) return Decoration.none;
       const attributes = { class: `current-line${where.error ? ' current-error' : ''}`, 'data-line': String(where.line) };
-      return Decoration.set([Decoration.line({ attributes }).range(doc.line(where.line).from)]);
+      const marks = [Decoration.line({ attributes }).range(doc.line(where.line).from)];
+      const span = where.range ? rangePositions(doc, where.range) : null;
+      if (span !== null)
+        marks.push(Decoration.mark({ class: 'current-range', attributes: { 'data-range': where.range.join(',') } }).range(span.from, span.to));
+      return Decoration.set(marks, true);
     }
     return transaction.docChanged ? Decoration.none : marks;
   },
