@@ -8,6 +8,9 @@
 //          fields submission, case, verdict, steps, output_bytes, message,
 //          line, column
 //   JUnit  XML: a test suite per submission, a test case per case
+//   CSV    for a spreadsheet or a course platform's import: a header,
+//          then a row per submission: its name, its verdict on each case
+//          ("-" where none), its score and the most it could have
 //   HTML   one self-contained page: the table, every cell linked to its
 //          detail (judge/html.hpp)
 #pragma once
@@ -22,6 +25,12 @@
 std::string table_report(const Judgement& judgement, bool colour);
 std::string json_report(const Judgement& judgement);
 std::string junit_report(const Judgement& judgement);
+std::string csv_report(const Judgement& judgement);
+
+// A field of a CSV row: quoted when it holds a comma, a quote or a line
+// break (its quotes doubled), and one that a spreadsheet would take for a
+// formula (=, +, -, @, a tab or a carriage return first) begun with "'".
+std::string csv_field(std::string_view text);
 
 // A JSON report read back: its records, each with its submission and case.
 struct JsonRecord {
