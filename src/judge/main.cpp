@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <unistd.h>
 
+#include "judge/feedback.hpp"
 #include "judge/html.hpp"
 #include "judge/manifest.hpp"
 #include "judge/options.hpp"
@@ -86,11 +87,43 @@ void finish(ReportFile& file, const std::string& text) {
     if (!finish_report(file, text)) fail(say(MSG_J_REPORT_UNWRITABLE, {PROGRAM, file.path}), 1);
 }
 
+// --feedback: the folder, made when it is not there, before any work.
+void make_feedback_folder(const CommandLine& line) {
+    if (line.feedback.empty()) return;
+    std::error_code failed;
+    std::filesystem::create_directory(line.feedback, failed);
+    if (failed || !std::filesystem::is_directory(line.feedback, failed))
+        fail(say(MSG_J_FEEDBACK_UNWRITABLE, {PROGRAM, shown_name(line.feedback)}), 2);
+}
+
+// Each submission's pages in the feedback folder, each written whole or
+// not at all, never over a file the judge read.
+void write_feedback(const CommandLine& line, const Judgement& judgement,
+                    const std::vector<TestCase>& cases, const std::vector<std::string>& inputs) {
+    if (line.feedback.empty()) return;
+    for (std::size_t s = 0; s < judgement.submissions.size(); ++s) {
+        std::string base =
+            (std::filesystem::path(line.feedback) / feedback_name(judgement.submissions[s], s + 1))
+                .string();
+        for (bool html : {true, false}) {
+            ReportFile file;
+            file.path = base + (html ? ".html" : ".txt");
+            if (same_file_as_any(file.path, inputs))
+                fail(say(MSG_J_REPORT_IS_INPUT, {PROGRAM, shown_name(file.path)}), 2);
+            std::string text = html ? feedback_html(judgement, s, cases, line.settings)
+                                    : feedback_text(judgement, s, cases, line.settings);
+            if (!open_report(file) || !finish_report(file, text))
+                fail(say(MSG_J_REPORT_UNWRITABLE, {PROGRAM, shown_name(file.path)}), 1);
+        }
+    }
+}
+
 // The report files, whole, with Ctrl-C held off until they are renamed;
 // then the table.
 void write_reports(const CommandLine& line, Reports& reports, const Judgement& judgement,
-                   const std::vector<TestCase>& cases) {
+                   const std::vector<TestCase>& cases, const std::vector<std::string>& inputs) {
     hold_stops();
+    write_feedback(line, judgement, cases, inputs);
     finish(reports.json, json_report(judgement));
     finish(reports.junit, junit_report(judgement));
     if (!reports.csv.path.empty()) finish(reports.csv, csv_report(judgement));
@@ -261,8 +294,9 @@ int judge(CommandLine& line) {
     if (!line.model.empty()) inputs.push_back(line.model);
     Reports reports;
     open_all(reports, line, inputs);
+    make_feedback_folder(line);
 
-    line.settings.keep_output = !line.html.empty();
+    line.settings.keep_output = line.shows_outputs();
     std::vector<Work> work;
     for (std::size_t s = 0; s < judgement.submissions.size(); ++s) {
         const std::string& path = judgement.submissions[s];
@@ -273,7 +307,7 @@ int judge(CommandLine& line) {
     }
     Progress progress{isatty(STDERR_FILENO) != 0, judgement.submissions.size() * cases.size()};
     PoolEnd end = do_work(work, cases, line.settings, judgement, progress);
-    write_reports(line, reports, judgement, cases);
+    write_reports(line, reports, judgement, cases, inputs);
     return status_of(end);
 }
 
@@ -354,7 +388,7 @@ int merge(CommandLine& line) {
     if (!line.cases.empty() && !read_manifest(line.cases, merged, error)) fail(error, 2);
     std::vector<TestCase> cases;
     std::vector<std::string> inputs;
-    if (!line.html.empty()) {
+    if (line.shows_outputs()) {
         cases = cases_or_fail(line.cases);
         add_case_files(inputs, line.cases, cases);
         for (const std::string& name : merged.submissions)
@@ -362,9 +396,10 @@ int merge(CommandLine& line) {
     }
     Reports reports;
     open_all(reports, line, inputs);
+    make_feedback_folder(line);
     PoolEnd end = PoolEnd::done;
-    if (!line.html.empty()) end = run_again(merged, cases, line);
-    write_reports(line, reports, merged, cases);
+    if (line.shows_outputs()) end = run_again(merged, cases, line);
+    write_reports(line, reports, merged, cases, inputs);
     return status_of(end);
 }
 

@@ -85,9 +85,10 @@ bool read_command_line(int argc, char** argv, CommandLine& line, std::string& er
             *flag = true;
             continue;
         }
-        static const char* const valued[] = {"--cases", "--steps",       "--output-limit", "--jobs",
-                                             "--shard", "--json",        "--junit",        "--html",
-                                             "--color", "--submissions", "--model",        "--csv"};
+        static const char* const valued[] = {
+            "--cases", "--steps", "--output-limit", "--jobs",        "--shard",
+            "--json",  "--junit", "--html",         "--color",       "--submissions",
+            "--model", "--csv",   "--feedback",     "--results-json"};
         bool known = false;
         for (const char* v : valued)
             known = known || name == v;
@@ -116,6 +117,9 @@ bool read_command_line(int argc, char** argv, CommandLine& line, std::string& er
             line.settings.jobs = static_cast<unsigned>(n);
         } else if (name == "--shard") {
             good = shard_of(value, line.shard, line.shards);
+        } else if (name == "--feedback" || name == "--results-json") {
+            (name == "--feedback" ? line.feedback : line.results_json) = value;
+            good = !value.empty();
         } else if (name == "--json" || name == "--junit" || name == "--html" || name == "--csv") {
             (name == "--json"    ? line.json
              : name == "--junit" ? line.junit
@@ -142,11 +146,11 @@ bool read_command_line(int argc, char** argv, CommandLine& line, std::string& er
             error = with_hint(say(MSG_J_NO_REPORTS, {PROGRAM}));
             return false;
         }
-        if (!line.html.empty() && line.cases.empty()) {
+        if (line.shows_outputs() && line.cases.empty()) {
             error = with_hint(say(MSG_J_MERGE_NEEDS_CASES, {PROGRAM}));
             return false;
         }
-        if (!line.html.empty() && line.folders.empty()) {
+        if (line.shows_outputs() && line.folders.empty()) {
             error = with_hint(say(MSG_J_MERGE_NEEDS_FOLDER, {PROGRAM}));
             return false;
         }

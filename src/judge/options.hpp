@@ -25,6 +25,11 @@ struct CommandLine {
     Settings settings;                  // --steps, --output-limit, --ignore-trailing-space, --jobs
     unsigned shard = 1, shards = 1;     // --shard K/N
     std::string json, junit, html, csv; // report files; empty: not asked for
+    std::string results_json;           // --results-json: one submission's, for a platform
+    std::string feedback;               // --feedback: the folder of the students' pages
+
+    // Whether the reports show what the runs printed.
+    bool shows_outputs() const { return !html.empty() || !feedback.empty(); }
     Colour colour = Colour::automatic;
     std::vector<std::string> folders;  // merge --submissions: where it may read submissions
     std::vector<std::string> operands; // submissions, or merge's reports
