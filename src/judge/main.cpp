@@ -34,11 +34,11 @@ const char* const PROGRAM = "tsumiki-judge";
 void print_help(const Settings& defaults) {
     std::string text =
         say(MSG_J_USAGE, {PROGRAM}) + say(MSG_J_USAGE_MERGE, {PROGRAM}) +
-        say(MSG_J_USAGE_MAKE, {PROGRAM}) + say(MSG_J_HELP_ABOUT, {}) +
-        say(MSG_J_HELP_VERDICTS, {}) +
+        say(MSG_J_USAGE_MAKE, {PROGRAM}) + say(MSG_J_USAGE_DIFF, {PROGRAM}) +
+        say(MSG_J_HELP_ABOUT, {}) + say(MSG_J_HELP_VERDICTS, {}) +
         say(MSG_J_HELP_OPTIONS, {number(defaults.steps), number(defaults.output_limit)}) +
         say(MSG_J_HELP_MANIFEST, {}) + say(MSG_J_HELP_MERGE, {}) + say(MSG_J_HELP_MAKE, {}) +
-        say(MSG_J_HELP_END, {});
+        say(MSG_J_HELP_DIFF, {}) + say(MSG_J_HELP_END, {});
     std::fputs(text.c_str(), stdout);
 }
 
@@ -403,6 +403,24 @@ int merge(CommandLine& line) {
     return status_of(end);
 }
 
+// diff: the runs whose verdict changed; the status 1 when some did, as
+// diff(1) has it.
+int diff(const CommandLine& line) {
+    std::vector<JsonRecord> reports[2];
+    std::string error;
+    for (int r = 0; r < 2; ++r) {
+        Judgement checked; // refuses two records of one run
+        if (!read_json_report(line.operands[r], reports[r], error) ||
+            !judgement_of(reports[r], checked, error))
+            fail(error, 2);
+    }
+    std::size_t changed = 0;
+    std::string text = diff_report(reports[0], reports[1], changed);
+    if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() || std::fflush(stdout) != 0)
+        fail(msg_in(MSG_OUTPUT_FAILED, Encoding::utf8), 2);
+    return changed == 0 ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -421,5 +439,6 @@ int main(int argc, char** argv) {
     const char* asked = std::getenv(ENCODING_VARIABLE);
     if (asked != nullptr && asked[0] != '\0' && !encoding_named(asked, line.settings.encoding))
         fail(say(MSG_BAD_ENCODING, {asked}), 2);
+    if (line.diff) return diff(line);
     return line.merge ? merge(line) : line.make_outputs ? make_outputs(line) : judge(line);
 }

@@ -56,6 +56,8 @@ bool read_command_line(int argc, char** argv, CommandLine& line, std::string& er
                 line.merge = true;
             } else if (!options_end && a == "make-outputs" && i == 1) {
                 line.make_outputs = true;
+            } else if (!options_end && a == "diff" && i == 1) {
+                line.diff = true;
             } else {
                 line.operands.emplace_back(a);
             }
@@ -141,6 +143,13 @@ bool read_command_line(int argc, char** argv, CommandLine& line, std::string& er
         }
     }
     if (line.help || line.version) return true;
+    if (line.diff) {
+        if (line.operands.size() != 2) {
+            error = with_hint(say(MSG_J_DIFF_NEEDS_TWO, {PROGRAM}));
+            return false;
+        }
+        return true;
+    }
     if (line.merge) {
         if (line.operands.empty()) {
             error = with_hint(say(MSG_J_NO_REPORTS, {PROGRAM}));

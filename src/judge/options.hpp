@@ -3,6 +3,7 @@
 //   tsumiki-judge --cases DIR [OPTION...] SUBMISSION...
 //   tsumiki-judge merge [OPTION...] REPORT.jsonl...
 //   tsumiki-judge make-outputs --model FILE --cases DIR [OPTION...]
+//   tsumiki-judge diff OLD.jsonl NEW.jsonl
 //
 // Options and operands in any order, "--opt VALUE" or "--opt=VALUE"; after
 // "--" every argument is an operand.
@@ -18,6 +19,7 @@ enum class Colour { automatic, always, never };
 struct CommandLine {
     bool merge = false;
     bool make_outputs = false;
+    bool diff = false;
     bool help = false;
     bool version = false;
     std::string cases;                  // --cases

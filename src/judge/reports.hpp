@@ -53,6 +53,12 @@ bool read_json_report(const std::string& path, std::vector<JsonRecord>& records,
 bool parse_json_report(std::string_view bytes, const std::string& path,
                        std::vector<JsonRecord>& records, std::string& error);
 
+// What changed from one report to another (diff): a line for each run
+// whose verdict is not the same in both, in name order ("-" for a run one
+// of them lacks), then their count; `changed` is that count.
+std::string diff_report(const std::vector<JsonRecord>& old_records,
+                        const std::vector<JsonRecord>& new_records, std::size_t& changed);
+
 // The judgement the records make: submissions and cases in name order.
 // False with `error` when two records are of the same submission and case,
 // or when the table would hold more than MAX_CELLS.

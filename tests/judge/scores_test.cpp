@@ -125,3 +125,33 @@ TEST(Csv, StudentsNamesCannotBreakARowOrBecomeAFormula) {
     j.resize();
     EXPECT_EQ(csv_report(j), "submission,1,score,max_score\r\n\"class/a\\x0ab,=c.tsu\",-,0,1\r\n");
 }
+
+TEST(Diff, ListsTheRunsWhoseVerdictChangedInNameOrder) {
+    auto record = [](std::string s, std::string c, Verdict v) {
+        JsonRecord r{std::move(s), std::move(c), of(v), 1};
+        r.outcome.steps = 5; // steps and messages do not count, verdicts do
+        return r;
+    };
+    std::vector<JsonRecord> old_report = {
+        record("b.tsu", "1", Verdict::WA), record("a.tsu", "2", Verdict::AC),
+        record("a.tsu", "1", Verdict::AC), record("gone.tsu", "1", Verdict::RE),
+        record("a\x1b.tsu", "1", Verdict::TLE)};
+    std::vector<JsonRecord> new_report = {
+        record("a.tsu", "1", Verdict::AC), record("a.tsu", "2", Verdict::WA),
+        record("b.tsu", "1", Verdict::AC), record("new.tsu", "1", Verdict::CE),
+        record("a\x1b.tsu", "1", Verdict::TLE)};
+    new_report[0].outcome.steps = 6;
+    std::size_t changed = 0;
+    EXPECT_EQ(diff_report(old_report, new_report, changed), "a.tsu 2: AC -> WA\n"
+                                                            "b.tsu 1: WA -> AC\n"
+                                                            "gone.tsu 1: RE -> -\n"
+                                                            "new.tsu 1: - -> CE\n"
+                                                            "判定が変わった実行: 4回\n");
+    EXPECT_EQ(changed, 4u);
+    EXPECT_EQ(diff_report(old_report, old_report, changed), "判定が変わった実行: 0回\n");
+    EXPECT_EQ(changed, 0u);
+    // A name is shown as the table shows it.
+    new_report[4].outcome.verdict = Verdict::AC;
+    EXPECT_EQ(diff_report(old_report, new_report, changed).substr(0, 23),
+              "a\\x1b.tsu 1: TLE -> AC\n");
+}
