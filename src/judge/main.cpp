@@ -46,14 +46,14 @@ void print_help(const Settings& defaults) {
 // reports once written (judge/report_files.hpp).  They stay in place (and
 // are not moved) while the signal handler may remove them.
 struct Reports {
-    ReportFile json, junit, html, csv;
+    ReportFile json, junit, html, csv, results;
 };
 Reports* open_reports = nullptr;
 
 [[noreturn]] void fail(const std::string& complaint, int status) {
     if (open_reports != nullptr)
-        for (ReportFile* file :
-             {&open_reports->json, &open_reports->junit, &open_reports->html, &open_reports->csv})
+        for (ReportFile* file : {&open_reports->json, &open_reports->junit, &open_reports->html,
+                                 &open_reports->csv, &open_reports->results})
             discard_report(*file);
     std::fputs(complaint.c_str(), stderr);
     std::exit(status);
@@ -67,15 +67,18 @@ void open_all(Reports& reports, const CommandLine& line, const std::vector<std::
     reports.junit.path = line.junit;
     reports.html.path = line.html;
     reports.csv.path = line.csv;
+    reports.results.path = line.results_json;
     std::vector<std::string> taken = inputs;
-    for (ReportFile* file : {&reports.json, &reports.junit, &reports.html, &reports.csv}) {
+    for (ReportFile* file :
+         {&reports.json, &reports.junit, &reports.html, &reports.csv, &reports.results}) {
         if (file->path.empty()) continue;
         if (same_file_as_any(file->path, taken))
             fail(say(MSG_J_REPORT_IS_INPUT, {PROGRAM, file->path}), 2);
         taken.push_back(file->path);
     }
     open_reports = &reports;
-    for (ReportFile* file : {&reports.json, &reports.junit, &reports.html, &reports.csv}) {
+    for (ReportFile* file :
+         {&reports.json, &reports.junit, &reports.html, &reports.csv, &reports.results}) {
         if (file->path.empty()) continue;
         if (!open_report(*file)) fail(say(MSG_J_REPORT_UNWRITABLE, {PROGRAM, file->path}), 2);
         if (!file->temporary.empty()) remove_on_stop(file->temporary.c_str());
@@ -127,6 +130,7 @@ void write_reports(const CommandLine& line, Reports& reports, const Judgement& j
     finish(reports.json, json_report(judgement));
     finish(reports.junit, junit_report(judgement));
     if (!reports.csv.path.empty()) finish(reports.csv, csv_report(judgement));
+    if (!reports.results.path.empty()) finish(reports.results, results_json(judgement, 0));
     if (!reports.html.path.empty())
         finish(reports.html, html_report(judgement, cases, line.settings));
     open_reports = nullptr;
@@ -284,6 +288,8 @@ int judge(CommandLine& line) {
     std::string error;
     if (!find_submissions(line.operands, judgement.submissions, error)) fail(error, 2);
     keep_share(judgement.submissions, line.shard, line.shards);
+    if (!line.results_json.empty() && judgement.submissions.size() != 1)
+        fail(say(MSG_J_RESULTS_ONE, {PROGRAM, number(judgement.submissions.size())}), 2);
     for (const TestCase& c : cases)
         judgement.cases.push_back(c.name);
     check_size(judgement);
@@ -386,6 +392,8 @@ int merge(CommandLine& line) {
     Judgement merged;
     if (!judgement_of(records, merged, error)) fail(error, 2);
     if (!line.cases.empty() && !read_manifest(line.cases, merged, error)) fail(error, 2);
+    if (!line.results_json.empty() && merged.submissions.size() != 1)
+        fail(say(MSG_J_RESULTS_ONE, {PROGRAM, number(merged.submissions.size())}), 2);
     std::vector<TestCase> cases;
     std::vector<std::string> inputs;
     if (line.shows_outputs()) {

@@ -11,6 +11,12 @@
 //   CSV    for a spreadsheet or a course platform's import: a header,
 //          then a row per submission: its name, its verdict on each case
 //          ("-" where none), its score and the most it could have
+//   results.json  one submission's, in the shape of the autograder
+//          results that course platforms read: its score, and a test per
+//          group of cases (judge/manifest.hpp) with its name, score,
+//          max_score, status (passed or failed), output (each case's
+//          verdict and message, of a hidden case only what its feedback
+//          shows) and visibility
 //   HTML   one self-contained page: the table, every cell linked to its
 //          detail (judge/html.hpp)
 #pragma once
@@ -26,6 +32,7 @@ std::string table_report(const Judgement& judgement, bool colour);
 std::string json_report(const Judgement& judgement);
 std::string junit_report(const Judgement& judgement);
 std::string csv_report(const Judgement& judgement);
+std::string results_json(const Judgement& judgement, std::size_t submission);
 
 // A field of a CSV row: quoted when it holds a comma, a quote or a line
 // break (its quotes doubled), and one that a spreadsheet would take for a
