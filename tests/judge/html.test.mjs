@@ -123,8 +123,10 @@ try {
     await page.click('#results tr:nth-child(5) td:nth-child(2) a');
     assert.deepEqual(await detailShown(), ['ce3']);
     const detail = page.locator('#ce3');
+    // The hint stands on a line of its own, after a <br>.
     assert.equal(await detail.locator('.message').textContent(),
-      '5行3列: 構文エラー: ブロックのおわりのendがありません');
+      '5行3列: 構文エラー: ブロックのおわりのendがありません' +
+      'ヒント: 前の行の終りにセミコロン(;)が抜けていませんか');
     assert.equal(await detail.locator('tr.error mark').textContent(), 'w');
     await detail.locator('a[href="#s3"]').click();
     assert.deepEqual(await detailShown(), ['s3']);
