@@ -93,6 +93,9 @@ Encoding encoding_of_expected(std::string_view bytes) {
 }
 
 std::string expected_text(std::string_view bytes) {
+    // A byte order mark (an editor's, on Windows) is not text.
+    constexpr std::string_view BOM = "\xEF\xBB\xBF";
+    if (bytes.substr(0, BOM.size()) == BOM && is_utf8(bytes)) bytes.remove_prefix(BOM.size());
     return to_utf8(bytes, encoding_of_expected(bytes));
 }
 

@@ -17,7 +17,8 @@
 bool same_output(std::string_view expected, std::string_view actual, bool ignore_trailing_space);
 
 // The encoding of an expected output: UTF-8 when its bytes are well-formed
-// UTF-8, else code page 932.  Its text: its bytes decoded from that.
+// UTF-8, else code page 932.  Its text: its bytes decoded from that, a
+// UTF-8 byte order mark at its start left out.
 Encoding encoding_of_expected(std::string_view bytes);
 std::string expected_text(std::string_view bytes);
 

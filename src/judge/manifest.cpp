@@ -34,6 +34,8 @@ bool parse_manifest(std::string_view bytes, const std::string& path, Judgement& 
     std::vector<bool> grouped(cases, false), hidden(cases, false);
     std::vector<CaseGroup> groups;
     std::size_t line_number = 0;
+    // A byte order mark (an editor's, on Windows) is not a word.
+    if (bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
     auto complain = [&](Msg text, std::string_view word) {
         error = say(text, {PROGRAM, shown_name(path), number(line_number),
                            visible(to_utf8(word, Encoding::utf8), 40)});

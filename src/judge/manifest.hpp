@@ -31,6 +31,7 @@ inline constexpr std::uint64_t MAX_GROUP_POINTS = 1'000'000;
 // for standard error) when it cannot be read or says something wrong.
 bool read_manifest(const std::string& folder, Judgement& judgement, std::string& error);
 
-// The manifest's bytes; `path` names it in complaints.
+// The manifest's bytes (a UTF-8 byte order mark at their start left out);
+// `path` names it in complaints.
 bool parse_manifest(std::string_view bytes, const std::string& path, Judgement& judgement,
                     std::string& error);

@@ -98,6 +98,11 @@ TEST(Compare, OutputsCompareAsTextWhateverTheEncoding) {
     EXPECT_EQ(encoding_of_expected(utf8), Encoding::utf8);
     EXPECT_EQ(encoding_of_expected(sjis), Encoding::cp932);
     EXPECT_EQ(expected_text(sjis), utf8);
+    // An editor's byte order mark is not part of the expected text.
+    EXPECT_TRUE(same_text("\xEF\xBB\xBF" + utf8 + "5\n", sjis + "5\n", Encoding::cp932, false));
+    EXPECT_TRUE(same_text("\xEF\xBB\xBF" + utf8 + "5\n", utf8 + "5\n", Encoding::utf8, false));
+    EXPECT_FALSE(same_text("\xEF\xBB\xBF" + utf8 + "5\n", "\xEF\xBB\xBF" + utf8 + "6\n",
+                           Encoding::utf8, false));
     // The message quotes both as text.
     EXPECT_EQ(difference_message(utf8 + "4\n", sjis + "5\n", false, Encoding::cp932),
               "1行目が違います: 期待「数を入力して下さい>4」、出力「数を入力して下さい>5」");

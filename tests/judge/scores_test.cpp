@@ -66,6 +66,12 @@ TEST(Manifest, AGroupScoresOnlyWhenEveryCasePasses) {
     ASSERT_TRUE(parse_manifest("5 c d\n", "m", j, error));
     EXPECT_EQ(score_of(j, 1).points, 2u);
     EXPECT_EQ(score_of(j, 1).max_points, 7u);
+    // A byte order mark, as an editor on Windows writes one, is no word.
+    ASSERT_TRUE(parse_manifest("\xEF\xBB\xBF"
+                               "4 a\r\n",
+                               "m", j, error))
+        << error;
+    EXPECT_EQ(score_of(j, 1).max_points, 7u);
     // A group worth nothing, and the most a group may be worth.
     ASSERT_TRUE(parse_manifest("0 a b c d\n", "m", j, error));
     EXPECT_EQ(score_of(j, 0).max_points, 0u);
