@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <filesystem>
+#include <map>
 #include <system_error>
 
 #include "driver/user_file.hpp"
@@ -33,6 +34,11 @@ bool parse_manifest(std::string_view bytes, const std::string& path, Judgement& 
     std::size_t cases = judgement.cases.size();
     std::vector<bool> grouped(cases, false), hidden(cases, false);
     std::vector<CaseGroup> groups;
+    // Each case's index by its name: a long manifest on many cases is
+    // read in n log n.
+    std::map<std::string_view, std::size_t> index;
+    for (std::size_t c = 0; c < cases; ++c)
+        index.emplace(judgement.cases[c], c);
     std::size_t line_number = 0;
     // A byte order mark (an editor's, on Windows) is not a word.
     if (bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
@@ -59,10 +65,9 @@ bool parse_manifest(std::string_view bytes, const std::string& path, Judgement& 
         }
         if (words.size() < 2) return complain(MSG_J_MANIFEST_NO_CASES, words[0]);
         for (std::size_t w = 1; w < words.size(); ++w) {
-            std::size_t c = 0;
-            while (c < cases && judgement.cases[c] != words[w])
-                ++c;
-            if (c == cases) return complain(MSG_J_MANIFEST_NO_SUCH_CASE, words[w]);
+            auto found = index.find(words[w]);
+            if (found == index.end()) return complain(MSG_J_MANIFEST_NO_SUCH_CASE, words[w]);
+            std::size_t c = found->second;
             if (hiding) {
                 hidden[c] = true;
                 continue;
