@@ -142,7 +142,7 @@ std::string text_block(std::string_view bytes, Encoding encoding, Echoes* echoes
 }
 
 // The bytes up to the last whole UTF-8 character within `n`.
-std::size_t char_boundary(const std::string& s, std::size_t n) {
+std::size_t char_boundary(std::string_view s, std::size_t n) {
     while (n > 0 && n < s.size() && (static_cast<unsigned char>(s[n]) & 0xC0) == 0x80)
         --n;
     return n;
@@ -179,13 +179,17 @@ std::string line_cell(std::optional<std::string_view> line, std::optional<std::s
 std::string comparison(std::string_view input, std::string_view expected, std::string_view actual,
                        std::uint64_t actual_bytes, const Settings& settings,
                        const std::string& id) {
-    // Of the expected output, as much as of the actual one.
+    // Of the expected output, as much as of the actual one; both compared
+    // as text, as the judge compares them (judge/compare.hpp).
     std::uint64_t expected_bytes = expected.size();
-    expected = expected.substr(0, SHOWN_OUTPUT_BYTES);
-    auto want = raw_lines(expected);
-    auto got = raw_lines(actual);
-    auto want_seen = output_lines(expected, settings.ignore_trailing_space);
-    auto got_seen = output_lines(actual, settings.ignore_trailing_space);
+    std::uint64_t actual_shown = actual.size();
+    std::string want_text =
+        to_utf8(expected.substr(0, SHOWN_OUTPUT_BYTES), encoding_of_expected(expected));
+    std::string got_text = to_utf8(actual, settings.encoding);
+    auto want = raw_lines(want_text);
+    auto got = raw_lines(got_text);
+    auto want_seen = output_lines(want_text, settings.ignore_trailing_space);
+    auto got_seen = output_lines(got_text, settings.ignore_trailing_space);
     std::size_t rows = std::min(std::max(want.size(), got.size()), SHOWN_LINES);
     std::string out = "<table class=\"compare\"><tr><th>" + e(text_of(MSG_J_HTML_LINE)) +
                       "</th><th>" + e(text_of(MSG_J_HTML_EXPECTED)) + "</th><th>" +
@@ -201,7 +205,7 @@ std::string comparison(std::string_view input, std::string_view expected, std::s
         bool differs = at(want_seen, i) != at(got_seen, i);
         std::optional<std::size_t> from;
         if (differs && w && g) {
-            std::string a = to_utf8(*w, settings.encoding), b = to_utf8(*g, settings.encoding);
+            std::string_view a = *w, b = *g;
             std::size_t same = 0;
             while (same < a.size() && same < b.size() && a[same] == b[same])
                 ++same;
@@ -214,12 +218,12 @@ std::string comparison(std::string_view input, std::string_view expected, std::s
             out += first ? " class=\"differs\" id=\"" + id + "-first\"" : " class=\"differs\"";
         if (differs) first = false;
         out += "><td class=\"n\">" + number(i + 1) + "</td>" +
-               line_cell(w, from, settings.encoding, expected_echoes) +
-               line_cell(g, from, settings.encoding, actual_echoes) + "</tr>\n";
+               line_cell(w, from, Encoding::utf8, expected_echoes) +
+               line_cell(g, from, Encoding::utf8, actual_echoes) + "</tr>\n";
     }
     out += "</table>\n";
-    if (std::max(want.size(), got.size()) > SHOWN_LINES || actual_bytes > actual.size() ||
-        expected_bytes > expected.size())
+    if (std::max(want.size(), got.size()) > SHOWN_LINES || actual_bytes > actual_shown ||
+        expected_bytes > SHOWN_OUTPUT_BYTES)
         out += cut_note(std::max<std::uint64_t>(actual_bytes, expected_bytes));
     return out;
 }
@@ -286,15 +290,18 @@ std::string source_row(const Source& source, std::size_t index, int mark_line, i
            number(index + 1) + "</td><td>" + text + "</td></tr>\n";
 }
 
-std::string excerpt(const Source& source, std::size_t s, int line, int column) {
+// The source's lines around `line`, then (when `whole` is set) a link to
+// the whole source's section.
+std::string excerpt(const Source& source, std::size_t s, int line, int column, bool whole = true) {
     if (!source.read) return "<p>" + e(text_of(MSG_J_HTML_NO_SOURCE)) + "</p>";
     std::string out = "<table class=\"source\">\n";
     int first = std::max(1, line - EXCERPT_LINES);
     int last = std::min(static_cast<int>(source.lines.size()), line + EXCERPT_LINES);
     for (int l = first; l <= last; ++l)
         out += source_row(source, static_cast<std::size_t>(l - 1), line, column);
-    return out + "</table>\n<p>" + link("s" + number(s), e(text_of(MSG_J_HTML_WHOLE_SOURCE))) +
-           "</p>\n";
+    out += "</table>\n";
+    if (!whole) return out;
+    return out + "<p>" + link("s" + number(s), e(text_of(MSG_J_HTML_WHOLE_SOURCE))) + "</p>\n";
 }
 
 std::string whole_source(const Source& source, std::size_t s, const std::string& name) {
@@ -393,7 +400,7 @@ std::string case_section(const Judgement& j, std::size_t c, const TestCase* test
            "</h2>\n<div class=\"sides\">\n<div><h3>" + e(text_of(MSG_J_HTML_INPUT)) + "</h3>" +
            text_block(input, settings.encoding) + "</div>\n<div><h3>" +
            e(text_of(MSG_J_HTML_EXPECTED)) + "</h3>" +
-           text_block(expected, settings.encoding, &echoes) + "</div>\n</div>\n<p>" +
+           text_block(expected, encoding_of_expected(expected), &echoes) + "</div>\n</div>\n<p>" +
            link("results", e(text_of(MSG_J_HTML_BACK))) + "</p>\n</section>\n";
 }
 
@@ -430,20 +437,25 @@ std::string html_report(const Judgement& j, const std::vector<TestCase>& cases,
     for (std::size_t s = 0; s < j.submissions.size(); ++s) {
         out += "<tr><th class=\"name\">" + link("s" + number(s), e(shown_name(j.submissions[s]))) +
                "</th>";
+        bool compile_error_counted = false;
         for (std::size_t c = 0; c < j.cases.size(); ++c) {
             const Outcome* outcome = j.find(s, c);
             if (!outcome) {
                 out += "<td>-</td>";
                 continue;
             }
-            ++counts[static_cast<int>(outcome->verdict)];
+            // A compile error once a submission: no case of it ran.
+            if (outcome->verdict != Verdict::CE || !compile_error_counted)
+                ++counts[static_cast<int>(outcome->verdict)];
+            compile_error_counted = compile_error_counted || outcome->verdict == Verdict::CE;
             std::string target = outcome->verdict == Verdict::CE ? "ce" + number(s) : run_id(s, c);
             out += std::string("<td class=\"v\">") +
                    link(target, verdict_name(outcome->verdict), verdict_name(outcome->verdict)) +
                    "</td>";
         }
-        out += "<td class=\"score\">" + number(score_of(j, s).accepted) + "/" +
-               number(j.cases.size()) + "</td></tr>\n";
+        Score score = score_of(j, s);
+        out += "<td class=\"score\">" + number(score.points) + "/" + number(score.max_points) +
+               "</td></tr>\n";
     }
     out += "</table>\n<p class=\"summary\">" +
            e(say(MSG_J_SUMMARY, {number(j.submissions.size()), number(j.cases.size()),
@@ -471,4 +483,26 @@ std::string html_report(const Judgement& j, const std::vector<TestCase>& cases,
     for (std::size_t c = 0; c < j.cases.size(); ++c)
         out += case_section(j, c, tests[c], settings);
     return out + "</body>\n</html>\n";
+}
+
+const char* page_style() {
+    return STYLE;
+}
+
+std::string page_text(std::string_view bytes, Encoding encoding) {
+    return text_block(bytes, encoding);
+}
+
+std::string page_comparison(std::string_view input, std::string_view expected,
+                            const Outcome& outcome, const Settings& settings,
+                            const std::string& id) {
+    return comparison(input, expected, outcome.output, outcome.output_bytes, settings, id);
+}
+
+std::string page_message(const Outcome& outcome) {
+    return message_block(outcome);
+}
+
+std::string page_excerpt(const Judgement& judgement, std::size_t submission, int line, int column) {
+    return excerpt(source_of(judgement, submission), submission, line, column, false);
 }

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "judge/inputs.hpp"
@@ -21,3 +22,16 @@
 // shown at the top, and the encoding the outputs are in.
 std::string html_report(const Judgement& judgement, const std::vector<TestCase>& cases,
                         const Settings& settings);
+
+// The parts of the page that the students' pages (judge/feedback.hpp)
+// show too: the style; an input or output in a <pre>; a run's expected
+// and actual output side by side, the first differing row with the id
+// ID-first; a run's message with its place; the lines of a submission's
+// source (as its worker sent it) around a place.
+const char* page_style();
+std::string page_text(std::string_view bytes, Encoding encoding);
+std::string page_comparison(std::string_view input, std::string_view expected,
+                            const Outcome& outcome, const Settings& settings,
+                            const std::string& id);
+std::string page_message(const Outcome& outcome);
+std::string page_excerpt(const Judgement& judgement, std::size_t submission, int line, int column);

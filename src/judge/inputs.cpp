@@ -22,7 +22,8 @@ bool has_suffix(const std::string& name, const std::string& suffix) {
 
 } // namespace
 
-bool read_cases(const std::string& folder, std::vector<TestCase>& cases, std::string& error) {
+bool read_cases(const std::string& folder, std::vector<TestCase>& cases, std::string& error,
+                bool outputs_needed) {
     std::error_code failed;
     fs::directory_iterator entries(folder, failed);
     if (failed) {
@@ -47,7 +48,7 @@ bool read_cases(const std::string& folder, std::vector<TestCase>& cases, std::st
     cases.clear();
     for (const auto& [name, files] : found) {
         fs::path base = fs::path(folder) / name;
-        if (!files.second) {
+        if (!files.second && outputs_needed) {
             error = say(MSG_J_INPUT_ALONE, {PROGRAM, base.string() + ".in"});
             return false;
         }
@@ -55,7 +56,7 @@ bool read_cases(const std::string& folder, std::vector<TestCase>& cases, std::st
         c.name = name;
         // Each file opened once, a regular file inside the folder.
         for (bool input : {false, true}) {
-            if (input && !files.first) continue;
+            if (input ? !files.first : !files.second) continue;
             std::string path = base.string() + (input ? ".in" : ".out");
             FileRefusal refusal =
                 read_user_file(path, CASE_BYTES, input ? c.input : c.expected, folder);

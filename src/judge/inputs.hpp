@@ -24,8 +24,10 @@ inline constexpr std::size_t CASE_BYTES = std::size_t{256} << 20;
 // at most CASE_BYTES, a link followed only inside the folder.  On failure returns false with the
 // problem said in `error` (a message for standard error): a folder or a
 // file that cannot be read, no case at all, or a NAME.in without its
-// NAME.out.
-bool read_cases(const std::string& folder, std::vector<TestCase>& cases, std::string& error);
+// NAME.out.  Without `outputs_needed` (the outputs are to be made), a
+// NAME.in alone is a case too, expecting nothing.
+bool read_cases(const std::string& folder, std::vector<TestCase>& cases, std::string& error,
+                bool outputs_needed = true);
 
 // The submissions the arguments name, each once, in name order; a path as
 // given, tidied (lexically normal: no "./", no doubled "/").  False with

@@ -50,5 +50,19 @@ Score score_of(const Judgement& judgement, std::size_t submission) {
         ++score.judged;
         if (outcome->verdict == Verdict::AC) ++score.accepted;
     }
+    if (judgement.groups.empty()) {
+        score.points = score.accepted;
+        score.max_points = judgement.cases.size();
+        return score;
+    }
+    for (const CaseGroup& group : judgement.groups) {
+        score.max_points += group.points;
+        bool passed = true;
+        for (std::size_t c : group.cases) {
+            const Outcome* outcome = judgement.find(submission, c);
+            passed = passed && outcome != nullptr && outcome->verdict == Verdict::AC;
+        }
+        if (passed) score.points += group.points;
+    }
     return score;
 }

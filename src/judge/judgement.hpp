@@ -71,6 +71,13 @@ inline constexpr std::uint64_t MAX_CELLS = std::uint64_t{1} << 22;
 // Whether a table of that many submissions and cases fits under MAX_CELLS.
 bool cells_fit(std::size_t submissions, std::size_t cases);
 
+// A group of cases that scores its points only when every one of its
+// cases is AC (judge/manifest.hpp).
+struct CaseGroup {
+    std::uint64_t points = 1;
+    std::vector<std::size_t> cases; // indexes into the judgement's cases
+};
+
 // Every submission on every case, submissions and cases in name order.
 // Only the cells judged are held (a merged report may name thousands of
 // submissions and cases and few of their pairs).
@@ -79,6 +86,14 @@ struct Judgement {
     std::vector<std::string> cases;
     // Per submission, filled only when the page is asked for.
     std::vector<SourceShown> sources;
+    // How the cases score, from the manifest; none: each case one point.
+    std::vector<CaseGroup> groups;
+    // Per case (or empty: none): hidden from the student's feedback.
+    std::vector<bool> hidden;
+
+    bool is_hidden(std::size_t case_index) const {
+        return case_index < hidden.size() && hidden[case_index];
+    }
 
     // Forgets every outcome; sources as many as submissions.  The caller
     // has checked cells_fit.
@@ -102,9 +117,12 @@ struct Judgement {
     }
 };
 
-// The AC cases of a submission, and how many it was judged on.
+// The AC cases of a submission, how many it was judged on, and its points
+// of the most it could have (the groups it passed whole).
 struct Score {
     std::size_t accepted = 0;
     std::size_t judged = 0;
+    std::uint64_t points = 0;
+    std::uint64_t max_points = 0;
 };
 Score score_of(const Judgement& judgement, std::size_t submission);

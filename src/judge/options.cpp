@@ -54,6 +54,10 @@ bool read_command_line(int argc, char** argv, CommandLine& line, std::string& er
         if (options_end || a.size() < 2 || a[0] != '-') {
             if (!options_end && a == "merge" && i == 1) {
                 line.merge = true;
+            } else if (!options_end && a == "make-outputs" && i == 1) {
+                line.make_outputs = true;
+            } else if (!options_end && a == "diff" && i == 1) {
+                line.diff = true;
             } else {
                 line.operands.emplace_back(a);
             }
@@ -83,9 +87,10 @@ bool read_command_line(int argc, char** argv, CommandLine& line, std::string& er
             *flag = true;
             continue;
         }
-        static const char* const valued[] = {"--cases", "--steps",      "--output-limit", "--jobs",
-                                             "--shard", "--json",       "--junit",        "--html",
-                                             "--color", "--submissions"};
+        static const char* const valued[] = {
+            "--cases", "--steps", "--output-limit", "--jobs",        "--shard",
+            "--json",  "--junit", "--html",         "--color",       "--submissions",
+            "--model", "--csv",   "--feedback",     "--results-json"};
         bool known = false;
         for (const char* v : valued)
             known = known || name == v;
@@ -102,8 +107,8 @@ bool read_command_line(int argc, char** argv, CommandLine& line, std::string& er
         }
         std::uint64_t n = 0;
         bool good = true;
-        if (name == "--cases") {
-            line.cases = value;
+        if (name == "--cases" || name == "--model") {
+            (name == "--cases" ? line.cases : line.model) = value;
             good = !value.empty();
         } else if (name == "--steps") {
             good = whole_number(value, 1, MAX_STEPS, line.settings.steps);
@@ -114,8 +119,14 @@ bool read_command_line(int argc, char** argv, CommandLine& line, std::string& er
             line.settings.jobs = static_cast<unsigned>(n);
         } else if (name == "--shard") {
             good = shard_of(value, line.shard, line.shards);
-        } else if (name == "--json" || name == "--junit" || name == "--html") {
-            (name == "--json" ? line.json : name == "--junit" ? line.junit : line.html) = value;
+        } else if (name == "--feedback" || name == "--results-json") {
+            (name == "--feedback" ? line.feedback : line.results_json) = value;
+            good = !value.empty();
+        } else if (name == "--json" || name == "--junit" || name == "--html" || name == "--csv") {
+            (name == "--json"    ? line.json
+             : name == "--junit" ? line.junit
+             : name == "--html"  ? line.html
+                                 : line.csv) = value;
             good = !value.empty();
         } else if (name == "--submissions") {
             line.folders.emplace_back(value);
@@ -132,16 +143,23 @@ bool read_command_line(int argc, char** argv, CommandLine& line, std::string& er
         }
     }
     if (line.help || line.version) return true;
+    if (line.diff) {
+        if (line.operands.size() != 2) {
+            error = with_hint(say(MSG_J_DIFF_NEEDS_TWO, {PROGRAM}));
+            return false;
+        }
+        return true;
+    }
     if (line.merge) {
         if (line.operands.empty()) {
             error = with_hint(say(MSG_J_NO_REPORTS, {PROGRAM}));
             return false;
         }
-        if (!line.html.empty() && line.cases.empty()) {
+        if (line.shows_outputs() && line.cases.empty()) {
             error = with_hint(say(MSG_J_MERGE_NEEDS_CASES, {PROGRAM}));
             return false;
         }
-        if (!line.html.empty() && line.folders.empty()) {
+        if (line.shows_outputs() && line.folders.empty()) {
             error = with_hint(say(MSG_J_MERGE_NEEDS_FOLDER, {PROGRAM}));
             return false;
         }
@@ -150,6 +168,17 @@ bool read_command_line(int argc, char** argv, CommandLine& line, std::string& er
     if (line.cases.empty()) {
         error = with_hint(say(MSG_J_NO_CASES, {PROGRAM}));
         return false;
+    }
+    if (line.make_outputs) {
+        if (line.model.empty()) {
+            error = with_hint(say(MSG_J_MAKE_NEEDS_MODEL, {PROGRAM}));
+            return false;
+        }
+        if (!line.operands.empty()) {
+            error = with_hint(say(MSG_J_MAKE_NO_SUBMISSIONS, {PROGRAM}));
+            return false;
+        }
+        return true;
     }
     if (line.operands.empty()) {
         error = with_hint(say(MSG_J_NO_SUBMISSIONS, {PROGRAM}));

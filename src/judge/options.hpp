@@ -2,6 +2,8 @@
 //
 //   tsumiki-judge --cases DIR [OPTION...] SUBMISSION...
 //   tsumiki-judge merge [OPTION...] REPORT.jsonl...
+//   tsumiki-judge make-outputs --model FILE --cases DIR [OPTION...]
+//   tsumiki-judge diff OLD.jsonl NEW.jsonl
 //
 // Options and operands in any order, "--opt VALUE" or "--opt=VALUE"; after
 // "--" every argument is an operand.
@@ -16,12 +18,20 @@ enum class Colour { automatic, always, never };
 
 struct CommandLine {
     bool merge = false;
+    bool make_outputs = false;
+    bool diff = false;
     bool help = false;
     bool version = false;
-    std::string cases;              // --cases
-    Settings settings;              // --steps, --output-limit, --ignore-trailing-space, --jobs
-    unsigned shard = 1, shards = 1; // --shard K/N
-    std::string json, junit, html;  // report files; empty: not asked for
+    std::string cases;                  // --cases
+    std::string model;                  // --model: the solution the cases are checked with
+    Settings settings;                  // --steps, --output-limit, --ignore-trailing-space, --jobs
+    unsigned shard = 1, shards = 1;     // --shard K/N
+    std::string json, junit, html, csv; // report files; empty: not asked for
+    std::string results_json;           // --results-json: one submission's, for a platform
+    std::string feedback;               // --feedback: the folder of the students' pages
+
+    // Whether the reports show what the runs printed.
+    bool shows_outputs() const { return !html.empty() || !feedback.empty(); }
     Colour colour = Colour::automatic;
     std::vector<std::string> folders;  // merge --submissions: where it may read submissions
     std::vector<std::string> operands; // submissions, or merge's reports

@@ -8,6 +8,15 @@
 //          fields submission, case, verdict, steps, output_bytes, message,
 //          line, column
 //   JUnit  XML: a test suite per submission, a test case per case
+//   CSV    for a spreadsheet or a course platform's import: a header,
+//          then a row per submission: its name, its verdict on each case
+//          ("-" where none), its score and the most it could have
+//   results.json  one submission's, in the shape of the autograder
+//          results that course platforms read: its score, and a test per
+//          group of cases (judge/manifest.hpp) with its name, score,
+//          max_score, status (passed or failed), output (each case's
+//          verdict and message, of a hidden case only what its feedback
+//          shows) and visibility
 //   HTML   one self-contained page: the table, every cell linked to its
 //          detail (judge/html.hpp)
 #pragma once
@@ -22,6 +31,13 @@
 std::string table_report(const Judgement& judgement, bool colour);
 std::string json_report(const Judgement& judgement);
 std::string junit_report(const Judgement& judgement);
+std::string csv_report(const Judgement& judgement);
+std::string results_json(const Judgement& judgement, std::size_t submission);
+
+// A field of a CSV row: quoted when it holds a comma, a quote or a line
+// break (its quotes doubled), and one that a spreadsheet would take for a
+// formula (=, +, -, @, a tab or a carriage return first) begun with "'".
+std::string csv_field(std::string_view text);
 
 // A JSON report read back: its records, each with its submission and case.
 struct JsonRecord {
@@ -43,6 +59,12 @@ bool read_json_report(const std::string& path, std::vector<JsonRecord>& records,
 // The records of a report's bytes; `path` names it in complaints.
 bool parse_json_report(std::string_view bytes, const std::string& path,
                        std::vector<JsonRecord>& records, std::string& error);
+
+// What changed from one report to another (diff): a line for each run
+// whose verdict is not the same in both, in name order ("-" for a run one
+// of them lacks), then their count; `changed` is that count.
+std::string diff_report(const std::vector<JsonRecord>& old_records,
+                        const std::vector<JsonRecord>& new_records, std::size_t& changed);
 
 // The judgement the records make: submissions and cases in name order.
 // False with `error` when two records are of the same submission and case,

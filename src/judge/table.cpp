@@ -55,6 +55,7 @@ std::string table_report(const Judgement& judgement, bool colour) {
     std::size_t judged = 0;
     for (std::size_t s = 0; s < names.size(); ++s) {
         pad(out, names[s], name_width);
+        bool compile_error_counted = false;
         for (std::size_t c = 0; c < cases.size(); ++c) {
             out += "  ";
             const Outcome* outcome = judgement.find(s, c);
@@ -62,13 +63,16 @@ std::string table_report(const Judgement& judgement, bool colour) {
                 pad(out, "-", widths[c]);
                 continue;
             }
-            ++counts[static_cast<int>(outcome->verdict)];
+            // A compile error once a submission: no case of it ran.
+            if (outcome->verdict != Verdict::CE || !compile_error_counted)
+                ++counts[static_cast<int>(outcome->verdict)];
+            compile_error_counted = compile_error_counted || outcome->verdict == Verdict::CE;
             ++judged;
             out += painted(outcome->verdict, colour);
             out.append(widths[c] - std::string(verdict_name(outcome->verdict)).size(), ' ');
         }
         Score score = score_of(judgement, s);
-        out += "  " + number(score.accepted) + "/" + number(cases.size()) + "\n";
+        out += "  " + number(score.points) + "/" + number(score.max_points) + "\n";
     }
 
     // Why each run that was not AC was not; a compile error once.

@@ -1,6 +1,7 @@
 # Bash completion for tsumiki-judge: its options, the values of those that
 # take one, and what its operands are: .tsu files and folders of them, or
-# after "merge" the JSON reports (.jsonl, .json).  Installed as
+# after "merge" and "diff" the JSON reports (.jsonl, .json), none after
+# "make-outputs".  Installed as
 # bash-completion/completions/tsumiki-judge.
 #
 # After "--" nothing is an option, and only there are names starting with
@@ -30,7 +31,9 @@ _tsumiki_judge() {
     local cur=${COMP_WORDS[COMP_CWORD]} prev=''
     ((COMP_CWORD > 0)) && prev=${COMP_WORDS[COMP_CWORD - 1]}
     local merge='' options_end='' word i
-    [[ ${COMP_WORDS[1]-} == merge && COMP_CWORD -gt 1 ]] && merge=1
+    local command=''
+    ((COMP_CWORD > 1)) && command=${COMP_WORDS[1]-}
+    [[ $command == merge || $command == diff ]] && merge=1
     for ((i = 1; i < COMP_CWORD; i++)); do
         [[ ${COMP_WORDS[i]} == -- ]] && options_end=1
     done
@@ -38,8 +41,9 @@ _tsumiki_judge() {
     COMPREPLY=()
     if [[ -z $options_end ]]; then
         case $prev in
-        --cases | --submissions) _tsumiki_judge_files "$cur"; return ;;
-        --json | --junit | --html)
+        --cases | --submissions | --feedback) _tsumiki_judge_files "$cur"; return ;;
+        --model) _tsumiki_judge_files "$cur" tsu; return ;;
+        --json | --junit | --html | --csv | --results-json)
             local IFS=$'\n'
             compopt -o filenames 2>/dev/null
             COMPREPLY=($(compgen -f -- "$cur"))
@@ -48,20 +52,27 @@ _tsumiki_judge() {
         --steps | --output-limit | --jobs | --shard) return ;;
         esac
         if [[ $cur == -* ]]; then
-            local options='--cases --steps --output-limit --ignore-trailing-space --jobs --shard
-                           --json --junit --html --color --help --version'
-            [[ -n $merge ]] && options='--cases --submissions --steps --output-limit
-                                        --ignore-trailing-space --jobs --json --junit --html
-                                        --color --help'
+            local options='--cases --model --steps --output-limit --ignore-trailing-space --jobs
+                           --shard --json --junit --csv --results-json --html --feedback
+                           --color --help --version'
+            [[ $command == merge ]] && options='--cases --submissions --steps --output-limit
+                                        --ignore-trailing-space --jobs --json --junit --csv
+                                        --results-json --html --feedback --color --help'
+            [[ $command == make-outputs ]] && options='--model --cases --steps --output-limit
+                                                       --jobs --help'
+            [[ $command == diff ]] && options='--help'
             COMPREPLY=($(compgen -W "$options" -- "$cur"))
             return
         fi
     fi
     if [[ -n $merge ]]; then
         _tsumiki_judge_files "$cur" jsonl json
+    elif [[ $command == make-outputs ]]; then
+        return
     else
         _tsumiki_judge_files "$cur" tsu
-        ((COMP_CWORD == 1)) && [[ -z $options_end ]] && COMPREPLY+=($(compgen -W merge -- "$cur"))
+        ((COMP_CWORD == 1)) && [[ -z $options_end ]] &&
+            COMPREPLY+=($(compgen -W 'merge make-outputs diff' -- "$cur"))
     fi
     # Before "--" a name starting with "-" would be taken for an option.
     if [[ -z $options_end ]]; then

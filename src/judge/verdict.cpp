@@ -47,7 +47,8 @@ Outcome judge_run(const RunReport& ending, const TestCase& test, const Settings&
         outcome.message = say(MSG_J_TLE, {number(settings.steps)});
         place(outcome, ending.run.pc, code_pos);
     } else if (ending.run.end == RunEnd::halted) {
-        bool same = same_output(test.expected, printed, settings.ignore_trailing_space);
+        bool same =
+            same_text(test.expected, printed, settings.encoding, settings.ignore_trailing_space);
         outcome.verdict = same ? Verdict::AC : Verdict::WA;
         if (!same)
             outcome.message = difference_message(test.expected, printed,
@@ -56,7 +57,8 @@ Outcome judge_run(const RunReport& ending, const TestCase& test, const Settings&
         // A run-time error; a case may expect it, message and all (a
         // program that reads until its input ends stops that way).
         printed += ending.run.message;
-        bool expected = same_output(test.expected, printed, settings.ignore_trailing_space);
+        bool expected =
+            same_text(test.expected, printed, settings.encoding, settings.ignore_trailing_space);
         outcome.verdict = expected ? Verdict::AC : Verdict::RE;
         if (!expected) {
             outcome.message = to_utf8(without_final_breaks(ending.run.message), settings.encoding);

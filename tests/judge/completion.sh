@@ -21,7 +21,16 @@ tsumiki-judge --steps
 tsumiki-judge --json r	r.jsonl
 tsumiki-judge --i	--ignore-trailing-space
 tsumiki-judge --s	--shard --steps
-tsumiki-judge m	merge
+tsumiki-judge m	make-outputs merge
+tsumiki-judge d	diff
+tsumiki-judge diff 	cases class old.json r.jsonl
+tsumiki-judge make-outputs --m	--model
+tsumiki-judge make-outputs --model 	-p.tsu a.tsu cases class
+tsumiki-judge make-outputs --cases cases 	
+tsumiki-judge --feedback 	cases class
+tsumiki-judge --csv r	r.jsonl
+tsumiki-judge --r	--results-json
+tsumiki-judge merge --f	--feedback
 tsumiki-judge merge 	cases class old.json r.jsonl
 tsumiki-judge merge --s	--steps --submissions
 tsumiki-judge merge --submissions 	cases class

@@ -57,7 +57,7 @@ TEST(Table, SubmissionsByCasesScoresDetailsAndSummary) {
         "\n"
         "class/b.tsu: CE 3行1列: 構文エラー: \"x\" & <y>\n"
         "\n"
-        "提出2件、テストケース2件、実行4回: AC 1  WA 0  RE 0  CE 2  TLE 0  OLE 0 (未判定 1回)\n");
+        "提出2件、テストケース2件、実行4回: AC 1  WA 0  RE 0  CE 1  TLE 0  OLE 0 (未判定 1回)\n");
     std::string coloured = table_report(j, true);
     EXPECT_NE(coloured.find("\x1b[32mAC\x1b[0m"), std::string::npos);
     EXPECT_NE(coloured.find("\x1b[33mCE\x1b[0m"), std::string::npos);
