@@ -81,20 +81,49 @@ std::string bounds(const Declaration& d) {
     return text;
 }
 
+// A message's text, in UTF-8 as the protocol wants; with its numbers and
+// names filled in.
+std::string text_of(Msg id) {
+    return msg_in(id, Encoding::utf8);
+}
+
+template <typename... Args> std::string printed(Msg id, Args... args) {
+    const char* format = msg_in(id, Encoding::utf8);
+    int n = std::snprintf(nullptr, 0, format, args...);
+    if (n <= 0) return "";
+    std::string out(static_cast<std::size_t>(n) + 1, '\0');
+    std::snprintf(out.data(), out.size(), format, args...);
+    out.pop_back();
+    return out;
+}
+
+// What kind of name a declaration is, in a word: "変数", "var 引数",
+// "手続き" ...
+std::string kind_word(const Declaration& d) {
+    switch (d.kind) {
+    case SYM_VAR: return text_of(d.parameter ? MSG_L_VALUE_PARAMETER : MSG_L_VARIABLE);
+    case SYM_REF: return text_of(MSG_L_VAR_PARAMETER);
+    case SYM_ARRAY: return text_of(MSG_L_ARRAY);
+    case SYM_PROC: return text_of(d.parent < 0 ? MSG_L_PROGRAM : MSG_W_PROCEDURE);
+    case SYM_FUNC: return text_of(MSG_W_FUNCTION);
+    }
+    return "";
+}
+
 // One line saying what a declaration is.
 std::string what(const Document& doc, int index) {
     const Declaration& d = doc.compiled.declarations[static_cast<std::size_t>(index)];
-    std::string cell =
-        " (level " + std::to_string(d.level) + ", cell " + std::to_string(d.offset) + ")";
+    std::string text = kind_word(d);
+    text += " ";
+    text += d.name;
     switch (d.kind) {
-    case SYM_VAR: return (d.parameter ? "value parameter " : "variable ") + d.name + cell;
-    case SYM_REF: return "var parameter " + d.name + cell;
-    case SYM_ARRAY: return "array " + d.name + bounds(d) + cell;
+    case SYM_ARRAY: text += bounds(d); [[fallthrough]];
+    case SYM_VAR:
+    case SYM_REF: text += printed(MSG_L_CELL, d.level, static_cast<int>(d.offset)); break;
     case SYM_PROC:
-        return (d.parent < 0 ? "program " : "procedure ") + d.name + parameter_list(doc, index);
-    case SYM_FUNC: return "function " + d.name + parameter_list(doc, index);
+    case SYM_FUNC: text += parameter_list(doc, index); break;
     }
-    return d.name;
+    return text;
 }
 
 // The declaration whose name, or a use of whose name, stands at `at`; -1
@@ -129,12 +158,9 @@ json symbol(const Document& doc, int index) {
     json s{{"name", d.name}, {"range", full_range(doc, d)}, {"selectionRange", name_range(doc, d)}};
     switch (d.kind) {
     case SYM_VAR:
-        s["kind"] = SYMBOL_VARIABLE;
-        s["detail"] = d.parameter ? "value parameter" : "variable";
-        break;
     case SYM_REF:
         s["kind"] = SYMBOL_VARIABLE;
-        s["detail"] = "var parameter";
+        s["detail"] = kind_word(d);
         break;
     case SYM_ARRAY:
         s["kind"] = SYMBOL_ARRAY;
@@ -143,10 +169,7 @@ json symbol(const Document& doc, int index) {
     case SYM_PROC:
     case SYM_FUNC:
         s["kind"] = d.parent < 0 ? SYMBOL_MODULE : SYMBOL_FUNCTION;
-        s["detail"] = (d.parent < 0         ? "program"
-                       : d.kind == SYM_PROC ? "procedure"
-                                            : "function") +
-                      parameter_list(doc, index);
+        s["detail"] = kind_word(d) + parameter_list(doc, index);
         json children = json::array();
         const auto& decls = doc.compiled.declarations;
         for (std::size_t i = 0; i < decls.size(); ++i)
@@ -235,18 +258,14 @@ json hover(const Document& doc, LspPosition at) {
     int d = declaration_at(doc, where);
     if (d >= 0) {
         const Declaration& decl = doc.compiled.declarations[static_cast<std::size_t>(d)];
-        // Appended, as in bounds().
-        text = "`";
-        text += what(doc, d);
-        text += "`  \ndeclared on line ";
-        text += std::to_string(doc.name_pos[static_cast<std::size_t>(d)].line);
+        int line = doc.name_pos[static_cast<std::size_t>(d)].line;
+        text = "`" + what(doc, d) + "`  \n";
         if (decl.parent >= 0) {
             const Declaration& in =
                 doc.compiled.declarations[static_cast<std::size_t>(decl.parent)];
-            text += std::string(in.parent < 0         ? " in program "
-                                : in.kind == SYM_FUNC ? " in function "
-                                                      : " in procedure ") +
-                    in.name;
+            text += printed(MSG_L_DECLARED_IN, line, kind_word(in).c_str(), in.name.c_str());
+        } else {
+            text += printed(MSG_L_DECLARED, line);
         }
     }
     // A statement's first word: its instructions, up to the next statement.
@@ -282,8 +301,8 @@ json code_lenses(const Document& doc) {
         std::size_t count = 0;
         for (char c : code)
             count += c == '\n';
-        std::string title = std::to_string(count) + " instructions (" +
-                            std::to_string(d.code_first) + ".." + std::to_string(d.code_last) + ")";
+        std::string title =
+            printed(MSG_L_INSTRUCTIONS, static_cast<int>(count), d.code_first, d.code_last);
         list.push_back(json{{"range", name_range(doc, d)},
                             {"command",
                              {{"title", title},

@@ -93,8 +93,8 @@ local function main()
 
   local hover = request('textDocument/hover', 4, 9)
   local text = hover and hover.contents and hover.contents.value or ''
-  check(text:find('variable total', 1, true) ~= nil, 'the hover names the variable: ' .. text)
-  check(text:find('declared on line 2', 1, true) ~= nil, 'the hover says where it was declared')
+  check(text:find('変数 total', 1, true) ~= nil, 'the hover names the variable: ' .. text)
+  check(text:find('2 行目で宣言', 1, true) ~= nil, 'the hover says where it was declared')
   hover = request('textDocument/hover', 4, 3)
   text = hover and hover.contents and hover.contents.value or ''
   check(text:find(': LOD%(0,3%)\n%d+: PUT%(0,0%)\n') ~= nil, 'the hover on write shows its instructions: ' .. text)
