@@ -37,11 +37,16 @@ local function main()
     'end.',
   }, path)
   local here = debug.getinfo(1, 'S').source:sub(2):match('(.*)/')
-  package.path = here .. '/../../editors/nvim/?.lua;' .. package.path
+  package.path = here .. '/../../editors/nvim/lua/?.lua;' .. package.path
   require('tsumiki').setup({ cmd = { server } })
+  vim.cmd('syntax on') -- as Neovim's defaults have it; -u NONE leaves it off
   vim.cmd('edit ' .. vim.fn.fnameescape(path))
   local buf = vim.api.nvim_get_current_buf()
   check(vim.bo[buf].filetype == 'tsumiki', 'a .tsu file has the filetype tsumiki')
+  -- setup() found the syntax file beside its lua/ folder.
+  check(vim.b.current_syntax == 'tsumiki', 'a .tsu file has the syntax tsumiki: ' .. tostring(vim.b.current_syntax))
+  local group = vim.fn.synIDattr(vim.fn.synID(1, 1, 1), 'name')
+  check(group == 'tsumikiDeclaration', '"program" is highlighted as a declaration: ' .. group)
 
   local client
   vim.wait(5000, function()
