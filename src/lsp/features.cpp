@@ -1,11 +1,11 @@
 // The answers to the protocol's document requests (see features.hpp).
 #include "lsp/features.hpp"
 
-#include <climits>
 #include <cstdio>
 
 #include "diag/diag.hpp"
 #include "driver/hints.hpp"
+#include "lsp/describe.hpp"
 
 using nlohmann::json;
 
@@ -19,34 +19,6 @@ constexpr int SYMBOL_FUNCTION = 12;
 constexpr int SYMBOL_VARIABLE = 13;
 constexpr int SYMBOL_ARRAY = 18;
 
-constexpr SourcePos SOURCE_END{INT_MAX, INT_MAX};
-
-bool before(SourcePos a, SourcePos b) {
-    return a.line < b.line || (a.line == b.line && a.column < b.column);
-}
-
-json position_json(LspPosition p) {
-    return json{{"line", p.line}, {"character", p.character}};
-}
-
-json range_json(const Document& doc, SourcePos from, SourcePos to) {
-    return json{{"start", position_json(to_lsp(doc.lines, from))},
-                {"end", position_json(to_lsp(doc.lines, to))}};
-}
-
-SourcePos shifted(SourcePos p, std::size_t bytes) {
-    return SourcePos{p.line, p.column + static_cast<int>(bytes)};
-}
-
-bool is_routine(const Declaration& d) {
-    return d.kind == SYM_PROC || d.kind == SYM_FUNC;
-}
-
-json name_range(const Document& doc, const Declaration& d) {
-    SourcePos at = doc.name_pos[static_cast<std::size_t>(&d - doc.compiled.declarations.data())];
-    return range_json(doc, at, shifted(at, d.name.size()));
-}
-
 // The whole of a declaration: a routine to past its closing ";" or ".";
 // one that an error left unfinished, to the end of the text (an editor
 // wants the whole to hold the name).
@@ -56,89 +28,6 @@ json full_range(const Document& doc, const Declaration& d) {
             doc, doc.name_pos[static_cast<std::size_t>(&d - doc.compiled.declarations.data())],
             d.code_last < 0 ? SOURCE_END : shifted(d.end, 1));
     return name_range(doc, d);
-}
-
-std::string parameter_list(const Document& doc, int routine) {
-    std::string out;
-    const auto& decls = doc.compiled.declarations;
-    for (std::size_t i = 0; i < decls.size(); ++i) {
-        if (decls[i].parent != routine || !decls[i].parameter) continue;
-        out += out.empty() ? "(" : ", ";
-        if (decls[i].kind == SYM_REF) out += "var ";
-        out += decls[i].name;
-    }
-    return out.empty() ? out : out + ")";
-}
-
-// Built by appending: a short literal put before a temporary string trips
-// g++ 12's -Wrestrict when optimising (a false alarm of its own).
-std::string bounds(const Declaration& d) {
-    std::string text = "[";
-    text += std::to_string(d.low);
-    text += "..";
-    text += std::to_string(d.high);
-    text += "]";
-    return text;
-}
-
-// A message's text, in UTF-8 as the protocol wants; with its numbers and
-// names filled in.
-std::string text_of(Msg id) {
-    return msg_in(id, Encoding::utf8);
-}
-
-template <typename... Args> std::string printed(Msg id, Args... args) {
-    const char* format = msg_in(id, Encoding::utf8);
-    int n = std::snprintf(nullptr, 0, format, args...);
-    if (n <= 0) return "";
-    std::string out(static_cast<std::size_t>(n) + 1, '\0');
-    std::snprintf(out.data(), out.size(), format, args...);
-    out.pop_back();
-    return out;
-}
-
-// What kind of name a declaration is, in a word: "変数", "var 引数",
-// "手続き" ...
-std::string kind_word(const Declaration& d) {
-    switch (d.kind) {
-    case SYM_VAR: return text_of(d.parameter ? MSG_L_VALUE_PARAMETER : MSG_L_VARIABLE);
-    case SYM_REF: return text_of(MSG_L_VAR_PARAMETER);
-    case SYM_ARRAY: return text_of(MSG_L_ARRAY);
-    case SYM_PROC: return text_of(d.parent < 0 ? MSG_L_PROGRAM : MSG_W_PROCEDURE);
-    case SYM_FUNC: return text_of(MSG_W_FUNCTION);
-    }
-    return "";
-}
-
-// One line saying what a declaration is.
-std::string what(const Document& doc, int index) {
-    const Declaration& d = doc.compiled.declarations[static_cast<std::size_t>(index)];
-    std::string text = kind_word(d);
-    text += " ";
-    text += d.name;
-    switch (d.kind) {
-    case SYM_ARRAY: text += bounds(d); [[fallthrough]];
-    case SYM_VAR:
-    case SYM_REF: text += printed(MSG_L_CELL, d.level, static_cast<int>(d.offset)); break;
-    case SYM_PROC:
-    case SYM_FUNC: text += parameter_list(doc, index); break;
-    }
-    return text;
-}
-
-// The declaration whose name, or a use of whose name, stands at `at`; -1
-// when none does.
-int declaration_at(const Document& doc, SourcePos at) {
-    auto covers = [&](SourcePos start, std::size_t length) {
-        return start.line == at.line && start.column <= at.column &&
-               at.column <= start.column + static_cast<int>(length);
-    };
-    for (const NameUse& u : doc.compiled.uses)
-        if (covers(u.pos, static_cast<std::size_t>(u.length))) return u.declaration;
-    const auto& decls = doc.compiled.declarations;
-    for (std::size_t i = 0; i < decls.size(); ++i)
-        if (covers(doc.name_pos[i], decls[i].name.size())) return static_cast<int>(i);
-    return -1;
 }
 
 // The innermost routine whose text holds `at`, or -1.
