@@ -9,6 +9,7 @@
 
 #include "lsp/documents.hpp"
 #include "lsp/features.hpp"
+#include "lsp/names.hpp"
 #include "version.hpp"
 
 using nlohmann::json;
@@ -23,6 +24,7 @@ constexpr int INVALID_REQUEST = -32600;
 constexpr int METHOD_NOT_FOUND = -32601;
 constexpr int INVALID_PARAMS = -32602;
 constexpr int SERVER_NOT_INITIALIZED = -32002;
+constexpr int REQUEST_FAILED = -32803;
 
 constexpr int TEXT_DOCUMENT_SYNC_FULL = 1;
 
@@ -53,7 +55,11 @@ json capabilities() {
                   {"documentSymbolProvider", true},
                   {"definitionProvider", true},
                   {"hoverProvider", true},
-                  {"codeLensProvider", {{"resolveProvider", false}}}}},
+                  {"codeLensProvider", {{"resolveProvider", false}}},
+                  {"completionProvider", json::object()},
+                  {"referencesProvider", true},
+                  {"documentHighlightProvider", true},
+                  {"renameProvider", {{"prepareProvider", true}}}}},
                 {"serverInfo", {{"name", "tsumiki-lsp"}, {"version", tsumiki_version}}}};
 }
 
@@ -155,6 +161,37 @@ std::string request(const json& id, const std::string& method, const json& param
     if (method == "textDocument/codeLens") {
         const Document* doc = open_document(params);
         return response(id, doc != nullptr ? code_lenses(*doc) : json(nullptr));
+    }
+    if (method == "textDocument/completion") {
+        const Document* doc = open_document(params);
+        return response(id, doc != nullptr ? completion(*doc, position_of(params)) : json(nullptr));
+    }
+    if (method == "textDocument/references") {
+        const Document* doc = open_document(params);
+        auto context = params.find("context");
+        bool declaration = context != params.end() && context->is_object() &&
+                           context->value("includeDeclaration", false);
+        return response(id, doc != nullptr ? references(*doc, document_uri(params),
+                                                        position_of(params), declaration)
+                                           : json(nullptr));
+    }
+    if (method == "textDocument/documentHighlight") {
+        const Document* doc = open_document(params);
+        return response(id, doc != nullptr ? document_highlights(*doc, position_of(params))
+                                           : json(nullptr));
+    }
+    if (method == "textDocument/prepareRename") {
+        const Document* doc = open_document(params);
+        return response(id,
+                        doc != nullptr ? prepare_rename(*doc, position_of(params)) : json(nullptr));
+    }
+    if (method == "textDocument/rename") {
+        const Document* doc = open_document(params);
+        if (doc == nullptr) return response(id, nullptr);
+        RenameAnswer answer = rename(*doc, document_uri(params), position_of(params),
+                                     params.at("newName").get<std::string>());
+        if (!answer.refusal.empty()) return error_response(id, REQUEST_FAILED, answer.refusal);
+        return response(id, std::move(answer.edit));
     }
     return error_response(id, METHOD_NOT_FOUND, "unknown method: " + method);
 }

@@ -1,7 +1,8 @@
 -- Neovim's own LSP client against tsumiki-lsp (the path in $TSUMIKI_LSP),
 -- set up by the snippet shipped in editors/nvim: a program with an error
 -- gets its diagnostic at the right place, the fix empties the list, and a
--- definition and hovers come back.
+-- definition, hovers, completion and references come back; a rename to a
+-- keyword is refused, and Neovim's own rename changes every use.
 --
 --   TSUMIKI_LSP=build/ci/tsumiki-lsp nvim --headless --clean -u NONE -c "luafile neovim_test.lua"
 --
@@ -45,6 +46,7 @@ local function main()
   check(vim.bo[buf].filetype == 'tsumiki', 'a .tsu file has the filetype tsumiki')
   -- setup() found the syntax file beside its lua/ folder.
   check(vim.b.current_syntax == 'tsumiki', 'a .tsu file has the syntax tsumiki: ' .. tostring(vim.b.current_syntax))
+  check(vim.bo[buf].omnifunc == 'v:lua.vim.lsp.omnifunc', '<C-x><C-o> asks the server')
   local group = vim.fn.synIDattr(vim.fn.synID(1, 1, 1), 'name')
   check(group == 'tsumikiDeclaration', '"program" is highlighted as a declaration: ' .. group)
 
@@ -103,6 +105,39 @@ local function main()
   hover = request('textDocument/hover', 4, 3)
   text = hover and hover.contents and hover.contents.value or ''
   check(text:find(': LOD%(0,3%)\n%d+: PUT%(0,0%)\n') ~= nil, 'the hover on write shows its instructions: ' .. text)
+
+  -- Completion in write(...): the variable, not the program's name.
+  local items = request('textDocument/completion', 4, 8) or {}
+  local labels = {}
+  for _, item in ipairs(items.items or items) do table.insert(labels, item.label) end
+  check(table.concat(labels, ' ') == 'total', 'completion offers total alone: ' .. table.concat(labels, ' '))
+
+  -- References: the declaration and both uses.
+  local params = {
+    textDocument = { uri = vim.uri_from_bufnr(buf) },
+    position = { line = 4, character = 9 },
+    context = { includeDeclaration = true },
+  }
+  local refs = client.request_sync('textDocument/references', params, 5000, buf)
+  local found = {}
+  for _, r in ipairs(refs and refs.result or {}) do
+    table.insert(found, r.range.start.line .. ':' .. r.range.start.character)
+  end
+  check(table.concat(found, ' ') == '1:4 3:2 4:8', 'references of total: ' .. table.concat(found, ' '))
+
+  -- A keyword is refused with the reason.
+  params.newName = 'while'
+  local refused = client.request_sync('textDocument/rename', params, 5000, buf)
+  check(refused ~= nil and refused.err ~= nil and refused.err.message == 'while はキーワードなので名前にできません',
+    'renaming to a keyword is refused: ' .. vim.inspect(refused))
+
+  -- Neovim's own rename (prepareRename, then rename) changes every place.
+  vim.api.nvim_win_set_cursor(0, { 5, 9 })
+  vim.lsp.buf.rename('sum')
+  vim.wait(5000, function() return vim.api.nvim_buf_get_lines(buf, 1, 2, false)[1] == 'var sum;' end, 20)
+  local lines = vim.api.nvim_buf_get_lines(buf, 0, -1, false)
+  check(table.concat(lines, '\n') == 'program demo;\nvar sum;\nbegin\n  sum := 1;\n  write(sum)\nend.',
+    'the rename changed the declaration and both uses: ' .. table.concat(lines, ' | '))
 
   client.stop()
   vim.wait(2000, function() return client.is_stopped() end, 20)

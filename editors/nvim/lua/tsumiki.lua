@@ -17,7 +17,9 @@
 -- `vim.lsp.buf.hover()` tells what a name is or shows a statement's
 -- instructions, `vim.lsp.codelens.refresh()` and `vim.lsp.codelens.run()`
 -- show each routine's instructions, `vim.lsp.buf.document_symbol()` lists
--- the outline.
+-- the outline, <C-x><C-o> completes a name (the buffer's 'omnifunc'),
+-- `vim.lsp.buf.references()` and `vim.lsp.buf.document_highlight()` find
+-- a name's uses, and `vim.lsp.buf.rename()` renames it.
 local M = {}
 
 local client_id = nil
@@ -71,7 +73,10 @@ function M.attach()
       root_dir = vim.fn.getcwd(),
     })
   end
-  if client_id ~= nil then vim.lsp.buf_attach_client(buf, client_id) end
+  if client_id ~= nil then
+    vim.lsp.buf_attach_client(buf, client_id)
+    vim.bo[buf].omnifunc = 'v:lua.vim.lsp.omnifunc'
+  end
 end
 
 return M
