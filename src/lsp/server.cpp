@@ -7,9 +7,11 @@
 
 #include <nlohmann/json.hpp>
 
+#include "lsp/calls.hpp"
 #include "lsp/documents.hpp"
 #include "lsp/features.hpp"
 #include "lsp/names.hpp"
+#include "lsp/tokens.hpp"
 #include "version.hpp"
 
 using nlohmann::json;
@@ -59,7 +61,11 @@ json capabilities() {
                   {"completionProvider", json::object()},
                   {"referencesProvider", true},
                   {"documentHighlightProvider", true},
-                  {"renameProvider", {{"prepareProvider", true}}}}},
+                  {"renameProvider", {{"prepareProvider", true}}},
+                  {"signatureHelpProvider", {{"triggerCharacters", {"(", ","}}}},
+                  {"foldingRangeProvider", true},
+                  {"semanticTokensProvider", {{"legend", semantic_token_legend()}, {"full", true}}},
+                  {"inlayHintProvider", true}}},
                 {"serverInfo", {{"name", "tsumiki-lsp"}, {"version", tsumiki_version}}}};
 }
 
@@ -192,6 +198,28 @@ std::string request(const json& id, const std::string& method, const json& param
                                      params.at("newName").get<std::string>());
         if (!answer.refusal.empty()) return error_response(id, REQUEST_FAILED, answer.refusal);
         return response(id, std::move(answer.edit));
+    }
+    if (method == "textDocument/signatureHelp") {
+        const Document* doc = open_document(params);
+        return response(id,
+                        doc != nullptr ? signature_help(*doc, position_of(params)) : json(nullptr));
+    }
+    if (method == "textDocument/foldingRange") {
+        const Document* doc = open_document(params);
+        return response(id, doc != nullptr ? folding_ranges(*doc) : json(nullptr));
+    }
+    if (method == "textDocument/semanticTokens/full") {
+        const Document* doc = open_document(params);
+        return response(id, doc != nullptr ? semantic_tokens(*doc) : json(nullptr));
+    }
+    if (method == "textDocument/inlayHint") {
+        const Document* doc = open_document(params);
+        if (doc == nullptr) return response(id, nullptr);
+        const json& range = params.at("range");
+        auto point = [](const json& p) {
+            return LspPosition{integer(p.at("line")), integer(p.at("character"))};
+        };
+        return response(id, inlay_hints(*doc, point(range.at("start")), point(range.at("end"))));
     }
     return error_response(id, METHOD_NOT_FOUND, "unknown method: " + method);
 }
