@@ -10,6 +10,7 @@
 #include "lsp/calls.hpp"
 #include "lsp/documents.hpp"
 #include "lsp/features.hpp"
+#include "lsp/fixes.hpp"
 #include "lsp/names.hpp"
 #include "lsp/tokens.hpp"
 #include "version.hpp"
@@ -65,7 +66,8 @@ json capabilities() {
                   {"signatureHelpProvider", {{"triggerCharacters", {"(", ","}}}},
                   {"foldingRangeProvider", true},
                   {"semanticTokensProvider", {{"legend", semantic_token_legend()}, {"full", true}}},
-                  {"inlayHintProvider", true}}},
+                  {"inlayHintProvider", true},
+                  {"codeActionProvider", {{"codeActionKinds", {"quickfix"}}}}}},
                 {"serverInfo", {{"name", "tsumiki-lsp"}, {"version", tsumiki_version}}}};
 }
 
@@ -220,6 +222,16 @@ std::string request(const json& id, const std::string& method, const json& param
             return LspPosition{integer(p.at("line")), integer(p.at("character"))};
         };
         return response(id, inlay_hints(*doc, point(range.at("start")), point(range.at("end"))));
+    }
+    if (method == "textDocument/codeAction") {
+        const Document* doc = open_document(params);
+        if (doc == nullptr) return response(id, nullptr);
+        const json& range = params.at("range");
+        auto point = [](const json& p) {
+            return LspPosition{integer(p.at("line")), integer(p.at("character"))};
+        };
+        return response(id, code_actions(*doc, document_uri(params), point(range.at("start")),
+                                         point(range.at("end"))));
     }
     return error_response(id, METHOD_NOT_FOUND, "unknown method: " + method);
 }

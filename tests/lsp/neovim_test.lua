@@ -1,8 +1,9 @@
 -- Neovim's own LSP client against tsumiki-lsp (the path in $TSUMIKI_LSP),
 -- set up by the snippet shipped in editors/nvim: a program with an error
--- gets its diagnostic at the right place, the fix empties the list, and a
--- definition, hovers, completion and references come back; a rename to a
--- keyword is refused, and Neovim's own rename changes every use.
+-- gets its diagnostic at the right place, the server's quick fix mends it
+-- and the list empties; a definition, hovers, completion and references
+-- come back; a rename to a keyword is refused, and Neovim's own rename
+-- changes every use.
 --
 --   TSUMIKI_LSP=build/ci/tsumiki-lsp nvim --headless --clean -u NONE -c "luafile neovim_test.lua"
 --
@@ -74,8 +75,16 @@ local function main()
     check(d.severity == vim.diagnostic.severity.ERROR, 'it is an error')
   end
 
-  -- The fix: the list empties.
-  vim.api.nvim_buf_set_lines(buf, 3, 4, false, { '  total := 1;' })
+  -- The fix, as the server's quick fix makes it: the list empties.
+  local actions = client.request_sync('textDocument/codeAction', {
+    textDocument = { uri = vim.uri_from_bufnr(buf) },
+    range = { start = { line = 3, character = 0 }, ['end'] = { line = 3, character = 0 } },
+    context = { diagnostics = {} },
+  }, 5000, buf)
+  local action = actions and actions.result and actions.result[1]
+  check(action ~= nil and action.kind == 'quickfix', 'a quick fix for "=": ' .. vim.inspect(actions))
+  if action then vim.lsp.util.apply_workspace_edit(action.edit, 'utf-16') end
+  check(vim.api.nvim_buf_get_lines(buf, 3, 4, false)[1] == '  total := 1;', 'the quick fix wrote ":="')
   vim.wait(5000, function() return #vim.diagnostic.get(buf) == 0 end, 20)
   check(#vim.diagnostic.get(buf) == 0, 'no diagnostic once the program is fixed')
 
