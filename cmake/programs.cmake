@@ -61,3 +61,7 @@ file(GLOB TSUMIKI_DOCS CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/docs/*.md)
 install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
 install(FILES ${TSUMIKI_DOCS} DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs)
 install(DIRECTORY examples/ DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
+
+# The Neovim plugin (filetype, highlighting, the language server's and the
+# debug adapter's setup), a folder a plugin manager loads as it is.
+install(DIRECTORY editors/nvim/ DESTINATION ${CMAKE_INSTALL_DATADIR}/tsumiki/nvim)

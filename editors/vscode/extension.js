@@ -98,7 +98,15 @@ function activate(context) {
     'tsumiki',
     'tsumiki',
     { command: server, args: [] },
-    { documentSelector: [{ scheme: 'file', language: 'tsumiki' }, { scheme: 'untitled', language: 'tsumiki' }] });
+    {
+      documentSelector: [{ scheme: 'file', language: 'tsumiki' }, { scheme: 'untitled', language: 'tsumiki' }],
+      middleware: {
+        // The addresses after each use teach, yet crowd the text: shown
+        // only with the setting on (read at each request).
+        provideInlayHints: (document, range, token, next) =>
+          vscode.workspace.getConfiguration('tsumiki').get('inlayHints.addresses') ? next(document, range, token) : []
+      }
+    });
   client.start();
 }
 

@@ -1,11 +1,11 @@
 // The answers to the protocol's document requests (see features.hpp).
 #include "lsp/features.hpp"
 
-#include <climits>
 #include <cstdio>
 
 #include "diag/diag.hpp"
 #include "driver/hints.hpp"
+#include "lsp/describe.hpp"
 
 using nlohmann::json;
 
@@ -19,34 +19,6 @@ constexpr int SYMBOL_FUNCTION = 12;
 constexpr int SYMBOL_VARIABLE = 13;
 constexpr int SYMBOL_ARRAY = 18;
 
-constexpr SourcePos SOURCE_END{INT_MAX, INT_MAX};
-
-bool before(SourcePos a, SourcePos b) {
-    return a.line < b.line || (a.line == b.line && a.column < b.column);
-}
-
-json position_json(LspPosition p) {
-    return json{{"line", p.line}, {"character", p.character}};
-}
-
-json range_json(const Document& doc, SourcePos from, SourcePos to) {
-    return json{{"start", position_json(to_lsp(doc.lines, from))},
-                {"end", position_json(to_lsp(doc.lines, to))}};
-}
-
-SourcePos shifted(SourcePos p, std::size_t bytes) {
-    return SourcePos{p.line, p.column + static_cast<int>(bytes)};
-}
-
-bool is_routine(const Declaration& d) {
-    return d.kind == SYM_PROC || d.kind == SYM_FUNC;
-}
-
-json name_range(const Document& doc, const Declaration& d) {
-    SourcePos at = doc.name_pos[static_cast<std::size_t>(&d - doc.compiled.declarations.data())];
-    return range_json(doc, at, shifted(at, d.name.size()));
-}
-
 // The whole of a declaration: a routine to past its closing ";" or ".";
 // one that an error left unfinished, to the end of the text (an editor
 // wants the whole to hold the name).
@@ -56,60 +28,6 @@ json full_range(const Document& doc, const Declaration& d) {
             doc, doc.name_pos[static_cast<std::size_t>(&d - doc.compiled.declarations.data())],
             d.code_last < 0 ? SOURCE_END : shifted(d.end, 1));
     return name_range(doc, d);
-}
-
-std::string parameter_list(const Document& doc, int routine) {
-    std::string out;
-    const auto& decls = doc.compiled.declarations;
-    for (std::size_t i = 0; i < decls.size(); ++i) {
-        if (decls[i].parent != routine || !decls[i].parameter) continue;
-        out += out.empty() ? "(" : ", ";
-        if (decls[i].kind == SYM_REF) out += "var ";
-        out += decls[i].name;
-    }
-    return out.empty() ? out : out + ")";
-}
-
-// Built by appending: a short literal put before a temporary string trips
-// g++ 12's -Wrestrict when optimising (a false alarm of its own).
-std::string bounds(const Declaration& d) {
-    std::string text = "[";
-    text += std::to_string(d.low);
-    text += "..";
-    text += std::to_string(d.high);
-    text += "]";
-    return text;
-}
-
-// One line saying what a declaration is.
-std::string what(const Document& doc, int index) {
-    const Declaration& d = doc.compiled.declarations[static_cast<std::size_t>(index)];
-    std::string cell =
-        " (level " + std::to_string(d.level) + ", cell " + std::to_string(d.offset) + ")";
-    switch (d.kind) {
-    case SYM_VAR: return (d.parameter ? "value parameter " : "variable ") + d.name + cell;
-    case SYM_REF: return "var parameter " + d.name + cell;
-    case SYM_ARRAY: return "array " + d.name + bounds(d) + cell;
-    case SYM_PROC:
-        return (d.parent < 0 ? "program " : "procedure ") + d.name + parameter_list(doc, index);
-    case SYM_FUNC: return "function " + d.name + parameter_list(doc, index);
-    }
-    return d.name;
-}
-
-// The declaration whose name, or a use of whose name, stands at `at`; -1
-// when none does.
-int declaration_at(const Document& doc, SourcePos at) {
-    auto covers = [&](SourcePos start, std::size_t length) {
-        return start.line == at.line && start.column <= at.column &&
-               at.column <= start.column + static_cast<int>(length);
-    };
-    for (const NameUse& u : doc.compiled.uses)
-        if (covers(u.pos, static_cast<std::size_t>(u.length))) return u.declaration;
-    const auto& decls = doc.compiled.declarations;
-    for (std::size_t i = 0; i < decls.size(); ++i)
-        if (covers(doc.name_pos[i], decls[i].name.size())) return static_cast<int>(i);
-    return -1;
 }
 
 // The innermost routine whose text holds `at`, or -1.
@@ -129,12 +47,9 @@ json symbol(const Document& doc, int index) {
     json s{{"name", d.name}, {"range", full_range(doc, d)}, {"selectionRange", name_range(doc, d)}};
     switch (d.kind) {
     case SYM_VAR:
-        s["kind"] = SYMBOL_VARIABLE;
-        s["detail"] = d.parameter ? "value parameter" : "variable";
-        break;
     case SYM_REF:
         s["kind"] = SYMBOL_VARIABLE;
-        s["detail"] = "var parameter";
+        s["detail"] = kind_word(d);
         break;
     case SYM_ARRAY:
         s["kind"] = SYMBOL_ARRAY;
@@ -143,10 +58,7 @@ json symbol(const Document& doc, int index) {
     case SYM_PROC:
     case SYM_FUNC:
         s["kind"] = d.parent < 0 ? SYMBOL_MODULE : SYMBOL_FUNCTION;
-        s["detail"] = (d.parent < 0         ? "program"
-                       : d.kind == SYM_PROC ? "procedure"
-                                            : "function") +
-                      parameter_list(doc, index);
+        s["detail"] = kind_word(d) + parameter_list(doc, index);
         json children = json::array();
         const auto& decls = doc.compiled.declarations;
         for (std::size_t i = 0; i < decls.size(); ++i)
@@ -235,18 +147,14 @@ json hover(const Document& doc, LspPosition at) {
     int d = declaration_at(doc, where);
     if (d >= 0) {
         const Declaration& decl = doc.compiled.declarations[static_cast<std::size_t>(d)];
-        // Appended, as in bounds().
-        text = "`";
-        text += what(doc, d);
-        text += "`  \ndeclared on line ";
-        text += std::to_string(doc.name_pos[static_cast<std::size_t>(d)].line);
+        int line = doc.name_pos[static_cast<std::size_t>(d)].line;
+        text = "`" + what(doc, d) + "`  \n";
         if (decl.parent >= 0) {
             const Declaration& in =
                 doc.compiled.declarations[static_cast<std::size_t>(decl.parent)];
-            text += std::string(in.parent < 0         ? " in program "
-                                : in.kind == SYM_FUNC ? " in function "
-                                                      : " in procedure ") +
-                    in.name;
+            text += printed(MSG_L_DECLARED_IN, line, kind_word(in).c_str(), in.name.c_str());
+        } else {
+            text += printed(MSG_L_DECLARED, line);
         }
     }
     // A statement's first word: its instructions, up to the next statement.
@@ -282,8 +190,8 @@ json code_lenses(const Document& doc) {
         std::size_t count = 0;
         for (char c : code)
             count += c == '\n';
-        std::string title = std::to_string(count) + " instructions (" +
-                            std::to_string(d.code_first) + ".." + std::to_string(d.code_last) + ")";
+        std::string title =
+            printed(MSG_L_INSTRUCTIONS, static_cast<int>(count), d.code_first, d.code_last);
         list.push_back(json{{"range", name_range(doc, d)},
                             {"command",
                              {{"title", title},

@@ -7,8 +7,12 @@
 
 #include <nlohmann/json.hpp>
 
+#include "lsp/calls.hpp"
 #include "lsp/documents.hpp"
 #include "lsp/features.hpp"
+#include "lsp/fixes.hpp"
+#include "lsp/names.hpp"
+#include "lsp/tokens.hpp"
 #include "version.hpp"
 
 using nlohmann::json;
@@ -23,6 +27,7 @@ constexpr int INVALID_REQUEST = -32600;
 constexpr int METHOD_NOT_FOUND = -32601;
 constexpr int INVALID_PARAMS = -32602;
 constexpr int SERVER_NOT_INITIALIZED = -32002;
+constexpr int REQUEST_FAILED = -32803;
 
 constexpr int TEXT_DOCUMENT_SYNC_FULL = 1;
 
@@ -53,7 +58,16 @@ json capabilities() {
                   {"documentSymbolProvider", true},
                   {"definitionProvider", true},
                   {"hoverProvider", true},
-                  {"codeLensProvider", {{"resolveProvider", false}}}}},
+                  {"codeLensProvider", {{"resolveProvider", false}}},
+                  {"completionProvider", json::object()},
+                  {"referencesProvider", true},
+                  {"documentHighlightProvider", true},
+                  {"renameProvider", {{"prepareProvider", true}}},
+                  {"signatureHelpProvider", {{"triggerCharacters", {"(", ","}}}},
+                  {"foldingRangeProvider", true},
+                  {"semanticTokensProvider", {{"legend", semantic_token_legend()}, {"full", true}}},
+                  {"inlayHintProvider", true},
+                  {"codeActionProvider", {{"codeActionKinds", {"quickfix"}}}}}},
                 {"serverInfo", {{"name", "tsumiki-lsp"}, {"version", tsumiki_version}}}};
 }
 
@@ -155,6 +169,69 @@ std::string request(const json& id, const std::string& method, const json& param
     if (method == "textDocument/codeLens") {
         const Document* doc = open_document(params);
         return response(id, doc != nullptr ? code_lenses(*doc) : json(nullptr));
+    }
+    if (method == "textDocument/completion") {
+        const Document* doc = open_document(params);
+        return response(id, doc != nullptr ? completion(*doc, position_of(params)) : json(nullptr));
+    }
+    if (method == "textDocument/references") {
+        const Document* doc = open_document(params);
+        auto context = params.find("context");
+        bool declaration = context != params.end() && context->is_object() &&
+                           context->value("includeDeclaration", false);
+        return response(id, doc != nullptr ? references(*doc, document_uri(params),
+                                                        position_of(params), declaration)
+                                           : json(nullptr));
+    }
+    if (method == "textDocument/documentHighlight") {
+        const Document* doc = open_document(params);
+        return response(id, doc != nullptr ? document_highlights(*doc, position_of(params))
+                                           : json(nullptr));
+    }
+    if (method == "textDocument/prepareRename") {
+        const Document* doc = open_document(params);
+        return response(id,
+                        doc != nullptr ? prepare_rename(*doc, position_of(params)) : json(nullptr));
+    }
+    if (method == "textDocument/rename") {
+        const Document* doc = open_document(params);
+        if (doc == nullptr) return response(id, nullptr);
+        RenameAnswer answer = rename(*doc, document_uri(params), position_of(params),
+                                     params.at("newName").get<std::string>());
+        if (!answer.refusal.empty()) return error_response(id, REQUEST_FAILED, answer.refusal);
+        return response(id, std::move(answer.edit));
+    }
+    if (method == "textDocument/signatureHelp") {
+        const Document* doc = open_document(params);
+        return response(id,
+                        doc != nullptr ? signature_help(*doc, position_of(params)) : json(nullptr));
+    }
+    if (method == "textDocument/foldingRange") {
+        const Document* doc = open_document(params);
+        return response(id, doc != nullptr ? folding_ranges(*doc) : json(nullptr));
+    }
+    if (method == "textDocument/semanticTokens/full") {
+        const Document* doc = open_document(params);
+        return response(id, doc != nullptr ? semantic_tokens(*doc) : json(nullptr));
+    }
+    if (method == "textDocument/inlayHint") {
+        const Document* doc = open_document(params);
+        if (doc == nullptr) return response(id, nullptr);
+        const json& range = params.at("range");
+        auto point = [](const json& p) {
+            return LspPosition{integer(p.at("line")), integer(p.at("character"))};
+        };
+        return response(id, inlay_hints(*doc, point(range.at("start")), point(range.at("end"))));
+    }
+    if (method == "textDocument/codeAction") {
+        const Document* doc = open_document(params);
+        if (doc == nullptr) return response(id, nullptr);
+        const json& range = params.at("range");
+        auto point = [](const json& p) {
+            return LspPosition{integer(p.at("line")), integer(p.at("character"))};
+        };
+        return response(id, code_actions(*doc, document_uri(params), point(range.at("start")),
+                                         point(range.at("end"))));
     }
     return error_response(id, METHOD_NOT_FOUND, "unknown method: " + method);
 }

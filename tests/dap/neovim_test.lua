@@ -29,7 +29,7 @@ end
 
 local function main()
   local here = debug.getinfo(1, 'S').source:sub(2):match('(.*)/')
-  package.path = here .. '/../../editors/nvim/?.lua;' .. package.path
+  package.path = here .. '/../../editors/nvim/lua/?.lua;' .. package.path
   local dap = { adapters = {}, configurations = {} }
   package.loaded['dap'] = dap
   require('tsumiki_dap').setup({ command = adapter_path })

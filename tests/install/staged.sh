@@ -39,6 +39,7 @@ expected=$build/install-test/expected
     echo "share/doc/tsumiki/copyright"
     (cd "$source/docs" && ls -- *.md | sed 's|^|share/doc/tsumiki/docs/|')
     (cd "$source/examples" && find . -type f | sed 's|^\./|share/doc/tsumiki/examples/|')
+    (cd "$source/editors/nvim" && find . -type f | sed 's|^\./|share/tsumiki/nvim/|')
 } | sort >"$expected"
 (cd "$stage$prefix" && find . -type f -o -type l) | sed 's|^\./||' | sort >"$build/install-test/actual"
 if ! diff -u "$expected" "$build/install-test/actual"; then
@@ -74,6 +75,13 @@ printf 'b 13\nr\np x\nq\n' | "$bin/tsumiki-inspect" debug --utf8 "$examples/stat
     check "$bin/tsumiki-dap" --version --raw --expect-text "tsumiki-dap $TSUMIKI_VERSION\n"
 if [ -x "$bin/tsumiki-judge" ]; then
     check "$bin/tsumiki-judge" --version --raw --expect-text "tsumiki-judge $TSUMIKI_VERSION\n"
+fi
+# Neovim loads the installed plugin folder as a plugin manager does.
+if command -v nvim >/dev/null; then
+    plugin=$stage$prefix/share/tsumiki/nvim
+    TSUMIKI_NVIM_PLUGIN=$plugin nvim --headless --clean -u NONE -i NONE -n --cmd "set rtp+=$plugin" \
+        -c "luafile $source/tests/lsp/neovim_plugin_test.lua" </dev/null ||
+        { echo "Neovim does not load the installed plugin in $plugin"; exit 1; }
 fi
 # The manual pages carry the version too, and man reads them compressed.
 man1=$stage$prefix/share/man/man1

@@ -170,10 +170,10 @@ TEST(Features, DefinitionFollowsScopes) {
 TEST(Features, HoversSayWhatANameIs) {
     open(SHADOW);
     EXPECT_EQ(hover_text(8, 10),
-              "`array a[2..5] (level 0, cell 4)`  \ndeclared on line 2 in program p");
-    EXPECT_EQ(hover_text(4, 8),
-              "`var parameter y (level 1, cell 5)`  \ndeclared on line 3 in function f");
-    EXPECT_EQ(hover_text(2, 9), "`function f(x, var y)`  \ndeclared on line 3 in program p");
+              "`配列 a[2..5] (レベル 0、セル 4)`  \n2 行目で宣言 (プログラム p の中)");
+    EXPECT_EQ(hover_text(4, 8), "`var 引数 y (レベル 1、セル 5)`  \n3 行目で宣言 (関数 f の中)");
+    EXPECT_EQ(hover_text(2, 9), "`関数 f(x, var y)`  \n3 行目で宣言 (プログラム p の中)");
+    EXPECT_EQ(hover_text(0, 8), "`プログラム p`  \n1 行目で宣言");
 }
 
 TEST(Features, StatementHoversAndLensesShowTheCode) {
@@ -183,6 +183,7 @@ TEST(Features, StatementHoversAndLensesShowTheCode) {
     json lenses = call("textDocument/codeLens", {{"textDocument", {{"uri", URI}}}})["result"];
     ASSERT_EQ(lenses.size(), 2u);
     EXPECT_EQ(lenses[1]["range"], range(2, 9, 2, 10));
+    EXPECT_EQ(lenses[1]["command"]["title"], "命令 10 個 (1..10)");
     std::string f = lenses[1]["command"]["arguments"][1];
     EXPECT_EQ(f, "1: UJP(0,2)\n2: ENT(0,5)\n3: LOD(0,5)\n4: IND(0,0)\n5: LDC(0,1)\n6: OPR(0,1)\n"
                  "7: STR(0,4)\n8: LOD(0,4)\n9: STR(0,3)\n10: FRT(0,0)\n");
@@ -197,7 +198,7 @@ TEST(Features, SymbolsNestAsDeclared) {
     std::vector<std::string> inside;
     for (const json& c : s[0]["children"])
         inside.push_back(c["name"].get<std::string>() + " " + c["detail"].get<std::string>());
-    EXPECT_EQ(inside, (std::vector<std::string>{"x variable", "a [2..5]", "f function(x, var y)"}));
+    EXPECT_EQ(inside, (std::vector<std::string>{"x 変数", "a [2..5]", "f 関数(x, var y)"}));
     EXPECT_EQ(s[0]["children"][2]["children"].size(), 2u);
     EXPECT_EQ(s[0]["children"][2]["range"], range(2, 9, 6, 4));
 }

@@ -1,7 +1,9 @@
 -- Neovim's own LSP client against tsumiki-lsp (the path in $TSUMIKI_LSP),
 -- set up by the snippet shipped in editors/nvim: a program with an error
--- gets its diagnostic at the right place, the fix empties the list, and a
--- definition and hovers come back.
+-- gets its diagnostic at the right place, the server's quick fix mends it
+-- and the list empties; a definition, hovers, completion and references
+-- come back; a rename to a keyword is refused, and Neovim's own rename
+-- changes every use.
 --
 --   TSUMIKI_LSP=build/ci/tsumiki-lsp nvim --headless --clean -u NONE -c "luafile neovim_test.lua"
 --
@@ -37,11 +39,17 @@ local function main()
     'end.',
   }, path)
   local here = debug.getinfo(1, 'S').source:sub(2):match('(.*)/')
-  package.path = here .. '/../../editors/nvim/?.lua;' .. package.path
+  package.path = here .. '/../../editors/nvim/lua/?.lua;' .. package.path
   require('tsumiki').setup({ cmd = { server } })
+  vim.cmd('syntax on') -- as Neovim's defaults have it; -u NONE leaves it off
   vim.cmd('edit ' .. vim.fn.fnameescape(path))
   local buf = vim.api.nvim_get_current_buf()
   check(vim.bo[buf].filetype == 'tsumiki', 'a .tsu file has the filetype tsumiki')
+  -- setup() found the syntax file beside its lua/ folder.
+  check(vim.b.current_syntax == 'tsumiki', 'a .tsu file has the syntax tsumiki: ' .. tostring(vim.b.current_syntax))
+  check(vim.bo[buf].omnifunc == 'v:lua.vim.lsp.omnifunc', '<C-x><C-o> asks the server')
+  local group = vim.fn.synIDattr(vim.fn.synID(1, 1, 1), 'name')
+  check(group == 'tsumikiDeclaration', '"program" is highlighted as a declaration: ' .. group)
 
   local client
   vim.wait(5000, function()
@@ -67,8 +75,16 @@ local function main()
     check(d.severity == vim.diagnostic.severity.ERROR, 'it is an error')
   end
 
-  -- The fix: the list empties.
-  vim.api.nvim_buf_set_lines(buf, 3, 4, false, { '  total := 1;' })
+  -- The fix, as the server's quick fix makes it: the list empties.
+  local actions = client.request_sync('textDocument/codeAction', {
+    textDocument = { uri = vim.uri_from_bufnr(buf) },
+    range = { start = { line = 3, character = 0 }, ['end'] = { line = 3, character = 0 } },
+    context = { diagnostics = {} },
+  }, 5000, buf)
+  local action = actions and actions.result and actions.result[1]
+  check(action ~= nil and action.kind == 'quickfix', 'a quick fix for "=": ' .. vim.inspect(actions))
+  if action then vim.lsp.util.apply_workspace_edit(action.edit, 'utf-16') end
+  check(vim.api.nvim_buf_get_lines(buf, 3, 4, false)[1] == '  total := 1;', 'the quick fix wrote ":="')
   vim.wait(5000, function() return #vim.diagnostic.get(buf) == 0 end, 20)
   check(#vim.diagnostic.get(buf) == 0, 'no diagnostic once the program is fixed')
 
@@ -93,11 +109,44 @@ local function main()
 
   local hover = request('textDocument/hover', 4, 9)
   local text = hover and hover.contents and hover.contents.value or ''
-  check(text:find('variable total', 1, true) ~= nil, 'the hover names the variable: ' .. text)
-  check(text:find('declared on line 2', 1, true) ~= nil, 'the hover says where it was declared')
+  check(text:find('変数 total', 1, true) ~= nil, 'the hover names the variable: ' .. text)
+  check(text:find('2 行目で宣言', 1, true) ~= nil, 'the hover says where it was declared')
   hover = request('textDocument/hover', 4, 3)
   text = hover and hover.contents and hover.contents.value or ''
   check(text:find(': LOD%(0,3%)\n%d+: PUT%(0,0%)\n') ~= nil, 'the hover on write shows its instructions: ' .. text)
+
+  -- Completion in write(...): the variable, not the program's name.
+  local items = request('textDocument/completion', 4, 8) or {}
+  local labels = {}
+  for _, item in ipairs(items.items or items) do table.insert(labels, item.label) end
+  check(table.concat(labels, ' ') == 'total', 'completion offers total alone: ' .. table.concat(labels, ' '))
+
+  -- References: the declaration and both uses.
+  local params = {
+    textDocument = { uri = vim.uri_from_bufnr(buf) },
+    position = { line = 4, character = 9 },
+    context = { includeDeclaration = true },
+  }
+  local refs = client.request_sync('textDocument/references', params, 5000, buf)
+  local found = {}
+  for _, r in ipairs(refs and refs.result or {}) do
+    table.insert(found, r.range.start.line .. ':' .. r.range.start.character)
+  end
+  check(table.concat(found, ' ') == '1:4 3:2 4:8', 'references of total: ' .. table.concat(found, ' '))
+
+  -- A keyword is refused with the reason.
+  params.newName = 'while'
+  local refused = client.request_sync('textDocument/rename', params, 5000, buf)
+  check(refused ~= nil and refused.err ~= nil and refused.err.message == 'while はキーワードなので名前にできません',
+    'renaming to a keyword is refused: ' .. vim.inspect(refused))
+
+  -- Neovim's own rename (prepareRename, then rename) changes every place.
+  vim.api.nvim_win_set_cursor(0, { 5, 9 })
+  vim.lsp.buf.rename('sum')
+  vim.wait(5000, function() return vim.api.nvim_buf_get_lines(buf, 1, 2, false)[1] == 'var sum;' end, 20)
+  local lines = vim.api.nvim_buf_get_lines(buf, 0, -1, false)
+  check(table.concat(lines, '\n') == 'program demo;\nvar sum;\nbegin\n  sum := 1;\n  write(sum)\nend.',
+    'the rename changed the declaration and both uses: ' .. table.concat(lines, ' | '))
 
   client.stop()
   vim.wait(2000, function() return client.is_stopped() end, 20)

@@ -58,7 +58,7 @@ const vscode = {
 };
 const languageclient = {
   LanguageClient: class {
-    constructor(id, name, server) { this.server = server; editor.clients.push(this); }
+    constructor(id, name, server, options) { this.server = server; this.options = options; editor.clients.push(this); }
     start() { this.started = true; }
     stop() {}
   }
@@ -158,6 +158,17 @@ check('the offered configurations use only declared attributes', () => {
   // VS Code adds a provider's configurations to the package's in a new
   // launch.json: there must be only the one.
   assert.strictEqual(editor.providers.tsumiki.provideDebugConfigurations, undefined);
+});
+
+check('inlay hints are off until the setting turns them on', () => {
+  const setting = manifest.contributes.configuration.properties['tsumiki.inlayHints.addresses'];
+  assert.strictEqual(setting.default, false);
+  activate(found, 'tsumiki');
+  const hints = editor.clients[0].options.middleware.provideInlayHints;
+  const next = () => ['〈0,3〉'];
+  assert.deepStrictEqual(hints({}, {}, {}, next), []);
+  editor.settings['tsumiki.inlayHints.addresses'] = true;
+  assert.deepStrictEqual(hints({}, {}, {}, next), ['〈0,3〉']);
 });
 
 check('debugging activates the extension', () => {

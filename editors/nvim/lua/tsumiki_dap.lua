@@ -1,8 +1,9 @@
 -- Debugging tsumiki programs in Neovim with nvim-dap: registers tsumiki-dap
 -- as the adapter "tsumiki" and a launch configuration for *.tsu files.
 --
--- Put this file where Neovim finds Lua (e.g. ~/.config/nvim/lua/) beside
--- tsumiki.lua, and add to your init.lua, after nvim-dap is loaded:
+-- It is part of the plugin folder editors/nvim (installed as
+-- share/tsumiki/nvim); with that folder loaded, add to your init.lua, after
+-- nvim-dap is loaded:
 --
 --   require('tsumiki_dap').setup({ command = '/path/to/tsumiki-dap' })
 --
