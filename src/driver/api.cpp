@@ -238,6 +238,12 @@ std::span<const char* const> language_keywords() {
     return keywords;
 }
 
+bool is_keyword(std::string_view word) {
+    for (std::string_view k : language_keywords())
+        if (word == k) return true;
+    return false;
+}
+
 std::vector<std::int32_t> numbers_read(std::string_view input, std::size_t most) {
     return numbers_in(input, most);
 }

@@ -229,6 +229,7 @@ const char* run_end_name(RunEnd end);
 // The language's keywords, in the lexer's order: the one list the language
 // server, the page's editor and the editors' grammars follow.
 std::span<const char* const> language_keywords();
+bool is_keyword(std::string_view word);
 
 // Runs the program compiled last, from instruction 0 on a cleared stack.
 // Everything written before the end has been delivered to the output

@@ -17,12 +17,6 @@ bool in_word(char c) {
     return std::isalnum(static_cast<unsigned char>(c)) != 0;
 }
 
-bool is_keyword(std::string_view w) {
-    for (std::string_view k : language_keywords())
-        if (w == k) return true;
-    return false;
-}
-
 // The owner of each instruction: the innermost routine whose code range
 // holds it.  Routines come in the order declared, an enclosing one before
 // those inside it, so the last to claim an instruction is the innermost.

@@ -57,12 +57,6 @@ std::vector<json> places(const Document& doc, int d, bool include_declaration) {
     return found;
 }
 
-bool is_keyword(std::string_view word) {
-    for (const char* k : keywords)
-        if (word == k) return true;
-    return false;
-}
-
 bool is_name(std::string_view word) {
     if (word.empty() || word.size() > static_cast<std::size_t>(MAX_NAME_LENGTH)) return false;
     if (std::isalpha(static_cast<unsigned char>(word[0])) == 0) return false;

@@ -1,7 +1,8 @@
 // The lists that front ends written in other languages keep of the
-// library's own: the keywords (the page's editor, the VS Code grammar) and
-// the names of a run's endings (the page's status texts).  They cannot be
-// generated from the C++, so each is held to it here.
+// library's own: the keywords (the page's editor, the VS Code grammar, the
+// Neovim syntax file) and the names of a run's endings (the page's status
+// texts).  They cannot be generated from the C++, so each is held to it
+// here.
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -63,6 +64,18 @@ TEST(SharedLists, TheVSCodeGrammarHighlightsTheLexersKeywords) {
     std::string rules = between(file_text("editors/vscode/syntaxes/tsumiki.tmLanguage.json"),
                                 "\"keywords\": {", "\"numbers\"");
     EXPECT_EQ(words(rules, R"(\\\\b\(?([a-z|]+)\)?\\\\b)"), library_keywords());
+}
+
+TEST(SharedLists, TheNeovimSyntaxHighlightsTheLexersKeywords) {
+    std::string syntax = file_text("editors/nvim/syntax/tsumiki.vim");
+    std::set<std::string> found;
+    for (const std::string& line : words(syntax, R"(\nsyntax keyword \w+ ([a-z ]+))")) {
+        std::stringstream list(line);
+        std::string word;
+        while (list >> word)
+            found.insert(word);
+    }
+    EXPECT_EQ(found, library_keywords());
 }
 
 TEST(SharedLists, ThePageNamesEveryEndingOfARunAsTheLibraryDoes) {
