@@ -1,7 +1,6 @@
 #include "inspect/compile_stepper.hpp"
 
 #include <algorithm>
-#include <charconv>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -11,7 +10,7 @@
 #include "debug/compile_session.hpp"
 #include "driver/place.hpp"
 #include "driver/user_file.hpp"
-#include "inspect/line_input.hpp"
+#include "inspect/commands.hpp"
 
 namespace {
 
@@ -23,39 +22,7 @@ struct Stepper {
     bool quit = false;
 };
 
-using Handler = void (*)(Stepper&, std::string_view);
-
-struct CommandEntry {
-    const char* name;
-    const char* alias; // or nullptr
-    Handler run;
-    bool repeats; // an empty line repeats it
-};
-
-std::string_view trimmed(std::string_view text) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
-        text.remove_prefix(1);
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
-        text.remove_suffix(1);
-    return text;
-}
-
-// A whole decimal number argument; otherwise says why not, with `otherwise`.
-bool number_argument(std::string_view text, long long& value, Msg otherwise) {
-    text = trimmed(text);
-    std::string shown(text);
-    const char* end = text.data() + text.size();
-    auto [ptr, error] = std::from_chars(text.data(), end, value);
-    if (!text.empty() && text.front() != '+' && ptr == end) {
-        if (error == std::errc()) return true;
-        if (error == std::errc::result_out_of_range) {
-            std::printf(msg(MSG_DBG_NUMBER_RANGE), shown.c_str());
-            return false;
-        }
-    }
-    std::printf(msg(otherwise), shown.c_str());
-    return false;
-}
+using CommandEntry = Command<Stepper>;
 
 // Line `number` of the source, without its line break; empty past the end.
 std::string_view source_line(std::string_view source, int number) {
@@ -420,42 +387,10 @@ const CommandEntry commands[] = {
     {"backtrace", "bt", do_backtrace, true},
     {"info", "i", do_info, true},
     {"print", "p", do_print, true},
-    {"list", "l", do_list, true},
+    {"list", "l", do_list, true, "list"},
     {"help", "h", do_help, false},
     {"quit", "q", do_quit, false},
 };
-
-// The command a word names: a name, an alias, or the start of exactly one
-// name.
-const CommandEntry* find_command(std::string_view word, bool& ambiguous) {
-    ambiguous = false;
-    for (const CommandEntry& c : commands)
-        if (word == c.name || (c.alias != nullptr && word == c.alias)) return &c;
-    const CommandEntry* found = nullptr;
-    for (const CommandEntry& c : commands) {
-        if (word.empty() || std::string_view(c.name).substr(0, word.size()) != word) continue;
-        if (found != nullptr) ambiguous = true;
-        found = &c;
-    }
-    return ambiguous ? nullptr : found;
-}
-
-const CommandEntry* execute(Stepper& s, std::string_view line) {
-    line = trimmed(line);
-    std::size_t end = 0;
-    while (end < line.size() && line[end] != ' ' && line[end] != '\t')
-        ++end;
-    std::string_view word = line.substr(0, end);
-    bool ambiguous;
-    const CommandEntry* command = find_command(word, ambiguous);
-    if (command == nullptr) {
-        std::printf(msg(ambiguous ? MSG_DBG_AMBIGUOUS : MSG_DBG_UNKNOWN_COMMAND),
-                    std::string(word).c_str());
-        return nullptr;
-    }
-    command->run(s, line.substr(end));
-    return command;
-}
 
 // As large a source as tsumiki itself reads.
 constexpr std::size_t USER_FILE_MAX = std::size_t{64} << 20;
@@ -488,26 +423,6 @@ int run_compile_stepper(const char* path) {
     if (session.truncated()) std::printf(msg(MSG_CMP_TRUNCATED), COMPILE_EVENT_MAX);
 
     Stepper s{session, path, {}, 0, false};
-    begin_line_input(msg(MSG_DBG_PROMPT));
-    const bool echo = !lines_from_terminal();
-    std::string line;
-    std::string last;
-    const CommandEntry* last_command = nullptr;
-    while (!s.quit && read_command_line(line)) {
-        line = printable_line(line, current_encoding());
-        if (echo) std::printf(msg(MSG_DBG_ECHO), line.c_str());
-        std::string_view text = trimmed(line);
-        if (text.empty()) {
-            if (last_command == nullptr || !last_command->repeats) continue;
-            text = last;
-        }
-        const CommandEntry* command = execute(s, text);
-        if (command != nullptr && text.data() != last.data()) {
-            last = std::string(text);
-            last_command = command;
-        }
-        if (command != nullptr && command->run == do_list) last = "list";
-        std::fflush(stdout);
-    }
+    run_command_loop(s, CommandLoop<Stepper>{commands});
     return 0;
 }

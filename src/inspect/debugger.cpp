@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <charconv>
 #include <climits>
 #include <csignal>
 #include <cstdio>
@@ -13,8 +12,8 @@
 #include "driver/hints.hpp"
 #include "driver/place.hpp"
 #include "driver/user_file.hpp"
+#include "inspect/commands.hpp"
 #include "inspect/debug_show.hpp"
-#include "inspect/line_input.hpp"
 
 namespace {
 
@@ -33,55 +32,7 @@ struct Debugger {
     bool quit = false;
 };
 
-using Handler = void (*)(Debugger&, std::string_view);
-
-struct CommandEntry {
-    const char* name;
-    const char* alias; // or nullptr
-    Handler run;
-    bool repeats; // an empty line repeats it
-};
-
-std::string_view trimmed(std::string_view text) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
-        text.remove_prefix(1);
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
-        text.remove_suffix(1);
-    return text;
-}
-
-enum class NumberText {
-    ok,
-    none,      // not a whole decimal number
-    too_large, // one past what 64 bits hold
-};
-
-// A whole decimal number, read as 64 bits.
-NumberText read_number(std::string_view text, long long& value) {
-    text = trimmed(text);
-    if (text.empty() || text.front() == '+') return NumberText::none;
-    const char* end = text.data() + text.size();
-    long long n = 0;
-    auto [ptr, error] = std::from_chars(text.data(), end, n);
-    if (ptr != end) return NumberText::none;
-    if (error == std::errc::result_out_of_range) return NumberText::too_large;
-    if (error != std::errc()) return NumberText::none;
-    value = n;
-    return NumberText::ok;
-}
-
-// A number argument; otherwise says why not: `otherwise` (with the text
-// for its %s, if it has one), or that the number is out of range.
-bool number_argument(std::string_view text, long long& value, Msg otherwise) {
-    std::string shown(trimmed(text));
-    switch (read_number(text, value)) {
-    case NumberText::ok: return true;
-    case NumberText::too_large: std::printf(msg(MSG_DBG_NUMBER_RANGE), shown.c_str()); return false;
-    case NumberText::none: break;
-    }
-    std::printf(msg(otherwise), shown.c_str());
-    return false;
-}
+using CommandEntry = Command<Debugger>;
 
 // The count of a step command: 1 when none is given.
 bool read_count(std::string_view args, long long& count) {
@@ -394,44 +345,10 @@ const CommandEntry commands[] = {
     {"print", "p", do_print, true},
     {"info", "i", do_info, true},
     {"x", nullptr, do_x, true},
-    {"list", "l", do_list, true},
+    {"list", "l", do_list, true, "list"},
     {"help", "h", do_help, false},
     {"quit", "q", do_quit, false},
 };
-
-// The command a word names: a name, an alias, or the start of exactly one
-// name.
-const CommandEntry* find_command(std::string_view word, bool& ambiguous) {
-    ambiguous = false;
-    for (const CommandEntry& c : commands)
-        if (word == c.name || (c.alias != nullptr && word == c.alias)) return &c;
-    const CommandEntry* found = nullptr;
-    for (const CommandEntry& c : commands) {
-        if (std::string_view(c.name).substr(0, word.size()) != word) continue;
-        if (found != nullptr) ambiguous = true;
-        found = &c;
-    }
-    return ambiguous ? nullptr : found;
-}
-
-// Runs one command line; returns its command, or nullptr when it was not
-// understood.
-const CommandEntry* execute(Debugger& d, std::string_view line) {
-    line = trimmed(line);
-    std::size_t end = 0;
-    while (end < line.size() && line[end] != ' ' && line[end] != '\t' && line[end] != '/')
-        ++end;
-    std::string_view word = line.substr(0, end);
-    bool ambiguous;
-    const CommandEntry* command = find_command(word, ambiguous);
-    if (command == nullptr) {
-        std::printf(msg(ambiguous ? MSG_DBG_AMBIGUOUS : MSG_DBG_UNKNOWN_COMMAND),
-                    std::string(word).c_str());
-        return nullptr;
-    }
-    command->run(d, line.substr(end));
-    return command;
-}
 
 // The largest program and input file the debugger reads: as large a
 // source as tsumiki itself reads.
@@ -485,32 +402,9 @@ int run_debugger(const char* path, const char* input_path, bool check) {
     sigaction(SIGINT, &action, nullptr);
 
     Debugger d{DebugView{session, path, false, 0, ShownFrame{}}};
-    begin_line_input(msg(MSG_DBG_PROMPT));
-    bool echo = !lines_from_terminal();
-    std::string line;
-    std::string last;
-    const CommandEntry* last_command = nullptr;
-    while (!d.quit && read_command_line(line)) {
-        session.forget_pause();
-        // A byte that is no character of the output encoding, or a control
-        // character, is echoed and complained of as "?".
-        line = printable_line(line, current_encoding());
-        if (echo) std::printf(msg(MSG_DBG_ECHO), line.c_str());
-        std::string_view text = trimmed(line);
-        if (text.empty()) {
-            // An empty line repeats the last command that repeats.
-            if (last_command == nullptr || !last_command->repeats) continue;
-            text = last;
-        }
-        const CommandEntry* command = execute(d, text);
-        if (command != nullptr && text.data() != last.data()) {
-            last = std::string(text);
-            last_command = command;
-        }
-        // list goes on where it stopped; the rest are run again as they were.
-        if (command != nullptr && command->run == do_list) last = "list";
-        begin_own_text();
-        std::fflush(stdout);
-    }
+    CommandLoop<Debugger> loop{commands, "/"};
+    loop.before = [](Debugger& d) { d.view.session.forget_pause(); };
+    loop.after = [](Debugger&) { begin_own_text(); };
+    run_command_loop(d, loop);
     return 0;
 }
