@@ -38,8 +38,7 @@ bool same(const Judgement& a, const Judgement& b) {
             if ((x == nullptr) != (y == nullptr)) return false;
             if (x == nullptr) continue;
             if (x->verdict != y->verdict || x->steps != y->steps ||
-                x->output_bytes != y->output_bytes || x->line != y->line ||
-                x->column != y->column)
+                x->output_bytes != y->output_bytes || x->line != y->line || x->column != y->column)
                 return false;
         }
     }
