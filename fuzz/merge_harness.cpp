@@ -1,12 +1,16 @@
-// libFuzzer harness for what tsumiki-judge merge reads: each input is the
-// bytes of a JSON report (one record a line), parsed as merge parses a
-// part.  A crash, a sanitizer report, a leak, an exception or a hang is a
-// fault, and so is a broken promise of the format:
+// libFuzzer harness for the files a teacher or a class hands tsumiki-judge
+// besides programs: each input is the bytes of a JSON report (one record a
+// line), parsed as merge parses a part, and of a case folder's manifest.
+// A crash, a sanitizer report, a leak, an exception or a hang is a fault,
+// and so is a broken promise of the formats:
 //
 //   - the judgement the records make, written again as a JSON report and
 //     read back, is the same judgement (names kept exactly, byte for byte);
 //   - every name survives name_for_json and name_from_json unchanged;
-//   - the table, the JUnit report and the page can be made of it.
+//   - the table, the JUnit report and the page can be made of it;
+//   - a manifest is refused with a message, or puts every case in exactly
+//     one group worth at most MAX_GROUP_POINTS, and a submission's score
+//     is at most the most it could have.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -15,6 +19,7 @@
 #include <vector>
 
 #include "judge/html.hpp"
+#include "judge/manifest.hpp"
 #include "judge/reports.hpp"
 #include "judge/text.hpp"
 
@@ -45,6 +50,37 @@ bool same(const Judgement& a, const Judgement& b) {
     return true;
 }
 
+// The bytes as the manifest of a folder with a few cases, one of them
+// judged for one submission.
+void check_manifest(std::string_view bytes) {
+    Judgement judgement;
+    judgement.submissions = {"s"};
+    judgement.cases = {"1", "2", "a", "b-1", "\xe5\x95\x8f"};
+    judgement.resize();
+    Outcome ac;
+    ac.verdict = Verdict::AC;
+    judgement.set(0, 2, ac);
+    std::string error;
+    if (!parse_manifest(bytes, "manifest.txt", judgement, error)) {
+        check(!error.empty());
+        return;
+    }
+    std::vector<int> seen(judgement.cases.size(), 0);
+    for (const CaseGroup& group : judgement.groups) {
+        check(group.points <= MAX_GROUP_POINTS && !group.cases.empty());
+        for (std::size_t c : group.cases) {
+            check(c < seen.size());
+            ++seen[c];
+        }
+    }
+    if (!judgement.groups.empty())
+        for (int n : seen)
+            check(n == 1);
+    check(judgement.hidden.empty() || judgement.hidden.size() == judgement.cases.size());
+    Score score = score_of(judgement, 0);
+    check(score.points <= score.max_points);
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -53,6 +89,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check(name_from_json(name_for_json(bytes)) == bytes);
     check(is_utf8(name_for_json(bytes)));
     check(is_utf8(shown_name(bytes)));
+
+    check_manifest(bytes);
 
     std::vector<JsonRecord> records;
     std::string error;
