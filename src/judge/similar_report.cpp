@@ -213,7 +213,8 @@ std::string similar_html(const std::vector<SimilarEntry>& entries,
         const SimilarEntry& b = entries[pair.b];
         out +=
             "<h2 id=\"pair-" + number(p + 1) + "\">" +
-            e(say(MSG_J_SIM_PAIR, {number(pair.score), shown_name(a.name), shown_name(b.name)})) +
+            e(std::string(without_final_breaks(say(
+                MSG_J_SIM_PAIR, {number(pair.score), shown_name(a.name), shown_name(b.name)})))) +
             "</h2>\n";
         for (const SimilarRegion& r : similar_regions(pair, a.code, b.code))
             out += "<table class=\"region\">\n<tr><th>" +
