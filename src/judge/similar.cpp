@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <map>
+#include <queue>
 
 #include "debug/program.hpp"
 #include "driver/api.hpp"
@@ -79,12 +80,10 @@ std::size_t covered(const SimilarCode& a, const SimilarCode& b) {
     return static_cast<std::size_t>(std::count(in.begin(), in.end(), true));
 }
 
-// The most candidate places in `b` looked at for one gram of `a`, and the
-// most token comparisons one pair may take: a program that repeats one
-// statement thousands of times is tiled as far as they allow, and the
-// comparison still ends quickly.
-constexpr std::size_t MAX_CANDIDATES = 64;
-constexpr std::uint64_t MAX_WORK = 20'000'000;
+// The most places in `b` looked at for one gram of `a`: a program that
+// repeats one statement thousands of times is compared as far as they
+// allow, and the comparison still ends quickly.
+constexpr std::size_t MAX_CANDIDATES = 16;
 
 } // namespace
 
@@ -157,62 +156,68 @@ unsigned similar_bound(const SimilarCode& a, const SimilarCode& b) {
 }
 
 SimilarPair compare_codes(const SimilarCode& a, const SimilarCode& b) {
-    SimilarPair pair;
-    std::vector<bool> used_a(a.tokens.size(), false), used_b(b.tokens.size(), false);
-    auto free_run = [](const std::vector<bool>& used, std::size_t first, std::size_t n) {
-        return std::none_of(used.begin() + static_cast<std::ptrdiff_t>(first),
-                            used.begin() + static_cast<std::ptrdiff_t>(first + n),
-                            [](bool u) { return u; });
-    };
-    std::uint64_t work = 0;
-    // Each round takes the longest runs still free on both sides.
-    while (work < MAX_WORK) {
-        std::size_t best = 0;
-        std::vector<SimilarTile> found;
-        auto ib = b.grams.begin();
-        for (const auto& [hash, pa] : a.grams) {
-            while (ib != b.grams.end() && ib->first < hash)
-                ++ib;
-            std::size_t n = gram_length(a, pa);
-            if (ib == b.grams.end() || ib->first != hash || !free_run(used_a, pa, n)) continue;
-            std::size_t end_a = routine_end(a, pa), begin_a = routine_begin(a, pa);
-            std::size_t looked = 0;
-            for (auto jb = ib; jb != b.grams.end() && jb->first == hash && looked < MAX_CANDIDATES;
-                 ++jb, ++looked) {
-                std::size_t pb = jb->second;
-                if (gram_length(b, pb) != n || !free_run(used_b, pb, n) ||
-                    !std::equal(&a.tokens[pa], &a.tokens[pa] + n, &b.tokens[pb]))
-                    continue;
-                std::size_t begin_b = routine_begin(b, pb), end_b = routine_end(b, pb);
-                // A short routine matches only a whole routine.
-                if (n < SIMILAR_K && (pb != begin_b || end_b - begin_b != n)) continue;
-                // Only from where the run begins: a run found from its
-                // second gram is the same run.
-                if (pa > begin_a && pb > begin_b && !used_a[pa - 1] && !used_b[pb - 1] &&
-                    a.tokens[pa - 1] == b.tokens[pb - 1])
-                    continue;
-                std::size_t length = n;
-                std::size_t end_b_run = end_b;
-                while (pa + length < end_a && pb + length < end_b_run && !used_a[pa + length] &&
-                       !used_b[pb + length] && a.tokens[pa + length] == b.tokens[pb + length])
-                    ++length;
-                work += length;
-                if (length > best) {
-                    best = length;
-                    found.clear();
-                }
-                if (length == best) found.push_back({pa, pb, length});
-            }
-            work += looked + 1;
-        }
-        if (best == 0) break;
-        for (const SimilarTile& t : found) {
-            if (!free_run(used_a, t.a_first, t.length) || !free_run(used_b, t.b_first, t.length))
+    // Every run the two programs share, found once from where it begins:
+    // a gram of `a` with the same gram in `b`, extended while the tokens
+    // stay the same within both routines.
+    std::vector<SimilarTile> runs;
+    auto ib = b.grams.begin();
+    for (const auto& [hash, pa] : a.grams) {
+        while (ib != b.grams.end() && ib->first < hash)
+            ++ib;
+        std::size_t n = gram_length(a, pa);
+        std::size_t begin_a = routine_begin(a, pa), end_a = routine_end(a, pa);
+        std::size_t looked = 0;
+        for (auto jb = ib; jb != b.grams.end() && jb->first == hash && looked < MAX_CANDIDATES;
+             ++jb, ++looked) {
+            std::size_t pb = jb->second;
+            std::size_t begin_b = routine_begin(b, pb), end_b = routine_end(b, pb);
+            if (gram_length(b, pb) != n ||
+                !std::equal(&a.tokens[pa], &a.tokens[pa] + n, &b.tokens[pb]))
                 continue;
-            std::fill_n(used_a.begin() + static_cast<std::ptrdiff_t>(t.a_first), t.length, true);
-            std::fill_n(used_b.begin() + static_cast<std::ptrdiff_t>(t.b_first), t.length, true);
-            pair.tiles.push_back(t);
+            // A short routine matches only a whole routine.
+            if (n < SIMILAR_K && (pb != begin_b || end_b - begin_b != n)) continue;
+            // The run was found from its start already.
+            if (pa > begin_a && pb > begin_b && a.tokens[pa - 1] == b.tokens[pb - 1]) continue;
+            std::size_t length = n;
+            while (pa + length < end_a && pb + length < end_b &&
+                   a.tokens[pa + length] == b.tokens[pb + length])
+                ++length;
+            runs.push_back({pa, pb, length});
         }
+    }
+    // The longest first, each token once on each side: a run that overlaps
+    // tiles taken already goes back as its free stretches that are still
+    // at least K long.
+    auto shorter = [](const SimilarTile& x, const SimilarTile& y) {
+        return x.length != y.length     ? x.length < y.length
+               : x.a_first != y.a_first ? x.a_first > y.a_first
+                                        : x.b_first > y.b_first;
+    };
+    std::priority_queue<SimilarTile, std::vector<SimilarTile>, decltype(shorter)> queue(
+        shorter, std::move(runs));
+    std::vector<bool> used_a(a.tokens.size(), false), used_b(b.tokens.size(), false);
+    SimilarPair pair;
+    while (!queue.empty()) {
+        SimilarTile t = queue.top();
+        queue.pop();
+        std::size_t k = 0;
+        bool whole = true;
+        while (k < t.length) {
+            while (k < t.length && (used_a[t.a_first + k] || used_b[t.b_first + k])) {
+                ++k;
+                whole = false;
+            }
+            std::size_t from = k;
+            while (k < t.length && !used_a[t.a_first + k] && !used_b[t.b_first + k])
+                ++k;
+            if (from == 0 && k == t.length) break;
+            whole = false;
+            if (k - from >= SIMILAR_K) queue.push({t.a_first + from, t.b_first + from, k - from});
+        }
+        if (!whole) continue;
+        std::fill_n(used_a.begin() + static_cast<std::ptrdiff_t>(t.a_first), t.length, true);
+        std::fill_n(used_b.begin() + static_cast<std::ptrdiff_t>(t.b_first), t.length, true);
+        pair.tiles.push_back(t);
     }
     std::sort(pair.tiles.begin(), pair.tiles.end(),
               [](const SimilarTile& x, const SimilarTile& y) { return x.a_first < y.a_first; });
