@@ -20,16 +20,19 @@
 //
 // The comparison is the one plagiarism detectors use on token streams
 // (greedy string tiling over k-grams): every run of at least K tokens that
-// is the same in both programs is found through a hash of its first K, the
+// is the same in both programs is found through a hash of its first K
+// (each gram looked up at 16 places of the other program at most), the
 // longest runs are taken first, and a token is taken once on each side, so
 // that a statement repeated ten times in one program matches one copy in
-// the other only once.  A routine shorter than K matches only a routine
-// the same from end to end.  The score is the share of both programs'
-// tokens that lie in such tiles.  All K-grams are hashed, not a winnowed
-// sample of them: a program has at most CODE_MAX instructions and a class
-// a few hundred programs, so the exact comparison is affordable and gives
-// exact regions.  A pair is tiled only when a cheap bound (the tokens that
-// lie in some K-gram the other program has too) reaches the threshold.
+// the other only once; a run that overlaps one taken already counts with
+// what is left of it, when that is K tokens or more.  A routine shorter
+// than K matches only a routine the same from end to end.  The score is
+// the share of both programs' tokens that lie in such tiles.  All K-grams
+// are hashed, not a winnowed sample of them: a program has at most
+// CODE_MAX instructions and a class a few hundred programs, so the exact
+// comparison is affordable and gives exact regions.  A pair is tiled only
+// when a cheap bound (the tokens that lie in some K-gram the other program
+// has too) reaches the threshold.
 #pragma once
 
 #include <cstddef>
@@ -98,7 +101,8 @@ unsigned similar_bound(const SimilarCode& a, const SimilarCode& b);
 // Tiles the two programs and scores them.
 SimilarPair compare_codes(const SimilarCode& a, const SimilarCode& b);
 
-// Every pair of `codes` (those with no tokens left out) whose score is at
-// least `threshold`, highest first, then in the order of the programs.
+// Every pair of `codes` (a null one, a program left out, is in none) whose
+// score is at least `threshold`, highest first, then in the order of the
+// programs.
 std::vector<SimilarPair> similar_pairs(const std::vector<const SimilarCode*>& codes,
                                        unsigned threshold);
