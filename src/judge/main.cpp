@@ -6,7 +6,9 @@
 // (--shard) into the table and reports one run would have made.
 // With --model, a model solution is judged on the cases first, and the
 // class only when it passes every one; `tsumiki-judge make-outputs` writes
-// the cases' expected outputs from the model's runs.
+// the cases' expected outputs from the model's runs.  `tsumiki-judge
+// similar` lists the pairs of submissions whose code is alike
+// (judge/similar_command.hpp).
 //
 // Exit status: 0 once every run was judged, whatever the verdicts; 2 for a
 // usage error or a case folder that cannot be read; 1 when no process could

@@ -1,8 +1,8 @@
 # Bash completion for tsumiki-judge: its options, the values of those that
 # take one, and what its operands are: .tsu files and folders of them, or
 # after "merge" and "diff" the JSON reports (.jsonl, .json), none after
-# "make-outputs"; "similar" takes submissions and options of its own.  Installed as
-# bash-completion/completions/tsumiki-judge.
+# "make-outputs"; "similar" takes submissions and options of its own.
+# Installed as bash-completion/completions/tsumiki-judge.
 #
 # After "--" nothing is an option, and only there are names starting with
 # "-" offered as files.
