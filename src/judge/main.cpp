@@ -6,7 +6,9 @@
 // (--shard) into the table and reports one run would have made.
 // With --model, a model solution is judged on the cases first, and the
 // class only when it passes every one; `tsumiki-judge make-outputs` writes
-// the cases' expected outputs from the model's runs.
+// the cases' expected outputs from the model's runs.  `tsumiki-judge
+// similar` lists the pairs of submissions whose code is alike
+// (judge/similar_command.hpp).
 //
 // Exit status: 0 once every run was judged, whatever the verdicts; 2 for a
 // usage error or a case folder that cannot be read; 1 when no process could
@@ -24,6 +26,8 @@
 #include "judge/pool.hpp"
 #include "judge/report_files.hpp"
 #include "judge/reports.hpp"
+#include "judge/similar.hpp"
+#include "judge/similar_command.hpp"
 #include "judge/text.hpp"
 #include "version.hpp"
 
@@ -35,10 +39,12 @@ void print_help(const Settings& defaults) {
     std::string text =
         say(MSG_J_USAGE, {PROGRAM}) + say(MSG_J_USAGE_MERGE, {PROGRAM}) +
         say(MSG_J_USAGE_MAKE, {PROGRAM}) + say(MSG_J_USAGE_DIFF, {PROGRAM}) +
-        say(MSG_J_HELP_ABOUT, {}) + say(MSG_J_HELP_VERDICTS, {}) +
+        say(MSG_J_USAGE_SIMILAR, {PROGRAM}) + say(MSG_J_HELP_ABOUT, {}) +
+        say(MSG_J_HELP_VERDICTS, {}) +
         say(MSG_J_HELP_OPTIONS, {number(defaults.steps), number(defaults.output_limit)}) +
         say(MSG_J_HELP_MANIFEST, {}) + say(MSG_J_HELP_MERGE, {}) + say(MSG_J_HELP_MAKE, {}) +
-        say(MSG_J_HELP_DIFF, {}) + say(MSG_J_HELP_END, {});
+        say(MSG_J_HELP_DIFF, {}) + say(MSG_J_HELP_SIMILAR, {number(SIMILAR_DEFAULT_THRESHOLD)}) +
+        say(MSG_J_HELP_END, {});
     std::fputs(text.c_str(), stdout);
 }
 
@@ -432,6 +438,8 @@ int diff(const CommandLine& line) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // similar reads its own options (judge/similar_command.hpp).
+    if (argc > 1 && std::string_view(argv[1]) == "similar") return similar_command(argc, argv);
     CommandLine line;
     std::string error;
     if (!read_command_line(argc, argv, line, error)) fail(error, 2);

@@ -1,8 +1,8 @@
 # Bash completion for tsumiki-judge: its options, the values of those that
 # take one, and what its operands are: .tsu files and folders of them, or
 # after "merge" and "diff" the JSON reports (.jsonl, .json), none after
-# "make-outputs".  Installed as
-# bash-completion/completions/tsumiki-judge.
+# "make-outputs"; "similar" takes submissions and options of its own.
+# Installed as bash-completion/completions/tsumiki-judge.
 #
 # After "--" nothing is an option, and only there are names starting with
 # "-" offered as files.
@@ -49,7 +49,7 @@ _tsumiki_judge() {
             COMPREPLY=($(compgen -f -- "$cur"))
             return ;;
         --color) COMPREPLY=($(compgen -W 'auto always never' -- "$cur")); return ;;
-        --steps | --output-limit | --jobs | --shard) return ;;
+        --steps | --output-limit | --jobs | --shard | --threshold) return ;;
         esac
         if [[ $cur == -* ]]; then
             local options='--cases --model --steps --output-limit --ignore-trailing-space --jobs
@@ -61,6 +61,7 @@ _tsumiki_judge() {
             [[ $command == make-outputs ]] && options='--model --cases --steps --output-limit
                                                        --jobs --help'
             [[ $command == diff ]] && options='--help'
+            [[ $command == similar ]] && options='--threshold --html --help'
             COMPREPLY=($(compgen -W "$options" -- "$cur"))
             return
         fi
@@ -72,7 +73,7 @@ _tsumiki_judge() {
     else
         _tsumiki_judge_files "$cur" tsu
         ((COMP_CWORD == 1)) && [[ -z $options_end ]] &&
-            COMPREPLY+=($(compgen -W 'merge make-outputs diff' -- "$cur"))
+            COMPREPLY+=($(compgen -W 'merge make-outputs diff similar' -- "$cur"))
     fi
     # Before "--" a name starting with "-" would be taken for an option.
     if [[ -z $options_end ]]; then

@@ -23,6 +23,11 @@ tsumiki-judge --i	--ignore-trailing-space
 tsumiki-judge --s	--shard --steps
 tsumiki-judge m	make-outputs merge
 tsumiki-judge d	diff
+tsumiki-judge s	similar
+tsumiki-judge similar --	--help --html --threshold
+tsumiki-judge similar --threshold 	
+tsumiki-judge similar --html r	r.jsonl
+tsumiki-judge similar 	a.tsu cases class
 tsumiki-judge diff 	cases class old.json r.jsonl
 tsumiki-judge make-outputs --m	--model
 tsumiki-judge make-outputs --model 	-p.tsu a.tsu cases class
