@@ -11,8 +11,9 @@
 # repository (npm install --prefix DIR code-server@4.100.3; its native
 # modules build with libkrb5-dev; where GitHub cannot be reached, its
 # ripgrep download fails: link Debian's /usr/bin/rg in its place).  Needs the ci preset's build of
-# tsumiki-lsp and tsumiki-dap, and npm to fetch the extension's dependency,
-# @vscode/vsce and playwright-core (pinned by tests/web/package-lock.json).
+# tsumiki-lsp and tsumiki-dap, and npm to fetch the extension's dependency
+# and @vscode/vsce (pinned by editors/vscode/package-lock.json) and
+# playwright-core (pinned by tests/web/package-lock.json).
 # Leaves a screenshot of each step in SHOTS_DIR (default
 # build/vscode-check/shots) and exits 1 if a step did not show what it should.
 set -euo pipefail
@@ -24,14 +25,11 @@ build="$root/build/ci"
 for program in tsumiki-lsp tsumiki-dap; do
   [ -x "$build/$program" ] || { echo "check-vscode: build $build/$program first" >&2; exit 2; }
 done
-rm -rf "$work/extension" "$work/data" "$work/extensions" "$work/folder"
+rm -rf "$work/data" "$work/extensions" "$work/folder"
 mkdir -p "$work" "$shots" "$work/data/User" "$work/folder"
 
-# The extension as a .vsix, with its one dependency.
-cp -r "$root/editors/vscode" "$work/extension"
-(cd "$work/extension" &&
-   npm install --no-save --no-audit --no-fund --loglevel=error vscode-languageclient@9.0.1 &&
-   npx --yes @vscode/vsce@3 package --allow-missing-repository --skip-license -o "$work/tsumiki.vsix" >/dev/null)
+# The extension as a .vsix, made as the build makes it.
+"$root/tools/build-vsix.sh" "$root" "$work/vsix" "$work/tsumiki.vsix"
 "$code_server" --user-data-dir "$work/data" --extensions-dir "$work/extensions" \
   --install-extension "$work/tsumiki.vsix" >/dev/null
 cat > "$work/data/User/settings.json" <<EOF
