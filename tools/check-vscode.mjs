@@ -54,14 +54,14 @@ await page.goto(`${origin}?folder=${folder}`);
 await step('opened', page.locator('.explorer-folders-view'), 'nested.tsu');
 
 await open('nested.tsu');
-await step('highlighted-and-lenses', page.locator('.monaco-editor .view-lines, .codelens-decoration'), 'instructions');
+await step('highlighted-and-lenses', page.locator('.monaco-editor .view-lines, .codelens-decoration'), '命令 11 個');
 await open('broken.tsu');
 await key('Control+Shift+M');
 await step('error-in-problems', page.locator('.markers-panel'), /構文エラー.*Ln 5, Col 12/);
 
 await open('nested.tsu');
 await page.locator('.view-line').filter({ hasText: 'calls := calls + 1' }).locator('span', { hasText: /^calls$/ }).first().hover();
-await step('hover', page.locator('.monaco-hover'), 'variable calls');
+await step('hover', page.locator('.monaco-hover'), '変数 calls');
 
 // No launch.json: F5 debugs the file in the editor, stopping on entry.
 await gutter(7);

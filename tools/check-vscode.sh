@@ -3,14 +3,22 @@
 # system's Chromium by code-server, as a learner would use it: highlighting,
 # an error in Problems, a hover, then a debugging session of examples/nested.tsu
 # (breakpoint, steps, step back, variables, output and exit status), a
-# run-time error and a program's input from launch.json.  Not run by CI.
+# run-time error and a program's input from launch.json; then completion, a
+# rename, inlay hints and a quick fix.  Not run by CI (about five minutes).
 #
 #   tools/check-vscode.sh CODE_SERVER [SHOTS_DIR]
 #
 # CODE_SERVER is a code-server 4.100.3 installed by hand, outside the
-# repository (npm install --prefix DIR code-server@4.100.3; its native
-# modules build with libkrb5-dev; where GitHub cannot be reached, its
-# ripgrep download fails: link Debian's /usr/bin/rg in its place).  Needs the ci preset's build of
+# repository: with libkrb5-dev and ripgrep from Debian,
+#
+#   npm_config_unsafe_perm=true npm_config_yes=true \
+#     npm install --prefix DIR code-server@4.100.3
+#
+# (the first when root; the second lets node-pty's script fetch node-gyp).
+# Where GitHub cannot be reached its native modules build from source, and
+# its ripgrep download fails unless Debian's rg waits in the download cache:
+# tar -czf /tmp/vscode-ripgrep-cache-1.15.11/ripgrep-v13.0.0-10-x86_64-\
+# unknown-linux-musl.tar.gz -C /usr/bin rg.  Needs the ci preset's build of
 # tsumiki-lsp and tsumiki-dap, and npm to fetch the extension's dependency
 # and @vscode/vsce (pinned by editors/vscode/package-lock.json) and
 # playwright-core (pinned by tests/web/package-lock.json).
