@@ -54,14 +54,14 @@ await page.goto(`${origin}?folder=${folder}`);
 await step('opened', page.locator('.explorer-folders-view'), 'nested.tsu');
 
 await open('nested.tsu');
-await step('highlighted-and-lenses', page.locator('.monaco-editor .view-lines, .codelens-decoration'), 'instructions');
+await step('highlighted-and-lenses', page.locator('.monaco-editor .view-lines, .codelens-decoration'), '命令 11 個');
 await open('broken.tsu');
 await key('Control+Shift+M');
 await step('error-in-problems', page.locator('.markers-panel'), /構文エラー.*Ln 5, Col 12/);
 
 await open('nested.tsu');
 await page.locator('.view-line').filter({ hasText: 'calls := calls + 1' }).locator('span', { hasText: /^calls$/ }).first().hover();
-await step('hover', page.locator('.monaco-hover'), 'variable calls');
+await step('hover', page.locator('.monaco-hover'), '変数 calls');
 
 // No launch.json: F5 debugs the file in the editor, stopping on entry.
 await gutter(7);
@@ -118,6 +118,64 @@ await step('error-ends-the-run', console_, '0による除算がありました [
 await choose.selectOption({ label: 'stats' });
 await key('F5');
 await step('input-from-launch-json', console_, '4 13 12 3 [プログラムは終了しました。終了コード 0]');
+
+// The language server through the editor: completion, a rename, a quick
+// fix from the light bulb's menu and the addresses as inlay hints, in a
+// program where count's n hides the program's.
+{
+  const scopes = ['program scopes;', 'var n, total;', 'procedure count(k);', 'var n;', '  procedure add(s);',
+    '  begin', '    total := total + s + n', '  end;', 'begin', '  n := k;', '  add(n)', 'end;', 'begin',
+    '  n := 2;', '  total := 0;', '  count(n);', '  write(total)', 'end.', ''];
+  writeFileSync(join(folder, 'scopes.tsu'), scopes.join('\n'));
+  writeFileSync(join(folder, 'equals.tsu'), 'program equals;\nvar x;\nbegin\n  x = 1;\n  write(x)\nend.\n');
+  await sleep(1500);
+  const editorText = page.locator('.monaco-editor .view-lines');
+  const lineOf = (text) => page.locator('.view-line').filter({ hasText: text }).first();
+  // Puts the cursor just before the `nth` `word` of the line holding `text`.
+  const clickWord = async (text, word, nth = 0) => {
+    await lineOf(text).locator('span', { hasText: new RegExp(`^${word}$`) }).nth(nth).click();
+    await page.keyboard.press('Home');
+    await page.keyboard.press('End');
+  };
+  await page.keyboard.press('Escape');
+  await open('scopes.tsu');
+  await step('scopes-opened', editorText, 'total := total + s + n');
+
+  // After "+ " in add: its parameter, count's k and n, the program's total.
+  await lineOf('total := total + s + n').click();
+  await page.keyboard.press('End');
+  await page.keyboard.press('Backspace');
+  await page.keyboard.press('Control+Space');
+  await step('completion', page.locator('.suggest-widget .monaco-list-row .label-name'), /^s k n total$/);
+  await page.keyboard.press('Escape');
+  await page.keyboard.type('n');
+
+  // F2 on count's n in add: count's three places change, the program's stay.
+  await lineOf('total := total + s + n').click();
+  await page.keyboard.press('End');
+  await page.keyboard.press('ArrowLeft');
+  await key('F2');
+  await page.keyboard.press('Control+A');
+  await page.keyboard.type('m');
+  await key('Enter');
+  await step('rename', editorText,
+    /var m; procedure add\(s\); begin total := total \+ s \+ m end; begin m := k; add\(m\) end; begin n := 2;.*count\(n\);/);
+
+  // The addresses after each use, with the setting on (in the folder's
+  // settings): total two levels out from add, m one.
+  writeFileSync(join(folder, '.vscode', 'settings.json'), '{ "tsumiki.inlayHints.addresses": true }\n');
+  await step('inlay-hints', editorText, /total〈2,4〉 := total〈2,4〉 \+ s〈0,3〉 \+ m〈1,4〉/);
+  writeFileSync(join(folder, '.vscode', 'settings.json'), '{}\n');
+
+  // "=" where ":=" belongs: the light bulb's quick fix writes ":=".
+  await open('equals.tsu');
+  await step('equals-opened', editorText, 'x = 1;');
+  await lineOf('x = 1;').click();
+  await key('Control+.');
+  await step('quick-fix-offered', page.locator('.action-widget'), '代入は := です');
+  await key('Enter');
+  await step('quick-fix-applied', editorText, 'x := 1;');
+}
 
 await browser.close();
 for (const f of failures) console.error(`FAIL: ${f}`);

@@ -3,16 +3,25 @@
 # system's Chromium by code-server, as a learner would use it: highlighting,
 # an error in Problems, a hover, then a debugging session of examples/nested.tsu
 # (breakpoint, steps, step back, variables, output and exit status), a
-# run-time error and a program's input from launch.json.  Not run by CI.
+# run-time error and a program's input from launch.json; then completion, a
+# rename, inlay hints and a quick fix.  Not run by CI (about five minutes).
 #
 #   tools/check-vscode.sh CODE_SERVER [SHOTS_DIR]
 #
 # CODE_SERVER is a code-server 4.100.3 installed by hand, outside the
-# repository (npm install --prefix DIR code-server@4.100.3; its native
-# modules build with libkrb5-dev; where GitHub cannot be reached, its
-# ripgrep download fails: link Debian's /usr/bin/rg in its place).  Needs the ci preset's build of
-# tsumiki-lsp and tsumiki-dap, and npm to fetch the extension's dependency,
-# @vscode/vsce and playwright-core (pinned by tests/web/package-lock.json).
+# repository: with libkrb5-dev and ripgrep from Debian,
+#
+#   npm_config_unsafe_perm=true npm_config_yes=true \
+#     npm install --prefix DIR code-server@4.100.3
+#
+# (the first when root; the second lets node-pty's script fetch node-gyp).
+# Where GitHub cannot be reached its native modules build from source, and
+# its ripgrep download fails unless Debian's rg waits in the download cache:
+# tar -czf /tmp/vscode-ripgrep-cache-1.15.11/ripgrep-v13.0.0-10-x86_64-\
+# unknown-linux-musl.tar.gz -C /usr/bin rg.  Needs the ci preset's build of
+# tsumiki-lsp and tsumiki-dap, and npm to fetch the extension's dependency
+# and @vscode/vsce (pinned by editors/vscode/package-lock.json) and
+# playwright-core (pinned by tests/web/package-lock.json).
 # Leaves a screenshot of each step in SHOTS_DIR (default
 # build/vscode-check/shots) and exits 1 if a step did not show what it should.
 set -euo pipefail
@@ -24,14 +33,11 @@ build="$root/build/ci"
 for program in tsumiki-lsp tsumiki-dap; do
   [ -x "$build/$program" ] || { echo "check-vscode: build $build/$program first" >&2; exit 2; }
 done
-rm -rf "$work/extension" "$work/data" "$work/extensions" "$work/folder"
+rm -rf "$work/data" "$work/extensions" "$work/folder"
 mkdir -p "$work" "$shots" "$work/data/User" "$work/folder"
 
-# The extension as a .vsix, with its one dependency.
-cp -r "$root/editors/vscode" "$work/extension"
-(cd "$work/extension" &&
-   npm install --no-save --no-audit --no-fund --loglevel=error vscode-languageclient@9.0.1 &&
-   npx --yes @vscode/vsce@3 package --allow-missing-repository --skip-license -o "$work/tsumiki.vsix" >/dev/null)
+# The extension as a .vsix, made as the build makes it.
+"$root/tools/build-vsix.sh" "$root" "$work/vsix" "$work/tsumiki.vsix"
 "$code_server" --user-data-dir "$work/data" --extensions-dir "$work/extensions" \
   --install-extension "$work/tsumiki.vsix" >/dev/null
 cat > "$work/data/User/settings.json" <<EOF

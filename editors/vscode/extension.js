@@ -108,6 +108,16 @@ function activate(context) {
       }
     });
   client.start();
+  // The editor asks for inlay hints again only when the text changes: a
+  // change of the setting asks for them at once, as the server's refresh
+  // request would.
+  context.subscriptions.push(
+    vscode.workspace.onDidChangeConfiguration((change) => {
+      if (!change.affectsConfiguration('tsumiki.inlayHints.addresses')) return;
+      const hints = client.getFeature('textDocument/inlayHint');
+      const providers = new Set(vscode.window.visibleTextEditors.map((e) => hints.getProvider(e.document)));
+      for (const provider of providers) if (provider) provider.onDidChangeInlayHints.fire();
+    }));
 }
 
 function deactivate() {

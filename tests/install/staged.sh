@@ -5,7 +5,8 @@
 # programs work from there.
 #
 # Environment: TSUMIKI_BUILD_DIR, TSUMIKI_SOURCE_DIR, TSUMIKI_VERSION,
-# TSUMIKI_PROGRAMS (separated by blanks), TSUMIKI_COMPLETION_DIR, PYTHON.
+# TSUMIKI_PROGRAMS (separated by blanks), TSUMIKI_COMPLETION_DIR, PYTHON,
+# TSUMIKI_VSIX (the VS Code extension's .vsix, when the build makes one).
 set -euo pipefail
 build=$TSUMIKI_BUILD_DIR source=$TSUMIKI_SOURCE_DIR
 stage=$build/install-test/stage
@@ -24,7 +25,8 @@ DESTDIR=$stage cmake --install "$build" --prefix "$prefix" >"$build/install-test
 
 # The files expected: each program with its manual page (compressed), the
 # completions of the inspector, the judge and the debug adapter, the README,
-# the changelog and copyright file, the docs and the examples.
+# the changelog and copyright file, the docs and the examples, the Neovim
+# plugin and the VS Code extension.
 expected=$build/install-test/expected
 {
     for program in $TSUMIKI_PROGRAMS; do
@@ -40,6 +42,7 @@ expected=$build/install-test/expected
     (cd "$source/docs" && ls -- *.md | sed 's|^|share/doc/tsumiki/docs/|')
     (cd "$source/examples" && find . -type f | sed 's|^\./|share/doc/tsumiki/examples/|')
     (cd "$source/editors/nvim" && find . -type f | sed 's|^\./|share/tsumiki/nvim/|')
+    [ -z "${TSUMIKI_VSIX-}" ] || echo "share/tsumiki/vscode/tsumiki.vsix"
 } | sort >"$expected"
 (cd "$stage$prefix" && find . -type f -o -type l) | sed 's|^\./||' | sort >"$build/install-test/actual"
 if ! diff -u "$expected" "$build/install-test/actual"; then
@@ -82,6 +85,12 @@ if command -v nvim >/dev/null; then
     TSUMIKI_NVIM_PLUGIN=$plugin nvim --headless --clean -u NONE -i NONE -n --cmd "set rtp+=$plugin" \
         -c "luafile $source/tests/lsp/neovim_plugin_test.lua" </dev/null ||
         { echo "Neovim does not load the installed plugin in $plugin"; exit 1; }
+fi
+# The VS Code extension is the build's .vsix, under the name the README
+# gives.
+if [ -n "${TSUMIKI_VSIX-}" ]; then
+    cmp -s "$TSUMIKI_VSIX" "$stage$prefix/share/tsumiki/vscode/tsumiki.vsix" ||
+        { echo "share/tsumiki/vscode/tsumiki.vsix is not the build's $TSUMIKI_VSIX"; exit 1; }
 fi
 # The manual pages carry the version too, and man reads them compressed.
 man1=$stage$prefix/share/man/man1

@@ -27,16 +27,23 @@ function fresh_editor(settings, active_language) {
     providers: {},
     factories: {},
     clients: [],
+    listeners: [],
+    refreshed: 0,
     active: active_language ? { document: { languageId: active_language } } : undefined
   };
 }
 
 const vscode = {
   workspace: {
-    getConfiguration: (section) => ({ get: (key) => editor.settings[`${section}.${key}`] })
+    getConfiguration: (section) => ({ get: (key) => editor.settings[`${section}.${key}`] }),
+    onDidChangeConfiguration: (listener) => {
+      editor.listeners.push(listener);
+      return { dispose() {} };
+    }
   },
   window: {
     get activeTextEditor() { return editor.active; },
+    get visibleTextEditors() { return editor.active ? [editor.active] : []; },
     createOutputChannel: () => ({ dispose() {}, clear() {}, appendLine() {}, append() {}, show() {} }),
     showErrorMessage: (text) => { editor.errors.push(text); return Promise.resolve(undefined); },
     showInformationMessage: (text) => { editor.notes.push(text); return Promise.resolve(undefined); }
@@ -60,6 +67,12 @@ const languageclient = {
   LanguageClient: class {
     constructor(id, name, server, options) { this.server = server; this.options = options; editor.clients.push(this); }
     start() { this.started = true; }
+    // One inlay hint provider for every document, as the real client has.
+    getFeature(method) {
+      assert.strictEqual(method, 'textDocument/inlayHint');
+      const provider = { onDidChangeInlayHints: { fire: () => ++editor.refreshed } };
+      return { getProvider: () => provider };
+    }
     stop() {}
   }
 };
@@ -169,6 +182,15 @@ check('inlay hints are off until the setting turns them on', () => {
   assert.deepStrictEqual(hints({}, {}, {}, next), []);
   editor.settings['tsumiki.inlayHints.addresses'] = true;
   assert.deepStrictEqual(hints({}, {}, {}, next), ['〈0,3〉']);
+});
+
+check('turning the setting on or off shows or hides the hints at once', () => {
+  activate(found, 'tsumiki');
+  const changed = (name) => ({ affectsConfiguration: (section) => section === name });
+  for (const listener of editor.listeners) listener(changed('tsumiki.server.path'));
+  assert.strictEqual(editor.refreshed, 0, 'another setting asks for nothing');
+  for (const listener of editor.listeners) listener(changed('tsumiki.inlayHints.addresses'));
+  assert.strictEqual(editor.refreshed, 1, 'the hints are asked for again');
 });
 
 check('debugging activates the extension', () => {
