@@ -6,7 +6,9 @@
 # memory keeps growing (rss_watch.py).  Where they are built, the time is
 # shared with the harness that runs every engine against the plain loop
 # (native_harness.cpp: the fast loop, the native tier and the optimising
-# tier; it also fails on any difference between them), the language
+# tier; it also fails on any difference between them), the formatter's
+# (format_harness.cpp: the same code formatted, and formatting twice as
+# once), the language
 # server's (lsp_harness.cpp), that of what tsumiki-judge merge reads
 # (merge_harness.cpp: JSON reports, one record a line) and the debug
 # adapter's (dap_harness.cpp).  The input that failed is left in the build
@@ -15,7 +17,7 @@
 #
 #   fuzz/ci-fuzz.sh [BUILD_DIR]
 #
-# FUZZ_TARGETS chooses among the targets (some of: plain native lsp merge dap;
+# FUZZ_TARGETS chooses among the targets (some of: plain native format lsp merge dap;
 # default: every one built), which share FUZZ_SECONDS equally; so
 # `FUZZ_SECONDS=10800 fuzz/ci-fuzz.sh` gives each of three an hour.
 # FUZZ_WORK is where the corpus, the failing inputs and the logs go
@@ -41,6 +43,7 @@ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 # The targets there are, or those asked for.
 built=(plain)
 grep -q '^TSUMIKI_NATIVE:BOOL=ON' "$build/CMakeCache.txt" && built+=(native)
+built+=(format)
 # Without the JSON library there is no language server to fuzz.
 cmake --build "$build" --target help | grep '^tsumiki_lsp_fuzz:' >/dev/null && built+=(lsp)
 # Nor a judge to fuzz the merge of.
@@ -59,6 +62,7 @@ binary() {
   case $1 in
     plain) echo tsumiki_fuzz ;;
     native) echo tsumiki_native_fuzz ;;
+    format) echo tsumiki_format_fuzz ;;
     lsp) echo tsumiki_lsp_fuzz ;;
     merge) echo tsumiki_merge_fuzz ;;
     dap) echo tsumiki_dap_fuzz ;;
@@ -70,8 +74,8 @@ done
 
 work="${FUZZ_WORK:-$build/fuzz-run}"
 rm -rf "$work"
-mkdir -p "$work/corpus" "$work/native-corpus" "$work/lsp-corpus" "$work/merge-corpus" \
-  "$work/dap-corpus" "$work/artifacts"
+mkdir -p "$work/corpus" "$work/native-corpus" "$work/format-corpus" "$work/lsp-corpus" \
+  "$work/merge-corpus" "$work/dap-corpus" "$work/artifacts"
 "$here/make-seeds.sh" "$work/seeds"
 
 # -timeout: one input may take 10 s at most (the harness stops endless
@@ -96,6 +100,7 @@ for target in "${targets[@]}"; do
   case $target in
     plain) fuzz plain "$here/tsumiki.dict" "$work/corpus" "$work/seeds" ;;
     native) fuzz native "$here/tsumiki.dict" "$work/native-corpus" "$work/corpus" "$work/seeds" ;;
+    format) fuzz format "$here/tsumiki.dict" "$work/format-corpus" "$work/corpus" "$work/seeds" ;;
     lsp) fuzz lsp "$here/lsp.dict" "$work/lsp-corpus" "$here/lsp-seeds" ;;
     merge) fuzz merge "$here/merge.dict" "$work/merge-corpus" "$here/merge-seeds" ;;
     dap) fuzz dap "$here/dap.dict" "$work/dap-corpus" "$here/dap-seeds" ;;

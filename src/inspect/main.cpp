@@ -21,6 +21,9 @@
 //          is a checked run and stops where run --check would
 //   compile  steps through the compile, forwards and backwards, its
 //          commands read from standard input (inspect/compile_stepper.hpp)
+//   format  prints each of any number of programs in the formatter's
+//          layout; with --check, lists those whose layout would change
+//          (inspect/format_command.hpp)
 //
 // It is built from the same sources as tsumiki, with the trace hooks
 // compiled in, and writes UTF-8 unless told to write Shift_JIS (by --sjis
@@ -35,6 +38,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include <unistd.h>
 
@@ -45,6 +49,7 @@
 #include "driver/place.hpp"
 #include "inspect/compile_stepper.hpp"
 #include "inspect/debugger.hpp"
+#include "inspect/format_command.hpp"
 #include "version.hpp"
 #include "vm/code.hpp"
 #include "vm/listing.hpp"
@@ -52,7 +57,7 @@
 
 namespace {
 
-enum class Command { none, list, trace, check, run, debug, compile };
+enum class Command { none, list, trace, check, run, debug, compile, format };
 
 struct CommandName {
     const char* name;
@@ -60,8 +65,9 @@ struct CommandName {
 };
 
 const CommandName commands[] = {
-    {"list", Command::list}, {"trace", Command::trace}, {"check", Command::check},
-    {"run", Command::run},   {"debug", Command::debug}, {"compile", Command::compile},
+    {"list", Command::list},     {"trace", Command::trace}, {"check", Command::check},
+    {"run", Command::run},       {"debug", Command::debug}, {"compile", Command::compile},
+    {"format", Command::format},
 };
 
 // What the command line asks for.
@@ -74,7 +80,8 @@ struct Request {
     const char* trace_option = nullptr;  // the first of them, for an error
     const char* native_option = nullptr; // list --native
     const char* engine_option = nullptr; // run --engine=...
-    const char* check_option = nullptr;  // run --check, debug --check
+    const char* check_option = nullptr;  // run --check, debug --check, format --check
+    std::vector<const char*> files;      // format: every file named
     const char* source_option = nullptr; // list --source
     Engine engine = Engine::standard;
 };
@@ -189,6 +196,7 @@ Request read_command_line(int argc, char** argv) {
         }
         if (other_count < 3) others[other_count] = a;
         ++other_count;
+        request.files.push_back(a);
     }
 
     if (request.command == Command::none) {
@@ -211,7 +219,8 @@ Request read_command_line(int argc, char** argv) {
                             : request.engine_option != nullptr && !running &&
                                     !(listing && request.native_option != nullptr)
                                 ? request.engine_option
-                            : request.check_option != nullptr && !running && !debugging
+                            : request.check_option != nullptr && !running && !debugging &&
+                                    request.command != Command::format
                                 ? request.check_option
                                 : nullptr;
     if (misplaced != nullptr) {
@@ -223,6 +232,8 @@ Request read_command_line(int argc, char** argv) {
     if (listing && request.engine_option != nullptr && request.engine == Engine::interpreter)
         usage_error(MSG_I_NO_MACHINE_CODE, request.engine_option);
     if (other_count == 0) usage_error(MSG_I_NO_SOURCE, "");
+    // format takes any number of files.
+    if (request.command == Command::format) return request;
     // debug takes the program's input as a second file.
     int files = request.command == Command::debug ? 2 : 1;
     if (other_count > files)
@@ -438,6 +449,7 @@ int main(int argc, char** argv) {
         finish_process(
             "", run_debugger(request.path, request.input_path, request.check_option != nullptr));
     case Command::compile: finish_process("", run_compile_stepper(request.path));
+    case Command::format: run_format(request.files, request.check_option != nullptr);
     case Command::none: break;
     }
     finish_process("", 0);

@@ -2,7 +2,8 @@
 # source files.  Installed as bash-completion/completions/tsumiki-inspect.
 #
 # The first word that is not an option is the command, the second the source
-# file; debug takes a third, the program's input, which may be any file.
+# file; debug takes a third, the program's input, which may be any file, and
+# format any number of sources.
 # Trace options are offered only while the command is trace or not
 # yet given, and each command's own options only after it; after "--" nothing is an option, and only there are names
 # starting with "-" offered as files.
@@ -32,15 +33,15 @@ _tsumiki_inspect() {
         '' | trace) options="--parse --lex --emit --run $options" ;;
         list) options="--native --source $options" ;;
         run) options="--engine=native --engine=interpreter --check $options" ;;
-        debug) options="--check $options" ;;
+        debug | format) options="--check $options" ;;
         esac
         COMPREPLY=($(compgen -W "$options" -- "$cur"))
     elif [[ -z $command ]]; then
-        COMPREPLY=($(compgen -W 'list trace check run debug compile' -- "$cur"))
-    elif [[ -z $file || ( $command == debug && -z $input ) ]]; then
+        COMPREPLY=($(compgen -W 'list trace check run debug compile format' -- "$cur"))
+    elif [[ -z $file || $command == format || ( $command == debug && -z $input ) ]]; then
         # The source: .tsu files; debug's input: any file.
         local pattern=tsu
-        [[ -z $file ]] || pattern=''
+        [[ -z $file || $command == format ]] || pattern=''
         if declare -F _filedir >/dev/null; then
             _filedir $pattern
         else

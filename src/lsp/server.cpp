@@ -11,6 +11,7 @@
 #include "lsp/documents.hpp"
 #include "lsp/features.hpp"
 #include "lsp/fixes.hpp"
+#include "lsp/formatting.hpp"
 #include "lsp/names.hpp"
 #include "lsp/tokens.hpp"
 #include "version.hpp"
@@ -67,7 +68,9 @@ json capabilities() {
                   {"foldingRangeProvider", true},
                   {"semanticTokensProvider", {{"legend", semantic_token_legend()}, {"full", true}}},
                   {"inlayHintProvider", true},
-                  {"codeActionProvider", {{"codeActionKinds", {"quickfix"}}}}}},
+                  {"codeActionProvider", {{"codeActionKinds", {"quickfix"}}}},
+                  {"documentFormattingProvider", true},
+                  {"documentRangeFormattingProvider", true}}},
                 {"serverInfo", {{"name", "tsumiki-lsp"}, {"version", tsumiki_version}}}};
 }
 
@@ -232,6 +235,24 @@ std::string request(const json& id, const std::string& method, const json& param
         };
         return response(id, code_actions(*doc, document_uri(params), point(range.at("start")),
                                          point(range.at("end"))));
+    }
+    if (method == "textDocument/formatting") {
+        const Document* doc = open_document(params);
+        if (doc == nullptr) return response(id, nullptr);
+        FormatAnswer answer = format_document(*doc);
+        if (!answer.refusal.empty()) return error_response(id, REQUEST_FAILED, answer.refusal);
+        return response(id, std::move(answer.edits));
+    }
+    if (method == "textDocument/rangeFormatting") {
+        const Document* doc = open_document(params);
+        if (doc == nullptr) return response(id, nullptr);
+        const json& range = params.at("range");
+        auto point = [](const json& p) {
+            return LspPosition{integer(p.at("line")), integer(p.at("character"))};
+        };
+        FormatAnswer answer = format_range(*doc, point(range.at("start")), point(range.at("end")));
+        if (!answer.refusal.empty()) return error_response(id, REQUEST_FAILED, answer.refusal);
+        return response(id, std::move(answer.edits));
     }
     return error_response(id, METHOD_NOT_FOUND, "unknown method: " + method);
 }

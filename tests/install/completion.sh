@@ -12,12 +12,12 @@ trap 'rm -rf "$dir"' EXIT
 cd "$dir" && mkdir sub && touch a.tsu c.tsu b.txt -- -p.tsu "my prog.tsu"
 
 # Every case: the command line up to the cursor, a tab, the words expected.
-cases='tsumiki-inspect 	check compile debug list run trace
+cases='tsumiki-inspect 	check compile debug format list run trace
 tsumiki-inspect t	trace
 tsumiki-inspect d	debug
 tsumiki-inspect --	--emit --help --lex --parse --run --sjis --utf8 --version
 tsumiki-inspect --v	--version
-tsumiki-inspect --sjis 	check compile debug list run trace
+tsumiki-inspect --sjis 	check compile debug format list run trace
 tsumiki-inspect list --	--help --native --sjis --source --utf8 --version
 tsumiki-inspect trace --p	--parse
 tsumiki-inspect --emit trace 	a.tsu c.tsu my prog.tsu sub
@@ -31,8 +31,10 @@ tsumiki-inspect debug a.tsu b.txt
 tsumiki-inspect debug a.tsu --	--check --help --sjis --utf8 --version
 tsumiki-inspect debug --c	--check
 tsumiki-inspect run a.tsu --	--check --engine=interpreter --engine=native --help --sjis --utf8 --version
+tsumiki-inspect format a.tsu 	a.tsu c.tsu my prog.tsu sub
+tsumiki-inspect format a.tsu c.tsu --	--check --help --sjis --utf8 --version
 tsumiki-inspect trace a.tsu --e	--emit
-tsumiki-inspect -- 	check compile debug list run trace
+tsumiki-inspect -- 	check compile debug format list run trace
 tsumiki-inspect -- run -	-p.tsu
 tsumiki-inspect run -- -	-p.tsu'
 

@@ -2,8 +2,8 @@
 -- set up by the snippet shipped in editors/nvim: a program with an error
 -- gets its diagnostic at the right place, the server's quick fix mends it
 -- and the list empties; a definition, hovers, completion and references
--- come back; a rename to a keyword is refused, and Neovim's own rename
--- changes every use.
+-- come back; a rename to a keyword is refused, Neovim's own rename
+-- changes every use, and its formatting lays a line out.
 --
 --   TSUMIKI_LSP=build/ci/tsumiki-lsp nvim --headless --clean -u NONE -c "luafile neovim_test.lua"
 --
@@ -147,6 +147,12 @@ local function main()
   local lines = vim.api.nvim_buf_get_lines(buf, 0, -1, false)
   check(table.concat(lines, '\n') == 'program demo;\nvar sum;\nbegin\n  sum := 1;\n  write(sum)\nend.',
     'the rename changed the declaration and both uses: ' .. table.concat(lines, ' | '))
+
+  -- Formatting lays out a line written carelessly again.
+  vim.api.nvim_buf_set_lines(buf, 3, 4, false, { 'sum:=1  ;' })
+  vim.lsp.buf.formatting_sync(nil, 5000)
+  lines = vim.api.nvim_buf_get_lines(buf, 0, -1, false)
+  check(lines[4] == '  sum := 1;' and #lines == 6, 'formatting laid the line out: ' .. table.concat(lines, ' | '))
 
   client.stop()
   vim.wait(2000, function() return client.is_stopped() end, 20)
