@@ -357,6 +357,19 @@ Stop DebugSession::seek(std::uint64_t position, std::uint64_t budget) {
     return go(budget);
 }
 
+Stop DebugSession::run_to(std::uint64_t position, std::uint64_t budget) {
+    if (!open_) return refuse(MSG_D_NO_PROGRAM);
+    if (position <= position_) return seek(position, budget);
+    if (ended_) return refuse(MSG_D_ENDED);
+    moving_ = seeking_ = true;
+    seek_to_ = position;
+    motion_ = Motion::stepi;
+    moved_ = 0;
+    motion_dropped_ = 0;
+    at_entry_ = false;
+    return go(budget);
+}
+
 // Whether the motion has arrived, after an instruction run or taken back.
 bool DebugSession::arrived(bool backward) const {
     if (seeking_) return position_ == seek_to_;

@@ -203,6 +203,13 @@ class DebugSession {
     // (an error, the end, the start of history, pause).
     Stop seek(std::uint64_t position, std::uint64_t budget = 0);
 
+    // Goes forward, past the furthest position reached if need be, until
+    // `position` instructions have run since the start; stops early as a
+    // step would (an error, before its instruction; the end; pause), and
+    // not at breakpoints.  A position behind is a seek.  What a link to
+    // one moment of a run (the write of a wrong line, say) opens at.
+    Stop run_to(std::uint64_t position, std::uint64_t budget = 0);
+
     // From any thread: the motion under way stops before its next
     // instruction (StopReason::paused).  If none is, the next one stops
     // before its first; forget_pause() takes a pause back.
