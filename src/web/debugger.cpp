@@ -10,6 +10,7 @@
 //   tsu_debug_run(motion, budget)         a motion (the order of Motion); the state
 //   tsu_debug_resume(budget)              goes on with a motion whose budget was spent
 //   tsu_debug_seek(position, budget)      to a place in the history
+//   tsu_debug_run_to(position, budget)    forward until `position` instructions have run (a link's)
 //   tsu_debug_restart()
 //   tsu_debug_pause()                     the next resume stops at once
 //   tsu_debug_output(), _output_size()    the program's output so far, UTF-8
@@ -230,6 +231,17 @@ EMSCRIPTEN_KEEPALIVE const char* tsu_debug_seek(double position, double budget) 
     if (!(position >= 0)) position = 0;
     return state(
         session.seek(static_cast<std::uint64_t>(position), static_cast<std::uint64_t>(budget)));
+}
+
+// The most a position from the page may be: a count a double holds exactly.
+constexpr double MAX_POSITION = 9007199254740992.0;
+
+EMSCRIPTEN_KEEPALIVE const char* tsu_debug_run_to(double position, double budget) {
+    if (!(position >= 0)) position = 0;
+    if (position > MAX_POSITION) position = MAX_POSITION;
+    if (!(budget >= 0) || budget > MAX_POSITION) budget = 0;
+    return state(
+        session.run_to(static_cast<std::uint64_t>(position), static_cast<std::uint64_t>(budget)));
 }
 
 EMSCRIPTEN_KEEPALIVE const char* tsu_debug_restart() {
