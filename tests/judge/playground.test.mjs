@@ -73,14 +73,10 @@ writeFileSync(join(work, 'cases/a.out'), '数を入力して下さい>3\n6\n9\n'
 
 const server = await serve();
 const origin = `http://127.0.0.1:${server.address().port}/`;
-try {
-  execFileSync(judge, [
-    '--cases', 'cases', '--steps', '5000', '--html', 'page.html', '--feedback', 'fb',
-    '--playground', `${origin}index.html`, ...Object.keys(submissions),
-  ], { cwd: work, env: { ...process.env, TSUMIKI_ENCODING: 'utf-8' } });
-} catch (error) {
-  if (error.status !== 1) throw error; // 1: not every run was AC
-}
+execFileSync(judge, [
+  '--cases', 'cases', '--steps', '5000', '--html', 'page.html', '--feedback', 'fb',
+  '--playground', `${origin}index.html`, ...Object.keys(submissions),
+], { cwd: work, env: { ...process.env, TSUMIKI_ENCODING: 'utf-8' }, stdio: ['ignore', 'ignore', 'inherit'] });
 
 const profile = mkdtempSync(join(tmpdir(), 'tsumiki-judge-playground-'));
 const browser = await chromium.launchPersistentContext(profile, {
