@@ -15,8 +15,13 @@
 //   tle  N is the instruction limit (--steps)
 // A run the page would not show the same way has no link: a compile
 // error, an output over its limit, a run that ended in a crash or a time
-// limit of the process rather than the instruction limit, a source the
-// worker did not read whole.
+// limit of the process rather than the instruction limit, a WA whose
+// output was kept only in part, a source the worker did not read whole or
+// longer than LINK_SOURCE_BYTES.
+//
+// The count of a WA is made in the judge's own process, not in a run
+// process: the submission is compiled and run again, under the same
+// instruction limit, only as far as that write.
 #pragma once
 
 #include <cstddef>
