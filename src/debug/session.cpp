@@ -135,8 +135,8 @@ bool DebugSession::take_output(void* context, const char* bytes, std::size_t n) 
     if (session->output_.size() > session->output_shown_) {
         std::size_t fresh = session->output_.size() - session->output_shown_;
         if (fresh > n) fresh = n;
-        write_bytes(session->options_.output, session->output_.data() + session->output_.size() - fresh,
-                    fresh);
+        write_bytes(session->options_.output,
+                    session->output_.data() + session->output_.size() - fresh, fresh);
         flush_bytes(session->options_.output);
         session->output_shown_ = session->output_.size();
     }
@@ -354,6 +354,19 @@ Stop DebugSession::seek(std::uint64_t position, std::uint64_t budget) {
     at_entry_ = false;
     if (position < position_) at_error_ = at_check_ = false;
     if (position == position_) return stop(StopReason::step);
+    return go(budget);
+}
+
+Stop DebugSession::run_to(std::uint64_t position, std::uint64_t budget) {
+    if (!open_) return refuse(MSG_D_NO_PROGRAM);
+    if (position <= position_) return seek(position, budget);
+    if (ended_) return refuse(MSG_D_ENDED);
+    moving_ = seeking_ = true;
+    seek_to_ = position;
+    motion_ = Motion::stepi;
+    moved_ = 0;
+    motion_dropped_ = 0;
+    at_entry_ = false;
     return go(budget);
 }
 

@@ -85,13 +85,13 @@ enum class StopReason : unsigned char {
 
 struct Stop {
     StopReason reason = StopReason::entry;
-    std::int32_t pc = 0;  // p: the instruction the machine runs next
-    int breakpoint = 0;   // breakpoint: its number
+    std::int32_t pc = 0; // p: the instruction the machine runs next
+    int breakpoint = 0;  // breakpoint: its number
     // error, and exited after one: the error's text exactly as tsumiki
     // prints it; check: the checked run's text as tsumiki-inspect run
     // --check prints it, or the hook's text.
     std::string message;
-    SourcePos where{}; // check by the checked run: what it points at
+    SourcePos where{};          // check by the checked run: what it points at
     std::int32_t error_pc = -1; // error: the instruction that fails
     int exit_status = 0;        // exited
     Msg refusal = MSG_COUNT;    // refused: a text of the message table
@@ -114,7 +114,7 @@ struct Stop {
 // cell()).  Going back does not ask it: it is told of each instruction
 // undone.
 class StepHook {
-public:
+  public:
     virtual ~StepHook() = default;
     // Before instruction pc runs.  A text stops the session there
     // (StopReason::check) without running it; the next forward motion
@@ -174,7 +174,7 @@ struct HistoryState {
 };
 
 class DebugSession {
-public:
+  public:
     DebugSession() = default;
     DebugSession(const DebugSession&) = delete;
     DebugSession& operator=(const DebugSession&) = delete;
@@ -202,6 +202,13 @@ public:
     // up to the furthest position reached; stops early as a step would
     // (an error, the end, the start of history, pause).
     Stop seek(std::uint64_t position, std::uint64_t budget = 0);
+
+    // Goes forward, past the furthest position reached if need be, until
+    // `position` instructions have run since the start; stops early as a
+    // step would (an error, before its instruction; the end; pause), and
+    // not at breakpoints.  A position behind is a seek.  What a link to
+    // one moment of a run (the write of a wrong line, say) opens at.
+    Stop run_to(std::uint64_t position, std::uint64_t budget = 0);
 
     // From any thread: the motion under way stops before its next
     // instruction (StopReason::paused).  If none is, the next one stops
@@ -242,7 +249,7 @@ public:
     CellLabel label(std::int32_t cell) const;
     Evaluation evaluate(std::string_view text, int frame) const;
 
-private:
+  private:
     friend struct SessionWatch;
     enum class Ran { ok, halted, failed };
 
@@ -272,8 +279,8 @@ private:
     std::size_t output_shown_ = 0; // bytes given to options_.output
     std::size_t input_given_ = 0;  // bytes of input given to the machine's reader
 
-    int depth_ = 0;               // calls made and not returned from
-    std::uint64_t position_ = 0;  // instructions run since the start
+    int depth_ = 0;              // calls made and not returned from
+    std::uint64_t position_ = 0; // instructions run since the start
     std::uint64_t furthest_ = 0;
     std::uint64_t dropped_ = 0;
     bool ended_ = false;
@@ -281,8 +288,8 @@ private:
     std::string end_message_;
     std::string error_message_; // set while stopped before a failing instruction
     bool at_error_ = false;
-    bool at_check_ = false;   // stopped by the hook before instruction p
-    bool at_entry_ = false;   // no motion since open or restart
+    bool at_check_ = false; // stopped by the hook before instruction p
+    bool at_entry_ = false; // no motion since open or restart
 
     // The motion under way.
     bool moving_ = false;

@@ -244,6 +244,56 @@ bool is_keyword(std::string_view word) {
     return false;
 }
 
+namespace {
+
+// What steps_before_output_byte watches: the bytes written so far and the
+// instructions begun, told by the pulse before every instruction, once
+// the output of those before it has been written.
+struct ByteWatch {
+    std::uint64_t byte = 0;
+    std::uint64_t written = 0;
+    std::uint64_t begun = 0;
+    std::optional<std::uint64_t> found;
+    std::atomic<bool> stop{false};
+};
+
+bool count_bytes(void* context, const char* bytes, std::size_t n) {
+    (void)bytes;
+    static_cast<ByteWatch*>(context)->written += n;
+    return true;
+}
+
+void before_instruction(void* context) {
+    auto* watch = static_cast<ByteWatch*>(context);
+    ++watch->begun;
+    // The instruction before this one wrote the byte: begun - 2 ran before it.
+    if (!watch->found && watch->written > watch->byte && watch->begun >= 2) {
+        watch->found = watch->begun - 2;
+        watch->stop.store(true, std::memory_order_relaxed);
+    }
+}
+
+} // namespace
+
+std::optional<std::uint64_t> steps_before_output_byte(const RunOptions& options,
+                                                      std::uint64_t byte) {
+    ByteWatch watch;
+    watch.byte = byte;
+    RunOptions counted = options;
+    counted.output = Writer{count_bytes, &watch};
+    counted.output_by_line = false;
+    counted.trace = false;
+    counted.check = false;
+    counted.stop = &watch.stop;
+    counted.pulse = Pulse{before_instruction, &watch, 1};
+    counted.echo = ReadEcho{};
+    counted.engine = Engine::interpreter;
+    RunResult result = run_program(counted);
+    // The last instruction's output is written as the run ends.
+    if (!watch.found && watch.written > byte && result.steps > 0) watch.found = result.steps - 1;
+    return watch.found;
+}
+
 std::vector<std::int32_t> numbers_read(std::string_view input, std::size_t most) {
     return numbers_in(input, most);
 }

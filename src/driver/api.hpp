@@ -24,6 +24,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -235,6 +236,16 @@ bool is_keyword(std::string_view word);
 // Everything written before the end has been delivered to the output
 // writer when it returns.
 RunResult run_program(const RunOptions& options);
+
+// How many instructions a run of the program compiled last, made with
+// `options` (its input, encoding and budget; its writer and pulse are not
+// used), runs before the instruction that writes byte `byte` of its output
+// (a PUT's line or a GET's prompt): where a debugger going forward from
+// the start stops just before that write.  Counted by the traced core; 0
+// in a build without it.  None when the run ends before it writes that
+// byte.  The run stops as soon as the byte is written.
+std::optional<std::uint64_t> steps_before_output_byte(const RunOptions& options,
+                                                      std::uint64_t byte);
 
 // The numbers that the reads of a run given `input` take, in order, up to
 // the first read that finds none, and at most `most` of them: the k-th read

@@ -96,7 +96,7 @@ std::string feedback_name(const std::string& submission, std::size_t row) {
 }
 
 std::string feedback_html(const Judgement& j, std::size_t s, const std::vector<TestCase>& cases,
-                          const Settings& settings) {
+                          const Settings& settings, PlaygroundLinks* playground) {
     std::string title = e(say(MSG_J_FB_TITLE, {shown_name(j.submissions[s])}));
     std::string out = "<!DOCTYPE html>\n<html lang=\"ja\">\n<head>\n<meta charset=\"utf-8\">\n"
                       "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
@@ -144,7 +144,7 @@ std::string feedback_html(const Judgement& j, std::size_t s, const std::vector<T
             out += "<div class=\"sides\">\n<div><h3>" + e(say(MSG_J_HTML_INPUT, {})) + "</h3>" +
                    page_text(input, settings.encoding) + "</div>\n<div>" +
                    page_comparison(input, expected, outcome, settings, "k" + number(c)) +
-                   "</div>\n</div>\n";
+                   "</div>\n</div>\n" + page_playground(j, s, c, test, playground);
         }
         if (outcome.verdict != Verdict::AC && outcome.line > 0)
             out += "<h3>" + e(say(MSG_J_HTML_SOURCE, {})) + "</h3>\n" +

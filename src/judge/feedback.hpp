@@ -12,6 +12,7 @@
 
 #include "judge/inputs.hpp"
 #include "judge/judgement.hpp"
+#include "judge/playground.hpp"
 
 // The file name (without .html or .txt) of a submission's feedback: its
 // row's number from 1, then its file name with every byte that is not an
@@ -19,7 +20,10 @@
 // chose can reach outside the folder or collide with another.
 std::string feedback_name(const std::string& submission, std::size_t row);
 
+// With `playground`, each WA, RE and TLE run of a case the manifest does not
+// hide links to the playground's debugger (judge/playground.hpp).
 std::string feedback_html(const Judgement& judgement, std::size_t submission,
-                          const std::vector<TestCase>& cases, const Settings& settings);
+                          const std::vector<TestCase>& cases, const Settings& settings,
+                          PlaygroundLinks* playground = nullptr);
 std::string feedback_text(const Judgement& judgement, std::size_t submission,
                           const std::vector<TestCase>& cases, const Settings& settings);

@@ -5,6 +5,7 @@
 
 #include "driver/api.hpp"
 #include "judge/compare.hpp"
+#include "judge/feedback.hpp"
 #include "judge/markup.hpp"
 #include "judge/text.hpp"
 
@@ -44,6 +45,7 @@ table.source td.n { color: #888; text-align: right; }
 tr.error td { background: #fff0f0; }
 tr.error mark { background: #ffb3b3; }
 .message { font-weight: bold; }
+a.playground { font-weight: bold; }
 .echo::after { content: attr(data-echo) "\A"; color: #1f5fbf; font-style: italic;
   text-decoration: underline dotted; }
 )";
@@ -352,8 +354,22 @@ std::string message_block(const Outcome& outcome) {
     return out;
 }
 
+std::string playground_paragraph(const Judgement& j, std::size_t s, std::size_t c,
+                                 const TestCase* test, PlaygroundLinks* links) {
+    if (links == nullptr) return "";
+    const Outcome* outcome = j.find(s, c);
+    const std::string& url = links->link(j, s, c, test);
+    if (outcome == nullptr || url.empty()) return "";
+    Msg where = outcome->verdict == Verdict::WA   ? MSG_J_HTML_PLAYGROUND_WA
+                : outcome->verdict == Verdict::RE ? MSG_J_HTML_PLAYGROUND_RE
+                                                  : MSG_J_HTML_PLAYGROUND_TLE;
+    return "<p><a class=\"playground\" href=\"" + escape_markup(url) + "\">" +
+           e(text_of(MSG_J_HTML_PLAYGROUND)) + "</a> " + e(text_of(where)) + "</p>\n";
+}
+
 std::string run_detail(const Judgement& j, std::size_t s, std::size_t c, const Outcome& outcome,
-                       const TestCase* test, const Source& source, const Settings& settings) {
+                       const TestCase* test, const Source& source, const Settings& settings,
+                       const PageLinks& links) {
     std::string out =
         "<section class=\"detail\" id=\"" + run_id(s, c) + "\">\n" +
         heading(j, s, c, outcome.verdict) + message_block(outcome) + "<p>" +
@@ -363,6 +379,12 @@ std::string run_detail(const Judgement& j, std::size_t s, std::size_t c, const O
             "<p>" + e(text_of(MSG_J_HTML_AS_EXPECTED)) + " " +
             link("c" + number(c), e(text_of(MSG_J_HTML_CASE)) + " " + e(shown_name(j.cases[c]))) +
             "</p>\n";
+    } else if (!links.feedback.empty()) {
+        // The student's page shows the input and both outputs.
+        std::string page = feedback_name(j.submissions[s], s + 1) + ".html";
+        out += "<p class=\"details\">" + e(text_of(MSG_J_HTML_DETAILS)) + " <a href=\"" +
+               escape_markup(links.feedback + page) + "#k" + number(c) + "\">" + e(page) +
+               "</a></p>\n";
     } else {
         std::string_view input =
             test != nullptr ? std::string_view(test->input) : std::string_view();
@@ -377,6 +399,7 @@ std::string run_detail(const Judgement& j, std::size_t s, std::size_t c, const O
             out += "<h3>" + e(text_of(MSG_J_HTML_SOURCE)) + "</h3>\n" +
                    excerpt(source, s, outcome.line, outcome.column);
     }
+    out += playground_paragraph(j, s, c, test, links.playground);
     return out + "<p>" + link("results", e(text_of(MSG_J_HTML_BACK))) + "</p>\n</section>\n";
 }
 
@@ -407,7 +430,7 @@ std::string case_section(const Judgement& j, std::size_t c, const TestCase* test
 } // namespace
 
 std::string html_report(const Judgement& j, const std::vector<TestCase>& cases,
-                        const Settings& settings) {
+                        const Settings& settings, const PageLinks& links) {
     std::vector<const TestCase*> tests;
     for (const std::string& name : j.cases) {
         auto found = std::find_if(cases.begin(), cases.end(),
@@ -472,7 +495,7 @@ std::string html_report(const Judgement& j, const std::vector<TestCase>& cases,
             const Outcome* outcome = j.find(s, c);
             if (!outcome) continue;
             if (outcome->verdict != Verdict::CE) {
-                out += run_detail(j, s, c, *outcome, tests[c], source, settings);
+                out += run_detail(j, s, c, *outcome, tests[c], source, settings, links);
             } else if (!compile_error_shown) {
                 compile_error_shown = true;
                 out += compile_detail(j, s, *outcome, source);
@@ -505,4 +528,28 @@ std::string page_message(const Outcome& outcome) {
 
 std::string page_excerpt(const Judgement& judgement, std::size_t submission, int line, int column) {
     return excerpt(source_of(judgement, submission), submission, line, column, false);
+}
+
+std::string page_playground(const Judgement& judgement, std::size_t submission,
+                            std::size_t case_index, const TestCase* test, PlaygroundLinks* links) {
+    return playground_paragraph(judgement, submission, case_index, test, links);
+}
+
+std::string folder_url(std::string_view path) {
+    static const char HEX[] = "0123456789ABCDEF";
+    std::string out;
+    for (char ch : path) {
+        auto c = static_cast<unsigned char>(ch);
+        bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                     c == '-' || c == '_' || c == '.' || c == '~' || c == '/';
+        if (plain) {
+            out += ch;
+        } else {
+            out += '%';
+            out += HEX[c >> 4];
+            out += HEX[c & 15];
+        }
+    }
+    if (out.empty() || out.back() != '/') out += '/';
+    return out;
 }

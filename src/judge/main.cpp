@@ -108,7 +108,8 @@ void make_feedback_folder(const CommandLine& line) {
 // Each submission's pages in the feedback folder, each written whole or
 // not at all, never over a file the judge read.
 void write_feedback(const CommandLine& line, const Judgement& judgement,
-                    const std::vector<TestCase>& cases, const std::vector<std::string>& inputs) {
+                    const std::vector<TestCase>& cases, const std::vector<std::string>& inputs,
+                    PlaygroundLinks& playground) {
     if (line.feedback.empty()) return;
     for (std::size_t s = 0; s < judgement.submissions.size(); ++s) {
         std::string base =
@@ -119,7 +120,7 @@ void write_feedback(const CommandLine& line, const Judgement& judgement,
             file.path = base + (html ? ".html" : ".txt");
             if (same_file_as_any(file.path, inputs))
                 fail(say(MSG_J_REPORT_IS_INPUT, {PROGRAM, shown_name(file.path)}), 2);
-            std::string text = html ? feedback_html(judgement, s, cases, line.settings)
+            std::string text = html ? feedback_html(judgement, s, cases, line.settings, &playground)
                                     : feedback_text(judgement, s, cases, line.settings);
             if (!open_report(file) || !finish_report(file, text))
                 fail(say(MSG_J_REPORT_UNWRITABLE, {PROGRAM, shown_name(file.path)}), 1);
@@ -127,18 +128,38 @@ void write_feedback(const CommandLine& line, const Judgement& judgement,
     }
 }
 
+// Where the class page's details lead: the playground, and the students'
+// pages (as a path from the page's folder) when there are any.
+PageLinks page_links(const CommandLine& line, PlaygroundLinks& playground) {
+    PageLinks links;
+    links.playground = &playground;
+    if (!line.feedback.empty()) {
+        std::error_code failed;
+        std::filesystem::path page_folder =
+            std::filesystem::absolute(line.html, failed).parent_path();
+        std::filesystem::path folder = std::filesystem::absolute(line.feedback, failed);
+        std::filesystem::path relative =
+            folder.lexically_normal().lexically_relative(page_folder.lexically_normal());
+        links.feedback =
+            folder_url(failed || relative.empty() ? folder.string() : relative.generic_string());
+    }
+    return links;
+}
+
 // The report files, whole, with Ctrl-C held off until they are renamed;
 // then the table.
 void write_reports(const CommandLine& line, Reports& reports, const Judgement& judgement,
                    const std::vector<TestCase>& cases, const std::vector<std::string>& inputs) {
     hold_stops();
-    write_feedback(line, judgement, cases, inputs);
+    PlaygroundLinks playground(line.playground, line.settings);
+    write_feedback(line, judgement, cases, inputs, playground);
     finish(reports.json, json_report(judgement));
     finish(reports.junit, junit_report(judgement));
     if (!reports.csv.path.empty()) finish(reports.csv, csv_report(judgement));
     if (!reports.results.path.empty()) finish(reports.results, results_json(judgement, 0));
     if (!reports.html.path.empty())
-        finish(reports.html, html_report(judgement, cases, line.settings));
+        finish(reports.html,
+               html_report(judgement, cases, line.settings, page_links(line, playground)));
     open_reports = nullptr;
     release_stops();
     bool colour = line.colour == Colour::always ||

@@ -88,9 +88,9 @@ bool read_command_line(int argc, char** argv, CommandLine& line, std::string& er
             continue;
         }
         static const char* const valued[] = {
-            "--cases", "--steps", "--output-limit", "--jobs",        "--shard",
-            "--json",  "--junit", "--html",         "--color",       "--submissions",
-            "--model", "--csv",   "--feedback",     "--results-json"};
+            "--cases", "--steps", "--output-limit", "--jobs",         "--shard",
+            "--json",  "--junit", "--html",         "--color",        "--submissions",
+            "--model", "--csv",   "--feedback",     "--results-json", "--playground"};
         bool known = false;
         for (const char* v : valued)
             known = known || name == v;
@@ -119,6 +119,9 @@ bool read_command_line(int argc, char** argv, CommandLine& line, std::string& er
             line.settings.jobs = static_cast<unsigned>(n);
         } else if (name == "--shard") {
             good = shard_of(value, line.shard, line.shards);
+        } else if (name == "--playground") {
+            line.playground = value;
+            good = !value.empty();
         } else if (name == "--feedback" || name == "--results-json") {
             (name == "--feedback" ? line.feedback : line.results_json) = value;
             good = !value.empty();

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "judge/judgement.hpp"
+#include "judge/playground.hpp"
 
 enum class Colour { automatic, always, never };
 
@@ -29,6 +30,9 @@ struct CommandLine {
     std::string json, junit, html, csv; // report files; empty: not asked for
     std::string results_json;           // --results-json: one submission's, for a platform
     std::string feedback;               // --feedback: the folder of the students' pages
+    // --playground: the playground's address, that the pages' links to its
+    // debugger open (judge/playground.hpp)
+    std::string playground = DEFAULT_PLAYGROUND;
 
     // Whether the reports show what the runs printed.
     bool shows_outputs() const { return !html.empty() || !feedback.empty(); }

@@ -16,7 +16,8 @@
 //          group of cases (judge/manifest.hpp) with its name, score,
 //          max_score, status (passed or failed), output (each case's
 //          verdict and message, of a hidden case only what its feedback
-//          shows) and visibility
+//          shows) and visibility (hidden for a test with a case the
+//          manifest hides, visible for the others)
 //   HTML   one self-contained page: the table, every cell linked to its
 //          detail (judge/html.hpp)
 #pragma once

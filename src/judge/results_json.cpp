@@ -42,7 +42,10 @@ std::string results_json(const Judgement& j, std::size_t s) {
     for (const CaseGroup& group : groups_of(j)) {
         std::string name, output;
         bool passed = true;
+        // A test with a hidden case is hidden from the student as a whole.
+        bool hidden = false;
         for (std::size_t c : group.cases) {
+            hidden = hidden || j.is_hidden(c);
             name += (name.empty() ? "" : " + ") + shown_name(j.cases[c]);
             output += case_output(j, s, c);
             const Outcome* outcome = j.find(s, c);
@@ -54,7 +57,7 @@ std::string results_json(const Judgement& j, std::size_t s) {
         test["max_score"] = group.points;
         test["status"] = passed ? "passed" : "failed";
         test["output"] = output;
-        test["visibility"] = "visible";
+        test["visibility"] = hidden ? "hidden" : "visible";
         tests.push_back(std::move(test));
     }
     Json results;

@@ -49,15 +49,16 @@ _tsumiki_judge() {
             COMPREPLY=($(compgen -f -- "$cur"))
             return ;;
         --color) COMPREPLY=($(compgen -W 'auto always never' -- "$cur")); return ;;
-        --steps | --output-limit | --jobs | --shard | --threshold) return ;;
+        --steps | --output-limit | --jobs | --shard | --threshold | --playground) return ;;
         esac
         if [[ $cur == -* ]]; then
             local options='--cases --model --steps --output-limit --ignore-trailing-space --jobs
                            --shard --json --junit --csv --results-json --html --feedback
-                           --color --help --version'
+                           --playground --color --help --version'
             [[ $command == merge ]] && options='--cases --submissions --steps --output-limit
                                         --ignore-trailing-space --jobs --json --junit --csv
-                                        --results-json --html --feedback --color --help'
+                                        --results-json --html --feedback --playground
+                                        --color --help'
             [[ $command == make-outputs ]] && options='--model --cases --steps --output-limit
                                                        --jobs --help'
             [[ $command == diff ]] && options='--help'

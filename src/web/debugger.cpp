@@ -10,6 +10,7 @@
 //   tsu_debug_run(motion, budget)         a motion (the order of Motion); the state
 //   tsu_debug_resume(budget)              goes on with a motion whose budget was spent
 //   tsu_debug_seek(position, budget)      to a place in the history
+//   tsu_debug_run_to(position, budget)    forward until `position` instructions have run (a link's)
 //   tsu_debug_restart()
 //   tsu_debug_pause()                     the next resume stops at once
 //   tsu_debug_output(), _output_size()    the program's output so far, UTF-8
@@ -18,7 +19,8 @@
 //   {"reason", "pc", "message", "breakpoint", "exitStatus", "refusal",
 //    "returned", "value", "ended", "position", "oldest", "furthest", "dropped",
 //    "p", "b", "t",
-//    "frames": [[base, routine, pc, line, staticLink, dynamicLink, returnAddress, staticFrame], ...]
+//    "frames": [[base, routine, pc, line, staticLink, dynamicLink, returnAddress, staticFrame],
+//    ...]
 //                  innermost first; pc: where it stands (a caller: its call)
 //    "cells": [[value, role, frame, name, index], ...]  cells 0 up to a few above t
 //    "vars": [[from, to], ...]      each var parameter's cell and the cell it refers to
@@ -117,7 +119,8 @@ const char* state(const Stop& stop) {
     json_string(out, stop.message);
     out += ',';
     json_key(out, "refusal");
-    json_string(out, stop.reason == StopReason::refused ? msg_in(stop.refusal, Encoding::utf8) : "");
+    json_string(out,
+                stop.reason == StopReason::refused ? msg_in(stop.refusal, Encoding::utf8) : "");
     out += ',';
     field(out, "pc", stop.pc);
     field(out, "breakpoint", stop.breakpoint);
@@ -177,8 +180,8 @@ const char* state(const Stop& stop) {
 
 extern "C" {
 
-EMSCRIPTEN_KEEPALIVE const char* tsu_debug_open(const char* source, std::size_t n, const char* input,
-                                                std::size_t m) {
+EMSCRIPTEN_KEEPALIVE const char* tsu_debug_open(const char* source, std::size_t n,
+                                                const char* input, std::size_t m) {
     SessionOptions options;
     options.encoding = Encoding::utf8;
     options.input.assign(input, m);
@@ -226,7 +229,19 @@ EMSCRIPTEN_KEEPALIVE const char* tsu_debug_resume(double budget) {
 
 EMSCRIPTEN_KEEPALIVE const char* tsu_debug_seek(double position, double budget) {
     if (!(position >= 0)) position = 0;
-    return state(session.seek(static_cast<std::uint64_t>(position), static_cast<std::uint64_t>(budget)));
+    return state(
+        session.seek(static_cast<std::uint64_t>(position), static_cast<std::uint64_t>(budget)));
+}
+
+// The most a position from the page may be: a count a double holds exactly.
+constexpr double MAX_POSITION = 9007199254740992.0;
+
+EMSCRIPTEN_KEEPALIVE const char* tsu_debug_run_to(double position, double budget) {
+    if (!(position >= 0)) position = 0;
+    if (position > MAX_POSITION) position = MAX_POSITION;
+    if (!(budget >= 0) || budget > MAX_POSITION) budget = 0;
+    return state(
+        session.run_to(static_cast<std::uint64_t>(position), static_cast<std::uint64_t>(budget)));
 }
 
 EMSCRIPTEN_KEEPALIVE const char* tsu_debug_restart() {

@@ -36,6 +36,9 @@ tsumiki-judge --feedback 	cases class
 tsumiki-judge --csv r	r.jsonl
 tsumiki-judge --r	--results-json
 tsumiki-judge merge --f	--feedback
+tsumiki-judge --p	--playground
+tsumiki-judge merge --p	--playground
+tsumiki-judge --playground 	
 tsumiki-judge merge 	cases class old.json r.jsonl
 tsumiki-judge merge --s	--steps --submissions
 tsumiki-judge merge --submissions 	cases class

@@ -103,7 +103,10 @@ export class Debugger {
     document.body.dataset.debug = this.active ? (this.moving ? 'moving' : 'stopped') : 'off';
   }
 
-  async start() {
+  // at: forward until that many instructions have run rather than to the
+  // first statement; note: a sentence the status shows at that first stop
+  // (why a link opened the run there).
+  async start(at, note = null) {
     if (this.page.busy() && !this.active) return;
     this.page.leaveCompile();
     // A session under way ends first (its worker too, if it is moving).
@@ -111,6 +114,7 @@ export class Debugger {
     this.active = true;
     this.moving = true;
     this.state = null;
+    this.note = note;
     this.stack.reset();
     this.page.clearPanes();
     this.page.showStatus('デバッグ開始…', 'starting the debugger…', 'debugging');
@@ -121,6 +125,7 @@ export class Debugger {
       source: this.page.editor.state.doc.toString(),
       input: this.page.input.value,
       breakpoints: this.breakpoints(),
+      ...(at === undefined ? {} : { at }),
     });
   }
 
@@ -225,7 +230,10 @@ export class Debugger {
     const where = state.ended ? '' : ` — ${statementLine} 行目 / line ${statementLine}, p = ${pc}`;
     // The history keeps a bounded number of bytes: past it the oldest steps go.
     const dropped = state.dropped > 0 ? [` (古い ${state.dropped} 歩の履歴は捨てました)`, ` (the oldest ${state.dropped} steps are no longer kept)`] : ['', ''];
-    this.page.showStatus(`${japanese}${where}${dropped[0]}`, `${english}${dropped[1]}`, state.ended ? 'debug-ended' : 'debugging');
+    // A link's note, at the stop it opened the run at.
+    const note = this.note ?? ['', ''];
+    this.note = null;
+    this.page.showStatus(`${japanese}${where}${dropped[0]}${note[0]}`, `${english}${dropped[1]}${note[1]}`, state.ended ? 'debug-ended' : 'debugging');
     document.body.dataset.reason = state.reason;
     document.body.dataset.position = state.position;
     this.enable();

@@ -3,7 +3,10 @@
 // makes the motions the page asks for, and answers with the state where
 // the session stopped.
 //
-// From the page:  {type: 'debug', source, input, breakpoints}   open, stop at the first statement
+// From the page:  {type: 'debug', source, input, breakpoints, at}
+//                                                                 open, stop at the first statement;
+//                                                                 with `at`, once that many
+//                                                                 instructions have run (a link's)
 //                 {type: 'motion', motion}                        a motion (MOTIONS)
 //                 {type: 'seek', position}                        to a step of the history
 //                 {type: 'breakpoints', breakpoints}              [{line} or {pc}, ...]
@@ -86,7 +89,7 @@ async function move(first) {
   return state;
 }
 
-async function openSession({ source, input, breakpoints }) {
+async function openSession({ source, input, breakpoints, at }) {
   let opened;
   try {
     opened = withBytes(source, (s, n) => withBytes(input, (i, m) => moduleJson(tsumiki._tsu_debug_open(s, n, i, m))));
@@ -107,8 +110,10 @@ async function openSession({ source, input, breakpoints }) {
   outputSent = -1;
   postMessage({ type: 'program', program: moduleJson(tsumiki._tsu_debug_program()) });
   const placed = setBreakpoints(breakpoints);
-  // From the entry (before the jump over the routines) to the first statement.
-  const state = await move(() => moduleJson(tsumiki._tsu_debug_run(MOTIONS.indexOf('step'), SLICE)));
+  // From the entry (before the jump over the routines) to the first
+  // statement, or forward to the instruction a link names.
+  const state = await move(() =>
+    moduleJson(at === undefined ? tsumiki._tsu_debug_run(MOTIONS.indexOf('step'), SLICE) : tsumiki._tsu_debug_run_to(at, SLICE)));
   report(state, placed);
 }
 

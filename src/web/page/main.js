@@ -7,7 +7,11 @@
 // `&break=5,12,*40` (source lines; `*N` instruction N); `&run` there runs
 // the program as soon as the page has loaded, `&debug` starts the debugger
 // on it (debug.js), `&compile&step=N` opens the Compile view at step N of
-// its compile (compile.js).
+// its compile (compile.js).  `&debug&at=N` starts the debugger and runs
+// forward until N instructions have run (stopping early before a run-time
+// error or at the end), and `&why=wa`, `re` or `tle` says why a link opened
+// it there (tsumiki-judge's: the write of the first wrong line, the error,
+// the instruction limit).
 import { defaultKeymap, history, historyKeymap, indentWithTab } from '@codemirror/commands';
 import { HighlightStyle, StreamLanguage, syntaxHighlighting } from '@codemirror/language';
 import { EditorState, StateEffect, StateField } from '@codemirror/state';
@@ -137,6 +141,13 @@ function showStatus(japanese, english, state) {
   status.textContent = `${japanese} / ${english}`;
   document.body.dataset.state = state;
 }
+
+// What the status says after a judge's link has opened a run, by `why`.
+const LINK_NOTES = {
+  wa: [' — 判定: ここで最初に違う行を書きます', ' — judge: this writes the first line that differs'],
+  re: [' — 判定: ここで実行時エラーがおきます', ' — judge: the run-time error happens here'],
+  tle: [' — 判定: 命令数の上限に達しました', ' — judge: the instruction limit was reached here'],
+};
 
 // The fragment follows the program and its input, without `run`.
 let fragmentTimer = 0;
@@ -496,7 +507,12 @@ async function start() {
   debuggerUI.enable();
   compileView.enable();
   if (fragment.has('compile')) compileView.start(Number(fragment.get('step') ?? 0) || 0);
-  else if (fragment.has('debug')) debuggerUI.start();
+  else if (fragment.has('debug')) {
+    const at = fragment.get('at') ?? '';
+    const why = fragment.get('why') ?? '';
+    if (/^[0-9]{1,15}$/.test(at)) debuggerUI.start(Number(at), Object.hasOwn(LINK_NOTES, why) ? LINK_NOTES[why] : null);
+    else debuggerUI.start();
+  }
   else if (fragment.has('run')) run();
 }
 
