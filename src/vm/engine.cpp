@@ -1,13 +1,13 @@
 #include "vm/engine.hpp"
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <thread>
-#include <atomic>
-#include <memory>
 
 #include "vm/machine.hpp"
 #if TSUMIKI_NATIVE
@@ -160,7 +160,7 @@ class Tiering {
     int looks_ = 0; // that found no fit
     std::thread compiler_;
     std::atomic<bool> ready_{false};
-    Shape shape_;                             // written by the compiler's thread
+    Shape shape_;                               // written by the compiler's thread
     std::unique_ptr<OptimisedProgram> program_; // before ready_, read after it
     std::string why_;
 };
@@ -168,8 +168,8 @@ class Tiering {
 bool run_tiered() {
     Tiering tiering;
     const TierSettings& ts = tier_settings;
-    const LoopHeadHook hook{ts.first_loops + ts.loops_per_instruction * cx,
-                            ts.loops_between_looks, Tiering::at_loop_head, &tiering};
+    const LoopHeadHook hook{ts.first_loops + ts.loops_per_instruction * cx, ts.loops_between_looks,
+                            Tiering::at_loop_head, &tiering};
     return run_native(hook);
 }
 #endif
