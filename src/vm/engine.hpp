@@ -18,7 +18,7 @@ struct TierSettings {
     int loops_per_instruction = 500;
     int loops_between_looks = 10'000; // once the compilation has started
     int most_looks = 1 << 30;         // looks that find no fit before it stops looking
-    bool wait = false; // wait for the compilation at the first look (for the tests)
+    bool wait = false;                // wait for the compilation at the first look (for the tests)
     // A program of at most this many instructions is compiled on the spot,
     // the native tier waiting: it compiles in a millisecond or two, and the
     // native tier would spend that time going at less than half the speed
