@@ -8,9 +8,9 @@
 #include <asmjit/x86.h>
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstdint>
 #include <exception>
 #include <string>
 #include <vector>
