@@ -604,9 +604,10 @@ TEST(Speculation, AWildReferenceAtEveryCellBelowItsFrame) {
                 w.after = !before;
                 w.padded = value == 17 && !before;
                 std::string what = "a[" + std::to_string(index) + "] (cell " +
-                                   std::to_string(wild_reference_cell(index)) + ") := " +
-                                   std::to_string(value) + (before ? " before" : " after") +
-                                   " the hot loop" + (w.padded ? ", padded" : "");
+                                   std::to_string(wild_reference_cell(index)) +
+                                   ") := " + std::to_string(value) +
+                                   (before ? " before" : " after") + " the hot loop" +
+                                   (w.padded ? ", padded" : "");
                 if (all_agree(wild_reference_program(w), "", what, std::size_t{1} << 30,
                               everywhere))
                     ++compared;
