@@ -302,6 +302,7 @@ void Function::begin_function() {
 
 void Function::stack_guard() {
     std::int32_t room = (STACK_OVERFLOW - 1) - deepest_;
+    at_ = plan_.routine(root_).entry;
     at_prologue([&] {
         if (root_ == 0) {
             if (room < 0) fail(GUARD_STACK);
@@ -319,25 +320,28 @@ void Function::stack_guard() {
 void Function::end_function() {
     if (resume_) resume_entries();
     stack_guard();
-    x86::Gp zero = new32();
-    for (int g = GUARD_NONE + 1; g < GUARD_COUNT; ++g) {
-        if (!bail_[g].isValid()) continue;
-        cc_.bind(bail_[g]);
-        InvokeNode* call = nullptr;
-        cc_.invoke(&call, plan_.stub, FuncSignatureT<void, std::int32_t>(CallConvId::kHost));
-        call->setArg(0, imm(g));
-        cc_.xor_(zero, zero);
-        cc_.ret(zero);
-    }
-    if (bail_service_.isValid()) {
-        cc_.bind(bail_service_);
-        InvokeNode* call = nullptr;
-        cc_.invoke(&call, plan_.stub, FuncSignatureT<void, std::int32_t>(CallConvId::kHost));
-        call->setArg(0, imm(GUARD_NONE)); // the service said which
-        cc_.xor_(zero, zero);
-        cc_.ret(zero);
-    }
+    exits();
     cc_.endFunc();
+}
+
+void Function::exits() {
+    x86::Gp zero = new32();
+    for (const auto& [e, label] : exits_) {
+        cc_.bind(label);
+        if (named_) {
+            std::string text = "; guard exit: ";
+            text +=
+                e.kind == GUARD_NONE ? "read or write at " + std::to_string(e.at) : exit_name(e);
+            cc_.comment(text.c_str());
+        }
+        InvokeNode* call = nullptr;
+        cc_.invoke(&call, plan_.stub,
+                   FuncSignatureT<void, std::int32_t, std::int32_t>(CallConvId::kHost));
+        call->setArg(0, imm(e.kind));
+        call->setArg(1, imm(e.at));
+        cc_.xor_(zero, zero);
+        cc_.ret(zero);
+    }
 }
 
 // The entries of a resume function: the root frame's variables and the
@@ -428,6 +432,7 @@ void Function::translate_instance(int inst) {
         }
         comment(i);
         Opcode op = code[i].op;
+        at_ = i;
         step(inst, i);
         if (op == RET || op == FRT || op == HLT) {
             if (inst != 0 && i != ro.code.back()) {
@@ -579,6 +584,7 @@ void Function::inline_call(int inst, int i, int callee) {
     }
     clear_shadow(J);
     translate_instance(J);
+    at_ = i;
     falls_ = true;
     if (fn) push(instances_[static_cast<std::size_t>(J)].result);
 }

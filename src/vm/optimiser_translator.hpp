@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <functional>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "vm/code.hpp"
@@ -171,9 +172,11 @@ class Function {
     std::vector<x86::Gp> outer_;   // the frames 1, 2, ... links out from the root's, once needed
     BaseNode* prologue_ = nullptr; // where code for the whole function goes, as it is needed
     std::int32_t deepest_ = 0;     // the highest t - b in the function, inlined calls included
-    Label bail_[GUARD_COUNT];
-    Label bail_service_;
-    x86::Gp service_guard_;
+    int at_ = -1;                  // the instruction being translated: the exit of its guards
+    // The guards' exits made so far, each with the label its guards jump
+    // to; an exit of kind GUARD_NONE follows a run-time service, which says
+    // which guard failed.
+    std::vector<std::pair<GuardExit, Label>> exits_;
 
     std::vector<Node> nodes_;
     std::vector<int> stack_;
@@ -262,9 +265,14 @@ class Function {
     void write_number(int inst, int i);
     void end_of(int inst, int i);
     Label label_of(int inst, int i);
-    // The guards: a jump to the function's exit for each.
+    // The guards: a jump to the exit of guard g at the instruction being
+    // translated (exit_of), always or on condition cc.
     void fail(Guard g);
     void fail_if(x86::CondCode cc, Guard g);
+    Label exit_of(Guard g);
+    // The exits' code, at the function's end: each notes its exit and
+    // leaves the tier.
+    void exits();
     // The offset of an address node, checked against its object.
     x86::Gp checked_offset(int n);
     // The cell an address node names: base, a and index.
