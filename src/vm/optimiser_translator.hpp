@@ -3,6 +3,7 @@
 //                         in the stack rather than in registers;
 //   optimiser_values.cpp  the stack as the translator knows it: values not
 //                         computed yet, and how they get into registers;
+//   optimiser_rules.cpp   the rewrites of sums, differences and products;
 //   optimiser_code.cpp    loads, stores, arithmetic, jumps, read and write,
 //                         and the guards they need;
 //   optimiser_frames.cpp  functions, frames, calls, inlining, the resume
@@ -23,6 +24,7 @@
 
 #include "vm/code.hpp"
 #include "vm/optimiser.hpp"
+#include "vm/optimiser_rules.hpp"
 #include "vm/shape.hpp"
 
 namespace optimising {
@@ -78,20 +80,7 @@ void normal_signature(const Plan& plan, int r, FuncSignatureBuilder& sig);
 
 // --- one function ---
 
-// The value of a cell the translator pushed, as far as it knows it.
-enum NodeKind : std::uint8_t {
-    N_CONST, // k
-    N_TEMP,  // in reg, which nothing else changes
-    N_VAR,   // the variable var, read when the value is used
-    N_ADD,   // left + right, and so on: not computed yet
-    N_SUB,
-    N_MUL,
-    N_NEG,    // -left
-    N_COND,   // left k right, a comparison (COP sub-code k)
-    N_ADDR,   // the address of cell `offset` (a node) of an object: frame, a, cells
-    N_REF,    // an address in reg (from a var parameter): of a cell below the frame
-    N_HEADER, // a header cell of a frame being made; frame: its static link's frame
-};
+// The kinds of the values pushed (NodeKind) are in vm/optimiser_rules.hpp.
 
 // Which frame a cell belongs to, seen from the function: one of its
 // instances, or a frame its static chain reaches, `outside` links out from
@@ -152,7 +141,7 @@ struct ResumePoint {
     bool bound = false;
 };
 
-class Function {
+class Function : private Terms {
   public:
     Function(x86::Compiler& cc, Plan& plan, int routine, bool resume, bool named);
     void translate();
@@ -189,7 +178,10 @@ class Function {
 
     // --- values (optimiser_values.cpp) ---
     int node(const Node& n);
-    int constant(std::int32_t k);
+    int constant(std::int32_t k) override;
+    // The rules' view of the nodes (vm/optimiser_rules.hpp).
+    Term term(int n) const override;
+    int operation(NodeKind kind, int left, int right) override;
     int temp(const x86::Gp& reg);
     int push(int n) {
         stack_.push_back(n);
@@ -201,7 +193,8 @@ class Function {
     x86::Gp new32(const char* name = nullptr);
     x86::Gp new64(const char* name = nullptr);
     void too_many_values() const;
-    // A binary operation's node, folded where its operands allow.
+    // A binary operation's node, rewritten by the first of binary_rules
+    // that applies.
     int make_binary(NodeKind kind, int left, int right);
     bool refers(int n, int var) const;
     bool lazy(int n) const;
