@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <functional>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -232,10 +233,32 @@ class Function : private Terms {
     void begin_function();
     void end_function();
     void resume_entries();
+    // A call's operands, popped: the arguments, then the header, whose
+    // static link names the frame `link`; the callee's frame at `offset`.
+    struct Callee {
+        std::vector<int> args;
+        FrameRef link;
+        std::int32_t offset = 0;
+        int fn = 0; // 1 for a function: its value's cell comes first
+    };
+    Callee take_call(int inst, int i, int callee);
+    // Stores the address of frame `link` (a static link) into `to`.
+    void store_link(const FrameRef& link, const x86::Mem& to);
     void call(int inst, int i);
     void inline_call(int inst, int i, int callee);
     void bind_parameters(int callee_inst, std::vector<int>& args);
+    // A frame's code: the jump targets, the loops turned over (into
+    // rotated_), then each instruction reached, its label or resume point
+    // bound first.
     void translate_instance(int inst);
+    std::unordered_set<int> jump_targets(const Routine& ro) const;
+    void turn_loops_over(const Routine& ro, std::unordered_set<int>& targets);
+    // Whether instruction i is reached (by a jump, a resume or the one
+    // before), its label and resume point bound when it is a target.
+    bool reached(int inst, int i, const std::unordered_set<int>& targets);
+    void bind_resume_point(ResumePoint& point, std::size_t base);
+    // Instruction i's code; `done` is the end of an inlined routine.
+    void emit(int inst, int i, const Routine& ro, Label& done);
 
     // --- instructions (optimiser_code.cpp) ---
     void step(int inst, int i);
