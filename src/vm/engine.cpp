@@ -1,13 +1,16 @@
 #include "vm/engine.hpp"
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <thread>
-#include <atomic>
-#include <memory>
+#include <utility>
+#include <vector>
 
 #include "vm/machine.hpp"
 #if TSUMIKI_NATIVE
@@ -15,6 +18,7 @@
 #endif
 #if TSUMIKI_OPTIMISING
 #include "vm/optimiser.hpp"
+#include "vm/runtime.hpp"
 #include "vm/shape.hpp"
 #include "vm/speculation.hpp"
 #endif
@@ -41,44 +45,8 @@ bool engine_named(const char* name, Engine& engine) {
 namespace {
 
 #if TSUMIKI_OPTIMISING
-// The whole program on the optimising tier from its start; when a guard
-// fails, the exact tiers from the start again, replaying what it did.
-// False when it could not run at all.
-bool run_optimising() {
-    const bool debug = std::getenv("TSUMIKI_DEBUG_TIER") != nullptr;
-    auto started = std::chrono::steady_clock::now();
-    Shape shape = shape_of_code();
-    std::string why;
-    auto program = optimise_program(shape, &why);
-    if (debug) {
-        auto took = std::chrono::duration_cast<std::chrono::microseconds>(
-            std::chrono::steady_clock::now() - started);
-        std::fprintf(stderr, "compiled %d instructions in %lld us\n", cx,
-                     static_cast<long long>(took.count()));
-    }
-    if (program == nullptr) {
-        speculation_stats.declined = true;
-        speculation_stats.why = why;
-        if (debug) std::fprintf(stderr, "declined: %s\n", why.c_str());
-        return false;
-    }
-    if (!frames_fit(shape)) return false;
-    bool done = speculate(*program, shape);
-    if (debug) {
-        std::fprintf(stderr, "entered %d returns %d", speculation_stats.entered,
-                     speculation_stats.returns);
-        for (int g = GUARD_NONE + 1; g < GUARD_COUNT; ++g)
-            if (speculation_stats.failed[g] != 0)
-                std::fprintf(stderr, " failed %s", guard_name(static_cast<Guard>(g)));
-        std::fprintf(stderr, "\n");
-    }
-    if (done) return true;
-    if (!run_native()) interpret_from_here();
-    return true;
-}
-
 // The tiered engine's run: the compilation (on the spot or on its thread),
-// and what the loop heads find.
+// what the loop heads find, and the back-off after a failed guard.
 class Tiering {
   public:
     Tiering() : debug_(std::getenv("TSUMIKI_DEBUG_TIER") != nullptr) {}
@@ -89,9 +57,48 @@ class Tiering {
     // may change.
     ~Tiering() {
         if (compiler_.joinable()) compiler_.join();
+        if (debug_)
+            for (const ExitFailures& f : failures_)
+                std::fprintf(stderr, "tier: %s failed %d times\n", exit_name(f.exit).c_str(),
+                             f.failed);
     }
 
     static bool at_loop_head(void* context) { return static_cast<Tiering*>(context)->look(); }
+
+    // The program compiled before the run (the optimising engine's).
+    void adopt(Shape shape, std::unique_ptr<OptimisedProgram> program) {
+        shape_ = std::move(shape);
+        program_ = std::move(program);
+        started_ = joined_ = true;
+        ready_.store(true, std::memory_order_release);
+    }
+
+    // After a run of the tier that guard exit e ended, n times now: the
+    // loop heads the native tier passes before the run may move up again,
+    // back_off doubled at each failure of the same exit; -1 (the run stays
+    // down) once it has failed most_failures times.  The exact tiers replay
+    // the stretch the tier ran, and a run that moved up again inside that
+    // stretch would end at the same exit.  A division by zero, a read that
+    // found no number and an end of the writer or reader end the run
+    // where the exact tiers meet them: the run stays down at once.
+    std::int32_t back_off(const GuardExit& e) {
+        int n = 1;
+        auto found = std::find_if(failures_.begin(), failures_.end(),
+                                  [&](const ExitFailures& f) { return f.exit == e; });
+        if (found == failures_.end())
+            failures_.push_back(ExitFailures{e, 1});
+        else
+            n = ++found->failed;
+        const bool ends = e.kind == GUARD_DIVISION || e.kind == GUARD_READ || e.kind == GUARD_ENDED;
+        if (ends || n >= tier_settings.most_failures) {
+            if (debug_) std::fprintf(stderr, "tier: staying down\n");
+            return -1;
+        }
+        std::int64_t wait = std::int64_t{tier_settings.back_off} << std::min(n - 1, 32);
+        auto loops = static_cast<std::int32_t>(std::min<std::int64_t>(wait, INT32_MAX));
+        if (debug_) std::fprintf(stderr, "tier: up again after %d loops\n", loops);
+        return loops;
+    }
 
   private:
     bool look() {
@@ -120,9 +127,9 @@ class Tiering {
                 return false;
             }
         }
-        // Up only at a loop head of the main program with nothing above
-        // its frame.
-        if (!loop_head_fits(shape_)) {
+        // Up only at a loop head or routine start whose frames fit, and not
+        // while the exact tiers replay what a run of the tier did.
+        if (replaying_io() || !loop_head_fits(shape_)) {
             if (++looks_ >= tier_settings.most_looks) stop_polls();
             return false;
         }
@@ -130,11 +137,15 @@ class Tiering {
         if (debug_) std::fprintf(stderr, "tier: up at %d\n", p);
         bool done = speculate(*program_, shape_);
         if (debug_) {
-            std::fprintf(stderr, "tier: %s", done ? "ran to the end" : "back at the checkpoint");
-            for (int g = GUARD_NONE + 1; g < GUARD_COUNT; ++g)
-                if (speculation_stats.failed[g] != 0)
-                    std::fprintf(stderr, " failed %s", guard_name(static_cast<Guard>(g)));
-            std::fprintf(stderr, "\n");
+            if (done)
+                std::fprintf(stderr, "tier: ran to the end\n");
+            else
+                std::fprintf(stderr, "tier: back at the checkpoint: failed %s\n",
+                             exit_name(speculation_stats.last).c_str());
+        }
+        if (!done) {
+            std::int32_t wait = back_off(speculation_stats.last);
+            if (wait >= 0) poll_after(wait);
         }
         return done;
     }
@@ -160,16 +171,58 @@ class Tiering {
     int looks_ = 0; // that found no fit
     std::thread compiler_;
     std::atomic<bool> ready_{false};
-    Shape shape_;                             // written by the compiler's thread
+    Shape shape_;                               // written by the compiler's thread
     std::unique_ptr<OptimisedProgram> program_; // before ready_, read after it
     std::string why_;
+    std::vector<ExitFailures> failures_; // per guard exit, the runs of the tier it ended
 };
+
+// The whole program on the optimising tier from its start; when a guard
+// fails, the exact tiers from the start again, replaying what it did, and
+// moving up again as the tiered engine does after a failure.  False when
+// it could not run at all.
+bool run_optimising() {
+    const bool debug = std::getenv("TSUMIKI_DEBUG_TIER") != nullptr;
+    auto started = std::chrono::steady_clock::now();
+    Shape shape = shape_of_code();
+    std::string why;
+    auto program = optimise_program(shape, &why);
+    if (debug) {
+        auto took = std::chrono::duration_cast<std::chrono::microseconds>(
+            std::chrono::steady_clock::now() - started);
+        std::fprintf(stderr, "compiled %d instructions in %lld us\n", cx,
+                     static_cast<long long>(took.count()));
+    }
+    if (program == nullptr) {
+        speculation_stats.declined = true;
+        speculation_stats.why = why;
+        if (debug) std::fprintf(stderr, "declined: %s\n", why.c_str());
+        return false;
+    }
+    if (!frames_fit(shape)) return false;
+    bool done = speculate(*program, shape);
+    if (debug) {
+        std::fprintf(stderr, "entered %d returns %d", speculation_stats.entered,
+                     speculation_stats.returns);
+        if (!done) std::fprintf(stderr, " failed %s", exit_name(speculation_stats.last).c_str());
+        std::fprintf(stderr, "\n");
+    }
+    if (done) return true;
+    Tiering tiering;
+    const GuardExit failed = speculation_stats.last;
+    tiering.adopt(std::move(shape), std::move(program));
+    std::int32_t wait = tiering.back_off(failed);
+    const LoopHeadHook hook{wait, tier_settings.loops_between_looks, Tiering::at_loop_head,
+                            &tiering};
+    if (!(wait >= 0 ? run_native(hook) : run_native())) interpret_from_here();
+    return true;
+}
 
 bool run_tiered() {
     Tiering tiering;
     const TierSettings& ts = tier_settings;
-    const LoopHeadHook hook{ts.first_loops + ts.loops_per_instruction * cx,
-                            ts.loops_between_looks, Tiering::at_loop_head, &tiering};
+    const LoopHeadHook hook{ts.first_loops + ts.loops_per_instruction * cx, ts.loops_between_looks,
+                            Tiering::at_loop_head, &tiering};
     return run_native(hook);
 }
 #endif

@@ -18,12 +18,18 @@ struct TierSettings {
     int loops_per_instruction = 500;
     int loops_between_looks = 10'000; // once the compilation has started
     int most_looks = 1 << 30;         // looks that find no fit before it stops looking
-    bool wait = false; // wait for the compilation at the first look (for the tests)
+    bool wait = false;                // wait for the compilation at the first look (for the tests)
     // A program of at most this many instructions is compiled on the spot,
     // the native tier waiting: it compiles in a millisecond or two, and the
     // native tier would spend that time going at less than half the speed
     // on the other core.  A larger one is compiled on another thread.
     int compile_here_up_to = 2'000;
+    // After a run of the optimising tier that a guard ended, the loop heads
+    // the native tier passes before the run may move up again: back_off
+    // after the first failure at that guard's exit, doubled at each further
+    // one; after most_failures at one exit, the run stays down.
+    int back_off = 1'000'000;
+    int most_failures = 3;
 };
 // The tiered engine's counts: the tests set them low, to move every run
 // up as soon as it can.
@@ -45,8 +51,9 @@ inline constexpr const char* ENGINE_VARIABLE = "TSUMIKI_ENGINE";
 // or routine start after that where the frames are as the code makes them
 // (vm/speculation.hpp: loop_head_fits), the run moves up: the optimising
 // tier goes on from there, and back to the native tier from there,
-// exactly, if a guard fails; it is not tried again.  A run that ends first
-// waits for the compilation to end.
+// exactly, if a guard fails; it moves up again later, after a back-off
+// that grows with each failure at the same guard's exit (TierSettings).
+// A run that ends first waits for the compilation to end.
 bool engine_named(const char* name, Engine& engine);
 
 // Runs the code store on `engine` from the registers and the stack as a

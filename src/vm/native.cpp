@@ -8,9 +8,9 @@
 #include <asmjit/x86.h>
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstdint>
 #include <exception>
 #include <string>
 #include <vector>
@@ -145,6 +145,9 @@ namespace {
 
 // Whether the hook of the run under way still wants its calls.
 bool polling = false;
+// The countdown after the hook's call when it asked for one (poll_after),
+// else -1.
+std::int32_t next_poll = -1;
 
 // Runs the machine code from p, b and t until it stops for good; with a
 // hook, through its calls at the loop heads.  Whatever the run leaves to
@@ -164,6 +167,7 @@ bool run_from_here(const LoopHeadHook* hook) {
                          static_cast<long long>(took.count()));
         }
         polling = hook != nullptr;
+        next_poll = -1;
         for (;;) {
             reason = native.run(state);
             if (reason != EXIT_LOOP_HEAD) break;
@@ -171,7 +175,11 @@ bool run_from_here(const LoopHeadHook* hook) {
             b = state.b;
             t = state.t;
             if (hook->at_loop_head(hook->context)) return true;
-            state = NativeState{p, b, t, polling ? hook->every : INT32_MAX};
+            std::int32_t countdown = !polling         ? INT32_MAX
+                                     : next_poll >= 0 ? next_poll
+                                                      : hook->every;
+            next_poll = -1;
+            state = NativeState{p, b, t, countdown};
         }
     }
     // A run-time service that ended the run leaves the registers as the
@@ -205,6 +213,11 @@ bool run_native(const LoopHeadHook& hook) {
 
 void stop_polls() {
     polling = false;
+}
+
+void poll_after(std::int32_t loops) {
+    polling = true;
+    next_poll = loops;
 }
 
 NativeListing list_native() {

@@ -13,6 +13,7 @@
 // Built only with TSUMIKI_NATIVE (x86-64 Linux with asmjit).
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -30,7 +31,8 @@ bool run_native();
 // t and every cell exact and calls at_loop_head.  That
 // returns true when the run is over (another tier ran it to its end), or
 // false to go on with the machine code from p, b and t as they are then,
-// its countdown `every` again (or never again, after a call of stop_polls).
+// its countdown `every` again (or never again, after a call of stop_polls;
+// or `loops` once, after a call of poll_after, then `every`).
 struct LoopHeadHook {
     std::int32_t first;
     std::int32_t every;
@@ -39,6 +41,7 @@ struct LoopHeadHook {
 };
 bool run_native(const LoopHeadHook& hook);
 void stop_polls();
+void poll_after(std::int32_t loops);
 
 // The machine instructions made for the code store: the entry sequence,
 // then per instruction of the store those made for it, then the shared

@@ -32,6 +32,10 @@ const char* guard_name(Guard g) {
     return "?";
 }
 
+std::string exit_name(const GuardExit& e) {
+    return std::string(guard_name(e.kind)) + " at " + std::to_string(e.at);
+}
+
 namespace optimising {
 
 namespace {
@@ -53,8 +57,9 @@ using Enter = std::int32_t (*)(const void* function, std::int64_t b, std::int32_
 
 // The entry sequence, enter(function, b, entry): saves what the C++ caller
 // keeps in registers and the stack pointer, then calls the function.  The
-// exit, leave(guard): puts that stack pointer back, from however deep the
-// machine code had called, and returns from enter.  (Raw code, outside the
+// exit, leave(guard, site): notes the guard's exit, puts that stack
+// pointer back, from however deep the machine code had called, and
+// returns from enter.  (Raw code, outside the
 // functions whose registers the compiler allocates.)
 void entry_and_exit(x86::Compiler& cc, Label enter, Label stub) {
     using namespace x86;
@@ -83,10 +88,12 @@ void entry_and_exit(x86::Compiler& cc, Label enter, Label stub) {
     cc.pop(rbp);
     cc.pop(rbx);
     cc.emit(Inst::kIdRet); // raw: the compiler's ret belongs to its functions
-    // leave(guard): a guard of GUARD_NONE was set by the service that failed.
+    // leave(guard, site): a guard of GUARD_NONE was set by the service
+    // that failed.
     Label set = cc.newLabel();
     cc.bind(stub);
     cc.mov(rax, state);
+    cc.mov(dword_ptr(rax, offsetof(SpeculationState, site)), esi);
     cc.test(edi, edi);
     cc.jz(set);
     cc.mov(dword_ptr(rax, offsetof(SpeculationState, guard)), edi);

@@ -49,10 +49,27 @@ enum Guard : std::int32_t {
 // A guard's name, for listings and messages of the tests.
 const char* guard_name(Guard g);
 
+// A guard's exit: the instruction of the store whose code the guard
+// checks (for a stack guard, the routine's first instruction; for a
+// frame, the return site) and the guard's kind.  Every guard of one kind
+// in the code made for one instruction shares its exit, in each function
+// that code is in.
+struct GuardExit {
+    std::int32_t at = -1;
+    Guard kind = GUARD_NONE;
+};
+inline bool operator==(const GuardExit& x, const GuardExit& y) {
+    return x.at == y.at && x.kind == y.kind;
+}
+
+// An exit as the listings and the debug output show it: "bounds at 17".
+std::string exit_name(const GuardExit& e);
+
 // What the machine code and the C++ around it share while the tier runs.
 struct SpeculationState {
     void* native_stack;              // rsp at the entry, restored when a guard fails
     std::int32_t guard;              // the guard that failed, GUARD_NONE while none did
+    std::int32_t site;               // and the instruction of its exit (GuardExit::at)
     std::uint8_t shadow[STACK_SIZE]; // per cell: 1 when it holds what the exact tiers would
 };
 extern SpeculationState speculation;

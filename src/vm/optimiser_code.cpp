@@ -2,8 +2,8 @@
 // variables in registers or their cells, addresses checked against their
 // object once, arithmetic left for its consumer to compute, comparisons
 // joined with their FJP, division with its guards, read and write through
-// the run-time services; and the guards, each a jump to the function's
-// exit that abandons the run of the tier.
+// the run-time services; and the guards, each a jump to its exit (one per
+// instruction and kind of guard) that abandons the run of the tier.
 #include <cstdio>
 #include <string>
 
@@ -34,14 +34,20 @@ Label Function::label_of(int inst, int i) {
     return l;
 }
 
+Label Function::exit_of(Guard g) {
+    const GuardExit e{at_, g};
+    for (const auto& [known, label] : exits_)
+        if (known == e) return label;
+    exits_.emplace_back(e, cc_.newLabel());
+    return exits_.back().second;
+}
+
 void Function::fail(Guard g) {
-    if (!bail_[g].isValid()) bail_[g] = cc_.newLabel();
-    cc_.jmp(bail_[g]);
+    cc_.jmp(exit_of(g));
 }
 
 void Function::fail_if(x86::CondCode cond, Guard g) {
-    if (!bail_[g].isValid()) bail_[g] = cc_.newLabel();
-    cc_.j(cond, bail_[g]);
+    cc_.j(cond, exit_of(g));
 }
 
 // --- translation of one instruction ---
@@ -454,9 +460,8 @@ void Function::read_number(int inst, int i) {
                FuncSignatureT<std::int32_t, std::int32_t*>(CallConvId::kHost));
     call->setArg(0, address);
     call->setRet(0, status);
-    if (!bail_service_.isValid()) bail_service_ = cc_.newLabel();
     cc_.test(status, status);
-    cc_.jnz(bail_service_);
+    cc_.jnz(exit_of(GUARD_NONE)); // the service says which guard
     x86::Gp v = new32();
     cc_.mov(v, cell);
     push(temp(v));
@@ -473,9 +478,8 @@ void Function::write_number(int inst, int i) {
                FuncSignatureT<std::int32_t, std::int32_t>(CallConvId::kHost));
     call->setArg(0, value);
     call->setRet(0, status);
-    if (!bail_service_.isValid()) bail_service_ = cc_.newLabel();
     cc_.test(status, status);
-    cc_.jnz(bail_service_);
+    cc_.jnz(exit_of(GUARD_NONE)); // the service says which guard
 }
 
 } // namespace optimising

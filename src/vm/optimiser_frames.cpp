@@ -4,6 +4,7 @@
 // calls of other functions, inlined calls, the resume points at which a
 // frame of the exact tiers is entered, and the end of a frame.
 #include <cstring>
+#include <unordered_set>
 
 #include "vm/machine.hpp"
 #include "vm/optimiser_translator.hpp"
@@ -78,9 +79,8 @@ x86::Gp Function::outer(int links) {
 x86::Gp Function::shadow() {
     if (!shadow_.isValid()) {
         shadow_ = new64("shadow");
-        at_prologue([&] {
-            cc_.mov(shadow_, reinterpret_cast<std::uintptr_t>(speculation.shadow));
-        });
+        at_prologue(
+            [&] { cc_.mov(shadow_, reinterpret_cast<std::uintptr_t>(speculation.shadow)); });
     }
     return shadow_;
 }
@@ -142,7 +142,8 @@ static Index combine(x86::Compiler& cc, const Base& base, const x86::Gp* index) 
     return ix;
 }
 
-x86::Mem Function::cell(const Base& base, std::int32_t a, const x86::Gp* index, bool byte_of_shadow) {
+x86::Mem Function::cell(const Base& base, std::int32_t a, const x86::Gp* index,
+                        bool byte_of_shadow) {
     Index ix = combine(cc_, base, index);
     std::int32_t disp = base.add + a;
     if (byte_of_shadow)
@@ -228,8 +229,9 @@ void Function::begin_function() {
                     : plan_.normal_func[static_cast<std::size_t>(root_)];
     cc_.addFunc(func_);
     if (named_) {
-        std::string heading = std::string(resume_ ? "; resume" : "; normal") + " function of routine " +
-                              std::to_string(root_) + " (instruction " + std::to_string(ro.entry) + ")";
+        std::string heading = std::string(resume_ ? "; resume" : "; normal") +
+                              " function of routine " + std::to_string(root_) + " (instruction " +
+                              std::to_string(ro.entry) + ")";
         cc_.comment(heading.c_str());
     }
     s_ = new64("s");
@@ -280,7 +282,8 @@ void Function::begin_function() {
     Base base = base_of(FrameRef{0, 0, root_});
     for (int k = 0; k < params; ++k) {
         std::int32_t a = 3 + fn + k;
-        const Var& v = vars_[static_cast<std::size_t>(instances_[0].vars[static_cast<std::size_t>(a)])];
+        const Var& v =
+            vars_[static_cast<std::size_t>(instances_[0].vars[static_cast<std::size_t>(a)])];
         if (k < REGISTER_ARGS) {
             if (!v.memory) {
                 func_->setArg(static_cast<std::size_t>(1 + k), v.reg);
@@ -300,6 +303,7 @@ void Function::begin_function() {
 
 void Function::stack_guard() {
     std::int32_t room = (STACK_OVERFLOW - 1) - deepest_;
+    at_ = plan_.routine(root_).entry;
     at_prologue([&] {
         if (root_ == 0) {
             if (room < 0) fail(GUARD_STACK);
@@ -317,25 +321,28 @@ void Function::stack_guard() {
 void Function::end_function() {
     if (resume_) resume_entries();
     stack_guard();
-    x86::Gp zero = new32();
-    for (int g = GUARD_NONE + 1; g < GUARD_COUNT; ++g) {
-        if (!bail_[g].isValid()) continue;
-        cc_.bind(bail_[g]);
-        InvokeNode* call = nullptr;
-        cc_.invoke(&call, plan_.stub, FuncSignatureT<void, std::int32_t>(CallConvId::kHost));
-        call->setArg(0, imm(g));
-        cc_.xor_(zero, zero);
-        cc_.ret(zero);
-    }
-    if (bail_service_.isValid()) {
-        cc_.bind(bail_service_);
-        InvokeNode* call = nullptr;
-        cc_.invoke(&call, plan_.stub, FuncSignatureT<void, std::int32_t>(CallConvId::kHost));
-        call->setArg(0, imm(GUARD_NONE)); // the service said which
-        cc_.xor_(zero, zero);
-        cc_.ret(zero);
-    }
+    exits();
     cc_.endFunc();
+}
+
+void Function::exits() {
+    x86::Gp zero = new32();
+    for (const auto& [e, label] : exits_) {
+        cc_.bind(label);
+        if (named_) {
+            std::string text = "; guard exit: ";
+            text +=
+                e.kind == GUARD_NONE ? "read or write at " + std::to_string(e.at) : exit_name(e);
+            cc_.comment(text.c_str());
+        }
+        InvokeNode* call = nullptr;
+        cc_.invoke(&call, plan_.stub,
+                   FuncSignatureT<void, std::int32_t, std::int32_t>(CallConvId::kHost));
+        call->setArg(0, imm(e.kind));
+        call->setArg(1, imm(e.at));
+        cc_.xor_(zero, zero);
+        cc_.ret(zero);
+    }
 }
 
 // The entries of a resume function: the root frame's variables and the
@@ -377,64 +384,83 @@ void Function::resume_entries() {
 
 void Function::translate_instance(int inst) {
     const Routine& ro = plan_.routine(instances_[static_cast<std::size_t>(inst)].routine);
-    std::unordered_map<int, bool> target;
-    for (int i : ro.code) {
-        Opcode op = code[i].op;
-        if (i > ro.ent && (op == UJP || op == FJP)) target[code[i].a] = true;
-    }
-    // A loop whose head computes a test and leaves it by FJP is turned
-    // over: its jump back tests again and goes on into the body, one jump
-    // a turn instead of two.  Its body's first instruction gets a label.
-    for (int i : ro.code) {
-        if (i <= ro.ent || code[i].op != UJP || code[i].a <= ro.ent || code[i].a >= i) continue;
-        int test = code[i].a;
-        while (test < i && (code[test].op == LOD || code[test].op == LDC || code[test].op == LDA ||
-                            code[test].op == OPR || code[test].op == COP || code[test].op == IND) &&
-               (test == code[i].a || (target.count(test) == 0 && point_at_.count(test) == 0)))
-            ++test;
-        if (test == code[i].a || test >= i || code[test].op != FJP || target.count(test) != 0 ||
-            point_at_.count(test) != 0 || code[test].a <= i)
-            continue;
-        rotated_[i] = test;
-        target[test + 1] = true;
-    }
+    std::unordered_set<int> targets = jump_targets(ro);
+    turn_loops_over(ro, targets);
     Label done;
     falls_ = true;
     for (int i : ro.code) {
-        if (i <= ro.ent) continue;
-        std::size_t base = instances_[static_cast<std::size_t>(inst)].stack_base;
-        auto point = point_at_.end();
-        if (resume_ && inst == 0) point = point_at_.find(i);
-        bool is_point = point != point_at_.end();
-        if (is_point || target.count(i) != 0) {
-            if (!falls_) stack_.resize(base);
-            if (is_point) {
-                ResumePoint& p = points_[point->second];
-                if (stack_.size() != base) {
-                    if (!falls_) throw Decline{"a resume point only jumped to"};
-                    p.slots = canonical(base);
-                }
-                p.bound = true;
-            } else if (stack_.size() != base) {
-                throw Decline{"a jump target with cells pushed"};
-            }
-            cc_.bind(label_of(inst, i));
-            falls_ = true;
-        } else if (!falls_) {
-            continue; // code after a jump that is always taken
-        }
-        comment(i);
-        Opcode op = code[i].op;
-        step(inst, i);
-        if (op == RET || op == FRT || op == HLT) {
-            if (inst != 0 && i != ro.code.back()) {
-                if (!done.isValid()) done = cc_.newLabel();
-                cc_.jmp(done);
-            }
-            falls_ = false;
-        }
+        if (i <= ro.ent || !reached(inst, i, targets)) continue;
+        emit(inst, i, ro, done);
     }
     if (done.isValid()) cc_.bind(done);
+}
+
+std::unordered_set<int> Function::jump_targets(const Routine& ro) const {
+    std::unordered_set<int> targets;
+    for (int i : ro.code) {
+        Opcode op = code[i].op;
+        if (i > ro.ent && (op == UJP || op == FJP)) targets.insert(code[i].a);
+    }
+    return targets;
+}
+
+// A loop whose head computes a test and leaves it by FJP is turned over:
+// its jump back tests again and goes on into the body, one jump a turn
+// instead of two.  Its body's first instruction becomes a target.
+void Function::turn_loops_over(const Routine& ro, std::unordered_set<int>& targets) {
+    auto plain = [&](int at) { return targets.count(at) == 0 && point_at_.count(at) == 0; };
+    for (int i : ro.code) {
+        if (i <= ro.ent || code[i].op != UJP || code[i].a <= ro.ent || code[i].a >= i) continue;
+        int test = code[i].a;
+        while (test < i &&
+               (code[test].op == LOD || code[test].op == LDC || code[test].op == LDA ||
+                code[test].op == OPR || code[test].op == COP || code[test].op == IND) &&
+               (test == code[i].a || plain(test)))
+            ++test;
+        if (test == code[i].a || test >= i || code[test].op != FJP || !plain(test) ||
+            code[test].a <= i)
+            continue;
+        rotated_[i] = test;
+        targets.insert(test + 1);
+    }
+}
+
+bool Function::reached(int inst, int i, const std::unordered_set<int>& targets) {
+    std::size_t base = instances_[static_cast<std::size_t>(inst)].stack_base;
+    auto point = point_at_.end();
+    if (resume_ && inst == 0) point = point_at_.find(i);
+    bool is_point = point != point_at_.end();
+    if (!is_point && targets.count(i) == 0) return falls_; // code after a jump always taken
+    if (!falls_) stack_.resize(base);
+    if (is_point)
+        bind_resume_point(points_[point->second], base);
+    else if (stack_.size() != base)
+        throw Decline{"a jump target with cells pushed"};
+    cc_.bind(label_of(inst, i));
+    falls_ = true;
+    return true;
+}
+
+void Function::bind_resume_point(ResumePoint& point, std::size_t base) {
+    if (stack_.size() != base) {
+        if (!falls_) throw Decline{"a resume point only jumped to"};
+        point.slots = canonical(base);
+    }
+    point.bound = true;
+}
+
+void Function::emit(int inst, int i, const Routine& ro, Label& done) {
+    comment(i);
+    Opcode op = code[i].op;
+    at_ = i;
+    step(inst, i);
+    if (op == RET || op == FRT || op == HLT) {
+        if (inst != 0 && i != ro.code.back()) {
+            if (!done.isValid()) done = cc_.newLabel();
+            cc_.jmp(done);
+        }
+        falls_ = false;
+    }
 }
 
 void Function::end_of(int inst, int i) {
@@ -451,8 +477,8 @@ void Function::end_of(int inst, int i) {
             n.reg = var.reg;
             result = node(n);
         } else {
-            bool check = (sh_.places[static_cast<std::size_t>(i)].flags & PLACE_UNSET_READ) != 0 &&
-                         !I.exact;
+            bool check =
+                (sh_.places[static_cast<std::size_t>(i)].flags & PLACE_UNSET_READ) != 0 && !I.exact;
             result = temp(load_cell(base_of(FrameRef{inst, 0, I.routine}), 3, nullptr, check));
         }
     }
@@ -480,40 +506,52 @@ void Function::end_of(int inst, int i) {
 
 // --- calls ---
 
-void Function::call(int inst, int i) {
-    int callee = sh_.places[static_cast<std::size_t>(i)].callee;
-    if (plan_.inlined[static_cast<std::size_t>(callee)]) {
-        inline_call(inst, i, callee);
-        return;
-    }
+Function::Callee Function::take_call(int inst, int i, int callee) {
     settle();
-    const Routine& ce = plan_.routine(callee);
+    Callee c;
     int n = code[i].l;
-    int fn = ce.function ? 1 : 0;
-    int params = n - fn;
-    std::vector<int> args(static_cast<std::size_t>(params));
-    for (int k = params - 1; k >= 0; --k)
-        args[static_cast<std::size_t>(k)] = pop();
+    c.fn = plan_.routine(callee).function ? 1 : 0;
+    c.args.assign(static_cast<std::size_t>(n - c.fn), -1);
+    for (std::size_t k = c.args.size(); k-- > 0;)
+        c.args[k] = pop();
     int header = -1;
-    for (int k = 0; k < 3 + fn; ++k)
+    for (int k = 0; k < 3 + c.fn; ++k)
         header = pop();
-    FrameRef link = at(header).frame;
+    c.link = at(header).frame;
     // The callee's frame: at t-n-2, as CUP makes it.
-    std::int32_t offset = instances_[static_cast<std::size_t>(inst)].offset +
-                          sh_.places[static_cast<std::size_t>(i)].depth - n - 2;
-    x86::Gp b = new64("callee_b");
-    if (root_ != 0)
-        cc_.lea(b, x86::ptr(b_, offset));
-    else
-        cc_.mov(b, offset);
-    // Its static link in its first cell.
+    c.offset = instances_[static_cast<std::size_t>(inst)].offset +
+               sh_.places[static_cast<std::size_t>(i)].depth - n - 2;
+    return c;
+}
+
+void Function::store_link(const FrameRef& link, const x86::Mem& to) {
     Base lb = base_of(link);
     x86::Gp lv = new32();
     if (lb.has_reg)
         cc_.lea(lv, x86::ptr(lb.reg, lb.add));
     else
         cc_.mov(lv, lb.add);
-    cc_.mov(x86::dword_ptr(s_, b, 2), lv);
+    cc_.mov(to, lv);
+}
+
+void Function::call(int inst, int i) {
+    int callee = sh_.places[static_cast<std::size_t>(i)].callee;
+    if (plan_.inlined[static_cast<std::size_t>(callee)]) {
+        inline_call(inst, i, callee);
+        return;
+    }
+    Callee c = take_call(inst, i, callee);
+    const std::int32_t offset = c.offset;
+    const int fn = c.fn;
+    const int params = static_cast<int>(c.args.size());
+    const std::vector<int>& args = c.args;
+    x86::Gp b = new64("callee_b");
+    if (root_ != 0)
+        cc_.lea(b, x86::ptr(b_, offset));
+    else
+        cc_.mov(b, offset);
+    // Its static link in its first cell.
+    store_link(c.link, x86::dword_ptr(s_, b, 2));
     // The arguments: addresses as numbers, past the fifth into their cells.
     std::vector<Operand> values;
     for (int k = 0; k < params; ++k) {
@@ -548,36 +586,17 @@ void Function::call(int inst, int i) {
 }
 
 void Function::inline_call(int inst, int i, int callee) {
-    settle();
-    const Routine& ce = plan_.routine(callee);
-    int n = code[i].l;
-    int fn = ce.function ? 1 : 0;
-    int params = n - fn;
-    std::vector<int> args(static_cast<std::size_t>(params));
-    for (int k = params - 1; k >= 0; --k)
-        args[static_cast<std::size_t>(k)] = pop();
-    int header = -1;
-    for (int k = 0; k < 3 + fn; ++k)
-        header = pop();
-    FrameRef link = at(header).frame;
-    std::int32_t offset = instances_[static_cast<std::size_t>(inst)].offset +
-                          sh_.places[static_cast<std::size_t>(i)].depth - n - 2;
-    int J = make_instance(callee, offset, link, false);
+    Callee c = take_call(inst, i, callee);
+    int J = make_instance(callee, c.offset, c.link, false);
     if (named_) cc_.comment(("; inlined routine " + std::to_string(callee)).c_str());
-    bind_parameters(J, args);
-    if (plan_.needs_link[static_cast<std::size_t>(callee)]) {
-        Base lb = base_of(link);
-        x86::Gp lv = new32();
-        if (lb.has_reg)
-            cc_.lea(lv, x86::ptr(lb.reg, lb.add));
-        else
-            cc_.mov(lv, lb.add);
-        cc_.mov(cell(base_of(FrameRef{J, 0, callee}), 0, nullptr, false), lv);
-    }
+    bind_parameters(J, c.args);
+    if (plan_.needs_link[static_cast<std::size_t>(callee)])
+        store_link(c.link, cell(base_of(FrameRef{J, 0, callee}), 0, nullptr, false));
     clear_shadow(J);
     translate_instance(J);
+    at_ = i;
     falls_ = true;
-    if (fn) push(instances_[static_cast<std::size_t>(J)].result);
+    if (c.fn) push(instances_[static_cast<std::size_t>(J)].result);
 }
 
 void Function::bind_parameters(int callee_inst, std::vector<int>& args) {
@@ -594,7 +613,8 @@ void Function::bind_parameters(int callee_inst, std::vector<int>& args) {
         if (reference && !var.memory) {
             // The parameter stands for the address itself.
             if (at(arg).kind == N_ADDR && at(at(arg).left).kind != N_CONST) checked_offset(arg);
-            instances_[static_cast<std::size_t>(callee_inst)].bound[static_cast<std::size_t>(a)] = arg;
+            instances_[static_cast<std::size_t>(callee_inst)].bound[static_cast<std::size_t>(a)] =
+                arg;
             continue;
         }
         if (!var.memory) {
@@ -619,7 +639,8 @@ std::vector<int> resume_points(const Shape& shape, int r) {
     std::vector<int> points{ro.ent + 1};
     for (int i : ro.code) {
         if (i <= ro.ent + 1) continue;
-        if ((shape.places[static_cast<std::size_t>(i)].flags & (PLACE_LOOP_HEAD | PLACE_RETURN_SITE)) != 0)
+        if ((shape.places[static_cast<std::size_t>(i)].flags &
+             (PLACE_LOOP_HEAD | PLACE_RETURN_SITE)) != 0)
             points.push_back(i);
     }
     return points;

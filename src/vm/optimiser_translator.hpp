@@ -3,6 +3,7 @@
 //                         in the stack rather than in registers;
 //   optimiser_values.cpp  the stack as the translator knows it: values not
 //                         computed yet, and how they get into registers;
+//   optimiser_rules.cpp   the rewrites of sums, differences and products;
 //   optimiser_code.cpp    loads, stores, arithmetic, jumps, read and write,
 //                         and the guards they need;
 //   optimiser_frames.cpp  functions, frames, calls, inlining, the resume
@@ -18,10 +19,13 @@
 #include <cstdint>
 #include <functional>
 #include <unordered_map>
+#include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "vm/code.hpp"
 #include "vm/optimiser.hpp"
+#include "vm/optimiser_rules.hpp"
 #include "vm/shape.hpp"
 
 namespace optimising {
@@ -77,20 +81,7 @@ void normal_signature(const Plan& plan, int r, FuncSignatureBuilder& sig);
 
 // --- one function ---
 
-// The value of a cell the translator pushed, as far as it knows it.
-enum NodeKind : std::uint8_t {
-    N_CONST, // k
-    N_TEMP,  // in reg, which nothing else changes
-    N_VAR,   // the variable var, read when the value is used
-    N_ADD,   // left + right, and so on: not computed yet
-    N_SUB,
-    N_MUL,
-    N_NEG,    // -left
-    N_COND,   // left k right, a comparison (COP sub-code k)
-    N_ADDR,   // the address of cell `offset` (a node) of an object: frame, a, cells
-    N_REF,    // an address in reg (from a var parameter): of a cell below the frame
-    N_HEADER, // a header cell of a frame being made; frame: its static link's frame
-};
+// The kinds of the values pushed (NodeKind) are in vm/optimiser_rules.hpp.
 
 // Which frame a cell belongs to, seen from the function: one of its
 // instances, or a frame its static chain reaches, `outside` links out from
@@ -151,7 +142,7 @@ struct ResumePoint {
     bool bound = false;
 };
 
-class Function {
+class Function : private Terms {
   public:
     Function(x86::Compiler& cc, Plan& plan, int routine, bool resume, bool named);
     void translate();
@@ -171,9 +162,11 @@ class Function {
     std::vector<x86::Gp> outer_;   // the frames 1, 2, ... links out from the root's, once needed
     BaseNode* prologue_ = nullptr; // where code for the whole function goes, as it is needed
     std::int32_t deepest_ = 0;     // the highest t - b in the function, inlined calls included
-    Label bail_[GUARD_COUNT];
-    Label bail_service_;
-    x86::Gp service_guard_;
+    int at_ = -1;                  // the instruction being translated: the exit of its guards
+    // The guards' exits made so far, each with the label its guards jump
+    // to; an exit of kind GUARD_NONE follows a run-time service, which says
+    // which guard failed.
+    std::vector<std::pair<GuardExit, Label>> exits_;
 
     std::vector<Node> nodes_;
     std::vector<int> stack_;
@@ -186,7 +179,10 @@ class Function {
 
     // --- values (optimiser_values.cpp) ---
     int node(const Node& n);
-    int constant(std::int32_t k);
+    int constant(std::int32_t k) override;
+    // The rules' view of the nodes (vm/optimiser_rules.hpp).
+    Term term(int n) const override;
+    int operation(NodeKind kind, int left, int right) override;
     int temp(const x86::Gp& reg);
     int push(int n) {
         stack_.push_back(n);
@@ -198,7 +194,8 @@ class Function {
     x86::Gp new32(const char* name = nullptr);
     x86::Gp new64(const char* name = nullptr);
     void too_many_values() const;
-    // A binary operation's node, folded where its operands allow.
+    // A binary operation's node, rewritten by the first of binary_rules
+    // that applies.
     int make_binary(NodeKind kind, int left, int right);
     bool refers(int n, int var) const;
     bool lazy(int n) const;
@@ -236,10 +233,32 @@ class Function {
     void begin_function();
     void end_function();
     void resume_entries();
+    // A call's operands, popped: the arguments, then the header, whose
+    // static link names the frame `link`; the callee's frame at `offset`.
+    struct Callee {
+        std::vector<int> args;
+        FrameRef link;
+        std::int32_t offset = 0;
+        int fn = 0; // 1 for a function: its value's cell comes first
+    };
+    Callee take_call(int inst, int i, int callee);
+    // Stores the address of frame `link` (a static link) into `to`.
+    void store_link(const FrameRef& link, const x86::Mem& to);
     void call(int inst, int i);
     void inline_call(int inst, int i, int callee);
     void bind_parameters(int callee_inst, std::vector<int>& args);
+    // A frame's code: the jump targets, the loops turned over (into
+    // rotated_), then each instruction reached, its label or resume point
+    // bound first.
     void translate_instance(int inst);
+    std::unordered_set<int> jump_targets(const Routine& ro) const;
+    void turn_loops_over(const Routine& ro, std::unordered_set<int>& targets);
+    // Whether instruction i is reached (by a jump, a resume or the one
+    // before), its label and resume point bound when it is a target.
+    bool reached(int inst, int i, const std::unordered_set<int>& targets);
+    void bind_resume_point(ResumePoint& point, std::size_t base);
+    // Instruction i's code; `done` is the end of an inlined routine.
+    void emit(int inst, int i, const Routine& ro, Label& done);
 
     // --- instructions (optimiser_code.cpp) ---
     void step(int inst, int i);
@@ -262,9 +281,14 @@ class Function {
     void write_number(int inst, int i);
     void end_of(int inst, int i);
     Label label_of(int inst, int i);
-    // The guards: a jump to the function's exit for each.
+    // The guards: a jump to the exit of guard g at the instruction being
+    // translated (exit_of), always or on condition cc.
     void fail(Guard g);
     void fail_if(x86::CondCode cc, Guard g);
+    Label exit_of(Guard g);
+    // The exits' code, at the function's end: each notes its exit and
+    // leaves the tier.
+    void exits();
     // The offset of an address node, checked against its object.
     x86::Gp checked_offset(int n);
     // The cell an address node names: base, a and index.

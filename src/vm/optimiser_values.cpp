@@ -11,7 +11,6 @@
 namespace optimising {
 
 using native_compare::condition;
-using native_compare::wrap;
 
 int Function::node(const Node& n) {
     nodes_.push_back(n);
@@ -269,36 +268,23 @@ void Function::move_into(const std::vector<int>& to, std::size_t from) {
     }
 }
 
-// --- making values (constants folded, offsets kept as x + k) ---
+// --- making values (the rules of vm/optimiser_rules.hpp) ---
 
-int Function::make_binary(NodeKind kind, int left, int right) {
-    // Copies: a node made below may move every node.
-    const Node l = at(left);
-    const Node r = at(right);
-    if (l.kind == N_CONST && r.kind == N_CONST) {
-        std::int64_t a = l.k, b = r.k;
-        return constant(wrap(kind == N_ADD ? a + b : kind == N_SUB ? a - b : a * b));
-    }
-    if (kind == N_SUB && r.kind == N_CONST)
-        return make_binary(N_ADD, left, constant(wrap(-std::int64_t{r.k})));
-    if (kind == N_ADD && l.kind == N_CONST) std::swap(left, right);
-    const Node ll = at(left);
-    const Node rr = at(right);
-    if (kind == N_ADD && rr.kind == N_CONST) {
-        if (rr.k == 0) return left;
-        if (ll.kind == N_ADD && at(ll.right).kind == N_CONST)
-            return make_binary(N_ADD, ll.left, constant(wrap(std::int64_t{at(ll.right).k} + rr.k)));
-    }
-    // c - (d - x) is x + (c - d): how an element's offset is computed.
-    if (kind == N_SUB && ll.kind == N_CONST && rr.kind == N_SUB && at(rr.left).kind == N_CONST)
-        return make_binary(N_ADD, rr.right, constant(wrap(std::int64_t{ll.k} - at(rr.left).k)));
-    if (kind == N_MUL && rr.kind == N_CONST && rr.k == 1) return left;
-    if (kind == N_MUL && ll.kind == N_CONST && ll.k == 1) return right;
+Term Function::term(int n) const {
+    const Node& x = at(n);
+    return Term{x.kind, x.k, x.left, x.right};
+}
+
+int Function::operation(NodeKind kind, int left, int right) {
     Node n;
     n.kind = kind;
     n.left = left;
     n.right = right;
     return node(n);
+}
+
+int Function::make_binary(NodeKind kind, int left, int right) {
+    return optimising::make_binary(*this, kind, left, right);
 }
 
 } // namespace optimising

@@ -197,11 +197,32 @@ bool loop_head_fits(const Shape& shape) {
     return fit;
 }
 
+int failures_at(const GuardExit& e) {
+    for (const ExitFailures& f : speculation_stats.exits)
+        if (f.exit == e) return f.failed;
+    return 0;
+}
+
+namespace {
+
+void count_failure(const GuardExit& e) {
+    speculation_stats.last = e;
+    for (ExitFailures& f : speculation_stats.exits)
+        if (f.exit == e) {
+            ++f.failed;
+            return;
+        }
+    speculation_stats.exits.push_back(ExitFailures{e, 1});
+}
+
+} // namespace
+
 bool speculate(const OptimisedProgram& program, const Shape& shape) {
     take_checkpoint();
     keep_reads(checkpoint.io);
     std::fill(std::begin(speculation.shadow), std::end(speculation.shadow), std::uint8_t{1});
     speculation.guard = GUARD_NONE;
+    speculation.site = -1;
     ++speculation_stats.entered;
     int r = shape.places[static_cast<std::size_t>(p)].routine;
     int entry = resume_entry(shape, r, p);
@@ -220,6 +241,7 @@ bool speculate(const OptimisedProgram& program, const Shape& shape) {
         // as they would make it, then on in the caller at its return site.
         if (!frames_unchanged(shape, static_cast<std::int32_t>(frame))) {
             speculation.guard = GUARD_FRAME;
+            speculation.site = s[frame + 2];
             break;
         }
         ++speculation_stats.returns;
@@ -238,6 +260,7 @@ bool speculate(const OptimisedProgram& program, const Shape& shape) {
     // events since, and an end that a writer or reader made happens again.
     Guard g = static_cast<Guard>(speculation.guard);
     ++speculation_stats.failed[g];
+    count_failure(GuardExit{speculation.site, g});
     IoMark now = io_mark();
     std::exception_ptr ended;
     if (g == GUARD_ENDED) {

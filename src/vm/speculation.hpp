@@ -19,19 +19,28 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "vm/optimiser.hpp"
 #include "vm/shape.hpp"
 
+// A guard's exit and the runs of the tier that ended there.
+struct ExitFailures {
+    GuardExit exit;
+    int failed = 0;
+};
+
 // How the tier's runs went, since the last reset_speculation_stats: for
-// the tests and the listing.
+// the tests and the debug output.
 struct SpeculationStats {
     int entered = 0;              // times a run entered the tier
     int refused = 0;              // times the frames on the stack were not as the code makes them
     int failed[GUARD_COUNT] = {}; // runs of the tier a guard ended, per guard
-    int returns = 0;              // returns to frames of the exact tiers
-    bool declined = false;        // the tier did not compile the program
-    std::string why;              // and why
+    std::vector<ExitFailures> exits; // per exit that ended a run, in the order of the first end
+    GuardExit last;                  // the exit of the last run a guard ended
+    int returns = 0;                 // returns to frames of the exact tiers
+    bool declined = false;           // the tier did not compile the program
+    std::string why;                 // and why
 };
 extern SpeculationStats speculation_stats;
 void reset_speculation_stats();
@@ -58,8 +67,12 @@ bool loop_head_fits(const Shape& shape);
 // the run reached HLT: the registers, ir and the main program's cells are
 // then as the exact tiers leave them and the output has gone out.  False
 // when a guard failed: the machine is back at the checkpoint, the replay
-// of the input and output set up, for the exact tiers to go on.
+// of the input and output set up, for the exact tiers to go on, and the
+// guard's exit counted (speculation_stats.last and .exits).
 bool speculate(const OptimisedProgram& program, const Shape& shape);
+
+// How many runs of the tier ended at exit e, since the last reset.
+int failures_at(const GuardExit& e);
 
 // The resume point of routine r that instruction p is (its start, from
 // the first instruction of the routine), or -1.

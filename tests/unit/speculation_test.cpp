@@ -141,6 +141,7 @@ int returned = 0;
 // first_loops-th on (each test sets it), and waits for its compilation.
 [[maybe_unused]] const bool eager = [] {
     tier_settings = TierSettings{0, 0, 0, 200, true};
+    tier_settings.back_off = 5; // and moves up again soon after a failed guard
     return true;
 }();
 
@@ -244,6 +245,8 @@ void guard_fails(const std::string& source, const std::string& input, Guard expe
     ASSERT_EQ(compile_text(source, options).error, ErrorKind::none);
     Seen exact = run_on(Engine::interpreter, input, 0, room);
     agree(exact, run_on(Engine::native, input, 0, room), "native");
+    const int back_off = tier_settings.back_off;
+    tier_settings.back_off = 1 << 30; // one run of the tier
     reset_speculation_stats();
     Seen optimised = run_on(Engine::optimising, input, 0, room);
     agree(exact, optimised, "optimising");
@@ -264,9 +267,102 @@ void guard_fails(const std::string& source, const std::string& input, Guard expe
             EXPECT_EQ(speculation_stats.failed[g], g == expected ? 1 : 0)
                 << "tiered from " << first << ": " << guard_name(static_cast<Guard>(g));
     }
+    tier_settings.back_off = back_off;
 }
 
+// The instruction of the n-th (from 0) `op` in the code store, or -1.
+std::int32_t nth(Opcode op, int n) {
+    for (std::int32_t i = 0; i < cx; ++i)
+        if (code[i].op == op && n-- == 0) return i;
+    return -1;
+}
+
+// Compiles `source` and runs it on `engine` (the tiered one moves up at
+// its first loop head) as the interpreter runs it.
+void run_backing_off(const char* source, int back_off, Engine engine = Engine::optimising) {
+    CompileOptions options;
+    options.encoding = Encoding::utf8;
+    ASSERT_EQ(compile_text(source, options).error, ErrorKind::none);
+    Seen exact = run_on(Engine::interpreter, "");
+    const TierSettings saved = tier_settings;
+    tier_settings.back_off = back_off;
+    tier_settings.first_loops = 0;
+    reset_speculation_stats();
+    agree(exact, run_on(engine, ""), engine_name(engine));
+    tier_settings = saved;
+}
+
+// One wild store in 30000 turns, then a loop over it: the store's exit
+// alone fails, once; the run moves up again after the back-off, with the
+// other guards (the loads' indices) still checked, and ends on the tier.
+const char* const wild_once = R"(program p;
+var i, s, j, a[0..9], b;
+begin
+  i := 0; s := 0; b := 0;
+  while i < 30000 do
+  begin
+    j := i - i div 10 * 10;
+    if i = 2000 then j := 10;
+    a[j] := i;
+    s := s + a[i - i div 10 * 10] - a[j];
+    i := i + 1
+  end;
+  write(s);
+  write(b)
+end.
+)";
+
 } // namespace
+
+TEST(Speculation, AFailedGuardNamesItsExit) {
+    run_backing_off(wild_once, 1 << 30);
+    const GuardExit store{nth(STO, 0), GUARD_BOUNDS};
+    EXPECT_EQ(speculation_stats.entered, 1);
+    ASSERT_EQ(speculation_stats.exits.size(), 1u);
+    EXPECT_EQ(speculation_stats.exits[0].exit.at, store.at);
+    EXPECT_EQ(speculation_stats.exits[0].exit.kind, GUARD_BOUNDS);
+    EXPECT_EQ(speculation_stats.exits[0].failed, 1);
+    EXPECT_EQ(failures_at(store), 1);
+    EXPECT_EQ(exit_name(speculation_stats.last), "bounds at " + std::to_string(store.at));
+}
+
+TEST(Speculation, AFailedExitBacksOffAndTheRunMovesUpAgain) {
+    // Back at the store once, then up again (past the store's turn) to the
+    // end: the loads' guards, checked all along, never failed.
+    for (Engine e : {Engine::optimising, Engine::tiered}) {
+        run_backing_off(wild_once, 5000, e);
+        EXPECT_EQ(speculation_stats.entered, 2) << engine_name(e);
+        ASSERT_EQ(speculation_stats.exits.size(), 1u) << engine_name(e);
+        EXPECT_EQ(speculation_stats.exits[0].exit.at, nth(STO, 0)) << engine_name(e);
+        EXPECT_EQ(speculation_stats.exits[0].failed, 1) << engine_name(e);
+    }
+}
+
+TEST(Speculation, AnExitThatKeepsFailingStaysDown) {
+    // A wild store every 1000 turns: each run of the tier ends there, the
+    // back-off doubles (100, 200), and after the third failure the run
+    // stays on the native tier.
+    run_backing_off(R"(program p;
+var i, s, j, a[0..9], b;
+begin
+  i := 0; s := 0; b := 0;
+  while i < 100000 do
+  begin
+    j := i - i div 10 * 10;
+    if i - i div 1000 * 1000 = 999 then j := 10;
+    a[j] := i;
+    s := s + j;
+    i := i + 1
+  end;
+  write(s);
+  write(b)
+end.
+)",
+                    100);
+    EXPECT_EQ(speculation_stats.entered, 3);
+    ASSERT_EQ(speculation_stats.exits.size(), 1u);
+    EXPECT_EQ(speculation_stats.exits[0].failed, 3);
+}
 
 // An index outside its array on the millionth time round a loop: the cell
 // it reaches is another variable's, as the exact tiers make it.
@@ -604,9 +700,10 @@ TEST(Speculation, AWildReferenceAtEveryCellBelowItsFrame) {
                 w.after = !before;
                 w.padded = value == 17 && !before;
                 std::string what = "a[" + std::to_string(index) + "] (cell " +
-                                   std::to_string(wild_reference_cell(index)) + ") := " +
-                                   std::to_string(value) + (before ? " before" : " after") +
-                                   " the hot loop" + (w.padded ? ", padded" : "");
+                                   std::to_string(wild_reference_cell(index)) +
+                                   ") := " + std::to_string(value) +
+                                   (before ? " before" : " after") + " the hot loop" +
+                                   (w.padded ? ", padded" : "");
                 if (all_agree(wild_reference_program(w), "", what, std::size_t{1} << 30,
                               everywhere))
                     ++compared;
