@@ -67,7 +67,8 @@ NameValue name_in_frame(const ProgramMap& map, const std::vector<Frame>& frames,
     v.reachable = base >= 0;
     v.frame = base >= 0 ? frame_with_base(frames, base, 0) : -1;
     if (v.reachable) {
-        v.cell = base + (result ? 3 : map.declarations[static_cast<std::size_t>(declaration)].offset);
+        v.cell =
+            base + (result ? 3 : map.declarations[static_cast<std::size_t>(declaration)].offset);
     }
     read_value(v, map, frames);
     return v;
