@@ -78,9 +78,8 @@ x86::Gp Function::outer(int links) {
 x86::Gp Function::shadow() {
     if (!shadow_.isValid()) {
         shadow_ = new64("shadow");
-        at_prologue([&] {
-            cc_.mov(shadow_, reinterpret_cast<std::uintptr_t>(speculation.shadow));
-        });
+        at_prologue(
+            [&] { cc_.mov(shadow_, reinterpret_cast<std::uintptr_t>(speculation.shadow)); });
     }
     return shadow_;
 }
@@ -142,7 +141,8 @@ static Index combine(x86::Compiler& cc, const Base& base, const x86::Gp* index) 
     return ix;
 }
 
-x86::Mem Function::cell(const Base& base, std::int32_t a, const x86::Gp* index, bool byte_of_shadow) {
+x86::Mem Function::cell(const Base& base, std::int32_t a, const x86::Gp* index,
+                        bool byte_of_shadow) {
     Index ix = combine(cc_, base, index);
     std::int32_t disp = base.add + a;
     if (byte_of_shadow)
@@ -228,8 +228,9 @@ void Function::begin_function() {
                     : plan_.normal_func[static_cast<std::size_t>(root_)];
     cc_.addFunc(func_);
     if (named_) {
-        std::string heading = std::string(resume_ ? "; resume" : "; normal") + " function of routine " +
-                              std::to_string(root_) + " (instruction " + std::to_string(ro.entry) + ")";
+        std::string heading = std::string(resume_ ? "; resume" : "; normal") +
+                              " function of routine " + std::to_string(root_) + " (instruction " +
+                              std::to_string(ro.entry) + ")";
         cc_.comment(heading.c_str());
     }
     s_ = new64("s");
@@ -280,7 +281,8 @@ void Function::begin_function() {
     Base base = base_of(FrameRef{0, 0, root_});
     for (int k = 0; k < params; ++k) {
         std::int32_t a = 3 + fn + k;
-        const Var& v = vars_[static_cast<std::size_t>(instances_[0].vars[static_cast<std::size_t>(a)])];
+        const Var& v =
+            vars_[static_cast<std::size_t>(instances_[0].vars[static_cast<std::size_t>(a)])];
         if (k < REGISTER_ARGS) {
             if (!v.memory) {
                 func_->setArg(static_cast<std::size_t>(1 + k), v.reg);
@@ -388,8 +390,9 @@ void Function::translate_instance(int inst) {
     for (int i : ro.code) {
         if (i <= ro.ent || code[i].op != UJP || code[i].a <= ro.ent || code[i].a >= i) continue;
         int test = code[i].a;
-        while (test < i && (code[test].op == LOD || code[test].op == LDC || code[test].op == LDA ||
-                            code[test].op == OPR || code[test].op == COP || code[test].op == IND) &&
+        while (test < i &&
+               (code[test].op == LOD || code[test].op == LDC || code[test].op == LDA ||
+                code[test].op == OPR || code[test].op == COP || code[test].op == IND) &&
                (test == code[i].a || (target.count(test) == 0 && point_at_.count(test) == 0)))
             ++test;
         if (test == code[i].a || test >= i || code[test].op != FJP || target.count(test) != 0 ||
@@ -451,8 +454,8 @@ void Function::end_of(int inst, int i) {
             n.reg = var.reg;
             result = node(n);
         } else {
-            bool check = (sh_.places[static_cast<std::size_t>(i)].flags & PLACE_UNSET_READ) != 0 &&
-                         !I.exact;
+            bool check =
+                (sh_.places[static_cast<std::size_t>(i)].flags & PLACE_UNSET_READ) != 0 && !I.exact;
             result = temp(load_cell(base_of(FrameRef{inst, 0, I.routine}), 3, nullptr, check));
         }
     }
@@ -594,7 +597,8 @@ void Function::bind_parameters(int callee_inst, std::vector<int>& args) {
         if (reference && !var.memory) {
             // The parameter stands for the address itself.
             if (at(arg).kind == N_ADDR && at(at(arg).left).kind != N_CONST) checked_offset(arg);
-            instances_[static_cast<std::size_t>(callee_inst)].bound[static_cast<std::size_t>(a)] = arg;
+            instances_[static_cast<std::size_t>(callee_inst)].bound[static_cast<std::size_t>(a)] =
+                arg;
             continue;
         }
         if (!var.memory) {
@@ -619,7 +623,8 @@ std::vector<int> resume_points(const Shape& shape, int r) {
     std::vector<int> points{ro.ent + 1};
     for (int i : ro.code) {
         if (i <= ro.ent + 1) continue;
-        if ((shape.places[static_cast<std::size_t>(i)].flags & (PLACE_LOOP_HEAD | PLACE_RETURN_SITE)) != 0)
+        if ((shape.places[static_cast<std::size_t>(i)].flags &
+             (PLACE_LOOP_HEAD | PLACE_RETURN_SITE)) != 0)
             points.push_back(i);
     }
     return points;
