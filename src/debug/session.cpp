@@ -135,8 +135,8 @@ bool DebugSession::take_output(void* context, const char* bytes, std::size_t n) 
     if (session->output_.size() > session->output_shown_) {
         std::size_t fresh = session->output_.size() - session->output_shown_;
         if (fresh > n) fresh = n;
-        write_bytes(session->options_.output, session->output_.data() + session->output_.size() - fresh,
-                    fresh);
+        write_bytes(session->options_.output,
+                    session->output_.data() + session->output_.size() - fresh, fresh);
         flush_bytes(session->options_.output);
         session->output_shown_ = session->output_.size();
     }
