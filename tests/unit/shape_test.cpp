@@ -96,9 +96,9 @@ TEST(Shape, CellsAddressesAndNestedRoutinesReach) {
     for (int k = 4; k <= 8; ++k)
         EXPECT_EQ(main.cells[static_cast<std::size_t>(k)], CELL_ARRAY | CELL_ESCAPES | CELL_NESTED)
             << k;
-    EXPECT_EQ(outer.cells[3], CELL_PARAMETER | CELL_NESTED); // n
-    EXPECT_EQ(outer.cells[4], 0);                            // i
-    EXPECT_EQ(outer.cells[5], CELL_NESTED);                  // acc, set before the call
+    EXPECT_EQ(outer.cells[3], CELL_PARAMETER | CELL_NESTED);    // n
+    EXPECT_EQ(outer.cells[4], 0);                               // i
+    EXPECT_EQ(outer.cells[5], CELL_NESTED);                     // acc, set before the call
     EXPECT_EQ(inner.cells[4], CELL_PARAMETER | CELL_REFERENCE); // var x
     EXPECT_EQ(inner.cells[5], CELL_PARAMETER);                  // k
     EXPECT_EQ(inner.cells[6], 0);                               // y, set before it is read
@@ -179,10 +179,10 @@ end.
     ASSERT_TRUE(sh.ok) << sh.why;
     const Routine& f = sh.routines[1];
     ASSERT_TRUE(f.function);
-    EXPECT_NE(f.cells[5] & CELL_UNSET, 0);   // x, read after an if that may skip it
-    EXPECT_EQ(f.cells[6] & CELL_UNSET, 0);   // y, set before every read
+    EXPECT_NE(f.cells[5] & CELL_UNSET, 0);        // x, read after an if that may skip it
+    EXPECT_EQ(f.cells[6] & CELL_UNSET, 0);        // y, set before every read
     EXPECT_EQ(f.cells[6] & CELL_UNSET_NESTED, 0); // and before q runs
-    EXPECT_NE(f.cells[3] & CELL_UNSET, 0);   // the result, set on one path only
+    EXPECT_NE(f.cells[3] & CELL_UNSET, 0);        // the result, set on one path only
     EXPECT_NE(sh.places[static_cast<std::size_t>(f.exit)].flags & PLACE_UNSET_READ, 0);
     // s calls t before z has a value: t's read of z may find none.
     int s_routine = -1;
@@ -218,9 +218,9 @@ begin write(even(4) + leaf(1)) end.
 TEST(Shape, EveryExampleAndBenchmarkHasTheCompilersShape) {
     for (const char* dir : {"examples", "bench/programs"}) {
         std::string folder = std::string(TSUMIKI_SOURCE_DIR) + "/" + dir;
-        for (const char* name : {"hello", "primes", "sort", "recursion", "nested", "gcd", "stats",
-                                 "arithmetic", "loops", "fib", "tak", "sieve", "matrix", "read",
-                                 "write"}) {
+        for (const char* name :
+             {"hello", "primes", "sort", "recursion", "nested", "gcd", "stats", "arithmetic",
+              "loops", "fib", "tak", "sieve", "matrix", "read", "write"}) {
             std::string path = folder + "/" + name + ".tsu";
             std::FILE* f = std::fopen(path.c_str(), "rb");
             if (f == nullptr) continue;
@@ -270,9 +270,9 @@ TEST(Shape, StoresOfAnotherShapeAreRefused) {
     }
     // With the cells noted, the same LDA is fine; noted for another LDA, not.
     reset_all();
-    for (const Instruction& in : {Instruction{ENT, 0, 3}, Instruction{LDA, 0, 3},
-                                  Instruction{IND, 0, 0}, Instruction{PUT, 0, 0},
-                                  Instruction{HLT, 0, 0}})
+    for (const Instruction& in :
+         {Instruction{ENT, 0, 3}, Instruction{LDA, 0, 3}, Instruction{IND, 0, 0},
+          Instruction{PUT, 0, 0}, Instruction{HLT, 0, 0}})
         generate_code(in.op, in.l, in.a);
     note_cells(1, 1);
     EXPECT_TRUE(shape_of_code().ok) << shape_of_code().why;
