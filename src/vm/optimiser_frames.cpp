@@ -391,9 +391,7 @@ void Function::translate_instance(int inst) {
     for (int i : ro.code) {
         if (i <= ro.ent || code[i].op != UJP || code[i].a <= ro.ent || code[i].a >= i) continue;
         int test = code[i].a;
-        while (test < i &&
-               (code[test].op == LOD || code[test].op == LDC || code[test].op == LDA ||
-                code[test].op == OPR || code[test].op == COP || code[test].op == IND) &&
+        while (test < i && properties_of(code[test].op).computes &&
                (test == code[i].a || (target.count(test) == 0 && point_at_.count(test) == 0)))
             ++test;
         if (test == code[i].a || test >= i || code[test].op != FJP || target.count(test) != 0 ||

@@ -455,16 +455,16 @@ void mark_unset_reads(Shape& sh, int r) {
         if (in.op == STR && in.l == 0 && tracked(in.a)) out.set(in.a);
         if (in.op == STO && n >= 2 && own_scalar(slots[n - 2]) >= 0)
             out.set(own_scalar(slots[n - 2]));
-        switch (in.op) {
-        case UJP: flow(in.a, out); break;
-        case FJP:
+        switch (properties_of(in.op).flow) {
+        case FLOW_JUMP: flow(in.a, out); break;
+        case FLOW_BRANCH:
             flow(in.a, out);
             flow(i + 1, out);
             break;
-        case RET:
-        case FRT:
-        case HLT: break;
-        default: flow(i + 1, out);
+        case FLOW_RETURN:
+        case FLOW_HALT: break;
+        case FLOW_NEXT:
+        case FLOW_CALL: flow(i + 1, out); break;
         }
     }
     for (int i : ro.code) {
