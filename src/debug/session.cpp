@@ -179,10 +179,10 @@ DebugSession::Ran DebugSession::forward(bool keep_failure, std::string& message)
         t = static_cast<std::int32_t>(sp);
         b = static_cast<std::int32_t>(bp);
         if (io) flush_output();
-        if (op == CUP) {
+        if (properties_of(op).flow == FLOW_CALL) {
             history_.flag(STEP_CALL);
             ++depth_;
-        } else if (op == RET || op == FRT) {
+        } else if (properties_of(op).flow == FLOW_RETURN) {
             history_.flag(STEP_RETURN);
             --depth_;
         }

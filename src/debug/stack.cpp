@@ -3,6 +3,7 @@
 #include <cctype>
 
 #include "vm/effects.hpp"
+#include "vm/frame.hpp"
 #include "vm/machine.hpp"
 
 namespace {
@@ -22,13 +23,7 @@ bool is_function(const ProgramMap& map, int routine) {
 // The frame base `hops` static links out from `base`, as the machine's
 // walk finds it; false when a link leads outside the stack.
 bool follow_static(std::int64_t base, int hops, std::int64_t& frame) {
-    std::int64_t x = base;
-    for (; hops > 0; --hops) {
-        if (!in_stack(x)) return false;
-        x = s[x];
-    }
-    frame = x;
-    return in_stack(x);
+    return in_stack(base) && frame_base_at_level(s, base, hops, frame) && in_stack(frame);
 }
 
 int frame_with_base(const std::vector<Frame>& frames, std::int64_t base, std::size_t from) {
@@ -67,7 +62,8 @@ NameValue name_in_frame(const ProgramMap& map, const std::vector<Frame>& frames,
     v.reachable = base >= 0;
     v.frame = base >= 0 ? frame_with_base(frames, base, 0) : -1;
     if (v.reachable) {
-        v.cell = base + (result ? 3 : map.declarations[static_cast<std::size_t>(declaration)].offset);
+        v.cell = base + (result ? FRAME_RESULT
+                                : map.declarations[static_cast<std::size_t>(declaration)].offset);
     }
     read_value(v, map, frames);
     return v;
@@ -77,27 +73,22 @@ NameValue name_in_frame(const ProgramMap& map, const std::vector<Frame>& frames,
 
 std::vector<Frame> stack_frames(const ProgramMap& map) {
     std::vector<Frame> frames;
-    std::int64_t base = b;
     std::int32_t pc = p;
     const auto code_size = static_cast<std::int32_t>(map.code.size());
-    // Each caller's frame lies below its callee's: a chain that does not
-    // go down has been overwritten, and the walk ends there.
-    for (int guard = 0; guard <= STACK_SIZE && frame_fits(base); ++guard) {
+    for_each_frame(s, b, [&](std::int64_t base) {
         Frame f;
         f.base = static_cast<std::int32_t>(base);
         f.pc = pc;
         f.routine = routine_at(map, pc);
         f.place = place_of(map, pc);
-        f.static_link = s[base];
-        f.dynamic_link = s[base + 1];
-        f.return_address = s[base + 2];
+        f.static_link = static_link_of(s, base);
+        f.dynamic_link = dynamic_link_of(s, base);
+        f.return_address = return_address_of(s, base);
         frames.push_back(f);
-        if (base == 0) break;
-        std::int64_t caller = f.dynamic_link;
-        if (caller >= base || !frame_fits(caller)) break;
+        // The caller's frame runs the CUP just before the return address.
         pc = f.return_address >= 1 && f.return_address <= code_size ? f.return_address - 1 : -1;
-        base = caller;
-    }
+        return true;
+    });
     for (std::size_t k = 0; k < frames.size(); ++k)
         frames[k].static_frame =
             frames[k].base == 0 ? -1 : frame_with_base(frames, frames[k].static_link, k + 1);
@@ -119,14 +110,14 @@ CellLabel label_cell(const ProgramMap& map, const std::vector<Frame>& frames, st
     const Frame& f = frames[static_cast<std::size_t>(frame)];
     std::int64_t offset = cell - f.base;
     label.frame = frame;
-    if (offset <= 2) {
-        label.role = offset == 0   ? CellRole::static_link
-                     : offset == 1 ? CellRole::dynamic_link
-                                   : CellRole::return_address;
+    if (offset < FRAME_PROCEDURE_CELLS) {
+        label.role = offset == FRAME_STATIC_LINK    ? CellRole::static_link
+                     : offset == FRAME_DYNAMIC_LINK ? CellRole::dynamic_link
+                                                    : CellRole::return_address;
         return label;
     }
     if (f.routine < 0) return label;
-    if (offset == 3 && is_function(map, f.routine)) {
+    if (offset == FRAME_RESULT && is_function(map, f.routine)) {
         label.role = CellRole::result;
         label.declaration = f.routine;
         return label;

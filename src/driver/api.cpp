@@ -14,6 +14,7 @@
 #include "vm/check.hpp"
 #include "vm/code.hpp"
 #include "vm/engine.hpp"
+#include "vm/frame.hpp"
 #include "vm/machine.hpp"
 #include "vm/run.hpp"
 #include "vm/runtime.hpp"
@@ -163,17 +164,15 @@ namespace {
 // cell: it stops at a link that does not lead down the stack or a return
 // address that follows no CUP.
 void record_calls(RunResult& result) {
-    std::int32_t frame = b;
-    while (frame > 0 && frame < STACK_SIZE - 2 && result.call_depth < STACK_SIZE) {
-        const std::int32_t back = s[frame + 2];
-        if (back < 1 || back > cx || code[back - 1].op != CUP) break;
+    for_each_frame(s, b, [&](std::int64_t frame) {
+        if (frame == 0 || result.call_depth >= STACK_SIZE) return false; // the main program's
+        const std::int32_t back = return_address_of(s, frame);
+        if (back < 1 || back > cx || code[back - 1].op != CUP) return false;
         if (result.call_pc < 0) result.call_pc = back - 1;
         if (code[back - 1].a == code[result.call_pc].a) ++result.recursion_depth;
         ++result.call_depth;
-        const std::int32_t link = s[frame + 1];
-        if (link < 0 || link >= frame) break;
-        frame = link;
-    }
+        return true;
+    });
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 
 #include "driver/place.hpp"
 #include "vm/code.hpp"
+#include "vm/frame.hpp"
 
 namespace {
 
@@ -341,20 +342,20 @@ void show_frame_info(const DebugView& view) {
         return to >= 0 ? format(MSG_DBG_FRAME_POINTS, to, frame_name(view, frames, to).c_str())
                        : format(MSG_DBG_FRAME_NOWHERE);
     };
-    std::printf(msg(MSG_DBG_FRAME_CELL), msg(MSG_DBG_FRAME_STATIC), f.base, f.static_link,
-                points(f.static_frame).c_str());
+    std::printf(msg(MSG_DBG_FRAME_CELL), msg(MSG_DBG_FRAME_STATIC), f.base + FRAME_STATIC_LINK,
+                f.static_link, points(f.static_frame).c_str());
     int caller = static_cast<std::size_t>(view.frame) + 1 < frames.size() &&
                          frames[static_cast<std::size_t>(view.frame) + 1].base == f.dynamic_link
                      ? view.frame + 1
                      : -1;
-    std::printf(msg(MSG_DBG_FRAME_CELL), msg(MSG_DBG_FRAME_DYNAMIC), f.base + 1, f.dynamic_link,
-                points(caller).c_str());
+    std::printf(msg(MSG_DBG_FRAME_CELL), msg(MSG_DBG_FRAME_DYNAMIC), f.base + FRAME_DYNAMIC_LINK,
+                f.dynamic_link, points(caller).c_str());
     std::string to;
     Place back = view.session.place(f.return_address);
     if (back.pos.line > 0)
         to = format(MSG_DBG_FRAME_RETURNS_TO, f.return_address, file_name(view), back.pos.line);
-    std::printf(msg(MSG_DBG_FRAME_CELL), msg(MSG_DBG_FRAME_RETURN), f.base + 2, f.return_address,
-                to.c_str());
+    std::printf(msg(MSG_DBG_FRAME_CELL), msg(MSG_DBG_FRAME_RETURN), f.base + FRAME_RETURN_ADDRESS,
+                f.return_address, to.c_str());
 }
 
 void show_registers(const DebugView& view) {

@@ -12,6 +12,7 @@
 #include "symtab/names.hpp"
 #include "vm/check.hpp"
 #include "vm/code.hpp"
+#include "vm/frame.hpp"
 
 std::uintptr_t parser_stack_limit = 0;
 int parser_depth_limit = 0;
@@ -56,8 +57,8 @@ SourceRange block_end{};
 
 int frame_header_size(SymbolKind kind) {
     switch (kind) {
-    case SYM_PROC: return 3;
-    case SYM_FUNC: return 4;
+    case SYM_PROC: return FRAME_PROCEDURE_CELLS;
+    case SYM_FUNC: return FRAME_FUNCTION_CELLS;
     default: syntax_error(MSG_ODD_KIND);
     }
 }

@@ -10,6 +10,7 @@
 #include "symtab/names.hpp"
 #include "symtab/symtab.hpp"
 #include "vm/code.hpp"
+#include "vm/frame.hpp"
 
 namespace {
 
@@ -50,7 +51,7 @@ void parse_call(SymbolKind kind, int d, int L) {
     trace_parse(is_function ? MSG_T_FUNC_NAME : MSG_T_PROC_NAME, d + 1, "");
     watch_routine(WATCH_ENTER, ROUTINE_CALL);
     SourcePos at = token_pos;
-    const int start = emit_at(at, MST, L - get_level(token.text), is_function ? 4 : 3);
+    const int start = emit_at(at, MST, L - get_level(token.text), frame_header_cells(is_function));
     Token callee = token;
     const int entry = newest_entry(callee.text);
     const int params = symtab[entry].param_count;

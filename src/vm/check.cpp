@@ -131,9 +131,9 @@ void check_step(std::int32_t pc, std::int64_t sp, std::int64_t bp) {
     case MST:
         // The links; the return address and a function's result cell wait
         // for CUP and the function.
-        set_cell(sp + 1, false);
-        set_cell(sp + 2, false);
-        unset_cells(sp + 3, sp + in.a);
+        set_cell(sp + 1 + FRAME_STATIC_LINK, false);
+        set_cell(sp + 1 + FRAME_DYNAMIC_LINK, false);
+        unset_cells(sp + 1 + FRAME_RETURN_ADDRESS, sp + in.a);
         break;
     case CUP: set_cell(sp - in.l, false); break;
     case ENT:
@@ -141,8 +141,8 @@ void check_step(std::int32_t pc, std::int64_t sp, std::int64_t bp) {
         if (bp != 0) unset_cells(sp + 1, bp + in.a);
         break;
     case FRT:
-        if (point.kind == CHECK_RESULT && is_unset(bp + 3))
-            stop(pc, sp, bp, MSG_C_NO_RESULT, 0, s[bp + 3]);
+        if (point.kind == CHECK_RESULT && is_unset(bp + FRAME_RESULT))
+            stop(pc, sp, bp, MSG_C_NO_RESULT, 0, s[bp + FRAME_RESULT]);
         set_cell(bp, false);
         break;
     case UJP:

@@ -59,6 +59,134 @@ static_assert(mnemonic_is(LDC, "LDC") && mnemonic_is(OPR, "OPR") && mnemonic_is(
               mnemonic_is(PUT, "PUT") && mnemonic_is(LDA, "LDA") && mnemonic_is(IND, "IND") &&
               mnemonic_is(STO, "STO") && mnemonic_is(FRT, "FRT") && mnemonic_is(CUP, "CUP"));
 
+// What the tiers and tools know of an instruction without running it, one
+// row per opcode: how it changes t, whether l counts static links, where
+// control goes on.  The interpreter's effects (vm/effects.hpp) are what the
+// instruction does; a test runs every opcode's effect and checks it against
+// its row.
+
+// How an instruction changes t.
+enum TopChange : unsigned char {
+    TOP_CELLS,   // by pushes - pops
+    TOP_OPERAND, // up by a (MST: the callee's header)
+    TOP_FRAME,   // set from b (ENT, RET, FRT)
+};
+
+// Where control goes on after an instruction.
+enum Flow : unsigned char {
+    FLOW_NEXT,   // to the next instruction
+    FLOW_BRANCH, // to a, or to the next one (FJP)
+    FLOW_CALL,   // to a, and back to the next one when the routine returns (CUP)
+    FLOW_JUMP,   // to a (UJP)
+    FLOW_RETURN, // to the return address in the frame's header (RET, FRT)
+    FLOW_HALT,   // nowhere: the run ends (HLT, and an op byte outside the set)
+};
+
+struct OpcodeProperties {
+    Opcode op;          // the row's opcode, checked below
+    signed char pops;   // TOP_CELLS: cells taken from the top
+    signed char pushes; // TOP_CELLS: cells put there
+    TopChange top;
+    Flow flow;
+    bool level;     // l counts static links: the cells are base(l)'s
+    bool sub_coded; // a picks the operation; pops and pushes are a binary one's
+    bool computes;  // only computes the top cells: reads no input, writes no
+                    // output and no cell below the top, and goes on to the next
+};
+
+// clang-format off
+inline constexpr OpcodeProperties opcode_properties[OPCODE_COUNT] = {
+    // op   pops pushes top          flow         level  sub    computes
+    {LDC,  0,   1,     TOP_CELLS,   FLOW_NEXT,   false, false, true},
+    {OPR,  2,   1,     TOP_CELLS,   FLOW_NEXT,   false, true,  true},
+    {COP,  2,   1,     TOP_CELLS,   FLOW_NEXT,   false, true,  true},
+    {LOD,  0,   1,     TOP_CELLS,   FLOW_NEXT,   true,  false, true},
+    {STR,  1,   0,     TOP_CELLS,   FLOW_NEXT,   true,  false, false},
+    {UJP,  0,   0,     TOP_CELLS,   FLOW_JUMP,   false, false, false},
+    {FJP,  1,   0,     TOP_CELLS,   FLOW_BRANCH, false, false, false},
+    {RET,  0,   0,     TOP_FRAME,   FLOW_RETURN, false, false, false},
+    {MST,  0,   0,     TOP_OPERAND, FLOW_NEXT,   true,  false, false},
+    {ENT,  0,   0,     TOP_FRAME,   FLOW_NEXT,   false, false, false},
+    {HLT,  0,   0,     TOP_CELLS,   FLOW_HALT,   false, false, false},
+    {GET,  0,   1,     TOP_CELLS,   FLOW_NEXT,   false, false, false},
+    {PUT,  1,   0,     TOP_CELLS,   FLOW_NEXT,   false, false, false},
+    {LDA,  0,   1,     TOP_CELLS,   FLOW_NEXT,   true,  false, true},
+    {IND,  1,   1,     TOP_CELLS,   FLOW_NEXT,   false, false, true},
+    {STO,  2,   0,     TOP_CELLS,   FLOW_NEXT,   false, false, false},
+    {FRT,  0,   0,     TOP_FRAME,   FLOW_RETURN, false, false, false},
+    {CUP,  0,   0,     TOP_CELLS,   FLOW_CALL,   false, false, false},
+};
+
+// The row of an op byte outside the instruction set: the machine stops on
+// it with an error.
+inline constexpr OpcodeProperties undefined_opcode_properties =
+    {HLT,  0,   0,     TOP_CELLS,   FLOW_HALT,   false, false, false};
+// clang-format on
+
+// Every opcode has its row, in the enum's order: a row left out leaves a
+// zero row whose op does not match its place.
+constexpr bool opcode_rows_in_order() {
+    for (int k = 0; k < OPCODE_COUNT; ++k)
+        if (opcode_properties[k].op != k) return false;
+    return true;
+}
+static_assert(opcode_rows_in_order(), "one row per opcode, in the enum's order");
+
+// The row of any op byte.
+constexpr const OpcodeProperties& properties_of(unsigned op) {
+    return op < OPCODE_COUNT ? opcode_properties[op] : undefined_opcode_properties;
+}
+
+// Whether a is an instruction's index: a jump's, a branch's or a call's.
+constexpr bool has_code_address(unsigned op) {
+    Flow f = properties_of(op).flow;
+    return f == FLOW_BRANCH || f == FLOW_CALL || f == FLOW_JUMP;
+}
+
+// Whether the next instruction may run right after this one or, for a
+// call, when the routine returns.
+constexpr bool falls_through(unsigned op) {
+    Flow f = properties_of(op).flow;
+    return f == FLOW_NEXT || f == FLOW_BRANCH || f == FLOW_CALL;
+}
+
+// Whether the instruction ends its routine, or the run.
+constexpr bool ends_routine(unsigned op) {
+    Flow f = properties_of(op).flow;
+    return f == FLOW_RETURN || f == FLOW_HALT;
+}
+
+// Whether OPR or COP has a binary operation's sub-code (OPR 1-4, COP 1-6).
+constexpr bool is_binary_operation(const Instruction& in) {
+    return (in.op == OPR && in.a >= OPR_ADD && in.a <= OPR_DIV) ||
+           (in.op == COP && in.a >= COP_EQ && in.a <= COP_LEQ);
+}
+
+// The cells instruction `in` takes from the top and puts there (TOP_CELLS
+// only): a sub-coded one's row is its binary operation's; OPR 0,5
+// negates the top cell in place, and any other sub-code does nothing.
+constexpr int pops_of(const Instruction& in) {
+    const OpcodeProperties& row = properties_of(in.op);
+    if (!row.sub_coded || is_binary_operation(in)) return row.pops;
+    return in.op == OPR && in.a == OPR_NEG ? 1 : 0;
+}
+constexpr int pushes_of(const Instruction& in) {
+    const OpcodeProperties& row = properties_of(in.op);
+    if (!row.sub_coded || is_binary_operation(in)) return row.pushes;
+    return in.op == OPR && in.a == OPR_NEG ? 1 : 0;
+}
+
+// How instruction `in` moves t: pushes - pops, or a for MST; 0 for one
+// that sets t from b (TOP_FRAME), which says nothing of the change.
+constexpr std::int64_t depth_change(const Instruction& in) {
+    switch (properties_of(in.op).top) {
+    case TOP_CELLS: return pushes_of(in) - pops_of(in);
+    case TOP_OPERAND: return in.a;
+    case TOP_FRAME: return 0;
+    }
+    return 0;
+}
+
 // What each instruction does, in symbols and in words (English and
 // Japanese, UTF-8), for the listing's hover notes in the playground and the
 // guide to the machine.  `l` and `a` are the operands; base(l) is the frame

@@ -21,6 +21,7 @@
 
 #include "diag/diag.hpp"
 #include "vm/code.hpp"
+#include "vm/frame.hpp"
 #include "vm/machine.hpp"
 #include "vm/runtime.hpp"
 
@@ -51,12 +52,6 @@ inline bool in_stack(std::int64_t address) {
 // test before the next fetch sees which end it left by.
 inline std::int64_t clamp_top(std::int64_t v) {
     return v > STACK_SIZE ? STACK_SIZE : v < -2 ? -2 : v;
-}
-
-// A frame base b the loops accept: a stack index with room for the frame's
-// header (static link, dynamic link, return address, result) above it.
-inline bool frame_fits(std::int64_t base) {
-    return base >= 0 && base <= STACK_SIZE - 4;
 }
 
 // The binary operations of OPR (sub-codes 1 to 4) and COP (1 to 6).
@@ -94,20 +89,10 @@ inline std::int32_t binary(Binary k, std::int32_t l, std::int32_t r) {
     return 0;
 }
 
-// base(l) seen from frame b: l static links out.  A frame that links to
-// itself ends base()'s walk, and following its link again changes nothing,
-// so the walk simply goes on; false when a link lies outside the stack.
+// base(l) seen from frame b: l static links out (vm/frame.hpp); false
+// when a link lies outside the stack.
 inline bool frame_base(std::int64_t base, std::int32_t l, std::int64_t& frame) {
-    std::int64_t x = base;
-    if (l > 0) {
-        x = s[x]; // base itself is always a stack index
-        for (--l; l > 0; --l) {
-            if (!in_stack(x)) return false;
-            x = s[x];
-        }
-    }
-    frame = x;
-    return true;
+    return frame_base_at_level(s, base, l, frame);
 }
 
 // LDC 0,n: push n.
@@ -171,22 +156,25 @@ inline bool do_fjp(std::int64_t& top) {
 template <class W = Unwatched>
 inline void do_mst(std::int64_t& top, std::int64_t base, std::int64_t link, std::int32_t a,
                    W w = {}) {
-    w.write(top + 1);
-    s[top + 1] = static_cast<std::int32_t>(link);
-    w.write(top + 2);
-    s[top + 2] = static_cast<std::int32_t>(base);
+    const std::int64_t callee = top + 1; // the frame the call will make
+    w.write(callee + FRAME_STATIC_LINK);
+    s[callee + FRAME_STATIC_LINK] = static_cast<std::int32_t>(link);
+    w.write(callee + FRAME_DYNAMIC_LINK);
+    s[callee + FRAME_DYNAMIC_LINK] = static_cast<std::int32_t>(base);
     top = clamp_top(top + a);
 }
 
 // CUP n,x at code index pc: the return address goes to s[t-n], the new
-// frame starts two cells below it.  (The loop then goes to x.)
+// frame starts FRAME_RETURN_ADDRESS cells below it.  (The loop then goes
+// to x.)
 template <class W = Unwatched>
 inline Msg do_cup(std::int64_t top, std::int64_t& base, std::int32_t n, std::int32_t pc, W w = {}) {
     std::int64_t cell = top - n;
-    if (cell < 2 || cell > STACK_SIZE - 2) return MSG_BAD_ADDRESS;
+    const std::int64_t callee = cell - FRAME_RETURN_ADDRESS;
+    if (!frame_fits(callee)) return MSG_BAD_ADDRESS;
     w.write(cell);
     s[cell] = pc + 1;
-    base = cell - 2;
+    base = callee;
     return NO_FAULT;
 }
 
@@ -204,12 +192,12 @@ template <class W = Unwatched>
 inline Msg do_return(std::int64_t& top, std::int64_t& base, bool function, std::int32_t code_end,
                      std::int32_t& to, W w = {}) {
     if (function) {
-        w.read(base + 3);
+        w.read(base + FRAME_RESULT);
         w.write(base);
-        s[base] = s[base + 3];
+        s[base] = s[base + FRAME_RESULT];
     }
-    std::int32_t ret = s[base + 2];
-    std::int32_t link = s[base + 1];
+    std::int32_t ret = s[base + FRAME_RETURN_ADDRESS];
+    std::int32_t link = s[base + FRAME_DYNAMIC_LINK];
     top = function ? base : base - 1;
     if (u32(ret) >= u32(code_end)) return MSG_BAD_CODE_ADDRESS;
     if (!frame_fits(link)) return MSG_BAD_ADDRESS;

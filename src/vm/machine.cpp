@@ -47,8 +47,9 @@ std::int32_t base(std::int32_t l) {
     std::int32_t x = b;
     for (; l > 0; --l) {
         if (!in_stack(x)) runtime_error(MSG_BAD_ADDRESS);
-        if (s[x] == x) break; // a frame that links to itself: no step moves on
-        x = s[x];
+        // A frame that links to itself: no step moves on.
+        if (static_link_of(s, x) == x) break;
+        x = static_link_of(s, x);
     }
     return x;
 }

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "vm/frame.hpp"
 #include "vm/machine.hpp"
 #include "vm/native_translator.hpp"
 
@@ -28,12 +29,12 @@ void Translator::call_service(int i, std::uint64_t service, const char* name) {
 // tested before anything changes.
 void Translator::return_checks(int i) {
     comment("ecx := the return address");
-    as.mov(x86::ecx, frame(2));
+    as.mov(x86::ecx, frame(FRAME_RETURN_ADDRESS));
     as.cmp(x86::ecx, cx);
     as.jae(bail_at(i));
     comment("eax := the dynamic link");
-    as.mov(x86::eax, frame(1));
-    as.cmp(x86::eax, STACK_SIZE - 4);
+    as.mov(x86::eax, frame(FRAME_DYNAMIC_LINK));
+    as.cmp(x86::eax, STACK_SIZE - FRAME_FUNCTION_CELLS); // frame_fits
     as.ja(bail_at(i));
 }
 
@@ -42,27 +43,28 @@ void Translator::return_checks(int i) {
 void Translator::mark_stack(int i, const Instruction& in) {
     if (in.l <= 0) {
         comment("the static link: b");
-        as.mov(top(1), B.r32());
+        as.mov(top(1 + FRAME_STATIC_LINK), B.r32());
     } else {
         frame_base(i, in.l);
-        as.mov(top(1), x86::eax);
+        as.mov(top(1 + FRAME_STATIC_LINK), x86::eax);
     }
     comment("the dynamic link");
-    as.mov(top(2), B.r32());
+    as.mov(top(1 + FRAME_DYNAMIC_LINK), B.r32());
     delta += in.a;
     forget();
 }
 
-// The return-address cell t-n; the new frame starts two below.
+// The return-address cell t-n; the new frame starts FRAME_RETURN_ADDRESS
+// below.
 void Translator::call(int i, const Instruction& in) {
     std::int64_t cell = delta - in.l;
-    if (cell - 2 < -STACK_SIZE || cell > STACK_SIZE) {
+    if (cell - FRAME_RETURN_ADDRESS < -STACK_SIZE || cell > STACK_SIZE) {
         as.jmp(bail_at(i));
         return;
     }
     as.lea(x86::rax, x86::ptr(T, static_cast<std::int32_t>(cell)));
-    as.lea(x86::rdx, x86::ptr(x86::rax, -2));
-    as.cmp(x86::rdx, STACK_SIZE - 4);
+    as.lea(x86::rdx, x86::ptr(x86::rax, -FRAME_RETURN_ADDRESS));
+    as.cmp(x86::rdx, STACK_SIZE - FRAME_FUNCTION_CELLS); // frame_fits
     as.ja(bail_at(i));
     comment("the return address");
     as.mov(x86::dword_ptr(S, x86::rax, 2), i + 1);
@@ -92,7 +94,7 @@ void Translator::return_from_procedure(int i) {
 
 void Translator::return_from_function(int i) {
     return_checks(i);
-    as.mov(x86::edx, frame(3));
+    as.mov(x86::edx, frame(FRAME_RESULT));
     as.mov(frame(0), x86::edx);
     as.mov(T, B);
     as.mov(B.r32(), x86::eax);

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "vm/frame.hpp"
 #include "vm/machine.hpp"
 #include "vm/native_compare.hpp"
 #include "vm/native_translator.hpp"
@@ -48,14 +49,14 @@ Magic magic_for(std::int32_t d) {
 // outside the stack hands over (the interpreter then fails on it).
 void Translator::frame_base(int i, std::int32_t l) {
     comment("rax := s[b], the static link");
-    as.movsxd(x86::rax, frame(0));
+    as.movsxd(x86::rax, frame(FRAME_STATIC_LINK));
     std::int32_t rest = l - 1;
     if (rest <= 3) {
         for (; rest > 0; --rest) {
             as.cmp(x86::rax, STACK_SIZE);
             as.jae(bail_at(i));
             comment("rax := s[rax], the next link");
-            as.movsxd(x86::rax, x86::dword_ptr(S, x86::rax, 2));
+            as.movsxd(x86::rax, x86::dword_ptr(S, x86::rax, 2, FRAME_STATIC_LINK * 4));
         }
         return;
     }
@@ -64,7 +65,7 @@ void Translator::frame_base(int i, std::int32_t l) {
     as.bind(walk);
     as.cmp(x86::rax, STACK_SIZE);
     as.jae(bail_at(i));
-    as.movsxd(x86::rax, x86::dword_ptr(S, x86::rax, 2));
+    as.movsxd(x86::rax, x86::dword_ptr(S, x86::rax, 2, FRAME_STATIC_LINK * 4));
     as.dec(x86::ecx);
     as.jnz(walk);
 }

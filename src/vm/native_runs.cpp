@@ -18,61 +18,30 @@ bool in_code(std::int32_t x) {
 
 namespace {
 
-bool is_binop(const Instruction& in) {
-    return (in.op == OPR && in.a >= OPR_ADD && in.a <= OPR_DIV) ||
-           (in.op == COP && in.a >= COP_EQ && in.a <= COP_LEQ);
-}
-
 // The instructions the machine code leaves to the interpreter whenever it
 // reaches them: HLT, op bytes outside the set, the last instruction of the
 // store (whatever follows it is outside), jumps and calls out of the store.
 bool handed_over(int i) {
     const Instruction& in = code[i];
-    if (i == cx - 1 || in.op >= OPCODE_COUNT || in.op == HLT) return true;
-    return (in.op == UJP || in.op == CUP) && !in_code(in.a);
+    const Flow flow = properties_of(in.op).flow;
+    if (i == cx - 1 || flow == FLOW_HALT) return true;
+    return (flow == FLOW_JUMP || flow == FLOW_CALL) && !in_code(in.a);
 }
 
 // The instructions that set t from b (or end the run): each tests the t it
 // leaves itself, and the next instruction starts a new run.
 bool sets_top(int i) {
-    Opcode op = code[i].op;
-    return op == RET || op == FRT || op == ENT;
+    return properties_of(code[i].op).top == TOP_FRAME;
 }
 
 bool level_zero_access(const Instruction& in) {
     return (in.op == LOD || in.op == STR) && in.l <= 0;
 }
 
-// How instruction i changes t, for one that neither sets it from b nor is
-// handed over.
-std::int64_t depth_change(const Instruction& in) {
-    switch (in.op) {
-    case LDC:
-    case LOD:
-    case LDA:
-    case GET: return 1;
-    case OPR:
-    case COP: return is_binop(in) ? -1 : 0;
-    case STR:
-    case FJP:
-    case PUT: return -1;
-    case STO: return -2;
-    case MST: return in.a;
-    default: return 0;
-    }
-}
-
-// Whether the translator pushes instruction i's result (pushes that may wait).
+// Whether the translator pushes instruction i's result (pushes that may
+// wait): an instruction that only computes one cell on top.
 bool pushes(const Instruction& in) {
-    switch (in.op) {
-    case LDC:
-    case LOD:
-    case LDA:
-    case IND: return true;
-    case OPR: return is_binop(in) || in.a == OPR_NEG;
-    case COP: return is_binop(in);
-    default: return false;
-    }
+    return properties_of(in.op).computes && pushes_of(in) == 1;
 }
 
 } // namespace
@@ -96,7 +65,7 @@ void Translator::mark_runs() {
     starts[0] = true;
     for (int i = 0; i < cx; ++i) {
         const Instruction& in = code[i];
-        bool jumps = in.op == UJP || in.op == FJP || in.op == CUP;
+        bool jumps = has_code_address(in.op);
         if (jumps && in_code(in.a)) starts[in.a] = true;
         if (jumps || sets_top(i) || handed_over(i)) starts[i + 1] = true;
     }
@@ -354,10 +323,10 @@ void Translator::instruction(int i) {
     case LDC: push_constant(in.a); break;
     case OPR:
         if (in.a == OPR_NEG) negate();
-        if (is_binop(in)) arithmetic(i, in.a);
+        if (is_binary_operation(in)) arithmetic(i, in.a);
         break;
     case COP:
-        if (is_binop(in)) compare(i, in.a);
+        if (is_binary_operation(in)) compare(i, in.a);
         break;
     case LOD: load_variable(i, in); break;
     case STR: store_variable(i, in); break;

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <unordered_set>
 
+#include "vm/frame.hpp"
 #include "vm/machine.hpp"
 #include "vm/optimiser_translator.hpp"
 
@@ -70,7 +71,7 @@ x86::Gp Function::outer(int links) {
     while (static_cast<int>(outer_.size()) < links) {
         x86::Gp from = outer_.empty() ? b_ : outer_.back();
         x86::Gp link = new64("link");
-        at_prologue([&] { cc_.movsxd(link, x86::dword_ptr(s_, from, 2)); });
+        at_prologue([&] { cc_.movsxd(link, x86::dword_ptr(s_, from, 2, FRAME_STATIC_LINK * 4)); });
         outer_.push_back(link);
     }
     return outer_[static_cast<std::size_t>(links - 1)];
@@ -96,7 +97,7 @@ int Function::make_instance(int routine, std::int32_t offset, const FrameRef& pa
     I.vars.assign(static_cast<std::size_t>(ro.frame) + 1, -1);
     I.bound.assign(static_cast<std::size_t>(ro.frame) + 1, -1);
     int index = static_cast<int>(instances_.size());
-    for (std::int32_t a = 3; a <= ro.frame; ++a) {
+    for (std::int32_t a = FRAME_PROCEDURE_CELLS; a <= ro.frame; ++a) {
         Var v;
         v.instance = index;
         v.offset = a;
@@ -188,7 +189,7 @@ void Function::clear_shadow(int inst) {
         return plan_.memory[static_cast<std::size_t>(I.routine)][static_cast<std::size_t>(a)] &&
                (f & CELL_PARAMETER) == 0 && (f & (CELL_ARRAY | CELL_ESCAPES | CELL_UNSET)) != 0;
     };
-    for (std::int32_t a = 3; a <= ro.frame;) {
+    for (std::int32_t a = FRAME_PROCEDURE_CELLS; a <= ro.frame;) {
         if (!unset(a)) {
             ++a;
             continue;
@@ -281,7 +282,7 @@ void Function::begin_function() {
     int params = ro.args - fn;
     Base base = base_of(FrameRef{0, 0, root_});
     for (int k = 0; k < params; ++k) {
-        std::int32_t a = 3 + fn + k;
+        std::int32_t a = frame_header_cells(fn != 0) + k;
         const Var& v =
             vars_[static_cast<std::size_t>(instances_[0].vars[static_cast<std::size_t>(a)])];
         if (k < REGISTER_ARGS) {
@@ -412,9 +413,7 @@ void Function::turn_loops_over(const Routine& ro, std::unordered_set<int>& targe
     for (int i : ro.code) {
         if (i <= ro.ent || code[i].op != UJP || code[i].a <= ro.ent || code[i].a >= i) continue;
         int test = code[i].a;
-        while (test < i &&
-               (code[test].op == LOD || code[test].op == LDC || code[test].op == LDA ||
-                code[test].op == OPR || code[test].op == COP || code[test].op == IND) &&
+        while (test < i && properties_of(code[test].op).computes &&
                (test == code[i].a || plain(test)))
             ++test;
         if (test == code[i].a || test >= i || code[test].op != FJP || !plain(test) ||
@@ -468,7 +467,7 @@ void Function::end_of(int inst, int i) {
     Instance& I = instances_[static_cast<std::size_t>(inst)];
     int result = -1;
     if (in.op == FRT) {
-        int v = I.vars[3];
+        int v = I.vars[FRAME_RESULT];
         const Var& var = vars_[static_cast<std::size_t>(v)];
         if (!var.memory) {
             Node n;
@@ -479,7 +478,8 @@ void Function::end_of(int inst, int i) {
         } else {
             bool check =
                 (sh_.places[static_cast<std::size_t>(i)].flags & PLACE_UNSET_READ) != 0 && !I.exact;
-            result = temp(load_cell(base_of(FrameRef{inst, 0, I.routine}), 3, nullptr, check));
+            result = temp(
+                load_cell(base_of(FrameRef{inst, 0, I.routine}), FRAME_RESULT, nullptr, check));
         }
     }
     if (inst != 0) {
@@ -515,12 +515,12 @@ Function::Callee Function::take_call(int inst, int i, int callee) {
     for (std::size_t k = c.args.size(); k-- > 0;)
         c.args[k] = pop();
     int header = -1;
-    for (int k = 0; k < 3 + c.fn; ++k)
+    for (int k = 0; k < frame_header_cells(c.fn != 0); ++k)
         header = pop();
     c.link = at(header).frame;
-    // The callee's frame: at t-n-2, as CUP makes it.
+    // The callee's frame: at t-n-FRAME_RETURN_ADDRESS, as CUP makes it.
     c.offset = instances_[static_cast<std::size_t>(inst)].offset +
-               sh_.places[static_cast<std::size_t>(i)].depth - n - 2;
+               sh_.places[static_cast<std::size_t>(i)].depth - n - FRAME_RETURN_ADDRESS;
     return c;
 }
 
@@ -551,7 +551,7 @@ void Function::call(int inst, int i) {
     else
         cc_.mov(b, offset);
     // Its static link in its first cell.
-    store_link(c.link, x86::dword_ptr(s_, b, 2));
+    store_link(c.link, x86::dword_ptr(s_, b, 2, FRAME_STATIC_LINK * 4));
     // The arguments: addresses as numbers, past the fifth into their cells.
     std::vector<Operand> values;
     for (int k = 0; k < params; ++k) {
@@ -567,7 +567,8 @@ void Function::call(int inst, int i) {
         if (k < REGISTER_ARGS)
             values.push_back(v);
         else
-            cc_.emit(x86::Inst::kIdMov, x86::dword_ptr(s_, b, 2, (3 + fn + k) * 4), v);
+            cc_.emit(x86::Inst::kIdMov,
+                     x86::dword_ptr(s_, b, 2, (frame_header_cells(fn != 0) + k) * 4), v);
     }
     FuncSignatureBuilder sig(CallConvId::kHost);
     normal_signature(plan_, callee, sig);
@@ -591,7 +592,8 @@ void Function::inline_call(int inst, int i, int callee) {
     if (named_) cc_.comment(("; inlined routine " + std::to_string(callee)).c_str());
     bind_parameters(J, c.args);
     if (plan_.needs_link[static_cast<std::size_t>(callee)])
-        store_link(c.link, cell(base_of(FrameRef{J, 0, callee}), 0, nullptr, false));
+        store_link(c.link,
+                   cell(base_of(FrameRef{J, 0, callee}), FRAME_STATIC_LINK, nullptr, false));
     clear_shadow(J);
     translate_instance(J);
     at_ = i;
@@ -605,7 +607,7 @@ void Function::bind_parameters(int callee_inst, std::vector<int>& args) {
     int fn = ce.function ? 1 : 0;
     Base base = base_of(FrameRef{callee_inst, 0, J.routine});
     for (std::size_t k = 0; k < args.size(); ++k) {
-        std::int32_t a = 3 + fn + static_cast<std::int32_t>(k);
+        std::int32_t a = frame_header_cells(fn != 0) + static_cast<std::int32_t>(k);
         int arg = args[k];
         int v = instances_[static_cast<std::size_t>(callee_inst)].vars[static_cast<std::size_t>(a)];
         const Var var = vars_[static_cast<std::size_t>(v)];

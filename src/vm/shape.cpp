@@ -8,6 +8,8 @@
 #include <cstddef>
 #include <utility>
 
+#include "vm/frame.hpp"
+
 namespace {
 
 bool in_code(std::int32_t x) {
@@ -86,7 +88,7 @@ class Walker {
     bool walk_routine(int r) {
         std::vector<std::pair<int, State>> work;
         State start;
-        start.depth = r == 0 ? 0 : routine(r).args + 2;
+        start.depth = r == 0 ? 0 : routine(r).args + FRAME_RETURN_ADDRESS; // t-b at the entry
         if (!arrive(r, routine(r).entry, start, work)) return false;
         while (!work.empty()) {
             auto [i, st] = std::move(work.back());
@@ -104,7 +106,7 @@ class Walker {
     // and not a header cell.
     bool cell_fits(int target, std::int32_t a, std::int32_t cells) {
         const Routine& t = routine(target);
-        return a >= 3 && cells >= 1 && a <= t.frame && cells - 1 <= t.frame - a;
+        return a >= FRAME_PROCEDURE_CELLS && cells >= 1 && a <= t.frame && cells - 1 <= t.frame - a;
     }
 
     bool pop(int i, State& st, Slot& slot) {
@@ -142,13 +144,14 @@ class Walker {
 
     bool call(int r, int i, State& st, const Instruction& in) {
         std::int32_t n = in.l;
-        int first = static_cast<int>(st.slots.size()) - n - 3; // the static link's slot
+        // The static link's slot: n counts the cells above the return address.
+        int first = static_cast<int>(st.slots.size()) - n - FRAME_PROCEDURE_CELLS;
         if (n < 0 || first < 0) return fail(i, "a CUP without its MST");
         const Slot& link = st.slots[static_cast<std::size_t>(first)];
         if (link.kind != SLOT_HEADER) return fail(i, "a CUP without its MST");
         const Instruction& mst = code[link.from];
-        int header = mst.a; // 3 or 4
-        if (n < header - 3) return fail(i, "a CUP without its MST");
+        int header = mst.a; // FRAME_PROCEDURE_CELLS or FRAME_FUNCTION_CELLS
+        if (n < header - FRAME_PROCEDURE_CELLS) return fail(i, "a CUP without its MST");
         for (int k = 0; k < header; ++k) {
             const Slot& h = st.slots[static_cast<std::size_t>(first + k)];
             if (h.kind != SLOT_HEADER || h.from != link.from)
@@ -157,7 +160,7 @@ class Walker {
         for (std::size_t k = static_cast<std::size_t>(first + header); k < st.slots.size(); ++k)
             if (st.slots[k].kind == SLOT_HEADER) return fail(i, "a CUP without its MST");
         if (!in_code(in.a) || in.a == 0) return fail(i, "a call out of the store");
-        bool function = header == 4;
+        bool function = header == FRAME_FUNCTION_CELLS;
         int parent = sh_.ancestor(r, mst.l);
         int callee = routine_at_[static_cast<std::size_t>(in.a)];
         int params = n - (function ? 1 : 0);
@@ -189,20 +192,20 @@ class Walker {
         }
         Routine& ro = routine(callee);
         if (ro.cells.empty()) {
-            ro.cells.assign(static_cast<std::size_t>(3 + n), 0);
+            ro.cells.assign(static_cast<std::size_t>(FRAME_PROCEDURE_CELLS + n), 0);
             for (int k = 0; k < params; ++k)
-                ro.cells[static_cast<std::size_t>(3 + (function ? 1 : 0) + k)] =
+                ro.cells[static_cast<std::size_t>(frame_header_cells(function) + k)] =
                     kinds[static_cast<std::size_t>(k)];
         } else {
             for (int k = 0; k < params; ++k)
-                if ((ro.cells[static_cast<std::size_t>(3 + (function ? 1 : 0) + k)] &
+                if ((ro.cells[static_cast<std::size_t>(frame_header_cells(function) + k)] &
                      (CELL_PARAMETER | CELL_REFERENCE)) != kinds[static_cast<std::size_t>(k)])
                     return fail(i, "calls of one routine that do not agree");
         }
         sh_.places[static_cast<std::size_t>(i)].callee = callee;
         sh_.places[static_cast<std::size_t>(link.from)].callee = callee;
         st.slots.resize(static_cast<std::size_t>(first));
-        st.depth -= n + 3;
+        st.depth -= n + FRAME_PROCEDURE_CELLS;
         if (function) push(st, SLOT_VALUE, -1);
         if (i + 1 < cx) sh_.places[static_cast<std::size_t>(i + 1)].flags |= PLACE_RETURN_SITE;
         return true;
@@ -313,7 +316,8 @@ class Walker {
             if (!pop_value(i, st)) return false;
             break;
         case MST:
-            if (in.l < 0 || (in.a != 3 && in.a != 4)) return fail(i, "an MST of another size");
+            if (in.l < 0 || (in.a != FRAME_PROCEDURE_CELLS && in.a != FRAME_FUNCTION_CELLS))
+                return fail(i, "an MST of another size");
             for (int k = 0; k < in.a; ++k)
                 push(st, SLOT_HEADER, i);
             break;
@@ -414,7 +418,7 @@ void mark_unset_reads(Shape& sh, int r) {
     Routine& ro = sh.routines[static_cast<std::size_t>(r)];
     std::size_t size = static_cast<std::size_t>(ro.frame) + 1;
     auto tracked = [&](std::int32_t a) {
-        return a >= 3 && a <= ro.frame &&
+        return a >= FRAME_PROCEDURE_CELLS && a <= ro.frame &&
                (ro.cells[static_cast<std::size_t>(a)] & (CELL_PARAMETER | CELL_ARRAY)) == 0;
     };
     // Before each instruction of the body (by its place in ro.code): the
@@ -451,16 +455,16 @@ void mark_unset_reads(Shape& sh, int r) {
         if (in.op == STR && in.l == 0 && tracked(in.a)) out.set(in.a);
         if (in.op == STO && n >= 2 && own_scalar(slots[n - 2]) >= 0)
             out.set(own_scalar(slots[n - 2]));
-        switch (in.op) {
-        case UJP: flow(in.a, out); break;
-        case FJP:
+        switch (properties_of(in.op).flow) {
+        case FLOW_JUMP: flow(in.a, out); break;
+        case FLOW_BRANCH:
             flow(in.a, out);
             flow(i + 1, out);
             break;
-        case RET:
-        case FRT:
-        case HLT: break;
-        default: flow(i + 1, out);
+        case FLOW_RETURN:
+        case FLOW_HALT: break;
+        case FLOW_NEXT:
+        case FLOW_CALL: flow(i + 1, out); break;
         }
     }
     for (int i : ro.code) {
@@ -473,7 +477,7 @@ void mark_unset_reads(Shape& sh, int r) {
         if (in.op == LOD && in.l == 0 && tracked(in.a)) read = in.a;
         if (in.op == IND && n >= 1 && own_scalar(slots[n - 1]) >= 0)
             read = own_scalar(slots[n - 1]);
-        if (in.op == FRT) read = 3;
+        if (in.op == FRT) read = FRAME_RESULT;
         if (read >= 0 && !set.has(read)) {
             sh.places[static_cast<std::size_t>(i)].flags |= PLACE_UNSET_READ;
             ro.cells[static_cast<std::size_t>(read)] |= CELL_UNSET;
@@ -483,7 +487,7 @@ void mark_unset_reads(Shape& sh, int r) {
         if (in.op == CUP) {
             int callee = sh.places[static_cast<std::size_t>(i)].callee;
             if (sh.routines[static_cast<std::size_t>(callee)].parent == r)
-                for (std::int32_t a = 3; a <= ro.frame; ++a)
+                for (std::int32_t a = FRAME_PROCEDURE_CELLS; a <= ro.frame; ++a)
                     if (tracked(a) && !set.has(a))
                         ro.cells[static_cast<std::size_t>(a)] |= CELL_UNSET_NESTED;
         }

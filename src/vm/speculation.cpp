@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "vm/effects.hpp"
+#include "vm/frame.hpp"
 #include "vm/machine.hpp"
 #include "vm/runtime.hpp"
 
@@ -104,8 +105,9 @@ bool is_place(std::int32_t at, const Shape& shape) {
 // another link).
 bool frames_unchanged(const Shape& shape, std::int32_t frame) {
     auto same = [](std::int32_t a) { return s[a] == checkpoint.cells[a + 1]; };
-    if (!same(frame) || !same(frame + 1) || !same(frame + 2)) return false;
-    const std::int32_t to = s[frame + 2], below = s[frame + 1];
+    for (int k = 0; k < FRAME_PROCEDURE_CELLS; ++k) // the links and the return address
+        if (!same(frame + k)) return false;
+    const std::int32_t to = return_address_of(s, frame), below = dynamic_link_of(s, frame);
     const int caller = shape.places[static_cast<std::size_t>(to)].routine;
     const Routine& co = shape.routines[static_cast<std::size_t>(caller)];
     if (!same(below)) return false;
@@ -141,10 +143,13 @@ bool loop_head_fits(const Shape& shape) {
     };
     std::vector<Held> held;
     std::int32_t base = b;
-    while (r != 0) {
+    bool sound = true;
+    for_each_frame(s, b, [&](std::int64_t) {
+        if (r == 0) return false; // down at the main program's frame
+        sound = false;
         const Routine& ro = shape.routines[static_cast<std::size_t>(r)];
-        if (base < 3 || base + ro.frame >= STACK_SIZE) return false;
-        std::int32_t to = s[base + 2], below = s[base + 1];
+        if (base < FRAME_PROCEDURE_CELLS || base + ro.frame >= STACK_SIZE) return false;
+        std::int32_t to = return_address_of(s, base), below = dynamic_link_of(s, base);
         if (!is_place(to, shape) || to < 1 || !shape.is_return_site(to)) return false;
         const InstructionShape& site = shape.places[static_cast<std::size_t>(to)];
         if (shape.places[static_cast<std::size_t>(to - 1)].callee != r) return false;
@@ -162,8 +167,12 @@ bool loop_head_fits(const Shape& shape) {
         base = below;
         r = caller;
         frames.push_back(Frame{base, r});
-    }
-    if (base != 0 || s[0] != 0 || s[1] != 0 || s[2] != 0) return false;
+        sound = true;
+        return true;
+    });
+    if (!sound || r != 0 || base != 0) return false;
+    for (int k = 0; k < FRAME_PROCEDURE_CELLS; ++k) // the main program's header: zeros
+        if (s[k] != 0) return false;
     // The static links and the var parameters: each link a frame further
     // down of the routine's parent.
     static int routine_at[STACK_SIZE]; // per frame base: its routine + 1, else 0
@@ -172,7 +181,7 @@ bool loop_head_fits(const Shape& shape) {
         routine_at[f.base] = f.routine + 1;
     for (std::size_t f = 0; f + 1 < frames.size() && fit; ++f) {
         const Routine& ro = shape.routines[static_cast<std::size_t>(frames[f].routine)];
-        std::int32_t link = s[frames[f].base];
+        std::int32_t link = static_link_of(s, frames[f].base);
         fit = link >= 0 && link < frames[f].base && routine_at[link] == std::max(ro.parent, 0) + 1;
         for (std::size_t a = 0; a < ro.cells.size(); ++a)
             if ((ro.cells[a] & CELL_REFERENCE) != 0)
@@ -192,7 +201,8 @@ bool loop_head_fits(const Shape& shape) {
         if (h.to < 0 || h.to >= h.holder || in == frames.end()) return false;
         const Routine& ro = shape.routines[static_cast<std::size_t>(in->routine)];
         std::int32_t a = h.to - in->base;
-        fit = a >= 3 && a <= ro.frame && reference_may_reach(ro.cells[static_cast<std::size_t>(a)]);
+        fit = a >= FRAME_PROCEDURE_CELLS && a <= ro.frame &&
+              reference_may_reach(ro.cells[static_cast<std::size_t>(a)]);
     }
     return fit;
 }
@@ -247,8 +257,8 @@ bool speculate(const OptimisedProgram& program, const Shape& shape) {
         ++speculation_stats.returns;
         const Routine& ro = shape.routines[static_cast<std::size_t>(r)];
         if (ro.function) s[frame] = value;
-        std::int32_t to = s[frame + 2];
-        std::int32_t caller = s[frame + 1];
+        std::int32_t to = return_address_of(s, frame);
+        std::int32_t caller = dynamic_link_of(s, frame);
         t = static_cast<std::int32_t>(ro.function ? frame : frame - 1);
         p = to;
         b = caller;

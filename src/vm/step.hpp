@@ -27,14 +27,13 @@ inline void check_fetch(std::int32_t next, std::int32_t last, std::int64_t sp, s
 // ended and the registers are back in the globals.  A fault ends the run
 // through fail_at or fail_off_end, which also put the registers back.
 template <class W>
-inline bool run_instruction(std::int32_t& pc, std::int64_t& sp, std::int64_t& bp,
-                            std::int32_t end, W watch) {
+inline bool run_instruction(std::int32_t& pc, std::int64_t& sp, std::int64_t& bp, std::int32_t end,
+                            W watch) {
     const Instruction in = code[pc];
     std::int32_t next = pc + 1;
     std::int64_t frame = bp;
     // LOD, STR, LDA and MST look l links out first.
-    if ((in.op == LOD || in.op == STR || in.op == LDA || in.op == MST) &&
-        !frame_base(bp, in.l, frame))
+    if (properties_of(in.op).level && !frame_base(bp, in.l, frame))
         fail_at(pc, sp, bp, MSG_BAD_ADDRESS);
     Msg fault = NO_FAULT;
     // A jump's target outside the store: the jump's effect, then the fetch

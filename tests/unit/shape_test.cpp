@@ -4,10 +4,12 @@
 // cell without a value; and the code stores that have no such shape.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 
 #include "support.hpp"
 #include "vm/code.hpp"
+#include "vm/frame.hpp"
 #include "vm/shape.hpp"
 
 namespace {
@@ -96,9 +98,9 @@ TEST(Shape, CellsAddressesAndNestedRoutinesReach) {
     for (int k = 4; k <= 8; ++k)
         EXPECT_EQ(main.cells[static_cast<std::size_t>(k)], CELL_ARRAY | CELL_ESCAPES | CELL_NESTED)
             << k;
-    EXPECT_EQ(outer.cells[3], CELL_PARAMETER | CELL_NESTED); // n
-    EXPECT_EQ(outer.cells[4], 0);                            // i
-    EXPECT_EQ(outer.cells[5], CELL_NESTED);                  // acc, set before the call
+    EXPECT_EQ(outer.cells[3], CELL_PARAMETER | CELL_NESTED);    // n
+    EXPECT_EQ(outer.cells[4], 0);                               // i
+    EXPECT_EQ(outer.cells[5], CELL_NESTED);                     // acc, set before the call
     EXPECT_EQ(inner.cells[4], CELL_PARAMETER | CELL_REFERENCE); // var x
     EXPECT_EQ(inner.cells[5], CELL_PARAMETER);                  // k
     EXPECT_EQ(inner.cells[6], 0);                               // y, set before it is read
@@ -179,10 +181,10 @@ end.
     ASSERT_TRUE(sh.ok) << sh.why;
     const Routine& f = sh.routines[1];
     ASSERT_TRUE(f.function);
-    EXPECT_NE(f.cells[5] & CELL_UNSET, 0);   // x, read after an if that may skip it
-    EXPECT_EQ(f.cells[6] & CELL_UNSET, 0);   // y, set before every read
+    EXPECT_NE(f.cells[5] & CELL_UNSET, 0);        // x, read after an if that may skip it
+    EXPECT_EQ(f.cells[6] & CELL_UNSET, 0);        // y, set before every read
     EXPECT_EQ(f.cells[6] & CELL_UNSET_NESTED, 0); // and before q runs
-    EXPECT_NE(f.cells[3] & CELL_UNSET, 0);   // the result, set on one path only
+    EXPECT_NE(f.cells[3] & CELL_UNSET, 0);        // the result, set on one path only
     EXPECT_NE(sh.places[static_cast<std::size_t>(f.exit)].flags & PLACE_UNSET_READ, 0);
     // s calls t before z has a value: t's read of z may find none.
     int s_routine = -1;
@@ -218,9 +220,9 @@ begin write(even(4) + leaf(1)) end.
 TEST(Shape, EveryExampleAndBenchmarkHasTheCompilersShape) {
     for (const char* dir : {"examples", "bench/programs"}) {
         std::string folder = std::string(TSUMIKI_SOURCE_DIR) + "/" + dir;
-        for (const char* name : {"hello", "primes", "sort", "recursion", "nested", "gcd", "stats",
-                                 "arithmetic", "loops", "fib", "tak", "sieve", "matrix", "read",
-                                 "write"}) {
+        for (const char* name :
+             {"hello", "primes", "sort", "recursion", "nested", "gcd", "stats", "arithmetic",
+              "loops", "fib", "tak", "sieve", "matrix", "read", "write"}) {
             std::string path = folder + "/" + name + ".tsu";
             std::FILE* f = std::fopen(path.c_str(), "rb");
             if (f == nullptr) continue;
@@ -270,12 +272,56 @@ TEST(Shape, StoresOfAnotherShapeAreRefused) {
     }
     // With the cells noted, the same LDA is fine; noted for another LDA, not.
     reset_all();
-    for (const Instruction& in : {Instruction{ENT, 0, 3}, Instruction{LDA, 0, 3},
-                                  Instruction{IND, 0, 0}, Instruction{PUT, 0, 0},
-                                  Instruction{HLT, 0, 0}})
+    for (const Instruction& in :
+         {Instruction{ENT, 0, 3}, Instruction{LDA, 0, 3}, Instruction{IND, 0, 0},
+          Instruction{PUT, 0, 0}, Instruction{HLT, 0, 0}})
         generate_code(in.op, in.l, in.a);
     note_cells(1, 1);
     EXPECT_TRUE(shape_of_code().ok) << shape_of_code().why;
     code[1].a = 2;
     EXPECT_FALSE(shape_of_code().ok);
+}
+
+// The shape the optimising tier walks agrees with the table: along every
+// routine of the examples, the depth after an instruction that goes on is
+// the depth before it moved as its row says, and a call leaves the depth
+// before its MST (plus a function's result).  Every opcode is met.
+TEST(Shape, DepthsFollowTheOpcodeTable) {
+    std::vector<bool> met(OPCODE_COUNT, false);
+    for (const char* name : {"hello", "primes", "sort", "recursion", "nested", "gcd", "stats",
+                             "arithmetic", "loops"}) {
+        std::string path = std::string(TSUMIKI_SOURCE_DIR) + "/examples/" + name + ".tsu";
+        std::FILE* f = std::fopen(path.c_str(), "rb");
+        if (f == nullptr) continue;
+        std::string text;
+        char buf[4096];
+        for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;)
+            text.append(buf, n);
+        std::fclose(f);
+        ASSERT_EQ(compile(text).status, -1) << path;
+        Shape sh = shape_of_code();
+        ASSERT_TRUE(sh.ok) << path << ": " << sh.why;
+        for (const Routine& ro : sh.routines) {
+            for (int i : ro.code) {
+                const Instruction& in = code[i];
+                met[in.op] = true;
+                if (i <= ro.ent || i + 1 >= cx || !falls_through(in.op)) continue;
+                if (properties_of(in.op).top == TOP_FRAME) continue;
+                const InstructionShape& here = sh.places[static_cast<std::size_t>(i)];
+                const InstructionShape& next = sh.places[static_cast<std::size_t>(i + 1)];
+                if (next.routine != here.routine) continue;
+                SCOPED_TRACE(path + ": instruction " + std::to_string(i));
+                std::int64_t want = here.depth + depth_change(in);
+                if (properties_of(in.op).flow == FLOW_CALL) {
+                    const Routine& callee = sh.routines[static_cast<std::size_t>(here.callee)];
+                    want = here.depth - in.l - FRAME_PROCEDURE_CELLS + (callee.function ? 1 : 0);
+                }
+                EXPECT_EQ(next.depth, want) << mnemonic(in.op);
+            }
+        }
+    }
+    for (int k = 0; k < OPCODE_COUNT; ++k)
+        if (k != GET) {
+            EXPECT_TRUE(met[static_cast<std::size_t>(k)]) << mnemonic(k);
+        }
 }
