@@ -110,10 +110,20 @@ export class StackView {
   drawLinks(frames, state) {
     const area = this.root.querySelector('.cells');
     const links = [];
-    for (const [base, , , , staticLink, dynamicLink] of frames) {
-      if (base === 0) continue;
-      links.push(['static', base, staticLink], ['dynamic', base + 1, dynamicLink]);
-    }
+    // A frame's links start at the cells the library labels as them: the
+    // frame's layout is known there only.
+    const linkCells = new Map();
+    state.cells.forEach(([, roleCode, frame], index) => {
+      const role = ROLES[roleCode];
+      if (role === 'static' || role === 'dynamic') linkCells.set(`${frame} ${role}`, index);
+    });
+    frames.forEach(([base, , , , staticLink, dynamicLink], k) => {
+      if (base === 0) return;
+      for (const [role, to] of [['static', staticLink], ['dynamic', dynamicLink]]) {
+        const from = linkCells.get(`${k} ${role}`);
+        if (from !== undefined) links.push([role, from, to]);
+      }
+    });
     for (const [from, to] of state.vars) links.push(['var', from, to]);
     const svg = document.createElementNS(SVG, 'svg');
     svg.setAttribute('class', 'links');
