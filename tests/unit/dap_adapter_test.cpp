@@ -29,7 +29,9 @@ struct Client {
         said.push_back(json::parse(framed.substr(framed.find("\r\n\r\n") + 4)));
         return true;
     }};
-    Adapter adapter{out};
+    // A run that never looks at its inbox still ends, as a step, after
+    // this many instructions (about a second).
+    Adapter adapter{out, std::uint64_t{1} << 24};
     std::deque<json> inbox; // given out while the program runs
     int empty_looks = 0;
     int seq = 0;
