@@ -31,13 +31,15 @@
 #include "lsp/transport.hpp"
 
 // How many instructions the program runs between two looks at the inbox.
-// The session runs about ten million instructions a second here (a 2 core
-// build machine, RelWithDebInfo): a slice takes about 3 ms, the longest a
-// request waits while the program runs, and a look costs a lock and a
-// return from the session, which is lost in the noise.  Measured on a loop
-// of 50 million instructions under a client that sends nothing: no
-// difference beyond the machine's own variation of a few per cent, and
-// none with a client that asks for the threads every 10 ms.
+// The session runs some ten to twenty million instructions a second on a
+// shared 2 core machine (RelWithDebInfo): a slice takes 2 to 3 ms, about
+// what a request waits while the program runs (a median of 5 ms measured,
+// asking for the threads every 10 ms), and a look costs a lock and a
+// return from the session, once a slice.  A loop of 50 million
+// instructions under a client that sends nothing took 2.09 to 2.59 s of
+// CPU before the slices and 1.82 to 2.66 s after (three runs each), and
+// 2.16 to 2.21 s with the threads asked for every 10 ms: no difference
+// beyond the machine's own variation.
 inline constexpr std::uint64_t RUN_SLICE = std::uint64_t{1} << 15;
 
 // Where the adapter finds a message that came while the program runs: one
