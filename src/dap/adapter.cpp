@@ -81,6 +81,29 @@ bool number_text(const std::string& text, long long& value) {
     return ec == std::errc() && ptr == end && !text.empty();
 }
 
+// A whole number as the lexer takes one (digits, modulo 2^32), with a
+// sign, blanks around it.
+bool number_literal(const std::string& text, std::int32_t& value) {
+    std::size_t i = 0;
+    auto blank = [&] {
+        while (i < text.size() && (text[i] == ' ' || text[i] == '\t'))
+            ++i;
+    };
+    blank();
+    bool negative = i < text.size() && text[i] == '-';
+    if (i < text.size() && (text[i] == '-' || text[i] == '+')) ++i;
+    std::size_t digits = i;
+    std::uint32_t n = 0;
+    while (i < text.size() && text[i] >= '0' && text[i] <= '9')
+        n = n * 10u + static_cast<std::uint32_t>(text[i++] - '0');
+    if (i == digits) return false;
+    blank();
+    if (i != text.size()) return false;
+    if (negative) n = 0u - n;
+    value = static_cast<std::int32_t>(n); // modular since C++20
+    return true;
+}
+
 bool same_file(const std::string& a, const std::string& b) {
     std::error_code ea;
     std::error_code eb;
@@ -127,14 +150,6 @@ void Adapter::refuse(const json& message, const std::string& why) {
         complain(why);
 }
 
-void Adapter::interrupt() {
-    std::lock_guard<std::mutex> lock(motion_mutex_);
-    if (moving_)
-        session_.pause();
-    else
-        pending_pause_ = true;
-}
-
 void Adapter::handle(const json& request) {
     if (!request.is_object() || request.value("type", json()) != "request") {
         complain("a message to the adapter is a request object: {\"type\": \"request\", ...}");
@@ -164,6 +179,7 @@ void Adapter::handle(const json& request) {
         if (kind->needs != Needs::nothing && !initialized_)
             return out_.fail(request, INITIALIZE_FIRST);
         if (kind->needs == Needs::launch && !launched_) return out_.fail(request, LAUNCH_FIRST);
+        if (kind->needs_stop && running_) return out_.fail(request, message_text(MSG_D_RUNNING));
         kind->handler(*this, request, arguments);
     } catch (const json::exception& e) {
         out_.fail(request, std::string("malformed arguments: ") + e.what());
@@ -179,68 +195,71 @@ std::span<const Adapter::Request> Adapter::requests() {
     static auto by_instruction = [](J arguments) {
         return arguments.value("granularity", json()) == "instruction";
     };
+    // Answered while the program runs: what reads only the program, the
+    // breakpoints (in place for the next slice), pause, the end.  The rest
+    // looks at or moves the stopped machine.
     static const Request table[] = {
-        {"initialize", [](A& a, J r, J args) { a.initialize(r, args); }, Needs::nothing, nullptr},
-        {"disconnect", [](A& a, J r, J) { a.disconnect(r, false); }, Needs::nothing, nullptr},
-        {"launch", [](A& a, J r, J args) { a.launch(r, args); }, Needs::initialize, nullptr},
+        {"initialize", [](A& a, J r, J args) { a.initialize(r, args); }, Needs::nothing, false,
+         nullptr},
+        {"disconnect", [](A& a, J r, J) { a.disconnect(r, false); }, Needs::nothing, false,
+         nullptr},
+        {"launch", [](A& a, J r, J args) { a.launch(r, args); }, Needs::initialize, false, nullptr},
         {"threads",
          [](A& a, J r, J) {
              a.out_.respond(r, {{"threads", {{{"id", THREAD_ID}, {"name", "main"}}}}});
          },
-         Needs::initialize, nullptr},
-        {"pause",
-         [](A& a, J r, J) {
-             {
-                 std::lock_guard<std::mutex> lock(a.motion_mutex_);
-                 a.pending_pause_ = false;
-             }
-             a.out_.respond(r);
-         },
-         Needs::initialize, nullptr},
-        {"terminate", [](A& a, J r, J) { a.disconnect(r, true); }, Needs::initialize,
+         Needs::initialize, false, nullptr},
+        {"pause", [](A& a, J r, J) { a.pause(r); }, Needs::initialize, false, nullptr},
+        {"terminate", [](A& a, J r, J) { a.disconnect(r, true); }, Needs::initialize, false,
          "supportsTerminateRequest"},
         {"attach",
          [](A& a, J r, J) { a.out_.fail(r, "tsumiki-dap starts the program: use launch"); },
-         Needs::initialize, nullptr},
+         Needs::initialize, false, nullptr},
         {"setBreakpoints", [](A& a, J r, J args) { a.set_breakpoints(r, args); }, Needs::launch,
-         nullptr},
+         false, nullptr},
         {"setInstructionBreakpoints",
-         [](A& a, J r, J args) { a.set_instruction_breakpoints(r, args); }, Needs::launch,
+         [](A& a, J r, J args) { a.set_instruction_breakpoints(r, args); }, Needs::launch, false,
          "supportsInstructionBreakpoints"},
+        {"setFunctionBreakpoints", [](A& a, J r, J args) { a.set_function_breakpoints(r, args); },
+         Needs::launch, false, "supportsFunctionBreakpoints"},
         {"setExceptionBreakpoints",
          [](A& a, J r, J) {
              a.out_.respond(r, {{"breakpoints", json::array()}});
          },
-         Needs::launch, nullptr},
-        {"configurationDone", [](A& a, J r, J) { a.configuration_done(r); }, Needs::launch,
+         Needs::launch, false, nullptr},
+        {"configurationDone", [](A& a, J r, J) { a.configuration_done(r); }, Needs::launch, false,
          "supportsConfigurationDoneRequest"},
-        {"stackTrace", [](A& a, J r, J args) { a.stack_trace(r, args); }, Needs::launch, nullptr},
-        {"scopes", [](A& a, J r, J args) { a.scopes(r, args); }, Needs::launch, nullptr},
-        {"variables", [](A& a, J r, J args) { a.variables(r, args); }, Needs::launch, nullptr},
-        {"evaluate", [](A& a, J r, J args) { a.evaluate(r, args); }, Needs::launch,
+        {"stackTrace", [](A& a, J r, J args) { a.stack_trace(r, args); }, Needs::launch, true,
+         nullptr},
+        {"scopes", [](A& a, J r, J args) { a.scopes(r, args); }, Needs::launch, true, nullptr},
+        {"variables", [](A& a, J r, J args) { a.variables(r, args); }, Needs::launch, true,
+         nullptr},
+        // While the program runs, only a number.
+        {"evaluate", [](A& a, J r, J args) { a.evaluate(r, args); }, Needs::launch, false,
          "supportsEvaluateForHovers"},
-        {"disassemble", [](A& a, J r, J args) { a.disassemble(r, args); }, Needs::launch,
+        {"disassemble", [](A& a, J r, J args) { a.disassemble(r, args); }, Needs::launch, false,
          "supportsDisassembleRequest"},
         // The motions.
-        {"continue", [](A& a, J r, J) { a.motion(r, Motion::cont); }, Needs::launch, nullptr},
+        {"continue", [](A& a, J r, J) { a.motion(r, Motion::cont); }, Needs::launch, true, nullptr},
         {"next",
          [](A& a, J r, J args) {
              a.motion(r, by_instruction(args) ? Motion::stepi : Motion::next);
          },
-         Needs::launch, "supportsSteppingGranularity"},
+         Needs::launch, true, "supportsSteppingGranularity"},
         {"stepIn",
          [](A& a, J r, J args) {
              a.motion(r, by_instruction(args) ? Motion::stepi : Motion::step);
          },
-         Needs::launch, nullptr},
-        {"stepOut", [](A& a, J r, J) { a.motion(r, Motion::finish); }, Needs::launch, nullptr},
+         Needs::launch, true, nullptr},
+        {"stepOut", [](A& a, J r, J) { a.motion(r, Motion::finish); }, Needs::launch, true,
+         nullptr},
         {"stepBack",
          [](A& a, J r, J args) {
              a.motion(r, by_instruction(args) ? Motion::reverse_stepi : Motion::reverse_next);
          },
-         Needs::launch, "supportsStepBack"},
+         Needs::launch, true, "supportsStepBack"},
         {"reverseContinue", [](A& a, J r, J) { a.motion(r, Motion::reverse_continue); },
-         Needs::launch, nullptr},
+         Needs::launch, true, nullptr},
     };
     return table;
 }
@@ -385,6 +404,50 @@ void Adapter::set_instruction_breakpoints(const json& request, const json& argum
     out_.respond(request, json{{"breakpoints", std::move(list)}});
 }
 
+// A breakpoint on each named routine's ENT: the first instruction of every
+// call, after the jump over the routines it declares.
+void Adapter::set_function_breakpoints(const json& request, const json& arguments) {
+    for (int number : function_breakpoints_)
+        session_.delete_breakpoint(number);
+    function_breakpoints_.clear();
+    const ProgramMap& map = session_.program();
+    json list = json::array();
+    for (const json& bp : arguments.at("breakpoints")) {
+        std::string name = bp.at("name").get<std::string>();
+        std::int32_t entry = -1;
+        for (const Declaration& d : map.declarations) {
+            if (d.name != name || (d.kind != SYM_PROC && d.kind != SYM_FUNC) || d.code_first < 0 ||
+                static_cast<std::size_t>(d.code_first) >= map.code.size())
+                continue;
+            entry = d.code_first;
+            const Instruction& first = map.code[static_cast<std::size_t>(entry)];
+            if (first.op == UJP && first.a >= 0 &&
+                static_cast<std::size_t>(first.a) < map.code.size())
+                entry = first.a;
+            break;
+        }
+        std::optional<Breakpoint> made;
+        if (entry >= 0 && !no_debug_) made = session_.break_at_instruction(entry);
+        if (!made) {
+            list.push_back(json{{"verified", false},
+                                {"message", no_debug_ ? "the program runs without debugging"
+                                                      : "no procedure or function " + name}});
+            continue;
+        }
+        function_breakpoints_.push_back(made->number);
+        json entry_json{{"id", made->number},
+                        {"verified", true},
+                        {"instructionReference", std::to_string(made->pc)}};
+        Place place = session_.place(made->pc);
+        if (place.pos.line > 0) {
+            entry_json["line"] = views_.line_out(place.pos.line);
+            entry_json["source"] = views_.source();
+        }
+        list.push_back(std::move(entry_json));
+    }
+    out_.respond(request, json{{"breakpoints", std::move(list)}});
+}
+
 void Adapter::configuration_done(const json& request) {
     if (configured_) return out_.fail(request, "configurationDone was sent twice");
     configured_ = true;
@@ -405,21 +468,54 @@ void Adapter::motion(const json& request, Motion motion) {
     run(motion);
 }
 
+// The motion, a slice at a time when there is an inbox, answering what
+// came between two; a disconnect or a terminate then ends it without a
+// stop, as does the end of the input or of the client.
 void Adapter::run(Motion motion) {
     views_.clear();
-    {
-        std::lock_guard<std::mutex> lock(motion_mutex_);
-        moving_ = true;
-        if (pending_pause_) session_.pause();
-        pending_pause_ = false;
-    }
-    Stop stop = session_.run(motion, motion_budget_);
-    {
-        std::lock_guard<std::mutex> lock(motion_mutex_);
-        moving_ = false;
-        session_.forget_pause();
+    std::uint64_t left = motion_budget_;
+    Stop stop = session_.run(motion, next_slice(left));
+    while (stop.reason == StopReason::budget && (motion_budget_ == 0 || left > 0)) {
+        answer_waiting();
+        if (done_ || terminated_ || hung_up_ || out_.broken()) return;
+        // A pause asked for stops the session before its next instruction.
+        if (pause_asked_) session_.pause();
+        pause_asked_ = false;
+        stop = session_.resume(next_slice(left));
     }
     report(stop);
+}
+
+// How many instructions the next slice runs (0: as many as the motion
+// takes), and what is left of the adapter's own budget after it.
+std::uint64_t Adapter::next_slice(std::uint64_t& left) const {
+    std::uint64_t slice = inbox_ ? RUN_SLICE : 0;
+    if (motion_budget_ == 0) return slice;
+    if (slice == 0 || slice > left) slice = left;
+    left -= slice;
+    return slice;
+}
+
+// Answers every message that waits, until a pause or the end.
+void Adapter::answer_waiting() {
+    running_ = true;
+    FrameStatus status = FrameStatus::end;
+    std::string body;
+    while (!pause_asked_ && !done_ && !terminated_ && inbox_(status, body)) {
+        if (status == FrameStatus::end) {
+            hung_up_ = true;
+            break;
+        }
+        take(status, body);
+    }
+    running_ = false;
+}
+
+// While the program runs, it stops once the slice under way is done; while
+// it is stopped, there is nothing to do.
+void Adapter::pause(const json& request) {
+    out_.respond(request);
+    if (running_) pause_asked_ = true;
 }
 
 void Adapter::report(const Stop& stop) {
@@ -431,10 +527,12 @@ void Adapter::report(const Stop& stop) {
     switch (stop.reason) {
     case StopReason::entry: body["reason"] = "entry"; break;
     case StopReason::breakpoint: {
-        bool by_instruction =
-            std::find(instruction_breakpoints_.begin(), instruction_breakpoints_.end(),
-                      stop.breakpoint) != instruction_breakpoints_.end();
-        body["reason"] = by_instruction ? "instruction breakpoint" : "breakpoint";
+        auto among = [&](const std::vector<int>& numbers) {
+            return std::find(numbers.begin(), numbers.end(), stop.breakpoint) != numbers.end();
+        };
+        body["reason"] = among(instruction_breakpoints_) ? "instruction breakpoint"
+                         : among(function_breakpoints_)  ? "function breakpoint"
+                                                         : "breakpoint";
         body["hitBreakpointIds"] = json::array({stop.breakpoint});
         break;
     }
@@ -521,6 +619,14 @@ void Adapter::variables(const json& request, const json& arguments) {
 
 void Adapter::evaluate(const json& request, const json& arguments) {
     std::string expression = arguments.at("expression").get<std::string>();
+    // A number is its own value, whether the program runs or not; anything
+    // else is looked up in the stopped machine.
+    std::int32_t number = 0;
+    if (number_literal(expression, number))
+        return out_.respond(request, json{{"result", std::to_string(number)},
+                                          {"type", "number"},
+                                          {"variablesReference", 0}});
+    if (running_) return out_.fail(request, message_text(MSG_D_RUNNING));
     int frame = 0;
     if (!frame_argument(request, arguments, frame)) return;
     json body;

@@ -6,10 +6,10 @@
 //
 //   tsumiki-dap          (started by the editor; see editors/)
 //
-// A reader thread takes the messages as they come, so that a pause reaches
-// a program that runs on; the requests are answered in order on the main
-// thread, which runs the program.  Exits 0 after "disconnect", 1 when its
-// input ends first.
+// A reader thread takes the messages as they come and queues them; the
+// main thread runs the program and answers them in order, between two
+// slices of the program's run while it runs (adapter.hpp).  Exits 0 after
+// "disconnect", 1 when its input ends first.
 #include <condition_variable>
 #include <csignal>
 #include <cstdio>
@@ -26,12 +26,11 @@
 
 namespace {
 
-// What waits to be answered while the program runs: at most this many
-// messages and bytes of them.  A request past either is refused at once
-// (a client that floods the adapter would otherwise grow it without
-// bound); when nothing waits, any one message is taken.  Pause,
-// terminate and disconnect stop the run, so that the queue drains: they
-// have a few places of their own past the bound.
+// What waits to be answered: at most this many messages and bytes of
+// them.  A request past either is refused at once (a client that floods
+// the adapter faster than it answers would otherwise grow it without
+// bound); when nothing waits, any one message is taken.  Pause, terminate
+// and disconnect have a few places of their own past the bound.
 constexpr std::size_t QUEUE_MESSAGES_MAX = 1024;
 constexpr std::size_t QUEUE_BYTES_MAX = std::size_t{16} << 20;
 constexpr std::size_t QUEUE_CONTROL_EXTRA = 16;
@@ -66,6 +65,18 @@ struct Queue {
     Incoming pop() {
         std::unique_lock<std::mutex> lock(mutex);
         ready.wait(lock, [this] { return !items.empty(); });
+        return take_front();
+    }
+    // Without waiting: false when nothing waits.
+    bool try_pop(Incoming& item) {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (items.empty()) return false;
+        item = take_front();
+        return true;
+    }
+
+  private:
+    Incoming take_front() {
         Incoming item = std::move(items.front());
         items.pop_front();
         bytes -= item.body.size();
@@ -78,8 +89,7 @@ bool write_stdout(const std::string& bytes) {
            std::fflush(stdout) == 0;
 }
 
-// Reads every message; a pause, a terminate or a disconnect also stops the
-// motion under way at once, for the main thread to answer it.
+// Reads every message and queues it for the main thread.
 void read_messages(Queue& queue, Adapter& adapter) {
     FrameReader in{Reader{}};
     std::string body;
@@ -92,7 +102,6 @@ void read_messages(Queue& queue, Adapter& adapter) {
         if (status == FrameStatus::message) parse_body(body, message);
         std::string command = command_of(message);
         bool control = command == "pause" || command == "terminate" || command == "disconnect";
-        if (control) adapter.interrupt();
         if (!queue.push(Incoming{status, body}, control))
             adapter.refuse(message, "the adapter is busy: more than " +
                                         std::to_string(QUEUE_MESSAGES_MAX) + " messages or " +
@@ -124,11 +133,18 @@ int main(int argc, char** argv) {
     auto* adapter = new Adapter(out);
     auto* queue = new Queue;
     std::thread(read_messages, std::ref(*queue), std::ref(*adapter)).detach();
+    adapter->listen([queue](FrameStatus& status, std::string& body) {
+        Incoming item;
+        if (!queue->try_pop(item)) return false;
+        status = item.status;
+        body = std::move(item.body);
+        return true;
+    });
     for (;;) {
         Incoming item = queue->pop();
         if (item.status == FrameStatus::end) break;
         adapter->take(item.status, item.body);
-        if (adapter->done() || out.broken()) break;
+        if (adapter->done() || adapter->hung_up() || out.broken()) break;
     }
     int status = adapter->done() ? 0 : 1;
     std::fflush(stdout);

@@ -18,11 +18,14 @@ Each line of SCRIPT is one step:
                    waits for the response if it is a request with a seq
   BYTES text       the text sent as it is, unframed (Python escapes allowed)
   SLEEP seconds    lets the adapter run
+  LIMIT seconds    from now on, what is not answered within that time
+                   prints "TIMEOUT" and ends the test
   # ...            ignored
 Every message of the adapter is printed on a line as it came, without its
 seq (each frame's Content-Length and the seq's order are checked), then,
 once the script is done and the adapter's input is closed, "exit N".
-Anything not answered within 20 seconds prints "TIMEOUT" and ends the test.
+Anything not answered within 20 seconds (or the LIMIT) prints "TIMEOUT"
+and ends the test.
 """
 import json
 import queue
@@ -68,6 +71,7 @@ class Client:
         self.last_seq = 0
         self.flooding = set()  # the seqs of the FLOOD's requests not yet answered
         self.tally = {}
+        self.limit = LIMIT
 
     def send(self, data):
         self.proc.stdin.write(data)
@@ -90,7 +94,7 @@ class Client:
         print(json.dumps(message, sort_keys=True, ensure_ascii=False, separators=(",", ":")))
 
     def until(self, done):
-        deadline = time.time() + LIMIT
+        deadline = time.time() + self.limit
         while True:
             try:
                 message = self.messages.get(timeout=max(0.1, deadline - time.time()))
@@ -167,6 +171,8 @@ def main():
             client.send(rest.encode("utf-8").decode("unicode_escape").encode("latin-1"))
         elif word == "SLEEP":
             time.sleep(float(rest))
+        elif word == "LIMIT":
+            client.limit = float(rest)
         elif line.startswith("{"):
             message = json.loads(line)
             if message.get("type") == "request" and isinstance(message.get("seq"), int):
