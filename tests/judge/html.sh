@@ -4,22 +4,12 @@
 #
 #   html.sh JUDGE WORK_DIR
 #
-# playwright-core (pinned by tests/web's package-lock.json) drives
-# /usr/bin/chromium; no browser is ever downloaded.  Status 77 (skipped)
-# when Chromium or npm is missing.
+# Status 77 (skipped) when Chromium or npm is missing (browser.sh).
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 root="$(cd "$here/../.." && pwd)"
 judge=$1 work=$2
-[ -x /usr/bin/chromium ] || { echo "SKIPPED: no /usr/bin/chromium (tools/install-deps)"; exit 77; }
-command -v npm >/dev/null || { echo "SKIPPED: no npm (tools/install-deps)"; exit 77; }
-modules="$work/modules"
-mkdir -p "$modules"
-cp "$root/tests/web/package.json" "$root/tests/web/package-lock.json" "$modules/"
-if ! cmp -s "$root/tests/web/package-lock.json" "$modules/node_modules/.package-lock.json.copy" 2>/dev/null; then
-  PLAYWRIGHT_SKIP_BROWSER_DOWNLOAD=1 npm ci --prefix "$modules" --no-audit --no-fund --prefer-offline --loglevel=error
-  cp "$root/tests/web/package-lock.json" "$modules/node_modules/.package-lock.json.copy"
-fi
+. "$here/browser.sh"
 
 # The class: right, wrong in its second line, a run-time error, a compile
 # error.

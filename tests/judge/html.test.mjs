@@ -4,39 +4,14 @@
 //
 //   node html.test.mjs NODE_MODULES PAGE SCREENSHOT
 import assert from 'node:assert/strict';
-import { mkdtempSync, rmSync } from 'node:fs';
-import { createRequire } from 'node:module';
-import { tmpdir } from 'node:os';
-import { join } from 'node:path';
 import { pathToFileURL } from 'node:url';
 
+import { check, finish, launch } from './browser.mjs';
+
 const [modulesDir, pagePath, screenshotPath] = process.argv.slice(2);
-const { chromium } = createRequire(join(modulesDir, 'package.json'))('playwright-core');
 
-const results = [];
-async function check(name, fn) {
-  try {
-    await fn();
-    results.push([name, null]);
-    console.log(`ok   ${name}`);
-  } catch (error) {
-    results.push([name, error]);
-    console.log(`FAIL ${name}\n${error.stack ?? error}`);
-  }
-}
 
-const profile = mkdtempSync(join(tmpdir(), 'tsumiki-judge-chromium-'));
-const browser = await chromium.launchPersistentContext(profile, {
-  executablePath: '/usr/bin/chromium',
-  args: [
-    '--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
-    '--disable-background-networking', '--disable-component-update', '--disable-sync',
-  ],
-  viewport: { width: 1280, height: 900 },
-});
-const page = browser.pages()[0] ?? (await browser.newPage());
-const pageErrors = [];
-page.on('pageerror', (error) => pageErrors.push(error));
+const { page, pageErrors, close } = await launch(modulesDir, 'tsumiki-judge-chromium');
 const url = pathToFileURL(pagePath).href;
 // The page is self-contained: nothing is fetched but the page itself.
 const fetched = [];
@@ -147,10 +122,7 @@ try {
   await page.goto(`${url}#r2-0`);
   await page.screenshot({ path: screenshotPath, fullPage: true });
 } finally {
-  await browser.close();
-  rmSync(profile, { recursive: true, force: true });
+  await close();
 }
 
-const failed = results.filter(([, error]) => error);
-console.log(`${results.length - failed.length} passed, ${failed.length} failed`);
-process.exit(failed.length ? 1 : 0);
+finish();

@@ -8,15 +8,14 @@
 //   node playground.test.mjs NODE_MODULES JUDGE SITE_DIR WORK_DIR
 import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
-import { existsSync, mkdirSync, mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
+import { existsSync, mkdirSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
 import { createServer } from 'node:http';
-import { createRequire } from 'node:module';
-import { tmpdir } from 'node:os';
 import { dirname, extname, join, normalize } from 'node:path';
 import { pathToFileURL } from 'node:url';
 
+import { check, finish, launch } from './browser.mjs';
+
 const [modulesDir, judge, siteDir, work] = process.argv.slice(2);
-const { chromium } = createRequire(join(modulesDir, 'package.json'))('playwright-core');
 
 const TYPES = {
   '.html': 'text/html; charset=utf-8',
@@ -40,17 +39,6 @@ function serve() {
   return new Promise((resolve) => server.listen(0, '127.0.0.1', () => resolve(server)));
 }
 
-const results = [];
-async function check(name, fn) {
-  try {
-    await fn();
-    results.push([name, null]);
-    console.log(`ok   ${name}`);
-  } catch (error) {
-    results.push([name, error]);
-    console.log(`FAIL ${name}\n${error.stack ?? error}`);
-  }
-}
 
 // The class: the second of three writes wrong; a division by zero after a
 // write; a loop that never ends; and one whose name holds markup, quotes
@@ -78,18 +66,7 @@ execFileSync(judge, [
   '--playground', `${origin}index.html`, ...Object.keys(submissions),
 ], { cwd: work, env: { ...process.env, TSUMIKI_ENCODING: 'utf-8' }, stdio: ['ignore', 'ignore', 'inherit'] });
 
-const profile = mkdtempSync(join(tmpdir(), 'tsumiki-judge-playground-'));
-const browser = await chromium.launchPersistentContext(profile, {
-  executablePath: '/usr/bin/chromium',
-  args: [
-    '--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
-    '--disable-background-networking', '--disable-component-update', '--disable-sync',
-  ],
-  viewport: { width: 1280, height: 900 },
-});
-const page = browser.pages()[0] ?? (await browser.newPage());
-const pageErrors = [];
-page.on('pageerror', (error) => pageErrors.push(error));
+const { page, pageErrors, close } = await launch(modulesDir, 'tsumiki-judge-playground');
 page.on('dialog', (dialog) => {
   pageErrors.push(new Error(`a dialog: ${dialog.message()}`));
   dialog.dismiss();
@@ -180,11 +157,8 @@ try {
     assert.deepEqual(pageErrors, []);
   });
 } finally {
-  await browser.close();
+  await close();
   server.close();
-  rmSync(profile, { recursive: true, force: true });
 }
 
-const failed = results.filter(([, error]) => error);
-console.log(`${results.length - failed.length} passed, ${failed.length} failed`);
-process.exit(failed.length ? 1 : 0);
+finish();

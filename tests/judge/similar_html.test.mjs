@@ -4,40 +4,16 @@
 //
 //   node similar_html.test.mjs NODE_MODULES PAGE
 import assert from 'node:assert/strict';
-import { mkdtempSync, rmSync } from 'node:fs';
-import { createRequire } from 'node:module';
-import { tmpdir } from 'node:os';
 import { join } from 'node:path';
 import { pathToFileURL } from 'node:url';
 
-const [modulesDir, pagePath] = process.argv.slice(2);
-const { chromium } = createRequire(join(modulesDir, 'package.json'))('playwright-core');
+import { check, finish, launch } from './browser.mjs';
 
-const results = [];
-async function check(name, fn) {
-  try {
-    await fn();
-    results.push([name, null]);
-    console.log(`ok   ${name}`);
-  } catch (error) {
-    results.push([name, error]);
-    console.log(`FAIL ${name}\n${error.stack ?? error}`);
-  }
-}
+const [modulesDir, pagePath] = process.argv.slice(2);
+
 
 const HOSTILE = 'class/<img src=x onerror="window.pwned=1">&\'.tsu';
-const profile = mkdtempSync(join(tmpdir(), 'tsumiki-similar-chromium-'));
-const browser = await chromium.launchPersistentContext(profile, {
-  executablePath: '/usr/bin/chromium',
-  args: [
-    '--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
-    '--disable-background-networking', '--disable-component-update', '--disable-sync',
-  ],
-  viewport: { width: 1280, height: 900 },
-});
-const page = browser.pages()[0] ?? (await browser.newPage());
-const pageErrors = [];
-page.on('pageerror', (error) => pageErrors.push(error));
+const { page, pageErrors, close } = await launch(modulesDir, 'tsumiki-similar-chromium');
 const url = pathToFileURL(pagePath).href;
 const fetched = [];
 page.on('request', (request) => fetched.push(request.url()));
@@ -85,10 +61,7 @@ try {
     assert.ok(items.some((t) => t.startsWith('class/<script>window.pwned=3.tsu: 3行3列: 構文エラー')), items.join('\n'));
   });
 } finally {
-  await browser.close();
-  rmSync(profile, { recursive: true, force: true });
+  await close();
 }
 
-const failed = results.filter(([, error]) => error);
-console.log(`${results.length - failed.length} passed, ${failed.length} failed`);
-process.exit(failed.length ? 1 : 0);
+finish();
