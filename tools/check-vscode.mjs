@@ -4,7 +4,7 @@
 //
 //   node tools/check-vscode.mjs NODE_MODULES URL FOLDER SHOTS_DIR
 import { createRequire } from 'node:module';
-import { mkdtempSync, mkdirSync, writeFileSync } from 'node:fs';
+import { mkdtempSync, mkdirSync, readFileSync, writeFileSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
 
@@ -175,6 +175,26 @@ await step('input-from-launch-json', console_, '4 13 12 3 [プログラムは終
   await step('quick-fix-offered', page.locator('.action-widget'), '代入は := です');
   await key('Enter');
   await step('quick-fix-applied', editorText, 'x := 1;');
+}
+
+// A breakpoint set while a loop runs stops it there: the adapter answers
+// while the program runs, and the breakpoint takes effect at once.
+{
+  writeFileSync(join(folder, 'spin.tsu'), 'program spin;\nvar i;\nbegin\n  i := 0;\n  while 0 = 0 do\n    i := i + 1\nend.\n');
+  const launchJson = join(folder, '.vscode', 'launch.json');
+  const launch = JSON.parse(readFileSync(launchJson, 'utf8'));
+  launch.configurations.push({ type: 'tsumiki', request: 'launch', name: 'spin', program: '${workspaceFolder}/spin.tsu' });
+  writeFileSync(launchJson, JSON.stringify(launch, null, 2));
+  await sleep(1500);
+  await page.keyboard.press('Escape');
+  await open('spin.tsu');
+  await key('Control+Shift+D');
+  await choose.selectOption({ label: 'spin' });
+  await key('F5');
+  await step('spin-running', callStack, /running/i);
+  await gutter(6);
+  await step('breakpoint-while-running', callStack, /Paused on breakpoint spin spin\.tsu 6:/i);
+  await key('Shift+F5');
 }
 
 await browser.close();
