@@ -4,7 +4,8 @@
 # an error in Problems, a hover, then a debugging session of examples/nested.tsu
 # (breakpoint, steps, step back, variables, output and exit status), a
 # run-time error and a program's input from launch.json; then completion, a
-# rename, inlay hints and a quick fix.  Not run by CI (about five minutes).
+# rename, inlay hints and a quick fix, and a breakpoint set while a loop runs
+# stopping it.  Not run by CI (about five minutes).
 #
 #   tools/check-vscode.sh CODE_SERVER [SHOTS_DIR]
 #
