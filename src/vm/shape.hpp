@@ -90,7 +90,7 @@ struct Shape {
     const char* why = "";          // when not ok: what does not fit, for the listing and the tests
     int failed_at = -1;            // and at which instruction, or -1
     std::vector<Routine> routines; // the main program first
-    std::vector<InstructionShape> places;     // per instruction of the store
+    std::vector<InstructionShape> places; // per instruction of the store
     std::vector<Slot> slots;
 
     // The slots above the frame before instruction i (depth - frame of them).
