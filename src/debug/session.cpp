@@ -101,11 +101,10 @@ Stop DebugSession::restart() {
     history_.clear();
     depth_ = 0;
     position_ = furthest_ = dropped_ = 0;
-    ended_ = at_error_ = at_check_ = false;
     exit_status_ = 0;
     end_message_.clear();
     error_message_.clear();
-    at_entry_ = true;
+    standing_ = Standing::entry;
     moving_ = seeking_ = false;
     for (Breakpoint& bp : breakpoints_)
         bp.hits = 0;
@@ -170,7 +169,7 @@ DebugSession::Ran DebugSession::forward(bool keep_failure, std::string& message)
     try {
         if (run_instruction(pc, sp, bp, cx, SessionWatch{this})) {
             history_.flag(STEP_ENDED);
-            ended_ = true;
+            standing_ = Standing::ended;
             exit_status_ = 0;
             return Ran::halted;
         }
@@ -191,7 +190,7 @@ DebugSession::Ran DebugSession::forward(bool keep_failure, std::string& message)
         message = fatal_message(fatal, options_.encoding);
         if (keep_failure) {
             history_.flag(STEP_ENDED);
-            ended_ = true;
+            standing_ = Standing::ended;
             exit_status_ = 1;
             end_message_ = message;
         } else {
@@ -214,7 +213,7 @@ void DebugSession::undo() {
     }
     if ((r.flags & STEP_CALL) != 0) --depth_;
     if ((r.flags & STEP_RETURN) != 0) ++depth_;
-    if ((r.flags & STEP_ENDED) != 0) ended_ = false;
+    if ((r.flags & STEP_ENDED) != 0) standing_ = Standing::stopped;
     undo_marks();
     --position_;
     if (options_.hook != nullptr) options_.hook->undone(r.p);
@@ -237,7 +236,7 @@ void DebugSession::undo_marks() {
 // hook.  A stop when either finds a slip; once stopped there, the next
 // motion runs the instruction, the checker only keeping its marks.
 std::optional<Stop> DebugSession::look_before() {
-    const bool asked = !(at_check_ && moved_ == 0);
+    const bool asked = !(standing_ == Standing::check && moved_ == 0);
     if (options_.check) {
         if (!asked) {
             check_pass(p, t, b);
@@ -248,7 +247,7 @@ std::optional<Stop> DebugSession::look_before() {
                 ++position_;
                 undo_marks();
                 --position_;
-                at_check_ = true;
+                standing_ = Standing::check;
                 Stop result = stop(StopReason::check);
                 result.message = format_message(msg_in(MSG_C_STOPPED, options_.encoding),
                                                 check_message(options_.encoding).c_str());
@@ -260,7 +259,7 @@ std::optional<Stop> DebugSession::look_before() {
     if (options_.hook != nullptr && asked) {
         std::optional<std::string> why = options_.hook->before(p);
         if (why) {
-            at_check_ = true;
+            standing_ = Standing::check;
             Stop result = stop(StopReason::check);
             result.message = *why;
             return result;
@@ -303,10 +302,22 @@ Stop DebugSession::at_breakpoint(int number) {
     return result;
 }
 
+void DebugSession::leave_standing(bool backward) {
+    switch (standing_) {
+    case Standing::entry: standing_ = Standing::stopped; break;
+    case Standing::check:
+    case Standing::error:
+        if (backward) standing_ = Standing::stopped;
+        break;
+    case Standing::stopped:
+    case Standing::ended: break;
+    }
+}
+
 Stop DebugSession::run(Motion motion, std::uint64_t budget) {
     if (!open_) return refuse(MSG_D_NO_PROGRAM);
     bool backward = is_reverse(motion);
-    if (!backward && ended_) return refuse(MSG_D_ENDED);
+    if (!backward && standing_ == Standing::ended) return refuse(MSG_D_ENDED);
     if ((motion == Motion::finish || motion == Motion::reverse_finish) && depth_ == 0)
         return refuse(MSG_D_OUTERMOST);
     motion_ = motion;
@@ -316,13 +327,12 @@ Stop DebugSession::run(Motion motion, std::uint64_t budget) {
     moved_ = 0;
     motion_dropped_ = 0;
     last_returned_function_ = false;
-    bool from_entry = at_entry_;
-    at_entry_ = false;
-    if (backward) {
-        at_error_ = at_check_ = false;
-    } else if (at_error_) {
+    bool from_entry = standing_ == Standing::entry;
+    const bool from_error = standing_ == Standing::error;
+    leave_standing(backward);
+    if (!backward && from_error) {
         // Going on from an error ends the run with it.
-        at_error_ = false;
+        standing_ = Standing::stopped;
         std::string message;
         forward(true, message);
         if (position_ > furthest_) furthest_ = position_;
@@ -351,8 +361,7 @@ Stop DebugSession::seek(std::uint64_t position, std::uint64_t budget) {
     motion_ = position < position_ ? Motion::reverse_stepi : Motion::stepi;
     moved_ = 0;
     motion_dropped_ = 0;
-    at_entry_ = false;
-    if (position < position_) at_error_ = at_check_ = false;
+    leave_standing(position < position_);
     if (position == position_) return stop(StopReason::step);
     return go(budget);
 }
@@ -360,13 +369,13 @@ Stop DebugSession::seek(std::uint64_t position, std::uint64_t budget) {
 Stop DebugSession::run_to(std::uint64_t position, std::uint64_t budget) {
     if (!open_) return refuse(MSG_D_NO_PROGRAM);
     if (position <= position_) return seek(position, budget);
-    if (ended_) return refuse(MSG_D_ENDED);
+    if (standing_ == Standing::ended) return refuse(MSG_D_ENDED);
     moving_ = seeking_ = true;
     seek_to_ = position;
     motion_ = Motion::stepi;
     moved_ = 0;
     motion_dropped_ = 0;
-    at_entry_ = false;
+    leave_standing(false);
     return go(budget);
 }
 
@@ -403,12 +412,12 @@ Stop DebugSession::go(std::uint64_t budget) {
             undo();
         } else {
             if (std::optional<Stop> checked = look_before()) return *checked;
-            at_check_ = false;
+            if (standing_ == Standing::check) standing_ = Standing::stopped;
             const Opcode op = code[p].op;
             std::string message;
             Ran ran = forward(false, message);
             if (ran == Ran::failed) {
-                at_error_ = true;
+                standing_ = Standing::error;
                 error_message_ = message;
                 return stop(StopReason::error);
             }

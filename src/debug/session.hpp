@@ -227,7 +227,7 @@ class DebugSession {
     const std::vector<Breakpoint>& breakpoints() const { return breakpoints_; }
 
     // The state where the session stands.
-    bool ended() const { return ended_; }
+    bool ended() const { return standing_ == Standing::ended; }
     int exit_status() const { return exit_status_; }
     Registers registers() const;
     std::int32_t cell(std::int32_t index) const; // 0 for one outside the stack
@@ -283,13 +283,24 @@ class DebugSession {
     std::uint64_t position_ = 0; // instructions run since the start
     std::uint64_t furthest_ = 0;
     std::uint64_t dropped_ = 0;
-    bool ended_ = false;
+    // Where the run stands between motions: one of these, never two.
+    enum class Standing : unsigned char {
+        entry,   // opened or restarted, no motion since
+        stopped, // where a motion left it
+        check,   // stopped by the checked run or the hook before instruction p;
+                 // the next motion runs that instruction without asking again
+        error,   // before an instruction that fails (error_message_); going
+                 // on ends the run with it
+        ended,   // the program ended (exit_status_, end_message_)
+    };
+    Standing standing_ = Standing::entry;
+    // A motion begins: the entry and, going backward, a check or an error
+    // are left behind; the end stays until the instruction that ended the
+    // run is taken back.
+    void leave_standing(bool backward);
     int exit_status_ = 0;
     std::string end_message_;
     std::string error_message_; // set while stopped before a failing instruction
-    bool at_error_ = false;
-    bool at_check_ = false; // stopped by the hook before instruction p
-    bool at_entry_ = false; // no motion since open or restart
 
     // The motion under way.
     bool moving_ = false;

@@ -42,6 +42,9 @@ bool engine_named(const char* name, Engine& engine) {
     return true;
 }
 
+using optimising::Shape;
+using optimising::shape_of_code;
+
 namespace {
 
 #if TSUMIKI_OPTIMISING

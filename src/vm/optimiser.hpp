@@ -93,7 +93,7 @@ class OptimisedProgram {
 // The resume points of routine r, in the order of their entry numbers:
 // its start (the first instruction after ENT), then every loop head and
 // return site of its own code.
-std::vector<int> resume_points(const Shape& shape, int r);
+std::vector<int> resume_points(const optimising::Shape& shape, int r);
 
 // What the tier makes of the program, for the listing: per routine the
 // machine code of its functions, with the instructions of the store they
@@ -105,5 +105,5 @@ struct OptimisedListing {
 // Compiles every routine of a program of the compiler's shape.  Null when
 // the shape is not ok, or nothing could be made (no executable memory, a
 // construct the tier leaves to the exact tiers); `why` then says what.
-std::unique_ptr<OptimisedProgram> optimise_program(const Shape& shape, std::string* why,
+std::unique_ptr<OptimisedProgram> optimise_program(const optimising::Shape& shape, std::string* why,
                                                    OptimisedListing* listing = nullptr);

@@ -10,6 +10,8 @@
 
 #include "vm/frame.hpp"
 
+namespace optimising {
+
 namespace {
 
 bool in_code(std::int32_t x) {
@@ -558,3 +560,5 @@ Shape shape_of_code() {
     sh.ok = true;
     return sh;
 }
+
+} // namespace optimising

@@ -17,6 +17,10 @@
 
 #include "vm/code.hpp"
 
+// The optimising tier names its own types: the shape it compiles from here,
+// its translator in vm/optimiser_translator.hpp.
+namespace optimising {
+
 // What one cell pushed above a frame holds before an instruction.
 enum SlotKind : std::uint8_t {
     SLOT_VALUE,     // a number
@@ -90,7 +94,7 @@ struct Shape {
     const char* why = "";          // when not ok: what does not fit, for the listing and the tests
     int failed_at = -1;            // and at which instruction, or -1
     std::vector<Routine> routines; // the main program first
-    std::vector<InstructionShape> places;     // per instruction of the store
+    std::vector<InstructionShape> places; // per instruction of the store
     std::vector<Slot> slots;
 
     // The slots above the frame before instruction i (depth - frame of them).
@@ -105,3 +109,5 @@ struct Shape {
 // Works out the shape of the code store as it is now (code[], cx and the
 // cells the parser noted for every LDA).
 Shape shape_of_code();
+
+} // namespace optimising

@@ -12,6 +12,8 @@
 #include "vm/machine.hpp"
 #include "vm/runtime.hpp"
 
+using namespace optimising;
+
 SpeculationStats speculation_stats;
 
 void reset_speculation_stats() {

@@ -47,7 +47,7 @@ void reset_speculation_stats();
 
 // Whether the frames of the run at p, b and t are as the code makes them:
 // the tier may enter here.
-bool frames_fit(const Shape& shape);
+bool frames_fit(const optimising::Shape& shape);
 
 // Whether a run may move up to the tier here, in the middle: p a loop head
 // or the start of a routine, nothing pushed above the top frame, and every
@@ -60,7 +60,7 @@ bool frames_fit(const Shape& shape);
 // reference or a cell the tier keeps in a register.  (The header of a call
 // half made waits in its cells: the tier's CUP writes it again.)  The tier
 // then runs the top frame, and each below from its return site.
-bool loop_head_fits(const Shape& shape);
+bool loop_head_fits(const optimising::Shape& shape);
 
 // Runs the tier from the machine as it is (p at a resume point of the top
 // frame, or at the start of its routine, its frames checked).  True when
@@ -69,11 +69,11 @@ bool loop_head_fits(const Shape& shape);
 // when a guard failed: the machine is back at the checkpoint, the replay
 // of the input and output set up, for the exact tiers to go on, and the
 // guard's exit counted (speculation_stats.last and .exits).
-bool speculate(const OptimisedProgram& program, const Shape& shape);
+bool speculate(const OptimisedProgram& program, const optimising::Shape& shape);
 
 // How many runs of the tier ended at exit e, since the last reset.
 int failures_at(const GuardExit& e);
 
 // The resume point of routine r that instruction p is (its start, from
 // the first instruction of the routine), or -1.
-int resume_entry(const Shape& shape, int r, std::int32_t p);
+int resume_entry(const optimising::Shape& shape, int r, std::int32_t p);

@@ -12,6 +12,8 @@
 #include "vm/frame.hpp"
 #include "vm/shape.hpp"
 
+using namespace optimising;
+
 namespace {
 
 Shape shape_of(const std::string& source) {
