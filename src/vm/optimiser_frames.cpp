@@ -636,7 +636,8 @@ void Function::bind_parameters(int callee_inst, std::vector<int>& args) {
 
 } // namespace optimising
 
-std::vector<int> resume_points(const Shape& shape, int r) {
+std::vector<int> resume_points(const optimising::Shape& shape, int r) {
+    using namespace optimising;
     const Routine& ro = shape.routines[static_cast<std::size_t>(r)];
     std::vector<int> points{ro.ent + 1};
     for (int i : ro.code) {
