@@ -42,12 +42,12 @@ bool engine_named(const char* name, Engine& engine) {
     return true;
 }
 
-using optimising::Shape;
-using optimising::shape_of_code;
-
 namespace {
 
 #if TSUMIKI_OPTIMISING
+using optimising::Shape;
+using optimising::shape_of_code;
+
 // The tiered engine's run: the compilation (on the spot or on its thread),
 // what the loop heads find, and the back-off after a failed guard.
 class Tiering {
