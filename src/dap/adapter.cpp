@@ -519,10 +519,14 @@ void Adapter::pause(const json& request) {
 }
 
 void Adapter::report(const Stop& stop) {
-    if (stop.history_filled)
-        complain("the history is full: the oldest " + std::to_string(stop.dropped) +
-                 " instructions can no longer be taken back, and from now on the oldest are "
-                 "dropped as the program runs");
+    if (stop.history_filled) {
+        // The same note the terminal debugger prints, in the learner's words.
+        char note[256];
+        std::snprintf(note, sizeof note, msg_in(MSG_DBG_HISTORY_DROPPED, Encoding::utf8),
+                      session_.history().limit >> 20,
+                      static_cast<unsigned long long>(stop.dropped));
+        out_.event("output", json{{"category", "console"}, {"output", note}});
+    }
     json body{{"threadId", THREAD_ID}, {"allThreadsStopped", true}};
     switch (stop.reason) {
     case StopReason::entry: body["reason"] = "entry"; break;
