@@ -60,6 +60,10 @@ if judge:
 # Built with the native tier (its listing can be checked).
 if os.environ.get("TSUMIKI_NATIVE") == "1":
     config.available_features.add("native")
+# Built with AddressSanitizer and UndefinedBehaviorSanitizer: a few tests
+# too slow there leave them to the other builds.
+if os.environ.get("TSUMIKI_SANITIZED") == "1":
+    config.available_features.add("sanitized")
 # Built with the optimising tier (TSUMIKI_DEBUG_TIER says what its runs did).
 if os.environ.get("TSUMIKI_OPTIMISING") == "1":
     config.available_features.add("optimising")
