@@ -32,7 +32,8 @@
 //   LOD, STR, LDA, MST of level 0 use b itself, of level 1 the static link
 //       s[b]; of other levels they walk the chain
 //   UJP and CUP go straight to where the chain of UJPs at their target
-//       leads (a UJP changes nothing the test of t looks at)
+//       leads (a UJP changes nothing the test of t looks at), and a CUP
+//       whose chain leads to an ENT runs it (CUP_ENT)
 //   a jump out of the store, a sub-code outside the tables, an op byte
 //       outside the instruction set, the end of the store: each its own
 //
@@ -81,7 +82,7 @@ constexpr int pops_of(Dest d) {
     X(K, T) X(F, T)
 #define VM_SINGLE_STEPS(X) \
     X(NEG) X(NOP) X(LOD1) X(LOD) X(STR1) X(STR) X(LDA0) X(LDA1) X(LDA) X(MST0) X(MST1) X(MST) X(UJP) X(CUP) X(RET) X(FRT) \
-    X(ENT) X(HLT) X(GET) X(PUT) X(UJP_OFF) X(FJP_OFF) X(CUP_OFF) X(UNDEFINED) \
+    X(CUP_ENT) X(ENT) X(HLT) X(GET) X(PUT) X(UJP_OFF) X(FJP_OFF) X(CUP_OFF) X(UNDEFINED) \
     X(OFF_END)
 // clang-format on
 #define VM_BINARY_NAME(k, x, y, d) X_(k##_##x##y##_##d)
@@ -204,6 +205,7 @@ Step decode(int i) {
     const Instruction& in = code[i];
     Step st{nullptr, alone_at(i), alone_at(i), in.l, in.a, i + 1 < cx ? code[i + 1].a : 0, in.a};
     if (in.op == UJP || in.op == CUP) st.a = chain_end(in.a);
+    if (st.op == VM_CUP && code[st.a].op == ENT) st.op = VM_CUP_ENT;
     int x = source_at(i);
     int k = -1, d = i; // the operation and the instruction after it
     int xs = SOURCE_S, ys = SOURCE_S;
@@ -445,6 +447,15 @@ void run_fast() {
         Msg fault = do_cup(sp, bp, ip->l, INDEX(ip));
         if (fault != NO_FAULT) FAIL(fault);
         NEXT_TO(1, prog + ip->a);
+    }
+    // The ENT at the end of the chain: t is as the CUP found it, which
+    // passed the test.
+    vm_case(CUP_ENT) {
+        Msg fault = do_cup(sp, bp, ip->l, INDEX(ip));
+        if (fault != NO_FAULT) FAIL(fault);
+        ip = prog + ip->a;
+        do_ent(sp, bp, ip->a);
+        NEXT(1);
     }
     vm_case(RET) {
         std::int32_t to;
