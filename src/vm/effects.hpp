@@ -27,6 +27,15 @@
 
 inline constexpr Msg NO_FAULT = MSG_COUNT;
 
+// The effects are small and the fast loop is one long routine that runs
+// many of them in a row: they are always inlined there, since a compiler
+// stops inlining into a routine that has grown long.
+#if defined(__GNUC__)
+#define EFFECT_INLINE inline __attribute__((always_inline))
+#else
+#define EFFECT_INLINE inline
+#endif
+
 // The watcher of the loops: nobody.  A watcher is a small value with these
 // two calls, made just before the effect touches cell `cell` (-1, the spare
 // cell below s[0], included).  `read` is told of the cells read through an
@@ -37,20 +46,20 @@ struct Unwatched {
     void write(std::int64_t) const {}
 };
 
-inline std::uint32_t u32(std::int32_t v) {
+EFFECT_INLINE std::uint32_t u32(std::int32_t v) {
     return static_cast<std::uint32_t>(v);
 }
-inline std::int32_t i32(std::uint32_t v) {
+EFFECT_INLINE std::int32_t i32(std::uint32_t v) {
     return static_cast<std::int32_t>(v);
 }
 
-inline bool in_stack(std::int64_t address) {
+EFFECT_INLINE bool in_stack(std::int64_t address) {
     return static_cast<std::uint64_t>(address) < static_cast<std::uint64_t>(STACK_SIZE);
 }
 
 // A new top index, kept within two cells of the stack's ends so that the
 // test before the next fetch sees which end it left by.
-inline std::int64_t clamp_top(std::int64_t v) {
+EFFECT_INLINE std::int64_t clamp_top(std::int64_t v) {
     return v > STACK_SIZE ? STACK_SIZE : v < -2 ? -2 : v;
 }
 
@@ -67,13 +76,13 @@ inline int binary_of(const Instruction& in) {
 }
 
 // Whether `l k r` fails: division by zero.
-inline bool binary_fails(Binary k, std::int32_t r) {
+EFFECT_INLINE bool binary_fails(Binary k, std::int32_t r) {
     return k == B_DIV && r == 0;
 }
 
 // l k r, wrapping around in 32 bits; comparisons give 1 or 0.  Division
 // truncates toward zero, and the most negative value div -1 wraps to itself.
-inline std::int32_t binary(Binary k, std::int32_t l, std::int32_t r) {
+EFFECT_INLINE std::int32_t binary(Binary k, std::int32_t l, std::int32_t r) {
     switch (k) {
     case B_ADD: return i32(u32(l) + u32(r));
     case B_SUB: return i32(u32(l) - u32(r));
@@ -91,19 +100,20 @@ inline std::int32_t binary(Binary k, std::int32_t l, std::int32_t r) {
 
 // base(l) seen from frame b: l static links out (vm/frame.hpp); false
 // when a link lies outside the stack.
-inline bool frame_base(std::int64_t base, std::int32_t l, std::int64_t& frame) {
+EFFECT_INLINE bool frame_base(std::int64_t base, std::int32_t l, std::int64_t& frame) {
     return frame_base_at_level(s, base, l, frame);
 }
 
 // LDC 0,n: push n.
-template <class W = Unwatched> inline void do_ldc(std::int64_t& top, std::int32_t n, W w = {}) {
+template <class W = Unwatched>
+EFFECT_INLINE void do_ldc(std::int64_t& top, std::int32_t n, W w = {}) {
     w.write(top + 1);
     s[++top] = n;
 }
 
 // LOD l,a with frame = base(l): push s[frame+a].
 template <class W = Unwatched>
-inline Msg do_lod(std::int64_t& top, std::int64_t frame, std::int32_t a, W w = {}) {
+EFFECT_INLINE Msg do_lod(std::int64_t& top, std::int64_t frame, std::int32_t a, W w = {}) {
     std::int64_t address = frame + a;
     if (!in_stack(address)) return MSG_BAD_ADDRESS;
     w.read(address);
@@ -115,7 +125,7 @@ inline Msg do_lod(std::int64_t& top, std::int64_t frame, std::int32_t a, W w = {
 
 // STR l,a with frame = base(l): s[frame+a] := s[t]; pop.
 template <class W = Unwatched>
-inline Msg do_str(std::int64_t& top, std::int64_t frame, std::int32_t a, W w = {}) {
+EFFECT_INLINE Msg do_str(std::int64_t& top, std::int64_t frame, std::int32_t a, W w = {}) {
     std::int64_t address = frame + a;
     if (!in_stack(address)) return MSG_BAD_ADDRESS;
     w.write(address);
@@ -125,13 +135,13 @@ inline Msg do_str(std::int64_t& top, std::int64_t frame, std::int32_t a, W w = {
 
 // LDA l,a with frame = base(l): push frame+a.
 template <class W = Unwatched>
-inline void do_lda(std::int64_t& top, std::int64_t frame, std::int32_t a, W w = {}) {
+EFFECT_INLINE void do_lda(std::int64_t& top, std::int64_t frame, std::int32_t a, W w = {}) {
     w.write(top + 1);
     s[++top] = i32(u32(static_cast<std::int32_t>(frame)) + u32(a));
 }
 
 // OPR 0,k or COP 0,k for a binary operation k: the two top cells make one.
-template <class W = Unwatched> inline Msg do_binary(std::int64_t& top, Binary k, W w = {}) {
+template <class W = Unwatched> EFFECT_INLINE Msg do_binary(std::int64_t& top, Binary k, W w = {}) {
     std::int32_t r = s[top];
     if (binary_fails(k, r)) return MSG_DIVISION_BY_ZERO;
     w.write(top - 1);
@@ -141,21 +151,21 @@ template <class W = Unwatched> inline Msg do_binary(std::int64_t& top, Binary k,
 }
 
 // OPR 0,5: negate the top cell.
-template <class W = Unwatched> inline void do_neg(std::int64_t top, W w = {}) {
+template <class W = Unwatched> EFFECT_INLINE void do_neg(std::int64_t top, W w = {}) {
     w.write(top);
     s[top] = i32(0u - u32(s[top]));
 }
 
 // FJP 0,x: pop; whether the jump is taken.
-inline bool do_fjp(std::int64_t& top) {
+EFFECT_INLINE bool do_fjp(std::int64_t& top) {
     return s[top--] == 0;
 }
 
 // MST l,a with link = base(l): the static and dynamic links of the frame
 // the call will make, then t rises by a.
 template <class W = Unwatched>
-inline void do_mst(std::int64_t& top, std::int64_t base, std::int64_t link, std::int32_t a,
-                   W w = {}) {
+EFFECT_INLINE void do_mst(std::int64_t& top, std::int64_t base, std::int64_t link, std::int32_t a,
+                          W w = {}) {
     const std::int64_t callee = top + 1; // the frame the call will make
     w.write(callee + FRAME_STATIC_LINK);
     s[callee + FRAME_STATIC_LINK] = static_cast<std::int32_t>(link);
@@ -168,7 +178,8 @@ inline void do_mst(std::int64_t& top, std::int64_t base, std::int64_t link, std:
 // frame starts FRAME_RETURN_ADDRESS cells below it.  (The loop then goes
 // to x.)
 template <class W = Unwatched>
-inline Msg do_cup(std::int64_t top, std::int64_t& base, std::int32_t n, std::int32_t pc, W w = {}) {
+EFFECT_INLINE Msg do_cup(std::int64_t top, std::int64_t& base, std::int32_t n, std::int32_t pc,
+                         W w = {}) {
     std::int64_t cell = top - n;
     const std::int64_t callee = cell - FRAME_RETURN_ADDRESS;
     if (!frame_fits(callee)) return MSG_BAD_ADDRESS;
@@ -179,7 +190,7 @@ inline Msg do_cup(std::int64_t top, std::int64_t& base, std::int32_t n, std::int
 }
 
 // ENT 0,m: t := b+m.
-inline void do_ent(std::int64_t& top, std::int64_t base, std::int32_t m) {
+EFFECT_INLINE void do_ent(std::int64_t& top, std::int64_t base, std::int32_t m) {
     top = clamp_top(base + m);
 }
 
@@ -189,8 +200,8 @@ inline void do_ent(std::int64_t& top, std::int64_t base, std::int32_t m) {
 // address outside the code store or a link that is not a frame base fails
 // with b unchanged.
 template <class W = Unwatched>
-inline Msg do_return(std::int64_t& top, std::int64_t& base, bool function, std::int32_t code_end,
-                     std::int32_t& to, W w = {}) {
+EFFECT_INLINE Msg do_return(std::int64_t& top, std::int64_t& base, bool function,
+                            std::int32_t code_end, std::int32_t& to, W w = {}) {
     if (function) {
         w.read(base + FRAME_RESULT);
         w.write(base);
@@ -221,7 +232,8 @@ inline void do_put(std::int64_t& top) {
 }
 
 // IND 0,a: s[t] := s[s[t]+a].
-template <class W = Unwatched> inline Msg do_ind(std::int64_t top, std::int32_t a, W w = {}) {
+template <class W = Unwatched>
+EFFECT_INLINE Msg do_ind(std::int64_t top, std::int32_t a, W w = {}) {
     std::int64_t address = std::int64_t{s[top]} + a;
     if (!in_stack(address)) return MSG_BAD_ADDRESS;
     w.read(address);
@@ -231,7 +243,7 @@ template <class W = Unwatched> inline Msg do_ind(std::int64_t top, std::int32_t 
 }
 
 // STO 0,0: s[s[t-1]] := s[t]; pop both.
-template <class W = Unwatched> inline Msg do_sto(std::int64_t& top, W w = {}) {
+template <class W = Unwatched> EFFECT_INLINE Msg do_sto(std::int64_t& top, W w = {}) {
     std::int32_t address = s[top - 1];
     if (!in_stack(address)) return MSG_BAD_ADDRESS;
     w.write(address);

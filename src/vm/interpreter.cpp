@@ -4,31 +4,36 @@
 //
 //   Every binary operation, store and conditional jump takes its operands
 //   from the stack, a constant or a frame cell, and a binary operation
-//   gives its result to the stack, a frame cell or a conditional jump.
+//   gives its result to the stack, a frame cell, a conditional jump, a
+//   load through it or a store through the address below it.
 //
 // A constant is an LDC right before the instruction that takes it, a frame
 // cell a LOD 0,a there (or, as where a result goes, an STR 0,c right after
 // the operation), a conditional jump an FJP right after it whose target is
-// in the store.  So the steps are, with the name of each:
+// in the store, a load through a value an IND and a store through an
+// address an STO right after it.  So the steps are, with the name of each:
 //
 //   step        instructions        forms
 //   k_xy_d      x y k d             k  ADD SUB MUL DIV (OPR 1-4)
 //                                      EQ NEQ GT GEQ LT LEQ (COP 1-6)
 //                                   xy SS SK SF KK KF FK FF
-//                                   d  S F J
-//   MOVE_xd     x d                 xd KS FS SF SJ KF FF KJ FJ
+//                                   d  S F J I T
+//   MOVE_xd     x d                 xd KS FS SF SJ SI ST KF FF KJ FJ
+//                                      KI FI KT FT
 //
 // where S as a source is the stack (no instruction: the value is there
 // already) and as a destination the stack (no instruction: the result
-// stays there); K is an LDC, F a LOD 0,a or STR 0,c, J an FJP.  The forms
-// of one instruction are that instruction alone: k_SS_S is OPR or COP,
-// MOVE_KS LDC, MOVE_FS LOD 0,a, MOVE_SF STR 0,c, MOVE_SJ FJP.  Every other
-// instruction is a step of its own, with these single forms:
+// stays there); K is an LDC, F a LOD 0,a or STR 0,c, J an FJP, I an IND
+// and T an STO.  The forms of one instruction are that instruction alone:
+// k_SS_S is OPR or COP, MOVE_KS LDC, MOVE_FS LOD 0,a, MOVE_SF STR 0,c,
+// MOVE_SJ FJP, MOVE_SI IND, MOVE_ST STO.  Every other instruction is a
+// step of its own, with these single forms:
 //
 //   LOD, STR, LDA, MST of level 0 use b itself, of level 1 the static link
 //       s[b]; of other levels they walk the chain
 //   UJP and CUP go straight to where the chain of UJPs at their target
-//       leads (a UJP changes nothing the test of t looks at)
+//       leads (a UJP changes nothing the test of t looks at), and a CUP
+//       whose chain leads to an ENT runs it (CUP_ENT)
 //   a jump out of the store, a sub-code outside the tables, an op byte
 //       outside the instruction set, the end of the store: each its own
 //
@@ -36,10 +41,10 @@
 // before its last instruction, so while t is below NEAR_LIMIT no test
 // inside a step can fail; from there up (or below 0) the loop makes the
 // test in full and runs instructions alone until t is back below.  A step
-// of several instructions also runs only where none of them can fail (an
-// address outside the stack, a division by zero, the stack emptied before
-// its last instruction); otherwise its first instruction runs alone, and
-// the loop goes on at the step that starts at the next one.
+// of several instructions is their effects one after the other; one that
+// fails (an address outside the stack, a division by zero, the stack
+// emptied before the step's last instruction) ends the run at the
+// instruction that failed, with the registers that instruction left.
 //
 // The traced build runs the plain loop of vm/traced.cpp wherever a run is
 // watched, and this loop where it is not.
@@ -53,21 +58,31 @@ namespace {
 
 // Where a step takes a value from, and where it puts a result.
 enum Source : unsigned char { SOURCE_S, SOURCE_K, SOURCE_F };
-enum Dest : unsigned char { DEST_S, DEST_F, DEST_J };
+enum Dest : unsigned char { DEST_S, DEST_F, DEST_J, DEST_I, DEST_T };
+constexpr int DEST_COUNT = 5;
+
+// The cells the instruction a result goes to takes from the top: STR and
+// FJP the result, STO it and the address below it; IND none.
+constexpr int pops_of(Dest d) {
+    return d == DEST_F || d == DEST_J ? 1 : d == DEST_T ? 2 : 0;
+}
 
 // The steps, from the rule: every binary operation with every pair of
 // sources and every destination, every move, then the single forms.
 // clang-format off
 #define VM_PAIRS(X, k, d) \
     X(k, S, S, d) X(k, S, K, d) X(k, S, F, d) X(k, K, K, d) X(k, K, F, d) X(k, F, K, d) X(k, F, F, d)
-#define VM_DESTS(X, k) VM_PAIRS(X, k, S) VM_PAIRS(X, k, F) VM_PAIRS(X, k, J)
+#define VM_DESTS(X, k) \
+    VM_PAIRS(X, k, S) VM_PAIRS(X, k, F) VM_PAIRS(X, k, J) VM_PAIRS(X, k, I) VM_PAIRS(X, k, T)
 #define VM_BINARY_STEPS(X) \
     VM_DESTS(X, ADD) VM_DESTS(X, SUB) VM_DESTS(X, MUL) VM_DESTS(X, DIV) VM_DESTS(X, EQ) \
     VM_DESTS(X, NEQ) VM_DESTS(X, GT) VM_DESTS(X, GEQ) VM_DESTS(X, LT) VM_DESTS(X, LEQ)
-#define VM_MOVE_STEPS(X) X(K, S) X(F, S) X(S, F) X(S, J) X(K, F) X(F, F) X(K, J) X(F, J)
+#define VM_MOVE_STEPS(X) \
+    X(K, S) X(F, S) X(S, F) X(S, J) X(S, I) X(S, T) X(K, F) X(F, F) X(K, J) X(F, J) X(K, I) X(F, I) \
+    X(K, T) X(F, T)
 #define VM_SINGLE_STEPS(X) \
     X(NEG) X(NOP) X(LOD1) X(LOD) X(STR1) X(STR) X(LDA0) X(LDA1) X(LDA) X(MST0) X(MST1) X(MST) X(UJP) X(CUP) X(RET) X(FRT) \
-    X(ENT) X(HLT) X(GET) X(PUT) X(IND) X(STO) X(UJP_OFF) X(FJP_OFF) X(CUP_OFF) X(UNDEFINED) \
+    X(CUP_ENT) X(ENT) X(HLT) X(GET) X(PUT) X(UJP_OFF) X(FJP_OFF) X(CUP_OFF) X(UNDEFINED) \
     X(OFF_END)
 // clang-format on
 #define VM_BINARY_NAME(k, x, y, d) X_(k##_##x##y##_##d)
@@ -83,8 +98,8 @@ enum VmOp : std::uint16_t {
 // The step of each binary operation, pair of sources and destination, and
 // of each move, for the decoder.
 struct StepTables {
-    VmOp binary[BINARY_COUNT][3][3][3];
-    VmOp move[3][3];
+    VmOp binary[BINARY_COUNT][3][3][DEST_COUNT];
+    VmOp move[3][DEST_COUNT];
 };
 constexpr StepTables step_tables = [] {
     StepTables tables{};
@@ -132,11 +147,13 @@ int source_at(int i) {
 }
 
 // Instruction i as where a result goes: F for STR 0,c, J for an FJP into
-// the store, S for anything else.
+// the store, I for IND, T for STO, S for anything else.
 Dest dest_at(int i) {
     if (i >= cx) return DEST_S;
     if (code[i].op == STR && code[i].l == 0) return DEST_F;
     if (code[i].op == FJP && in_store(code[i].a)) return DEST_J;
+    if (code[i].op == IND) return DEST_I;
+    if (code[i].op == STO) return DEST_T;
     return DEST_S;
 }
 
@@ -176,9 +193,9 @@ VmOp alone_at(int i) {
     case HLT: return VM_HLT;
     case GET: return VM_GET;
     case PUT: return VM_PUT;
-    case IND: return VM_IND;
-    case STO: return VM_STO;
-    case LDC: break; // a source, above
+    case IND:
+    case STO:
+    case LDC: break; // a source or a destination, above
     }
     return VM_UNDEFINED;
 }
@@ -188,6 +205,7 @@ Step decode(int i) {
     const Instruction& in = code[i];
     Step st{nullptr, alone_at(i), alone_at(i), in.l, in.a, i + 1 < cx ? code[i + 1].a : 0, in.a};
     if (in.op == UJP || in.op == CUP) st.a = chain_end(in.a);
+    if (st.op == VM_CUP && code[st.a].op == ENT) st.op = VM_CUP_ENT;
     int x = source_at(i);
     int k = -1, d = i; // the operation and the instruction after it
     int xs = SOURCE_S, ys = SOURCE_S;
@@ -242,12 +260,13 @@ void run_fast() {
     std::int64_t bp = b;
     check_entry(pc, sp, bp);
     const Step* ip = prog + pc;
-    const Step* next = ip; // where a step that left t near a limit goes on
-    int ran = 1;           // and how many instructions that step ran
+    const Step* next = ip;      // where a step that left t near a limit goes on
+    int ran = 1;                // and how many instructions that step ran
+    int fault_at = 0;           // a fault's instruction, from the step's first
+    Msg failed_with = NO_FAULT; // and its message
 
 #define INDEX(step) static_cast<std::int32_t>((step)-prog)
 #define FAIL(m)     fail_at(INDEX(ip), sp, bp, (m))
-#define SLOW        vm_dispatch(ip->alone)
     // After a step of k instructions, on to `target`: with t near a limit
     // the next instruction runs alone, after the test in full.
 #define NEXT_TO(k, target)                                                                         \
@@ -270,34 +289,57 @@ void run_fast() {
     VmOp vm_op;
 #endif
 
-    // x y k d.  The result goes to cell lo_, where the first operand was:
-    // below the top when both come from the stack, the top when one does,
-    // one cell above it when neither does.
+    // Every step is its instructions' effects (vm/effects.hpp), one after
+    // the other.  Only the tests between them change: t cannot leave the
+    // stack upwards inside a step, so a push needs none; the one test that
+    // can fail, before a destination's fetch after an operation emptied the
+    // stack, is made there.  A fault is reported at the instruction that
+    // made it, with the registers as they are, as the plain loop would.
+    // Both go to one place after the loop, which reports the fault.
+#define FAIL_AT(k, m)                                                                              \
+    {                                                                                              \
+        fault_at = (k);                                                                            \
+        failed_with = (m);                                                                         \
+        goto failed;                                                                               \
+    }
+#define EMPTIED_AT(k)                                                                              \
+    {                                                                                              \
+        fault_at = (k);                                                                            \
+        goto emptied;                                                                              \
+    }
+    // Source X of the instruction k of the step, with operand n.
+#define PUSH_SOURCE(X, k, n)                                                                       \
+    {                                                                                              \
+        if (X == SOURCE_K) do_ldc(sp, (n));                                                        \
+        if (X == SOURCE_F) {                                                                       \
+            Msg pushed_ = do_lod(sp, bp, (n));                                                     \
+            if (pushed_ != NO_FAULT) FAIL_AT(k, pushed_);                                          \
+        }                                                                                          \
+    }
+    // Destination D, the instruction k of a step of `length` instructions.
+#define GIVE(D, k, length)                                                                         \
+    {                                                                                              \
+        if (D == DEST_F || D == DEST_I || D == DEST_T) {                                           \
+            Msg given_ = D == DEST_F   ? do_str(sp, bp, ip->c)                                     \
+                         : D == DEST_I ? do_ind(sp, ip->c)                                         \
+                                       : do_sto(sp);                                               \
+            if (given_ != NO_FAULT) FAIL_AT(k, given_);                                            \
+        }                                                                                          \
+        if (D == DEST_J && do_fjp(sp)) NEXT_TO(length, prog + ip->c);                              \
+    }
+
+    // x y k d.
 #define BINARY_STEP(K, X, Y, D)                                                                    \
     {                                                                                              \
         constexpr int pushes_ = (X != SOURCE_S) + (Y != SOURCE_S);                                 \
         constexpr int length_ = pushes_ + 1 + (D != DEST_S);                                       \
-        constexpr int rise_ = pushes_ - 1 - (D != DEST_S);                                         \
-        const std::int64_t lo_ = sp - 1 + pushes_;                                                 \
-        const std::int32_t ya_ = X != SOURCE_S ? ip->y : ip->a;                                    \
-        /* The test before d's fetch, and every address, first. */                                 \
-        if (D != DEST_S && lo_ < 0) SLOW;                                                          \
-        if (X == SOURCE_F && !in_stack(bp + ip->a)) SLOW;                                          \
-        if (Y == SOURCE_F && !in_stack(bp + ya_)) SLOW;                                            \
-        if (D == DEST_F && !in_stack(bp + ip->c)) SLOW;                                            \
-        if (X == SOURCE_K) s[lo_] = ip->a;                                                         \
-        if (X == SOURCE_F) s[lo_] = s[bp + ip->a];                                                 \
-        std::int32_t r_ = Y == SOURCE_K ? ya_ : Y == SOURCE_F ? s[bp + ya_] : s[lo_ + 1];          \
-        if (binary_fails(K, r_)) {                                                                 \
-            if (length_ == 1) FAIL(MSG_DIVISION_BY_ZERO);                                          \
-            SLOW; /* the first instruction again: it writes what it wrote */                       \
-        }                                                                                          \
-        if (Y != SOURCE_S) s[lo_ + 1] = r_;                                                        \
-        r_ = binary(K, s[lo_], r_);                                                                \
-        s[lo_] = r_;                                                                               \
-        if (D == DEST_F) s[bp + ip->c] = r_;                                                       \
-        sp = lo_ - (D != DEST_S);                                                                  \
-        if (D == DEST_J && r_ == 0) NEXT_TO(length_, prog + ip->c);                                \
+        constexpr int rise_ = pushes_ - 1 - pops_of(D);                                            \
+        PUSH_SOURCE(X, 0, ip->a);                                                                  \
+        PUSH_SOURCE(Y, pushes_ - 1, X != SOURCE_S ? ip->y : ip->a);                                \
+        const Msg made_ = do_binary(sp, K);                                                        \
+        if (made_ != NO_FAULT) FAIL_AT(pushes_, made_);                                            \
+        if (D != DEST_S && sp < 0) EMPTIED_AT(pushes_ + 1);                                        \
+        GIVE(D, pushes_ + 1, length_);                                                             \
         if (rise_ == 0 && length_ > 1) {                                                           \
             ip += length_;                                                                         \
             vm_next;                                                                               \
@@ -308,21 +350,10 @@ void run_fast() {
 #define MOVE_STEP(X, D)                                                                            \
     {                                                                                              \
         constexpr int length_ = (X != SOURCE_S) + (D != DEST_S);                                   \
-        if (X == SOURCE_F && !in_stack(bp + ip->a)) {                                              \
-            if (length_ == 1) FAIL(MSG_BAD_ADDRESS);                                               \
-            SLOW;                                                                                  \
-        }                                                                                          \
-        if (D == DEST_F && !in_stack(bp + ip->c)) {                                                \
-            if (length_ == 1) FAIL(MSG_BAD_ADDRESS);                                               \
-            SLOW;                                                                                  \
-        }                                                                                          \
-        std::int32_t v_ = X == SOURCE_K ? ip->a : X == SOURCE_F ? s[bp + ip->a] : s[sp];           \
-        if (X != SOURCE_S) s[sp + 1] = v_;                                                         \
-        if (D == DEST_F) s[bp + ip->c] = v_;                                                       \
-        if (X == SOURCE_S) --sp;                                                                   \
-        if (D == DEST_S) ++sp;                                                                     \
-        if (D == DEST_J && v_ == 0) NEXT_TO(length_, prog + ip->c);                                \
-        if (length_ > 1) {                                                                         \
+        constexpr int rise_ = (X != SOURCE_S) - pops_of(D);                                        \
+        PUSH_SOURCE(X, 0, ip->a);                                                                  \
+        GIVE(D, X != SOURCE_S, length_);                                                           \
+        if (rise_ == 0 && length_ > 1) {                                                           \
             ip += length_;                                                                         \
             vm_next;                                                                               \
         }                                                                                          \
@@ -417,6 +448,15 @@ void run_fast() {
         if (fault != NO_FAULT) FAIL(fault);
         NEXT_TO(1, prog + ip->a);
     }
+    // The ENT at the end of the chain: t is as the CUP found it, which
+    // passed the test.
+    vm_case(CUP_ENT) {
+        Msg fault = do_cup(sp, bp, ip->l, INDEX(ip));
+        if (fault != NO_FAULT) FAIL(fault);
+        ip = prog + ip->a;
+        do_ent(sp, bp, ip->a);
+        NEXT(1);
+    }
     vm_case(RET) {
         std::int32_t to;
         Msg fault = do_return(sp, bp, false, code_end, to);
@@ -444,16 +484,6 @@ void run_fast() {
     }
     vm_case(PUT) {
         do_put(sp);
-        NEXT(1);
-    }
-    vm_case(IND) {
-        Msg fault = do_ind(sp, ip->a);
-        if (fault != NO_FAULT) FAIL(fault);
-        NEXT(1);
-    }
-    vm_case(STO) {
-        Msg fault = do_sto(sp);
-        if (fault != NO_FAULT) FAIL(fault);
         NEXT(1);
     }
     // Jumps out of the store: the jump's effect, then the fetch fails
@@ -484,14 +514,24 @@ void run_fast() {
     ip = next;
     vm_dispatch(ip->alone);
 
+failed:
+    fail_at(INDEX(ip) + fault_at, sp, bp, failed_with);
+    // The test before the fetch of instruction fault_at of the step failed:
+    // its operation emptied the stack.
+emptied:
+    fail_test(INDEX(ip) + fault_at, INDEX(ip) + fault_at - 1, sp, bp);
+
 #undef INDEX
 #undef FAIL
-#undef SLOW
 #undef NEXT_TO
 #undef NEXT
 #undef VM_FETCH
 #undef VM_TARGET
 #undef BINARY_STEP
+#undef FAIL_AT
+#undef EMPTIED_AT
+#undef PUSH_SOURCE
+#undef GIVE
 #undef MOVE_STEP
 #undef BINARY_CASE
 #undef MOVE_CASE

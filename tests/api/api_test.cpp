@@ -158,6 +158,49 @@ TEST(Interface, StepsCountEveryInstructionBegunHaltIncluded) {
     EXPECT_EQ(run_with("2").result.steps, 0u);
 }
 
+TEST(Interface, ABudgetEndsInsideEveryShortRunOfInstructionsAsOneAtATime) {
+    // Element reads and writes, reads and writes through var parameters, a
+    // call and loops: the runs the fast loop makes as single steps.  A
+    // budget of n ends the run after exactly n instructions, whichever
+    // engine is asked for, with the output written so far.
+    const char* const source =
+        "program p;\nvar i, a[1..4];\nprocedure sw(var x, var y);\nvar t;\n"
+        "begin t := x; x := y; y := t end;\n"
+        "begin i := 1;\n"
+        "  while i <= 4 do begin a[i] := 5 - i; write(a[i]); i := i + 1 end;\n"
+        "  i := 1;\n"
+        "  while i < 4 do begin\n"
+        "    if a[i] > a[i + 1] then sw(a[i], a[i + 1]); i := i + 1 end;\n"
+        "  write(a[4])\nend.\n";
+    ASSERT_EQ(compile_text(source, utf8_options()).error, ErrorKind::none);
+    Ran whole = run_with("", 1'000'000);
+    ASSERT_EQ(whole.result.end, RunEnd::halted);
+    ASSERT_EQ(whole.out, "4\n3\n2\n1\n4\n");
+    const std::uint64_t total = whole.result.steps;
+    ASSERT_GT(total, 100u);
+    std::int32_t pc_before = -1;
+    for (std::uint64_t n = 1; n < total; ++n) {
+        for (Engine engine : {Engine::interpreter, Engine::standard}) {
+            Ran part;
+            RunOptions options;
+            options.encoding = Encoding::utf8;
+            options.output = string_writer(part.out);
+            options.budget = n;
+            options.engine = engine;
+            part.result = run_program(options);
+            ASSERT_EQ(part.result.end, RunEnd::budget_spent) << n;
+            ASSERT_EQ(part.result.steps, n);
+            ASSERT_EQ(whole.out.compare(0, part.out.size(), part.out), 0) << n;
+            if (engine == Engine::interpreter) {
+                // Never the same instruction twice in a row: the program has
+                // no loop of one instruction.
+                ASSERT_NE(part.result.pc, pc_before) << n;
+                pc_before = part.result.pc;
+            }
+        }
+    }
+}
+
 TEST(Interface, OutputThatCannotBeWrittenEndsTheRun) {
     ASSERT_EQ(compile_text(COUNTDOWN, utf8_options()).error, ErrorKind::none);
     RunOptions options;

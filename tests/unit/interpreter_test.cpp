@@ -634,6 +634,72 @@ TEST(Interpreter, EveryFormOfTheRuleAtEveryHeightNearTheLimits) {
     }
 }
 
+TEST(Interpreter, LoadsAndStoresThroughAResultAtTheEdges) {
+    // An address below, then each pair of sources (none: the stack; LDC of
+    // the extremes, -1, 0 and the stack's last cells; LOD 0,a in- and
+    // outside the stack), an operation or none, and an IND or an STO after
+    // it (IND with offsets that reach past both ends, STO through an
+    // address in, below and past the stack), with t at both limits: the
+    // fast loop and the plain one agree on everything.
+    const Instruction none{HLT, 0, 0};
+    const std::vector<Instruction> sources = {
+        none,        {LDC, 0, INT_MIN32}, {LDC, 0, 2147483647}, {LDC, 0, -1},
+        {LDC, 0, 0}, {LDC, 0, 999},       {LOD, 0, 1},          {LOD, 0, 1200}};
+    const std::vector<Instruction> ops = {
+        none, {OPR, 0, OPR_ADD}, {OPR, 0, OPR_SUB}, {OPR, 0, OPR_DIV}, {COP, 0, COP_GT}};
+    const std::vector<std::pair<std::int32_t, Instruction>> dests = {
+        {3, {IND, 0, 0}}, {3, {IND, 0, -1}}, {3, {IND, 0, 990}},
+        {3, {STO, 0, 0}}, {-1, {STO, 0, 0}}, {1000, {STO, 0, 0}}};
+    int runs = 0;
+    for (std::int32_t top : {0, 1, 2, 994, 995, 996, 997}) {
+        for (const Instruction& x : sources) {
+            for (const Instruction& y : sources) {
+                for (const Instruction& op : ops) {
+                    for (const auto& [address, d] : dests) {
+                        std::vector<Instruction> prog = {
+                            {ENT, 0, top}, {LDC, 0, -5}, {STR, 0, 1}, {LDC, 0, address}};
+                        for (const Instruction& in : {x, y, op})
+                            if (in.op != HLT) prog.push_back(in);
+                        for (const Instruction& in : {d, Instruction{PUT, 0, 0}, none})
+                            prog.push_back(in);
+                        SCOPED_TRACE(listing(prog));
+                        expect_same(machine(prog), machine(prog, Loop::plain));
+                        ++runs;
+                    }
+                }
+            }
+        }
+    }
+    EXPECT_EQ(runs, 7 * 8 * 8 * 5 * 6);
+}
+
+TEST(Interpreter, ACallRunsTheEntOfItsRoutineAndStopsAfterItNearTheLimit) {
+    // A call, straight or through a UJP, into an ENT whose frame ends
+    // below, at and past the stack limit, from calls whose frame does or
+    // does not fit: the run stops after the ENT (or at the CUP) exactly as
+    // the plain loop does.
+    for (bool through : {false, true}) {
+        for (std::int32_t m : {3, 990, 993, 994, 995, 996, 1200, -4}) {
+            for (std::int32_t top : {3, 993, 996}) {
+                const std::int32_t entry = through ? 2 : 3;
+                std::vector<Instruction> prog = {{UJP, 0, 6},   {UJP, 0, 3}, {UJP, 0, 3},
+                                                 {ENT, 0, m},   {RET, 0, 0}, {HLT, 0, 0},
+                                                 {ENT, 0, top}, {MST, 0, 3}, {CUP, 0, entry},
+                                                 {LDC, 0, 4},   {PUT, 0, 0}, {HLT, 0, 0}};
+                SCOPED_TRACE(listing(prog));
+                State got = machine(prog);
+                expect_same(got, machine(prog, Loop::plain));
+                State want = model(prog);
+                EXPECT_EQ(got.out, want.out);
+                EXPECT_EQ(got.p, want.p);
+                EXPECT_EQ(got.t, want.t);
+                EXPECT_EQ(got.b, want.b);
+                EXPECT_EQ(got.ir.op, want.ir.op);
+            }
+        }
+    }
+}
+
 TEST(Interpreter, EachStepNearTheStackLimitFailsAfterTheSameInstruction) {
     // t starts at 993 to 997; the run pushes two cells and adds them, and
     // the check before each fetch stops it at exactly one instruction.
