@@ -352,9 +352,9 @@ await check('a program that prints and then loops shows its output, its whole li
 });
 
 await check('100 lines written before a long computation are all shown while it goes on', async () => {
-  // 100 lines, then 72 million instructions of arithmetic (a few seconds), then the end.
+  // 100 lines, then 720 million instructions of arithmetic (a few seconds), then the end.
   await typeProgram('program p;\nvar i;\nbegin\n  i := 1;\n  while i <= 100 do begin write(i); i := i + 1 end;\n'
-    + '  i := 0;\n  while i < 8000000 do i := i + 1\nend.\n');
+    + '  i := 0;\n  while i < 80000000 do i := i + 1\nend.\n');
   await page.uncheck('#trace-on');
   await page.click('#run');
   const lines = Array.from({ length: 100 }, (_, i) => `${i + 1}\n`).join('');
