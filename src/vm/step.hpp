@@ -26,9 +26,11 @@ inline void check_fetch(std::int32_t next, std::int32_t last, std::int64_t sp, s
 // pc becomes the instruction to go on at.  True when it was HLT: the run has
 // ended and the registers are back in the globals.  A fault ends the run
 // through fail_at or fail_off_end, which also put the registers back.
+// Always inlined, so that the registers stay in the caller's locals (clang
+// leaves it a call of its own, and them in memory, otherwise).
 template <class W>
-inline bool run_instruction(std::int32_t& pc, std::int64_t& sp, std::int64_t& bp, std::int32_t end,
-                            W watch) {
+[[gnu::always_inline]] inline bool run_instruction(std::int32_t& pc, std::int64_t& sp,
+                                                   std::int64_t& bp, std::int32_t end, W watch) {
     const Instruction in = code[pc];
     std::int32_t next = pc + 1;
     std::int64_t frame = bp;

@@ -4,6 +4,14 @@
 // budget, the stop flag, the pulse and the checked run (vm/check.hpp) look
 // at every instruction; the other build runs the fast loop
 // (vm/interpreter.cpp), which its tests compare with this one.
+//
+// The loop runs in slices: a slice runs up to the next fetch at which the
+// budget or the pulse is due (or SLICE_STEPS instructions) without looking
+// at either, and the loop around it makes that one fetch with every watch.
+// A slice is a call of its own, so that a long run comes back here now and
+// then: a WebAssembly engine (the playground's) starts a run on code
+// compiled in haste and compiles the hot routines again, better, while it
+// goes on, but swaps the code only at a call, never in one under way.
 #include "diag/trace.hpp"
 #include "vm/check.hpp"
 #include "vm/effects.hpp"
@@ -12,6 +20,19 @@
 #include "vm/step.hpp"
 
 namespace {
+
+// The most instructions of one slice.
+constexpr std::uint64_t SLICE_STEPS = 1 << 16;
+
+// The plain loop's registers, and its count of instructions begun, between
+// its slices.
+struct Loop {
+    std::int32_t pc = 0;
+    std::int64_t sp = 0;
+    std::int64_t bp = 0;
+    std::int32_t last = -1; // the instruction run last (-1: none yet)
+    std::uint64_t executed = 0;
+};
 
 // Leaves the count of instructions begun in instructions_run however the
 // loop ends: at HLT or by a Fatal thrown from inside it.
@@ -23,44 +44,98 @@ struct CountOnExit {
     ~CountOnExit() { instructions_run = executed; }
 };
 
+// Whether the pulse is due before the fetch that begins instruction number
+// `executed` + 1: after every `every` instructions begun (every one for 0).
+bool pulse_due(std::uint64_t executed) {
+    if (run_pulse.call == nullptr) return false;
+    return run_pulse.every <= 1 || (executed + 1) % run_pulse.every == 0;
+}
+
+// The count at the next fetch, from the one at `executed` on, where the
+// budget or the pulse is due, or SLICE_STEPS on.
+std::uint64_t next_due(std::uint64_t executed) {
+    std::uint64_t due = executed + SLICE_STEPS;
+    if (instruction_budget != 0 && instruction_budget >= executed && instruction_budget < due)
+        due = instruction_budget;
+    if (run_pulse.call != nullptr) {
+        const std::uint64_t every = run_pulse.every <= 1 ? 1 : run_pulse.every;
+        const std::uint64_t pulse = executed + (every - 1 - executed % every);
+        if (pulse < due) due = pulse;
+    }
+    return due;
+}
+
+// The test and the watches before the fetch of instruction pc, in their
+// order, then the instruction; true when it was HLT.  The budget and the
+// pulse are looked at only where `due` (the loop's own fetch).
+template <bool due>
+[[gnu::always_inline]] inline bool step(std::int32_t& pc, std::int64_t& sp, std::int64_t& bp,
+                                        std::int32_t& last, std::uint64_t& executed,
+                                        std::int32_t end) {
+    check_fetch(pc, last, sp, bp, end);
+    if constexpr (trace_built) {
+        if (trace_on.run) {
+            p = pc;
+            t = static_cast<std::int32_t>(sp);
+            b = static_cast<std::int32_t>(bp);
+            flush_output();
+            ir = code[pc];
+            ir_pc = pc;
+            trace_machine(pc, code[pc]);
+        }
+        if constexpr (due) {
+            if (instruction_budget != 0 && executed == instruction_budget)
+                stop_before(pc, last, sp, bp, FatalKind::budget_spent);
+        }
+        if (stop_flag != nullptr && stop_flag->load(std::memory_order_relaxed))
+            stop_before(pc, last, sp, bp, FatalKind::stopped);
+        if constexpr (due) {
+            if (pulse_due(executed)) pulse_at(pc, sp, bp);
+        }
+        if (run_checked) check_step(pc, sp, bp);
+    }
+    last = pc;
+    ++executed;
+    return run_instruction(pc, sp, bp, end, Unwatched{});
+}
+
+// A slice: runs from `loop` until the count of instructions begun reaches
+// `due` (true: the run halted first), with the registers in locals; the
+// count goes back to `loop` however the slice ends.
+[[gnu::noinline]] bool run_slice(Loop& loop, std::uint64_t due, std::int32_t end) {
+    std::int32_t pc = loop.pc;
+    std::int64_t sp = loop.sp;
+    std::int64_t bp = loop.bp;
+    std::int32_t last = loop.last;
+    std::uint64_t executed = loop.executed;
+    try {
+        while (executed != due) {
+            if (step<false>(pc, sp, bp, last, executed, end)) {
+                loop.executed = executed;
+                return true;
+            }
+        }
+    } catch (...) {
+        loop.executed = executed;
+        throw;
+    }
+    loop = Loop{pc, sp, bp, last, executed};
+    return false;
+}
+
 } // namespace
 
 void interpret_traced() {
     const std::int32_t end = cx;
-    std::int32_t pc = p < 0 || p > end ? end : p;
-    std::int64_t sp = t;
-    std::int64_t bp = b;
-    check_entry(pc, sp, bp);
-    std::int32_t last = -1; // the instruction run last
-    std::uint64_t executed = 0; // instructions begun
-    CountOnExit count{executed};
-    std::uint64_t since_pulse = 0;
+    Loop loop;
+    loop.pc = p < 0 || p > end ? end : p;
+    loop.sp = t;
+    loop.bp = b;
+    check_entry(loop.pc, loop.sp, loop.bp);
+    CountOnExit count{loop.executed};
 
     for (;;) {
-        check_fetch(pc, last, sp, bp, end);
-        if constexpr (trace_built) {
-            if (trace_on.run) {
-                p = pc;
-                t = static_cast<std::int32_t>(sp);
-                b = static_cast<std::int32_t>(bp);
-                flush_output();
-                ir = code[pc];
-                ir_pc = pc;
-                trace_machine(pc, code[pc]);
-            }
-            bool spent = instruction_budget != 0 && executed == instruction_budget;
-            if (spent)
-                stop_before(pc, last, sp, bp, FatalKind::budget_spent);
-            if (stop_flag != nullptr && stop_flag->load(std::memory_order_relaxed))
-                stop_before(pc, last, sp, bp, FatalKind::stopped);
-            if (run_pulse.call != nullptr && ++since_pulse >= run_pulse.every) {
-                since_pulse = 0;
-                pulse_at(pc, sp, bp);
-            }
-            if (run_checked) check_step(pc, sp, bp);
-        }
-        last = pc;
-        ++executed;
-        if (run_instruction(pc, sp, bp, end, Unwatched{})) return;
+        if (run_slice(loop, next_due(loop.executed), end)) return;
+        if (step<true>(loop.pc, loop.sp, loop.bp, loop.last, loop.executed, end)) return;
     }
 }

@@ -16,6 +16,8 @@
 //                            number each read takes goes to the worker
 //                            (Module.onEcho) right after its prompt's text,
 //                            for the page to show it there.
+//   tsu_steps()              the instructions the last run began (its
+//                            RunResult::steps), for the worker's report
 //   tsu_nesting_message()    sets it to that of a program nested too deeply
 //   tsu_message()            the last error's text (empty without one)
 //   tsu_line(), tsu_column() where the last error was found; 0 when unknown
@@ -62,6 +64,7 @@ std::string last_json;
 std::string last_source; // the last program's text
 std::string last_hint;
 std::string last_warnings;
+std::uint64_t last_steps = 0;
 
 int trace_lines = 0;
 // The trace comes in many small pieces: they go to the worker in batches.
@@ -200,6 +203,7 @@ EMSCRIPTEN_KEEPALIVE const char* tsu_run(const char* input, std::size_t n, int t
     trace_batch.clear();
     RunResult result = run_program(options);
     send_trace_batch();
+    last_steps = result.steps;
     last_message = result.message;
     last_where = SourcePos{};
     // A stack overflow is placed at the call that overflowed.
@@ -210,6 +214,12 @@ EMSCRIPTEN_KEEPALIVE const char* tsu_run(const char* input, std::size_t n, int t
     if (result.end == RunEnd::check_failed) last_where = result.where;
     last_hint = run_hint(result, Encoding::utf8);
     return run_end_name(result.end);
+}
+
+// A double holds every count a run can reach in the page exactly (up to
+// 2^53), and JavaScript takes it as a plain number.
+EMSCRIPTEN_KEEPALIVE double tsu_steps() {
+    return static_cast<double>(last_steps);
 }
 
 // Sets the last message to the compiler's for a program nested too deeply,

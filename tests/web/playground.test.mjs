@@ -352,9 +352,9 @@ await check('a program that prints and then loops shows its output, its whole li
 });
 
 await check('100 lines written before a long computation are all shown while it goes on', async () => {
-  // 100 lines, then 72 million instructions of arithmetic (a few seconds), then the end.
+  // 100 lines, then 720 million instructions of arithmetic (a few seconds), then the end.
   await typeProgram('program p;\nvar i;\nbegin\n  i := 1;\n  while i <= 100 do begin write(i); i := i + 1 end;\n'
-    + '  i := 0;\n  while i < 8000000 do i := i + 1\nend.\n');
+    + '  i := 0;\n  while i < 80000000 do i := i + 1\nend.\n');
   await page.uncheck('#trace-on');
   await page.click('#run');
   const lines = Array.from({ length: 100 }, (_, i) => `${i + 1}\n`).join('');
@@ -847,6 +847,30 @@ await check('the whole site stays under 1 MB, and the page links to the guides t
   assert.match(await text('h2:has-text("token contract")'), /The token contract/);
   await page.goto(await page.$eval('a[href="machine.html"]', (a) => a.href));
   assert.match(await text('h2:has-text("static chain")'), /static chain/);
+});
+
+await check("the worker's report of a run gives the instructions it began and the run's own time", async () => {
+  await open();
+  // UJP ENT LDC STR, 1000 turns of LOD LDC COP FJP LOD LDC OPR STR UJP, the
+  // last test (LOD LDC COP FJP), then LOD PUT HLT: 4 + 9000 + 4 + 3.
+  const source = 'program p;\nvar i;\nbegin\n  i := 0;\n  while i < 1000 do i := i + 1;\n  write(i)\nend.\n';
+  const done = await page.evaluate(async (program) => {
+    const worker = new Worker('worker.js');
+    const module = await window.tsumikiStart.module;
+    const finished = new Promise((resolve) => {
+      worker.onmessage = ({ data }) => {
+        if (data.type === 'ready') worker.postMessage({ type: 'run', source: program, input: '', trace: true, check: false });
+        if (data.type === 'done') resolve(data);
+      };
+    });
+    worker.postMessage({ type: 'init', module });
+    const report = await finished;
+    worker.terminate();
+    return report;
+  }, source);
+  assert.equal(done.end, 'halted');
+  assert.equal(done.steps, 9011);
+  assert.ok(done.runMs >= 0 && done.runMs <= done.ms, `runMs ${done.runMs}, ms ${done.ms}`);
 });
 
 await compileViewChecks({ page, check, open, base64url, examplesDir, answersPath: compileAnswersPath, screenshotDir: artifacts });

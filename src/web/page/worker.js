@@ -9,8 +9,11 @@
 //                                   comes; for the output, the number each read
 //                                   took, [at, number], `at` counted in `text`
 //                 {type: 'program', program}  the compiled program, for the listing
-//                 {type: 'done', phase, end, message, line, column, hint, warnings, ms}
-//                   (end: how the run ended, by the library's name for it)
+//                 {type: 'done', phase, end, message, line, column, hint, warnings, ms,
+//                  runMs, steps}
+//                   (end: how the run ended, by the library's name for it; ms
+//                   from the request to the end, runMs the run alone, steps
+//                   the instructions it began)
 importScripts('tsumiki.js', 'debugger.js', 'compiler.js');
 
 const PANES = ['output', 'listing', 'trace'];
@@ -138,13 +141,15 @@ function run({ source, input, trace, check }) {
   const warnings = text(tsumiki._tsu_warnings());
   // The whole program, for its listing, before the run starts.
   postMessage({ type: 'program', program: moduleJson(tsumiki._tsu_program()) });
+  const runStarted = performance.now();
   const end = text(withBytes(input, (at, n) => tsumiki._tsu_run(at, n, trace ? 1 : 0, check ? 1 : 0)));
+  const runMs = performance.now() - runStarted;
   PANES.forEach((pane, i) => {
     if (kept[i] <= PANE_MAX) pending[i] += decoders[i].decode();
   });
   send();
   postMessage({ type: 'done', phase: 'run', end, ...lastError(), warnings,
-                ms: performance.now() - started });
+                ms: performance.now() - started, runMs, steps: tsumiki._tsu_steps() });
 }
 
 async function init(request) {
