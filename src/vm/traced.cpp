@@ -31,7 +31,7 @@ void interpret_traced() {
     std::int64_t sp = t;
     std::int64_t bp = b;
     check_entry(pc, sp, bp);
-    std::int32_t last = -1; // the instruction run last
+    std::int32_t last = -1;     // the instruction run last
     std::uint64_t executed = 0; // instructions begun
     CountOnExit count{executed};
     std::uint64_t since_pulse = 0;
@@ -49,8 +49,7 @@ void interpret_traced() {
                 trace_machine(pc, code[pc]);
             }
             bool spent = instruction_budget != 0 && executed == instruction_budget;
-            if (spent)
-                stop_before(pc, last, sp, bp, FatalKind::budget_spent);
+            if (spent) stop_before(pc, last, sp, bp, FatalKind::budget_spent);
             if (stop_flag != nullptr && stop_flag->load(std::memory_order_relaxed))
                 stop_before(pc, last, sp, bp, FatalKind::stopped);
             if (run_pulse.call != nullptr && ++since_pulse >= run_pulse.every) {
