@@ -40,8 +40,8 @@ void interpret();
 
 // Runs on from the registers and the stack as they are, without clearing
 // anything: a run starts here (run_on_engine) and the native tier hands
-// over here at an instruction it leaves to the interpreter.  p must be an instruction, b a frame base with room
-// for its header and t within 0 to STACK_OVERFLOW-1, as before any fetch.
+// over here at an instruction it leaves to the interpreter.  p must be an instruction, b a frame
+// base with room for its header and t within 0 to STACK_OVERFLOW-1, as before any fetch.
 void interpret_from_here();
 
 // interpret_from_here on the fast loop, in either build: the run of a
