@@ -35,7 +35,8 @@ enum NativeExit : std::int32_t {
     EXIT_HAND_OVER = 0, // the interpreter goes on at p
     EXIT_NO_NUMBER = 1, // GET at p found no number (its cell was s[t+1])
     EXIT_ENDED = 2,     // a run-time service ended the run (native.cpp: pending_end)
-    EXIT_LOOP_HEAD = 3, // the countdown ran out at p, a loop head or routine start (with polls only)
+    EXIT_LOOP_HEAD =
+        3, // the countdown ran out at p, a loop head or routine start (with polls only)
 };
 
 // The run-time services the machine code calls (native.cpp): write v, and
