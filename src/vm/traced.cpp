@@ -26,13 +26,17 @@ struct CountOnExit {
 } // namespace
 
 void interpret_traced() {
+    interpret_traced_from(0, -1);
+}
+
+void interpret_traced_from(std::uint64_t begun, std::int32_t last_run) {
     const std::int32_t end = cx;
     std::int32_t pc = p < 0 || p > end ? end : p;
     std::int64_t sp = t;
     std::int64_t bp = b;
     check_entry(pc, sp, bp);
-    std::int32_t last = -1;     // the instruction run last
-    std::uint64_t executed = 0; // instructions begun
+    std::int32_t last = last_run;   // the instruction run last
+    std::uint64_t executed = begun; // instructions begun
     CountOnExit count{executed};
     std::uint64_t since_pulse = 0;
 
