@@ -2,6 +2,7 @@
 """Throughput of tsumiki-judge: a class of submissions on a set of cases.
 
     bench/judge.py [--submissions 400] [--cases 10] [--runs 3] [--jobs N] [--no-build]
+    bench/judge.py --heavy [--submissions 20] [--cases 3] [--runs 3] [--jobs N] [--no-build]
 
 builds a release tsumiki and tsumiki-judge in build/bench, writes a class
 into build/bench/judge-data (an exercise: read n numbers and write them
@@ -17,6 +18,15 @@ each a file of its own), and times, best of --runs:
 
 It prints the machine, the figures as Markdown, and the verdicts' counts
 (so that the class is seen to be a class: most right, some wrong).
+
+With --heavy the class is one of programs that run about 10^7
+instructions on each case (nested loops, and a recursion), and the judge
+is timed twice: on its standard engine (the native tier, which counts the
+step limit exactly) and with TSUMIKI_ENGINE=interpreter, as it ran every
+program before; the two reports must be the same, steps and all.  The
+rounds alternate between the engines and the medians are shown, with
+the judge's own cost per run (on a class as large of programs that only
+write(1)) and the ratio of what is left: the runs themselves.
 """
 import argparse
 import concurrent.futures
@@ -97,6 +107,52 @@ TEMPLATES = {
     "typo": HEAD + READ + "  i := 1\n" + WRITE,
     "divides": HEAD + READ + "  t := 100 div (a[1] - a[2]);\n" + WRITE,
 }
+# The heavy class: n, then about 10^7 instructions for n = 800 (the
+# loops, the recursion fib(27)), more or less by the template: the first
+# is right, the others wrong.
+HEAVY_HEAD = "program heavy;\nvar n, i, j, s, {v};\n"
+HEAVY_TEMPLATES = {
+    "loops": HEAVY_HEAD + """begin
+  read(n);
+  s := 0;
+  i := 0;
+  while i < n do begin
+    j := 0;
+    while j < n do begin
+      s := s + (i * j) div 7 - s div 3;
+      j := j + 1
+    end;
+    i := i + 1
+  end;
+  write(s)
+end.
+""",
+    "fewer": HEAVY_HEAD + """begin
+  read(n);
+  s := 0;
+  i := 0;
+  while i < n do begin
+    j := i;
+    while j < n do begin
+      s := s + (i * j) div 7 - s div 3;
+      j := j + 1
+    end;
+    i := i + 1
+  end;
+  write(s)
+end.
+""",
+    "recursion": "program heavy;\nvar n, {v};\n" + """function fib(k);
+begin
+  if k < 2 then fib := k else fib := fib(k - 1) + fib(k - 2)
+end;
+begin
+  read(n);
+  write(fib(n div 30 + 1))
+end.
+""",
+}
+
 # How often each template is handed in, of 100.
 SHARES = {"bubble": 40, "selection": 20, "insertion": 15, "short": 8, "descending": 5,
           "unsorted": 5, "typo": 4, "divides": 3}
@@ -144,6 +200,30 @@ def write_class(folder, submissions, cases, tsumiki, trivial=False):
             f.write(source)
 
 
+def write_heavy_class(folder, submissions, cases, tsumiki):
+    """The heavy class: its cases' outputs made by its first template."""
+    shutil.rmtree(folder, ignore_errors=True)
+    os.makedirs(os.path.join(folder, "cases"))
+    os.makedirs(os.path.join(folder, "class"))
+    env = dict(os.environ, TSUMIKI_ENCODING="utf-8")
+    model = os.path.join(folder, "model.tsu")
+    with open(model, "w") as f:
+        f.write(HEAVY_TEMPLATES["loops"].format(v="model"))
+    for c in range(cases):
+        stdin = f"{780 + 20 * c}\n"
+        base = os.path.join(folder, "cases", f"{c + 1:02d}")
+        with open(base + ".in", "w") as f:
+            f.write(stdin)
+        out = subprocess.run([tsumiki, model], input=stdin.encode(), capture_output=True, env=env)
+        with open(base + ".out", "wb") as f:
+            f.write(out.stdout)
+    names = list(HEAVY_TEMPLATES)
+    for s in range(submissions):
+        template = names[s % len(names)]
+        with open(os.path.join(folder, "class", f"s{s:04d}-{template}.tsu"), "w") as f:
+            f.write(HEAVY_TEMPLATES[template].format(v=f"unused{s}"))
+
+
 def timed(fn):
     """Wall time and CPU time (of this process's children) of fn()."""
     before = resource.getrusage(resource.RUSAGE_CHILDREN)
@@ -155,14 +235,17 @@ def timed(fn):
     return wall, cpu, result
 
 
-def judge(judge_path, folder, jobs):
+def judge(judge_path, folder, jobs, engine=None):
     report = os.path.join(folder, "report.jsonl")
     command = [judge_path, "--cases", os.path.join(folder, "cases"), "--json", report,
                os.path.join(folder, "class")]
     if jobs:
         command[1:1] = ["--jobs", str(jobs)]
-    subprocess.run(command, check=True, stdout=subprocess.DEVNULL,
-                   env=dict(os.environ, TSUMIKI_ENCODING="utf-8"))
+    env = dict(os.environ, TSUMIKI_ENCODING="utf-8")
+    env.pop("TSUMIKI_ENGINE", None)
+    if engine:
+        env["TSUMIKI_ENGINE"] = engine
+    subprocess.run(command, check=True, stdout=subprocess.DEVNULL, env=env)
     with open(report, encoding="utf-8") as f:
         return [json.loads(line) for line in f]
 
@@ -186,15 +269,71 @@ def shell_loop(tsumiki, folder, jobs):
         return sum(pool.map(run, pairs))
 
 
+def median(results):
+    """The median wall time and the median CPU time of (wall, cpu, result) rounds."""
+    walls = sorted(r[0] for r in results)
+    cpus = sorted(r[1] for r in results)
+    return walls[len(walls) // 2], cpus[len(cpus) // 2], results[0][2]
+
+
 def best(runs, fn):
     results = [timed(fn) for _ in range(runs)]
     return min(results, key=lambda r: r[0])
 
 
+def heavy(args, tsumiki, judge_path):
+    """The heavy class on the native tier and on the interpreter."""
+    jobs = args.jobs or len(os.sched_getaffinity(0))
+    runs = args.submissions * args.cases
+    folder = os.path.join(DATA, "heavy")
+    write_heavy_class(folder, args.submissions, args.cases, tsumiki)
+    # Rounds of the two engines in turn, so that a change in the machine's
+    # load falls on both; the medians of each.
+    rounds = {"native": [], "interpreter": []}
+    for k in range(args.runs):
+        for engine in rounds:
+            say(f"round {k + 1} of {args.runs}: the heavy class, {engine}")
+            rounds[engine].append(timed(lambda: judge(judge_path, folder, args.jobs,
+                                                      engine if engine == "interpreter" else None)))
+    wall, cpu, native = median(rounds["native"])
+    i_wall, i_cpu, interpreted = median(rounds["interpreter"])
+    trivial = os.path.join(DATA, "heavy-trivial")
+    write_class(trivial, args.submissions, args.cases, tsumiki, trivial=True)
+    say(f"timing the judge on programs that only write(1), {args.runs} rounds")
+    _, t_cpu, _ = median([timed(lambda: judge(judge_path, trivial, args.jobs))
+                          for _ in range(args.runs)])
+    if native != interpreted:
+        sys.exit("the reports of the two engines differ")
+    steps = sum(r["steps"] for r in native)
+    counts = {}
+    for r in native:
+        counts[r["verdict"]] = counts.get(r["verdict"], 0) + 1
+    load = os.getloadavg()
+    print(f"{os.cpu_count()} processors, judge --jobs {jobs}; load average {load[0]:.2f}; "
+          f"medians of {args.runs} rounds; {args.submissions} submissions x {args.cases} cases = "
+          f"{runs} runs ({steps:,} instructions in all, {steps // runs:,} a run).\n")
+    print("| engine | wall | runs/s | CPU | CPU per run | runs per CPU second |")
+    print("|---|---|---|---|---|---|")
+    for name, w, c in (("interpreter", i_wall, i_cpu), ("native tier", wall, cpu)):
+        print(f"| {name} | {w:.2f} s | {runs / w:,.1f} | {c:.2f} s | {c / runs * 1000:.1f} ms "
+              f"| {runs / c:,.1f} |")
+    own = t_cpu / runs
+    print(f"\nnative tier / interpreter: {i_wall / wall:.1f}x by wall time, "
+          f"{i_cpu / cpu:.1f}x by CPU time; less the judge's own {own * 1000:.1f} ms of CPU "
+          f"a run (programs that only write(1)), the runs themselves "
+          f"{(i_cpu / runs - own) * 1000:.1f} ms and {(cpu / runs - own) * 1000:.1f} ms: "
+          f"{(i_cpu / runs - own) / max(cpu / runs - own, 1e-9):.1f}x.  "
+          f"The reports are the same; verdicts: " +
+          ", ".join(f"{v} {n}" for v, n in sorted(counts.items())))
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
-    parser.add_argument("--submissions", type=int, default=400)
-    parser.add_argument("--cases", type=int, default=10)
+    parser.add_argument("--heavy", action="store_true",
+                        help="a class of programs of about 10^7 instructions a run, on the "
+                        "native tier and on the interpreter")
+    parser.add_argument("--submissions", type=int, default=None)
+    parser.add_argument("--cases", type=int, default=None)
     parser.add_argument("--runs", type=int, default=3)
     parser.add_argument("--jobs", type=int, default=0, help="the judge's --jobs (default: all cores)")
     parser.add_argument("--no-build", action="store_true", help="use build/bench as it is")
@@ -203,6 +342,13 @@ def main():
         build()
     tsumiki = os.path.join(BUILD, "tsumiki")
     judge_path = os.path.join(BUILD, "tsumiki-judge")
+    if args.submissions is None:
+        args.submissions = 20 if args.heavy else 400
+    if args.cases is None:
+        args.cases = 3 if args.heavy else 10
+    if args.heavy:
+        heavy(args, tsumiki, judge_path)
+        return
     jobs = args.jobs or len(os.sched_getaffinity(0))
     runs = args.submissions * args.cases
 

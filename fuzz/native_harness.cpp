@@ -13,7 +13,10 @@
 // the tiered engine compiles on the spot.
 //
 // The plain loop runs first, with the instruction budget; a run that does
-// not end within it is left out, since the other engines have no budget.
+// not end within it is left out.  Then both the plain loop and the native
+// tier run again with budgets the input picks (one anywhere in the run,
+// one at its last few instructions), and must stop at the same
+// instruction, with the same count of instructions begun.
 // What a caller can see: the output, how the run ended, its message and
 // instruction, the registers, and the cells: every cell after a run-time
 // error (the dump shows them all), those up to t after HLT (the optimising
@@ -58,6 +61,7 @@ struct Seen {
     RunEnd end;
     std::string message;
     std::int32_t pc, p, b, t;
+    std::uint64_t steps;
     Instruction ir;
     std::vector<std::int32_t> cells;
 };
@@ -74,6 +78,7 @@ Seen run_on(Engine engine, std::string_view input, std::uint64_t budget) {
     seen.end = result.end;
     seen.message = result.message;
     seen.pc = result.pc;
+    seen.steps = result.steps;
     seen.p = p;
     seen.b = b;
     seen.t = t;
@@ -105,6 +110,17 @@ void compare(const char* engine, const Seen& i, const Seen& n, bool all_cells) {
         cells = i.t < 0 ? 0 : std::min(cells, static_cast<std::size_t>(i.t) + 1);
     for (std::size_t c = 0; c < cells; ++c)
         if (i.cells[c] != n.cells[c]) differ(engine, "the stack", i, n);
+}
+
+// The budgets the input picks for a run that begins `steps` instructions:
+// one from 1 to steps + 1, one from steps - 3 to steps + 1.
+std::uint64_t picked_budget(const std::uint8_t* data, std::size_t size, std::uint64_t steps,
+                            bool near_end) {
+    std::uint64_t h = 1469598103934665603u; // FNV-1a
+    for (std::size_t k = 0; k < size; ++k)
+        h = (h ^ data[k]) * 1099511628211u;
+    if (near_end) return steps > 3 ? steps - 3 + (h >> 40) % 5 : 1 + (h >> 40) % (steps + 1);
+    return 1 + h % (steps + 1);
 }
 
 } // namespace
@@ -139,6 +155,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (plain.end == RunEnd::budget_spent) return 0;
     compare("fast loop", plain, run_on(Engine::interpreter, input, 0), true);
     compare("native", plain, run_on(Engine::native, input, 0), true);
+    for (bool near_end : {false, true}) {
+        std::uint64_t budget = picked_budget(data, size, plain.steps, near_end);
+        Seen stopped = run_on(Engine::interpreter, input, budget);
+        Seen counted = run_on(Engine::native, input, budget);
+        compare("native with a budget", stopped, counted, true);
+        if (stopped.steps != counted.steps)
+            differ("native with a budget", "the instructions begun", stopped, counted);
+    }
 #if TSUMIKI_OPTIMISING
     compare("optimising", plain, run_on(Engine::optimising, input, 0), false);
     // Up at the first, second, ... loop head or routine start it can,

@@ -160,17 +160,20 @@ struct RunOptions {
     // Run trace (traced build only), to trace_out, between the output.
     bool trace = false;
     Writer trace_out{};
-    // How many instructions the run may execute; 0: no limit.  Looked at
-    // before every instruction by the traced core (tsumiki_traced, the one
-    // every front end but tsumiki links); tsumiki's own core runs without.
+    // How many instructions the run may execute; 0: no limit.  Honoured by
+    // the traced core (tsumiki_traced, the one every front end but tsumiki
+    // links): its interpreter looks at it before every instruction, and
+    // its native tier, where built, counts it per straight run of
+    // instructions and stops at the same instruction.  tsumiki's own core
+    // runs without.
     std::uint64_t budget = 0;
     // Set by anyone, at any time, to end the run before the next
-    // instruction (traced core, as the budget).
+    // instruction (the traced core's interpreter).
     const std::atomic<bool>* stop = nullptr;
-    // Called every `pulse.every` instructions (traced core, as the budget),
-    // once the output written so far has gone to `output`: for a caller
-    // that holds text back to send it on while the run goes on
-    // (vm/run.hpp).
+    // Called every `pulse.every` instructions (the traced core's
+    // interpreter), once the output written so far has gone to `output`:
+    // for a caller that holds text back to send it on while the run goes
+    // on (vm/run.hpp).
     Pulse pulse{};
     // Told the number each read takes, after its prompt has gone to
     // `output` (vm/run.hpp): a page shows it there, as a terminal shows
@@ -209,9 +212,9 @@ struct RunResult {
     std::int32_t pc = -1;
     // How many instructions the run began, the one that failed or halted
     // included; a run that spent its budget began exactly the budget.
-    // Counted where the traced core's plain loop runs the whole program
-    // (with a budget, a stop flag, a pulse or the run trace, or on
-    // Engine::interpreter); 0 elsewhere.
+    // Counted by the traced core where its plain loop runs the whole
+    // program (with a stop flag, a pulse or the run trace, or on
+    // Engine::interpreter) and on every engine with a budget; 0 elsewhere.
     std::uint64_t steps = 0;
     // A stack overflow: the CUP that made the innermost routine frame, whose
     // place in the source is the call that overflowed (-1 when the stack

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "diag/diag.hpp"
+#include "vm/engine.hpp"
 
 // The verdicts, as programming contests name them.
 enum class Verdict : unsigned char {
@@ -34,6 +35,7 @@ struct Settings {
     Encoding encoding = default_encoding(); // of the prompts and messages, as tsumiki's
     unsigned jobs = 1;                      // worker processes at once
     bool keep_output = false;               // send back what failed runs printed (the page)
+    Engine engine = Engine::standard;       // of the runs (TSUMIKI_ENGINE)
 };
 
 // The most of what a run printed that the page shows.

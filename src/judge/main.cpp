@@ -30,6 +30,7 @@
 #include "judge/similar_command.hpp"
 #include "judge/text.hpp"
 #include "version.hpp"
+#include "vm/engine.hpp"
 
 namespace {
 
@@ -476,6 +477,10 @@ int main(int argc, char** argv) {
     const char* asked = std::getenv(ENCODING_VARIABLE);
     if (asked != nullptr && asked[0] != '\0' && !encoding_named(asked, line.settings.encoding))
         fail(say(MSG_BAD_ENCODING, {asked}), 2);
+    // And on the engine TSUMIKI_ENGINE names (the interpreter, or the
+    // native tier, which counts the budget as exactly, where it is built).
+    const char* engine = std::getenv(ENGINE_VARIABLE);
+    if (!engine_named(engine, line.settings.engine)) fail(say(MSG_ENGINE_UNKNOWN, {engine}), 2);
     if (line.diff) return diff(line);
     return line.merge ? merge(line) : line.make_outputs ? make_outputs(line) : judge(line);
 }

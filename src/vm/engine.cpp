@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "diag/trace.hpp"
 #include "vm/machine.hpp"
 #if TSUMIKI_NATIVE
 #include "vm/native.hpp"
@@ -232,7 +233,8 @@ bool run_tiered() {
 
 } // namespace
 
-void run_on_engine(Engine engine, bool watched) {
+void run_on_engine(Engine engine, Watch watch) {
+    const bool watched = watch != Watch::none;
 #if TSUMIKI_OPTIMISING
     if (engine == Engine::optimising && !watched && run_optimising()) return;
     if ((engine == Engine::tiered || engine == Engine::standard) && !watched && run_tiered())
@@ -240,9 +242,11 @@ void run_on_engine(Engine engine, bool watched) {
 #endif
 #if TSUMIKI_NATIVE
     if (engine != Engine::interpreter && !watched && run_native()) return;
+    if (engine != Engine::interpreter && watch == Watch::budget && trace_built &&
+        run_native_counted(instruction_budget))
+        return;
 #else
     (void)engine;
-    (void)watched;
 #endif
     if (watched)
         interpret_from_here();

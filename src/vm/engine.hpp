@@ -56,16 +56,23 @@ inline constexpr const char* ENGINE_VARIABLE = "TSUMIKI_ENGINE";
 // A run that ends first waits for the compilation to end.
 bool engine_named(const char* name, Engine& engine);
 
+// What watches a run: nothing; only its instruction budget, which the
+// native tier counts as exactly as the traced interpreter; or more (a
+// trace, a stop flag, a pulse, a checked run), which look at every
+// instruction.
+enum class Watch { none, budget, every_instruction };
+
 // Runs the code store on `engine` from the registers and the stack as a
 // run starts them, with the run's settings (run_machine, vm/run.hpp, does
 // both: every front end runs a program through it).  The native and
-// optimising tiers run what they can: a `watched` run (with a trace, a
-// budget, a stop flag or a pulse) looks at every instruction, and a place
-// without executable memory has none; those, and every run of a build
-// without the tiers, run on the interpreter, without a word.  The
-// optimising tier falls back on the native tier for whatever it does not
-// compile.
-void run_on_engine(Engine engine, bool watched);
+// optimising tiers run what they can: a run watched at every instruction
+// runs on the interpreter, and so does one of a place without executable
+// memory and every run of a build without the tiers, without a word.  A
+// run watched by its budget alone runs on the native tier, counting, in
+// the traced build (the other never counts), whatever tier `engine`
+// names but the interpreter.  The optimising tier falls back on the
+// native tier for whatever it does not compile.
+void run_on_engine(Engine engine, Watch watch);
 
 // What the optimising tier makes of the code store, for the listing: the
 // machine code of every routine's functions, the instructions of the store

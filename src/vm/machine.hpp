@@ -40,8 +40,8 @@ void interpret();
 
 // Runs on from the registers and the stack as they are, without clearing
 // anything: a run starts here (run_on_engine) and the native tier hands
-// over here at an instruction it leaves to the interpreter.  p must be an instruction, b a frame base with room
-// for its header and t within 0 to STACK_OVERFLOW-1, as before any fetch.
+// over here at an instruction it leaves to the interpreter.  p must be an instruction, b a frame
+// base with room for its header and t within 0 to STACK_OVERFLOW-1, as before any fetch.
 void interpret_from_here();
 
 // interpret_from_here on the fast loop, in either build: the run of a
@@ -53,6 +53,12 @@ void interpret_fast_from_here();
 // The other build's tests compare its fast loop with this one.
 void interpret_traced();
 
+// interpret_traced going on from where another engine left a run of the
+// same program: `begun` instructions have begun already (the budget counts
+// them), the last of them `last` (-1: none).  The native tier hands a run
+// with a budget over here.
+void interpret_traced_from(std::uint64_t begun, std::int32_t last);
+
 // In the traced build only: the number of instructions a run may execute
 // before it ends (FatalKind::budget_spent), 0 for no limit; a flag that
 // ends it (FatalKind::stopped) when someone sets it; and the run's pulse
@@ -61,10 +67,11 @@ extern std::uint64_t instruction_budget;
 extern const std::atomic<bool>* stop_flag;
 extern Pulse run_pulse;
 
-// How many instructions the last run of interpret_traced began, the one
-// that failed or halted included; one the budget or the stop flag kept
-// from running is not counted, so a run that spent its budget began
-// exactly instruction_budget.  Written when the loop ends.
+// How many instructions the last run of interpret_traced (or of the native
+// tier with a budget, vm/native.hpp) began, the one that failed or halted
+// included; one the budget or the stop flag kept from running is not
+// counted, so a run that spent its budget began exactly
+// instruction_budget.  Written when the run ends.
 extern std::uint64_t instructions_run;
 
 // Every cell 0, the spare one below s[0] included.

@@ -5,6 +5,7 @@
 // native_calls.cpp (native_translator.hpp).
 #include "vm/native.hpp"
 
+#include <algorithm>
 #include <asmjit/x86.h>
 #include <chrono>
 #include <cstddef>
@@ -72,7 +73,7 @@ class NativeCode {
     }
 
     // Translates the code store; false when anything failed.
-    bool make(Logger* logger, NativeListing* listing, bool polls = false) {
+    bool make(Logger* logger, NativeListing* listing, bool polls = false, bool counted = false) {
         CodeHolder holder;
         if (holder.init(Environment::host()) != kErrorOk) return false;
         if (logger != nullptr) holder.setLogger(logger);
@@ -85,6 +86,7 @@ class NativeCode {
         Translator tr(as);
         tr.named = listing != nullptr;
         tr.polls = polls;
+        tr.counted = counted;
         tr.exit = tr.named ? as.newNamedLabel("leave") : as.newLabel();
         tr.hand_over_at_ecx = tr.named ? as.newNamedLabel("hand_over_at_ecx") : as.newLabel();
         tr.mark_runs();
@@ -150,16 +152,21 @@ bool polling = false;
 std::int32_t next_poll = -1;
 
 // Runs the machine code from p, b and t until it stops for good; with a
-// hook, through its calls at the loop heads.  Whatever the run leaves to
-// the interpreter, the interpreter does, as run_native says.
-bool run_from_here(const LoopHeadHook* hook) {
+// hook, through its calls at the loop heads; with a budget (not 0),
+// counting.  Whatever the run leaves to the interpreter, the interpreter
+// does, as run_native says: counting on from where the machine code
+// stopped, with a budget.
+bool run_from_here(const LoopHeadHook* hook, std::uint64_t budget) {
     if (cx == 0) return false;
-    NativeState state{p, b, t, hook != nullptr ? hook->first : 0};
+    const bool counted = budget != 0;
+    // More than 2^63 instructions take centuries: the same as no end.
+    const auto allowed = static_cast<std::int64_t>(std::min<std::uint64_t>(budget, INT64_MAX));
+    NativeState state{p, b, t, hook != nullptr ? hook->first : 0, -1, allowed};
     std::int32_t reason;
     {
         NativeCode native;
         auto started = std::chrono::steady_clock::now();
-        if (!native.make(nullptr, nullptr, hook != nullptr)) return false;
+        if (!native.make(nullptr, nullptr, hook != nullptr, counted)) return false;
         if (std::getenv("TSUMIKI_DEBUG_TIER") != nullptr) {
             auto took = std::chrono::duration_cast<std::chrono::microseconds>(
                 std::chrono::steady_clock::now() - started);
@@ -179,9 +186,12 @@ bool run_from_here(const LoopHeadHook* hook) {
                                      : next_poll >= 0 ? next_poll
                                                       : hook->every;
             next_poll = -1;
-            state = NativeState{p, b, t, countdown};
+            state = NativeState{p, b, t, countdown, -1, 0};
         }
     }
+    // The instructions begun, the one a service ended the run in included.
+    const auto begun = static_cast<std::uint64_t>(allowed - state.left);
+    if (counted) instructions_run = begun;
     // A run-time service that ended the run leaves the registers as the
     // interpreter does: as they were before the run.
     if (reason == EXIT_ENDED) {
@@ -193,7 +203,10 @@ bool run_from_here(const LoopHeadHook* hook) {
     b = state.b;
     t = state.t;
     if (reason == EXIT_HAND_OVER) {
-        interpret_from_here();
+        if (counted)
+            interpret_traced_from(begun, state.last);
+        else
+            interpret_from_here();
         return true;
     }
     // GET at p failed, as the interpreter's does: it pushed the cell it
@@ -204,11 +217,15 @@ bool run_from_here(const LoopHeadHook* hook) {
 } // namespace
 
 bool run_native() {
-    return run_from_here(nullptr);
+    return run_from_here(nullptr, 0);
 }
 
 bool run_native(const LoopHeadHook& hook) {
-    return run_from_here(&hook);
+    return run_from_here(&hook, 0);
+}
+
+bool run_native_counted(std::uint64_t budget) {
+    return run_from_here(nullptr, budget);
 }
 
 void stop_polls() {

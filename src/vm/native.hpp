@@ -25,6 +25,15 @@
 // thrown after the machine code has returned.
 bool run_native();
 
+// run_native with an instruction budget (not 0), counted as the traced
+// interpreter counts it: each straight run of instructions is counted
+// once, at its start, and a run that does not fit in what is left goes on
+// the interpreter from its start, which stops exactly where the budget
+// runs out.  instructions_run (vm/machine.hpp) then holds the
+// instructions begun, the one that failed or halted included.  For the
+// traced build only, whose interpreter honours a budget.
+bool run_native_counted(std::uint64_t budget);
+
 // The tiered engine's look at a run: the machine code counts the loop heads
 // and routine starts (the instruction after ENT) it passes, and when
 // `first`, then `every` more, have gone by, it stops at the next with p, b,

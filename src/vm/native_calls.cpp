@@ -20,6 +20,8 @@ void Translator::call_service(int i, std::uint64_t service, const char* name) {
     as.call(x86::rax);
     as.test(x86::eax, x86::eax);
     as.jz(ok);
+    // Counted: instruction i has begun, the rest of its run has not.
+    if (counted && run_end[i] - i - 1 > 0) as.add(LEFT, run_end[i] - i - 1);
     as.mov(x86::esi, i);
     as.jmp(exit);
     as.bind(ok);
@@ -70,6 +72,7 @@ void Translator::call(int i, const Instruction& in) {
     as.mov(x86::dword_ptr(S, x86::rax, 2), i + 1);
     as.mov(B, x86::rdx);
     settle();
+    if (counted) note_last(i);
     as.jmp(entry[in.a]);
 }
 
@@ -87,6 +90,7 @@ void Translator::return_from_procedure(int i) {
     return_checks(i);
     as.lea(T, x86::ptr(B, -1));
     as.mov(B.r32(), x86::eax);
+    if (counted) note_last(i);
     comment("to the return address");
     as.jmp(x86::ptr(TABLE, x86::rcx, 3));
     delta = 0;
@@ -98,6 +102,7 @@ void Translator::return_from_function(int i) {
     as.mov(frame(0), x86::edx);
     as.mov(T, B);
     as.mov(B.r32(), x86::eax);
+    if (counted) note_last(i);
     comment("to the return address");
     as.jmp(x86::ptr(TABLE, x86::rcx, 3));
     delta = 0;
@@ -129,9 +134,14 @@ void Translator::prologue() {
     as.push(x86::r13);
     as.push(x86::r14);
     as.push(x86::r15); // five pushes: the stack is 16-byte aligned for calls
+    if (counted) {
+        as.push(LEFT);
+        as.sub(x86::rsp, 8); // aligned again
+    }
     as.mov(STATE, x86::rdi);
     as.mov(S, x86::rsi);
     as.mov(TABLE, x86::rdx);
+    if (counted) as.mov(LEFT, x86::qword_ptr(STATE, offsetof(NativeState, left)));
     as.movsxd(T, x86::dword_ptr(STATE, offsetof(NativeState, t)));
     as.movsxd(B, x86::dword_ptr(STATE, offsetof(NativeState, b)));
     if (!polls) {
@@ -149,6 +159,12 @@ void Translator::exits() {
         if (!bail[i].isValid()) continue;
         as.bind(bail[i]);
         if (bail_delta[i] != 0) as.lea(T, x86::ptr(T, static_cast<std::int32_t>(bail_delta[i])));
+        if (counted) {
+            // Instruction i has not begun, nor the rest of its run; inside
+            // a run the one before it was begun last.
+            as.add(LEFT, run_end[i] - i);
+            if (!starts[i]) note_last(i - 1);
+        }
         as.mov(x86::esi, i);
         as.xor_(x86::eax, x86::eax);
         as.jmp(exit);
@@ -167,6 +183,11 @@ void Translator::exits() {
     as.mov(x86::dword_ptr(STATE, offsetof(NativeState, p)), x86::esi);
     as.mov(x86::dword_ptr(STATE, offsetof(NativeState, b)), B.r32());
     as.mov(x86::dword_ptr(STATE, offsetof(NativeState, t)), T.r32());
+    if (counted) {
+        as.mov(x86::qword_ptr(STATE, offsetof(NativeState, left)), LEFT);
+        as.add(x86::rsp, 8);
+        as.pop(LEFT);
+    }
     as.pop(x86::r15);
     as.pop(x86::r14);
     as.pop(x86::r13);

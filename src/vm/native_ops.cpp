@@ -331,7 +331,10 @@ void Translator::jump_if_zero(int i, const Instruction& in) {
     }
     if (c.kind == Cell::CONSTANT) {
         settle();
-        if (c.value == 0) as.jmp(entry[in.a]);
+        if (c.value == 0) {
+            if (counted) note_last(i);
+            as.jmp(entry[in.a]);
+        }
         return;
     }
     if (!flags) {
@@ -341,6 +344,7 @@ void Translator::jump_if_zero(int i, const Instruction& in) {
             as.cmp(memory(c), 0);
     }
     settle();
+    if (counted) note_last(i);
     as.j(flags ? x86::negateCond(compared) : x86::CondCode::kZ, entry[in.a]);
 }
 

@@ -74,6 +74,11 @@ void Translator::mark_runs() {
     bail_delta.assign(static_cast<std::size_t>(cx), 0);
     for (int i = 0; i < cx; ++i)
         if (starts[i]) entry[i] = new_label("run_", i);
+    run_end.assign(static_cast<std::size_t>(cx), cx);
+    for (int i = cx - 1, next = cx; i >= 0; --i) {
+        if (starts[i + 1]) next = i + 1;
+        run_end[i] = next;
+    }
     loop_head.assign(static_cast<std::size_t>(cx), false);
     poll_exit.assign(static_cast<std::size_t>(cx), Label{});
     if (!polls) return;
@@ -91,6 +96,19 @@ void Translator::poll(int i) {
     comment("the tiers' countdown");
     as.sub(x86::dword_ptr(STATE, offsetof(NativeState, countdown)), 1);
     as.jl(poll_exit[i]);
+}
+
+// The run's length taken at its start: when it does not fit in what is
+// left, the hand-over there gives it back.
+void Translator::count_run(int i) {
+    comment("the run's instructions: left in the budget?");
+    as.sub(LEFT, run_end[i] - i);
+    as.jl(bail_at(i));
+}
+
+// A store: the flags of a comparison stay as they are for the jump.
+void Translator::note_last(int i) {
+    as.mov(x86::dword_ptr(STATE, offsetof(NativeState, last)), i);
 }
 
 // --- t and the known cells ---
@@ -306,9 +324,11 @@ void Translator::instruction(int i) {
     if (starts[i]) {
         settle();
         forget();
+        if (counted && i > 0) note_last(i - 1); // when the one before goes on here
         as.bind(entry[i]);
         delta_at = 0;
         if (loop_head[i]) poll(i);
+        if (counted) count_run(i);
         test_run(i);
     }
     if (dead) return;
@@ -332,6 +352,7 @@ void Translator::instruction(int i) {
     case STR: store_variable(i, in); break;
     case UJP:
         settle();
+        if (counted) note_last(i);
         as.jmp(entry[in.a]);
         break;
     case FJP: jump_if_zero(i, in); break;

@@ -28,6 +28,11 @@ struct NativeState {
     std::int32_t b;
     std::int32_t t;
     std::int32_t countdown; // loop heads left before EXIT_LOOP_HEAD (with polls only)
+    // Counted runs only: the instruction begun last (-1: none), written
+    // before every jump, call and return, and the instructions the run may
+    // still begin.
+    std::int32_t last;
+    std::int64_t left;
 };
 
 // Why the machine code returned.
@@ -35,7 +40,8 @@ enum NativeExit : std::int32_t {
     EXIT_HAND_OVER = 0, // the interpreter goes on at p
     EXIT_NO_NUMBER = 1, // GET at p found no number (its cell was s[t+1])
     EXIT_ENDED = 2,     // a run-time service ended the run (native.cpp: pending_end)
-    EXIT_LOOP_HEAD = 3, // the countdown ran out at p, a loop head or routine start (with polls only)
+    EXIT_LOOP_HEAD =
+        3, // the countdown ran out at p, a loop head or routine start (with polls only)
 };
 
 // The run-time services the machine code calls (native.cpp): write v, and
@@ -51,6 +57,8 @@ inline const x86::Gp T = x86::r12;
 inline const x86::Gp B = x86::r13;
 inline const x86::Gp STATE = x86::r14;
 inline const x86::Gp TABLE = x86::r15;
+// Counted runs only: NativeState::left while the machine code runs.
+inline const x86::Gp LEFT = x86::rbp;
 
 // The registers that hold copies of the top cells (rax, rcx and rdx are
 // scratch for single instructions).
@@ -121,6 +129,13 @@ struct Translator {
     bool polls = false;
     std::vector<bool> loop_head;
     std::vector<Label> poll_exit;
+    // Counted (a run with an instruction budget): each run takes its
+    // length from LEFT at its start, and hands over there, with LEFT as it
+    // was, when that leaves less than none; the interpreter then goes on,
+    // counting, and stops where the budget runs out.  Whatever leaves a
+    // run before its end gives back the instructions it did not begin.
+    bool counted = false;
+    std::vector<int> run_end; // per instruction: the first of the next run
 
     std::int64_t delta = 0;         // t = T + delta
     std::int64_t delta_at = 0;      // the delta before the instruction being translated
@@ -147,6 +162,10 @@ struct Translator {
     void mark_runs();
     // The countdown at loop head i (with polls).
     void poll(int i);
+    // Counted: the run from instruction i taken from LEFT; instruction i as
+    // the one begun last, before a jump, call or return from it.
+    void count_run(int i);
+    void note_last(int i);
     // The tests at the start of the run from instruction i.
     void test_run(int i);
     // Whether deferred pushes may wait past the instruction.

@@ -48,10 +48,13 @@ struct RunSettings {
 RunEnding run_machine(const RunSetup& setup) {
     RunSettings settings(setup);
     RunEnding ending;
-    bool watched = setup.trace || setup.budget != 0 || setup.stop != nullptr ||
-                   setup.pulse.call != nullptr || setup.check;
+    const bool every =
+        setup.trace || setup.stop != nullptr || setup.pulse.call != nullptr || setup.check;
+    const Watch watch = every               ? Watch::every_instruction
+                        : setup.budget != 0 ? Watch::budget
+                                            : Watch::none;
     try {
-        run_on_engine(setup.engine, watched);
+        run_on_engine(setup.engine, watch);
     } catch (const Fatal& fatal) {
         ending.halted = false;
         ending.fatal = fatal;

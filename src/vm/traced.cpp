@@ -126,11 +126,17 @@ template <bool due>
 } // namespace
 
 void interpret_traced() {
+    interpret_traced_from(0, -1);
+}
+
+void interpret_traced_from(std::uint64_t begun, std::int32_t last_run) {
     const std::int32_t end = cx;
     Loop loop;
     loop.pc = p < 0 || p > end ? end : p;
     loop.sp = t;
     loop.bp = b;
+    loop.last = last_run;
+    loop.executed = begun;
     check_entry(loop.pc, loop.sp, loop.bp);
     CountOnExit count{loop.executed};
 
