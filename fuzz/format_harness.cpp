@@ -25,17 +25,9 @@
 
 namespace {
 
-CompileOptions options() {
-    CompileOptions o;
-    o.encoding = Encoding::utf8;
-    // On this thread's stack, as harness.cpp compiles (fuzz/README.md).
-    o.stack_bytes = 0;
-    return o;
-}
-
 // The code store after compiling `source`, or its error's message.
 std::string code_of(std::string_view source) {
-    Compiled c = compile_text(source, options());
+    Compiled c = compile_text(source, utf8_compile_options());
     if (c.error != ErrorKind::none) return "error " + c.message;
     std::string out;
     for (int i = 0; i < c.code_size; ++i) {
@@ -57,16 +49,16 @@ std::string code_of(std::string_view source) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     std::string_view source(reinterpret_cast<const char*>(data), size);
-    Formatted once = format_source(source, options());
+    Formatted once = format_source(source, utf8_compile_options());
     if (once.error != ErrorKind::none) {
-        Compiled c = compile_text(source, options());
+        Compiled c = compile_text(source, utf8_compile_options());
         if (c.message != once.message || c.error != once.error || !once.text.empty())
             fail("refused with another error", c.message, once.message);
         return 0;
     }
     const std::string before = code_of(source);
     if (code_of(once.text) != before) fail("the code changed", source, once.text);
-    Formatted twice = format_source(once.text, options());
+    Formatted twice = format_source(once.text, utf8_compile_options());
     if (twice.error != ErrorKind::none || twice.text != once.text)
         fail("formatting twice changed it again", once.text, twice.text);
     // One line's edit, the line chosen by the input's size.
@@ -74,7 +66,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (char c : source)
         if (c == '\n') ++lines;
     const int line = 1 + static_cast<int>(size % static_cast<std::size_t>(lines));
-    Formatted part = format_lines(source, line, line, options());
+    Formatted part = format_lines(source, line, line, utf8_compile_options());
     std::string edited(source);
     for (auto e = part.edits.rbegin(); e != part.edits.rend(); ++e)
         edited.replace(e->first, e->last - e->first, e->text);

@@ -367,6 +367,17 @@ void Adapter::set_breakpoints(const json& request, const json& arguments) {
     out_.respond(request, json{{"breakpoints", std::move(list)}});
 }
 
+json Adapter::instruction_breakpoint(const Breakpoint& made) {
+    json entry{
+        {"id", made.number}, {"verified", true}, {"instructionReference", std::to_string(made.pc)}};
+    Place place = session_.place(made.pc);
+    if (place.pos.line > 0) {
+        entry["line"] = views_.line_out(place.pos.line);
+        entry["source"] = views_.source();
+    }
+    return entry;
+}
+
 void Adapter::set_instruction_breakpoints(const json& request, const json& arguments) {
     for (int number : instruction_breakpoints_)
         session_.delete_breakpoint(number);
@@ -391,15 +402,7 @@ void Adapter::set_instruction_breakpoints(const json& request, const json& argum
             continue;
         }
         instruction_breakpoints_.push_back(made->number);
-        json entry{{"id", made->number},
-                   {"verified", true},
-                   {"instructionReference", std::to_string(made->pc)}};
-        Place place = session_.place(made->pc);
-        if (place.pos.line > 0) {
-            entry["line"] = views_.line_out(place.pos.line);
-            entry["source"] = views_.source();
-        }
-        list.push_back(std::move(entry));
+        list.push_back(instruction_breakpoint(*made));
     }
     out_.respond(request, json{{"breakpoints", std::move(list)}});
 }
@@ -435,15 +438,7 @@ void Adapter::set_function_breakpoints(const json& request, const json& argument
             continue;
         }
         function_breakpoints_.push_back(made->number);
-        json entry_json{{"id", made->number},
-                        {"verified", true},
-                        {"instructionReference", std::to_string(made->pc)}};
-        Place place = session_.place(made->pc);
-        if (place.pos.line > 0) {
-            entry_json["line"] = views_.line_out(place.pos.line);
-            entry_json["source"] = views_.source();
-        }
-        list.push_back(std::move(entry_json));
+        list.push_back(instruction_breakpoint(*made));
     }
     out_.respond(request, json{{"breakpoints", std::move(list)}});
 }

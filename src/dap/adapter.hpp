@@ -112,6 +112,9 @@ class Adapter {
     void report(const Stop& stop);
     void end_run(const Stop& stop);
     bool frame_argument(const json& request, const json& arguments, int& frame);
+    // The answer for a breakpoint set at an instruction: verified, with its
+    // instruction, and its line where the instruction has one.
+    json instruction_breakpoint(const Breakpoint& made);
     static bool write_output(void* context, const char* bytes, std::size_t n);
 
     Channel& out_;

@@ -138,6 +138,14 @@ Compiled compile(const CompileOptions& options) {
 
 } // namespace
 
+CompileOptions utf8_compile_options() {
+    CompileOptions o;
+    o.encoding = Encoding::utf8;
+    o.stack_bytes = 0;
+    o.large_stack = false;
+    return o;
+}
+
 Compiled compile_text(std::string_view source, const CompileOptions& options) {
     CompileSettings settings(options);
     pending_text = source;

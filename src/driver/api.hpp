@@ -82,6 +82,11 @@ struct CompileOptions {
     bool large_stack = false;
 };
 
+// The options of a tool that speaks UTF-8 whatever the terminal does (the
+// language server's formatting, the fuzz harnesses): messages in UTF-8,
+// compiled on the calling thread within its stack, the rest as above.
+CompileOptions utf8_compile_options();
+
 // A declared name, as recorded with CompileOptions::names.
 struct Declaration {
     std::string name;

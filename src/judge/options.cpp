@@ -39,6 +39,24 @@ std::string with_hint(const std::string& complaint) {
 
 } // namespace
 
+OptionWord split_option(std::string_view argument) {
+    OptionWord word{argument, {}};
+    if (std::size_t eq = argument.find('='); eq != std::string_view::npos) {
+        word.name = argument.substr(0, eq);
+        word.value = argument.substr(eq + 1);
+        word.has_value = true;
+    }
+    return word;
+}
+
+bool take_value(OptionWord& word, int argc, char** argv, int& i) {
+    if (word.has_value) return true;
+    if (i + 1 >= argc) return false;
+    word.value = argv[++i];
+    word.has_value = true;
+    return true;
+}
+
 unsigned processor_count() {
     cpu_set_t set;
     if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0)
@@ -67,21 +85,16 @@ bool read_command_line(int argc, char** argv, CommandLine& line, std::string& er
             options_end = true;
             continue;
         }
-        std::string_view name = a, value;
-        bool has_value = false;
-        if (std::size_t eq = a.find('='); eq != std::string_view::npos) {
-            name = a.substr(0, eq);
-            value = a.substr(eq + 1);
-            has_value = true;
-        }
+        OptionWord word = split_option(a);
+        std::string_view name = word.name;
         // The options without a value.
         bool* flag = name == "--help" || name == "-h"    ? &line.help
                      : name == "--version"               ? &line.version
                      : name == "--ignore-trailing-space" ? &line.settings.ignore_trailing_space
                                                          : nullptr;
         if (flag != nullptr) {
-            if (has_value) {
-                error = with_hint(say(MSG_J_BAD_VALUE, {PROGRAM, name, value}));
+            if (word.has_value) {
+                error = with_hint(say(MSG_J_BAD_VALUE, {PROGRAM, name, word.value}));
                 return false;
             }
             *flag = true;
@@ -98,13 +111,11 @@ bool read_command_line(int argc, char** argv, CommandLine& line, std::string& er
             error = with_hint(say(MSG_J_UNKNOWN_OPTION, {PROGRAM, a}));
             return false;
         }
-        if (!has_value) {
-            if (i + 1 >= argc) {
-                error = with_hint(say(MSG_J_MISSING_VALUE, {PROGRAM, name}));
-                return false;
-            }
-            value = argv[++i];
+        if (!take_value(word, argc, argv, i)) {
+            error = with_hint(say(MSG_J_MISSING_VALUE, {PROGRAM, name}));
+            return false;
         }
+        std::string_view value = word.value;
         std::uint64_t n = 0;
         bool good = true;
         if (name == "--cases" || name == "--model") {

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "judge/judgement.hpp"
@@ -40,6 +41,19 @@ struct CommandLine {
     std::vector<std::string> folders;  // merge --submissions: where it may read submissions
     std::vector<std::string> operands; // submissions, or merge's reports
 };
+
+// One option argument, split at its first '=': "--html=out.html" is the
+// name "--html" with the value "out.html"; "--html" alone has no value yet.
+struct OptionWord {
+    std::string_view name, value;
+    bool has_value = false;
+};
+OptionWord split_option(std::string_view argument);
+
+// Gives `word` the next argument (argv[i + 1], and steps `i` past it) as
+// its value when it has none after an '='.  False when there is no next
+// argument.
+bool take_value(OptionWord& word, int argc, char** argv, int& i);
 
 // Reads the arguments.  False with `error` (a message for standard error,
 // the hint included) on a usage error.

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "judge/inputs.hpp"
+#include "judge/options.hpp"
 #include "judge/report_files.hpp"
 #include "judge/similar_report.hpp"
 #include "judge/text.hpp"
@@ -44,19 +45,13 @@ bool read_line(int argc, char** argv, SimilarLine& line, std::string& error) {
             line.help = true;
             continue;
         }
-        std::string_view name = a, value;
-        bool has_value = false;
-        if (std::size_t eq = a.find('='); eq != std::string_view::npos) {
-            name = a.substr(0, eq);
-            value = a.substr(eq + 1);
-            has_value = true;
-        }
+        OptionWord word = split_option(a);
+        std::string_view name = word.name;
         if (name != "--threshold" && name != "--html")
             return fails(error, say(MSG_J_UNKNOWN_OPTION, {PROGRAM, a}));
-        if (!has_value) {
-            if (i + 1 >= argc) return fails(error, say(MSG_J_MISSING_VALUE, {PROGRAM, name}));
-            value = argv[++i];
-        }
+        if (!take_value(word, argc, argv, i))
+            return fails(error, say(MSG_J_MISSING_VALUE, {PROGRAM, name}));
+        std::string_view value = word.value;
         bool good = !value.empty();
         if (name == "--html") {
             line.html = value;

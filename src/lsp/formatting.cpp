@@ -7,14 +7,6 @@ using nlohmann::json;
 
 namespace {
 
-// As the documents are compiled: on the calling thread, within its stack.
-CompileOptions options() {
-    CompileOptions o;
-    o.encoding = Encoding::utf8;
-    o.stack_bytes = 0;
-    return o;
-}
-
 json lsp_json(LspPosition p) {
     return json{{"line", p.line}, {"character", p.character}};
 }
@@ -37,7 +29,7 @@ std::string refusal(const Formatted& f) {
 } // namespace
 
 FormatAnswer format_document(const Document& doc) {
-    Formatted f = format_source(doc.text, options());
+    Formatted f = format_source(doc.text, utf8_compile_options());
     if (f.error != ErrorKind::none) return FormatAnswer{json(), refusal(f)};
     json edits = json::array();
     if (f.text != doc.text) edits.push_back(text_edit(doc, 0, doc.text.size(), f.text));
@@ -48,7 +40,7 @@ FormatAnswer format_range(const Document& doc, LspPosition from, LspPosition to)
     const int first = from_lsp(doc.lines, from).line;
     int last = from_lsp(doc.lines, to).line;
     if (to.character == 0 && to.line > from.line) last = from_lsp(doc.lines, {to.line - 1, 0}).line;
-    Formatted f = format_lines(doc.text, first, last, options());
+    Formatted f = format_lines(doc.text, first, last, utf8_compile_options());
     if (f.error != ErrorKind::none) return FormatAnswer{json(), refusal(f)};
     json edits = json::array();
     for (const FormatEdit& e : f.edits)

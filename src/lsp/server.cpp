@@ -96,9 +96,23 @@ int version_of(const json& document) {
     return v != document.end() && v->is_number_integer() ? integer(*v) : 0;
 }
 
-LspPosition position_of(const json& params) {
-    const json& p = params.at("position");
+// A position as the protocol writes it: {"line", "character"}.
+LspPosition point(const json& p) {
     return LspPosition{integer(p.at("line")), integer(p.at("character"))};
+}
+
+LspPosition position_of(const json& params) {
+    return point(params.at("position"));
+}
+
+// The start and the end of a request's range.
+struct LspRange {
+    LspPosition start, end;
+};
+
+LspRange range_of(const json& params) {
+    const json& range = params.at("range");
+    return LspRange{point(range.at("start")), point(range.at("end"))};
 }
 
 // The open document a request names, or null.
@@ -220,21 +234,14 @@ std::string request(const json& id, const std::string& method, const json& param
     if (method == "textDocument/inlayHint") {
         const Document* doc = open_document(params);
         if (doc == nullptr) return response(id, nullptr);
-        const json& range = params.at("range");
-        auto point = [](const json& p) {
-            return LspPosition{integer(p.at("line")), integer(p.at("character"))};
-        };
-        return response(id, inlay_hints(*doc, point(range.at("start")), point(range.at("end"))));
+        LspRange range = range_of(params);
+        return response(id, inlay_hints(*doc, range.start, range.end));
     }
     if (method == "textDocument/codeAction") {
         const Document* doc = open_document(params);
         if (doc == nullptr) return response(id, nullptr);
-        const json& range = params.at("range");
-        auto point = [](const json& p) {
-            return LspPosition{integer(p.at("line")), integer(p.at("character"))};
-        };
-        return response(id, code_actions(*doc, document_uri(params), point(range.at("start")),
-                                         point(range.at("end"))));
+        LspRange range = range_of(params);
+        return response(id, code_actions(*doc, document_uri(params), range.start, range.end));
     }
     if (method == "textDocument/formatting") {
         const Document* doc = open_document(params);
@@ -246,11 +253,8 @@ std::string request(const json& id, const std::string& method, const json& param
     if (method == "textDocument/rangeFormatting") {
         const Document* doc = open_document(params);
         if (doc == nullptr) return response(id, nullptr);
-        const json& range = params.at("range");
-        auto point = [](const json& p) {
-            return LspPosition{integer(p.at("line")), integer(p.at("character"))};
-        };
-        FormatAnswer answer = format_range(*doc, point(range.at("start")), point(range.at("end")));
+        LspRange range = range_of(params);
+        FormatAnswer answer = format_range(*doc, range.start, range.end);
         if (!answer.refusal.empty()) return error_response(id, REQUEST_FAILED, answer.refusal);
         return response(id, std::move(answer.edits));
     }

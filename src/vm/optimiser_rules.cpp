@@ -16,6 +16,24 @@ bool is_constant(const Term& x, std::int32_t k) {
     return x.kind == N_CONST && x.k == k;
 }
 
+// A term `kind` with a constant as one operand: the constant, and the
+// index of the other operand.
+struct WithConstant {
+    bool found;
+    std::int32_t k;
+    int other;
+};
+
+// Term `n` read as `kind` with the constant on the left (`constant_left`)
+// or on the right; not found when it is not such a term.
+WithConstant with_constant(Terms& terms, int n, NodeKind kind, bool constant_left) {
+    const Term x = terms.term(n);
+    if (x.kind != kind) return {false, 0, -1};
+    const Term c = terms.term(constant_left ? x.left : x.right);
+    if (c.kind != N_CONST) return {false, 0, -1};
+    return {true, c.k, constant_left ? x.right : x.left};
+}
+
 } // namespace
 
 int fold_constants(Terms& terms, NodeKind kind, int left, int right) {
@@ -40,19 +58,17 @@ int add_zero(Terms& terms, NodeKind kind, int left, int right) {
 }
 
 int regroup_constants(Terms& terms, NodeKind kind, int left, int right) {
-    const Term l = terms.term(left), r = terms.term(right);
-    if (kind != N_ADD || r.kind != N_CONST || l.kind != N_ADD) return -1;
-    const Term inner = terms.term(l.right);
-    if (inner.kind != N_CONST) return -1;
-    return make_binary(terms, N_ADD, l.left, terms.constant(binary(B_ADD, inner.k, r.k)));
+    const Term c2 = terms.term(right);
+    const WithConstant x_c1 = with_constant(terms, left, N_ADD, /*constant_left=*/false);
+    if (kind != N_ADD || c2.kind != N_CONST || !x_c1.found) return -1;
+    return make_binary(terms, N_ADD, x_c1.other, terms.constant(binary(B_ADD, x_c1.k, c2.k)));
 }
 
 int constant_less_difference(Terms& terms, NodeKind kind, int left, int right) {
-    const Term l = terms.term(left), r = terms.term(right);
-    if (kind != N_SUB || l.kind != N_CONST || r.kind != N_SUB) return -1;
-    const Term inner = terms.term(r.left);
-    if (inner.kind != N_CONST) return -1;
-    return make_binary(terms, N_ADD, r.right, terms.constant(binary(B_SUB, l.k, inner.k)));
+    const Term c = terms.term(left);
+    const WithConstant d_x = with_constant(terms, right, N_SUB, /*constant_left=*/true);
+    if (kind != N_SUB || c.kind != N_CONST || !d_x.found) return -1;
+    return make_binary(terms, N_ADD, d_x.other, terms.constant(binary(B_SUB, c.k, d_x.k)));
 }
 
 int multiply_by_one(Terms& terms, NodeKind kind, int left, int right) {

@@ -14,12 +14,6 @@
 
 namespace {
 
-CompileOptions utf8_options() {
-    CompileOptions options;
-    options.encoding = Encoding::utf8;
-    return options;
-}
-
 struct Ran {
     RunResult result;
     std::string out;
@@ -44,14 +38,22 @@ const char* const FOREVER = "program p;\nbegin while 0 = 0 do end.\n";
 
 } // namespace
 
+TEST(Interface, Utf8CompileOptionsCompileOnTheCallingThread) {
+    CompileOptions options = utf8_compile_options();
+    EXPECT_EQ(options.encoding, Encoding::utf8);
+    EXPECT_EQ(options.stack_bytes, 0u);
+    EXPECT_FALSE(options.large_stack);
+    EXPECT_EQ(options.max_depth, 0);
+}
+
 TEST(Interface, ProgramsInOneProcessAreIndependent) {
-    Compiled bad = compile_text("program p;\nbegin x := 1 end.\n", utf8_options());
+    Compiled bad = compile_text("program p;\nbegin x := 1 end.\n", utf8_compile_options());
     EXPECT_EQ(bad.error, ErrorKind::syntax);
     EXPECT_EQ(bad.message, "構文エラー: 宣言されていない識別子の使用(k)\n\n");
     EXPECT_EQ(bad.where.line, 2);
     EXPECT_EQ(bad.where.column, 7);
 
-    Compiled good = compile_text(COUNTDOWN, utf8_options());
+    Compiled good = compile_text(COUNTDOWN, utf8_compile_options());
     ASSERT_EQ(good.error, ErrorKind::none);
     EXPECT_EQ(good.message, "");
     std::string_view three = "3";
@@ -60,11 +62,11 @@ TEST(Interface, ProgramsInOneProcessAreIndependent) {
     EXPECT_EQ(ran.out, "数を入力して下さい>3\n2\n1\n");
 
     // n was declared by the program before: not by this one.
-    Compiled again = compile_text("program q;\nbegin n := 1 end.\n", utf8_options());
+    Compiled again = compile_text("program q;\nbegin n := 1 end.\n", utf8_compile_options());
     EXPECT_EQ(again.error, ErrorKind::syntax);
     EXPECT_EQ(again.message, "構文エラー: 宣言されていない識別子の使用(k)\n\n");
 
-    Compiled lexical = compile_text("", utf8_options());
+    Compiled lexical = compile_text("", utf8_compile_options());
     EXPECT_EQ(lexical.error, ErrorKind::lexical);
     EXPECT_EQ(lexical.message, "字句エラー: ファイルの終り\n");
 
@@ -75,10 +77,10 @@ TEST(Interface, ProgramsInOneProcessAreIndependent) {
 }
 
 TEST(Interface, RunTimeErrorsComeBackWithTheFailingInstruction) {
-    ASSERT_EQ(
-        compile_text("program p;\nvar x;\nbegin write(1); x := 1 div 0 end.\n", utf8_options())
-            .error,
-        ErrorKind::none);
+    ASSERT_EQ(compile_text("program p;\nvar x;\nbegin write(1); x := 1 div 0 end.\n",
+                           utf8_compile_options())
+                  .error,
+              ErrorKind::none);
     Ran ran = run_with("");
     EXPECT_EQ(ran.result.end, RunEnd::runtime_error);
     EXPECT_EQ(ran.out, "1\n");
@@ -97,7 +99,7 @@ TEST(Interface, AStackOverflowComesBackWithTheCallThatMadeTheInnermostFrame) {
                            "begin\n"
                            "  r(1)\n"
                            "end.\n",
-                           utf8_options())
+                           utf8_compile_options())
                   .error,
               ErrorKind::none);
     Ran ran = run_with("");
@@ -122,7 +124,7 @@ TEST(Interface, AStackOverflowComesBackWithTheCallThatMadeTheInnermostFrame) {
                            "  write(1);\n"
                            "  big\n"
                            "end.\n",
-                           utf8_options())
+                           utf8_compile_options())
                   .error,
               ErrorKind::none);
     ran = run_with("");
@@ -133,7 +135,7 @@ TEST(Interface, AStackOverflowComesBackWithTheCallThatMadeTheInnermostFrame) {
 
     // Any other error records no call.
     ASSERT_EQ(compile_text("program p;\nprocedure q;\nbegin write(1 div 0) end;\nbegin q end.\n",
-                           utf8_options())
+                           utf8_compile_options())
                   .error,
               ErrorKind::none);
     ran = run_with("");
@@ -142,7 +144,7 @@ TEST(Interface, AStackOverflowComesBackWithTheCallThatMadeTheInnermostFrame) {
 }
 
 TEST(Interface, StepsCountEveryInstructionBegunHaltIncluded) {
-    ASSERT_EQ(compile_text(COUNTDOWN, utf8_options()).error, ErrorKind::none);
+    ASSERT_EQ(compile_text(COUNTDOWN, utf8_compile_options()).error, ErrorKind::none);
     // UJP ENT LDA GET STO, then per turn LOD LDC COP FJP LOD PUT LOD LDC
     // OPR STR UJP, and the last test LOD LDC COP FJP, then HLT.
     EXPECT_EQ(run_with("0", 1000).result.steps, 5u + 4u + 1u);
@@ -202,7 +204,7 @@ TEST(Interface, ABudgetEndsInsideEveryShortRunOfInstructionsAsOneAtATime) {
 }
 
 TEST(Interface, OutputThatCannotBeWrittenEndsTheRun) {
-    ASSERT_EQ(compile_text(COUNTDOWN, utf8_options()).error, ErrorKind::none);
+    ASSERT_EQ(compile_text(COUNTDOWN, utf8_compile_options()).error, ErrorKind::none);
     RunOptions options;
     options.encoding = Encoding::utf8;
     std::string_view input = "5";
@@ -214,7 +216,7 @@ TEST(Interface, OutputThatCannotBeWrittenEndsTheRun) {
 }
 
 TEST(Interface, BudgetAndStopEndARunAndTheNextOneWorks) {
-    ASSERT_EQ(compile_text(FOREVER, utf8_options()).error, ErrorKind::none);
+    ASSERT_EQ(compile_text(FOREVER, utf8_compile_options()).error, ErrorKind::none);
     Ran spent = run_with("", 10'000);
     EXPECT_EQ(spent.result.end, RunEnd::budget_spent);
     EXPECT_EQ(spent.result.steps, 10'000u);
@@ -228,7 +230,7 @@ TEST(Interface, BudgetAndStopEndARunAndTheNextOneWorks) {
     stopper.join();
     EXPECT_EQ(stopped.result.end, RunEnd::stopped);
 
-    ASSERT_EQ(compile_text(COUNTDOWN, utf8_options()).error, ErrorKind::none);
+    ASSERT_EQ(compile_text(COUNTDOWN, utf8_compile_options()).error, ErrorKind::none);
     Ran next = run_with("2");
     EXPECT_EQ(next.result.end, RunEnd::halted);
     EXPECT_EQ(next.out, "数を入力して下さい>2\n1\n");
@@ -254,7 +256,7 @@ TEST(Interface, APulseComesEveryFewInstructionsWithTheOutputDeliveredFirst) {
     // the last test and HLT: 11009 instructions.
     ASSERT_EQ(compile_text("program p;\nvar i;\nbegin\n  i := 0;\n"
                            "  while i < 1000 do begin write(i); i := i + 1 end\nend.\n",
-                           utf8_options())
+                           utf8_compile_options())
                   .error,
               ErrorKind::none);
     std::string all;
@@ -303,7 +305,7 @@ void* compile_deep(void*) {
     source += "1";
     source.append(300'000, ')');
     source += " end.\n";
-    deep_result = compile_text(source, utf8_options());
+    deep_result = compile_text(source, utf8_compile_options());
     return nullptr;
 }
 
@@ -321,7 +323,7 @@ TEST(Interface, DeepNestingOnASmallThreadIsACleanError) {
     EXPECT_EQ(deep_result.message, "構文エラー: 入れ子が深すぎます\n");
 
     // The same nesting on tsumiki's large stack compiles.
-    CompileOptions large = utf8_options();
+    CompileOptions large = utf8_compile_options();
     large.large_stack = true;
     std::string source = "program p;\nvar x;\nbegin x := ";
     source.append(300'000, '(');
@@ -339,7 +341,7 @@ TEST(Interface, ACallerSetDepthLimitEndsAtTheConstructThatGoesTooDeep) {
         source.append(static_cast<std::size_t>(pairs), ')');
         return source + "\nend.\n";
     };
-    CompileOptions limited = utf8_options();
+    CompileOptions limited = utf8_compile_options();
     // The statement is one level deep, its expression two, and each pair of
     // parentheses adds three: 99 pairs reach 299, 100 go past 300 at the 1.
     limited.max_depth = 300;
@@ -350,11 +352,11 @@ TEST(Interface, ACallerSetDepthLimitEndsAtTheConstructThatGoesTooDeep) {
     EXPECT_EQ(deep.where.line, 4);
     EXPECT_EQ(deep.where.column, 8 + 100);
     // The limit belongs to that compilation only.
-    EXPECT_EQ(compile_text(nested(100), utf8_options()).error, ErrorKind::none);
+    EXPECT_EQ(compile_text(nested(100), utf8_compile_options()).error, ErrorKind::none);
 }
 
 TEST(Interface, NamesAndPositionsAreRecordedOnRequest) {
-    CompileOptions options = utf8_options();
+    CompileOptions options = utf8_compile_options();
     options.names = true;
     Compiled c = compile_text("program p;\nvar a[1..3];\nprocedure q(var r);\n"
                               "begin r := 1 end;\nbegin q(a[2]) end.\n",
@@ -399,7 +401,7 @@ TEST(Interface, CheckedRunStopsOnlyWhenAskedAndNoted) {
         ran.result = run_program(options);
         return ran;
     };
-    CompileOptions noted = utf8_options();
+    CompileOptions noted = utf8_compile_options();
     noted.checks = true;
     ASSERT_EQ(compile_text(OUTSIDE, noted).error, ErrorKind::none);
     Ran stopped = run_checked(true);
@@ -415,7 +417,7 @@ TEST(Interface, CheckedRunStopsOnlyWhenAskedAndNoted) {
     EXPECT_EQ(plain.out, "40\n");
     EXPECT_EQ(plain.result.where.line, 0);
 
-    ASSERT_EQ(compile_text(OUTSIDE, utf8_options()).error, ErrorKind::none);
+    ASSERT_EQ(compile_text(OUTSIDE, utf8_compile_options()).error, ErrorKind::none);
     Ran unnoted = run_checked(true);
     EXPECT_EQ(unnoted.result.end, RunEnd::halted);
     EXPECT_EQ(unnoted.out, "40\n");
@@ -434,7 +436,7 @@ const char* const READ_THREE = "program p;\nvar x, y, z;\nbegin\n  read(x); read
 } // namespace
 
 TEST(Interface, TheEchoGetsEachNumberReadRightAfterItsPrompt) {
-    ASSERT_EQ(compile_text(READ_THREE, utf8_options()).error, ErrorKind::none);
+    ASSERT_EQ(compile_text(READ_THREE, utf8_compile_options()).error, ErrorKind::none);
     const std::string prompt = "数を入力して下さい>";
     for (Engine engine : {Engine::standard, Engine::interpreter, Engine::native, Engine::optimising,
                           Engine::tiered}) {
@@ -484,7 +486,7 @@ TEST(Interface, NumbersReadAreTheNumbersTheMachinesReadsTake) {
     // The machine's reads take the same numbers, whatever the input.
     ASSERT_EQ(compile_text("program p;\nvar x;\nbegin\n  while 0 = 0 do begin read(x); "
                            "write(x) end\nend.\n",
-                           utf8_options())
+                           utf8_compile_options())
                   .error,
               ErrorKind::none);
     for (std::string_view text :

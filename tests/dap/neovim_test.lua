@@ -9,27 +9,13 @@
 --
 -- Exits 0 when every check passes, 1 with the reasons otherwise.  Written for
 -- Neovim 0.7 (jobstart, json_encode).
-local failures = {}
-
-local function check(ok, what)
-  if not ok then table.insert(failures, what) end
-end
-
-local function finish()
-  for _, f in ipairs(failures) do io.stderr:write('FAIL: ' .. f .. '\n') end
-  if #failures == 0 then io.stdout:write('all checks passed\n') end
-  os.exit(#failures == 0 and 0 or 1)
-end
-
-local adapter_path = os.getenv('TSUMIKI_DAP')
-if not adapter_path or adapter_path == '' then
-  table.insert(failures, 'TSUMIKI_DAP is not set')
-  finish()
-end
+local here = debug.getinfo(1, 'S').source:sub(2):match('(.*)/')
+local checks = dofile(here .. '/../neovim/checks.lua')
+local check = checks.check
+local adapter_path = checks.required_env('TSUMIKI_DAP')
 
 local function main()
-  local here = debug.getinfo(1, 'S').source:sub(2):match('(.*)/')
-  package.path = here .. '/../../editors/nvim/lua/?.lua;' .. package.path
+  checks.use_editor_modules()
   local dap = { adapters = {}, configurations = {} }
   package.loaded['dap'] = dap
   require('tsumiki_dap').setup({ command = adapter_path })
@@ -82,6 +68,4 @@ local function main()
   check(vim.fn.jobwait({ job }, 5000)[1] == 0, 'the adapter ends with 0 after disconnect')
 end
 
-local ok, err = pcall(main)
-if not ok then table.insert(failures, 'error: ' .. tostring(err)) end
-finish()
+checks.run(main)

@@ -8,19 +8,11 @@
 #include <optional>
 #include <string>
 
+#include "programs.hpp"
 #include "support.hpp"
 #include "vm/code.hpp"
 
 namespace {
-
-const char* const THREE_WRITES = "program p;\n"
-                                 "var x;\n"
-                                 "begin\n"
-                                 "  read(x);\n"
-                                 "  write(x);\n"
-                                 "  write(x * 2);\n"
-                                 "  write(x * 3)\n"
-                                 "end.\n";
 
 // The count before the write of byte `byte`, for `source` given `input`.
 std::optional<std::uint64_t> count_before(const std::string& source, const std::string& input,

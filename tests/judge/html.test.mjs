@@ -6,7 +6,7 @@
 import assert from 'node:assert/strict';
 import { pathToFileURL } from 'node:url';
 
-import { check, finish, launch } from './browser.mjs';
+import { check, finish, launch } from '../web/browser.mjs';
 
 const [modulesDir, pagePath, screenshotPath] = process.argv.slice(2);
 

@@ -8,37 +8,13 @@
 //   node playground.test.mjs NODE_MODULES JUDGE SITE_DIR WORK_DIR
 import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
-import { existsSync, mkdirSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
-import { createServer } from 'node:http';
-import { dirname, extname, join, normalize } from 'node:path';
+import { mkdirSync, rmSync, writeFileSync } from 'node:fs';
+import { dirname, join } from 'node:path';
 import { pathToFileURL } from 'node:url';
 
-import { check, finish, launch } from './browser.mjs';
+import { check, finish, launch, serve } from '../web/browser.mjs';
 
 const [modulesDir, judge, siteDir, work] = process.argv.slice(2);
-
-const TYPES = {
-  '.html': 'text/html; charset=utf-8',
-  '.js': 'text/javascript; charset=utf-8',
-  '.css': 'text/css; charset=utf-8',
-  '.wasm': 'application/wasm',
-};
-
-// Serves the site folder, and nothing else, on a free port.
-function serve() {
-  const server = createServer((request, response) => {
-    const path = normalize(decodeURIComponent(new URL(request.url, 'http://x').pathname));
-    const file = join(siteDir, path === '/' ? 'index.html' : path);
-    if (!file.startsWith(siteDir) || !existsSync(file)) {
-      response.writeHead(404).end();
-      return;
-    }
-    response.writeHead(200, { 'content-type': TYPES[extname(file)] ?? 'application/octet-stream' });
-    response.end(readFileSync(file));
-  });
-  return new Promise((resolve) => server.listen(0, '127.0.0.1', () => resolve(server)));
-}
-
 
 // The class: the second of three writes wrong; a division by zero after a
 // write; a loop that never ends; and one whose name holds markup, quotes
@@ -59,7 +35,7 @@ mkdirSync(join(work, 'cases'));
 writeFileSync(join(work, 'cases/a.in'), '3\n');
 writeFileSync(join(work, 'cases/a.out'), '数を入力して下さい>3\n6\n9\n');
 
-const server = await serve();
+const server = await serve(siteDir);
 const origin = `http://127.0.0.1:${server.address().port}/`;
 execFileSync(judge, [
   '--cases', 'cases', '--steps', '5000', '--html', 'page.html', '--feedback', 'fb',

@@ -7,38 +7,41 @@
 
 #include "judge/html.hpp"
 #include "judge/playground.hpp"
+#include "programs.hpp"
 
 namespace {
 
+// Each case: the bytes, and what they become.
+struct Encoded {
+    const char* plain;
+    const char* encoded;
+};
+
 TEST(Base64url, EncodesEveryLengthWithoutPadding) {
-    EXPECT_EQ(base64url(""), "");
-    EXPECT_EQ(base64url("f"), "Zg");
-    EXPECT_EQ(base64url("fo"), "Zm8");
-    EXPECT_EQ(base64url("foo"), "Zm9v");
-    EXPECT_EQ(base64url("foob"), "Zm9vYg");
-    // The two digits that differ from base64's, and bytes past 0x7F.
-    EXPECT_EQ(base64url("\xFB\xFF\xBF"), "-_-_");
-    EXPECT_EQ(base64url("数"), "5pWw");
+    const Encoded cases[] = {{"", ""},
+                             {"f", "Zg"},
+                             {"fo", "Zm8"},
+                             {"foo", "Zm9v"},
+                             {"foob", "Zm9vYg"},
+                             // The two digits that differ from base64's, and bytes past 0x7F.
+                             {"\xFB\xFF\xBF", "-_-_"},
+                             {"数", "5pWw"}};
+    for (const Encoded& c : cases)
+        EXPECT_EQ(base64url(c.plain), c.encoded) << c.plain;
 }
 
 TEST(FolderUrl, PercentEncodesAllButThePlainBytes) {
-    EXPECT_EQ(folder_url("fb"), "fb/");
-    EXPECT_EQ(folder_url("../out/fb/"), "../out/fb/");
-    EXPECT_EQ(folder_url("a b\"<&>#?%"), "a%20b%22%3C%26%3E%23%3F%25/");
-    EXPECT_EQ(folder_url("組"), "%E7%B5%84/");
+    const Encoded cases[] = {{"fb", "fb/"},
+                             {"../out/fb/", "../out/fb/"},
+                             {"a b\"<&>#?%", "a%20b%22%3C%26%3E%23%3F%25/"},
+                             {"組", "%E7%B5%84/"}};
+    for (const Encoded& c : cases)
+        EXPECT_EQ(folder_url(c.plain), c.encoded) << c.plain;
 }
 
-const char* const SOURCE = "program p;\n"
-                           "var x;\n"
-                           "begin\n"
-                           "  read(x);\n"
-                           "  write(x);\n"
-                           "  write(x * 2);\n"
-                           "  write(x * 3)\n"
-                           "end.\n";
 const std::string PROMPT = "数を入力して下さい>";
 
-// The count before each write of SOURCE given 4: the read's prompt, then
+// The count before each write of THREE_WRITES given 4: the read's prompt, then
 // the three writes.
 std::vector<std::uint64_t> counts_of_writes() {
     std::vector<std::uint64_t> counts;
@@ -47,7 +50,7 @@ std::vector<std::uint64_t> counts_of_writes() {
     for (const std::string& wrong :
          {std::string("x") + PROMPT + "4\n8\n12\n", PROMPT + "5\n8\n12\n", PROMPT + "4\n9\n12\n",
           PROMPT + "4\n8\n13\n"}) {
-        auto count = steps_before_difference(SOURCE, "4\n", wrong, right, Settings{});
+        auto count = steps_before_difference(THREE_WRITES, "4\n", wrong, right, Settings{});
         EXPECT_TRUE(count.has_value()) << wrong;
         counts.push_back(count.value_or(0));
     }
@@ -62,22 +65,22 @@ TEST(StepsBeforeDifference, FindsTheWriteOfTheFirstWrongLine) {
     EXPECT_LT(counts[1], counts[2]);
     EXPECT_LT(counts[2], counts[3]);
     // A difference within a line is the same write as one at its start.
-    auto late = steps_before_difference(SOURCE, "4\n", PROMPT + "4\n8\n1\n", PROMPT + "4\n8\n12\n",
-                                        Settings{});
+    auto late = steps_before_difference(THREE_WRITES, "4\n", PROMPT + "4\n8\n1\n",
+                                        PROMPT + "4\n8\n12\n", Settings{});
     EXPECT_EQ(late, counts[3]);
     // The expected line is longer: the wrong write is the one that ended it.
-    auto short_line = steps_before_difference(SOURCE, "4\n", PROMPT + "4\n88\n12\n",
+    auto short_line = steps_before_difference(THREE_WRITES, "4\n", PROMPT + "4\n88\n12\n",
                                               PROMPT + "4\n8\n12\n", Settings{});
     EXPECT_EQ(short_line, counts[2]);
 }
 
 TEST(StepsBeforeDifference, NoneWhenTheOutputStopsShort) {
     // The run wrote every line it wrote right and then no more.
-    EXPECT_FALSE(steps_before_difference(SOURCE, "4\n", PROMPT + "4\n8\n12\n16\n",
+    EXPECT_FALSE(steps_before_difference(THREE_WRITES, "4\n", PROMPT + "4\n8\n12\n16\n",
                                          PROMPT + "4\n8\n12\n", Settings{})
                      .has_value());
     // The same output: nothing differs.
-    EXPECT_FALSE(steps_before_difference(SOURCE, "4\n", PROMPT + "4\n8\n12\n",
+    EXPECT_FALSE(steps_before_difference(THREE_WRITES, "4\n", PROMPT + "4\n8\n12\n",
                                          PROMPT + "4\n8\n12\n", Settings{})
                      .has_value());
 }
@@ -86,7 +89,7 @@ TEST(StepsBeforeDifference, IgnoringTrailingSpaceComparesAsTheJudgeDoes) {
     Settings settings;
     settings.ignore_trailing_space = true;
     std::vector<std::uint64_t> counts = counts_of_writes();
-    auto count = steps_before_difference(SOURCE, "4\n", PROMPT + "4  \n8\n13\n",
+    auto count = steps_before_difference(THREE_WRITES, "4\n", PROMPT + "4  \n8\n13\n",
                                          PROMPT + "4\n8\n12\n", settings);
     EXPECT_EQ(count, counts[3]);
 }

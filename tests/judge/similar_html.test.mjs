@@ -7,7 +7,7 @@ import assert from 'node:assert/strict';
 import { join } from 'node:path';
 import { pathToFileURL } from 'node:url';
 
-import { check, finish, launch } from './browser.mjs';
+import { check, finish, launch } from '../web/browser.mjs';
 
 const [modulesDir, pagePath] = process.argv.slice(2);
 

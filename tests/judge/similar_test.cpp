@@ -2,7 +2,9 @@
 // keeps apart, and the regions and page it reports.
 #include <gtest/gtest.h>
 
+#include <iterator>
 #include <string>
+#include <vector>
 
 #include "judge/similar.hpp"
 #include "judge/similar_report.hpp"
@@ -10,32 +12,40 @@
 
 namespace {
 
-// Two functions and a main program that calls both.
-const char* const ORIGINAL = R"(program pair;
-var a, b;
-function gcd(x, y);
-var r;
-begin
-  while y <> 0 do
-  begin
-    r := x - x div y * y;
-    x := y;
-    y := r
-  end;
-  gcd := x
-end;
-function larger(x, y);
-begin
-  larger := x;
-  if y > x then larger := y
-end;
-begin
-  read(a);
-  read(b);
-  write(gcd(a, b));
-  write(larger(a, b) * 2 + 1)
-end.
-)";
+// The pieces of the program the others are changed from: a heading, two
+// functions and a main program that calls both.
+const std::string HEADING = "program pair;\n"
+                            "var a, b;\n";
+const std::string GCD = "function gcd(x, y);\n"
+                        "var r;\n"
+                        "begin\n"
+                        "  while y <> 0 do\n"
+                        "  begin\n"
+                        "    r := x - x div y * y;\n"
+                        "    x := y;\n"
+                        "    y := r\n"
+                        "  end;\n"
+                        "  gcd := x\n"
+                        "end;\n";
+const std::string LARGER = "function larger(x, y);\n"
+                           "begin\n"
+                           "  larger := x;\n"
+                           "  if y > x then larger := y\n"
+                           "end;\n";
+const std::string GCD_FIRST = "  write(gcd(a, b));\n"
+                              "  write(larger(a, b) * 2 + 1)\n";
+const std::string LARGER_FIRST = "  write(larger(a, b) * 2 + 1);\n"
+                                 "  write(gcd(a, b))\n";
+
+std::string main_program(const std::string& writes) {
+    return "begin\n"
+           "  read(a);\n"
+           "  read(b);\n" +
+           writes + "end.\n";
+}
+
+const std::string ORIGINAL_TEXT = HEADING + GCD + LARGER + main_program(GCD_FIRST);
+const char* const ORIGINAL = ORIGINAL_TEXT.c_str();
 
 // Every name and every constant changed, the layout too.
 const char* const RENAMED = R"(program twin; var first, second;
@@ -48,59 +58,13 @@ begin read(first); read(second); write(common(first, second));
 )";
 
 // The functions declared the other way round.
-const char* const REORDERED = R"(program pair;
-var a, b;
-function larger(x, y);
-begin
-  larger := x;
-  if y > x then larger := y
-end;
-function gcd(x, y);
-var r;
-begin
-  while y <> 0 do
-  begin
-    r := x - x div y * y;
-    x := y;
-    y := r
-  end;
-  gcd := x
-end;
-begin
-  read(a);
-  read(b);
-  write(gcd(a, b));
-  write(larger(a, b) * 2 + 1)
-end.
-)";
+const std::string REORDERED_TEXT = HEADING + LARGER + GCD + main_program(GCD_FIRST);
+const char* const REORDERED = REORDERED_TEXT.c_str();
 
-// Two statements that do not depend on each other swapped, in gcd's loop
-// and in the main program.
-const char* const SWAPPED = R"(program pair;
-var a, b;
-function gcd(x, y);
-var r;
-begin
-  while y <> 0 do
-  begin
-    r := x - x div y * y;
-    x := y;
-    y := r
-  end;
-  gcd := x
-end;
-function larger(x, y);
-begin
-  larger := x;
-  if y > x then larger := y
-end;
-begin
-  read(a);
-  read(b);
-  write(larger(a, b) * 2 + 1);
-  write(gcd(a, b))
-end.
-)";
+// Two statements that do not depend on each other swapped in the main
+// program.
+const std::string SWAPPED_TEXT = HEADING + GCD + LARGER + main_program(LARGER_FIRST);
+const char* const SWAPPED = SWAPPED_TEXT.c_str();
 
 // The same task solved another way: by subtraction, in the main program.
 const char* const INDEPENDENT = R"(program euclid;
@@ -217,19 +181,15 @@ TEST(Similar, RegionsPairTheLinesOfEachRoutine) {
     SimilarCode a = code_of(ORIGINAL), b = code_of(REORDERED);
     std::vector<SimilarRegion> regions = similar_regions(compare_codes(a, b), a, b);
     ASSERT_EQ(regions.size(), 4u);
-    // The program's heading, gcd, larger, then the main program.
-    EXPECT_EQ(regions[0].a_first, 1);
-    EXPECT_EQ(regions[0].b_first, 1);
-    EXPECT_EQ(regions[1].a_first, 3);
-    EXPECT_EQ(regions[1].a_last, 13);
-    EXPECT_EQ(regions[1].b_first, 8);
-    EXPECT_EQ(regions[1].b_last, 18);
-    EXPECT_EQ(regions[2].a_first, 14);
-    EXPECT_EQ(regions[2].a_last, 18);
-    EXPECT_EQ(regions[2].b_first, 3);
-    EXPECT_EQ(regions[2].b_last, 7);
-    EXPECT_EQ(regions[3].a_first, 19);
-    EXPECT_EQ(regions[3].b_last, 24);
+    // The program's heading, gcd, larger, then the main program: the first
+    // and last line of each in a, then in b.
+    const int lines[4][4] = {{1, 1, 1, 1}, {3, 13, 8, 18}, {14, 18, 3, 7}, {19, 24, 19, 24}};
+    for (std::size_t i = 0; i < regions.size(); ++i) {
+        const SimilarRegion& r = regions[i];
+        EXPECT_EQ((std::vector<int>{r.a_first, r.a_last, r.b_first, r.b_last}),
+                  (std::vector<int>(std::begin(lines[i]), std::end(lines[i]))))
+            << "region " << i;
+    }
 }
 
 TEST(Similar, ThePageEscapesNamesAndLines) {

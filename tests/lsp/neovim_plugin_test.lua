@@ -8,11 +8,9 @@
 --     --cmd "set rtp+=editors/nvim" -c "luafile neovim_plugin_test.lua"
 --
 -- Exits 0 when every check passes, 1 with the reasons otherwise.
-local failures = {}
-
-local function check(ok, what)
-  if not ok then table.insert(failures, what) end
-end
+local here = debug.getinfo(1, 'S').source:sub(2):match('(.*)/')
+local checks = dofile(here .. '/../neovim/checks.lua')
+local check = checks.check
 
 local function main()
   local plugin = os.getenv('TSUMIKI_NVIM_PLUGIN')
@@ -63,8 +61,4 @@ local function main()
   os.remove(path)
 end
 
-local ok, err = pcall(main)
-check(ok, 'the script ran to its end: ' .. tostring(err))
-for _, f in ipairs(failures) do io.stderr:write('FAIL: ' .. f .. '\n') end
-if #failures == 0 then io.stdout:write('all checks passed\n') end
-os.exit(#failures == 0 and 0 or 1)
+checks.run(main)

@@ -9,23 +9,10 @@
 --   TSUMIKI_LSP=build/ci/tsumiki-lsp nvim --headless --clean -u NONE -c "luafile neovim_scopes_test.lua"
 --
 -- Exits 0 when every check passes, 1 with the reasons otherwise.
-local failures = {}
-
-local function check(ok, what)
-  if not ok then table.insert(failures, what) end
-end
-
-local function finish()
-  for _, f in ipairs(failures) do io.stderr:write('FAIL: ' .. f .. '\n') end
-  if #failures == 0 then io.stdout:write('all checks passed\n') end
-  os.exit(#failures == 0 and 0 or 1)
-end
-
-local server = os.getenv('TSUMIKI_LSP')
-if not server or server == '' then
-  table.insert(failures, 'TSUMIKI_LSP is not set')
-  finish()
-end
+local here = debug.getinfo(1, 'S').source:sub(2):match('(.*)/')
+local checks = dofile(here .. '/../neovim/checks.lua')
+local check = checks.check
+local server = checks.required_env('TSUMIKI_LSP')
 
 -- count's n hides the program's; add, nested in count, reaches count's n
 -- and the program's total through the static chain.
@@ -63,17 +50,11 @@ end
 local function main()
   local path = vim.fn.tempname() .. '.tsu'
   vim.fn.writefile(PROGRAM, path)
-  local here = debug.getinfo(1, 'S').source:sub(2):match('(.*)/')
-  package.path = here .. '/../../editors/nvim/lua/?.lua;' .. package.path
+  checks.use_editor_modules()
   require('tsumiki').setup({ cmd = { server } })
   vim.cmd('edit ' .. vim.fn.fnameescape(path))
   local buf = vim.api.nvim_get_current_buf()
-  local client
-  vim.wait(5000, function()
-    client = vim.lsp.get_active_clients()[1]
-    return client ~= nil and client.initialized
-  end, 20)
-  check(client ~= nil and client.initialized, 'the server answered initialize')
+  local client = checks.initialized_client()
   if not (client and client.initialized) then return end
   local uri = vim.uri_from_bufnr(buf)
 
@@ -173,6 +154,4 @@ local function main()
   os.remove(path)
 end
 
-local ok, err = pcall(main)
-check(ok, 'the script ran to its end: ' .. tostring(err))
-finish()
+checks.run(main)

@@ -9,23 +9,10 @@
 --
 -- Exits 0 when every check passes, 1 with the reasons otherwise.  Written for
 -- Neovim 0.7 (start_client and buf_attach_client).
-local failures = {}
-
-local function check(ok, what)
-  if not ok then table.insert(failures, what) end
-end
-
-local function finish()
-  for _, f in ipairs(failures) do io.stderr:write('FAIL: ' .. f .. '\n') end
-  if #failures == 0 then io.stdout:write('all checks passed\n') end
-  os.exit(#failures == 0 and 0 or 1)
-end
-
-local server = os.getenv('TSUMIKI_LSP')
-if not server or server == '' then
-  table.insert(failures, 'TSUMIKI_LSP is not set')
-  finish()
-end
+local here = debug.getinfo(1, 'S').source:sub(2):match('(.*)/')
+local checks = dofile(here .. '/../neovim/checks.lua')
+local check = checks.check
+local server = checks.required_env('TSUMIKI_LSP')
 
 -- Any error in the checks ends the run as a failure, not a hanging editor.
 local function main()
@@ -38,8 +25,7 @@ local function main()
     '  write(total)',
     'end.',
   }, path)
-  local here = debug.getinfo(1, 'S').source:sub(2):match('(.*)/')
-  package.path = here .. '/../../editors/nvim/lua/?.lua;' .. package.path
+  checks.use_editor_modules()
   require('tsumiki').setup({ cmd = { server } })
   vim.cmd('syntax on') -- as Neovim's defaults have it; -u NONE leaves it off
   vim.cmd('edit ' .. vim.fn.fnameescape(path))
@@ -51,12 +37,7 @@ local function main()
   local group = vim.fn.synIDattr(vim.fn.synID(1, 1, 1), 'name')
   check(group == 'tsumikiDeclaration', '"program" is highlighted as a declaration: ' .. group)
 
-  local client
-  vim.wait(5000, function()
-    client = vim.lsp.get_active_clients()[1]
-    return client ~= nil and client.initialized
-  end, 20)
-  check(client ~= nil and client.initialized, 'the server answered initialize')
+  local client = checks.initialized_client()
 
   -- The error: "=" where ":=" belongs, on line 4 (3 from 0), column 8.
   local diagnostics = {}
@@ -160,6 +141,4 @@ local function main()
   os.remove(path)
 end
 
-local ok, err = pcall(main)
-check(ok, 'the script ran to its end: ' .. tostring(err))
-finish()
+checks.run(main)

@@ -58,6 +58,14 @@ template <class Make> std::string after(BinaryRule rule, NodeKind kind, Make ope
     return t.text(rule(t, kind, l, r));
 }
 
+// The operands x and k, and k and x, for `after`.
+auto x_and(std::int32_t k) {
+    return [=](Table& t) { return std::pair{t.var(), t.constant(k)}; };
+}
+auto k_and_x(std::int32_t k) {
+    return [=](Table& t) { return std::pair{t.constant(k), t.var()}; };
+}
+
 } // namespace
 
 TEST(OptimiserRules, FoldConstants) {
@@ -72,53 +80,26 @@ TEST(OptimiserRules, FoldConstants) {
     EXPECT_EQ(after(fold_constants, N_SUB, two(LEAST, 1)), std::to_string(MOST));
     EXPECT_EQ(after(fold_constants, N_MUL, two(LEAST, -1)), std::to_string(LEAST));
     EXPECT_EQ(after(fold_constants, N_MUL, two(65536, 65536)), "0");
-    EXPECT_EQ(after(fold_constants, N_ADD,
-                    [](Table& t) {
-                        return std::pair{t.var(), t.constant(1)};
-                    }),
-              "none");
+    EXPECT_EQ(after(fold_constants, N_ADD, x_and(1)), "none");
 }
 
 TEST(OptimiserRules, SubtractAsAdd) {
-    auto minus = [](std::int32_t k) {
-        return [=](Table& t) { return std::pair{t.var(), t.constant(k)}; };
-    };
-    EXPECT_EQ(after(subtract_as_add, N_SUB, minus(5)), "(x + -5)");
+    EXPECT_EQ(after(subtract_as_add, N_SUB, x_and(5)), "(x + -5)");
     // The most negative value is its own negation.
-    EXPECT_EQ(after(subtract_as_add, N_SUB, minus(LEAST)), "(x + " + std::to_string(LEAST) + ")");
-    EXPECT_EQ(after(subtract_as_add, N_SUB, minus(0)), "x");
-    EXPECT_EQ(after(subtract_as_add, N_ADD, minus(5)), "none");
+    EXPECT_EQ(after(subtract_as_add, N_SUB, x_and(LEAST)), "(x + " + std::to_string(LEAST) + ")");
+    EXPECT_EQ(after(subtract_as_add, N_SUB, x_and(0)), "x");
+    EXPECT_EQ(after(subtract_as_add, N_ADD, x_and(5)), "none");
 }
 
 TEST(OptimiserRules, ConstantToTheRight) {
-    EXPECT_EQ(after(constant_to_the_right, N_ADD,
-                    [](Table& t) {
-                        return std::pair{t.constant(3), t.var()};
-                    }),
-              "(x + 3)");
-    EXPECT_EQ(after(constant_to_the_right, N_MUL,
-                    [](Table& t) {
-                        return std::pair{t.constant(3), t.var()};
-                    }),
-              "none");
+    EXPECT_EQ(after(constant_to_the_right, N_ADD, k_and_x(3)), "(x + 3)");
+    EXPECT_EQ(after(constant_to_the_right, N_MUL, k_and_x(3)), "none");
 }
 
 TEST(OptimiserRules, AddZero) {
-    EXPECT_EQ(after(add_zero, N_ADD,
-                    [](Table& t) {
-                        return std::pair{t.var(), t.constant(0)};
-                    }),
-              "x");
-    EXPECT_EQ(after(add_zero, N_ADD,
-                    [](Table& t) {
-                        return std::pair{t.var(), t.constant(1)};
-                    }),
-              "none");
-    EXPECT_EQ(after(add_zero, N_MUL,
-                    [](Table& t) {
-                        return std::pair{t.var(), t.constant(0)};
-                    }),
-              "none");
+    EXPECT_EQ(after(add_zero, N_ADD, x_and(0)), "x");
+    EXPECT_EQ(after(add_zero, N_ADD, x_and(1)), "none");
+    EXPECT_EQ(after(add_zero, N_MUL, x_and(0)), "none");
 }
 
 TEST(OptimiserRules, RegroupConstants) {
@@ -152,29 +133,13 @@ TEST(OptimiserRules, ConstantLessDifference) {
 }
 
 TEST(OptimiserRules, MultiplyByOne) {
-    EXPECT_EQ(after(multiply_by_one, N_MUL,
-                    [](Table& t) {
-                        return std::pair{t.var(), t.constant(1)};
-                    }),
-              "x");
-    EXPECT_EQ(after(multiply_by_one, N_MUL,
-                    [](Table& t) {
-                        return std::pair{t.var(), t.constant(-1)};
-                    }),
-              "none");
+    EXPECT_EQ(after(multiply_by_one, N_MUL, x_and(1)), "x");
+    EXPECT_EQ(after(multiply_by_one, N_MUL, x_and(-1)), "none");
 }
 
 TEST(OptimiserRules, OneTimes) {
-    EXPECT_EQ(after(one_times, N_MUL,
-                    [](Table& t) {
-                        return std::pair{t.constant(1), t.var()};
-                    }),
-              "x");
-    EXPECT_EQ(after(one_times, N_ADD,
-                    [](Table& t) {
-                        return std::pair{t.constant(1), t.var()};
-                    }),
-              "none");
+    EXPECT_EQ(after(one_times, N_MUL, k_and_x(1)), "x");
+    EXPECT_EQ(after(one_times, N_ADD, k_and_x(1)), "none");
 }
 
 // The list: every rule named once, and the rewrites chained through it.

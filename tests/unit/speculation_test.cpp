@@ -19,6 +19,7 @@
 #include <sstream>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include <fcntl.h>
@@ -279,7 +280,7 @@ std::int32_t nth(Opcode op, int n) {
 
 // Compiles `source` and runs it on `engine` (the tiered one moves up at
 // its first loop head) as the interpreter runs it.
-void run_backing_off(const char* source, int back_off, Engine engine = Engine::optimising) {
+void run_backing_off(const std::string& source, int back_off, Engine engine = Engine::optimising) {
     CompileOptions options;
     options.encoding = Encoding::utf8;
     ASSERT_EQ(compile_text(source, options).error, ErrorKind::none);
@@ -292,25 +293,39 @@ void run_backing_off(const char* source, int back_off, Engine engine = Engine::o
     tier_settings = saved;
 }
 
-// One wild store in 30000 turns, then a loop over it: the store's exit
-// alone fails, once; the run moves up again after the back-off, with the
-// other guards (the loads' indices) still checked, and ends on the tier.
-const char* const wild_once = R"(program p;
+// A loop that stores i in a[j], j being i's last digit except on the turns
+// WILD holds, where it is 10, past a's end (b's cell); s adds SUM each of
+// its TURNS turns.  wild_store_loop fills in the three words.
+const char* const WILD_STORE_LOOP = R"(program p;
 var i, s, j, a[0..9], b;
 begin
   i := 0; s := 0; b := 0;
-  while i < 30000 do
+  while i < TURNS do
   begin
     j := i - i div 10 * 10;
-    if i = 2000 then j := 10;
+    if WILD then j := 10;
     a[j] := i;
-    s := s + a[i - i div 10 * 10] - a[j];
+    s := s + SUM;
     i := i + 1
   end;
   write(s);
   write(b)
 end.
 )";
+
+std::string wild_store_loop(int turns, const std::string& wild, const std::string& sum) {
+    std::string source = WILD_STORE_LOOP;
+    for (auto [word, text] : {std::pair<std::string, std::string>{"TURNS", std::to_string(turns)},
+                              {"WILD", wild},
+                              {"SUM", sum}})
+        source.replace(source.find(word), word.size(), text);
+    return source;
+}
+
+// One wild store in 30000 turns, then a loop over it: the store's exit
+// alone fails, once; the run moves up again after the back-off, with the
+// other guards (the loads' indices) still checked, and ends on the tier.
+const std::string wild_once = wild_store_loop(30000, "i = 2000", "a[i - i div 10 * 10] - a[j]");
 
 } // namespace
 
@@ -342,23 +357,7 @@ TEST(Speculation, AnExitThatKeepsFailingStaysDown) {
     // A wild store every 1000 turns: each run of the tier ends there, the
     // back-off doubles (100, 200), and after the third failure the run
     // stays on the native tier.
-    run_backing_off(R"(program p;
-var i, s, j, a[0..9], b;
-begin
-  i := 0; s := 0; b := 0;
-  while i < 100000 do
-  begin
-    j := i - i div 10 * 10;
-    if i - i div 1000 * 1000 = 999 then j := 10;
-    a[j] := i;
-    s := s + j;
-    i := i + 1
-  end;
-  write(s);
-  write(b)
-end.
-)",
-                    100);
+    run_backing_off(wild_store_loop(100000, "i - i div 1000 * 1000 = 999", "j"), 100);
     EXPECT_EQ(speculation_stats.entered, 3);
     ASSERT_EQ(speculation_stats.exits.size(), 1u);
     EXPECT_EQ(speculation_stats.exits[0].failed, 3);

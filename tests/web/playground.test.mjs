@@ -9,72 +9,21 @@
 // COMPILE_ANSWERS what compile_terminal.mjs wrote, the same for the Compile
 // view (compile_view.test.mjs).
 import assert from 'node:assert/strict';
-import { existsSync, mkdirSync, mkdtempSync, readFileSync, readdirSync, rmSync, statSync } from 'node:fs';
-import { createServer } from 'node:http';
-import { createRequire } from 'node:module';
-import { tmpdir } from 'node:os';
-import { extname, join, normalize } from 'node:path';
+import { mkdirSync, readFileSync, readdirSync, statSync } from 'node:fs';
+import { join } from 'node:path';
+
+import { check, finish, launch, serve } from './browser.mjs';
 import { compileViewChecks } from './compile_view.test.mjs';
 
 const [modulesDir, siteDir, examplesDir, screenshotPath, answersPath, compileAnswersPath] = process.argv.slice(2);
-const { chromium } = createRequire(join(modulesDir, 'package.json'))('playwright-core');
-
-const TYPES = {
-  '.html': 'text/html; charset=utf-8',
-  '.js': 'text/javascript; charset=utf-8',
-  '.css': 'text/css; charset=utf-8',
-  '.wasm': 'application/wasm',
-};
-
-// Serves the site folder, and nothing else, on a free port.
-function serve() {
-  const server = createServer((request, response) => {
-    const path = normalize(decodeURIComponent(new URL(request.url, 'http://x').pathname));
-    const file = join(siteDir, path === '/' ? 'index.html' : path);
-    if (!file.startsWith(siteDir) || !existsSync(file)) {
-      response.writeHead(404).end();
-      return;
-    }
-    response.writeHead(200, { 'content-type': TYPES[extname(file)] ?? 'application/octet-stream' });
-    response.end(readFileSync(file));
-  });
-  return new Promise((resolve) => server.listen(0, '127.0.0.1', () => resolve(server)));
-}
 
 function base64url(text) {
   return Buffer.from(text, 'utf8').toString('base64url');
 }
 
-// ONLY=PATTERN runs just the checks whose names match the regular expression.
-const only = new RegExp(process.env.ONLY ?? '');
-const results = [];
-async function check(name, fn) {
-  if (!only.test(name)) return;
-  try {
-    await fn();
-    results.push([name, null]);
-    console.log(`ok   ${name}`);
-  } catch (error) {
-    results.push([name, error]);
-    console.log(`FAIL ${name}\n${error.stack ?? error}`);
-  }
-}
-
-const server = await serve();
+const server = await serve(siteDir);
 const origin = `http://127.0.0.1:${server.address().port}/`;
-const profile = mkdtempSync(join(tmpdir(), 'tsumiki-chromium-'));
-// A fresh profile each time (playwright passes it as --user-data-dir).
-const browser = await chromium.launchPersistentContext(profile, {
-  executablePath: '/usr/bin/chromium',
-  args: [
-    '--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
-    '--disable-background-networking', '--disable-component-update', '--disable-sync',
-  ],
-  viewport: { width: 1280, height: 800 },
-});
-const page = browser.pages()[0] ?? (await browser.newPage());
-const pageErrors = [];
-page.on('pageerror', (error) => pageErrors.push(error));
+const { page, pageErrors, close } = await launch(modulesDir, 'tsumiki-chromium', { width: 1280, height: 800 });
 // Nothing may come from anywhere but the local server.
 const foreign = [];
 page.on('request', (request) => {
@@ -880,9 +829,6 @@ await check('nothing was fetched from elsewhere and the page raised no error', a
   assert.deepEqual(pageErrors.map(String), []);
 });
 
-await browser.close();
+await close();
 server.close();
-rmSync(profile, { recursive: true, force: true });
-const failed = results.filter(([, error]) => error !== null).length;
-console.log(`${results.length - failed} passed, ${failed} failed`);
-process.exit(failed === 0 ? 0 : 1);
+finish();

@@ -16,12 +16,7 @@ here="$(cd "$(dirname "$0")" && pwd)"
 root="$(cd "$here/../.." && pwd)"
 site="${1:-$root/build/wasm/site}"
 modules="$root/build/wasm/tests-web"
-mkdir -p "$modules"
-cp "$here/package.json" "$here/package-lock.json" "$modules/"
-if ! cmp -s "$here/package-lock.json" "$modules/node_modules/.package-lock.json.copy" 2>/dev/null; then
-  PLAYWRIGHT_SKIP_BROWSER_DOWNLOAD=1 npm ci --prefix "$modules" --no-audit --no-fund --prefer-offline --loglevel=error
-  cp "$here/package-lock.json" "$modules/node_modules/.package-lock.json.copy"
-fi
+. "$here/playwright.sh"
 inspect="${TSUMIKI_INSPECT:-$root/build/ci/tsumiki-inspect}"
 if [ ! -x "$inspect" ]; then
   echo "run.sh: $inspect is not built (cmake --workflow --preset ci, or set TSUMIKI_INSPECT)" >&2
