@@ -67,6 +67,10 @@ Label Function::resuming_exit(Guard g) {
             cc_.mov(cell(base, a, nullptr, false), x.k);
             continue;
         }
+        if (x.kind == N_TEMP || x.kind == N_REF || x.kind == N_VAR) {
+            cc_.mov(cell(base, a, nullptr, false), reg_of(before_[k]));
+            continue;
+        }
         x86::Gp value = new32("written_back");
         exit_value(value, before_[k]);
         cc_.mov(cell(base, a, nullptr, false), value);
