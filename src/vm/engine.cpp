@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -139,12 +140,15 @@ class Tiering {
         }
         stop_polls();
         if (debug_) std::fprintf(stderr, "tier: up at %d\n", p);
+        const int resumed = speculation_stats.resumed;
         bool done = speculate(*program_, shape_);
         if (debug_) {
             if (done)
                 std::fprintf(stderr, "tier: ran to the end\n");
             else
-                std::fprintf(stderr, "tier: back at the checkpoint: failed %s\n",
+                std::fprintf(stderr, "tier: %s: failed %s\n",
+                             speculation_stats.resumed > resumed ? "on from the guard"
+                                                                 : "back at the checkpoint",
                              exit_name(speculation_stats.last).c_str());
         }
         if (!done) {
@@ -180,6 +184,17 @@ class Tiering {
     std::string why_;
     std::vector<ExitFailures> failures_; // per guard exit, the runs of the tier it ended
 };
+
+// The native tier from p as it is: run_native() without a hook starts at
+// instruction 0, and a failed guard that resumed left p at its instruction.
+bool run_native_from_here() {
+    if (p == 0) return run_native();
+    auto never = [](void*) {
+        stop_polls();
+        return false;
+    };
+    return run_native(LoopHeadHook{INT32_MAX, INT32_MAX, never, nullptr});
+}
 
 // The whole program on the optimising tier from its start; when a guard
 // fails, the exact tiers from the start again, replaying what it did, and
@@ -218,7 +233,7 @@ bool run_optimising() {
     std::int32_t wait = tiering.back_off(failed);
     const LoopHeadHook hook{wait, tier_settings.loops_between_looks, Tiering::at_loop_head,
                             &tiering};
-    if (!(wait >= 0 ? run_native(hook) : run_native())) interpret_from_here();
+    if (!(wait >= 0 ? run_native(hook) : run_native_from_here())) interpret_from_here();
     return true;
 }
 

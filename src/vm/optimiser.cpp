@@ -32,6 +32,10 @@ const char* guard_name(Guard g) {
     return "?";
 }
 
+bool guard_resumes(Guard g) {
+    return g == GUARD_DIVISION;
+}
+
 std::string exit_name(const GuardExit& e) {
     return std::string(guard_name(e.kind)) + " at " + std::to_string(e.at);
 }

@@ -49,6 +49,17 @@ enum Guard : std::int32_t {
 // A guard's name, for listings and messages of the tests.
 const char* guard_name(Guard g);
 
+// Whether a failed guard of kind g, in the code of the frame a run of the
+// tier entered, leaves the machine as the exact tiers would have it just
+// before the guard's instruction, for them to go on from there.  Only a
+// division by zero does: the exact tiers end the run at that instruction,
+// so the cells above the top of the stack, which the tier never writes as
+// the exact tiers do (they hold the values pushed and the frames made
+// since the run moved up), are never read.  A guard after which the run
+// goes on could read them (a read past an array, of a cell with no value
+// yet): those go back to the checkpoint.
+bool guard_resumes(Guard g);
+
 // A guard's exit: the instruction of the store whose code the guard
 // checks (for a stack guard, the routine's first instruction; for a
 // frame, the return site) and the guard's kind.  Every guard of one kind
@@ -70,6 +81,7 @@ struct SpeculationState {
     void* native_stack;              // rsp at the entry, restored when a guard fails
     std::int32_t guard;              // the guard that failed, GUARD_NONE while none did
     std::int32_t site;               // and the instruction of its exit (GuardExit::at)
+    std::int32_t resume_at;          // the instruction to go on from, or -1 (a resuming exit)
     std::uint8_t shadow[STACK_SIZE]; // per cell: 1 when it holds what the exact tiers would
 };
 extern SpeculationState speculation;

@@ -3,7 +3,8 @@
 // object once, arithmetic left for its consumer to compute, comparisons
 // joined with their FJP, division with its guards, read and write through
 // the run-time services; and the guards, each a jump to its exit (one per
-// instruction and kind of guard) that abandons the run of the tier.
+// instruction and kind of guard) that abandons the run of the tier, or to
+// an exit of its own that resumes (vm/optimiser_exits.cpp).
 #include <cstdio>
 #include <string>
 
@@ -43,11 +44,11 @@ Label Function::exit_of(Guard g) {
 }
 
 void Function::fail(Guard g) {
-    cc_.jmp(exit_of(g));
+    cc_.jmp(step_resumes_ && guard_resumes(g) ? resuming_exit(g) : exit_of(g));
 }
 
 void Function::fail_if(x86::CondCode cond, Guard g) {
-    cc_.j(cond, exit_of(g));
+    cc_.j(cond, step_resumes_ && guard_resumes(g) ? resuming_exit(g) : exit_of(g));
 }
 
 // --- translation of one instruction ---
@@ -396,8 +397,10 @@ void Function::test_again(int inst, int head, int test) {
         std::snprintf(text, sizeof text, "; the test of %d to %d again", head, test);
         cc_.comment(text);
     }
-    for (int k = head; k < test; ++k)
+    for (int k = head; k < test; ++k) {
+        begin_step(inst, k);
         step(inst, k);
+    }
     const int c = pop();
     Label body = label_of(inst, test + 1);
     Label exit = label_of(inst, code[test].a);

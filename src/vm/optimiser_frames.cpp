@@ -248,6 +248,11 @@ void Function::begin_function() {
     cc_.mov(s_, reinterpret_cast<std::uintptr_t>(s));
     prologue_ = cc_.cursor();
     Label body = cc_.newLabel();
+    if (resume_) {
+        // The exits that resume go between the prologue and the body.
+        cc_.jmp(body);
+        cold_ = cc_.cursor();
+    }
     cc_.bind(body);
 
     FrameRef parent;
@@ -305,6 +310,7 @@ void Function::begin_function() {
 void Function::stack_guard() {
     std::int32_t room = (STACK_OVERFLOW - 1) - deepest_;
     at_ = plan_.routine(root_).entry;
+    step_resumes_ = false;
     at_prologue([&] {
         if (root_ == 0) {
             if (room < 0) fail(GUARD_STACK);
@@ -452,6 +458,7 @@ void Function::emit(int inst, int i, const Routine& ro, Label& done) {
     comment(i);
     Opcode op = code[i].op;
     at_ = i;
+    begin_step(inst, i);
     step(inst, i);
     if (op == RET || op == FRT || op == HLT) {
         if (inst != 0 && i != ro.code.back()) {
@@ -597,6 +604,7 @@ void Function::inline_call(int inst, int i, int callee) {
     clear_shadow(J);
     translate_instance(J);
     at_ = i;
+    step_resumes_ = false; // the stack before the CUP is gone
     falls_ = true;
     if (c.fn) push(instances_[static_cast<std::size_t>(J)].result);
 }

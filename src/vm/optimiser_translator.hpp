@@ -8,6 +8,8 @@
 //                         and the guards they need;
 //   optimiser_frames.cpp  functions, frames, calls, inlining, the resume
 //                         points and the entry into a frame;
+//   optimiser_exits.cpp   the exits that write the registers back and let
+//                         the exact tiers go on from the guard;
 //   optimiser.cpp         the whole program, its executable memory, the
 //                         entry sequence and the listing.
 //
@@ -167,6 +169,15 @@ class Function : private Terms {
     // to; an exit of kind GUARD_NONE follows a run-time service, which says
     // which guard failed.
     std::vector<std::pair<GuardExit, Label>> exits_;
+    // Where the code of the exits that resume goes (after the prologue's
+    // jump into the body), and what they need of the instruction being
+    // translated: its index (in the test of a loop turned over, not at_),
+    // and the stack before it, while it is one they can write back (the
+    // root frame's code in a resume function, no frame header pushed).
+    BaseNode* cold_ = nullptr;
+    int step_at_ = -1;
+    bool step_resumes_ = false;
+    std::vector<int> before_;
 
     std::vector<Node> nodes_;
     std::vector<int> stack_;
@@ -289,6 +300,16 @@ class Function : private Terms {
     // The exits' code, at the function's end: each notes its exit and
     // leaves the tier.
     void exits();
+    // Notes that instruction i of instance inst is translated next, and
+    // the stack before it.
+    void begin_step(int inst, int i);
+    // An exit of guard g that writes the root frame's variables and the
+    // stack before the instruction into their cells and notes where to go
+    // on (SpeculationState::resume_at), made on the spot for this guard.
+    Label resuming_exit(Guard g);
+    // The value of node n into dest, for an exit: as compute_into, but an
+    // address as it is, unchecked.
+    void exit_value(x86::Gp dest, int n);
     // The offset of an address node, checked against its object.
     x86::Gp checked_offset(int n);
     // The cell an address node names: base, a and index.

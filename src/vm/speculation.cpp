@@ -1,5 +1,6 @@
 // The checkpoint, the runs of the optimising tier from it, the returns
-// into frames of the exact tiers, and the way back when a guard fails.
+// into frames of the exact tiers, and the ways back when a guard fails: to
+// the checkpoint, or on from the guard's instruction.
 #include "vm/speculation.hpp"
 
 #include <algorithm>
@@ -235,6 +236,7 @@ bool speculate(const OptimisedProgram& program, const Shape& shape) {
     std::fill(std::begin(speculation.shadow), std::end(speculation.shadow), std::uint8_t{1});
     speculation.guard = GUARD_NONE;
     speculation.site = -1;
+    speculation.resume_at = -1;
     ++speculation_stats.entered;
     int r = shape.places[static_cast<std::size_t>(p)].routine;
     int entry = resume_entry(shape, r, p);
@@ -268,11 +270,25 @@ bool speculate(const OptimisedProgram& program, const Shape& shape) {
         r = shape.places[static_cast<std::size_t>(to)].routine;
         entry = resume_entry(shape, r, to);
     }
-    // A guard failed: back to the checkpoint; the exact tiers replay the
-    // events since, and an end that a writer or reader made happens again.
     Guard g = static_cast<Guard>(speculation.guard);
     ++speculation_stats.failed[g];
     count_failure(GuardExit{speculation.site, g});
+    if (speculation.resume_at >= 0) {
+        // The exit wrote the frame's registers back: the exact tiers go on
+        // at the guard's instruction in the frame the tier ran, with the
+        // output and input as they are.
+        const std::int32_t at = speculation.resume_at;
+        ++speculation_stats.resumed;
+        end_io_log();
+        p = at;
+        b = static_cast<std::int32_t>(frame);
+        t = b + shape.places[static_cast<std::size_t>(at)].depth;
+        speculation.guard = GUARD_NONE;
+        speculation.resume_at = -1;
+        return false;
+    }
+    // A guard failed: back to the checkpoint; the exact tiers replay the
+    // events since, and an end that a writer or reader made happens again.
     IoMark now = io_mark();
     std::exception_ptr ended;
     if (g == GUARD_ENDED) {

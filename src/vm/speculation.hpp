@@ -12,7 +12,11 @@
 // there, replaying the output already written and the input already read
 // (vm/runtime.hpp): whatever the tier did is done again, exactly, and the
 // run goes on as if the tier had never run.  The worst case: a guard that
-// fails at the end of a long stretch, which then runs twice.
+// fails at the end of a long stretch, which then runs twice.  A guard of a
+// kind that resumes (guard_resumes, vm/optimiser.hpp), in the code of the
+// frame the tier runs for the exact tiers, does not go back: its exit
+// writes that frame's registers into their cells, and the exact tiers go
+// on from the guard's instruction, the output and input as they are.
 //
 // Built only with TSUMIKI_OPTIMISING.
 #pragma once
@@ -39,6 +43,7 @@ struct SpeculationStats {
     std::vector<ExitFailures> exits; // per exit that ended a run, in the order of the first end
     GuardExit last;                  // the exit of the last run a guard ended
     int returns = 0;                 // returns to frames of the exact tiers
+    int resumed = 0;                 // failed runs the exact tiers went on from the guard
     bool declined = false;           // the tier did not compile the program
     std::string why;                 // and why
 };
@@ -67,8 +72,10 @@ bool loop_head_fits(const optimising::Shape& shape);
 // the run reached HLT: the registers, ir and the main program's cells are
 // then as the exact tiers leave them and the output has gone out.  False
 // when a guard failed: the machine is back at the checkpoint, the replay
-// of the input and output set up, for the exact tiers to go on, and the
-// guard's exit counted (speculation_stats.last and .exits).
+// of the input and output set up, for the exact tiers to go on, or (an
+// exit that resumes) at the guard's instruction with p, b, t and every
+// cell up to t as the exact tiers would have them there; and the guard's
+// exit counted (speculation_stats.last and .exits, .resumed).
 bool speculate(const OptimisedProgram& program, const optimising::Shape& shape);
 
 // How many runs of the tier ended at exit e, since the last reset.

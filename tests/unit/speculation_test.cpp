@@ -3,7 +3,9 @@
 // guard, forced to fail where the run is hot.  Whatever a caller can see
 // must be the same: the output bytes, how the run ended, the message, the
 // instruction, and the registers and cells: all of them after an error,
-// those up to t after HLT (a run the tier finishes shows no other cell).
+// those up to t after HLT (a run the tier finishes shows no other cell)
+// and after an error where a failed guard resumed (the cells above t hold
+// what the tier left there, which nothing reads once the run has ended).
 //
 // Linked with the traced build: its plain loop, with an instruction
 // budget, is the reference, and leaves out endless programs.
@@ -42,6 +44,9 @@ struct Seen {
     std::int32_t pc = 0, p = 0, b = 0, t = 0;
     Instruction ir{};
     std::vector<std::int32_t> cells;
+    // A failed guard of the optimising tier resumed: the cells above t
+    // hold what the tier left there, which nothing reads after the run.
+    bool resumed = false;
 };
 
 // A writer that takes `room` bytes and refuses the rest.
@@ -70,6 +75,8 @@ bool write_descriptor(void* context, const char* bytes, std::size_t n) {
 
 // The writer of a run: the limited sink, or descriptor `fd` when it is not -1.
 int writer_fd = -1;
+// Whether a run delivers every line as it is written.
+bool deliver_by_line = false;
 
 Seen run_on(Engine engine, std::string_view input, std::uint64_t budget = 0,
             std::size_t room = std::size_t{1} << 30) {
@@ -82,8 +89,11 @@ Seen run_on(Engine engine, std::string_view input, std::uint64_t budget = 0,
                                               reinterpret_cast<void*>(std::intptr_t{writer_fd})};
     options.engine = engine;
     options.budget = budget;
+    options.output_by_line = deliver_by_line;
+    const int resumed = speculation_stats.resumed;
     RunResult r = run_program(options);
     Seen seen;
+    seen.resumed = speculation_stats.resumed != resumed;
     seen.out = sink.bytes;
     seen.end = r.end;
     seen.message = r.message;
@@ -110,7 +120,7 @@ const char* engine_name(Engine e) {
 // Whether `other` shows what `exact` shows; a failure says where not.
 bool agree(const Seen& exact, const Seen& other, const char* what) {
     bool registers = exact.end == RunEnd::halted || exact.end == RunEnd::runtime_error;
-    std::size_t cells = exact.end == RunEnd::halted
+    std::size_t cells = exact.end == RunEnd::halted || (registers && other.resumed)
                             ? static_cast<std::size_t>(std::clamp(exact.t + 1, 0, STACK_SIZE))
                             : exact.cells.size();
     bool same = exact.out == other.out && exact.end == other.end &&
@@ -120,8 +130,14 @@ bool agree(const Seen& exact, const Seen& other, const char* what) {
                                 exact.ir.a == other.ir.a)) &&
                 std::equal(exact.cells.begin(), exact.cells.begin() + static_cast<long>(cells),
                            other.cells.begin());
-    EXPECT_TRUE(same) << what << "\nexact: end " << static_cast<int>(exact.end) << " pc "
-                      << exact.pc << " p " << exact.p << " b " << exact.b << " t " << exact.t << " "
+    auto differs = std::mismatch(exact.cells.begin(), exact.cells.end(), other.cells.begin());
+    EXPECT_TRUE(same) << what
+                      << "\nfirst cell that differs: " << (differs.first - exact.cells.begin())
+                      << " (" << (differs.first != exact.cells.end() ? *differs.first : 0)
+                      << " and " << (differs.first != exact.cells.end() ? *differs.second : 0)
+                      << ")"
+                      << "\nexact: end " << static_cast<int>(exact.end) << " pc " << exact.pc
+                      << " p " << exact.p << " b " << exact.b << " t " << exact.t << " "
                       << exact.message << exact.out.size() << " bytes\nother: end "
                       << static_cast<int>(other.end) << " pc " << other.pc << " p " << other.p
                       << " b " << other.b << " t " << other.t << " " << other.message
@@ -712,4 +728,163 @@ TEST(Speculation, AWildReferenceAtEveryCellBelowItsFrame) {
     }
     // A few end in an endless loop (a return address aimed back).
     EXPECT_GT(compared, 220);
+}
+
+namespace {
+
+// A hot loop of 300 turns in which guard `kind` fails at turn `turn` (from
+// 0), in the main program's own code or in a small procedure it calls
+// (inlined), right after a write or not.
+std::string failing_at(const std::string& kind, int turn, bool in_call, bool after_write) {
+    std::string k = std::to_string(turn);
+    std::string step, procs;
+    if (kind == "division") {
+        step = "s := s + 7 div (i - " + k + ")";
+    } else if (kind == "bounds") {
+        step = "if i = " + k + " then j := 10 else j := i - i div 10 * 10;\n    a[j] := s";
+    } else if (kind == "read") {
+        step = "read(x); s := s + x";
+    } else if (kind == "ended") {
+        step = "write(1000 + i)";
+    } else if (kind == "unset") {
+        procs =
+            "procedure r;\nvar u;\nbegin\n  if i = " + k + " then s := s + u;\n  u := i\nend;\n";
+        step = "r";
+    } else if (kind == "stack") {
+        procs = "procedure deep(n);\nbegin\n  if n > 0 then deep(n - 1)\nend;\n";
+        step = "if i = " + k + " then deep(5000) else deep(3)";
+    }
+    if (in_call) {
+        procs += "procedure q;\nbegin\n  " + step + "\nend;\n";
+        step = "q";
+    }
+    return "program p;\nvar i, s, j, x, a[0..9], after;\n" + procs +
+           "begin\n  i := 0; s := 0; j := 0; x := 0; after := 5;\n"
+           "  while i < 300 do\n  begin\n    s := s + i * 3;\n" +
+           (after_write ? "    write(s);\n" : "") + "    " + step +
+           ";\n    i := i + 1\n  end;\n  write(s); write(after); write(j)\nend.\n";
+}
+
+} // namespace
+
+// Every guard kind the main program's loop can make fail, on the first, a
+// middle and the last turn, in the loop's own code and in an inlined call,
+// right after a write and not: every engine as the interpreter.
+TEST(Speculation, EveryGuardFailingOnTheFirstAMiddleAndTheLastTurn) {
+    int compared = 0;
+    for (const char* kind : {"division", "bounds", "read", "ended", "unset", "stack"}) {
+        for (int turn : {0, 150, 299}) {
+            // read: `turn` numbers, then a word; ended: room for `turn` lines.
+            std::string input;
+            for (int n = 0; n < turn; ++n)
+                input += std::to_string(n % 7) + "\n";
+            input += "x\n";
+            std::size_t room = std::string(kind) == "ended" ? static_cast<std::size_t>(turn) * 5 + 2
+                                                            : std::size_t{1} << 30;
+            for (bool in_call : {false, true}) {
+                for (bool after_write : {false, true}) {
+                    std::string what = std::string(kind) + " at turn " + std::to_string(turn) +
+                                       (in_call ? " in a call" : "") +
+                                       (after_write ? " after a write" : "");
+                    deliver_by_line = room != std::size_t{1} << 30;
+                    if (all_agree(failing_at(kind, turn, in_call, after_write), input, what, room,
+                                  {0, 1, 2, 40, 151, 299}))
+                        ++compared;
+                    deliver_by_line = false;
+                    if (HasFailure()) return;
+                }
+            }
+        }
+    }
+    EXPECT_EQ(compared, 72);
+}
+
+namespace {
+
+// The optimising engine's run of `source`, as the interpreter's, with the
+// failed runs of the tier that went on from their guard.
+int resumed_runs(const std::string& source, Engine engine = Engine::optimising) {
+    CompileOptions options;
+    options.encoding = Encoding::utf8;
+    EXPECT_EQ(compile_text(source, options).error, ErrorKind::none);
+    Seen exact = run_on(Engine::interpreter, "");
+    const TierSettings saved = tier_settings;
+    tier_settings.first_loops = 10;
+    tier_settings.compile_here_up_to = 1 << 30;
+    reset_speculation_stats();
+    agree(exact, run_on(engine, ""), engine_name(engine));
+    tier_settings = saved;
+    EXPECT_EQ(speculation_stats.entered, 1);
+    EXPECT_EQ(speculation_stats.failed[GUARD_DIVISION], 1);
+    return speculation_stats.resumed;
+}
+
+} // namespace
+
+// A division by zero in the main program's code resumes at its OPR: the
+// run is not done again from the checkpoint (the output is written once,
+// and no read is replayed).  The loop's variables, the sum pending in a
+// register and the value pushed for the call all reach their cells.
+TEST(Speculation, ADivisionByZeroInTheFramesOwnCodeResumes) {
+    EXPECT_EQ(resumed_runs(failing_at("division", 299, false, true)), 1);
+    EXPECT_EQ(resumed_runs(R"(program p;
+var i, s, t;
+begin
+  i := 0; s := 0; t := 1;
+  while i < 100000 do
+  begin
+    s := s + i;
+    t := t * 3 + s;
+    i := i + 1;
+    if i = 100000 then write(s + t + 100 div (i - 100000))
+  end
+end.
+)"),
+              1);
+    // A procedure's own frame, run by its resume function: moved up in its
+    // loop, not called by the tier's code.
+    const char* const in_procedure = R"(program p;
+var g;
+procedure hot(n, var r);
+var i, acc;
+begin
+  i := 0; acc := 0;
+  while i < n do
+  begin
+    acc := acc + i;
+    r := acc;
+    i := i + 1;
+    acc := acc + 5 div (n - i)
+  end
+end;
+begin
+  hot(100000, g);
+  write(g)
+end.
+)";
+    EXPECT_EQ(resumed_runs(in_procedure, Engine::tiered), 1);
+    EXPECT_EQ(resumed_runs(in_procedure, Engine::optimising), 0);
+}
+
+// Where the exact tiers' frames are not the tier's, a division by zero
+// goes back to the checkpoint: in an inlined call, in a call of another
+// function, with a call's header pushed.
+TEST(Speculation, ADivisionByZeroElsewhereGoesBackToTheCheckpoint) {
+    EXPECT_EQ(resumed_runs(failing_at("division", 299, true, true)), 0);
+    EXPECT_EQ(resumed_runs(R"(program p;
+var i, s;
+function f(a, b);
+begin
+  f := a + b
+end;
+begin
+  i := 0; s := 0;
+  while i < 1000 do
+  begin
+    s := s + f(i, 1000 div (999 - i));
+    i := i + 1
+  end
+end.
+)"),
+              0);
 }
