@@ -174,7 +174,7 @@ TEST(Interface, ABudgetEndsInsideEveryShortRunOfInstructionsAsOneAtATime) {
         "  while i < 4 do begin\n"
         "    if a[i] > a[i + 1] then sw(a[i], a[i + 1]); i := i + 1 end;\n"
         "  write(a[4])\nend.\n";
-    ASSERT_EQ(compile_text(source, utf8_options()).error, ErrorKind::none);
+    ASSERT_EQ(compile_text(source, utf8_compile_options()).error, ErrorKind::none);
     Ran whole = run_with("", 1'000'000);
     ASSERT_EQ(whole.result.end, RunEnd::halted);
     ASSERT_EQ(whole.out, "4\n3\n2\n1\n4\n");
