@@ -221,11 +221,11 @@ RunResult run_program(const RunOptions& options) {
         }
     }
     result.pc = ir_pc;
-    // Only the plain loop counts, and only a run it made from the start.
+    // Only a watched run counts (the fast loops do not); the plain loop,
+    // and the native tier under a budget, count from the start.
     bool watched = options.trace || options.budget != 0 || options.stop != nullptr ||
                    options.pulse.call != nullptr;
-    if (trace_built && (watched || options.engine == Engine::interpreter))
-        result.steps = instructions_run;
+    if (trace_built && watched) result.steps = instructions_run;
     return result;
 }
 

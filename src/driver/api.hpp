@@ -218,8 +218,9 @@ struct RunResult {
     // How many instructions the run began, the one that failed or halted
     // included; a run that spent its budget began exactly the budget.
     // Counted by the traced core where its plain loop runs the whole
-    // program (with a stop flag, a pulse or the run trace, or on
-    // Engine::interpreter) and on every engine with a budget; 0 elsewhere.
+    // program (with a stop flag, a pulse or the run trace) and on every
+    // engine with a budget; 0 elsewhere (an unwatched run, on whatever
+    // engine, goes on a loop that does not count).
     std::uint64_t steps = 0;
     // A stack overflow: the CUP that made the innermost routine frame, whose
     // place in the source is the call that overflowed (-1 when the stack
