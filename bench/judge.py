@@ -111,37 +111,25 @@ TEMPLATES = {
 # loops, the recursion fib(27)), more or less by the template: the first
 # is right, the others wrong.
 HEAVY_HEAD = "program heavy;\nvar n, i, j, s, {v};\n"
+# The double loop of the first two, its inner loop starting at {start}.
+HEAVY_LOOPS = """begin
+  read(n);
+  s := 0;
+  i := 0;
+  while i < n do begin
+    j := {start};
+    while j < n do begin
+      s := s + (i * j) div 7 - s div 3;
+      j := j + 1
+    end;
+    i := i + 1
+  end;
+  write(s)
+end.
+"""
 HEAVY_TEMPLATES = {
-    "loops": HEAVY_HEAD + """begin
-  read(n);
-  s := 0;
-  i := 0;
-  while i < n do begin
-    j := 0;
-    while j < n do begin
-      s := s + (i * j) div 7 - s div 3;
-      j := j + 1
-    end;
-    i := i + 1
-  end;
-  write(s)
-end.
-""",
-    "fewer": HEAVY_HEAD + """begin
-  read(n);
-  s := 0;
-  i := 0;
-  while i < n do begin
-    j := i;
-    while j < n do begin
-      s := s + (i * j) div 7 - s div 3;
-      j := j + 1
-    end;
-    i := i + 1
-  end;
-  write(s)
-end.
-""",
+    "loops": HEAVY_HEAD + HEAVY_LOOPS.replace("{start}", "0"),
+    "fewer": HEAVY_HEAD + HEAVY_LOOPS.replace("{start}", "i"),
     "recursion": "program heavy;\nvar n, {v};\n" + """function fib(k);
 begin
   if k < 2 then fib := k else fib := fib(k - 1) + fib(k - 2)
@@ -170,13 +158,23 @@ def build():
                    check=True, stdout=subprocess.DEVNULL)
 
 
+def write_case(folder, c, stdin, tsumiki, model):
+    """Case c + 1: its input, and the output the model program gives."""
+    base = os.path.join(folder, "cases", f"{c + 1:02d}")
+    with open(base + ".in", "w") as f:
+        f.write(stdin)
+    env = dict(os.environ, TSUMIKI_ENCODING="utf-8")
+    out = subprocess.run([tsumiki, model], input=stdin.encode(), capture_output=True, env=env)
+    with open(base + ".out", "wb") as f:
+        f.write(out.stdout)
+
+
 def write_class(folder, submissions, cases, tsumiki, trivial=False):
     """The cases (outputs made by the first right template) and the class."""
     shutil.rmtree(folder, ignore_errors=True)
     os.makedirs(os.path.join(folder, "cases"))
     os.makedirs(os.path.join(folder, "class"))
     r = random.Random(2026)
-    env = dict(os.environ, TSUMIKI_ENCODING="utf-8")
     model = os.path.join(folder, "model.tsu")
     with open(model, "w") as f:
         f.write("program p;\nbegin write(1) end.\n" if trivial
@@ -185,12 +183,7 @@ def write_class(folder, submissions, cases, tsumiki, trivial=False):
         n = 5 + 55 * c // max(cases - 1, 1)
         numbers = [r.randint(-1000, 1000) for _ in range(n)]
         stdin = f"{n}\n" + " ".join(map(str, numbers)) + "\n"
-        base = os.path.join(folder, "cases", f"{c + 1:02d}")
-        with open(base + ".in", "w") as f:
-            f.write(stdin)
-        out = subprocess.run([tsumiki, model], input=stdin.encode(), capture_output=True, env=env)
-        with open(base + ".out", "wb") as f:
-            f.write(out.stdout)
+        write_case(folder, c, stdin, tsumiki, model)
     names = [name for name, share in SHARES.items() for _ in range(share)]
     for s in range(submissions):
         template = names[s * len(names) // submissions]
@@ -205,18 +198,12 @@ def write_heavy_class(folder, submissions, cases, tsumiki):
     shutil.rmtree(folder, ignore_errors=True)
     os.makedirs(os.path.join(folder, "cases"))
     os.makedirs(os.path.join(folder, "class"))
-    env = dict(os.environ, TSUMIKI_ENCODING="utf-8")
     model = os.path.join(folder, "model.tsu")
     with open(model, "w") as f:
         f.write(HEAVY_TEMPLATES["loops"].format(v="model"))
     for c in range(cases):
         stdin = f"{780 + 20 * c}\n"
-        base = os.path.join(folder, "cases", f"{c + 1:02d}")
-        with open(base + ".in", "w") as f:
-            f.write(stdin)
-        out = subprocess.run([tsumiki, model], input=stdin.encode(), capture_output=True, env=env)
-        with open(base + ".out", "wb") as f:
-            f.write(out.stdout)
+        write_case(folder, c, stdin, tsumiki, model)
     names = list(HEAVY_TEMPLATES)
     for s in range(submissions):
         template = names[s % len(names)]

@@ -21,10 +21,11 @@
 // program is the one the worker reports (`steps`).  Outputs are compared
 // with the expected ones, so that both did the whole work.  Prints Markdown.
 import { execFileSync } from 'node:child_process';
-import { existsSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
-import { createServer } from 'node:http';
+import { readFileSync, rmSync, writeFileSync } from 'node:fs';
 import { createRequire } from 'node:module';
-import { extname, join, normalize, resolve } from 'node:path';
+import { join, resolve } from 'node:path';
+
+import { serve } from '../tests/web/browser.mjs';
 
 const [runsArg, onlyArg] = process.argv.slice(6);
 const [modulesDir, siteDir, tsumiki, programsDir] = process.argv.slice(2, 6).map((path) => resolve(path));
@@ -59,28 +60,6 @@ const outPath = join(tmp, `tsumiki-playspeed-${process.pid}.out`);
 const bigPath = join(tmp, `tsumiki-playspeed-${process.pid}.tsu`);
 writeFileSync(bigPath, BIG);
 
-const TYPES = {
-  '.html': 'text/html; charset=utf-8',
-  '.js': 'text/javascript; charset=utf-8',
-  '.css': 'text/css; charset=utf-8',
-  '.wasm': 'application/wasm',
-};
-
-// Serves the site folder, and nothing else, on a free port.
-function serve() {
-  const server = createServer((request, response) => {
-    const path = normalize(decodeURIComponent(new URL(request.url, 'http://x').pathname));
-    const file = join(siteDir, path === '/' ? 'index.html' : path);
-    if (!file.startsWith(siteDir) || !existsSync(file)) {
-      response.writeHead(404).end();
-      return;
-    }
-    response.writeHead(200, { 'content-type': TYPES[extname(file)] ?? 'application/octet-stream' });
-    response.end(readFileSync(file));
-  });
-  return new Promise((resolve) => server.listen(0, '127.0.0.1', () => resolve(server)));
-}
-
 const median = (xs) => {
   const s = [...xs].sort((a, b) => a - b);
   const m = s.length >> 1;
@@ -97,7 +76,7 @@ function runNative(source) {
   return { cpu: user + system, wall: real, output };
 }
 
-const server = await serve();
+const server = await serve(siteDir);
 const origin = `http://127.0.0.1:${server.address().port}/`;
 const browser = await chromium.launch({
   executablePath: '/usr/bin/chromium',

@@ -9,53 +9,44 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "driver/api.hpp"
+#include "limited_writer.hpp"
 #include "vm/code.hpp"
 #include "vm/machine.hpp"
 
 namespace {
 
+// The machine's registers where a run ended.
+struct Registers {
+    std::int32_t p = 0, b = 0, t = 0;
+    Instruction ir{};
+    bool operator==(const Registers& o) const {
+        return p == o.p && b == o.b && t == o.t && ir.op == o.ir.op && ir.l == o.ir.l &&
+               ir.a == o.ir.a;
+    }
+};
+
 // Everything a run leaves behind.
 struct Seen {
     std::string out;
     RunResult result;
-    std::int32_t p = 0, b = 0, t = 0;
-    Instruction ir{};
+    Registers at;
     std::vector<std::int32_t> cells;
 };
-
-// A writer that takes `room` bytes and refuses the rest.
-struct Limited {
-    std::string bytes;
-    std::size_t room;
-};
-bool write_limited(void* context, const char* bytes, std::size_t n) {
-    auto* to = static_cast<Limited*>(context);
-    if (n > to->room - to->bytes.size()) return false;
-    to->bytes.append(bytes, n);
-    return true;
-}
 
 Seen run_on(Engine engine, std::string_view input, std::uint64_t budget,
             std::size_t room = 1u << 20) {
     Limited sink{{}, room};
-    RunOptions options;
-    options.encoding = Encoding::utf8;
-    options.input = view_reader(input);
-    options.output = Writer{write_limited, &sink};
-    options.engine = engine;
-    options.budget = budget;
     Seen seen;
-    seen.result = run_program(options);
+    seen.result = run_into(sink, engine, input, budget);
     seen.out = sink.bytes;
-    seen.p = p;
-    seen.b = b;
-    seen.t = t;
-    seen.ir = ir;
+    seen.at = Registers{p, b, t, ir};
     seen.cells.assign(s, s + STACK_SIZE);
     return seen;
 }
@@ -74,24 +65,33 @@ bool same_with_budget(std::string_view input, std::uint64_t budget, std::size_t 
                 a.steps == c.steps && a.where.line == c.where.line &&
                 a.where.column == c.where.column && a.call_pc == c.call_pc &&
                 a.call_depth == c.call_depth && a.recursion_depth == c.recursion_depth &&
-                (!registers || (i.p == n.p && i.b == n.b && i.t == n.t && i.ir.op == n.ir.op &&
-                                i.ir.l == n.ir.l && i.ir.a == n.ir.a)) &&
-                i.cells == n.cells;
+                (!registers || i.at == n.at) && i.cells == n.cells;
     EXPECT_TRUE(same) << "budget " << budget << "\ninterpreter: " << run_end_name(a.end) << " pc "
-                      << a.pc << " steps " << a.steps << " p " << i.p << " b " << i.b << " t "
-                      << i.t << " " << a.message << " " << i.out.size()
+                      << a.pc << " steps " << a.steps << " p " << i.at.p << " b " << i.at.b << " t "
+                      << i.at.t << " " << a.message << " " << i.out.size()
                       << " bytes\nnative:      " << run_end_name(c.end) << " pc " << c.pc
-                      << " steps " << c.steps << " p " << n.p << " b " << n.b << " t " << n.t << " "
-                      << c.message << " " << n.out.size() << " bytes"
+                      << " steps " << c.steps << " p " << n.at.p << " b " << n.at.b << " t "
+                      << n.at.t << " " << c.message << " " << n.out.size() << " bytes"
                       << (i.cells == n.cells ? "" : "\nthe cells differ");
     return same;
+}
+
+// The text of tests/unit/budget/NAME.tsu, a program these tests run (kept
+// as source files, which an editor and tsumiki itself open as they are).
+std::string program_text(const char* name) {
+    std::ifstream file(std::string(TSUMIKI_SOURCE_DIR) + "/tests/unit/budget/" + name + ".tsu");
+    std::stringstream text;
+    text << file.rdbuf();
+    EXPECT_FALSE(text.str().empty()) << name;
+    return text.str();
 }
 
 // Compiles `source` and compares the engines at every budget from 1 to
 // one past the instructions its run begins (every `stride`-th beyond
 // `dense`, and the last few exactly); returns the instructions begun.
-std::uint64_t sweep(const char* source, std::string_view input = "", std::size_t room = 1u << 20,
-                    std::uint64_t dense = 5000, std::uint64_t stride = 7) {
+std::uint64_t sweep(const std::string& source, std::string_view input = "",
+                    std::size_t room = 1u << 20, std::uint64_t dense = 5000,
+                    std::uint64_t stride = 7) {
     CompileOptions options;
     options.encoding = Encoding::utf8;
     EXPECT_EQ(compile_text(source, options).error, ErrorKind::none) << source;
@@ -112,178 +112,30 @@ std::uint64_t sweep(const char* source, std::string_view input = "", std::size_t
 }
 
 TEST(NativeBudget, LoopsStopAtEveryInstruction) {
-    sweep(R"(program loops;
-var i, j, sum;
-begin
-  i := 0;
-  sum := 0;
-  while i < 12 do
-  begin
-    j := i;
-    while j > 0 do
-    begin
-      if j div 2 * 2 = j then sum := sum + j else sum := sum - 1;
-      j := j - 1
-    end;
-    write(sum);
-    i := i + 1
-  end
-end.
-)");
+    sweep(program_text("loops"));
 }
 
 TEST(NativeBudget, CallsAndVarParametersStopAtEveryInstruction) {
-    sweep(R"(program calls;
-var a[1..8], n, i, j;
-procedure swap(var x, var y);
-var t;
-begin
-  t := x;
-  x := y;
-  y := t
-end;
-procedure outer(k);
-var m;
-  procedure inner(var r);
-  begin
-    r := r + k + m;
-    n := n + 1
-  end;
-begin
-  m := k * 2;
-  inner(m);
-  write(m)
-end;
-begin
-  n := 8;
-  i := 1;
-  while i <= n do
-  begin
-    a[i] := (i * 37) div 5 - i * 3;
-    i := i + 1
-  end;
-  i := 1;
-  while i < 8 do
-  begin
-    j := 8;
-    while j > i do
-    begin
-      if a[j] < a[j - 1] then swap(a[j], a[j - 1]);
-      j := j - 1
-    end;
-    outer(i);
-    i := i + 1
-  end;
-  i := 1;
-  while i <= 8 do
-  begin
-    write(a[i]);
-    i := i + 1
-  end
-end.
-)");
+    sweep(program_text("calls"));
 }
 
 TEST(NativeBudget, RecursionStopsAtEveryInstruction) {
-    sweep(R"(program recursion;
-function fact(n);
-begin
-  if n = 0 then fact := 1
-  else fact := n * fact(n - 1)
-end;
-function fib(n);
-begin
-  if n < 2 then fib := n
-  else fib := fib(n - 1) + fib(n - 2)
-end;
-procedure hanoi(n, from, to, via);
-begin
-  if n > 0 then
-  begin
-    hanoi(n - 1, from, via, to);
-    write(from * 10 + to);
-    hanoi(n - 1, via, to, from)
-  end
-end;
-begin
-  write(fact(10));
-  write(fib(11));
-  hanoi(4, 1, 3, 2)
-end.
-)");
+    sweep(program_text("recursion"));
 }
 
 // Each ends in a run-time error: the count includes the instruction that
 // failed, on both engines.
 TEST(NativeBudget, RunTimeErrorsStopAtEveryInstruction) {
-    const char* wild_index = R"(program wild;
-var a[0..3], i;
-begin
-  i := 0;
-  while i < 20 do
-  begin
-    a[i * 97] := i;
-    write(i);
-    i := i + 1
-  end
-end.
-)";
-    const char* division = R"(program division;
-var i, x;
-begin
-  i := 5;
-  x := 0;
-  while i >= 0 do
-  begin
-    x := x + 100 div i;
-    write(x);
-    i := i - 1
-  end
-end.
-)";
-    const char* overflow = R"(program overflow;
-var d;
-function deep(n, m);
-var k;
-begin
-  k := n + m;
-  d := d + 1;
-  deep := deep(k, n) + 1
-end;
-begin
-  d := 0;
-  write(deep(1, 2))
-end.
-)";
-    sweep(wild_index);
-    sweep(division);
-    std::uint64_t steps = sweep(overflow);
+    sweep(program_text("wild"));
+    sweep(program_text("division"));
+    std::uint64_t steps = sweep(program_text("overflow"));
     EXPECT_GT(steps, 300u); // a recursion that went on until the stack was full
 }
 
 // Reads: numbers, then one that is not a number; a writer that takes only
 // a few bytes.
 TEST(NativeBudget, ReadsAndWritesStopAtEveryInstruction) {
-    const char* stats = R"(program stats;
-var x, count, sum, max;
-begin
-  count := 0;
-  sum := 0;
-  read(x);
-  max := x;
-  while x <> 0 do
-  begin
-    count := count + 1;
-    sum := sum + x;
-    if x > max then max := x;
-    read(x)
-  end;
-  write(count);
-  write(sum);
-  write(max);
-  if count > 0 then write(sum div count)
-end.
-)";
+    const std::string stats = program_text("stats");
     sweep(stats, "3 -7 12 40 5 0");
     sweep(stats, "3 -7 12 x");
     sweep(stats, "3 -7 12 40 5 0", 9);
@@ -291,25 +143,7 @@ end.
 
 // A run too long to sweep: a dense sample of budgets, and its edges.
 TEST(NativeBudget, LongRunsStopAtSampledBudgets) {
-    std::uint64_t steps = sweep(R"(program long;
-var i, j, s;
-begin
-  i := 0;
-  s := 0;
-  while i < 300 do
-  begin
-    j := 0;
-    while j < 40 do
-    begin
-      s := s + i * j - (s div 3);
-      j := j + 1
-    end;
-    i := i + 1
-  end;
-  write(s)
-end.
-)",
-                                "", 1u << 20, 3000, 613);
+    std::uint64_t steps = sweep(program_text("long"), "", 1u << 20, 3000, 613);
     EXPECT_GT(steps, 100'000u);
 }
 

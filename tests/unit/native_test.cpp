@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "driver/api.hpp"
+#include "limited_writer.hpp"
 #include "vm/code.hpp"
 #include "vm/machine.hpp"
 
@@ -39,27 +40,9 @@ struct Seen {
     std::vector<std::int32_t> cells;
 };
 
-// A writer that takes `room` bytes and refuses the rest.
-struct Limited {
-    std::string bytes;
-    std::size_t room;
-};
-bool write_limited(void* context, const char* bytes, std::size_t n) {
-    auto* to = static_cast<Limited*>(context);
-    if (n > to->room - to->bytes.size()) return false;
-    to->bytes.append(bytes, n);
-    return true;
-}
-
 Seen run_on(Engine engine, std::string_view input, std::size_t room, std::uint64_t budget) {
     Limited sink{{}, room};
-    RunOptions options;
-    options.encoding = Encoding::utf8;
-    options.input = view_reader(input);
-    options.output = Writer{write_limited, &sink};
-    options.engine = engine;
-    options.budget = budget;
-    RunResult r = run_program(options);
+    RunResult r = run_into(sink, engine, input, budget);
     Seen seen;
     seen.out = sink.bytes;
     seen.end = r.end;

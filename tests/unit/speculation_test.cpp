@@ -28,6 +28,7 @@
 #include <unistd.h>
 
 #include "driver/api.hpp"
+#include "limited_writer.hpp"
 #include "vm/code.hpp"
 #include "vm/machine.hpp"
 #include "vm/speculation.hpp"
@@ -48,18 +49,6 @@ struct Seen {
     // hold what the tier left there, which nothing reads after the run.
     bool resumed = false;
 };
-
-// A writer that takes `room` bytes and refuses the rest.
-struct Limited {
-    std::string bytes;
-    std::size_t room;
-};
-bool write_limited(void* context, const char* bytes, std::size_t n) {
-    auto* to = static_cast<Limited*>(context);
-    if (n > to->room - to->bytes.size()) return false;
-    to->bytes.append(bytes, n);
-    return true;
-}
 
 // A writer onto a descriptor (a device), as the process's own would write.
 bool write_descriptor(void* context, const char* bytes, std::size_t n) {
