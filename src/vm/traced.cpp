@@ -46,7 +46,8 @@ struct CountOnExit {
 
 // Whether the pulse is due before the fetch that begins instruction number
 // `executed` + 1: after every `every` instructions begun (every one for 0).
-bool pulse_due(std::uint64_t executed) {
+// Only the traced build watches a pulse.
+[[maybe_unused]] bool pulse_due(std::uint64_t executed) {
     if (run_pulse.call == nullptr) return false;
     return run_pulse.every <= 1 || (executed + 1) % run_pulse.every == 0;
 }
