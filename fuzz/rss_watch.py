@@ -20,9 +20,9 @@ memory behind with every input keeps adding hundreds.
 G is the least-squares slope of the resident memory over the number of
 inputs run, in that half; the inputs at each sample are interpolated
 between the fuzzer's numbered status lines.  The session fails (status 1)
-when G exceeds --max-growth (default 256 bytes per input) and the memory
-grew that way by more than --min-growth-mb (default 1) over the half: less
-is within the noise.  A fault the fuzzer finds keeps its own status.
+when G exceeds --max-growth (default 256 bytes per input; 0: never, the
+line only reports) and the memory grew that way by more than
+--min-growth-mb (default 1) over the half: less is within the noise.  A fault the fuzzer finds keeps its own status.
 --samples writes the samples (seconds, inputs so far, resident KB) for a
 plot.
 """
@@ -158,7 +158,7 @@ def main():
           f"second half: {per_input:.0f} bytes per input")
     if status != 0:
         return status
-    if per_input > args.max_growth and grown_mb > args.min_growth_mb:
+    if args.max_growth > 0 and per_input > args.max_growth and grown_mb > args.min_growth_mb:
         print(f"{name}: resident memory kept growing, by {grown_mb:.1f} MB over the second half "
               f"({per_input:.0f} bytes per input, more than {args.max_growth:.0f}): "
               f"something holds memory per input")
