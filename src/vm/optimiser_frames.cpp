@@ -449,7 +449,13 @@ bool Function::reached(int inst, int i, const std::unordered_set<int>& targets) 
 void Function::bind_resume_point(ResumePoint& point, std::size_t base) {
     if (stack_.size() != base) {
         if (!falls_) throw Decline{"a resume point only jumped to"};
-        point.slots = canonical(base);
+        // The entry fills the registers the stack has here, in copies of
+        // its nodes: the code after the point changes the nodes themselves
+        // (an address checked keeps the checked copy of its offset).
+        for (int n : canonical(base)) {
+            const Node copy = at(n);
+            point.slots.push_back(copy.kind == N_HEADER ? n : node(copy));
+        }
     }
     point.bound = true;
 }
