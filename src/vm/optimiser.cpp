@@ -33,7 +33,7 @@ const char* guard_name(Guard g) {
 }
 
 bool guard_resumes(Guard g) {
-    return g == GUARD_DIVISION;
+    return g == GUARD_DIVISION || g == GUARD_ADDRESS || g == GUARD_ENDED;
 }
 
 std::string exit_name(const GuardExit& e) {

@@ -51,13 +51,20 @@ const char* guard_name(Guard g);
 
 // Whether a failed guard of kind g, in the code of the frame a run of the
 // tier entered, leaves the machine as the exact tiers would have it just
-// before the guard's instruction, for them to go on from there.  Only a
-// division by zero does: the exact tiers end the run at that instruction,
-// so the cells above the top of the stack, which the tier never writes as
-// the exact tiers do (they hold the values pushed and the frames made
-// since the run moved up), are never read.  A guard after which the run
-// goes on could read them (a read past an array, of a cell with no value
-// yet): those go back to the checkpoint.
+// before the guard's instruction, for them to go on from there.  Those
+// whose failure is an error of the exact tiers at that instruction, with
+// no cell above the top of the stack in what it leaves, do: a division by
+// zero, a reference outside the stack, a writer that ends the run at a
+// write (whose event the exact tiers make again, vm/speculation.hpp).
+// The exact tiers end the run there, so the cells above the top of the
+// stack, which the tier never writes as the exact tiers do (they hold the
+// values pushed and the frames made since the run moved up), are never
+// read.  The other kinds go back to the checkpoint: a guard after which
+// the run goes on could read those cells (a read past an array, of a cell
+// with no value yet, each of which the exact tiers allow); a read that
+// fails, or whose reader ends the run, leaves the cell it pushed as it
+// was, one of those; and the stack's guard fails before the tier has
+// done anything.
 bool guard_resumes(Guard g);
 
 // A guard's exit: the instruction of the store whose code the guard

@@ -51,6 +51,11 @@ void Function::fail_if(x86::CondCode cond, Guard g) {
     cc_.j(cond, step_resumes_ && guard_resumes(g) ? resuming_exit(g) : exit_of(g));
 }
 
+// After a write: the service failed with GUARD_ENDED, which resumes.
+Label Function::service_exit() {
+    return step_resumes_ ? resuming_exit(GUARD_NONE) : exit_of(GUARD_NONE);
+}
+
 // --- translation of one instruction ---
 
 void Function::step(int inst, int i) {
@@ -464,6 +469,8 @@ void Function::read_number(int inst, int i) {
     call->setArg(0, address);
     call->setRet(0, status);
     cc_.test(status, status);
+    // A read that fails leaves the pushed cell as it was before, which the
+    // tier has not kept as the exact tiers would: back to the checkpoint.
     cc_.jnz(exit_of(GUARD_NONE)); // the service says which guard
     x86::Gp v = new32();
     cc_.mov(v, cell);
@@ -482,7 +489,7 @@ void Function::write_number(int inst, int i) {
     call->setArg(0, value);
     call->setRet(0, status);
     cc_.test(status, status);
-    cc_.jnz(exit_of(GUARD_NONE)); // the service says which guard
+    cc_.jnz(service_exit()); // the service says which guard
 }
 
 } // namespace optimising

@@ -1,6 +1,7 @@
 // The optimising translator's exits that resume: a failed guard of a kind
-// that resumes (guard_resumes), in the root frame's code of a resume
-// function, jumps to code made for that guard alone, which puts the
+// that resumes (guard_resumes; after a write, its service says which), in
+// the root frame's code of a resume function, jumps to code made for that
+// guard alone, which puts the
 // machine as the exact tiers would have it just before the guard's
 // instruction (the root frame's variables held in registers and every
 // value pushed above the frame into their cells), notes that instruction

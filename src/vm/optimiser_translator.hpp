@@ -297,6 +297,10 @@ class Function : private Terms {
     void fail(Guard g);
     void fail_if(x86::CondCode cc, Guard g);
     Label exit_of(Guard g);
+    // Where the write's service jumps when it fails: an exit that resumes
+    // where the stack before the instruction is known, else the shared
+    // exit of kind GUARD_NONE (the service notes the guard).
+    Label service_exit();
     // The exits' code, at the function's end: each notes its exit and
     // leaves the tier.
     void exits();

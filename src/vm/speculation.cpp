@@ -25,6 +25,9 @@ namespace {
 
 // What a writer or a reader threw inside a service, for the replay.
 std::exception_ptr service_ended;
+// Where the services stood when the last one began: the event of a write
+// that ended the run is made again from here when its exit resumes.
+IoMark service_began;
 
 // The machine at the checkpoint.
 struct Checkpoint {
@@ -57,6 +60,7 @@ void back_to_checkpoint() {
 } // namespace
 
 extern "C" std::int32_t speculation_put(std::int32_t v) noexcept {
+    service_began = io_mark();
     try {
         write_number(v);
         return GUARD_NONE;
@@ -68,6 +72,7 @@ extern "C" std::int32_t speculation_put(std::int32_t v) noexcept {
 }
 
 extern "C" std::int32_t speculation_get(std::int32_t* cell) noexcept {
+    service_began = io_mark();
     try {
         put_prompt();
         if (read_number(*cell)) return GUARD_NONE;
@@ -279,7 +284,17 @@ bool speculate(const OptimisedProgram& program, const Shape& shape) {
         // output and input as they are.
         const std::int32_t at = speculation.resume_at;
         ++speculation_stats.resumed;
-        end_io_log();
+        ++speculation_stats.resumed_by[g];
+        if (g == GUARD_ENDED) {
+            // The write that ended the run is made again, and ends it
+            // again, with the same exception.
+            IoMark now = io_mark();
+            --now.events;
+            replay_io(service_began, now, service_ended);
+            service_ended = nullptr;
+        } else {
+            end_io_log();
+        }
         p = at;
         b = static_cast<std::int32_t>(frame);
         t = b + shape.places[static_cast<std::size_t>(at)].depth;

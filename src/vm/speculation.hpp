@@ -16,7 +16,9 @@
 // kind that resumes (guard_resumes, vm/optimiser.hpp), in the code of the
 // frame the tier runs for the exact tiers, does not go back: its exit
 // writes that frame's registers into their cells, and the exact tiers go
-// on from the guard's instruction, the output and input as they are.
+// on from the guard's instruction, the output and input as they are (after
+// a write whose writer ended the run, its event is replayed, for the exact
+// tiers to make it again and end the same way).
 //
 // Built only with TSUMIKI_OPTIMISING.
 #pragma once
@@ -40,12 +42,13 @@ struct SpeculationStats {
     int entered = 0;              // times a run entered the tier
     int refused = 0;              // times the frames on the stack were not as the code makes them
     int failed[GUARD_COUNT] = {}; // runs of the tier a guard ended, per guard
-    std::vector<ExitFailures> exits; // per exit that ended a run, in the order of the first end
-    GuardExit last;                  // the exit of the last run a guard ended
-    int returns = 0;                 // returns to frames of the exact tiers
-    int resumed = 0;                 // failed runs the exact tiers went on from the guard
-    bool declined = false;           // the tier did not compile the program
-    std::string why;                 // and why
+    std::vector<ExitFailures> exits;  // per exit that ended a run, in the order of the first end
+    GuardExit last;                   // the exit of the last run a guard ended
+    int returns = 0;                  // returns to frames of the exact tiers
+    int resumed = 0;                  // failed runs the exact tiers went on from the guard
+    int resumed_by[GUARD_COUNT] = {}; // and those per guard
+    bool declined = false;            // the tier did not compile the program
+    std::string why;                  // and why
 };
 extern SpeculationStats speculation_stats;
 void reset_speculation_stats();

@@ -4,7 +4,7 @@
 // must be the same: the output bytes, how the run ended, the message, the
 // instruction, and the registers and cells: all of them after an error,
 // those up to t after HLT (a run the tier finishes shows no other cell)
-// and after an error where a failed guard resumed (the cells above t hold
+// and after an end where a failed guard resumed (the cells above t hold
 // what the tier left there, which nothing reads once the run has ended).
 //
 // Linked with the traced build: its plain loop, with an instruction
@@ -109,7 +109,7 @@ const char* engine_name(Engine e) {
 // Whether `other` shows what `exact` shows; a failure says where not.
 bool agree(const Seen& exact, const Seen& other, const char* what) {
     bool registers = exact.end == RunEnd::halted || exact.end == RunEnd::runtime_error;
-    std::size_t cells = exact.end == RunEnd::halted || (registers && other.resumed)
+    std::size_t cells = exact.end == RunEnd::halted || other.resumed
                             ? static_cast<std::size_t>(std::clamp(exact.t + 1, 0, STACK_SIZE))
                             : exact.cells.size();
     bool same = exact.out == other.out && exact.end == other.end &&
