@@ -1,12 +1,14 @@
 #!/usr/bin/env python3
 """The worst case of the optimising tier's guards: one that fails on the
-last turn of a long hot loop (a division by zero there).  Times the default
+last turn of a long hot loop (--kind: a division by zero there, an index
+past its array, a read of a procedure's local that has no value yet, whose
+cell holds what the last call left).  Times the default
 (tiered) engine against the native tier alone, CPU time (user + system) of
 each run, medians of several rounds, the two engines in turn; checks that
 both print the same bytes and end with the same status.
 
     bench/late_guard.py [--tsumiki build/ci/tsumiki] [--runs 7] [--turns N]
-                        [--against OTHER_TSUMIKI]
+                        [--kind division|bounds|unset] [--against OTHER_TSUMIKI]
 
 --against times a second tsumiki's default engine on the same program (a
 build of another commit), for a before and after.  The program ends with
@@ -21,7 +23,8 @@ import subprocess
 import sys
 import tempfile
 
-PROGRAM = """program late;
+PROGRAMS = {
+    "division": """program late;
 var i, s, n;
 begin
   n := {turns};
@@ -34,7 +37,49 @@ begin
   end;
   write(s)
 end.
-"""
+""",
+    "bounds": """program late;
+var i, s, n, j, a[0..9], after;
+begin
+  n := {turns};
+  i := 0; s := 0; after := 5;
+  while i < n do
+  begin
+    s := s + i - s div 7;
+    j := i - i div 10 * 10;
+    i := i + 1;
+    if i = n then j := 10;
+    a[j] := s
+  end;
+  write(s); write(after)
+end.
+""",
+    "unset": """program late;
+var i, s, n;
+procedure r;
+var u;
+begin
+  if i = n - 1 then s := s + u;
+  u := i
+end;
+begin
+  n := {turns};
+  i := 0; s := 0;
+  while i < n do
+  begin
+    s := s + i - s div 7;
+    r;
+    i := i + 1
+  end;
+  write(s)
+end.
+""",
+}
+WHAT = {
+    "division": "a division by zero",
+    "bounds": "an index past its array",
+    "unset": "a read of a local with no value yet",
+}
 
 
 def run(tsumiki, source, engine):
@@ -56,6 +101,7 @@ def main():
     ap.add_argument("--against")
     ap.add_argument("--runs", type=int, default=7)
     ap.add_argument("--turns", type=int, default=300_000_000)
+    ap.add_argument("--kind", choices=sorted(PROGRAMS), default="division")
     args = ap.parse_args()
     impls = [("native", args.tsumiki, "native"), ("default", args.tsumiki, None)]
     if args.against:
@@ -63,7 +109,7 @@ def main():
     with tempfile.TemporaryDirectory() as tmp:
         source = os.path.join(tmp, "late.tsu")
         with open(source, "w") as f:
-            f.write(PROGRAM.format(turns=args.turns))
+            f.write(PROGRAMS[args.kind].replace("{turns}", str(args.turns)))
         times = {name: [] for name, _, _ in impls}
         seen = {}
         for r in range(args.runs):
@@ -75,7 +121,7 @@ def main():
                 if result != seen[impls[0][0]]:
                     sys.exit(f"{name} ended otherwise than native: {result!r}")
         base = statistics.median(times["native"])
-        print(f"{args.turns} turns, a division by zero on the last; {args.runs} runs, "
+        print(f"{args.turns} turns, {WHAT[args.kind]} on the last; {args.runs} runs, "
               f"CPU time medians")
         for name, _, _ in impls:
             m = statistics.median(times[name])
