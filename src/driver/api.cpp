@@ -183,10 +183,8 @@ void record_calls(RunResult& result) {
     });
 }
 
-} // namespace
-
-RunResult run_program(const RunOptions& options) {
-    set_encoding(options.encoding);
+// The machine's setup of a run made with `options`.
+RunSetup setup_of(const RunOptions& options) {
     RunSetup setup;
     setup.output = options.output;
     setup.input = options.input;
@@ -201,7 +199,14 @@ RunResult run_program(const RunOptions& options) {
     setup.pulse = options.pulse;
     setup.echo = options.echo;
     setup.engine = options.engine;
-    RunEnding ending = run_machine(setup);
+    return setup;
+}
+
+} // namespace
+
+RunResult run_program(const RunOptions& options) {
+    set_encoding(options.encoding);
+    RunEnding ending = run_machine(setup_of(options));
 
     RunResult result;
     if (!ending.halted) {
@@ -227,6 +232,10 @@ RunResult run_program(const RunOptions& options) {
                    options.pulse.call != nullptr;
     if (trace_built && watched) result.steps = instructions_run;
     return result;
+}
+
+bool prepare_runs(const RunOptions& options) {
+    return prepare_engine(options.engine, watch_of(setup_of(options)));
 }
 
 const char* run_end_name(RunEnd end) {

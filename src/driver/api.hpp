@@ -246,6 +246,19 @@ bool is_keyword(std::string_view word);
 // writer when it returns.
 RunResult run_program(const RunOptions& options);
 
+// Makes ready, once, what every run of the program compiled last made with
+// `options` (its engine, and what watches it: its budget, a trace, a stop
+// flag, a pulse, a check) would otherwise make at its start, and keeps it
+// until the next compile: the native tier's machine code, read-only and
+// executable, for a run watched by its budget alone.  Those runs then
+// start at once; each still starts from a cleared stack and registers, and
+// runs exactly as without.  For a caller that runs one program many times,
+// here or in processes forked from this one after the call (which share
+// the machine code as they share the code store).  False when there is
+// nothing to make ready (the interpreter, a build without the native
+// tier, no executable memory): the runs then go as before.
+bool prepare_runs(const RunOptions& options);
+
 // How many instructions a run of the program compiled last, made with
 // `options` (its input, encoding and budget; its writer and pulse are not
 // used), runs before the instruction that writes byte `byte` of its output

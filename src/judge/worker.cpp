@@ -53,20 +53,26 @@ bool write_to_slot(void* context, const char* bytes, std::size_t n) {
     return false;
 }
 
-// In the run process: one run of the compiled program on `input`.
-[[noreturn]] void run_case(RunSlot* slot, const std::string& input, const Settings& settings) {
-    confine_run(run_cpu_seconds(settings.steps));
-    SlotWriter writer{slot, settings.output_limit};
-    std::string_view rest = input;
+// The options of every run of a submission, without its input and output.
+RunOptions run_options(const Settings& settings) {
     RunOptions options;
     options.encoding = settings.encoding;
-    options.input = view_reader(rest);
-    options.output = Writer{write_to_slot, &writer};
     options.output_by_line = true; // an error's place is the write that went too far
     // Unless the interpreter is asked for, the native tier where it is
     // built, counting the budget exactly as the interpreter does.
     options.budget = settings.steps;
     options.engine = settings.engine;
+    return options;
+}
+
+// In the run process: one run of the compiled program on `input`.
+[[noreturn]] void run_case(RunSlot* slot, const std::string& input, const Settings& settings) {
+    confine_run(run_cpu_seconds(settings.steps));
+    SlotWriter writer{slot, settings.output_limit};
+    std::string_view rest = input;
+    RunOptions options = run_options(settings);
+    options.input = view_reader(rest);
+    options.output = Writer{write_to_slot, &writer};
     RunResult result = run_program(options);
     slot->end = result.end;
     slot->pc = result.pc;
@@ -307,6 +313,10 @@ void run_worker(const WorkerTask& task, const std::vector<TestCase>& cases,
     void* shared = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
     if (shared == MAP_FAILED) _exit(4);
     auto* slot = static_cast<RunSlot*>(shared);
+    // The native tier's machine code, made once here rather than in every
+    // run: read-only and executable, each run process has it as it has the
+    // code store.
+    prepare_runs(run_options(settings));
     for (std::size_t c : task.cases)
         send(to_judge, c, judge_case(slot, cases[c], settings, compiled.code_pos));
     _exit(0);

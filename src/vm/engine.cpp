@@ -269,6 +269,24 @@ void run_on_engine(Engine engine, Watch watch) {
         interpret_fast_from_here();
 }
 
+bool prepare_engine(Engine engine, Watch watch) {
+#if TSUMIKI_NATIVE
+    forget_native();
+    if (engine != Engine::interpreter && watch == Watch::budget && trace_built)
+        return keep_native_counted();
+#else
+    (void)engine;
+    (void)watch;
+#endif
+    return false;
+}
+
+void forget_prepared() {
+#if TSUMIKI_NATIVE
+    forget_native();
+#endif
+}
+
 std::string list_optimised(std::string& why) {
 #if TSUMIKI_OPTIMISING
     Shape shape = shape_of_code();

@@ -74,6 +74,15 @@ enum class Watch { none, budget, every_instruction };
 // native tier for whatever it does not compile.
 void run_on_engine(Engine engine, Watch watch);
 
+// Makes, once, what each run on `engine` that `watch` watches would make at
+// its start, and keeps it for those runs until forget_prepared: the native
+// tier's machine code for a run watched by its budget alone, in the traced
+// build.  True when something was kept; false when those runs make
+// nothing (the interpreter, a build without the tier) or it could not be
+// made, and they then go as before.
+bool prepare_engine(Engine engine, Watch watch);
+void forget_prepared();
+
 // What the optimising tier makes of the code store, for the listing: the
 // machine code of every routine's functions, the instructions of the store
 // they come from as comments.  Empty when it makes nothing (a build without

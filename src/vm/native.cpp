@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -130,12 +131,30 @@ class NativeCode {
 
     std::int32_t run(NativeState& state) const { return run_(&state, s, table_.data()); }
 
+    // Whether this is the machine code a run with these settings would make
+    // of the code store as it is now: made for the same settings, from as
+    // many instructions.
+    bool fits(bool polls, bool counted) const {
+        return run_ != nullptr && polls == polls_ && counted == counted_ && cx == cx_;
+    }
+    void note(bool polls, bool counted) {
+        polls_ = polls;
+        counted_ = counted;
+        cx_ = cx;
+    }
+
   private:
     void* memory_ = nullptr;
     std::size_t size_ = 0;
     std::vector<const void*> table_;
     NativeEntry run_ = nullptr;
+    bool polls_ = false;
+    bool counted_ = false;
+    int cx_ = 0;
 };
+
+// The machine code kept by keep_native for the runs to come, or none.
+std::unique_ptr<NativeCode> kept;
 
 } // namespace
 
@@ -151,6 +170,21 @@ bool polling = false;
 // else -1.
 std::int32_t next_poll = -1;
 
+// Translates the code store into `native` for runs with or without polls
+// and counting; false when no machine code could be made.
+bool translate(NativeCode& native, bool polls, bool counted) {
+    auto started = std::chrono::steady_clock::now();
+    if (!native.make(nullptr, nullptr, polls, counted)) return false;
+    native.note(polls, counted);
+    if (std::getenv("TSUMIKI_DEBUG_TIER") != nullptr) {
+        auto took = std::chrono::duration_cast<std::chrono::microseconds>(
+            std::chrono::steady_clock::now() - started);
+        std::fprintf(stderr, "native: translated %d instructions in %lld us\n", cx,
+                     static_cast<long long>(took.count()));
+    }
+    return true;
+}
+
 // Runs the machine code from p, b and t until it stops for good; with a
 // hook, through its calls at the loop heads; with a budget (not 0),
 // counting.  Whatever the run leaves to the interpreter, the interpreter
@@ -164,15 +198,11 @@ bool run_from_here(const LoopHeadHook* hook, std::uint64_t budget) {
     NativeState state{p, b, t, hook != nullptr ? hook->first : 0, -1, allowed};
     std::int32_t reason;
     {
-        NativeCode native;
-        auto started = std::chrono::steady_clock::now();
-        if (!native.make(nullptr, nullptr, hook != nullptr, counted)) return false;
-        if (std::getenv("TSUMIKI_DEBUG_TIER") != nullptr) {
-            auto took = std::chrono::duration_cast<std::chrono::microseconds>(
-                std::chrono::steady_clock::now() - started);
-            std::fprintf(stderr, "native: translated %d instructions in %lld us\n", cx,
-                         static_cast<long long>(took.count()));
-        }
+        const bool polls = hook != nullptr;
+        NativeCode made;
+        const bool reuse = kept != nullptr && kept->fits(polls, counted);
+        if (!reuse && !translate(made, polls, counted)) return false;
+        const NativeCode& native = reuse ? *kept : made;
         polling = hook != nullptr;
         next_poll = -1;
         for (;;) {
@@ -226,6 +256,19 @@ bool run_native(const LoopHeadHook& hook) {
 
 bool run_native_counted(std::uint64_t budget) {
     return run_from_here(nullptr, budget);
+}
+
+bool keep_native_counted() {
+    kept.reset();
+    if (cx == 0) return false;
+    auto native = std::make_unique<NativeCode>();
+    if (!translate(*native, false, true)) return false;
+    kept = std::move(native);
+    return true;
+}
+
+void forget_native() {
+    kept.reset();
 }
 
 void stop_polls() {

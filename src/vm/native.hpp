@@ -34,6 +34,16 @@ bool run_native();
 // traced build only, whose interpreter honours a budget.
 bool run_native_counted(std::uint64_t budget);
 
+// Translates the code store now for the runs with a budget to come
+// (run_native_counted) and keeps the machine code, read-only and
+// executable, until forget_native or a code store of another size: each of
+// those runs then starts at once instead of translating the program again.
+// The machine code holds nothing of a run: every run starts from the
+// registers and the stack as the run sets them.  False, with nothing kept,
+// when no machine code could be made.
+bool keep_native_counted();
+void forget_native();
+
 // The tiered engine's look at a run: the machine code counts the loop heads
 // and routine starts (the instruction after ENT) it passes, and when
 // `first`, then `every` more, have gone by, it stops at the next with p, b,

@@ -45,16 +45,17 @@ struct RunSettings {
 
 } // namespace
 
+Watch watch_of(const RunSetup& setup) {
+    const bool every =
+        setup.trace || setup.stop != nullptr || setup.pulse.call != nullptr || setup.check;
+    return every ? Watch::every_instruction : setup.budget != 0 ? Watch::budget : Watch::none;
+}
+
 RunEnding run_machine(const RunSetup& setup) {
     RunSettings settings(setup);
     RunEnding ending;
-    const bool every =
-        setup.trace || setup.stop != nullptr || setup.pulse.call != nullptr || setup.check;
-    const Watch watch = every               ? Watch::every_instruction
-                        : setup.budget != 0 ? Watch::budget
-                                            : Watch::none;
     try {
-        run_on_engine(setup.engine, watch);
+        run_on_engine(setup.engine, watch_of(setup));
     } catch (const Fatal& fatal) {
         ending.halted = false;
         ending.fatal = fatal;

@@ -65,6 +65,9 @@ struct RunEnding {
     Fatal fatal{};
 };
 
+// What watches a run made with `setup` (vm/engine.hpp).
+Watch watch_of(const RunSetup& setup);
+
 // Runs the code store from instruction 0 on a cleared stack with `setup`
 // until the run ends, and says how it ended.  When it returns, what was
 // written before the end has been delivered (or else the ending is
