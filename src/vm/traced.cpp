@@ -44,12 +44,18 @@ struct CountOnExit {
     ~CountOnExit() { instructions_run = executed; }
 };
 
+// The count, from `executed` on, at whose fetch the pulse is next due: the
+// fetch that begins instruction number c + 1 where c + 1 is a multiple of
+// `every` (every fetch for 0 or 1).  Only the traced build watches a pulse.
+std::uint64_t next_pulse(std::uint64_t executed) {
+    const std::uint64_t every = run_pulse.every <= 1 ? 1 : run_pulse.every;
+    return executed + (every - 1 - executed % every);
+}
+
 // Whether the pulse is due before the fetch that begins instruction number
-// `executed` + 1: after every `every` instructions begun (every one for 0).
-// Only the traced build watches a pulse.
+// `executed` + 1.
 [[maybe_unused]] bool pulse_due(std::uint64_t executed) {
-    if (run_pulse.call == nullptr) return false;
-    return run_pulse.every <= 1 || (executed + 1) % run_pulse.every == 0;
+    return run_pulse.call != nullptr && next_pulse(executed) == executed;
 }
 
 // The count at the next fetch, from the one at `executed` on, where the
@@ -58,11 +64,7 @@ std::uint64_t next_due(std::uint64_t executed) {
     std::uint64_t due = executed + SLICE_STEPS;
     if (instruction_budget != 0 && instruction_budget >= executed && instruction_budget < due)
         due = instruction_budget;
-    if (run_pulse.call != nullptr) {
-        const std::uint64_t every = run_pulse.every <= 1 ? 1 : run_pulse.every;
-        const std::uint64_t pulse = executed + (every - 1 - executed % every);
-        if (pulse < due) due = pulse;
-    }
+    if (run_pulse.call != nullptr && next_pulse(executed) < due) due = next_pulse(executed);
     return due;
 }
 
