@@ -16,7 +16,9 @@
 // not end within it is left out.  Then both the plain loop and the native
 // tier run again with budgets the input picks (one anywhere in the run,
 // one at its last few instructions), and must stop at the same
-// instruction, with the same count of instructions begun.
+// instruction, with the same count of instructions begun; the native tier
+// twice, translated for the run and from the code made ready once for many
+// runs (prepare_runs), as the judge runs it.
 // What a caller can see: the output, how the run ended, its message and
 // instruction, the registers, and the cells: every cell after a run-time
 // error (the dump shows them all), those up to t after HLT (the optimising
@@ -125,6 +127,13 @@ void compare(const char* engine, const Seen& i, const Seen& n, bool all_cells) {
         if (i.cells[c] != n.cells[c]) differ(engine, "the stack", i, n);
 }
 
+// Aborts unless the counted run `n` stops where `i` stopped, having begun
+// as many instructions.
+void expect_counted(const char* engine, const Seen& i, const Seen& n) {
+    compare(engine, i, n, true);
+    if (i.steps != n.steps) differ(engine, "the instructions begun", i, n);
+}
+
 // The budgets the input picks for a run that begins `steps` instructions:
 // one from 1 to steps + 1, one from steps - 3 to steps + 1.
 std::uint64_t picked_budget(const std::uint8_t* data, std::size_t size, std::uint64_t steps,
@@ -168,14 +177,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (plain.end == RunEnd::budget_spent) return 0;
     compare("fast loop", plain, run_on(Engine::interpreter, input, 0), true);
     compare("native", plain, run_on(Engine::native, input, 0), true);
-    for (bool near_end : {false, true}) {
-        std::uint64_t budget = picked_budget(data, size, plain.steps, near_end);
-        Seen stopped = run_on(Engine::interpreter, input, budget);
-        Seen counted = run_on(Engine::native, input, budget);
-        compare("native with a budget", stopped, counted, true);
-        if (stopped.steps != counted.steps)
-            differ("native with a budget", "the instructions begun", stopped, counted);
+    // Each budget twice on the native tier: translated for the run, then
+    // from the code made ready once for many runs, as the judge runs it.
+    std::uint64_t budgets[2];
+    Seen stopped[2];
+    for (int near_end : {0, 1}) {
+        budgets[near_end] = picked_budget(data, size, plain.steps, near_end != 0);
+        stopped[near_end] = run_on(Engine::interpreter, input, budgets[near_end]);
+        expect_counted("native with a budget", stopped[near_end],
+                       run_on(Engine::native, input, budgets[near_end]));
     }
+    RunOptions ready;
+    ready.engine = Engine::native;
+    ready.budget = 1;
+    if (prepare_runs(ready))
+        for (int near_end : {0, 1})
+            expect_counted("native made ready", stopped[near_end],
+                           run_on(Engine::native, input, budgets[near_end]));
 #if TSUMIKI_OPTIMISING
     compare("optimising", plain, run_on(Engine::optimising, input, 0), false);
     // Up at the first, second, ... loop head or routine start it can,
