@@ -33,9 +33,10 @@
 // already) and as a destination the stack (no instruction: the result
 // stays there); K is an LDC, F a LOD 0,a or STR 0,c, J an FJP, I an IND
 // and T an STO; e is an element's LDA 0,a and LDC, A its two OPR SUBs (the
-// address stays on the stack) and E those and its IND.  The forms of one instruction are that
-// instruction alone: k_SS_S is OPR or COP, MOVE_KS LDC, MOVE_FS LOD 0,a, MOVE_SF STR 0,c, MOVE_SJ
-// FJP, MOVE_SI IND, MOVE_ST STO.  Every other instruction is a step of its own, with these single
+// address stays on the stack) and E those and its IND.  The forms of one
+// instruction are that instruction alone: k_SS_S is OPR or COP, MOVE_KS
+// LDC, MOVE_FS LOD 0,a, MOVE_SF STR 0,c, MOVE_SJ FJP, MOVE_SI IND, MOVE_ST
+// STO.  Every other instruction is a step of its own, with these single
 // forms:
 //
 //   LOD, STR, LDA, MST of level 0 use b itself, of level 1 the static link
@@ -47,13 +48,14 @@
 //       outside the instruction set, the end of the store: each its own
 //
 // The test of t before every fetch: a step pushes at most STEP_ROOM cells
-// (an element's four) before its last instruction, so while t is below NEAR_LIMIT no test
-// inside a step can fail; from there up (or below 0) the loop makes the
-// test in full and runs instructions alone until t is back below.  A step
-// of several instructions is their effects one after the other; one that
-// fails (an address outside the stack, a division by zero, the stack
-// emptied before the step's last instruction) ends the run at the
-// instruction that failed, with the registers that instruction left.
+// (an element's four) before its last instruction, so while t is below
+// NEAR_LIMIT no test inside a step can fail; from there up (or below 0)
+// the loop makes the test in full and runs instructions alone until t is
+// back below.  A step of several instructions is their effects one after
+// the other; one that fails (an address outside the stack, a division by
+// zero, the stack emptied before the step's last instruction) ends the run
+// at the instruction that failed, with the registers that instruction
+// left.
 //
 // The traced build runs the plain loop of vm/traced.cpp wherever a run is
 // watched, and this loop where it is not.
@@ -103,8 +105,8 @@ constexpr int pops_of(Dest d) {
 #define VM_MOVE_NAME(x, d)         X_(MOVE_##x##d)
 #define VM_STEPS(X)                                                                                \
     VM_BINARY_STEPS(VM_BINARY_NAME)                                                                \
-    VM_MOVE_STEPS(VM_MOVE_NAME) VM_INDEX_STEPS(VM_BINARY_NAME) VM_INDEX_MOVES(VM_MOVE_NAME)        \
-        VM_SINGLE_STEPS(X_)
+    VM_MOVE_STEPS(VM_MOVE_NAME)                                                                    \
+    VM_INDEX_STEPS(VM_BINARY_NAME) VM_INDEX_MOVES(VM_MOVE_NAME) VM_SINGLE_STEPS(X_)
 
 enum VmOp : std::uint16_t {
 #define X_(name) VM_##name,
