@@ -5,13 +5,19 @@
 //   Every binary operation, store and conditional jump takes its operands
 //   from the stack, a constant or a frame cell, and a binary operation
 //   gives its result to the stack, a frame cell, a conditional jump, a
-//   load through it or a store through the address below it.
+//   load through it or a store through the address below it.  An index
+//   (a constant, a frame cell, or the sum or difference of two of them)
+//   gives its value to an element of an array in the frame: the element's
+//   address, left on the stack or loaded through.
 //
 // A constant is an LDC right before the instruction that takes it, a frame
 // cell a LOD 0,a there (or, as where a result goes, an STR 0,c right after
 // the operation), a conditional jump an FJP right after it whose target is
 // in the store, a load through a value an IND and a store through an
-// address an STO right after it.  So the steps are, with the name of each:
+// address an STO right after it.  An element is an LDA 0,a and an LDC (the
+// array's lower bound) before the index's first instruction and two OPR
+// SUBs after its last (the address a+b-(lower bound - index)), with an IND
+// after those when it is loaded.  So the steps are, with the name of each:
 //
 //   step        instructions        forms
 //   k_xy_d      x y k d             k  ADD SUB MUL DIV (OPR 1-4)
@@ -20,14 +26,18 @@
 //                                   d  S F J I T
 //   MOVE_xd     x d                 xd KS FS SF SJ SI ST KF FF KJ FJ
 //                                      KI FI KT FT
+//   k_xy_d      e x y k d           k  ADD SUB   xy KK KF FK FF   d A E
+//   MOVE_xd     e x d               xd KA FA KE FE
 //
 // where S as a source is the stack (no instruction: the value is there
 // already) and as a destination the stack (no instruction: the result
 // stays there); K is an LDC, F a LOD 0,a or STR 0,c, J an FJP, I an IND
-// and T an STO.  The forms of one instruction are that instruction alone:
-// k_SS_S is OPR or COP, MOVE_KS LDC, MOVE_FS LOD 0,a, MOVE_SF STR 0,c,
-// MOVE_SJ FJP, MOVE_SI IND, MOVE_ST STO.  Every other instruction is a
-// step of its own, with these single forms:
+// and T an STO; e is an element's LDA 0,a and LDC, A its two OPR SUBs (the
+// address stays on the stack) and E those and its IND.  The forms of one
+// instruction are that instruction alone: k_SS_S is OPR or COP, MOVE_KS
+// LDC, MOVE_FS LOD 0,a, MOVE_SF STR 0,c, MOVE_SJ FJP, MOVE_SI IND, MOVE_ST
+// STO.  Every other instruction is a step of its own, with these single
+// forms:
 //
 //   LOD, STR, LDA, MST of level 0 use b itself, of level 1 the static link
 //       s[b]; of other levels they walk the chain
@@ -38,13 +48,14 @@
 //       outside the instruction set, the end of the store: each its own
 //
 // The test of t before every fetch: a step pushes at most STEP_ROOM cells
-// before its last instruction, so while t is below NEAR_LIMIT no test
-// inside a step can fail; from there up (or below 0) the loop makes the
-// test in full and runs instructions alone until t is back below.  A step
-// of several instructions is their effects one after the other; one that
-// fails (an address outside the stack, a division by zero, the stack
-// emptied before the step's last instruction) ends the run at the
-// instruction that failed, with the registers that instruction left.
+// (an element's four) before its last instruction, so while t is below
+// NEAR_LIMIT no test inside a step can fail; from there up (or below 0)
+// the loop makes the test in full and runs instructions alone until t is
+// back below.  A step of several instructions is their effects one after
+// the other; one that fails (an address outside the stack, a division by
+// zero, the stack emptied before the step's last instruction) ends the run
+// at the instruction that failed, with the registers that instruction
+// left.
 //
 // The traced build runs the plain loop of vm/traced.cpp wherever a run is
 // watched, and this loop where it is not.
@@ -58,8 +69,9 @@ namespace {
 
 // Where a step takes a value from, and where it puts a result.
 enum Source : unsigned char { SOURCE_S, SOURCE_K, SOURCE_F };
-enum Dest : unsigned char { DEST_S, DEST_F, DEST_J, DEST_I, DEST_T };
-constexpr int DEST_COUNT = 5;
+// A and E, the element's address and the element, only for an index.
+enum Dest : unsigned char { DEST_S, DEST_F, DEST_J, DEST_I, DEST_T, DEST_A, DEST_E };
+constexpr int DEST_COUNT = 7;
 
 // The cells the instruction a result goes to takes from the top: STR and
 // FJP the result, STO it and the address below it; IND none.
@@ -80,6 +92,15 @@ constexpr int pops_of(Dest d) {
 #define VM_MOVE_STEPS(X) \
     X(K, S) X(F, S) X(S, F) X(S, J) X(S, I) X(S, T) X(K, F) X(F, F) X(K, J) X(F, J) X(K, I) X(F, I) \
     X(K, T) X(F, T)
+#if defined(TSUMIKI_ADDRESS_SANITIZED)
+#define VM_INDEX_STEPS(X)
+#define VM_INDEX_MOVES(X)
+#else
+#define VM_INDEX_PAIRS(X, k, d) X(k, K, K, d) X(k, K, F, d) X(k, F, K, d) X(k, F, F, d)
+#define VM_INDEX_STEPS(X) \
+    VM_INDEX_PAIRS(X, ADD, A) VM_INDEX_PAIRS(X, ADD, E) VM_INDEX_PAIRS(X, SUB, A) VM_INDEX_PAIRS(X, SUB, E)
+#define VM_INDEX_MOVES(X) X(K, A) X(F, A) X(K, E) X(F, E)
+#endif
 #define VM_SINGLE_STEPS(X) \
     X(NEG) X(NOP) X(LOD1) X(LOD) X(STR1) X(STR) X(LDA0) X(LDA1) X(LDA) X(MST0) X(MST1) X(MST) X(UJP) X(CUP) X(RET) X(FRT) \
     X(CUP_ENT) X(ENT) X(HLT) X(GET) X(PUT) X(UJP_OFF) X(FJP_OFF) X(CUP_OFF) X(UNDEFINED) \
@@ -87,7 +108,10 @@ constexpr int pops_of(Dest d) {
 // clang-format on
 #define VM_BINARY_NAME(k, x, y, d) X_(k##_##x##y##_##d)
 #define VM_MOVE_NAME(x, d)         X_(MOVE_##x##d)
-#define VM_STEPS(X)                VM_BINARY_STEPS(VM_BINARY_NAME) VM_MOVE_STEPS(VM_MOVE_NAME) VM_SINGLE_STEPS(X_)
+#define VM_STEPS(X)                                                                                \
+    VM_BINARY_STEPS(VM_BINARY_NAME)                                                                \
+    VM_MOVE_STEPS(VM_MOVE_NAME)                                                                    \
+    VM_INDEX_STEPS(VM_BINARY_NAME) VM_INDEX_MOVES(VM_MOVE_NAME) VM_SINGLE_STEPS(X_)
 
 enum VmOp : std::uint16_t {
 #define X_(name) VM_##name,
@@ -108,11 +132,15 @@ constexpr StepTables step_tables = [] {
 #define FILL_MOVE(x, d) tables.move[SOURCE_##x][DEST_##d] = VM_MOVE_##x##d;
     VM_BINARY_STEPS(FILL_BINARY)
     VM_MOVE_STEPS(FILL_MOVE)
+    VM_INDEX_STEPS(FILL_BINARY)
+    VM_INDEX_MOVES(FILL_MOVE)
 #undef FILL_BINARY
 #undef FILL_MOVE
     return tables;
 }();
 
+// An element step's LDA has l 0: its l holds the index's first source's a,
+// and y (its second source's) and c (its IND's) mean what they say.
 struct Step {
     const void* go; // where the loop runs op, with computed gotos
     VmOp op;        // the step that starts here
@@ -121,6 +149,7 @@ struct Step {
     std::int32_t a; // its a (a jump's target as the chain of UJPs leads)
     std::int32_t y; // the next instruction's a: a second source
     std::int32_t c; // the a of the instruction a result goes to
+    std::int32_t z; // an element step's lower bound (its LDC's a)
 };
 
 // The code store as the loop runs it, indexed like the store: step i does
@@ -129,9 +158,19 @@ struct Step {
 // the step that starts there.  The end marker follows the last instruction.
 Step program[CODE_MAX + 1];
 
+// Whether elements are steps of their own.  Not under AddressSanitizer,
+// where their twenty steps, each access in them checked, make clang take a
+// third longer over this file; there an element runs as the steps of its
+// instructions, to the same effect.
+#if defined(TSUMIKI_ADDRESS_SANITIZED)
+constexpr bool ELEMENT_STEPS = false;
+#else
+constexpr bool ELEMENT_STEPS = true;
+#endif
+
 // The most cells a step pushes before its last instruction, and the t from
 // which on instructions run alone, with the test of t made in full.
-constexpr std::int64_t STEP_ROOM = 2;
+constexpr std::int64_t STEP_ROOM = 4;
 constexpr std::int64_t NEAR_LIMIT = STACK_OVERFLOW - STEP_ROOM;
 
 bool in_store(std::int32_t x) {
@@ -200,10 +239,36 @@ VmOp alone_at(int i) {
     return VM_UNDEFINED;
 }
 
+bool sub_at(int i) {
+    return binary_at(i) == B_SUB;
+}
+
+// The element step at i (an LDA 0,a there), into st, or false.
+bool decode_element(int i, Step& st) {
+    if (code[i].l != 0 || i + 1 >= cx || code[i + 1].op != LDC) return false;
+    const int j = i + 2; // the index's first instruction
+    int k = -1, x = source_at(j), y = SOURCE_S, e = j + 1;
+    if (x < 0) return false;
+    if (source_at(j + 1) >= 0 && (binary_at(j + 2) == B_ADD || binary_at(j + 2) == B_SUB)) {
+        y = source_at(j + 1);
+        k = binary_at(j + 2);
+        e = j + 3;
+    }
+    if (!sub_at(e) || !sub_at(e + 1)) return false;
+    const Dest d = e + 2 < cx && code[e + 2].op == IND ? DEST_E : DEST_A;
+    st.op = k >= 0 ? step_tables.binary[k][x][y][d] : step_tables.move[x][d];
+    st.l = code[j].a;
+    st.y = k >= 0 ? code[j + 1].a : 0;
+    st.c = d == DEST_E ? code[e + 2].a : 0;
+    st.z = code[i + 1].a;
+    return true;
+}
+
 // The step that starts at instruction i: the longest the rule allows.
 Step decode(int i) {
     const Instruction& in = code[i];
-    Step st{nullptr, alone_at(i), alone_at(i), in.l, in.a, i + 1 < cx ? code[i + 1].a : 0, in.a};
+    Step st{nullptr, alone_at(i), alone_at(i), in.l, in.a, i + 1 < cx ? code[i + 1].a : 0, in.a, 0};
+    if (ELEMENT_STEPS && in.op == LDA && decode_element(i, st)) return st;
     if (in.op == UJP || in.op == CUP) st.a = chain_end(in.a);
     if (st.op == VM_CUP && code[st.a].op == ENT) st.op = VM_CUP_ENT;
     int x = source_at(i);
@@ -235,7 +300,7 @@ Step decode(int i) {
 void decode_program() {
     for (int i = 0; i < cx; ++i)
         program[i] = decode(i);
-    program[cx] = Step{nullptr, VM_OFF_END, VM_OFF_END, 0, 0, 0, 0};
+    program[cx] = Step{nullptr, VM_OFF_END, VM_OFF_END, 0, 0, 0, 0, 0};
 }
 
 } // namespace
@@ -360,6 +425,31 @@ void run_fast() {
         NEXT(length_);                                                                             \
     }
 
+    // e x [y k] d: an element of the array at b+a whose lower bound is z,
+    // at index x or x k y, its address left on the stack (A) or loaded
+    // through (E).  t only rises, from a t that passed the test: nothing
+    // empties the stack.
+#define INDEX_STEP(K, X, Y, D)                                                                     \
+    {                                                                                              \
+        constexpr int index_ = Y != SOURCE_S ? 3 : 1;                                              \
+        constexpr int length_ = 4 + index_ + (D == DEST_E);                                        \
+        do_lda(sp, bp, ip->a);                                                                     \
+        do_ldc(sp, ip->z);                                                                         \
+        PUSH_SOURCE(X, 2, ip->l);                                                                  \
+        if (Y != SOURCE_S) {                                                                       \
+            PUSH_SOURCE(Y, 3, ip->y);                                                              \
+            const Msg made_ = do_binary(sp, K);                                                    \
+            if (made_ != NO_FAULT) FAIL_AT(4, made_);                                              \
+        }                                                                                          \
+        static_cast<void>(do_binary(sp, B_SUB));                                                   \
+        static_cast<void>(do_binary(sp, B_SUB));                                                   \
+        if (D == DEST_E) {                                                                         \
+            const Msg loaded_ = do_ind(sp, ip->c);                                                 \
+            if (loaded_ != NO_FAULT) FAIL_AT(length_ - 1, loaded_);                                \
+        }                                                                                          \
+        NEXT(length_);                                                                             \
+    }
+
 #if VM_COMPUTED_GOTO
     static void* const vm_labels[] = {
 #define X_(name) vm_label(name),
@@ -379,8 +469,13 @@ void run_fast() {
     VM_BINARY_STEPS(BINARY_CASE)
 #define MOVE_CASE(x, d) vm_case(MOVE_##x##d) MOVE_STEP(SOURCE_##x, DEST_##d)
         VM_MOVE_STEPS(MOVE_CASE)
+#define INDEX_CASE(k, x, y, d)                                                                     \
+    vm_case(k##_##x##y##_##d) INDEX_STEP(B_##k, SOURCE_##x, SOURCE_##y, DEST_##d)
+            VM_INDEX_STEPS(INDEX_CASE)
+#define INDEX_MOVE_CASE(x, d) vm_case(MOVE_##x##d) INDEX_STEP(B_SUB, SOURCE_##x, SOURCE_S, DEST_##d)
+                VM_INDEX_MOVES(INDEX_MOVE_CASE)
 
-            vm_case(NEG) {
+                    vm_case(NEG) {
         do_neg(sp);
         NEXT(1);
     }
@@ -535,6 +630,9 @@ emptied:
 #undef MOVE_STEP
 #undef BINARY_CASE
 #undef MOVE_CASE
+#undef INDEX_STEP
+#undef INDEX_CASE
+#undef INDEX_MOVE_CASE
 }
 
 } // namespace

@@ -668,6 +668,86 @@ TEST(Interpreter, LoadsAndStoresThroughAResultAtTheEdges) {
     EXPECT_EQ(runs, 7 * 8 * 8 * 5 * 6);
 }
 
+TEST(Interpreter, ElementsOfAnArrayAtTheEdges) {
+    // LDA 0,2 and a lower bound, an index (a constant, LOD 0,a in- and
+    // outside the stack, or two of them added, subtracted or multiplied),
+    // two OPR SUBs and an IND (with offsets that reach past both ends) or a
+    // store through the address, with t at both limits: addresses below,
+    // inside and past the stack, and a fault at each instruction of the
+    // run.  Cell 1 holds -5.  The last tail is no element (ADD for the
+    // second SUB).
+    const Instruction none{HLT, 0, 0};
+    const std::vector<Instruction> xs = {
+        {LDC, 0, 1}, {LDC, 0, 997}, {LDC, 0, 2147483647}, {LOD, 0, 1}, {LOD, 0, 1200}};
+    const std::vector<Instruction> ys = {
+        none, {LDC, 0, 1}, {LDC, 0, -3}, {LOD, 0, 1}, {LOD, 0, -1}};
+    const std::vector<std::vector<Instruction>> tails = {
+        {{OPR, 0, OPR_SUB}, {OPR, 0, OPR_SUB}, {IND, 0, 0}},
+        {{OPR, 0, OPR_SUB}, {OPR, 0, OPR_SUB}, {IND, 0, -1}},
+        {{OPR, 0, OPR_SUB}, {OPR, 0, OPR_SUB}, {IND, 0, 990}},
+        {{OPR, 0, OPR_SUB}, {OPR, 0, OPR_SUB}, {LDC, 0, 7}, {STO, 0, 0}},
+        {{OPR, 0, OPR_SUB}, {OPR, 0, OPR_ADD}, {IND, 0, 0}}};
+    int runs = 0;
+    for (std::int32_t top : {0, 1, 2, 992, 993, 994, 995, 996, 997}) {
+        for (std::int32_t bound : {0, 3, INT_MIN32}) {
+            for (const Instruction& x : xs) {
+                for (const Instruction& y : ys) {
+                    for (std::int32_t k : {int{OPR_ADD}, int{OPR_SUB}, int{OPR_MUL}}) {
+                        if (y.op == HLT && k != OPR_ADD) continue;
+                        for (const std::vector<Instruction>& tail : tails) {
+                            std::vector<Instruction> prog = {{LDC, 0, -5},    {STR, 0, 1},
+                                                             {ENT, 0, top},   {LDA, 0, 2},
+                                                             {LDC, 0, bound}, x};
+                            if (y.op != HLT) {
+                                prog.push_back(y);
+                                prog.push_back({OPR, 0, k});
+                            }
+                            prog.insert(prog.end(), tail.begin(), tail.end());
+                            prog.push_back({PUT, 0, 0});
+                            prog.push_back(none);
+                            SCOPED_TRACE(listing(prog));
+                            expect_same(machine(prog), machine(prog, Loop::plain));
+                            ++runs;
+                        }
+                    }
+                }
+            }
+        }
+    }
+    EXPECT_EQ(runs, 9 * 3 * 5 * 13 * 5);
+}
+
+TEST(Interpreter, AFaultInsideAnElementStopsAtTheInstructionThatFails) {
+    // LDA 0,2; LDC 0; LOD 0,1; LOD 0,2000; OPR sub: the second LOD fails
+    // with the three cells before it pushed.
+    std::vector<Instruction> prog = {
+        {LDC, 0, 4}, {STR, 0, 1},    {ENT, 0, 3},       {LDA, 0, 2},       {LDC, 0, 0},
+        {LOD, 0, 1}, {LOD, 0, 2000}, {OPR, 0, OPR_SUB}, {OPR, 0, OPR_SUB}, {OPR, 0, OPR_SUB},
+        {IND, 0, 0}, {PUT, 0, 0},    {HLT, 0, 0}};
+    State got = machine(prog);
+    EXPECT_EQ(got.out, runtime("スタックの範囲外のアドレスを使いました"));
+    EXPECT_EQ(got.p, 7);
+    EXPECT_EQ(got.t, 6);
+    EXPECT_EQ(got.ir.op, LOD);
+    EXPECT_EQ(got.cells[4], 2);
+    EXPECT_EQ(got.cells[5], 0);
+    EXPECT_EQ(got.cells[6], 4);
+
+    // With LOD 0,5 the address is 2 - (0 - (4 - 0)) = 6, and IND 0,995
+    // reaches past the stack: the IND fails, its address on top.
+    prog[6] = {LOD, 0, 5};
+    prog[10] = {IND, 0, 995};
+    got = machine(prog);
+    EXPECT_EQ(got.out, runtime("スタックの範囲外のアドレスを使いました"));
+    EXPECT_EQ(got.p, 11);
+    EXPECT_EQ(got.t, 4);
+    EXPECT_EQ(got.ir.op, IND);
+    EXPECT_EQ(got.cells[4], 6);
+    EXPECT_EQ(got.cells[5], -4);
+    EXPECT_EQ(got.cells[6], 4);
+    EXPECT_EQ(got.cells[7], 0);
+}
+
 TEST(Interpreter, ACallRunsTheEntOfItsRoutineAndStopsAfterItNearTheLimit) {
     // A call, straight or through a UJP, into an ENT whose frame ends
     // below, at and past the stack limit, from calls whose frame does or
