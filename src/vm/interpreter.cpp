@@ -92,15 +92,10 @@ constexpr int pops_of(Dest d) {
 #define VM_MOVE_STEPS(X) \
     X(K, S) X(F, S) X(S, F) X(S, J) X(S, I) X(S, T) X(K, F) X(F, F) X(K, J) X(F, J) X(K, I) X(F, I) \
     X(K, T) X(F, T)
-#if defined(TSUMIKI_ADDRESS_SANITIZED)
-#define VM_INDEX_STEPS(X)
-#define VM_INDEX_MOVES(X)
-#else
 #define VM_INDEX_PAIRS(X, k, d) X(k, K, K, d) X(k, K, F, d) X(k, F, K, d) X(k, F, F, d)
 #define VM_INDEX_STEPS(X) \
     VM_INDEX_PAIRS(X, ADD, A) VM_INDEX_PAIRS(X, ADD, E) VM_INDEX_PAIRS(X, SUB, A) VM_INDEX_PAIRS(X, SUB, E)
 #define VM_INDEX_MOVES(X) X(K, A) X(F, A) X(K, E) X(F, E)
-#endif
 #define VM_SINGLE_STEPS(X) \
     X(NEG) X(NOP) X(LOD1) X(LOD) X(STR1) X(STR) X(LDA0) X(LDA1) X(LDA) X(MST0) X(MST1) X(MST) X(UJP) X(CUP) X(RET) X(FRT) \
     X(CUP_ENT) X(ENT) X(HLT) X(GET) X(PUT) X(UJP_OFF) X(FJP_OFF) X(CUP_OFF) X(UNDEFINED) \
@@ -157,16 +152,6 @@ struct Step {
 // where a jump among them leads).  A jump into the middle of a step finds
 // the step that starts there.  The end marker follows the last instruction.
 Step program[CODE_MAX + 1];
-
-// Whether elements are steps of their own.  Not under AddressSanitizer,
-// where their twenty steps, each access in them checked, make clang take a
-// third longer over this file; there an element runs as the steps of its
-// instructions, to the same effect.
-#if defined(TSUMIKI_ADDRESS_SANITIZED)
-constexpr bool ELEMENT_STEPS = false;
-#else
-constexpr bool ELEMENT_STEPS = true;
-#endif
 
 // The most cells a step pushes before its last instruction, and the t from
 // which on instructions run alone, with the test of t made in full.
@@ -268,7 +253,7 @@ bool decode_element(int i, Step& st) {
 Step decode(int i) {
     const Instruction& in = code[i];
     Step st{nullptr, alone_at(i), alone_at(i), in.l, in.a, i + 1 < cx ? code[i + 1].a : 0, in.a, 0};
-    if (ELEMENT_STEPS && in.op == LDA && decode_element(i, st)) return st;
+    if (in.op == LDA && decode_element(i, st)) return st;
     if (in.op == UJP || in.op == CUP) st.a = chain_end(in.a);
     if (st.op == VM_CUP && code[st.a].op == ENT) st.op = VM_CUP_ENT;
     int x = source_at(i);
