@@ -58,7 +58,13 @@
 // left.
 //
 // The traced build runs the plain loop of vm/traced.cpp wherever a run is
-// watched, and this loop where it is not.
+// watched, and this loop where it is not.  A run watched only by its
+// budget, its pulse and its stop flag goes on the counted form of this
+// loop (fast_loop<true>, interpret_counted) between the fetches where those
+// are due: the same steps, each adding its number of instructions to a
+// count as it ends and coming back to the plain loop when the count comes
+// within LONGEST_STEP of the due fetch.  Its UJP and CUP go to their own
+// target, not along the chain, so that every UJP is counted.
 #include "diag/trace.hpp"
 #include "vm/dispatch.hpp"
 #include "vm/effects.hpp"
@@ -250,11 +256,13 @@ bool decode_element(int i, Step& st) {
 }
 
 // The step that starts at instruction i: the longest the rule allows.
-Step decode(int i) {
+// Unchained (for the counted loop, which counts every UJP it runs), UJP
+// and CUP go to their own target.
+Step decode(int i, bool chained) {
     const Instruction& in = code[i];
     Step st{nullptr, alone_at(i), alone_at(i), in.l, in.a, i + 1 < cx ? code[i + 1].a : 0, in.a, 0};
     if (in.op == LDA && decode_element(i, st)) return st;
-    if (in.op == UJP || in.op == CUP) st.a = chain_end(in.a);
+    if (chained && (in.op == UJP || in.op == CUP)) st.a = chain_end(in.a);
     if (st.op == VM_CUP && code[st.a].op == ENT) st.op = VM_CUP_ENT;
     int x = source_at(i);
     int k = -1, d = i; // the operation and the instruction after it
@@ -282,9 +290,9 @@ Step decode(int i) {
     return st;
 }
 
-void decode_program() {
+void decode_program(bool chained) {
     for (int i = 0; i < cx; ++i)
-        program[i] = decode(i);
+        program[i] = decode(i, chained);
     program[cx] = Step{nullptr, VM_OFF_END, VM_OFF_END, 0, 0, 0, 0, 0};
 }
 
@@ -293,35 +301,67 @@ void decode_program() {
 #if defined(__GNUC__)
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wpedantic"
+// Where only the counted loop comes back, the other's label goes unused.
+#pragma GCC diagnostic ignored "-Wunused-label"
 #endif
 
 namespace {
 
-void run_fast() {
-    decode_program();
+// The loop, from the registers in `run` (whose fetch test has passed).
+// Uncounted, it runs to the end of the run, from a freshly decoded store.
+// Counted (the traced build's watched runs), it also counts the
+// instructions begun, in `executed`, and comes back (false) when the count
+// after a step is more than due - LONGEST_STEP, so that no step it runs
+// reaches the fetch where the count is `due`; `run` then holds the
+// registers, the count and the instruction run last.  When it ends the run
+// (HLT, true, or a fault) run.executed is the count the plain loop keeps.
+template <bool counted> bool fast_loop(CountedRun& run, std::uint64_t due, bool first) {
+    if (first) decode_program(!counted);
     const Step* const prog = program;
     const std::int32_t code_end = cx;
 
     // The registers live in locals while the loop runs; they go back to
     // the globals before anything outside the loop can look at them.  ip is
     // the step being run until its case moves on.
-    std::int32_t pc = p < 0 || p > code_end ? code_end : p;
-    std::int64_t sp = t;
-    std::int64_t bp = b;
-    check_entry(pc, sp, bp);
-    const Step* ip = prog + pc;
+    std::int64_t sp = run.sp;
+    std::int64_t bp = run.bp;
+    const Step* ip = prog + run.pc;
+    // Counted only: the instructions begun before step ip, the count past
+    // which the loop comes back, and the instruction run last then.
+    [[maybe_unused]] std::uint64_t executed = run.executed;
+    [[maybe_unused]] const std::uint64_t leave_at = due - LONGEST_STEP;
+    [[maybe_unused]] std::int32_t last = run.last;
     const Step* next = ip;      // where a step that left t near a limit goes on
     int ran = 1;                // and how many instructions that step ran
     int fault_at = 0;           // a fault's instruction, from the step's first
     Msg failed_with = NO_FAULT; // and its message
 
 #define INDEX(step) static_cast<std::int32_t>((step)-prog)
-#define FAIL(m)     fail_at(INDEX(ip), sp, bp, (m))
+    // Counted: the run ends with k instructions of step ip begun.
+#define ENDS(k)                                                                                    \
+    if constexpr (counted) run.executed = executed + (k)
+#define FAIL(m)                                                                                    \
+    {                                                                                              \
+        ENDS(1);                                                                                   \
+        fail_at(INDEX(ip), sp, bp, (m));                                                           \
+    }
+    // Counted: step ip, of k instructions, is done and the loop goes on at
+    // `target`, or comes back first if the count is past leave_at.
+#define COUNT(k, target)                                                                           \
+    if constexpr (counted) {                                                                       \
+        executed += (k);                                                                           \
+        if (executed > leave_at) {                                                                 \
+            last = INDEX(ip) + (k)-1;                                                              \
+            ip = (target);                                                                         \
+            goto leave;                                                                            \
+        }                                                                                          \
+    }
     // After a step of k instructions, on to `target`: with t near a limit
     // the next instruction runs alone, after the test in full.
 #define NEXT_TO(k, target)                                                                         \
     {                                                                                              \
         const Step* n_ = (target);                                                                 \
+        COUNT(k, n_);                                                                              \
         if (static_cast<std::uint64_t>(sp) >= std::uint64_t{NEAR_LIMIT}) {                         \
             next = n_;                                                                             \
             ran = (k);                                                                             \
@@ -384,6 +424,7 @@ void run_fast() {
         constexpr int pushes_ = (X != SOURCE_S) + (Y != SOURCE_S);                                 \
         constexpr int length_ = pushes_ + 1 + (D != DEST_S);                                       \
         constexpr int rise_ = pushes_ - 1 - pops_of(D);                                            \
+        static_assert(length_ <= static_cast<int>(LONGEST_STEP));                                  \
         PUSH_SOURCE(X, 0, ip->a);                                                                  \
         PUSH_SOURCE(Y, pushes_ - 1, X != SOURCE_S ? ip->y : ip->a);                                \
         const Msg made_ = do_binary(sp, K);                                                        \
@@ -391,6 +432,7 @@ void run_fast() {
         if (D != DEST_S && sp < 0) EMPTIED_AT(pushes_ + 1);                                        \
         GIVE(D, pushes_ + 1, length_);                                                             \
         if (rise_ == 0 && length_ > 1) {                                                           \
+            COUNT(length_, ip + length_);                                                          \
             ip += length_;                                                                         \
             vm_next;                                                                               \
         }                                                                                          \
@@ -404,6 +446,7 @@ void run_fast() {
         PUSH_SOURCE(X, 0, ip->a);                                                                  \
         GIVE(D, X != SOURCE_S, length_);                                                           \
         if (rise_ == 0 && length_ > 1) {                                                           \
+            COUNT(length_, ip + length_);                                                          \
             ip += length_;                                                                         \
             vm_next;                                                                               \
         }                                                                                          \
@@ -418,6 +461,7 @@ void run_fast() {
     {                                                                                              \
         constexpr int index_ = Y != SOURCE_S ? 3 : 1;                                              \
         constexpr int length_ = 4 + index_ + (D == DEST_E);                                        \
+        static_assert(length_ <= static_cast<int>(LONGEST_STEP));                                  \
         do_lda(sp, bp, ip->a);                                                                     \
         do_ldc(sp, ip->z);                                                                         \
         PUSH_SOURCE(X, 2, ip->l);                                                                  \
@@ -441,8 +485,10 @@ void run_fast() {
         VM_STEPS(X_)
 #undef X_
     };
-    for (std::int32_t i = 0; i <= code_end; ++i)
-        program[i].go = vm_labels[program[i].op];
+    if (first) {
+        for (std::int32_t i = 0; i <= code_end; ++i)
+            program[i].go = vm_labels[program[i].op];
+    }
 #endif
 
     if (sp >= NEAR_LIMIT) goto near_limit;
@@ -533,6 +579,7 @@ void run_fast() {
     vm_case(CUP_ENT) {
         Msg fault = do_cup(sp, bp, ip->l, INDEX(ip));
         if (fault != NO_FAULT) FAIL(fault);
+        if constexpr (counted) ++executed; // the CUP; NEXT counts the ENT
         ip = prog + ip->a;
         do_ent(sp, bp, ip->a);
         NEXT(1);
@@ -553,55 +600,87 @@ void run_fast() {
         do_ent(sp, bp, ip->a);
         NEXT(1);
     }
-    vm_case(HLT) {
-        halt_at(INDEX(ip), sp, bp);
-        return;
+#define WATCH_STOP()                                                                               \
+    if constexpr (counted) {                                                                       \
+        if (stop_flag != nullptr) {                                                                \
+            ++executed;                                                                            \
+            last = INDEX(ip);                                                                      \
+            ++ip;                                                                                  \
+            goto leave;                                                                            \
+        }                                                                                          \
     }
+    vm_case(HLT) {
+        ENDS(1);
+        halt_at(INDEX(ip), sp, bp);
+        return true;
+    }
+    // Counted, with a stop flag, the loop comes back after a read or a
+    // write: the reader or the writer may have set the flag, which the
+    // plain loop looks at before the next fetch.
     vm_case(GET) {
+        ENDS(1);
         Msg fault = do_get(sp);
         if (fault != NO_FAULT) FAIL(fault);
+        WATCH_STOP();
         NEXT(1);
     }
     vm_case(PUT) {
+        ENDS(1);
         do_put(sp);
+        WATCH_STOP();
         NEXT(1);
     }
     // Jumps out of the store: the jump's effect, then the fetch fails
     // (after the test of t).
     vm_case(UJP_OFF) {
+        ENDS(1);
         fail_off_end(INDEX(ip), sp, bp);
     }
     vm_case(FJP_OFF) {
+        ENDS(1);
         if (do_fjp(sp)) fail_off_end(INDEX(ip), sp, bp);
         NEXT(1);
     }
     vm_case(CUP_OFF) {
         Msg fault = do_cup(sp, bp, ip->l, INDEX(ip));
         if (fault != NO_FAULT) FAIL(fault);
+        ENDS(1);
         fail_off_end(INDEX(ip), sp, bp);
     }
     vm_case(UNDEFINED) {
         FAIL(MSG_UNDEFINED_OP);
     }
     vm_case(OFF_END) { // only the last instruction runs into the end
+        ENDS(0);
         fail_at(code_end - 1, sp, bp, MSG_BAD_CODE_ADDRESS);
     }
 
     vm_loop_end
 
-        near_limit : if (static_cast<std::uint64_t>(sp) >= std::uint64_t{STACK_OVERFLOW})
-                         fail_test(INDEX(next), INDEX(ip) + ran - 1, sp, bp);
+        near_limit : if (static_cast<std::uint64_t>(sp) >= std::uint64_t{STACK_OVERFLOW}) {
+        ENDS(0);
+        fail_test(INDEX(next), INDEX(ip) + ran - 1, sp, bp);
+    }
     ip = next;
     vm_dispatch(ip->alone);
 
 failed:
+    ENDS(fault_at + 1);
     fail_at(INDEX(ip) + fault_at, sp, bp, failed_with);
     // The test before the fetch of instruction fault_at of the step failed:
     // its operation emptied the stack.
 emptied:
+    ENDS(fault_at);
     fail_test(INDEX(ip) + fault_at, INDEX(ip) + fault_at - 1, sp, bp);
+    // Counted: back to the plain loop before the fetch of ip.
+leave:
+    if constexpr (counted) run = CountedRun{INDEX(ip), sp, bp, last, executed};
+    return false;
 
 #undef INDEX
+#undef ENDS
+#undef COUNT
+#undef WATCH_STOP
 #undef FAIL
 #undef NEXT_TO
 #undef NEXT
@@ -620,14 +699,37 @@ emptied:
 #undef INDEX_MOVE_CASE
 }
 
-} // namespace
-
 #if defined(__GNUC__)
 #pragma GCC diagnostic pop
 #endif
 
+// The fast loop of a run that no one watches, from the registers as they
+// are.
+void run_fast() {
+    CountedRun run;
+    run.pc = p < 0 || p > cx ? cx : p;
+    run.sp = t;
+    run.bp = b;
+    check_entry(run.pc, run.sp, run.bp);
+    fast_loop<false>(run, 0, true);
+}
+
+} // namespace
+
 void interpret_fast_from_here() {
     run_fast();
+}
+
+bool interpret_counted(CountedRun& run, std::uint64_t due, bool first) {
+#if TSUMIKI_TRACE
+    return fast_loop<true>(run, due, first);
+#else
+    // Only the traced build watches a run: no counted loop in this one.
+    (void)run;
+    (void)due;
+    (void)first;
+    return false;
+#endif
 }
 
 void interpret_from_here() {

@@ -59,6 +59,45 @@ void interpret_traced();
 // with a budget over here.
 void interpret_traced_from(std::uint64_t begun, std::int32_t last);
 
+// A run of the counted fast loop, between its stretches: the registers,
+// the instruction run last (-1: none) and the count of instructions begun,
+// as the plain loop keeps them between its slices (vm/traced.cpp).
+struct CountedRun {
+    std::int32_t pc = 0;
+    std::int64_t sp = 0;
+    std::int64_t bp = 0;
+    std::int32_t last = -1;
+    std::uint64_t executed = 0;
+};
+
+// The most instructions one step of the fast loop does: an element loaded
+// at an index of two terms (LDA, the lower bound, the terms and their
+// operation, the two SUBs, IND).
+inline constexpr std::uint64_t LONGEST_STEP = 8;
+
+// The traced build's fast loop that counts: runs on from `run`, whose
+// fetch test has passed, and comes back (false) before the first fetch at
+// which the count could reach `due` within one step, no more than
+// LONGEST_STEP - 1 instructions short of it, or right after a PUT or a
+// GET when a stop flag is set (the writer or the reader may have set it).
+// True when the run halted.  However the run ends, run.executed is the
+// count the plain loop would have.  `first` on a run's first call: the
+// code store is decoded then.  `due` must lie LONGEST_STEP or more past
+// run.executed.
+bool interpret_counted(CountedRun& run, std::uint64_t due, bool first);
+
+// In the traced build: whether a watched run without the run trace or the
+// checked run goes on the counted fast loop between the fetches where its
+// budget and pulse are due (true, as it starts); tests turn it off to
+// compare it with the plain loop alone.
+extern bool counted_runs;
+
+// The fewest instructions before the due fetch for which the counted loop
+// starts a stretch (64, and never fewer than LONGEST_STEP): fewer, and the
+// plain loop runs them, as a stretch would cost more than it saves.  Tests
+// lower it so that short runs, too, go on the counted loop.
+extern std::uint64_t counted_least;
+
 // In the traced build only: the number of instructions a run may execute
 // before it ends (FatalKind::budget_spent), 0 for no limit; a flag that
 // ends it (FatalKind::stopped) when someone sets it; and the run's pulse

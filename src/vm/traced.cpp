@@ -12,6 +12,18 @@
 // then: a WebAssembly engine (the playground's) starts a run on code
 // compiled in haste and compiles the hot routines again, better, while it
 // goes on, but swaps the code only at a call, never in one under way.
+//
+// Where nothing but the budget, the pulse and the stop flag watch the run
+// (no run trace, no checked run), the slices run on the fast loop instead,
+// counting (interpret_counted, vm/interpreter.cpp): it comes back a few
+// instructions short of the due fetch, the plain loop runs those, then
+// makes the due fetch, with its watches, as above.  The stop flag, which
+// the plain loop looks at before every fetch, is then looked at before
+// each due fetch, before the fast loop starts a stretch and after every
+// read and write (where the run's own callers may set it): a flag that
+// another thread sets ends the run within a slice.
+#include <algorithm>
+
 #include "diag/trace.hpp"
 #include "vm/check.hpp"
 #include "vm/effects.hpp"
@@ -25,14 +37,8 @@ namespace {
 constexpr std::uint64_t SLICE_STEPS = 1 << 16;
 
 // The plain loop's registers, and its count of instructions begun, between
-// its slices.
-struct Loop {
-    std::int32_t pc = 0;
-    std::int64_t sp = 0;
-    std::int64_t bp = 0;
-    std::int32_t last = -1; // the instruction run last (-1: none yet)
-    std::uint64_t executed = 0;
-};
+// its slices: as the counted fast loop keeps them.
+using Loop = CountedRun;
 
 // Leaves the count of instructions begun in instructions_run however the
 // loop ends: at HLT or by a Fatal thrown from inside it.
@@ -126,7 +132,18 @@ template <bool due>
     return false;
 }
 
+// Whether the counted fast loop may run the slice from `loop` up to `due`.
+bool counted_slice(const Loop& loop, std::uint64_t due) {
+    if constexpr (!trace_built) return false;
+    if (!counted_runs || trace_on.run || run_checked) return false;
+    if (due - loop.executed < std::max(counted_least, LONGEST_STEP)) return false;
+    return stop_flag == nullptr || !stop_flag->load(std::memory_order_relaxed);
+}
+
 } // namespace
+
+bool counted_runs = true;
+std::uint64_t counted_least = 64;
 
 void interpret_traced() {
     interpret_traced_from(0, -1);
@@ -143,8 +160,16 @@ void interpret_traced_from(std::uint64_t begun, std::int32_t last_run) {
     check_entry(loop.pc, loop.sp, loop.bp);
     CountOnExit count{loop.executed};
 
+    bool first = true; // the counted loop has not yet decoded the store
     for (;;) {
-        if (run_slice(loop, next_due(loop.executed), end)) return;
+        const std::uint64_t due = next_due(loop.executed);
+        if (counted_slice(loop, due)) {
+            // The test before the fetch, which the fast loop takes as made.
+            check_fetch(loop.pc, loop.last, loop.sp, loop.bp, end);
+            if (interpret_counted(loop, due, first)) return;
+            first = false;
+        }
+        if (run_slice(loop, due, end)) return;
         if (step<true>(loop.pc, loop.sp, loop.bp, loop.last, loop.executed, end)) return;
     }
 }
