@@ -480,14 +480,17 @@ void Function::read_number(int inst, int i) {
 void Function::write_number(int inst, int i) {
     (void)inst;
     (void)i;
-    int v = pop();
-    x86::Gp value = reg_of(v);
+    // The value in a register of its own: a variable passed as it is
+    // would be wanted in the argument's register for its whole life, and
+    // the allocator gives one it cannot have there none at all.
+    x86::Gp value = temp_of(pop());
     x86::Gp status = new32();
     InvokeNode* call = nullptr;
     cc_.invoke(&call, imm(reinterpret_cast<std::uintptr_t>(&speculation_put)),
                FuncSignatureT<std::int32_t, std::int32_t>(CallConvId::kHost));
     call->setArg(0, value);
     call->setRet(0, status);
+    reload_stack_address();
     cc_.test(status, status);
     cc_.jnz(service_exit()); // the service says which guard
 }

@@ -569,14 +569,18 @@ void Function::call(int inst, int i) {
     std::vector<Operand> values;
     for (int k = 0; k < params; ++k) {
         int arg = args[static_cast<std::size_t>(k)];
+        // A register argument in a temporary of its own: a variable passed
+        // as it is would be wanted in the argument's register for its whole
+        // life (see write_number).
         Operand v;
-        if (at(arg).kind == N_ADDR) {
-            x86::Gp t = new32();
-            compute_into(t, arg);
-            v = t;
-        } else {
+        if (at(arg).kind == N_CONST)
+            v = imm(at(arg).k);
+        else if (at(arg).kind == N_TEMP && k < REGISTER_ARGS)
+            v = at(arg).reg;
+        else if (k < REGISTER_ARGS || at(arg).kind == N_ADDR)
+            v = temp_of(arg);
+        else
             v = operand_of(arg);
-        }
         if (k < REGISTER_ARGS)
             values.push_back(v);
         else
