@@ -468,6 +468,7 @@ void Function::read_number(int inst, int i) {
                FuncSignatureT<std::int32_t, std::int32_t*>(CallConvId::kHost));
     call->setArg(0, address);
     call->setRet(0, status);
+    reload_stack_address();
     cc_.test(status, status);
     // A read that fails leaves the pushed cell as it was before, which the
     // tier has not kept as the exact tiers would: back to the checkpoint.

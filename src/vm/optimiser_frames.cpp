@@ -77,6 +77,14 @@ x86::Gp Function::outer(int links) {
     return outer_[static_cast<std::size_t>(links - 1)];
 }
 
+// The address of s[0] again after a call: an immediate costs no more
+// than a reload, and s_ then never lives across a call, where the
+// allocator would keep it in a register the function must save or in
+// the stack.
+void Function::reload_stack_address() {
+    cc_.mov(s_, reinterpret_cast<std::uintptr_t>(s));
+}
+
 x86::Gp Function::shadow() {
     if (!shadow_.isValid()) {
         shadow_ = new64("shadow");
@@ -245,7 +253,7 @@ void Function::begin_function() {
         entry = new32("entry");
         func_->setArg(1, entry);
     }
-    cc_.mov(s_, reinterpret_cast<std::uintptr_t>(s));
+    reload_stack_address();
     prologue_ = cc_.cursor();
     Label body = cc_.newLabel();
     if (resume_) {
@@ -539,11 +547,12 @@ Function::Callee Function::take_call(int inst, int i, int callee) {
 
 void Function::store_link(const FrameRef& link, const x86::Mem& to) {
     Base lb = base_of(link);
+    if (!lb.has_reg) {
+        cc_.mov(to, lb.add); // a frame at a known place: no register needed
+        return;
+    }
     x86::Gp lv = new32();
-    if (lb.has_reg)
-        cc_.lea(lv, x86::ptr(lb.reg, lb.add));
-    else
-        cc_.mov(lv, lb.add);
+    cc_.lea(lv, x86::ptr(lb.reg, lb.add));
     cc_.mov(to, lv);
 }
 
@@ -600,6 +609,7 @@ void Function::call(int inst, int i) {
     }
     x86::Gp r = new32();
     node->setRet(0, r);
+    reload_stack_address();
     if (fn) push(temp(r));
 }
 

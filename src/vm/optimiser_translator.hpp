@@ -231,6 +231,7 @@ class Function : private Terms {
     Base base_of(const FrameRef& f);
     x86::Gp outer(int links);
     x86::Gp shadow();
+    void reload_stack_address();
     bool exact(const FrameRef& f) const;
     int var_of(const FrameRef& f, std::int32_t a) const;
     int make_instance(int routine, std::int32_t offset, const FrameRef& parent, bool exact);
