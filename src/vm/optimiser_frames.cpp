@@ -3,6 +3,7 @@
 // where each variable lives, the cells of the stack and their shadow,
 // calls of other functions, inlined calls, the resume points at which a
 // frame of the exact tiers is entered, and the end of a frame.
+#include <algorithm>
 #include <cstring>
 #include <unordered_set>
 
@@ -83,6 +84,27 @@ x86::Gp Function::outer(int links) {
 // the stack.
 void Function::reload_stack_address() {
     cc_.mov(s_, reinterpret_cast<std::uintptr_t>(s));
+    s_defs_.push_back(cc_.cursor());
+}
+
+// Whether an instruction of the function reads s_ (as a register, or as
+// the base or index of a memory operand).
+bool Function::stack_address_read() const {
+    for (BaseNode* n = func_->next(); n != nullptr && n != func_->endNode(); n = n->next()) {
+        if (!n->isInst()) continue;
+        if (std::find(s_defs_.begin(), s_defs_.end(), n) != s_defs_.end()) continue;
+        const InstNode* in = n->as<InstNode>();
+        for (std::uint32_t k = 0; k < in->opCount(); ++k) {
+            const Operand& o = in->op(k);
+            if (o.isReg() && o.id() == s_.id()) return true;
+            if (!o.isMem()) continue;
+            const x86::Mem& m = o.as<x86::Mem>();
+            if ((m.hasBaseReg() && m.baseId() == s_.id()) ||
+                (m.hasIndexReg() && m.indexId() == s_.id()))
+                return true;
+        }
+    }
+    return false;
 }
 
 x86::Gp Function::shadow() {
@@ -337,6 +359,11 @@ void Function::end_function() {
     if (resume_) resume_entries();
     stack_guard();
     exits();
+    // A function that never reads s[0]'s address (fib's, once its calls
+    // store no static link) does not make it either.
+    if (!stack_address_read())
+        for (BaseNode* d : s_defs_)
+            cc_.removeNode(d);
     cc_.endFunc();
 }
 
@@ -572,8 +599,12 @@ void Function::call(int inst, int i) {
         cc_.lea(b, x86::ptr(b_, offset));
     else
         cc_.mov(b, offset);
-    // Its static link in its first cell.
-    store_link(c.link, x86::dword_ptr(s_, b, 2, FRAME_STATIC_LINK * 4));
+    // Its static link in its first cell, unless it leads to the main
+    // program's frame: the tier finds that frame at 0 without a link, and
+    // the exact tiers never see the frames of its calls (a failed guard in
+    // one goes back to the checkpoint).
+    if (plan_.routine(callee).parent > 0)
+        store_link(c.link, x86::dword_ptr(s_, b, 2, FRAME_STATIC_LINK * 4));
     // The arguments: addresses as numbers, past the fifth into their cells.
     std::vector<Operand> values;
     for (int k = 0; k < params; ++k) {
