@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <string>
 
+#include "vm/frame.hpp"
 #include "vm/machine.hpp"
 #include "vm/native_compare.hpp"
 #include "vm/native_translator.hpp"
@@ -391,7 +392,22 @@ void Function::divide(int left, int right) {
 void Function::jump(int inst, int to) {
     if (stack_.size() != instances_[static_cast<std::size_t>(inst)].stack_base)
         throw Decline{"a jump with cells pushed"};
+    if (returns_at_once(inst, to)) {
+        // A jump to the function's return: the return itself, one jump
+        // fewer (the end of an if whose branch ends the routine).
+        end_of(inst, to);
+        return;
+    }
     cc_.jmp(label_of(inst, to));
+}
+
+bool Function::returns_at_once(int inst, int i) const {
+    if (inst != 0) return false;
+    const Opcode op = code[i].op;
+    if (op == RET) return true;
+    if (op != FRT) return false;
+    const int v = instances_[0].vars[FRAME_RESULT];
+    return v >= 0 && !vars_[static_cast<std::size_t>(v)].memory;
 }
 
 void Function::test_again(int inst, int head, int test) {

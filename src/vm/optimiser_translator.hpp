@@ -284,6 +284,9 @@ class Function : private Terms {
     void arithmetic(int inst, int i);
     void divide(int left, int right);
     void jump(int inst, int to);
+    // Whether instruction i of instance inst ends the function with no
+    // guard of its own (RET, or FRT with the result in a register).
+    bool returns_at_once(int inst, int i) const;
     void branch(int inst, int i);
     // The jump back of a loop whose head only tests (instructions head to
     // the FJP `test`): the test again, into the body while it holds.
