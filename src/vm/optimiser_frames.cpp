@@ -585,7 +585,7 @@ void Function::store_link(const FrameRef& link, const x86::Mem& to) {
 
 void Function::call(int inst, int i) {
     int callee = sh_.places[static_cast<std::size_t>(i)].callee;
-    if (plan_.inlined[static_cast<std::size_t>(callee)]) {
+    if (plan_.inlined[static_cast<std::size_t>(callee)] || unrolls(inst, callee)) {
         inline_call(inst, i, callee);
         return;
     }
@@ -642,6 +642,16 @@ void Function::call(int inst, int i) {
     node->setRet(0, r);
     reload_stack_address();
     if (fn) push(temp(r));
+}
+
+// A small routine that calls itself has its own calls inlined once in its
+// normal function, their calls in turn made as calls: half the calls and
+// returns of a recursion.  (The stack guard at its start then makes room
+// for both frames: a run nearer the stack's end than that goes back to the
+// exact tiers, which go on as ever.)
+bool Function::unrolls(int inst, int callee) const {
+    return !resume_ && inst == 0 && callee == root_ &&
+           plan_.routine(callee).code.size() <= static_cast<std::size_t>(INLINE_LIMIT);
 }
 
 void Function::inline_call(int inst, int i, int callee) {

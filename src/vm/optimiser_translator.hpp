@@ -260,6 +260,7 @@ class Function : private Terms {
     void store_link(const FrameRef& link, const x86::Mem& to);
     void call(int inst, int i);
     void inline_call(int inst, int i, int callee);
+    bool unrolls(int inst, int callee) const;
     void bind_parameters(int callee_inst, std::vector<int>& args);
     // A frame's code: the jump targets, the loops turned over (into
     // rotated_), then each instruction reached, its label or resume point
