@@ -648,10 +648,17 @@ void Function::call(int inst, int i) {
 // normal function, their calls in turn made as calls: half the calls and
 // returns of a recursion.  (The stack guard at its start then makes room
 // for both frames: a run nearer the stack's end than that goes back to the
-// exact tiers, which go on as ever.)
+// exact tiers, which go on as ever.)  Its copies together stay within
+// twice INLINE_LIMIT instructions, and the program's values within half
+// of MOST_VALUES, so that no program the tier took before is declined.
 bool Function::unrolls(int inst, int callee) const {
-    return !resume_ && inst == 0 && callee == root_ &&
-           plan_.routine(callee).code.size() <= static_cast<std::size_t>(INLINE_LIMIT);
+    if (resume_ || inst != 0 || callee != root_) return false;
+    const Routine& ro = plan_.routine(callee);
+    std::size_t calls = 0;
+    for (int i : ro.code)
+        if (code[i].op == CUP && sh_.places[static_cast<std::size_t>(i)].callee == callee) ++calls;
+    return ro.code.size() * calls <= 2 * static_cast<std::size_t>(INLINE_LIMIT) &&
+           cc_.virtRegs().size() < MOST_VALUES / 2;
 }
 
 void Function::inline_call(int inst, int i, int callee) {
