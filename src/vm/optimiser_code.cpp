@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <string>
 
+#include "vm/frame.hpp"
 #include "vm/machine.hpp"
 #include "vm/native_compare.hpp"
 #include "vm/native_translator.hpp"
@@ -391,7 +392,22 @@ void Function::divide(int left, int right) {
 void Function::jump(int inst, int to) {
     if (stack_.size() != instances_[static_cast<std::size_t>(inst)].stack_base)
         throw Decline{"a jump with cells pushed"};
+    if (returns_at_once(inst, to)) {
+        // A jump to the function's return: the return itself, one jump
+        // fewer (the end of an if whose branch ends the routine).
+        end_of(inst, to);
+        return;
+    }
     cc_.jmp(label_of(inst, to));
+}
+
+bool Function::returns_at_once(int inst, int i) const {
+    if (inst != 0) return false;
+    const Opcode op = code[i].op;
+    if (op == RET) return true;
+    if (op != FRT) return false;
+    const int v = instances_[0].vars[FRAME_RESULT];
+    return v >= 0 && !vars_[static_cast<std::size_t>(v)].memory;
 }
 
 void Function::test_again(int inst, int head, int test) {
@@ -468,6 +484,7 @@ void Function::read_number(int inst, int i) {
                FuncSignatureT<std::int32_t, std::int32_t*>(CallConvId::kHost));
     call->setArg(0, address);
     call->setRet(0, status);
+    reload_stack_address();
     cc_.test(status, status);
     // A read that fails leaves the pushed cell as it was before, which the
     // tier has not kept as the exact tiers would: back to the checkpoint.
@@ -480,14 +497,17 @@ void Function::read_number(int inst, int i) {
 void Function::write_number(int inst, int i) {
     (void)inst;
     (void)i;
-    int v = pop();
-    x86::Gp value = reg_of(v);
+    // The value in a register of its own: a variable passed as it is
+    // would be wanted in the argument's register for its whole life, and
+    // the allocator gives one it cannot have there none at all.
+    x86::Gp value = temp_of(pop());
     x86::Gp status = new32();
     InvokeNode* call = nullptr;
     cc_.invoke(&call, imm(reinterpret_cast<std::uintptr_t>(&speculation_put)),
                FuncSignatureT<std::int32_t, std::int32_t>(CallConvId::kHost));
     call->setArg(0, value);
     call->setRet(0, status);
+    reload_stack_address();
     cc_.test(status, status);
     cc_.jnz(service_exit()); // the service says which guard
 }

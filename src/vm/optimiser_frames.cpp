@@ -3,6 +3,7 @@
 // where each variable lives, the cells of the stack and their shadow,
 // calls of other functions, inlined calls, the resume points at which a
 // frame of the exact tiers is entered, and the end of a frame.
+#include <algorithm>
 #include <cstring>
 #include <unordered_set>
 
@@ -75,6 +76,35 @@ x86::Gp Function::outer(int links) {
         outer_.push_back(link);
     }
     return outer_[static_cast<std::size_t>(links - 1)];
+}
+
+// The address of s[0] again after a call: an immediate costs no more
+// than a reload, and s_ then never lives across a call, where the
+// allocator would keep it in a register the function must save or in
+// the stack.
+void Function::reload_stack_address() {
+    cc_.mov(s_, reinterpret_cast<std::uintptr_t>(s));
+    s_defs_.push_back(cc_.cursor());
+}
+
+// Whether an instruction of the function reads s_ (as a register, or as
+// the base or index of a memory operand).
+bool Function::stack_address_read() const {
+    for (BaseNode* n = func_->next(); n != nullptr && n != func_->endNode(); n = n->next()) {
+        if (!n->isInst()) continue;
+        if (std::find(s_defs_.begin(), s_defs_.end(), n) != s_defs_.end()) continue;
+        const InstNode* in = n->as<InstNode>();
+        for (std::uint32_t k = 0; k < in->opCount(); ++k) {
+            const Operand& o = in->op(k);
+            if (o.isReg() && o.id() == s_.id()) return true;
+            if (!o.isMem()) continue;
+            const x86::Mem& m = o.as<x86::Mem>();
+            if ((m.hasBaseReg() && m.baseId() == s_.id()) ||
+                (m.hasIndexReg() && m.indexId() == s_.id()))
+                return true;
+        }
+    }
+    return false;
 }
 
 x86::Gp Function::shadow() {
@@ -245,7 +275,7 @@ void Function::begin_function() {
         entry = new32("entry");
         func_->setArg(1, entry);
     }
-    cc_.mov(s_, reinterpret_cast<std::uintptr_t>(s));
+    reload_stack_address();
     prologue_ = cc_.cursor();
     Label body = cc_.newLabel();
     if (resume_) {
@@ -329,6 +359,11 @@ void Function::end_function() {
     if (resume_) resume_entries();
     stack_guard();
     exits();
+    // A function that never reads s[0]'s address (fib's, once its calls
+    // store no static link) does not make it either.
+    if (!stack_address_read())
+        for (BaseNode* d : s_defs_)
+            cc_.removeNode(d);
     cc_.endFunc();
 }
 
@@ -539,17 +574,18 @@ Function::Callee Function::take_call(int inst, int i, int callee) {
 
 void Function::store_link(const FrameRef& link, const x86::Mem& to) {
     Base lb = base_of(link);
+    if (!lb.has_reg) {
+        cc_.mov(to, lb.add); // a frame at a known place: no register needed
+        return;
+    }
     x86::Gp lv = new32();
-    if (lb.has_reg)
-        cc_.lea(lv, x86::ptr(lb.reg, lb.add));
-    else
-        cc_.mov(lv, lb.add);
+    cc_.lea(lv, x86::ptr(lb.reg, lb.add));
     cc_.mov(to, lv);
 }
 
 void Function::call(int inst, int i) {
     int callee = sh_.places[static_cast<std::size_t>(i)].callee;
-    if (plan_.inlined[static_cast<std::size_t>(callee)]) {
+    if (plan_.inlined[static_cast<std::size_t>(callee)] || unrolls(inst, callee)) {
         inline_call(inst, i, callee);
         return;
     }
@@ -563,20 +599,28 @@ void Function::call(int inst, int i) {
         cc_.lea(b, x86::ptr(b_, offset));
     else
         cc_.mov(b, offset);
-    // Its static link in its first cell.
-    store_link(c.link, x86::dword_ptr(s_, b, 2, FRAME_STATIC_LINK * 4));
+    // Its static link in its first cell, unless it leads to the main
+    // program's frame: the tier finds that frame at 0 without a link, and
+    // the exact tiers never see the frames of its calls (a failed guard in
+    // one goes back to the checkpoint).
+    if (plan_.routine(callee).parent > 0)
+        store_link(c.link, x86::dword_ptr(s_, b, 2, FRAME_STATIC_LINK * 4));
     // The arguments: addresses as numbers, past the fifth into their cells.
     std::vector<Operand> values;
     for (int k = 0; k < params; ++k) {
         int arg = args[static_cast<std::size_t>(k)];
+        // A register argument in a temporary of its own: a variable passed
+        // as it is would be wanted in the argument's register for its whole
+        // life (see write_number).
         Operand v;
-        if (at(arg).kind == N_ADDR) {
-            x86::Gp t = new32();
-            compute_into(t, arg);
-            v = t;
-        } else {
+        if (at(arg).kind == N_CONST)
+            v = imm(at(arg).k);
+        else if (at(arg).kind == N_TEMP && k < REGISTER_ARGS)
+            v = at(arg).reg;
+        else if (k < REGISTER_ARGS || at(arg).kind == N_ADDR)
+            v = temp_of(arg);
+        else
             v = operand_of(arg);
-        }
         if (k < REGISTER_ARGS)
             values.push_back(v);
         else
@@ -596,7 +640,25 @@ void Function::call(int inst, int i) {
     }
     x86::Gp r = new32();
     node->setRet(0, r);
+    reload_stack_address();
     if (fn) push(temp(r));
+}
+
+// A small routine that calls itself has its own calls inlined once in its
+// normal function, their calls in turn made as calls: half the calls and
+// returns of a recursion.  (The stack guard at its start then makes room
+// for both frames: a run nearer the stack's end than that goes back to the
+// exact tiers, which go on as ever.)  Its copies together stay within
+// twice INLINE_LIMIT instructions, and the program's values within half
+// of MOST_VALUES, so that no program the tier took before is declined.
+bool Function::unrolls(int inst, int callee) const {
+    if (resume_ || inst != 0 || callee != root_) return false;
+    const Routine& ro = plan_.routine(callee);
+    std::size_t calls = 0;
+    for (int i : ro.code)
+        if (code[i].op == CUP && sh_.places[static_cast<std::size_t>(i)].callee == callee) ++calls;
+    return ro.code.size() * calls <= 2 * static_cast<std::size_t>(INLINE_LIMIT) &&
+           cc_.virtRegs().size() < MOST_VALUES / 2;
 }
 
 void Function::inline_call(int inst, int i, int callee) {

@@ -158,13 +158,14 @@ class Function : private Terms {
     bool named_;
 
     FuncNode* func_ = nullptr;
-    x86::Gp b_;                    // the root frame's base (64 bits); none for the main program
-    x86::Gp s_;                    // the address of s[0]
-    x86::Gp shadow_;               // the address of speculation.shadow, once needed
-    std::vector<x86::Gp> outer_;   // the frames 1, 2, ... links out from the root's, once needed
-    BaseNode* prologue_ = nullptr; // where code for the whole function goes, as it is needed
-    std::int32_t deepest_ = 0;     // the highest t - b in the function, inlined calls included
-    int at_ = -1;                  // the instruction being translated: the exit of its guards
+    x86::Gp b_;                     // the root frame's base (64 bits); none for the main program
+    x86::Gp s_;                     // the address of s[0]
+    std::vector<BaseNode*> s_defs_; // the instructions that set s_
+    x86::Gp shadow_;                // the address of speculation.shadow, once needed
+    std::vector<x86::Gp> outer_;    // the frames 1, 2, ... links out from the root's, once needed
+    BaseNode* prologue_ = nullptr;  // where code for the whole function goes, as it is needed
+    std::int32_t deepest_ = 0;      // the highest t - b in the function, inlined calls included
+    int at_ = -1;                   // the instruction being translated: the exit of its guards
     // The guards' exits made so far, each with the label its guards jump
     // to; an exit of kind GUARD_NONE follows a run-time service, which says
     // which guard failed.
@@ -231,6 +232,8 @@ class Function : private Terms {
     Base base_of(const FrameRef& f);
     x86::Gp outer(int links);
     x86::Gp shadow();
+    void reload_stack_address();
+    bool stack_address_read() const;
     bool exact(const FrameRef& f) const;
     int var_of(const FrameRef& f, std::int32_t a) const;
     int make_instance(int routine, std::int32_t offset, const FrameRef& parent, bool exact);
@@ -257,6 +260,7 @@ class Function : private Terms {
     void store_link(const FrameRef& link, const x86::Mem& to);
     void call(int inst, int i);
     void inline_call(int inst, int i, int callee);
+    bool unrolls(int inst, int callee) const;
     void bind_parameters(int callee_inst, std::vector<int>& args);
     // A frame's code: the jump targets, the loops turned over (into
     // rotated_), then each instruction reached, its label or resume point
@@ -281,6 +285,9 @@ class Function : private Terms {
     void arithmetic(int inst, int i);
     void divide(int left, int right);
     void jump(int inst, int to);
+    // Whether instruction i of instance inst ends the function with no
+    // guard of its own (RET, or FRT with the result in a register).
+    bool returns_at_once(int inst, int i) const;
     void branch(int inst, int i);
     // The jump back of a loop whose head only tests (instructions head to
     // the FJP `test`): the test again, into the body while it holds.

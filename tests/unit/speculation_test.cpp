@@ -939,3 +939,91 @@ end.
     EXPECT_EQ(resumed_runs(source, Engine::optimising, GUARD_ENDED, "", 4000), 1);
     EXPECT_EQ(resumed_runs(source, Engine::tiered, GUARD_ENDED, "", 4000), 1);
 }
+
+namespace {
+
+// A hot loop of 300 turns calling a recursive function f (which the tier
+// inlines once into itself) whose guard `kind` fails, at turn `turn`, in
+// the call `depth` deep (0: the call the loop makes; 1: its own call,
+// inlined; 2: a call made as a call; ...).  f's locals are changed by a
+// nested routine inlined into it, through a var parameter, and by a
+// nested routine that calls itself (a function of its own, reaching f's
+// frame through its static link).
+std::string recursion_failing(const std::string& kind, int turn, int depth) {
+    std::string step;
+    if (kind == "division") {
+        step = "s := s + 100 div (n - d)";
+    } else if (kind == "bounds") {
+        step = "a[n - d + 10] := 1";
+    } else if (kind == "unset") {
+        step = "w := w + u";
+    } else if (kind == "stack") {
+        step = "walk(5000)";
+    }
+    return "program p;\nvar i, s, dd, a[0..9];\n"
+           "function f(n, d);\nvar u, w;\n"
+           "  procedure add(var x);\n  begin x := x + n end;\n"
+           "  procedure walk(k);\n  begin if k > 0 then begin w := w + 1; walk(k - 1) end end;\n"
+           "begin\n  w := 0;\n  if n = d then " +
+           step +
+           ";\n  add(w); walk(n div 2);\n"
+           "  if n < 2 then f := n + w\n  else f := f(n - 1, d) + f(n - 2, d) - w\n"
+           "end;\n"
+           "begin\n  i := 0; s := 0;\n  while i < 300 do\n  begin\n"
+           "    if i = " +
+           std::to_string(turn) + " then dd := " + std::to_string(7 - depth) +
+           " else dd := 100;\n"
+           "    s := s + f(7, dd);\n    i := i + 1\n  end;\n  write(s)\nend.\n";
+}
+
+} // namespace
+
+// Every guard kind failing in a recursion inlined once into itself: in the
+// outermost call, the inlined one, the calls below, on the first, a middle
+// and the last turn: every engine as the interpreter.
+TEST(Speculation, AGuardFailingAtEveryDepthOfARecursionInlinedIntoItself) {
+    int compared = 0;
+    for (const char* kind : {"division", "bounds", "unset", "stack"}) {
+        for (int turn : {0, 150, 299}) {
+            for (int depth : {0, 1, 2, 3, 6}) {
+                std::string what = std::string(kind) + " at turn " + std::to_string(turn) + ", " +
+                                   std::to_string(depth) + " calls deep";
+                if (all_agree(recursion_failing(kind, turn, depth), "", what, std::size_t{1} << 30,
+                              {0, 1, 2, 40, 151, 299}))
+                    ++compared;
+                if (HasFailure()) return;
+            }
+        }
+    }
+    EXPECT_EQ(compared, 60);
+}
+
+// The same with no guard failing: the tier runs the whole loop, its
+// recursion inlined once, and ends as the interpreter does.
+TEST(Speculation, ARecursionInlinedIntoItselfRunsAsTheInterpreter) {
+    reset_speculation_stats();
+    EXPECT_TRUE(all_agree(recursion_failing("none", 0, 100), "", "no guard failing"));
+}
+
+// Deeper and deeper recursion of a function inlined once into itself,
+// until the stack is full, with the main program's frame 0 to 7 cells
+// larger: the call that finds no room is in turn the outer and the inlined
+// one, and each ends as on the interpreter.
+TEST(Speculation, ARecursionInlinedIntoItselfFillsTheStack) {
+    int compared = 0;
+    for (int pad = 0; pad < 8; ++pad) {
+        std::string vars;
+        for (int k = 0; k < pad; ++k)
+            vars += ", p" + std::to_string(k);
+        std::string source = "program p;\nvar i" + vars +
+                             ";\nfunction depth(n);\nbegin\n"
+                             "  if n = 0 then depth := 0 else depth := depth(n - 1) + 1\n"
+                             "end;\nbegin\n  i := 0;\n  while i < 400 do\n  begin\n"
+                             "    write(depth(i));\n    i := i + 1\n  end\nend.\n";
+        if (all_agree(source, "", "padded by " + std::to_string(pad), std::size_t{1} << 30,
+                      {0, 1, 2, 40}))
+            ++compared;
+        if (HasFailure()) return;
+    }
+    EXPECT_EQ(compared, 8);
+}
