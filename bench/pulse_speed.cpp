@@ -15,8 +15,10 @@
 #include <cstdlib>
 #include <ctime>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "diag/stream.hpp"
 #include "driver/api.hpp"
 #include "vm/machine.hpp"
 
@@ -24,20 +26,6 @@ namespace {
 
 bool discard(void*, const char*, std::size_t) {
     return true;
-}
-
-struct Source {
-    std::string text;
-    std::size_t given = 0;
-};
-
-std::size_t give(void* context, char* bytes, std::size_t n) {
-    auto* source = static_cast<Source*>(context);
-    std::size_t left = source->text.size() - source->given;
-    if (n > left) n = left;
-    source->text.copy(bytes, n, source->given);
-    source->given += n;
-    return n;
 }
 
 void pulse(void* context) {
@@ -51,11 +39,11 @@ double cpu_seconds() {
 // One run of the compiled program; its CPU time, and its count in `steps`.
 double run_once(const std::string& input, std::uint64_t every, bool counted, std::uint64_t& steps) {
     counted_runs = counted;
-    Source source{input};
+    std::string_view rest = input;
     std::uint64_t pulses = 0;
     RunOptions run;
     run.encoding = Encoding::utf8;
-    run.input = Reader{give, &source};
+    run.input = view_reader(rest);
     run.output = Writer{discard, nullptr};
     run.engine = Engine::interpreter;
     run.pulse = Pulse{pulse, &pulses, every};
