@@ -1,10 +1,10 @@
 // libFuzzer harness for the engines against each other: compiles one fuzz
 // input (as fuzz/harness.cpp reads it: a source text, optionally a Ctrl-Z
 // byte and the bytes `read` finds) and runs it on the plain loop, the fast
-// loop, the native tier and, where they are built, the optimising tier and
-// the tiered engine (set to move every run up at the first loop head or
-// routine start it can after a few, the native tier running up to there); any
-// difference in what a caller can see aborts.
+// loop (counted and not), the native tier and, where they are built, the
+// optimising tier and the tiered engine (set to move every run up at the
+// first loop head or routine start it can after a few, the native tier
+// running up to there); any difference in what a caller can see aborts.
 //
 // An input whose first byte is 0x01 instead makes a program with a wild
 // reference (wild_references.hpp) from its next five bytes: the cell the
@@ -13,7 +13,11 @@
 // the tiered engine compiles on the spot.
 //
 // The plain loop runs first, with the instruction budget; a run that does
-// not end within it is left out.  Then both the plain loop and the native
+// not end within it is left out.  The counted fast loop (which a run
+// watched by its budget takes between the fetches where the budget is
+// due, here from as few as LONGEST_STEP instructions before them) runs
+// beside the plain loop with the same budgets and must stop where it
+// stops, with the same count.  Then both the plain loop and the native
 // tier run again with budgets the input picks (one anywhere in the run,
 // one at its last few instructions), and must stop at the same
 // instruction, with the same count of instructions begun; the native tier
@@ -75,8 +79,12 @@ struct Seen {
     bool resumed; // a failed guard of the optimising tier resumed
 };
 
-Seen run_on(Engine engine, std::string_view input, std::uint64_t budget) {
+// A run on `engine`; with `plain`, a watched run on the interpreter goes
+// on the plain loop alone, not on the counted fast loop.
+Seen run_on(Engine engine, std::string_view input, std::uint64_t budget, bool plain = false) {
     Seen seen{};
+    counted_runs = !plain;
+    counted_least = LONGEST_STEP;
     RunOptions options;
     options.encoding = Encoding::utf8;
     options.input = view_reader(input);
@@ -87,6 +95,7 @@ Seen run_on(Engine engine, std::string_view input, std::uint64_t budget) {
     const int resumed = speculation_stats.resumed;
 #endif
     RunResult result = run_program(options);
+    counted_runs = true;
 #if TSUMIKI_OPTIMISING
     seen.resumed = speculation_stats.resumed != resumed;
 #endif
@@ -171,10 +180,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     compile_options.stack_bytes = 0;
     if (compile_text(source, compile_options).error != ErrorKind::none) return 0;
 
-    // With a budget the run is watched: the plain loop.  Without one the
-    // interpreter engine runs the fast loop.
-    Seen plain = run_on(Engine::interpreter, input, FUZZ_INSTRUCTION_BUDGET);
+    // With a budget the run is watched: the plain loop alone, then the
+    // counted loop between the fetches where the budget is due.  Without
+    // one the interpreter engine runs the fast loop.
+    Seen plain = run_on(Engine::interpreter, input, FUZZ_INSTRUCTION_BUDGET, true);
     if (plain.end == RunEnd::budget_spent) return 0;
+    expect_counted("counted loop", plain,
+                   run_on(Engine::interpreter, input, FUZZ_INSTRUCTION_BUDGET));
     compare("fast loop", plain, run_on(Engine::interpreter, input, 0), true);
     compare("native", plain, run_on(Engine::native, input, 0), true);
     // Each budget twice on the native tier: translated for the run, then
@@ -183,7 +195,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Seen stopped[2];
     for (int near_end : {0, 1}) {
         budgets[near_end] = picked_budget(data, size, plain.steps, near_end != 0);
-        stopped[near_end] = run_on(Engine::interpreter, input, budgets[near_end]);
+        stopped[near_end] = run_on(Engine::interpreter, input, budgets[near_end], true);
+        expect_counted("counted loop with a budget", stopped[near_end],
+                       run_on(Engine::interpreter, input, budgets[near_end]));
         expect_counted("native with a budget", stopped[near_end],
                        run_on(Engine::native, input, budgets[near_end]));
     }
