@@ -84,12 +84,12 @@ int main(int argc, char** argv) {
         std::printf("| program | instructions | counted M/s | plain M/s | counted / plain |\n");
         std::printf("|---|---:|---:|---:|---:|\n");
     }
-    for (const std::string& spec : programs) {
-        std::string path = spec, input;
-        std::size_t colon = spec.rfind(':');
+    for (const std::string& named : programs) {
+        std::string path = named, input;
+        std::size_t colon = named.rfind(':');
         if (colon != std::string::npos && colon > 0) {
-            path = spec.substr(0, colon);
-            input = spec.substr(colon + 1);
+            path = named.substr(0, colon);
+            input = named.substr(colon + 1);
         }
         CompileOptions c;
         c.large_stack = true;
