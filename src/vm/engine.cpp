@@ -69,6 +69,7 @@ class Tiering {
     }
 
     static bool at_loop_head(void* context) { return static_cast<Tiering*>(context)->look(); }
+    static void at_unsure(void* context) { static_cast<Tiering*>(context)->back(); }
 
     // The program compiled before the run (the optimising engine's).
     void adopt(Shape shape, std::unique_ptr<OptimisedProgram> program) {
@@ -107,6 +108,13 @@ class Tiering {
 
   private:
     bool look() {
+        if (native_unsure() < STACK_SIZE) {
+            // Still going on from an index past its array: back to the
+            // checkpoint, never up from cells that may not be what the
+            // exact tiers make.
+            back();
+            return false;
+        }
         if (!started_) {
             started_ = true;
             const bool here = cx <= tier_settings.compile_here_up_to;
@@ -151,11 +159,36 @@ class Tiering {
                                                                  : "back at the checkpoint",
                              exit_name(speculation_stats.last).c_str());
         }
-        if (!done) {
-            std::int32_t wait = back_off(speculation_stats.last);
-            if (wait >= 0) poll_after(wait);
+        if (done) return true;
+        if (native_unsure() < STACK_SIZE) {
+            // On from an index past its array: the run may end soon (the
+            // guard failed on the last turn of the loop); if not, back to
+            // the checkpoint, as if it had not resumed, and on from there.
+            if (debug_)
+                std::fprintf(stderr, "tier: on for %d loops, then back at the checkpoint\n",
+                             tier_settings.resumed_for);
+            poll_after(tier_settings.resumed_for);
+            return false;
         }
-        return done;
+        std::int32_t wait = back_off(speculation_stats.last);
+        if (wait >= 0) poll_after(wait);
+        return false;
+    }
+
+    // The native tier, on from an index past its array, was about to read
+    // a cell the tier left unsure, or the run has not ended soon after:
+    // back to the checkpoint of that run of the tier, then as after a
+    // failure there.
+    void back() {
+        back_from_unsure();
+        if (debug_)
+            std::fprintf(stderr, "tier: back at the checkpoint at %d: %s\n", p,
+                         exit_name(speculation_stats.last).c_str());
+        std::int32_t wait = back_off(speculation_stats.last);
+        if (wait >= 0)
+            poll_after(wait);
+        else
+            stop_polls();
     }
 
     // On the compiler's thread, or on the run's: reads the code store and
@@ -193,7 +226,8 @@ bool run_native_from_here() {
         stop_polls();
         return false;
     };
-    return run_native(LoopHeadHook{INT32_MAX, INT32_MAX, never, nullptr});
+    auto back = [](void*) { back_from_unsure(); };
+    return run_native(LoopHeadHook{INT32_MAX, INT32_MAX, never, back, nullptr});
 }
 
 // The whole program on the optimising tier from its start; when a guard
@@ -219,6 +253,7 @@ bool run_optimising() {
         return false;
     }
     if (!frames_fit(shape)) return false;
+    native_unsure_from(STACK_SIZE);
     bool done = speculate(*program, shape);
     if (debug) {
         std::fprintf(stderr, "entered %d returns %d", speculation_stats.entered,
@@ -230,10 +265,18 @@ bool run_optimising() {
     Tiering tiering;
     const GuardExit failed = speculation_stats.last;
     tiering.adopt(std::move(shape), std::move(program));
-    std::int32_t wait = tiering.back_off(failed);
+    // On from an index past its array, as the tiered engine goes on.
+    const bool unsure = native_unsure() < STACK_SIZE;
+    std::int32_t wait = unsure ? tier_settings.resumed_for : tiering.back_off(failed);
+    if (debug && unsure)
+        std::fprintf(stderr, "tier: on for %d loops, then back at the checkpoint\n", wait);
     const LoopHeadHook hook{wait, tier_settings.loops_between_looks, Tiering::at_loop_head,
-                            &tiering};
-    if (!(wait >= 0 ? run_native(hook) : run_native_from_here())) interpret_from_here();
+                            Tiering::at_unsure, &tiering};
+    if (!(wait >= 0 ? run_native(hook) : run_native_from_here())) {
+        if (native_unsure() < STACK_SIZE) back_from_unsure();
+        interpret_from_here();
+    }
+    end_unsure();
     return true;
 }
 
@@ -241,8 +284,11 @@ bool run_tiered() {
     Tiering tiering;
     const TierSettings& ts = tier_settings;
     const LoopHeadHook hook{ts.first_loops + ts.loops_per_instruction * cx, ts.loops_between_looks,
-                            Tiering::at_loop_head, &tiering};
-    return run_native(hook);
+                            Tiering::at_loop_head, Tiering::at_unsure, &tiering};
+    native_unsure_from(STACK_SIZE);
+    const bool ran = run_native(hook);
+    end_unsure();
+    return ran;
 }
 #endif
 

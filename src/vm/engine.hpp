@@ -30,6 +30,11 @@ struct TierSettings {
     // one; after most_failures at one exit, the run stays down.
     int back_off = 1'000'000;
     int most_failures = 3;
+    // After an index past its array that went on from the guard (the run
+    // may end soon after, the guard having failed on a loop's last turn),
+    // the loop heads the native tier passes before it goes back to that
+    // run's checkpoint after all, and backs off from there.
+    int resumed_for = 10'000;
 };
 // The tiered engine's counts: the tests set them low, to move every run
 // up as soon as it can.

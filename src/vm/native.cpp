@@ -74,7 +74,10 @@ class NativeCode {
     }
 
     // Translates the code store; false when anything failed.
-    bool make(Logger* logger, NativeListing* listing, bool polls = false, bool counted = false) {
+    // `starts`: instructions that must start a run, besides those that do
+    // (where a run goes on after an exit of the optimising tier resumed).
+    bool make(Logger* logger, NativeListing* listing, bool polls = false, bool counted = false,
+              const std::vector<std::int32_t>& starts = {}) {
         CodeHolder holder;
         if (holder.init(Environment::host()) != kErrorOk) return false;
         if (logger != nullptr) holder.setLogger(logger);
@@ -88,6 +91,7 @@ class NativeCode {
         tr.named = listing != nullptr;
         tr.polls = polls;
         tr.counted = counted;
+        tr.also_starts = starts;
         tr.exit = tr.named ? as.newNamedLabel("leave") : as.newLabel();
         tr.hand_over_at_ecx = tr.named ? as.newNamedLabel("hand_over_at_ecx") : as.newLabel();
         tr.mark_runs();
@@ -121,6 +125,7 @@ class NativeCode {
         // Where a return to each instruction goes: the start of its run, or
         // the hand-over for one inside a run.
         table_.assign(static_cast<std::size_t>(cx), nullptr);
+        starts_ = tr.starts;
         for (int i = 0; i < cx; ++i) {
             Label to = tr.starts[i] ? tr.entry[i] : tr.hand_over_at_ecx;
             table_[i] = reinterpret_cast<const void*>(address + holder.labelOffsetFromBase(to));
@@ -130,6 +135,12 @@ class NativeCode {
     }
 
     std::int32_t run(NativeState& state) const { return run_(&state, s, table_.data()); }
+
+    // Whether a run of this code may go on at instruction i (with polls):
+    // i starts a run.
+    bool enters_at(std::int32_t i) const {
+        return in_code(i) && starts_[static_cast<std::size_t>(i)];
+    }
 
     // Whether this is the machine code a run with these settings would make
     // of the code store as it is now: made for the same settings, from as
@@ -147,6 +158,7 @@ class NativeCode {
     void* memory_ = nullptr;
     std::size_t size_ = 0;
     std::vector<const void*> table_;
+    std::vector<bool> starts_; // per instruction: starts a run
     NativeEntry run_ = nullptr;
     bool polls_ = false;
     bool counted_ = false;
@@ -169,6 +181,8 @@ bool polling = false;
 // The countdown after the hook's call when it asked for one (poll_after),
 // else -1.
 std::int32_t next_poll = -1;
+// The lowest cell a run with a hook may not trust (native_unsure_from).
+std::int32_t unsure_from = STACK_SIZE;
 
 // Translates the code store into `native` for runs with or without polls
 // and counting; false when no machine code could be made.
@@ -195,28 +209,45 @@ bool run_from_here(const LoopHeadHook* hook, std::uint64_t budget) {
     const bool counted = budget != 0;
     // More than 2^63 instructions take centuries: the same as no end.
     const auto allowed = static_cast<std::int64_t>(std::min<std::uint64_t>(budget, INT64_MAX));
-    NativeState state{p, b, t, hook != nullptr ? hook->first : 0, -1, allowed};
+    if (hook == nullptr) unsure_from = STACK_SIZE;
+    NativeState state{p, b, t, hook != nullptr ? hook->first : 0, -1, allowed, unsure_from};
     std::int32_t reason;
     {
         const bool polls = hook != nullptr;
-        NativeCode made;
+        auto made = std::make_unique<NativeCode>();
         const bool reuse = kept != nullptr && kept->fits(polls, counted);
-        if (!reuse && !translate(made, polls, counted)) return false;
-        const NativeCode& native = reuse ? *kept : made;
+        if (!reuse && !translate(*made, polls, counted)) return false;
+        const NativeCode* native = reuse ? kept.get() : made.get();
+        // The instructions inside a run that an exit of the optimising tier
+        // resumed at: each starts a run of the machine code made again.
+        std::vector<std::int32_t> also_starts;
         polling = hook != nullptr;
         next_poll = -1;
         for (;;) {
-            reason = native.run(state);
-            if (reason != EXIT_LOOP_HEAD) break;
+            if (polls && in_code(state.p) && !native->enters_at(state.p)) {
+                also_starts.push_back(state.p);
+                auto again = std::make_unique<NativeCode>();
+                if (again->make(nullptr, nullptr, polls, counted, also_starts)) {
+                    made = std::move(again);
+                    native = made.get();
+                }
+            }
+            reason = native->run(state);
+            const bool unsure = reason == EXIT_HAND_OVER && unsure_from < STACK_SIZE &&
+                                !(in_code(state.p) && code[state.p].op == HLT);
+            if (reason != EXIT_LOOP_HEAD && !unsure) break;
             p = state.p;
             b = state.b;
             t = state.t;
-            if (hook->at_loop_head(hook->context)) return true;
+            if (unsure)
+                hook->unsure(hook->context);
+            else if (hook->at_loop_head(hook->context))
+                return true;
             std::int32_t countdown = !polling         ? INT32_MAX
                                      : next_poll >= 0 ? next_poll
                                                       : hook->every;
             next_poll = -1;
-            state = NativeState{p, b, t, countdown, -1, 0};
+            state = NativeState{p, b, t, countdown, -1, 0, unsure_from};
         }
     }
     // The instructions begun, the one a service ended the run in included.
@@ -269,6 +300,14 @@ bool keep_native_counted() {
 
 void forget_native() {
     kept.reset();
+}
+
+void native_unsure_from(std::int32_t cell) {
+    unsure_from = cell;
+}
+
+std::int32_t native_unsure() {
+    return unsure_from;
 }
 
 void stop_polls() {

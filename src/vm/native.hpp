@@ -52,15 +52,31 @@ void forget_native();
 // false to go on with the machine code from p, b and t as they are then,
 // its countdown `every` again (or never again, after a call of stop_polls;
 // or `loops` once, after a call of poll_after, then `every`).
+//
+// While some cells are unsure (native_unsure_from), the machine code hands
+// over at anything but HLT to `unsure` instead of the interpreter (one of
+// those cells may be about to be read).  That puts the machine back where
+// every cell is sure, at a loop head or routine start, and the run goes on
+// with the machine code from there.
 struct LoopHeadHook {
     std::int32_t first;
     std::int32_t every;
     bool (*at_loop_head)(void* context);
+    void (*unsure)(void* context);
     void* context;
 };
 bool run_native(const LoopHeadHook& hook);
 void stop_polls();
 void poll_after(std::int32_t loops);
+
+// From `cell` up, the cells may not hold what the interpreter would have
+// left in them: the optimising tier, whose run a guard ended, wrote the
+// cells up to the top of the stack as the interpreter would and left those
+// above as they were (vm/speculation.hpp).  Only a run with a hook reads
+// cells so: an indirect read of one of them, or of any cell above,
+// hands over.  STACK_SIZE (every cell sure) is where each run starts.
+void native_unsure_from(std::int32_t cell);
+std::int32_t native_unsure();
 
 // The machine instructions made for the code store: the entry sequence,
 // then per instruction of the store those made for it, then the shared

@@ -3,6 +3,7 @@
 // and conditional jumps.  Calls, returns, read and write are in
 // native_calls.cpp; the choice per op code is in native_runs.cpp.
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
 
 #include "vm/frame.hpp"
@@ -116,6 +117,9 @@ void Translator::load_address(int i, const Instruction& in) {
     push_register(r);
 }
 
+// An indirect read hands over at a cell outside the stack, and at one the
+// run may not trust (NativeState::unsure): the interpreter, or the hook,
+// sees to it.
 void Translator::load_indirect(int i, const Instruction& in) {
     Cell c = pop();
     x86::Mem from;
@@ -126,6 +130,9 @@ void Translator::load_indirect(int i, const Instruction& in) {
             dead = true;
             return;
         }
+        comment("a cell not to trust?");
+        as.cmp(x86::qword_ptr(STATE, offsetof(NativeState, unsure)), at);
+        as.jle(bail_at(i));
         from = x86::dword_ptr(S, static_cast<std::int32_t>(at * 4));
     } else {
         if (c.kind == Cell::REGISTER)
@@ -133,8 +140,8 @@ void Translator::load_indirect(int i, const Instruction& in) {
         else
             as.movsxd(x86::rax, memory(c));
         if (in.a != 0) as.add(x86::rax, in.a);
-        comment("outside the stack?");
-        as.cmp(x86::rax, STACK_SIZE);
+        comment("outside the stack, or a cell not to trust?");
+        as.cmp(x86::rax, x86::qword_ptr(STATE, offsetof(NativeState, unsure)));
         as.jae(bail_at(i));
         from = x86::dword_ptr(S, x86::rax, 2);
     }

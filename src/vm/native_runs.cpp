@@ -69,6 +69,8 @@ void Translator::mark_runs() {
         if (jumps && in_code(in.a)) starts[in.a] = true;
         if (jumps || sets_top(i) || handed_over(i)) starts[i + 1] = true;
     }
+    for (std::int32_t i : also_starts)
+        if (in_code(i)) starts[static_cast<std::size_t>(i)] = true;
     entry.assign(static_cast<std::size_t>(cx), Label{});
     bail.assign(static_cast<std::size_t>(cx), Label{});
     bail_delta.assign(static_cast<std::size_t>(cx), 0);

@@ -33,6 +33,9 @@ struct NativeState {
     // still begin.
     std::int32_t last;
     std::int64_t left;
+    // The lowest cell an indirect read may not trust (native_unsure_from):
+    // the machine code hands over at a read of it or of any cell above.
+    std::int64_t unsure;
 };
 
 // Why the machine code returned.
@@ -116,13 +119,14 @@ struct Deferred {
 // they lie below.
 struct Translator {
     x86::Assembler& as;
-    std::vector<Label> entry;             // per instruction starting a run: its test of t
-    std::vector<bool> starts;             // starts a run
-    std::vector<Label> bail;              // per instruction: hand over before it
-    std::vector<std::int64_t> bail_delta; // and the delta there
-    Label exit;                           // leave with p in esi and the reason in eax
-    Label hand_over_at_ecx;               // hand over at the instruction in ecx
-    bool named = false;                   // labels with names, for the listing
+    std::vector<Label> entry;              // per instruction starting a run: its test of t
+    std::vector<bool> starts;              // starts a run
+    std::vector<std::int32_t> also_starts; // instructions a run must start at too
+    std::vector<Label> bail;               // per instruction: hand over before it
+    std::vector<std::int64_t> bail_delta;  // and the delta there
+    Label exit;                            // leave with p in esi and the reason in eax
+    Label hand_over_at_ecx;                // hand over at the instruction in ecx
+    bool named = false;                    // labels with names, for the listing
     // With polls, every loop head (the target of a jump from itself or
     // further on) and every routine's start after its ENT counts the
     // countdown down first, and leaves at zero.

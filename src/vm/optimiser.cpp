@@ -32,8 +32,9 @@ const char* guard_name(Guard g) {
     return "?";
 }
 
-bool guard_resumes(Guard g) {
-    return g == GUARD_DIVISION || g == GUARD_ADDRESS || g == GUARD_ENDED;
+bool guard_resumes(Guard g, bool unset_reads) {
+    return g == GUARD_DIVISION || g == GUARD_ADDRESS || g == GUARD_ENDED ||
+           (g == GUARD_BOUNDS && !unset_reads);
 }
 
 std::string exit_name(const GuardExit& e) {

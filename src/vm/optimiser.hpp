@@ -59,13 +59,16 @@ const char* guard_name(Guard g);
 // The exact tiers end the run there, so the cells above the top of the
 // stack, which the tier never writes as the exact tiers do (they hold the
 // values pushed and the frames made since the run moved up), are never
-// read.  The other kinds go back to the checkpoint: a guard after which
-// the run goes on could read those cells (a read past an array, of a cell
-// with no value yet, each of which the exact tiers allow); a read that
-// fails, or whose reader ends the run, leaves the cell it pushed as it
-// was, one of those; and the stack's guard fails before the tier has
-// done anything.
-bool guard_resumes(Guard g);
+// read.  An index past its array, after which the run goes on, resumes
+// too when `unset_reads` is false (no routine but the main program may
+// read a cell of its frame before giving it a value): the exact tiers can
+// then reach those cells only through an address, and the native tier
+// watches its reads through addresses (vm/speculation.hpp).  The other
+// kinds go back to the checkpoint: a read of a cell with no value yet
+// could read those cells; a read that fails, or whose reader ends the
+// run, leaves the cell it pushed as it was, one of those; and the stack's
+// guard fails before the tier has done anything.
+bool guard_resumes(Guard g, bool unset_reads);
 
 // A guard's exit: the instruction of the store whose code the guard
 // checks (for a stack guard, the routine's first instruction; for a

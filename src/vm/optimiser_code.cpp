@@ -45,11 +45,12 @@ Label Function::exit_of(Guard g) {
 }
 
 void Function::fail(Guard g) {
-    cc_.jmp(step_resumes_ && guard_resumes(g) ? resuming_exit(g) : exit_of(g));
+    cc_.jmp(step_resumes_ && guard_resumes(g, plan_.unset_reads) ? resuming_exit(g) : exit_of(g));
 }
 
 void Function::fail_if(x86::CondCode cond, Guard g) {
-    cc_.j(cond, step_resumes_ && guard_resumes(g) ? resuming_exit(g) : exit_of(g));
+    cc_.j(cond,
+          step_resumes_ && guard_resumes(g, plan_.unset_reads) ? resuming_exit(g) : exit_of(g));
 }
 
 // After a write: the service failed with GUARD_ENDED, which resumes.

@@ -82,8 +82,10 @@ Plan::Plan(const Shape& shape) : sh(shape) {
     for (std::size_t r = 0; r < n; ++r) {
         const Routine& ro = sh.routines[r];
         memory[r].assign(ro.cells.size(), false);
-        for (std::size_t a = 0; a < ro.cells.size(); ++a)
+        for (std::size_t a = 0; a < ro.cells.size(); ++a) {
             memory[r][a] = reference_may_reach(ro.cells[a]) || (ro.cells[a] & CELL_UNSET) != 0;
+            if (r > 0 && (ro.cells[a] & CELL_UNSET) != 0) unset_reads = true;
+        }
     }
     for (std::size_t q = 0; q < n; ++q) {
         for (int i : sh.routines[q].code) {

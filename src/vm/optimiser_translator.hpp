@@ -66,7 +66,8 @@ struct Plan {
     std::vector<bool> called;              // per routine: some code calls it
     std::vector<bool> needs_link;          // per routine: something walks its static link
     std::vector<std::vector<bool>> memory; // per routine and frame offset: lives in its cell
-    std::vector<Label> normal;             // per routine: its normal function, if any
+    bool unset_reads = false;  // a routine's code may read a cell of its own frame unset
+    std::vector<Label> normal; // per routine: its normal function, if any
     std::vector<FuncNode*> normal_func;
     std::vector<FuncNode*> resume_func; // per routine: its resume function
     Label stub;                         // where a failed guard goes: leaves the tier

@@ -11,6 +11,7 @@
 #include "vm/effects.hpp"
 #include "vm/frame.hpp"
 #include "vm/machine.hpp"
+#include "vm/native.hpp"
 #include "vm/runtime.hpp"
 
 using namespace optimising;
@@ -215,6 +216,20 @@ bool loop_head_fits(const Shape& shape) {
     return fit;
 }
 
+void back_from_unsure() {
+    IoMark now = io_mark();
+    back_to_checkpoint();
+    replay_io(checkpoint.io, now, nullptr);
+    native_unsure_from(STACK_SIZE);
+    ++speculation_stats.unsure;
+}
+
+void end_unsure() {
+    if (native_unsure() == STACK_SIZE) return;
+    end_io_log();
+    native_unsure_from(STACK_SIZE);
+}
+
 int failures_at(const GuardExit& e) {
     for (const ExitFailures& f : speculation_stats.exits)
         if (f.exit == e) return f.failed;
@@ -285,6 +300,9 @@ bool speculate(const OptimisedProgram& program, const Shape& shape) {
         const std::int32_t at = speculation.resume_at;
         ++speculation_stats.resumed;
         ++speculation_stats.resumed_by[g];
+        p = at;
+        b = static_cast<std::int32_t>(frame);
+        t = b + shape.places[static_cast<std::size_t>(at)].depth;
         if (g == GUARD_ENDED) {
             // The write that ended the run is made again, and ends it
             // again, with the same exception.
@@ -292,12 +310,13 @@ bool speculate(const OptimisedProgram& program, const Shape& shape) {
             --now.events;
             replay_io(service_began, now, service_ended);
             service_ended = nullptr;
+        } else if (g == GUARD_BOUNDS) {
+            // The run goes on: the checkpoint and the events since stay
+            // kept until it ends, for a read of the cells above t.
+            native_unsure_from(t + 1);
         } else {
             end_io_log();
         }
-        p = at;
-        b = static_cast<std::int32_t>(frame);
-        t = b + shape.places[static_cast<std::size_t>(at)].depth;
         speculation.guard = GUARD_NONE;
         speculation.resume_at = -1;
         return false;

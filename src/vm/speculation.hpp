@@ -18,7 +18,15 @@
 // writes that frame's registers into their cells, and the exact tiers go
 // on from the guard's instruction, the output and input as they are (after
 // a write whose writer ended the run, its event is replayed, for the exact
-// tiers to make it again and end the same way).
+// tiers to make it again and end the same way).  After an index past its
+// array the run goes on, and the cells above the top of the stack, which
+// the tier never writes as the exact tiers do (they hold the values pushed
+// and the frames made since the checkpoint), are unsure
+// (native_unsure_from): the checkpoint and the events since stay kept, and
+// should the exact tiers be about to read one of them, the machine goes
+// back to the checkpoint after all (back_from_unsure).  A program whose
+// routines may read a cell before giving it a value never resumes there
+// (those reads are direct, not through an address).
 //
 // Built only with TSUMIKI_OPTIMISING.
 #pragma once
@@ -47,6 +55,7 @@ struct SpeculationStats {
     int returns = 0;                  // returns to frames of the exact tiers
     int resumed = 0;                  // failed runs the exact tiers went on from the guard
     int resumed_by[GUARD_COUNT] = {}; // and those per guard
+    int unsure = 0;                   // of those, runs back at the checkpoint after all
     bool declined = false;            // the tier did not compile the program
     std::string why;                  // and why
 };
@@ -80,6 +89,17 @@ bool loop_head_fits(const optimising::Shape& shape);
 // cell up to t as the exact tiers would have them there; and the guard's
 // exit counted (speculation_stats.last and .exits, .resumed).
 bool speculate(const OptimisedProgram& program, const optimising::Shape& shape);
+
+// The native tier, on from an index past its array, is about to read a
+// cell above the top of the stack there (or leaves the run to the
+// interpreter): the machine goes back to the checkpoint, the replay of the
+// input and output since set up, every cell sure again, as after a guard
+// that does not resume.
+void back_from_unsure();
+
+// A run that went on from an index past its array has ended: the
+// checkpoint and the events since are kept no more.
+void end_unsure();
 
 // How many runs of the tier ended at exit e, since the last reset.
 int failures_at(const GuardExit& e);
