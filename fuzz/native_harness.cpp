@@ -214,10 +214,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // after as many as the input's length says (the first is the main
     // program's start), compiled on the spot or on another thread as the
     // length says too; after a failed guard, up again after as few loop
-    // heads as it says.
+    // heads as it says; on from an index past its array, back at the
+    // checkpoint after as few loop heads as it says, or 10000.
     tier_settings = TierSettings{static_cast<int>(size % 16),     0, 0, 200, true,
                                  size / 16 % 2 == 0 ? 1 << 30 : 0};
     tier_settings.back_off = static_cast<int>(size / 32 % 8);
+    tier_settings.resumed_for = size / 256 % 2 == 0 ? 10'000 : static_cast<int>(size / 512 % 8);
     compare("tiered", plain, run_on(Engine::tiered, input, 0), false);
 #endif
     return 0;
