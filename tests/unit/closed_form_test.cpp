@@ -68,12 +68,24 @@ bool sums_agree(const std::string& source, const std::string& input, bool summed
         << (summed ? "not summed:\n" : "summed:\n") << source << why;
     Ran exact = run_with(Engine::interpreter, input, SUM_BUDGET);
     if (exact.end == RunEnd::budget_spent) return false;
-    for (Engine e : {Engine::optimising, Engine::tiered}) {
+    auto compare = [&](Engine e, const std::string& how) {
         Ran other = run_with(e, input, 0);
-        EXPECT_EQ(exact.out, other.out) << source << "input:\n" << input;
-        EXPECT_TRUE(exact.end == other.end && exact.cells == other.cells) << source << "input:\n"
+        EXPECT_EQ(exact.out, other.out) << how << "\n" << source << "input:\n" << input;
+        EXPECT_TRUE(exact.end == other.end && exact.cells == other.cells) << how << "\n"
+                                                                          << source << "input:\n"
                                                                           << input;
+    };
+    compare(Engine::optimising, "optimising");
+    // The tiered engine moving up at the program's start, or at the loop's
+    // head after a few turns on the native tier.
+    const TierSettings settings = tier_settings;
+    tier_settings = TierSettings{0, 0, 0, 200, true};
+    tier_settings.compile_here_up_to = 1 << 30;
+    for (int first : {0, 2, 7}) {
+        tier_settings.first_loops = first;
+        compare(Engine::tiered, "tiered from " + std::to_string(first));
     }
+    tier_settings = settings;
     return true;
 }
 
