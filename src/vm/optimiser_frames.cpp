@@ -428,10 +428,17 @@ void Function::translate_instance(int inst) {
     const Routine& ro = plan_.routine(instances_[static_cast<std::size_t>(inst)].routine);
     std::unordered_set<int> targets = jump_targets(ro);
     turn_loops_over(ro, targets);
+    // Each loop's head and its jump back.
+    std::unordered_map<int, int> back;
+    for (int i : ro.code)
+        if (i > ro.ent && code[i].op == UJP && code[i].a > ro.ent && code[i].a < i)
+            back[code[i].a] = i;
     Label done;
     falls_ = true;
     for (int i : ro.code) {
         if (i <= ro.ent || !reached(inst, i, targets)) continue;
+        if (auto loop = back.find(i); loop != back.end())
+            sum_counted_loop(inst, i, loop->second, targets);
         emit(inst, i, ro, done);
     }
     if (done.isValid()) cc_.bind(done);

@@ -8,6 +8,7 @@
 //                         and the guards they need;
 //   optimiser_frames.cpp  functions, frames, calls, inlining, the resume
 //                         points and the entry into a frame;
+//   optimiser_loops.cpp   counted loops that only add up, in closed form;
 //   optimiser_exits.cpp   the exits that write the registers back and let
 //                         the exact tiers go on from the guard;
 //   optimiser.cpp         the whole program, its executable memory, the
@@ -275,6 +276,20 @@ class Function : private Terms {
     void bind_resume_point(ResumePoint& point, std::size_t base);
     // Instruction i's code; `done` is the end of an inlined routine.
     void emit(int inst, int i, const Routine& ro, Label& done);
+
+    // --- loops summed in closed form (optimiser_loops.cpp) ---
+  public:
+    struct CountedLoop;
+
+  private:
+    // At the head of the loop whose jump back is `back`: when it is a
+    // counted loop that only adds to sums, the code that leaves its state
+    // after its last turn, before its test.
+    void sum_counted_loop(int inst, int head, int back, const std::unordered_set<int>& targets);
+    bool counted_loop(int inst, int head, int back, const std::unordered_set<int>& targets,
+                      CountedLoop& loop) const;
+    void sum_loop(const CountedLoop& loop);
+    x86::Gp loop_value(const CountedLoop& loop, int n, const x86::Gp& counter, int sum);
 
     // --- instructions (optimiser_code.cpp) ---
     void step(int inst, int i);
